@@ -1,0 +1,152 @@
+// The spline engine: the not-a-knot cubic spline through a data set, and its
+// evaluation.
+//
+// Every formula below is evaluated in IEEE double, one rounding per operation,
+// in exactly the grouping written (the build uses -ffp-contract=off so no
+// multiply-add is fused). Stored coefficient tables and plot files are
+// compared byte for byte, so a regrouped sum is a changed output.
+#include "knotfit.h"
+
+#include <vector>
+
+namespace {
+
+// The parabola through three points, written in the SplineTable form: both
+// segments carry the parabola's own quadratic coefficient q and no cubic
+// term; the slopes are the parabola's derivative at the knots. The not-a-knot
+// system is singular for three knots (both end conditions are the same one),
+// and the parabola is what the not-a-knot spline tends to as a fourth knot
+// approaches.
+void ComputeParabola(const double *x, const double *y, double *a, double *b,
+                     double *c) {
+  const double h1 = x[1] - x[0];
+  const double h2 = x[2] - x[1];
+  const double s1 = (y[1] - y[0]) / h1;
+  const double s2 = (y[2] - y[1]) / h2;
+  const double q = (s2 - s1) / (x[2] - x[0]);
+  a[0] = s1 - q * h1;
+  a[1] = s1 + q * h1;
+  a[2] = s2 + q * h2;
+  b[0] = q;
+  b[1] = q;
+  b[2] = 0.0;
+  c[0] = 0.0;
+  c[1] = 0.0;
+  c[2] = 0.0;
+}
+
+// Segment k of the spline at u = t - x[k]. Grouped as the coefficient table's
+// readers group it: ((a*u + y) + (b*u)*u) + ((c*u)*u)*u.
+double EvaluateSegment(int32_t k, double u, const double *y, const double *a,
+                       const double *b, const double *c) {
+  return ((a[k] * u + y[k]) + (b[k] * u) * u) + ((c[k] * u) * u) * u;
+}
+
+} // namespace
+
+void ComputeCubicSpline(int32_t n, const double *x, const double *y, double *a,
+                        double *b, double *c) {
+  if (n < 2) {
+    return;
+  }
+  if (n == 2) {
+    // The straight line: both slopes are the secant.
+    const double s = (y[1] - y[0]) / (x[1] - x[0]);
+    a[0] = s;
+    a[1] = s;
+    b[0] = b[1] = c[0] = c[1] = 0.0;
+    return;
+  }
+  if (n == 3) {
+    ComputeParabola(x, y, a, b, c);
+    return;
+  }
+
+  // With h[i] = x[i] - x[i-1] and s[i] = (y[i] - y[i-1]) / h[i], the slopes a
+  // solve a tridiagonal system: the middle rows are continuity of S'' at the
+  // interior knots,
+  //   h[i+1]*a[i-1] + 2*(h[i] + h[i+1])*a[i] + h[i]*a[i+1]
+  //     = 3*(h[i]*s[i+1] + h[i+1]*s[i]),
+  // and rows 0 and n-1 make S''' continuous at x[1] and x[n-2] (not-a-knot).
+  // Row 0's super-diagonal is v = x[2] - x[0]; keeping it in h[0] lets the
+  // elimination use h[i] as the super-diagonal of every row without a special
+  // case. Gaussian elimination without pivoting, then back substitution.
+  std::vector<double> h(static_cast<size_t>(n));
+  std::vector<double> s(static_cast<size_t>(n));
+  // The eliminated diagonal d and right-hand side r are dead once the slopes
+  // are known, before any segment coefficient is stored, so they live in b
+  // and c: two arrays of n doubles less at the peak for long data sets.
+  double *d = b;
+  double *r = c;
+
+  for (int32_t i = 1; i < n; ++i) {
+    h[i] = x[i] - x[i - 1];
+    s[i] = (y[i] - y[i - 1]) / h[i];
+  }
+
+  d[0] = h[2];
+  const double v = x[2] - x[0];
+  h[0] = v;
+  r[0] = ((((v + v) + h[1]) * s[1]) * h[2] + (h[1] * h[1]) * s[2]) / v;
+
+  for (int32_t i = 1; i <= n - 2; ++i) {
+    const double f = -h[i + 1] / d[i - 1];
+    r[i] = f * r[i - 1] + ((h[i] * s[i + 1]) + (h[i + 1] * s[i])) * 3.0;
+    d[i] = f * h[i - 1] + ((h[i] + h[i + 1]) + (h[i] + h[i + 1]));
+  }
+
+  // Last row: w*a[n-2] + h[n-2]*a[n-1] = r_last, eliminated against row n-2.
+  const double w = x[n - 1] - x[n - 3];
+  const double r_last = ((((h[n - 1] + w) + w) * s[n - 1]) * h[n - 2] +
+                         (h[n - 1] * h[n - 1]) * s[n - 2]) /
+                        w;
+  const double f = -w / d[n - 2];
+  const double d_last = (f + 1.0) * h[n - 2];
+  a[n - 1] = (f * r[n - 2] + r_last) / d_last;
+
+  for (int32_t i = n - 2; i >= 0; --i) {
+    a[i] = (r[i] - h[i] * a[i + 1]) / d[i];
+  }
+
+  // Cubic Hermite form of segment i-1 (from x[i-1] to x[i]):
+  //   b = (3*s - 2*a[i-1] - a[i]) / h,  c = (a[i-1] + a[i] - 2*s) / h^2,
+  // computed through the shared term e = a[i-1] + a[i] - 2*s.
+  for (int32_t i = 1; i < n; ++i) {
+    const double e = ((a[i - 1] + a[i]) - s[i]) - s[i];
+    b[i - 1] = ((s[i] - a[i - 1]) - e) / h[i];
+    c[i - 1] = e / (h[i] * h[i]);
+  }
+  b[n - 1] = 0.0;
+  c[n - 1] = 0.0;
+}
+
+int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
+                            const char *name) {
+  std::vector<double> a(static_cast<size_t>(n));
+  std::vector<double> b(static_cast<size_t>(n));
+  std::vector<double> c(static_cast<size_t>(n));
+  ComputeCubicSpline(n, x, y, a.data(), b.data(), c.data());
+  const int32_t result = SaveKEL(name, n, x, y, a.data(), b.data(), c.data());
+  if (result != 0) {
+    return result;
+  }
+  return SavePlotFile(name, n, x, y, a.data(), b.data(), c.data());
+}
+
+double getValue(double t, int32_t n, const double *x, const double *y,
+                const double *a, const double *b, const double *c) {
+  if (t <= x[0]) {
+    return y[0];
+  }
+  if (t >= x[n - 1]) {
+    return y[n - 1];
+  }
+  // The first knot with x[i] >= t: an interior knot hit exactly is evaluated
+  // as the right end of the segment before it.
+  int32_t i = 0;
+  while (t > x[i]) {
+    ++i;
+  }
+  const int32_t k = i - 1;
+  return EvaluateSegment(k, t - x[k], y, a, b, c);
+}

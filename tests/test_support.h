@@ -1,0 +1,48 @@
+// Helpers for the end-to-end tests: a scratch KEL directory and a run of the
+// built knotfit with a timeout.
+#ifndef KNOTFIT_TEST_SUPPORT_H
+#define KNOTFIT_TEST_SUPPORT_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// A fresh directory under the system's temporary directory, removed with all
+// its contents when the object goes.
+class ScratchDir {
+public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir &) = delete;
+  ScratchDir &operator=(const ScratchDir &) = delete;
+  const std::string &path() const { return path_; }
+  // path()/relative
+  std::string operator/(const std::string &relative) const;
+
+private:
+  std::string path_;
+};
+
+struct RunResult {
+  int status = -1; // exit status, or 128 + signal number
+  std::string out;
+  std::string err;
+};
+
+// Runs the built knotfit with the given arguments and exactly the given
+// environment ("NAME=value" entries), standard input from /dev/null. Kills it
+// and fails the test after timeout_s seconds.
+RunResult RunKnotfit(const std::vector<std::string> &args,
+                     const std::vector<std::string> &env, int timeout_s = 30);
+
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &content);
+bool Exists(const std::string &path);
+
+// A KEL tree with CS and CS/plot, ready for a run.
+void MakeKelTree(const std::string &kel);
+
+// "00 01 ff" -> bytes
+std::string Bytes(const std::string &hex);
+
+#endif
