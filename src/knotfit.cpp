@@ -6,7 +6,11 @@
 // multiply-add is fused). Stored coefficient tables and plot files are
 // compared byte for byte, so a regrouped sum is a changed output.
 #include "knotfit.h"
+#include "report.h"
 
+#include <algorithm>
+#include <cmath>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -71,8 +75,10 @@ void ComputeCubicSpline(int32_t n, const double *x, const double *y, double *a,
   // Row 0's super-diagonal is v = x[2] - x[0]; keeping it in h[0] lets the
   // elimination use h[i] as the super-diagonal of every row without a special
   // case. Gaussian elimination without pivoting, then back substitution.
-  std::vector<double> h(static_cast<size_t>(n));
-  std::vector<double> s(static_cast<size_t>(n));
+  std::vector<double> h_store(static_cast<size_t>(n));
+  std::vector<double> s_store(static_cast<size_t>(n));
+  double *h = h_store.data();
+  double *s = s_store.data();
   // The eliminated diagonal d and right-hand side r are dead once the slopes
   // are known, before any segment coefficient is stored, so they live in b
   // and c: two arrays of n doubles less at the peak for long data sets.
@@ -120,8 +126,46 @@ void ComputeCubicSpline(int32_t n, const double *x, const double *y, double *a,
   c[n - 1] = 0.0;
 }
 
+std::string CheckDataSet(int32_t n, const double *x, const double *y,
+                         const char *name) {
+  const std::string_view whole(name);
+  if (whole.empty()) {
+    return "empty name";
+  }
+  // A ".." component could climb out of the KEL tree, or from CS/plot onto
+  // another data set's coefficient table.
+  for (size_t start = 0; start <= whole.size();) {
+    const size_t slash = std::min(whole.find('/', start), whole.size());
+    if (whole.substr(start, slash - start) == "..") {
+      return "name has a '..' component";
+    }
+    start = slash + 1;
+  }
+  if (n < 2) {
+    return std::to_string(n) + (n == 1 ? " point" : " points") +
+           ", at least 2 needed";
+  }
+  for (int32_t i = 0; i < n; ++i) {
+    if (!std::isfinite(x[i]) || !std::isfinite(y[i])) {
+      const bool bad_x = !std::isfinite(x[i]);
+      return std::string(bad_x ? "x" : "y") + " of point " + std::to_string(i) +
+             " is not finite (" + ShortNumber(bad_x ? x[i] : y[i]) + ")";
+    }
+    if (i > 0 && !(x[i] > x[i - 1])) {
+      return "x not increasing at point " + std::to_string(i) + " (" +
+             ShortNumber(x[i]) + " after " + ShortNumber(x[i - 1]) + ")";
+    }
+  }
+  return {};
+}
+
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name) {
+  const std::string problem = CheckDataSet(n, x, y, name);
+  if (!problem.empty()) {
+    ReportDataSet(name, problem, "skipped");
+    return -1;
+  }
   std::vector<double> a(static_cast<size_t>(n));
   std::vector<double> b(static_cast<size_t>(n));
   std::vector<double> c(static_cast<size_t>(n));
@@ -135,18 +179,19 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
 
 double getValue(double t, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c) {
+  if (std::isnan(t) || n < 1) {
+    return NAN; // no knot to compare with, no segment to evaluate
+  }
   if (t <= x[0]) {
     return y[0];
   }
   if (t >= x[n - 1]) {
     return y[n - 1];
   }
-  // The first knot with x[i] >= t: an interior knot hit exactly is evaluated
-  // as the right end of the segment before it.
-  int32_t i = 0;
-  while (t > x[i]) {
-    ++i;
-  }
-  const int32_t k = i - 1;
+  // The first knot with x[i] >= t, by bisection (x increases strictly): an
+  // interior knot hit exactly is evaluated as the right end of the segment
+  // before it. x[0] < t < x[n-1] puts i between 1 and n-1.
+  const double *knot = std::lower_bound(x + 1, x + n - 1, t);
+  const auto k = static_cast<int32_t>(knot - x) - 1;
   return EvaluateSegment(k, t - x[k], y, a, b, c);
 }

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // Fills a, b and c (n entries each, caller-provided) with the not-a-knot
 // spline through the n points (x, y). Needs n >= 2 and x strictly increasing;
@@ -22,13 +23,20 @@
 void ComputeCubicSpline(int32_t n, const double *x, const double *y, double *a,
                         double *b, double *c);
 
+// Why the data set cannot be fitted and written: fewer than 2 points, a value
+// that is not finite, x not strictly increasing, an empty name or one with a
+// ".." component. Empty when it can.
+std::string CheckDataSet(int32_t n, const double *x, const double *y,
+                         const char *name);
+
+// CheckDataSet (a problem is reported on standard error and gives -1), then
 // ComputeCubicSpline followed by SaveKEL and, only if that returned 0,
 // SavePlotFile. Returns 0 when both files were written, else -1.
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name);
 
 // The spline's value at t; outside [x[0], x[n-1]] the ordinate of the nearer
-// end knot.
+// end knot. NaN for a NaN t.
 double getValue(double t, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c);
 
@@ -39,7 +47,8 @@ int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c);
 
 // Writes the plot file CS/plot/<name>, the spline sampled in steps of one
-// five-hundredth of the knot range. Returns 0, or -1 when a write failed.
+// five-hundredth of the knot range. Returns 0, or -1 when a write failed or
+// the step cannot advance across the range (then no file is opened).
 // Ends the process with status 254 when the file cannot be opened.
 int32_t SavePlotFile(const char *name, int32_t n, const double *x,
                      const double *y, const double *a, const double *b,

@@ -1,11 +1,19 @@
 // knotfit input_file: fits every data set of the input and writes its files.
+// Exit status: 0 when every data set was written, 1 when one was skipped or
+// failed or standard output could not be written, 255 for no argument, an
+// unreadable input or an unopenable coefficient table, 254 for an unopenable
+// plot file.
+#include "driver.h"
 #include "knotfit.h"
+#include "report.h"
 
-#include <cctype>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <vector>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -31,50 +39,46 @@ void PrintUsage() {
   }
 }
 
-// Reads the next whitespace-delimited token of any length; false at end of
-// input.
-bool ReadToken(std::FILE *in, std::string &token) {
-  token.clear();
-  int ch = std::getc(in);
-  while (ch != EOF && std::isspace(ch)) {
-    ch = std::getc(in);
+// A closed standard stream would hand its descriptor to the next file opened,
+// and the echo would land in a coefficient table. Hold the slot with a
+// read-only /dev/null instead, so that writes to it fail and are reported.
+void KeepStandardStreamsApart() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int held = open("/dev/null", O_RDONLY);
+      if (held >= 0 && held != fd) {
+        close(held); // fd was not the lowest free one: it is taken now
+      }
+    }
   }
-  while (ch != EOF && !std::isspace(ch)) {
-    token.push_back(static_cast<char>(ch));
-    ch = std::getc(in);
-  }
-  return !token.empty();
 }
+
+struct FileCloser {
+  void operator()(std::FILE *f) const { std::fclose(f); }
+};
 
 } // namespace
 
 int main(int argc, char **argv) {
+  KeepStandardStreamsApart();
+  // A reader that leaves early (knotfit in | head) ends the run quietly.
+  std::signal(SIGPIPE, SIG_DFL);
   if (argc < 2) {
     PrintUsage();
     return 255;
   }
-  std::FILE *in = std::fopen(argv[1], "r");
-  if (in == nullptr) {
+  const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(argv[1], "r"));
+  if (!in) {
     std::fprintf(stderr, "error opening input file : %s", argv[1]);
     return 255;
   }
-  std::vector<double> x;
-  std::vector<double> y;
-  std::string first;
-  std::string second;
-  while (ReadToken(in, first) && ReadToken(in, second)) {
-    std::printf("read(%d) : %s \t %s\n", static_cast<int>(x.size()),
-                first.c_str(), second.c_str());
-    if (first == "NAME") {
-      GenerateCubicSpline(static_cast<int32_t>(x.size()), x.data(), y.data(),
-                          second.c_str());
-      x.clear();
-      y.clear();
-    } else {
-      x.push_back(std::atof(first.c_str()));
-      y.push_back(std::atof(second.c_str()));
-    }
+  TokenReader reader(in.get());
+  const RunSummary summary = ProcessInput(reader, GenerateCubicSpline);
+  const bool out_ok = FlushStandardOutput();
+  if (reader.error() != 0) {
+    std::fprintf(stderr, "knotfit: error reading input file '%s': %s\n",
+                 argv[1], std::strerror(reader.error()));
+    return 255;
   }
-  std::fclose(in);
-  return 0;
+  return summary.failed == 0 && out_ok ? 0 : 1;
 }

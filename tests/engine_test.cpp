@@ -140,6 +140,7 @@ TEST(GetValue, EndsKnotsAndOutsideTheRange) {
   for (const auto &tc : cases) {
     EXPECT_EQ(at(tc.t), tc.expected) << "t = " << tc.t;
   }
+  EXPECT_TRUE(std::isnan(at(NAN)));
 }
 
 TEST(GetValue, CubeBetweenKnots) {

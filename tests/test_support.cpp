@@ -65,7 +65,8 @@ std::string Bytes(const std::string &hex) {
 }
 
 RunResult RunKnotfit(const std::vector<std::string> &args,
-                     const std::vector<std::string> &env, int timeout_s) {
+                     const std::vector<std::string> &env, Stdout stdout_to,
+                     int timeout_s) {
   ScratchDir capture;
   const std::string out_path = capture / "stdout";
   const std::string err_path = capture / "stderr";
@@ -84,18 +85,40 @@ RunResult RunKnotfit(const std::vector<std::string> &args,
   }
   envp.push_back(nullptr);
 
+  int broken_pipe[2] = {-1, -1};
+  if (stdout_to == Stdout::kBrokenPipe && pipe(broken_pipe) == 0) {
+    close(broken_pipe[0]); // the reader is gone before the first write
+  }
   const pid_t pid = fork();
   if (pid == 0) {
     const int in = open("/dev/null", O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int out = -1;
+    switch (stdout_to) {
+    case Stdout::kCapture:
+    case Stdout::kClosed:
+      out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      break;
+    case Stdout::kFull:
+      out = open("/dev/full", O_WRONLY);
+      break;
+    case Stdout::kBrokenPipe:
+      out = broken_pipe[1];
+      break;
+    }
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
         dup2(err, 2) < 0) {
       _exit(126);
     }
+    if (stdout_to == Stdout::kClosed) {
+      close(1);
+    }
     signal(SIGPIPE, SIG_DFL);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
+  }
+  if (broken_pipe[1] >= 0) {
+    close(broken_pipe[1]);
   }
   RunResult result;
   if (pid < 0) {

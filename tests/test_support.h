@@ -29,11 +29,16 @@ struct RunResult {
   std::string err;
 };
 
+// Where the run's standard output goes: captured into RunResult::out, a
+// full device, a closed descriptor, or a pipe whose reader has already left.
+enum class Stdout { kCapture, kFull, kClosed, kBrokenPipe };
+
 // Runs the built knotfit with the given arguments and exactly the given
 // environment ("NAME=value" entries), standard input from /dev/null. Kills it
 // and fails the test after timeout_s seconds.
 RunResult RunKnotfit(const std::vector<std::string> &args,
-                     const std::vector<std::string> &env, int timeout_s = 30);
+                     const std::vector<std::string> &env,
+                     Stdout stdout_to = Stdout::kCapture, int timeout_s = 60);
 
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &content);

@@ -1,0 +1,71 @@
+#include "driver.h"
+
+#include "number_text.h"
+#include "report.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+RunSummary ProcessInput(TokenReader &reader, DataSetHandler handle) {
+  RunSummary summary;
+  std::vector<double> x;
+  std::vector<double> y;
+  std::string echo;
+  std::string name;
+  std::string_view first;
+  std::string_view second;
+  TokenReader::Pair pair;
+  while ((pair = reader.NextPair(first, second)) == TokenReader::Pair::kPair) {
+    // "read(<count>) : <first> \t <second>\n", the count before this pair.
+    char count[24];
+    echo += "read(";
+    echo.append(count,
+                std::to_chars(count, count + sizeof count, x.size()).ptr);
+    echo += ") : ";
+    echo += first;
+    echo += " \t ";
+    echo += second;
+    echo += '\n';
+    if (first != "NAME") {
+      x.push_back(ParseAtof(first));
+      y.push_back(ParseAtof(second));
+      if (echo.size() >= (size_t{1} << 16)) {
+        std::fwrite(echo.data(), 1, echo.size(), stdout);
+        echo.clear();
+      }
+      continue;
+    }
+    std::fwrite(echo.data(), 1, echo.size(), stdout);
+    echo.clear();
+    ++summary.data_sets;
+    name.assign(second);
+    if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+      ReportDataSet(name.c_str(),
+                    std::to_string(x.size()) +
+                        " points, more than a coefficient table holds",
+                    "skipped");
+      ++summary.failed;
+    } else if (handle(static_cast<int32_t>(x.size()), x.data(), y.data(),
+                      name.c_str()) != 0) {
+      ++summary.failed;
+    }
+    x.clear();
+    y.clear();
+  }
+  std::fwrite(echo.data(), 1, echo.size(), stdout);
+  if (!x.empty()) {
+    std::fprintf(stderr,
+                 "knotfit: %zu point%s after the last NAME line not written\n",
+                 x.size(), x.size() == 1 ? "" : "s");
+  }
+  if (pair == TokenReader::Pair::kLoneToken) {
+    std::fprintf(stderr,
+                 "knotfit: unpaired token '%.*s' at end of input ignored\n",
+                 static_cast<int>(first.size()), first.data());
+  }
+  return summary;
+}

@@ -1,0 +1,27 @@
+// The two file formats, written to an open stream: what SaveKEL and
+// SavePlotFile do once their file is open, reusable with any sink.
+#ifndef KNOTFIT_KEL_WRITERS_H
+#define KNOTFIT_KEL_WRITERS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Writes the coefficient table (4 + 20*n bytes) to f and traces every value
+// on standard output (everything but the closing "done"). False when a write
+// to f failed.
+bool WriteCoefficientTable(std::FILE *f, int32_t n, const double *x,
+                           const double *y, const double *a, const double *b,
+                           const double *c);
+
+// The plot's sampling step, narrowed to binary32 as the format demands, in
+// *step; returns why the samples cannot be walked (a step that does not move
+// the abscissa), or an empty string.
+std::string PlotStep(int32_t n, const double *x, double *step);
+
+// Writes one "%f \t %f \n" line per sample to f. False when a write failed.
+bool WritePlotLines(std::FILE *f, double step, int32_t n, const double *x,
+                    const double *y, const double *a, const double *b,
+                    const double *c);
+
+#endif

@@ -1,0 +1,32 @@
+#include "report.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+void ReportDataSet(const char *name, const std::string &problem,
+                   const char *consequence) {
+  std::fprintf(stderr, "knotfit: data set '%s': %s; %s\n", name,
+               problem.c_str(), consequence);
+}
+
+std::string ShortNumber(double v) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+bool FlushStandardOutput() {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) {
+    return true;
+  }
+  const int error = errno;
+  if (error != 0) {
+    std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
+                 std::strerror(error));
+  } else {
+    std::fputs("knotfit: write error on standard output\n", stderr);
+  }
+  return false;
+}

@@ -1,0 +1,42 @@
+// Splits an input stream into whitespace-separated tokens, read in large
+// blocks. Tokens may be of any length.
+#ifndef KNOTFIT_TOKEN_READER_H
+#define KNOTFIT_TOKEN_READER_H
+
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+class TokenReader {
+public:
+  enum class Pair { kPair, kLoneToken, kEnd };
+
+  // Reads from in, which stays owned by the caller.
+  explicit TokenReader(std::FILE *in, size_t block_size = size_t{1} << 20);
+
+  // The next two tokens. kLoneToken: the input ended after first; kEnd: no
+  // token was left. The views stay valid until the next call. As for any C
+  // string, a token ends at a NUL byte: what follows it up to the next
+  // whitespace is dropped.
+  Pair NextPair(std::string_view &first, std::string_view &second);
+
+  // The errno of a failed read, 0 while none failed. A failed read ends the
+  // input.
+  int error() const { return error_; }
+
+private:
+  bool NextToken(bool first_of_pair, size_t &begin, size_t &end);
+  bool Refill();
+
+  std::FILE *in_;
+  size_t block_size_;
+  std::vector<char> buf_;
+  size_t pos_ = 0;   // next unread byte
+  size_t end_ = 0;   // end of the bytes read so far
+  size_t keep_ = 0;  // start of the pair in progress: kept across refills
+  size_t shift_ = 0; // bytes the refills moved the buffer down, in all
+  bool eof_ = false;
+  int error_ = 0;
+};
+
+#endif
