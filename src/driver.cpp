@@ -1,8 +1,10 @@
 #include "driver.h"
 
+#include "chunk_writer.h"
 #include "number_text.h"
 #include "report.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -14,33 +16,27 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler handle) {
   RunSummary summary;
   std::vector<double> x;
   std::vector<double> y;
-  std::string echo;
+  ChunkWriter echo(stdout);
   std::string name;
   std::string_view first;
   std::string_view second;
   TokenReader::Pair pair;
   while ((pair = reader.NextPair(first, second)) == TokenReader::Pair::kPair) {
     // "read(<count>) : <first> \t <second>\n", the count before this pair.
-    char count[24];
-    echo += "read(";
-    echo.append(count,
-                std::to_chars(count, count + sizeof count, x.size()).ptr);
-    echo += ") : ";
-    echo += first;
-    echo += " \t ";
-    echo += second;
-    echo += '\n';
+    char *text = echo.Room(32);
+    text = std::copy_n("read(", 5, text);
+    text = std::to_chars(text, text + 24, x.size()).ptr;
+    echo.Commit(std::copy_n(") : ", 4, text));
+    echo.Append(first);
+    echo.Append(" \t ");
+    echo.Append(second);
+    echo.Append("\n");
     if (first != "NAME") {
       x.push_back(ParseAtof(first));
       y.push_back(ParseAtof(second));
-      if (echo.size() >= (size_t{1} << 16)) {
-        std::fwrite(echo.data(), 1, echo.size(), stdout);
-        echo.clear();
-      }
       continue;
     }
-    std::fwrite(echo.data(), 1, echo.size(), stdout);
-    echo.clear();
+    echo.Flush(); // the echo goes out before the data set's trace
     ++summary.data_sets;
     name.assign(second);
     if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
@@ -56,7 +52,7 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler handle) {
     x.clear();
     y.clear();
   }
-  std::fwrite(echo.data(), 1, echo.size(), stdout);
+  echo.Flush();
   if (!x.empty()) {
     std::fprintf(stderr,
                  "knotfit: %zu point%s after the last NAME line not written\n",

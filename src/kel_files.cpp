@@ -1,21 +1,20 @@
 // The output writers: where a data set's files go under the KEL path, the
 // binary coefficient table (with its console trace) and the plot file.
 #include "big_endian.h"
+#include "chunk_writer.h"
 #include "kel_writers.h"
 #include "knotfit.h"
 #include "number_text.h"
 #include "report.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
 namespace {
 
 constexpr const char *kModule = "knotfit";
-
-// Output is assembled in chunks of about this size and written in one call.
-constexpr size_t kChunk = size_t{1} << 16;
 
 struct FileCloser {
   void operator()(std::FILE *f) const { std::fclose(f); }
@@ -30,12 +29,6 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
   std::exit(status);
 }
 
-bool WriteAll(std::FILE *f, std::string &chunk) {
-  const bool ok = std::fwrite(chunk.data(), 1, chunk.size(), f) == chunk.size();
-  chunk.clear();
-  return ok;
-}
-
 // Closes the file. Data still buffered is written now, so a close can fail
 // too: false when anything written did not reach the file.
 bool Close(File &f) {
@@ -48,9 +41,11 @@ int32_t WriteFailed(File &f) {
   return -1;
 }
 
-void AppendFixed6(std::string &out, double v) {
-  char text[kFixed6Max];
-  out.append(text, FormatFixed6(text, v));
+// Copies a string literal (without its NUL) to out; the size is known when
+// compiling, so no library call is made per label.
+template <size_t N> char *Put(char *out, const char (&literal)[N]) {
+  std::memcpy(out, literal, N - 1);
+  return out + N - 1;
 }
 
 } // namespace
@@ -78,38 +73,40 @@ std::FILE *open_KEL_file(const char *subdir, const char *name,
 bool WriteCoefficientTable(std::FILE *f, int32_t n, const double *x,
                            const double *y, const double *a, const double *b,
                            const double *c) {
+  ChunkWriter trace(stdout);
+  ChunkWriter table(f);
+  trace.Append(" writing : \n ");
+  auto *count = reinterpret_cast<unsigned char *>(table.Room(4));
+  StoreBigEndian32(count, static_cast<uint32_t>(n));
+  table.Commit(reinterpret_cast<char *>(count + 4));
   // Records run from the last knot down to knot 0, five big-endian binary32
   // fields each; the trace shows the narrowed values, exactly what the file
-  // holds.
-  static const char *const kOpen[5] = {"\ttab(", " ", " a(", " b(", " c("};
-  static const char *const kClose[5] = {",", ") ->", ")", ")", ")\n"};
-  std::string trace = " writing : \n ";
-  std::string table;
-  unsigned char field[4];
-  StoreBigEndian32(field, static_cast<uint32_t>(n));
-  table.append(reinterpret_cast<const char *>(field), 4);
-  bool ok = true;
-  for (int32_t i = n - 1; i >= 0 && ok; --i) {
-    const double values[5] = {x[i], y[i], a[i], b[i], c[i]};
+  // holds: "\ttab(x, y) -> a(a) b(b) c(c)\n".
+  for (int32_t i = n - 1; i >= 0; --i) {
+    const float fields[5] = {static_cast<float>(x[i]), static_cast<float>(y[i]),
+                             static_cast<float>(a[i]), static_cast<float>(b[i]),
+                             static_cast<float>(c[i])};
+    auto *record = reinterpret_cast<unsigned char *>(table.Room(20));
     for (int k = 0; k < 5; ++k) {
-      const float narrowed = static_cast<float>(values[k]);
-      trace += kOpen[k];
-      AppendFixed6(trace, static_cast<double>(narrowed));
-      trace += kClose[k];
-      StoreBigEndian32(field, Binary32Bits(narrowed));
-      table.append(reinterpret_cast<const char *>(field), 4);
+      StoreBigEndian32(record + 4 * k, Binary32Bits(fields[k]));
     }
-    if (trace.size() >= kChunk) {
-      std::fwrite(trace.data(), 1, trace.size(), stdout);
-      trace.clear();
-    }
-    if (table.size() >= kChunk) {
-      ok = WriteAll(f, table);
-    }
+    table.Commit(reinterpret_cast<char *>(record + 20));
+
+    char *text = trace.Room(5 * kFixed6Max + 40);
+    text = Put(text, "\ttab(");
+    text = FormatFixed6(text, static_cast<double>(fields[0]));
+    text = Put(text, ", ");
+    text = FormatFixed6(text, static_cast<double>(fields[1]));
+    text = Put(text, ") -> a(");
+    text = FormatFixed6(text, static_cast<double>(fields[2]));
+    text = Put(text, ") b(");
+    text = FormatFixed6(text, static_cast<double>(fields[3]));
+    text = Put(text, ") c(");
+    text = FormatFixed6(text, static_cast<double>(fields[4]));
+    trace.Commit(Put(text, ")\n"));
   }
-  ok = ok && WriteAll(f, table);
-  std::fwrite(trace.data(), 1, trace.size(), stdout);
-  return ok;
+  trace.Flush();
+  return table.Flush();
 }
 
 std::string PlotStep(int32_t n, const double *x, double *step) {
@@ -135,23 +132,22 @@ std::string PlotStep(int32_t n, const double *x, double *step) {
 bool WritePlotLines(std::FILE *f, double step, int32_t n, const double *x,
                     const double *y, const double *a, const double *b,
                     const double *c) {
-  std::string lines;
+  ChunkWriter lines(f);
   for (double t = x[0]; t <= x[n - 1];) {
-    AppendFixed6(lines, t);
-    lines += " \t ";
-    AppendFixed6(lines, getValue(t, n, x, y, a, b, c));
-    lines += " \n";
-    if (lines.size() >= kChunk && !WriteAll(f, lines)) {
-      return false;
-    }
+    // "%f \t %f \n"
+    char *text = lines.Room(2 * kFixed6Max + 8);
+    text = FormatFixed6(text, t);
+    text = Put(text, " \t ");
+    text = FormatFixed6(text, getValue(t, n, x, y, a, b, c));
+    lines.Commit(Put(text, " \n"));
     const double next = t + step;
     if (!(next > t)) { // PlotStep rules this out; never hang all the same
-      WriteAll(f, lines);
+      lines.Flush();
       return false;
     }
     t = next;
   }
-  return WriteAll(f, lines);
+  return lines.Flush();
 }
 
 int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,

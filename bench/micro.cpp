@@ -1,0 +1,112 @@
+// Microbenchmarks of the engine, the plot sampling and the number text.
+#include "kel_writers.h"
+#include "knotfit.h"
+#include "number_text.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Data {
+  std::vector<double> x, y, a, b, c;
+  explicit Data(size_t n) : x(n), y(n), a(n), b(n), c(n) {
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> gap(0.5, 1.5);
+    std::uniform_real_distribution<double> value(-100.0, 100.0);
+    double t = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+      x[i] = t;
+      y[i] = value(rng);
+      t += gap(rng);
+    }
+  }
+  int32_t n() const { return static_cast<int32_t>(x.size()); }
+  void Fit() {
+    ComputeCubicSpline(n(), x.data(), y.data(), a.data(), b.data(), c.data());
+  }
+};
+
+void BM_Fit(benchmark::State &state) {
+  Data d(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) {
+    d.Fit();
+    benchmark::DoNotOptimize(d.a.data());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_Fit)->Arg(20)->Arg(1000)->Arg(1000000)->Unit(
+    benchmark::kMicrosecond);
+
+// One plot file's lines (500 or 501 samples) for a data set of n knots.
+void BM_PlotSampling(benchmark::State &state) {
+  Data d(static_cast<size_t>(state.range(0)));
+  d.Fit();
+  std::FILE *sink = std::fopen("/dev/null", "w");
+  double step = 0.0;
+  PlotStep(d.n(), d.x.data(), &step);
+  for (auto _ : state) {
+    WritePlotLines(sink, step, d.n(), d.x.data(), d.y.data(), d.a.data(),
+                   d.b.data(), d.c.data());
+  }
+  std::fclose(sink);
+}
+BENCHMARK(BM_PlotSampling)
+    ->Arg(20)
+    ->Arg(2000000)
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_FormatFixed6(benchmark::State &state) {
+  std::mt19937_64 rng(3);
+  std::uniform_real_distribution<double> value(-1000.0, 1000.0);
+  std::vector<double> values(4096);
+  for (double &v : values) {
+    v = value(rng);
+  }
+  char text[kFixed6Max];
+  size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(FormatFixed6(text, values[i++ & 4095]));
+  }
+}
+BENCHMARK(BM_FormatFixed6);
+
+void BM_FormatPrintf(benchmark::State &state) {
+  std::mt19937_64 rng(3);
+  std::uniform_real_distribution<double> value(-1000.0, 1000.0);
+  std::vector<double> values(4096);
+  for (double &v : values) {
+    v = value(rng);
+  }
+  char text[400];
+  size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        std::snprintf(text, sizeof text, "%f", values[i++ & 4095]));
+  }
+}
+BENCHMARK(BM_FormatPrintf);
+
+void BM_ParseAtof(benchmark::State &state) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> value(-100.0, 100.0);
+  std::vector<std::string> tokens(4096);
+  for (auto &token : tokens) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6f", value(rng));
+    token = text;
+  }
+  size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ParseAtof(tokens[i++ & 4095]));
+  }
+}
+BENCHMARK(BM_ParseAtof);
+
+} // namespace
+
+BENCHMARK_MAIN();
