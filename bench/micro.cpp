@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -60,13 +61,20 @@ BENCHMARK(BM_PlotSampling)
     ->Arg(2000000)
     ->Unit(benchmark::kMicrosecond);
 
-void BM_FormatFixed6(benchmark::State &state) {
+// Values of mixed magnitude, as a trace holds them: abscissas in the millions
+// next to slopes and coefficients of a few units.
+std::vector<double> MixedValues() {
   std::mt19937_64 rng(3);
-  std::uniform_real_distribution<double> value(-1000.0, 1000.0);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
   std::vector<double> values(4096);
   for (double &v : values) {
-    v = value(rng);
+    v = static_cast<float>(unit(rng) * std::pow(10.0, rng() % 7));
   }
+  return values;
+}
+
+void BM_FormatFixed6(benchmark::State &state) {
+  const std::vector<double> values = MixedValues();
   char text[kFixed6Max];
   size_t i = 0;
   for (auto _ : state) {
@@ -76,12 +84,7 @@ void BM_FormatFixed6(benchmark::State &state) {
 BENCHMARK(BM_FormatFixed6);
 
 void BM_FormatPrintf(benchmark::State &state) {
-  std::mt19937_64 rng(3);
-  std::uniform_real_distribution<double> value(-1000.0, 1000.0);
-  std::vector<double> values(4096);
-  for (double &v : values) {
-    v = value(rng);
-  }
+  const std::vector<double> values = MixedValues();
   char text[400];
   size_t i = 0;
   for (auto _ : state) {

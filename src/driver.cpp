@@ -23,14 +23,15 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler handle) {
   TokenReader::Pair pair;
   while ((pair = reader.NextPair(first, second)) == TokenReader::Pair::kPair) {
     // "read(<count>) : <first> \t <second>\n", the count before this pair.
-    char *text = echo.Room(32);
+    char *text = echo.Room(first.size() + second.size() + 40);
     text = std::copy_n("read(", 5, text);
     text = std::to_chars(text, text + 24, x.size()).ptr;
-    echo.Commit(std::copy_n(") : ", 4, text));
-    echo.Append(first);
-    echo.Append(" \t ");
-    echo.Append(second);
-    echo.Append("\n");
+    text = std::copy_n(") : ", 4, text);
+    text = std::copy(first.begin(), first.end(), text);
+    text = std::copy_n(" \t ", 3, text);
+    text = std::copy(second.begin(), second.end(), text);
+    *text++ = '\n';
+    echo.Commit(text);
     if (first != "NAME") {
       x.push_back(ParseAtof(first));
       y.push_back(ParseAtof(second));

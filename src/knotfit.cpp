@@ -79,16 +79,23 @@ void ComputeCubicSpline(int32_t n, const double *x, const double *y, double *a,
   std::vector<double> s_store(static_cast<size_t>(n));
   double *h = h_store.data();
   double *s = s_store.data();
-  // The eliminated diagonal d and right-hand side r are dead once the slopes
-  // are known, before any segment coefficient is stored, so they live in b
-  // and c: two arrays of n doubles less at the peak for long data sets.
+  // The eliminated diagonal d and right-hand side r live in b and c: d[i] and
+  // r[i] are dead once a[i] is known, before b[i] and c[i] are stored. Two
+  // arrays of n doubles less at the peak for long data sets.
   double *d = b;
   double *r = c;
 
-  for (int32_t i = 1; i < n; ++i) {
+  // Each pass below does its independent work (the differences ahead of
+  // the elimination, the segment coefficients behind the back substitution)
+  // in the same loop as the sequential chain of divisions, so that the two
+  // overlap. Every value still comes from the same operations in the same
+  // order.
+  auto difference = [&](int32_t i) {
     h[i] = x[i] - x[i - 1];
     s[i] = (y[i] - y[i - 1]) / h[i];
-  }
+  };
+  difference(1);
+  difference(2);
 
   d[0] = h[2];
   const double v = x[2] - x[0];
@@ -96,6 +103,9 @@ void ComputeCubicSpline(int32_t n, const double *x, const double *y, double *a,
   r[0] = ((((v + v) + h[1]) * s[1]) * h[2] + (h[1] * h[1]) * s[2]) / v;
 
   for (int32_t i = 1; i <= n - 2; ++i) {
+    if (i >= 2) {
+      difference(i + 1);
+    }
     const double f = -h[i + 1] / d[i - 1];
     r[i] = f * r[i - 1] + ((h[i] * s[i + 1]) + (h[i + 1] * s[i])) * 3.0;
     d[i] = f * h[i - 1] + ((h[i] + h[i + 1]) + (h[i] + h[i + 1]));
@@ -110,17 +120,17 @@ void ComputeCubicSpline(int32_t n, const double *x, const double *y, double *a,
   const double d_last = (f + 1.0) * h[n - 2];
   a[n - 1] = (f * r[n - 2] + r_last) / d_last;
 
+  // Back substitution. Once a[i] is known, segment i (from x[i] to x[i+1])
+  // has both end slopes, and its coefficients follow in cubic Hermite form:
+  //   b = (3*s - 2*a[i] - a[i+1]) / h,  c = (a[i] + a[i+1] - 2*s) / h^2,
+  // with s = s[i+1], h = h[i+1], through the shared term
+  // e = a[i] + a[i+1] - 2*s. b[i] and c[i] replace d[i] and r[i], which
+  // a[i] has just used for the last time.
   for (int32_t i = n - 2; i >= 0; --i) {
     a[i] = (r[i] - h[i] * a[i + 1]) / d[i];
-  }
-
-  // Cubic Hermite form of segment i-1 (from x[i-1] to x[i]):
-  //   b = (3*s - 2*a[i-1] - a[i]) / h,  c = (a[i-1] + a[i] - 2*s) / h^2,
-  // computed through the shared term e = a[i-1] + a[i] - 2*s.
-  for (int32_t i = 1; i < n; ++i) {
-    const double e = ((a[i - 1] + a[i]) - s[i]) - s[i];
-    b[i - 1] = ((s[i] - a[i - 1]) - e) / h[i];
-    c[i - 1] = e / (h[i] * h[i]);
+    const double e = ((a[i] + a[i + 1]) - s[i + 1]) - s[i + 1];
+    b[i] = ((s[i + 1] - a[i]) - e) / h[i + 1];
+    c[i] = e / (h[i + 1] * h[i + 1]);
   }
   b[n - 1] = 0.0;
   c[n - 1] = 0.0;

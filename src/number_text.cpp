@@ -13,6 +13,35 @@ bool IsDigit(char ch) {
   return ch >= '0' && ch <= '9';
 }
 
+// The value of the four digits at p, or -1 unless all four are digits. The
+// four bytes are handled as one 32-bit word: subtracting '0' from each must
+// leave 0..9 in every byte, which is checked for all four at once.
+int FourDigits(const char *p) {
+  uint32_t word = 0;
+  for (int k = 3; k >= 0; --k) {
+    word = word << 8 | static_cast<unsigned char>(p[k]);
+  }
+  const uint32_t d = word - 0x30303030u;
+  if (((d | (d + 0x06060606u)) & 0xF0F0F0F0u) != 0) {
+    return -1;
+  }
+  const uint32_t pairs = d * 10 + (d >> 8); // bytes 0, 2: 10*d0+d1, 10*d2+d3
+  return static_cast<int>((pairs & 0xFF) * 100 + ((pairs >> 16) & 0xFF));
+}
+
+// Appends the digits from p on to m (m * 10 + digit for each; m may wrap
+// for very long runs, which the caller then does not use) and returns the
+// first character that is not a digit, or end.
+const char *ReadDigits(const char *p, const char *end, uint64_t &m) {
+  for (int four = 0; end - p >= 4 && (four = FourDigits(p)) >= 0; p += 4) {
+    m = m * 10000 + static_cast<uint64_t>(four);
+  }
+  for (; p < end && IsDigit(*p); ++p) {
+    m = m * 10 + static_cast<uint64_t>(*p - '0');
+  }
+  return p;
+}
+
 // 10^0 .. 10^15, all exact doubles.
 constexpr double kPow10[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
@@ -65,41 +94,40 @@ double ParseAtof(std::string_view token) {
   // digits: the digits make an integer m < 10^15 and the value is
   // m / 10^decimals, a quotient of two exact doubles, so the one rounding of
   // the division is the correctly rounded value strtod returns.
-  const size_t size = token.size();
-  size_t i = size > 0 && token[0] == '-' ? 1 : 0;
+  const char *p = token.data();
+  const char *const end = p + token.size();
+  const bool negative = p < end && *p == '-';
+  p += negative ? 1 : 0;
+  const char *const digits_start = p;
   uint64_t m = 0;
-  int digits = 0;
-  int decimals = 0;
-  for (; i < size && IsDigit(token[i]); ++i, ++digits) {
-    m = m * 10 + static_cast<uint64_t>(token[i] - '0');
+  p = ReadDigits(p, end, m);
+  const long whole_digits = p - digits_start;
+  long decimals = 0;
+  if (p < end && *p == '.') {
+    const char *const decimals_start = ++p;
+    p = ReadDigits(p, end, m);
+    decimals = p - decimals_start;
   }
-  if (i < size && token[i] == '.') {
-    for (++i; i < size && IsDigit(token[i]); ++i, ++digits, ++decimals) {
-      m = m * 10 + static_cast<uint64_t>(token[i] - '0');
-    }
-  }
+  const long digits = whole_digits + decimals;
   // An exponent, or the x of a hexadecimal number, would go on.
-  const bool complete = i == size || (token[i] != 'e' && token[i] != 'E' &&
-                                      token[i] != 'x' && token[i] != 'X');
+  const bool complete =
+      p == end || (*p != 'e' && *p != 'E' && *p != 'x' && *p != 'X');
   if (digits > 0 && digits <= 15 && complete) {
     const double value = static_cast<double>(m) / kPow10[decimals];
-    return token[0] == '-' ? -value : value;
+    return negative ? -value : value;
   }
 
   // Other decimal forms: from_chars rounds correctly, as strtod does, and
   // takes the same longest prefix. It knows no leading '+', no hexadecimal
   // and no "-nan", and it reports overflow and underflow instead of
   // saturating, so those go to strtod itself.
-  i = size > 0 && token[0] == '-' ? 1 : 0;
-  if (i < size) {
-    const char lead = token[i];
-    const bool hex = lead == '0' && i + 1 < size &&
-                     (token[i + 1] == 'x' || token[i + 1] == 'X');
+  if (digits_start < end) {
+    const char lead = *digits_start;
+    const bool hex = lead == '0' && digits_start + 1 < end &&
+                     (digits_start[1] == 'x' || digits_start[1] == 'X');
     if ((IsDigit(lead) || lead == '.') && !hex) {
       double value = 0.0;
-      const auto [end, ec] =
-          std::from_chars(token.data(), token.data() + size, value);
-      if (ec == std::errc()) {
+      if (std::from_chars(token.data(), end, value).ec == std::errc()) {
         return value;
       }
     }
@@ -109,20 +137,24 @@ double ParseAtof(std::string_view token) {
 }
 
 char *FormatFixed6(char *out, double v) {
-  // Fast path: mag = |v * 1e6| carries an error of at most half an ulp,
-  // which for mag < 2^43 is below 2^-10. Unless mag lies within 2^-8 of a
-  // half-integer, the exact product rounds to the same integer as mag does,
-  // and those are the digits. Near a tie (and for large values and inf or
-  // nan) the exact binary value decides, as it does for printf.
+  // Fast path. mag = |v * 1e6| is exact when v is a binary32 value (24
+  // significant bits times 10^6 fit in 53): then a tie is a tie, and it goes
+  // to the even neighbour as printf rounds it. Otherwise mag carries an
+  // error of at most half an ulp, below 2^-10 for mag < 2^43; unless mag
+  // lies within 2^-8 of a half-integer, the exact product rounds to the same
+  // integer. Near such a tie (and for large values, inf and nan) the exact
+  // binary value decides, as it does for printf.
   const double mag = std::fabs(v * 1e6);
   if (mag < 0x1p43) {
     const auto whole = static_cast<uint64_t>(mag);
     const double frac = mag - static_cast<double>(whole); // exact
-    if (std::fabs(frac - 0.5) > 0x1p-8) {
+    const bool exact = static_cast<double>(static_cast<float>(v)) == v;
+    if (exact || std::fabs(frac - 0.5) > 0x1p-8) {
       if (std::signbit(v)) {
         *out++ = '-';
       }
-      return WriteMicros(out, whole + (frac > 0.5 ? 1 : 0));
+      const bool up = frac > 0.5 || (frac == 0.5 && (whole & 1) != 0);
+      return WriteMicros(out, whole + (up ? 1 : 0));
     }
   }
   return std::to_chars(out, out + kFixed6Max, v, std::chars_format::fixed, 6)

@@ -1,19 +1,34 @@
 #include "token_reader.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
 namespace {
 
-// isspace() in the C locale.
-bool IsSpace(char ch) {
-  return ch == ' ' || (ch >= '\t' && ch <= '\r');
+enum Kind : unsigned char { kTokenChar, kSpace, kNul };
+
+// Every byte's kind: white space as isspace() in the C locale, the NUL that
+// ends a C string, anything else part of a token.
+constexpr std::array<unsigned char, 256> kKinds = [] {
+  std::array<unsigned char, 256> kinds{};
+  for (int ch : {' ', '\t', '\n', '\v', '\f', '\r'}) {
+    kinds[static_cast<size_t>(ch)] = kSpace;
+  }
+  kinds[0] = kNul;
+  return kinds;
+}();
+
+Kind KindOf(char ch) {
+  return static_cast<Kind>(kKinds[static_cast<unsigned char>(ch)]);
 }
 
 } // namespace
 
+// One byte more than a block: the space written behind the data read stops
+// every token scan without a bounds check.
 TokenReader::TokenReader(std::FILE *in, size_t block_size)
-    : in_(in), block_size_(block_size), buf_(block_size) {}
+    : in_(in), block_size_(block_size), buf_(block_size + 1, ' ') {}
 
 // Moves the pair in progress to the front of the buffer and reads the next
 // block behind it; the buffer only grows for a pair longer than a block.
@@ -26,11 +41,12 @@ bool TokenReader::Refill() {
   end_ -= keep_;
   shift_ += keep_;
   keep_ = 0;
-  if (buf_.size() - end_ < block_size_) {
-    buf_.resize(end_ + block_size_);
+  if (buf_.size() - end_ < block_size_ + 1) {
+    buf_.resize(end_ + block_size_ + 1);
   }
   const size_t got = std::fread(buf_.data() + end_, 1, block_size_, in_);
   end_ += got;
+  buf_[end_] = ' ';
   if (got < block_size_) {
     if (std::ferror(in_)) {
       error_ = errno != 0 ? errno : EIO;
@@ -43,7 +59,7 @@ bool TokenReader::Refill() {
 // Finds the next token as offsets into buf_, which a refill moves down.
 bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
   for (;;) {
-    while (pos_ < end_ && IsSpace(buf_[pos_])) {
+    while (pos_ < end_ && KindOf(buf_[pos_]) == kSpace) {
       ++pos_;
     }
     if (pos_ < end_) {
@@ -60,12 +76,23 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
     keep_ = pos_;
   }
   begin = pos_;
+  size_t length = 0; // up to the first NUL: the token as a C string
+  bool cut = false;
   for (;;) {
-    while (pos_ < end_ && !IsSpace(buf_[pos_])) {
+    Kind kind;
+    while ((kind = KindOf(buf_[pos_])) == kTokenChar) {
       ++pos_;
     }
+    if (kind == kNul) {
+      if (!cut) {
+        length = pos_ - begin;
+        cut = true;
+      }
+      ++pos_;
+      continue;
+    }
     if (pos_ < end_) {
-      break;
+      break; // white space
     }
     const size_t shift_before = shift_;
     const bool more = Refill();
@@ -74,7 +101,7 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
       break;
     }
   }
-  end = pos_;
+  end = begin + (cut ? length : pos_ - begin);
   return true;
 }
 
@@ -88,14 +115,10 @@ TokenReader::Pair TokenReader::NextPair(std::string_view &first,
   const bool paired = NextToken(false, b2, e2);
   b1 -= shift_ - shift_before;
   e1 -= shift_ - shift_before;
-  auto view = [this](size_t b, size_t e) {
-    const std::string_view token(buf_.data() + b, e - b);
-    return token.substr(0, token.find('\0'));
-  };
-  first = view(b1, e1);
+  first = std::string_view(buf_.data() + b1, e1 - b1);
   if (!paired) {
     return Pair::kLoneToken;
   }
-  second = view(b2, e2);
+  second = std::string_view(buf_.data() + b2, e2 - b2);
   return Pair::kPair;
 }
