@@ -34,8 +34,14 @@ double LinearValue(double t, int32_t n, const double *x, const double *y,
   return ((a[k] * u + y[k]) + (b[k] * u) * u) + ((c[k] * u) * u) * u;
 }
 
+uint64_t Bits(double v) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &v, sizeof bits);
+  return bits;
+}
+
 void SameBits(double expected, double got) {
-  if (std::memcmp(&expected, &got, sizeof got) != 0 &&
+  if (Bits(expected) != Bits(got) &&
       !(std::isnan(expected) && std::isnan(got))) {
     std::abort();
   }

@@ -1,4 +1,5 @@
 // knotfit input_file: fits every data set of the input and writes its files.
+// knotfit --help | -h | --version
 // Exit status: 0 when every data set was written, 1 when one was skipped or
 // failed or standard output could not be written, 255 for no argument, an
 // unreadable input or an unopenable coefficient table, 254 for an unopenable
@@ -13,11 +14,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <string_view>
 #include <unistd.h>
 
 namespace {
 
-void PrintUsage() {
+void PrintUsage(std::FILE *to) {
   static const char *const kRows[] = {
       "\nusage : knotfit input_file\n",
       "\tInput_file is a textfile with x [tab] y entries that are \n",
@@ -35,7 +37,7 @@ void PrintUsage() {
       "\texist. This is not checked!\n\n",
   };
   for (const char *row : kRows) {
-    std::fputs(row, stderr);
+    std::fputs(row, to);
   }
 }
 
@@ -64,8 +66,19 @@ int main(int argc, char **argv) {
   // A reader that leaves early (knotfit in | head) ends the run quietly.
   std::signal(SIGPIPE, SIG_DFL);
   if (argc < 2) {
-    PrintUsage();
+    PrintUsage(stderr);
     return 255;
+  }
+  // Asked for, the usage text is the answer: standard output, status 0. Any
+  // other first argument is an input path (./--help reads a file).
+  const std::string_view option = argv[1];
+  if (option == "--help" || option == "-h") {
+    PrintUsage(stdout);
+    return FlushStandardOutput() ? 0 : 1;
+  }
+  if (option == "--version") {
+    std::printf("knotfit %s\n", KNOTFIT_VERSION);
+    return FlushStandardOutput() ? 0 : 1;
   }
   const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(argv[1], "r"));
   if (!in) {

@@ -53,7 +53,7 @@ constexpr char kTwoDigits[] =
     "7475767778798081828384858687888990919293949596979899";
 
 char *TwoDigits(char *out, uint32_t value) {
-  std::memcpy(out, kTwoDigits + 2 * value, 2);
+  std::memcpy(out, kTwoDigits + size_t{2} * value, 2);
   return out + 2;
 }
 

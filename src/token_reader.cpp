@@ -12,8 +12,8 @@ enum Kind : unsigned char { kTokenChar, kSpace, kNul };
 // ends a C string, anything else part of a token.
 constexpr std::array<unsigned char, 256> kKinds = [] {
   std::array<unsigned char, 256> kinds{};
-  for (int ch : {' ', '\t', '\n', '\v', '\f', '\r'}) {
-    kinds[static_cast<size_t>(ch)] = kSpace;
+  for (unsigned char ch : {' ', '\t', '\n', '\v', '\f', '\r'}) {
+    kinds[ch] = kSpace;
   }
   kinds[0] = kNul;
   return kinds;

@@ -87,6 +87,27 @@ TEST(Cli, NoArgumentPrintsUsage) {
   EXPECT_EQ(r.err, kUsage);
 }
 
+// Asked for, the usage goes to standard output with status 0; any other
+// first argument is an input path, even one that looks like an option.
+TEST(Cli, HelpAndVersion) {
+  const struct {
+    const char *arg;
+    const char *out;
+  } cases[] = {
+      {"--help", kUsage}, {"-h", kUsage}, {"--version", "knotfit 1.0.0\n"}};
+  for (const auto &tc : cases) {
+    const RunResult r = RunKnotfit({tc.arg}, {});
+    EXPECT_EQ(r.status, 0) << tc.arg;
+    EXPECT_EQ(r.out, tc.out) << tc.arg;
+    EXPECT_EQ(r.err, "") << tc.arg;
+  }
+  Job job("");
+  WriteFile(job.dir / "--help", kCubeInput);
+  const RunResult r = RunKnotfit({job.dir / "--help"}, {"TROV_KEL=" + job.kel});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(job.Table("cube"), Bytes(kCubeTable));
+}
+
 TEST(Cli, MissingInputFile) {
   ScratchDir dir;
   const RunResult r = RunKnotfit({dir / "absent"}, {});

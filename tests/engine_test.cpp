@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -19,13 +20,16 @@ struct Fit {
 
 Fit FitOf(std::vector<double> x, std::vector<double> y) {
   Fit f{std::move(x), std::move(y), {}, {}, {}};
-  f.a.assign(f.x.size(), NAN);
-  f.b.assign(f.x.size(), NAN);
-  f.c.assign(f.x.size(), NAN);
+  const double unset = std::numeric_limits<double>::quiet_NaN();
+  f.a.assign(f.x.size(), unset);
+  f.b.assign(f.x.size(), unset);
+  f.c.assign(f.x.size(), unset);
   ComputeCubicSpline(f.n(), f.x.data(), f.y.data(), f.a.data(), f.b.data(),
                      f.c.data());
   return f;
 }
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 double Cubic(double t) {
   return ((0.5 * t - 2.0) * t + 0.25) * t - 3.0;
@@ -61,6 +65,7 @@ TEST(ComputeCubicSpline, ReproducesCubicsOnUnevenKnots) {
   };
   for (const auto &xs : knot_sets) {
     std::vector<double> ys;
+    ys.reserve(xs.size());
     for (double t : xs) {
       ys.push_back(Cubic(t));
     }
@@ -135,12 +140,12 @@ TEST(GetValue, EndsKnotsAndOutsideTheRange) {
       {2.5, 31.5},   // segment 2
       {3.0, 40.0},   // last knot
       {1e300, 40.0}, // above: last ordinate
-      {-INFINITY, 10.0}, {INFINITY, 40.0},
+      {-kInf, 10.0}, {kInf, 40.0},
   };
   for (const auto &tc : cases) {
     EXPECT_EQ(at(tc.t), tc.expected) << "t = " << tc.t;
   }
-  EXPECT_TRUE(std::isnan(at(NAN)));
+  EXPECT_TRUE(std::isnan(at(std::numeric_limits<double>::quiet_NaN())));
 }
 
 TEST(GetValue, CubeBetweenKnots) {

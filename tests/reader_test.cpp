@@ -8,12 +8,22 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+uint64_t Bits(double v) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &v, sizeof bits);
+  return bits;
+}
 
 struct FileCloser {
   void operator()(std::FILE *f) const { std::fclose(f); }
@@ -140,7 +150,7 @@ TEST(ParseAtof, MatchesTheCLibrary) {
   for (const std::string &token : tokens) {
     const double expected = std::atof(token.c_str());
     const double got = ParseAtof(token);
-    EXPECT_TRUE(std::memcmp(&expected, &got, sizeof got) == 0 ||
+    EXPECT_TRUE(Bits(expected) == Bits(got) ||
                 (std::isnan(expected) && std::isnan(got) &&
                  std::signbit(expected) == std::signbit(got)))
         << token;
@@ -171,10 +181,10 @@ TEST(FormatFixed6, MatchesPrintf) {
       -1e300,
       1.7976931348623157e308,
       4.9e-324,
-      INFINITY,
-      -INFINITY,
-      NAN,
-      -NAN,
+      kInf,
+      -kInf,
+      kNaN,
+      -kNaN,
       0.1,
       1.0 / 3,
       2.0 / 3,

@@ -74,12 +74,14 @@ RunResult RunKnotfit(const std::vector<std::string> &args,
   std::vector<std::string> argv_store{KNOTFIT_EXE};
   argv_store.insert(argv_store.end(), args.begin(), args.end());
   std::vector<char *> argv;
+  argv.reserve(argv_store.size() + 1);
   for (auto &a : argv_store) {
     argv.push_back(a.data());
   }
   argv.push_back(nullptr);
   std::vector<std::string> env_store(env);
   std::vector<char *> envp;
+  envp.reserve(env_store.size() + 1);
   for (auto &e : env_store) {
     envp.push_back(e.data());
   }

@@ -1,0 +1,34 @@
+# Installs the build tree into a scratch prefix, then configures, builds and
+# runs a small project that finds the package and fits with the library.
+#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -P install_test.cmake
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+foreach(file bin/knotfit include/knotfit.h share/man/man1/knotfit.1)
+  if(NOT EXISTS ${prefix}/${file})
+    message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
+
+run(${prefix}/bin/knotfit --version)
+if(NOT out MATCHES "^knotfit [0-9]+\\.[0-9]+\\.[0-9]+\n$")
+  message(FATAL_ERROR "unexpected --version output: ${out}")
+endif()
+
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/consumer
+  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
+run(${WORK_DIR}/consumer/consumer)
+if(NOT out STREQUAL "S(2.5) = 15.625000\n")
+  message(FATAL_ERROR "consumer printed: ${out}")
+endif()
+file(REMOVE_RECURSE ${WORK_DIR})
