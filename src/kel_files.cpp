@@ -87,8 +87,8 @@ bool WriteCoefficientTable(std::FILE *f, int32_t n, const double *x,
                              static_cast<float>(a[i]), static_cast<float>(b[i]),
                              static_cast<float>(c[i])};
     auto *record = reinterpret_cast<unsigned char *>(table.Room(20));
-    for (int k = 0; k < 5; ++k) {
-      StoreBigEndian32(record + size_t{4} * k, Binary32Bits(fields[k]));
+    for (size_t k = 0; k < 5; ++k) {
+      StoreBigEndian32(record + 4 * k, Binary32Bits(fields[k]));
     }
     table.Commit(reinterpret_cast<char *>(record + 20));
 

@@ -10,10 +10,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 namespace {
+
+// n doubles, every entry written before it is read: left uninitialised, as
+// zero-filling tens of megabytes for a long data set costs a pass of its own.
+using WorkArray = std::unique_ptr<double[]>;
+WorkArray NewWorkArray(int32_t n) {
+  return std::make_unique_for_overwrite<double[]>(static_cast<size_t>(n));
+}
 
 // The parabola through three points, written in the SplineTable form: both
 // segments carry the parabola's own quadratic coefficient q and no cubic
@@ -75,10 +82,10 @@ void ComputeCubicSpline(int32_t n, const double *x, const double *y, double *a,
   // Row 0's super-diagonal is v = x[2] - x[0]; keeping it in h[0] lets the
   // elimination use h[i] as the super-diagonal of every row without a special
   // case. Gaussian elimination without pivoting, then back substitution.
-  std::vector<double> h_store(static_cast<size_t>(n));
-  std::vector<double> s_store(static_cast<size_t>(n));
-  double *h = h_store.data();
-  double *s = s_store.data();
+  const WorkArray h_store = NewWorkArray(n);
+  const WorkArray s_store = NewWorkArray(n);
+  double *h = h_store.get();
+  double *s = s_store.get();
   // The eliminated diagonal d and right-hand side r live in b and c: d[i] and
   // r[i] are dead once a[i] is known, before b[i] and c[i] are stored. Two
   // arrays of n doubles less at the peak for long data sets.
@@ -176,15 +183,15 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
     ReportDataSet(name, problem, "skipped");
     return -1;
   }
-  std::vector<double> a(static_cast<size_t>(n));
-  std::vector<double> b(static_cast<size_t>(n));
-  std::vector<double> c(static_cast<size_t>(n));
-  ComputeCubicSpline(n, x, y, a.data(), b.data(), c.data());
-  const int32_t result = SaveKEL(name, n, x, y, a.data(), b.data(), c.data());
+  const WorkArray a = NewWorkArray(n);
+  const WorkArray b = NewWorkArray(n);
+  const WorkArray c = NewWorkArray(n);
+  ComputeCubicSpline(n, x, y, a.get(), b.get(), c.get());
+  const int32_t result = SaveKEL(name, n, x, y, a.get(), b.get(), c.get());
   if (result != 0) {
     return result;
   }
-  return SavePlotFile(name, n, x, y, a.data(), b.data(), c.data());
+  return SavePlotFile(name, n, x, y, a.get(), b.get(), c.get());
 }
 
 double getValue(double t, int32_t n, const double *x, const double *y,

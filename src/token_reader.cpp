@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -12,8 +13,8 @@ enum Kind : unsigned char { kTokenChar, kSpace, kNul };
 // ends a C string, anything else part of a token.
 constexpr std::array<unsigned char, 256> kKinds = [] {
   std::array<unsigned char, 256> kinds{};
-  for (unsigned char ch : {' ', '\t', '\n', '\v', '\f', '\r'}) {
-    kinds[ch] = kSpace;
+  for (const char ch : std::string_view(" \t\n\v\f\r")) {
+    kinds[static_cast<unsigned char>(ch)] = kSpace;
   }
   kinds[0] = kNul;
   return kinds;
