@@ -3,6 +3,9 @@
 #ifndef KNOTFIT_CHUNK_WRITER_H
 #define KNOTFIT_CHUNK_WRITER_H
 
+#include "report.h"
+
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -44,6 +47,9 @@ public:
     Commit(at + text.size());
   }
 
+  // False once a write to the stream failed.
+  bool ok() const { return ok_; }
+
   // Hands everything buffered to the stream. False once any write failed.
   bool Flush() {
     Write(buf_.data(), used_);
@@ -53,8 +59,18 @@ public:
 
 private:
   void Write(const char *data, size_t size) {
-    if (size > 0 && std::fwrite(data, 1, size, f_) != size) {
+    if (size == 0) {
+      return;
+    }
+    const bool reported = std::ferror(f_) != 0;
+    if (std::fwrite(data, 1, size, f_) != size) {
       ok_ = false;
+      // Standard output is shared by every writer, and a large chunk goes
+      // straight to the system: its reason is known here and nowhere later.
+      // The first failure sets the stream's error flag and is reported once.
+      if (f_ == stdout && !reported) {
+        ReportStandardOutputError(errno);
+      }
     }
   }
 

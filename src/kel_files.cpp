@@ -82,7 +82,7 @@ bool WriteCoefficientTable(std::FILE *f, int32_t n, const double *x,
   // Records run from the last knot down to knot 0, five big-endian binary32
   // fields each; the trace shows the narrowed values, exactly what the file
   // holds: "\ttab(x, y) -> a(a) b(b) c(c)\n".
-  for (int32_t i = n - 1; i >= 0; --i) {
+  for (int32_t i = n - 1; i >= 0 && table.ok(); --i) {
     const float fields[5] = {static_cast<float>(x[i]), static_cast<float>(y[i]),
                              static_cast<float>(a[i]), static_cast<float>(b[i]),
                              static_cast<float>(c[i])};
@@ -133,7 +133,7 @@ bool WritePlotLines(std::FILE *f, double step, int32_t n, const double *x,
                     const double *y, const double *a, const double *b,
                     const double *c) {
   ChunkWriter lines(f);
-  for (double t = x[0]; t <= x[n - 1];) {
+  for (double t = x[0]; t <= x[n - 1] && lines.ok();) {
     // "%f \t %f \n"
     char *text = lines.Room(2 * kFixed6Max + 8);
     text = FormatFixed6(text, t);

@@ -25,9 +25,8 @@ WorkArray NewWorkArray(int32_t n) {
 // The parabola through three points, written in the SplineTable form: both
 // segments carry the parabola's own quadratic coefficient q and no cubic
 // term; the slopes are the parabola's derivative at the knots. The not-a-knot
-// system is singular for three knots (both end conditions are the same one),
-// and the parabola is what the not-a-knot spline tends to as a fourth knot
-// approaches.
+// system is singular for three knots (both end conditions are then the same
+// one); the parabola through the points is the usual fit there.
 void ComputeParabola(const double *x, const double *y, double *a, double *b,
                      double *c) {
   const double h1 = x[1] - x[0];

@@ -47,10 +47,7 @@ void PrintUsage(std::FILE *to) {
 void KeepStandardStreamsApart() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      const int held = open("/dev/null", O_RDONLY);
-      if (held >= 0 && held != fd) {
-        close(held); // fd was not the lowest free one: it is taken now
-      }
+      open("/dev/null", O_RDONLY); // the lowest free descriptor: fd itself
     }
   }
 }

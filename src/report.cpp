@@ -16,17 +16,20 @@ std::string ShortNumber(double v) {
   return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
-bool FlushStandardOutput() {
-  errno = 0;
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) {
-    return true;
-  }
-  const int error = errno;
+void ReportStandardOutputError(int error) {
   if (error != 0) {
     std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
                  std::strerror(error));
   } else {
     std::fputs("knotfit: write error on standard output\n", stderr);
   }
-  return false;
+}
+
+bool FlushStandardOutput() {
+  const bool reported = std::ferror(stdout) != 0;
+  errno = 0;
+  if (std::fflush(stdout) != 0 && !reported) {
+    ReportStandardOutputError(errno);
+  }
+  return std::ferror(stdout) == 0;
 }

@@ -13,8 +13,11 @@ void ReportDataSet(const char *name, const std::string &problem,
 // The shortest text that reads back as v ("2.5", "1e+15", "inf").
 std::string ShortNumber(double v);
 
-// Flushes standard output. On a failed write (now or earlier) says so on
-// standard error and returns false.
+// Says on standard error that standard output failed, with the reason.
+void ReportStandardOutputError(int error);
+
+// Flushes standard output; false when a write to it failed, now or earlier.
+// Only the first failure is reported: it sets the stream's error flag.
 bool FlushStandardOutput();
 
 #endif

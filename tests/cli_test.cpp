@@ -62,24 +62,6 @@ std::vector<std::string> Lines(const std::string &text) {
   return lines;
 }
 
-// A scratch KEL tree with CS and CS/plot, and the input file in it.
-struct Job {
-  ScratchDir dir;
-  std::string kel = dir / "kel";
-  std::string input = dir / "input";
-  explicit Job(const std::string &text) {
-    MakeKelTree(kel);
-    WriteFile(input, text);
-  }
-  RunResult Run() const { return RunKnotfit({input}, {"TROV_KEL=" + kel}); }
-  std::string Table(const std::string &name) const {
-    return ReadFile(kel + "/CS/" + name);
-  }
-  std::string Plot(const std::string &name) const {
-    return ReadFile(kel + "/CS/plot/" + name);
-  }
-};
-
 TEST(Cli, NoArgumentPrintsUsage) {
   const RunResult r = RunKnotfit({}, {});
   EXPECT_EQ(r.status, 255);

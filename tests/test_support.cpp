@@ -54,6 +54,23 @@ void MakeKelTree(const std::string &kel) {
   fs::create_directories(kel + "/CS/plot");
 }
 
+Job::Job(const std::string &text) {
+  MakeKelTree(kel);
+  WriteFile(input, text);
+}
+
+RunResult Job::Run(Stdout to) const {
+  return RunKnotfit({input}, {"TROV_KEL=" + kel}, to);
+}
+
+std::string Job::Table(const std::string &name) const {
+  return ReadFile(kel + "/CS/" + name);
+}
+
+std::string Job::Plot(const std::string &name) const {
+  return ReadFile(kel + "/CS/plot/" + name);
+}
+
 std::string Bytes(const std::string &hex) {
   std::string out;
   std::istringstream in(hex);

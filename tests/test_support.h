@@ -47,6 +47,18 @@ bool Exists(const std::string &path);
 // A KEL tree with CS and CS/plot, ready for a run.
 void MakeKelTree(const std::string &kel);
 
+// A scratch KEL tree with CS and CS/plot, and an input file beside it.
+struct Job {
+  ScratchDir dir;
+  std::string kel = dir / "kel";
+  std::string input = dir / "input";
+  explicit Job(const std::string &text);
+  // knotfit on the input with TROV_KEL set to the tree, nothing else.
+  RunResult Run(Stdout to = Stdout::kCapture) const;
+  std::string Table(const std::string &name) const; // CS/<name>
+  std::string Plot(const std::string &name) const;  // CS/plot/<name>
+};
+
 // "00 01 ff" -> bytes
 std::string Bytes(const std::string &hex);
 
