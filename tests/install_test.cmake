@@ -19,6 +19,11 @@ foreach(file bin/knotfit include/knotfit.h share/man/man1/knotfit.1)
   endif()
 endforeach()
 
+file(READ ${prefix}/share/man/man1/knotfit.1 man)
+if(NOT man MATCHES "\"knotfit [0-9]+\\.[0-9]+\\.[0-9]+\"")
+  message(FATAL_ERROR "the man page does not name the version")
+endif()
+
 run(${prefix}/bin/knotfit --version)
 if(NOT out MATCHES "^knotfit [0-9]+\\.[0-9]+\\.[0-9]+\n$")
   message(FATAL_ERROR "unexpected --version output: ${out}")
