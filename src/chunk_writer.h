@@ -37,11 +37,6 @@ public:
   }
 
   void Append(std::string_view text) {
-    if (text.size() > buf_.size()) { // a huge token: no copy
-      Flush();
-      Write(text.data(), text.size());
-      return;
-    }
     char *at = Room(text.size());
     std::memcpy(at, text.data(), text.size());
     Commit(at + text.size());

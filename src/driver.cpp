@@ -38,7 +38,6 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler handle) {
       continue;
     }
     echo.Flush(); // the echo goes out before the data set's trace
-    ++summary.data_sets;
     name.assign(second);
     if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
       ReportDataSet(name.c_str(),

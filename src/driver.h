@@ -9,8 +9,7 @@
 #include <cstdint>
 
 struct RunSummary {
-  size_t data_sets = 0; // NAME pairs seen
-  size_t failed = 0;    // of those, skipped or not completely written
+  size_t failed = 0; // data sets skipped or not completely written
 };
 
 // What is done with a data set at its NAME pair; non-zero when it failed.

@@ -2,6 +2,7 @@
 // binary coefficient table (with its console trace) and the plot file.
 #include "big_endian.h"
 #include "chunk_writer.h"
+#include "file.h"
 #include "kel_writers.h"
 #include "knotfit.h"
 #include "number_text.h"
@@ -9,17 +10,11 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 
 namespace {
 
 constexpr const char *kModule = "knotfit";
-
-struct FileCloser {
-  void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // A writer that cannot open its file ends the whole run; what the run echoed
 // and traced so far still reaches standard output first.

@@ -5,6 +5,7 @@
 // unreadable input or an unopenable coefficient table, 254 for an unopenable
 // plot file.
 #include "driver.h"
+#include "file.h"
 #include "knotfit.h"
 #include "report.h"
 
@@ -13,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <string_view>
 #include <unistd.h>
 
@@ -52,10 +52,6 @@ void KeepStandardStreamsApart() {
   }
 }
 
-struct FileCloser {
-  void operator()(std::FILE *f) const { std::fclose(f); }
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -77,7 +73,7 @@ int main(int argc, char **argv) {
     std::printf("knotfit %s\n", KNOTFIT_VERSION);
     return FlushStandardOutput() ? 0 : 1;
   }
-  const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(argv[1], "r"));
+  const File in(std::fopen(argv[1], "r"));
   if (!in) {
     std::fprintf(stderr, "error opening input file : %s", argv[1]);
     return 255;

@@ -1,5 +1,6 @@
 // The input side without processes: token splitting across block edges, and
 // numbers read and printed exactly as the C library does.
+#include "file.h"
 #include "number_text.h"
 #include "token_reader.h"
 
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,15 +25,10 @@ uint64_t Bits(double v) {
   return bits;
 }
 
-struct FileCloser {
-  void operator()(std::FILE *f) const { std::fclose(f); }
-};
-
 // All pairs of text, read through blocks of the given size; an unpaired
 // last token comes back as a pair with "<lone>".
 std::vector<std::string> Split(const std::string &text, size_t block) {
-  std::unique_ptr<std::FILE, FileCloser> f(
-      fmemopen(const_cast<char *>(text.data()), text.size(), "r"));
+  File f(fmemopen(const_cast<char *>(text.data()), text.size(), "r"));
   TokenReader reader(f.get(), block);
   std::vector<std::string> tokens;
   std::string_view first, second;
