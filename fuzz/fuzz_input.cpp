@@ -3,6 +3,7 @@
 // name can end the run by failing to open). The bisection in getValue is
 // checked against a linear search on the way.
 #include "driver.h"
+#include "kel.h"
 #include "kel_writers.h"
 #include "knotfit.h"
 #include "token_reader.h"

@@ -1,17 +1,15 @@
-// The spline engine: the not-a-knot cubic spline through a data set, and its
-// evaluation.
+// The spline engine: the not-a-knot cubic spline through a set of points, and
+// its evaluation.
 //
 // Every formula below is evaluated in IEEE double, one rounding per operation,
 // in exactly the grouping written (the build uses -ffp-contract=off so no
 // multiply-add is fused). Stored coefficient tables and plot files are
 // compared byte for byte, so a regrouped sum is a changed output.
 #include "knotfit.h"
-#include "report.h"
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <string_view>
 
 namespace {
 
@@ -140,57 +138,6 @@ void ComputeCubicSpline(int32_t n, const double *x, const double *y, double *a,
   }
   b[n - 1] = 0.0;
   c[n - 1] = 0.0;
-}
-
-std::string CheckDataSet(int32_t n, const double *x, const double *y,
-                         const char *name) {
-  const std::string_view whole(name);
-  if (whole.empty()) {
-    return "empty name";
-  }
-  // A ".." component could climb out of the KEL tree, or from CS/plot onto
-  // another data set's coefficient table.
-  for (size_t start = 0; start <= whole.size();) {
-    const size_t slash = std::min(whole.find('/', start), whole.size());
-    if (whole.substr(start, slash - start) == "..") {
-      return "name has a '..' component";
-    }
-    start = slash + 1;
-  }
-  if (n < 2) {
-    return std::to_string(n) + (n == 1 ? " point" : " points") +
-           ", at least 2 needed";
-  }
-  for (int32_t i = 0; i < n; ++i) {
-    if (!std::isfinite(x[i]) || !std::isfinite(y[i])) {
-      const bool bad_x = !std::isfinite(x[i]);
-      return std::string(bad_x ? "x" : "y") + " of point " + std::to_string(i) +
-             " is not finite (" + ShortNumber(bad_x ? x[i] : y[i]) + ")";
-    }
-    if (i > 0 && !(x[i] > x[i - 1])) {
-      return "x not increasing at point " + std::to_string(i) + " (" +
-             ShortNumber(x[i]) + " after " + ShortNumber(x[i - 1]) + ")";
-    }
-  }
-  return {};
-}
-
-int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                            const char *name) {
-  const std::string problem = CheckDataSet(n, x, y, name);
-  if (!problem.empty()) {
-    ReportDataSet(name, problem, "skipped");
-    return -1;
-  }
-  const WorkArray a = NewWorkArray(n);
-  const WorkArray b = NewWorkArray(n);
-  const WorkArray c = NewWorkArray(n);
-  ComputeCubicSpline(n, x, y, a.get(), b.get(), c.get());
-  const int32_t result = SaveKEL(name, n, x, y, a.get(), b.get(), c.get());
-  if (result != 0) {
-    return result;
-  }
-  return SavePlotFile(name, n, x, y, a.get(), b.get(), c.get());
 }
 
 double getValue(double t, int32_t n, const double *x, const double *y,

@@ -1,31 +1,14 @@
-// knotfit: not-a-knot cubic splines through tabulated data, and the two
-// files written for every data set under the KEL path.
-//
-// A spline is passed as the "SplineTable": the knot count n followed by five
-// parallel arrays of n doubles, x (strictly increasing), y, a (slope at each
-// knot), b and c (quadratic and cubic coefficient of the segment starting at
-// each knot). On the segment from x[k] to x[k+1]
-//
-//   S(t) = y[k] + a[k]*(t - x[k]) + b[k]*(t - x[k])^2 + c[k]*(t - x[k])^3.
-//
-// Entry n-1 of b and c belongs to no segment; the computation sets it to 0.
-#ifndef KNOTFIT_H
-#define KNOTFIT_H
+// The program's own layer: a data set fitted and written under the KEL path,
+// with the echo, trace and messages of a run.
+#ifndef KNOTFIT_APP_KEL_H
+#define KNOTFIT_APP_KEL_H
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-// Fills a, b and c (n entries each, caller-provided) with the not-a-knot
-// spline through the n points (x, y). Needs n >= 2 and x strictly increasing;
-// 3 points give the parabola through them and 2 points the straight line.
-// Touches no file and prints nothing.
-void ComputeCubicSpline(int32_t n, const double *x, const double *y, double *a,
-                        double *b, double *c);
-
-// Why the data set cannot be fitted and written: fewer than 2 points, a value
-// that is not finite, x not strictly increasing, an empty name or one with a
-// ".." component. Empty when it can.
+// Why the data set cannot be fitted and written: a name that cannot name a
+// file under CS, or points no spline passes through. Empty when it can.
 std::string CheckDataSet(int32_t n, const double *x, const double *y,
                          const char *name);
 
@@ -34,11 +17,6 @@ std::string CheckDataSet(int32_t n, const double *x, const double *y,
 // SavePlotFile. Returns 0 when both files were written, else -1.
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name);
-
-// The spline's value at t; outside [x[0], x[n-1]] the ordinate of the nearer
-// end knot. NaN for a NaN t.
-double getValue(double t, int32_t n, const double *x, const double *y,
-                const double *a, const double *b, const double *c);
 
 // Writes the binary coefficient table CS/<name> and traces every value on
 // standard output. Returns 0, or -1 when a write failed. Ends the process

@@ -10,9 +10,6 @@
 void ReportDataSet(const char *name, const std::string &problem,
                    const char *consequence);
 
-// The shortest text that reads back as v ("2.5", "1e+15", "inf").
-std::string ShortNumber(double v);
-
 // Says on standard error that standard output failed, with the reason.
 void ReportStandardOutputError(int error);
 

@@ -1,7 +1,6 @@
 #include "report.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -9,11 +8,6 @@ void ReportDataSet(const char *name, const std::string &problem,
                    const char *consequence) {
   std::fprintf(stderr, "knotfit: data set '%s': %s; %s\n", name,
                problem.c_str(), consequence);
-}
-
-std::string ShortNumber(double v) {
-  char text[32];
-  return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
 void ReportStandardOutputError(int error) {

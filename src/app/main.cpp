@@ -6,6 +6,7 @@
 // plot file.
 #include "driver.h"
 #include "file.h"
+#include "kel.h"
 #include "knotfit.h"
 #include "report.h"
 

@@ -1,8 +1,10 @@
 // The output writers: where a data set's files go under the KEL path, the
 // binary coefficient table (with its console trace) and the plot file.
 #include "big_endian.h"
+#include "checks.h"
 #include "chunk_writer.h"
 #include "file.h"
+#include "kel.h"
 #include "kel_writers.h"
 #include "knotfit.h"
 #include "number_text.h"
@@ -116,8 +118,8 @@ std::string PlotStep(int32_t n, const double *x, double *step) {
   for (double t = x[0]; t <= x[n - 1];) {
     const double next = t + *step;
     if (!(next > t)) {
-      return "plot step " + ShortNumber(*step) + " does not advance x at " +
-             ShortNumber(t);
+      return "plot step " + knotfit::ShortNumber(*step) +
+             " does not advance x at " + knotfit::ShortNumber(t);
     }
     t = next;
   }
