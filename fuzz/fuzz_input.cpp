@@ -67,16 +67,14 @@ int32_t FitIntoSink(int32_t n, const double *x, const double *y,
   if (!std::isnan(getValue(NAN, n, x, y, a.data(), b.data(), c.data()))) {
     std::abort();
   }
-  std::FILE *sink = std::fopen("/dev/null", "w");
-  if (sink == nullptr) {
-    std::abort();
-  }
+  struct : Sink {
+    bool Write(const char *, size_t) override { return true; }
+  } sink;
   WriteCoefficientTable(sink, n, x, y, a.data(), b.data(), c.data());
   double step = 0.0;
   if (PlotStep(n, x, &step).empty()) {
     WritePlotLines(sink, step, n, x, y, a.data(), b.data(), c.data());
   }
-  std::fclose(sink);
   return 0;
 }
 

@@ -1,13 +1,11 @@
-// Output collected in a large buffer and handed to a stream in few, large
+// Output collected in a large buffer and handed to a sink in few, large
 // writes: the echo, the trace and both file formats go through one of these.
 #ifndef KNOTFIT_CHUNK_WRITER_H
 #define KNOTFIT_CHUNK_WRITER_H
 
-#include "report.h"
+#include "sink.h"
 
-#include <cerrno>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -17,8 +15,8 @@
 // faulting in fresh pages every time.
 class ChunkWriter {
 public:
-  explicit ChunkWriter(std::FILE *f, size_t capacity = size_t{1} << 16)
-      : f_(f), buf_(capacity) {}
+  explicit ChunkWriter(Sink &sink, size_t capacity = size_t{1} << 16)
+      : sink_(sink), buf_(capacity) {}
   ChunkWriter(const ChunkWriter &) = delete;
   ChunkWriter &operator=(const ChunkWriter &) = delete;
 
@@ -42,34 +40,20 @@ public:
     Commit(at + text.size());
   }
 
-  // False once a write to the stream failed.
+  // False once a write to the sink failed.
   bool ok() const { return ok_; }
 
-  // Hands everything buffered to the stream. False once any write failed.
+  // Hands everything buffered to the sink. False once any write failed.
   bool Flush() {
-    Write(buf_.data(), used_);
+    if (used_ > 0 && !sink_.Write(buf_.data(), used_)) {
+      ok_ = false;
+    }
     used_ = 0;
     return ok_;
   }
 
 private:
-  void Write(const char *data, size_t size) {
-    if (size == 0) {
-      return;
-    }
-    const bool reported = std::ferror(f_) != 0;
-    if (std::fwrite(data, 1, size, f_) != size) {
-      ok_ = false;
-      // Standard output is shared by every writer, and a large chunk goes
-      // straight to the system: its reason is known here and nowhere later.
-      // The first failure sets the stream's error flag and is reported once.
-      if (f_ == stdout && !reported) {
-        ReportStandardOutputError(errno);
-      }
-    }
-  }
-
-  std::FILE *f_;
+  Sink &sink_;
   std::vector<char> buf_;
   size_t used_ = 0;
   bool ok_ = true;

@@ -16,12 +16,15 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler handle) {
   RunSummary summary;
   std::vector<double> x;
   std::vector<double> y;
-  ChunkWriter echo(stdout);
+  ChunkWriter echo(StandardOutput());
   std::string name;
   std::string_view first;
   std::string_view second;
   TokenReader::Pair pair;
+  size_t pairs = 0;
+  bool name_second_seen = false;
   while ((pair = reader.NextPair(first, second)) == TokenReader::Pair::kPair) {
+    ++pairs;
     // "read(<count>) : <first> \t <second>\n", the count before this pair.
     char *text = echo.Room(first.size() + second.size() + 40);
     text = std::copy_n("read(", 5, text);
@@ -33,6 +36,17 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler handle) {
     *text++ = '\n';
     echo.Commit(text);
     if (first != "NAME") {
+      // NAME as the second token: the pairing is shifted (a header line, a
+      // missing or extra value), so the data set it should close is lost.
+      if (second == "NAME" && !name_second_seen) {
+        name_second_seen = true;
+        echo.Flush();
+        std::fprintf(stderr,
+                     "knotfit: pair %zu has NAME as its second token: a "
+                     "token is missing or extra before it\n",
+                     pairs);
+        ++summary.failed;
+      }
       x.push_back(ParseAtof(first));
       y.push_back(ParseAtof(second));
       continue;
@@ -53,15 +67,18 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler handle) {
     y.clear();
   }
   echo.Flush();
+  // Read but never written: the run did not do what the input asked.
   if (!x.empty()) {
     std::fprintf(stderr,
                  "knotfit: %zu point%s after the last NAME line not written\n",
                  x.size(), x.size() == 1 ? "" : "s");
+    ++summary.failed;
   }
   if (pair == TokenReader::Pair::kLoneToken) {
     std::fprintf(stderr,
-                 "knotfit: unpaired token '%.*s' at end of input ignored\n",
-                 static_cast<int>(first.size()), first.data());
+                 "knotfit: unpaired token '%s' at end of input ignored\n",
+                 Quoted(first).c_str());
+    ++summary.failed;
   }
   return summary;
 }

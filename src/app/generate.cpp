@@ -1,12 +1,12 @@
 // A data set from its NAME pair to its two files.
 #include "checks.h"
 #include "kel.h"
+#include "kel_path.h"
 #include "knotfit.h"
 #include "report.h"
 
-#include <algorithm>
+#include <cstring>
 #include <memory>
-#include <string_view>
 
 namespace {
 
@@ -17,29 +17,49 @@ WorkArray NewWorkArray(int32_t n) {
   return std::make_unique_for_overwrite<double[]>(static_cast<size_t>(n));
 }
 
+// Why the data set's files must not be written where they would go: a link,
+// a directory, a FIFO, a socket, a device or a read-only file at either
+// target, or a missing directory of the name. Both are looked at before
+// either is written. CS or CS/plot themselves missing are left to the
+// writers, which end the run.
+std::string TargetProblem(const char *name) {
+  for (const char *subdir : {"CS", "CS/plot"}) {
+    KelProblem problem;
+    const KelTarget target = LocateKelTarget(subdir, name, problem);
+    if (problem.kind == KelProblem::kSubdirectory) {
+      return "cannot open directory '" + Quoted(problem.path) +
+             "': " + std::strerror(problem.error);
+    }
+    if (!target) {
+      continue;
+    }
+    const std::string existing = ExistingFileProblem(target);
+    if (!existing.empty()) {
+      // Appended piece by piece: g++ 12 warns falsely on the chained '+'.
+      std::string text = "'";
+      text += Quoted(target.path);
+      text += "' is ";
+      text += existing;
+      return text;
+    }
+  }
+  return {};
+}
+
 } // namespace
 
 std::string CheckDataSet(int32_t n, const double *x, const double *y,
                          const char *name) {
-  const std::string_view whole(name);
-  if (whole.empty()) {
-    return "empty name";
-  }
-  // A ".." component could climb out of the KEL tree, or from CS/plot onto
-  // another data set's coefficient table.
-  for (size_t start = 0; start <= whole.size();) {
-    const size_t slash = std::min(whole.find('/', start), whole.size());
-    if (whole.substr(start, slash - start) == "..") {
-      return "name has a '..' component";
-    }
-    start = slash + 1;
-  }
-  return knotfit::PointsProblem(n, x, y);
+  const std::string problem = NameProblem(name);
+  return problem.empty() ? knotfit::PointsProblem(n, x, y) : problem;
 }
 
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name) {
-  const std::string problem = CheckDataSet(n, x, y, name);
+  std::string problem = CheckDataSet(n, x, y, name);
+  if (problem.empty()) {
+    problem = TargetProblem(name);
+  }
   if (!problem.empty()) {
     ReportDataSet(name, problem, "skipped");
     return -1;
@@ -48,9 +68,23 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
   const WorkArray b = NewWorkArray(n);
   const WorkArray c = NewWorkArray(n);
   ComputeCubicSpline(n, x, y, a.get(), b.get(), c.get());
-  const int32_t result = SaveKEL(name, n, x, y, a.get(), b.get(), c.get());
-  if (result != 0) {
-    return result;
+  // The table holds binary32 values: a field that overflows there would be
+  // stored as inf, and knots that narrow to the same x cannot be told apart
+  // by a reader. The first skips the data set, the second is written as
+  // always, with a warning.
+  problem = knotfit::NarrowingProblem(n, x, y, a.get(), b.get(), c.get());
+  if (!problem.empty()) {
+    ReportDataSet(name, problem, "skipped");
+    return -1;
   }
-  return SavePlotFile(name, n, x, y, a.get(), b.get(), c.get());
+  const std::string collapsed = knotfit::CollapsedKnots(n, x);
+  if (!collapsed.empty()) {
+    ReportDataSet(name, collapsed, "the table cannot tell them apart");
+  }
+  int32_t result = SaveKEL(name, n, x, y, a.get(), b.get(), c.get());
+  if (result == 0) {
+    result = SavePlotFile(name, n, x, y, a.get(), b.get(), c.get());
+  }
+  // Written with a warning still fails the run's status.
+  return result == 0 && !collapsed.empty() ? 1 : result;
 }

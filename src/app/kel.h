@@ -3,8 +3,10 @@
 #ifndef KNOTFIT_APP_KEL_H
 #define KNOTFIT_APP_KEL_H
 
+#include "replacement_file.h"
+
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 
 // Why the data set cannot be fitted and written: a name that cannot name a
@@ -14,7 +16,8 @@ std::string CheckDataSet(int32_t n, const double *x, const double *y,
 
 // CheckDataSet (a problem is reported on standard error and gives -1), then
 // ComputeCubicSpline followed by SaveKEL and, only if that returned 0,
-// SavePlotFile. Returns 0 when both files were written, else -1.
+// SavePlotFile. Returns 0 when both files were written, 1 when they were
+// written with a warning (knots that binary32 cannot tell apart), else -1.
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name);
 
@@ -32,10 +35,12 @@ int32_t SavePlotFile(const char *name, int32_t n, const double *x,
                      const double *y, const double *a, const double *b,
                      const double *c);
 
-// Opens <KEL path>/<subdir>/<name> with the given fopen mode. The KEL path is
-// $TROV_KEL, else $HOME/.TROV_KEL. Returns null when neither is set or the
-// open fails; creates no directories and prints nothing.
-std::FILE *open_KEL_file(const char *subdir, const char *name,
-                         const char *mode);
+// Opens a new file that will replace <KEL path>/<subdir>/<name> once it is
+// committed (mode is "w": files are only ever written whole). The KEL path
+// is $TROV_KEL, else $HOME/.TROV_KEL. The result is never null; when the file
+// could not be created it is not open and says why. Creates no directories
+// and prints nothing.
+std::unique_ptr<ReplacementFile>
+open_KEL_file(const char *subdir, const char *name, const char *mode);
 
 #endif

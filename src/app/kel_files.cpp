@@ -3,7 +3,6 @@
 #include "big_endian.h"
 #include "checks.h"
 #include "chunk_writer.h"
-#include "file.h"
 #include "kel.h"
 #include "kel_writers.h"
 #include "knotfit.h"
@@ -18,24 +17,46 @@ namespace {
 
 constexpr const char *kModule = "knotfit";
 
-// A writer that cannot open its file ends the whole run; what the run echoed
-// and traced so far still reaches standard output first.
-[[noreturn]] void EndRun(const char *writer, int status) {
+// Why a file could not be opened, as the line that follows the writer's own
+// message: the path and the system's reason.
+std::string OpenFailure(const ReplacementFile &f) {
+  const KelProblem &p = f.problem();
+  switch (p.kind) {
+  case KelProblem::kNoBase:
+    return "no KEL path: neither TROV_KEL nor HOME is set";
+  case KelProblem::kTopDirectory:
+  case KelProblem::kSubdirectory:
+    return "cannot open directory '" + Quoted(p.path) +
+           "': " + std::strerror(p.error);
+  case KelProblem::kNone:
+    break;
+  }
+  return "cannot create '" + Quoted(f.path()) +
+         "': " + std::strerror(f.error());
+}
+
+// A file that cannot be opened in CS or CS/plot itself ends the whole run;
+// what the run echoed and traced so far still reaches standard output first.
+// One inside a subdirectory of the name only fails its data set.
+bool EndsTheRun(const ReplacementFile &f) {
+  switch (f.problem().kind) {
+  case KelProblem::kNoBase:
+  case KelProblem::kTopDirectory:
+    return true;
+  case KelProblem::kSubdirectory:
+    return false;
+  case KelProblem::kNone:
+    break;
+  }
+  return f.target().in_top;
+}
+
+[[noreturn]] void EndRun(const char *writer, int status,
+                         const ReplacementFile &f) {
   FlushStandardOutput();
   std::fprintf(stderr, "%s(%s) error opening file\n", kModule, writer);
+  std::fprintf(stderr, "knotfit: %s\n", OpenFailure(f).c_str());
   std::exit(status);
-}
-
-// Closes the file. Data still buffered is written now, so a close can fail
-// too: false when anything written did not reach the file.
-bool Close(File &f) {
-  return std::fclose(f.release()) == 0;
-}
-
-int32_t WriteFailed(File &f) {
-  std::fputs(">>>>> writing error\n", stderr);
-  f.reset(); // the file keeps what reached it
-  return -1;
 }
 
 // Copies a string literal (without its NUL) to out; the size is known when
@@ -47,31 +68,20 @@ template <size_t N> char *Put(char *out, const char (&literal)[N]) {
 
 } // namespace
 
-std::FILE *open_KEL_file(const char *subdir, const char *name,
-                         const char *mode) {
-  // Resolved afresh on every call: an empty TROV_KEL is still a base (the
-  // paths then start at the root), only an unset one falls back to HOME.
-  std::string path;
-  if (const char *kel = std::getenv("TROV_KEL")) {
-    path = kel;
-  } else if (const char *home = std::getenv("HOME")) {
-    path = home;
-    path += "/.TROV_KEL";
-  } else {
-    return nullptr;
-  }
-  path += '/';
-  path += subdir;
-  path += '/';
-  path += name;
-  return std::fopen(path.c_str(), mode);
+std::unique_ptr<ReplacementFile>
+open_KEL_file(const char *subdir, const char *name, const char * /*mode*/) {
+  KelProblem problem;
+  KelTarget target = LocateKelTarget(subdir, name, problem);
+  auto f = std::make_unique<ReplacementFile>(std::move(target), problem);
+  f->Create();
+  return f;
 }
 
-bool WriteCoefficientTable(std::FILE *f, int32_t n, const double *x,
+bool WriteCoefficientTable(Sink &file, int32_t n, const double *x,
                            const double *y, const double *a, const double *b,
                            const double *c) {
-  ChunkWriter trace(stdout);
-  ChunkWriter table(f);
+  ChunkWriter trace(StandardOutput());
+  ChunkWriter table(file);
   trace.Append(" writing : \n ");
   auto *count = reinterpret_cast<unsigned char *>(table.Room(4));
   StoreBigEndian32(count, static_cast<uint32_t>(n));
@@ -126,10 +136,10 @@ std::string PlotStep(int32_t n, const double *x, double *step) {
   return {};
 }
 
-bool WritePlotLines(std::FILE *f, double step, int32_t n, const double *x,
+bool WritePlotLines(Sink &file, double step, int32_t n, const double *x,
                     const double *y, const double *a, const double *b,
                     const double *c) {
-  ChunkWriter lines(f);
+  ChunkWriter lines(file);
   for (double t = x[0]; t <= x[n - 1] && lines.ok();) {
     // "%f \t %f \n"
     char *text = lines.Room(2 * kFixed6Max + 8);
@@ -149,12 +159,21 @@ bool WritePlotLines(std::FILE *f, double step, int32_t n, const double *x,
 
 int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c) {
-  File f(open_KEL_file("CS", name, "w"));
-  if (!f) {
-    EndRun("SaveKEL", -1);
+  const auto f = open_KEL_file("CS", name, "w");
+  if (!f->is_open()) {
+    if (EndsTheRun(*f)) {
+      EndRun("SaveKEL", -1, *f);
+    }
+    ReportDataSet(name, OpenFailure(*f), "skipped");
+    return -1;
   }
-  if (!WriteCoefficientTable(f.get(), n, x, y, a, b, c) || !Close(f)) {
-    return WriteFailed(f);
+  if (!WriteCoefficientTable(*f, n, x, y, a, b, c) || !f->Commit()) {
+    std::fputs(">>>>> writing error\n", stderr);
+    ReportDataSet(name,
+                  "cannot write '" + Quoted(f->path()) +
+                      "': " + std::strerror(f->error()),
+                  f->had_previous() ? "previous file kept" : "no file written");
+    return -1;
   }
   std::fputs("done\n", stdout);
   return 0;
@@ -166,18 +185,43 @@ int32_t SavePlotFile(const char *name, int32_t n, const double *x,
   if (n < 1) {
     return -1;
   }
+  // Called once the data set's new table is in place: a plot that cannot be
+  // written must not leave the old plot file beside it.
+  auto drop_old_plot = [name](const KelTarget &target,
+                              const std::string &problem) {
+    const char *consequence = "no plot file written";
+    switch (target ? RemoveStaleFile(target) : Removal::kNothingThere) {
+    case Removal::kNothingThere:
+      break;
+    case Removal::kRemoved:
+      consequence = "no plot file written, old plot file removed";
+      break;
+    case Removal::kFailed:
+      consequence = "no plot file written, old plot file NOT removed";
+      break;
+    }
+    ReportDataSet(name, problem, consequence);
+  };
   double step = 0.0;
   const std::string problem = PlotStep(n, x, &step);
   if (!problem.empty()) {
-    ReportDataSet(name, problem, "no plot file written");
+    KelProblem ignored;
+    drop_old_plot(LocateKelTarget("CS/plot", name, ignored), problem);
     return -1;
   }
-  File f(open_KEL_file("CS/plot", name, "w"));
-  if (!f) {
-    EndRun("SavePlotFile", -2);
+  const auto f = open_KEL_file("CS/plot", name, "w");
+  if (!f->is_open()) {
+    if (EndsTheRun(*f)) {
+      EndRun("SavePlotFile", -2, *f);
+    }
+    drop_old_plot(f->target(), OpenFailure(*f));
+    return -1;
   }
-  if (!WritePlotLines(f.get(), step, n, x, y, a, b, c) || !Close(f)) {
-    return WriteFailed(f);
+  if (!WritePlotLines(*f, step, n, x, y, a, b, c) || !f->Commit()) {
+    std::fputs(">>>>> writing error\n", stderr);
+    drop_old_plot(f->target(), "cannot write '" + Quoted(f->path()) +
+                                   "': " + std::strerror(f->error()));
+    return -1;
   }
   return 0;
 }

@@ -3,14 +3,15 @@
 #ifndef KNOTFIT_KEL_WRITERS_H
 #define KNOTFIT_KEL_WRITERS_H
 
+#include "sink.h"
+
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
-// Writes the coefficient table (4 + 20*n bytes) to f and traces every value
+// Writes the coefficient table (4 + 20*n bytes) to file and traces every value
 // on standard output (everything but the closing "done"). False when a write
-// to f failed.
-bool WriteCoefficientTable(std::FILE *f, int32_t n, const double *x,
+// to file failed.
+bool WriteCoefficientTable(Sink &file, int32_t n, const double *x,
                            const double *y, const double *a, const double *b,
                            const double *c);
 
@@ -19,8 +20,8 @@ bool WriteCoefficientTable(std::FILE *f, int32_t n, const double *x,
 // the abscissa), or an empty string.
 std::string PlotStep(int32_t n, const double *x, double *step);
 
-// Writes one "%f \t %f \n" line per sample to f. False when a write failed.
-bool WritePlotLines(std::FILE *f, double step, int32_t n, const double *x,
+// Writes one "%f \t %f \n" line per sample to file. False when a write failed.
+bool WritePlotLines(Sink &file, double step, int32_t n, const double *x,
                     const double *y, const double *a, const double *b,
                     const double *c);
 

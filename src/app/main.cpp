@@ -8,6 +8,7 @@
 #include "file.h"
 #include "kel.h"
 #include "knotfit.h"
+#include "replacement_file.h"
 #include "report.h"
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <string_view>
 #include <unistd.h>
 
@@ -59,6 +61,7 @@ int main(int argc, char **argv) {
   KeepStandardStreamsApart();
   // A reader that leaves early (knotfit in | head) ends the run quietly.
   std::signal(SIGPIPE, SIG_DFL);
+  RemoveTemporaryFileOnSignals();
   if (argc < 2) {
     PrintUsage(stderr);
     return 255;
@@ -76,15 +79,28 @@ int main(int argc, char **argv) {
   }
   const File in(std::fopen(argv[1], "r"));
   if (!in) {
-    std::fprintf(stderr, "error opening input file : %s", argv[1]);
+    const int error = errno;
+    std::fprintf(stderr, "error opening input file : %s\n",
+                 Quoted(argv[1]).c_str());
+    std::fprintf(stderr, "knotfit: cannot open '%s': %s\n",
+                 Quoted(argv[1]).c_str(), std::strerror(error));
     return 255;
   }
   TokenReader reader(in.get());
-  const RunSummary summary = ProcessInput(reader, GenerateCubicSpline);
+  RunSummary summary;
+  try {
+    summary = ProcessInput(reader, GenerateCubicSpline);
+  } catch (const std::bad_alloc &) {
+    // Files already written stay; the one being written was removed when
+    // its writer unwound. Nothing more of the input is read.
+    FlushStandardOutput();
+    std::fputs("knotfit: out of memory; run ended\n", stderr);
+    return 255;
+  }
   const bool out_ok = FlushStandardOutput();
   if (reader.error() != 0) {
     std::fprintf(stderr, "knotfit: error reading input file '%s': %s\n",
-                 argv[1], std::strerror(reader.error()));
+                 Quoted(argv[1]).c_str(), std::strerror(reader.error()));
     return 255;
   }
   return summary.failed == 0 && out_ok ? 0 : 1;

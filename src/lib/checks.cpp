@@ -24,6 +24,42 @@ std::string PointsProblem(int32_t n, const double *x, const double *y) {
   return {};
 }
 
+std::string NarrowingProblem(int32_t n, const double *x, const double *y,
+                             const double *a, const double *b,
+                             const double *c) {
+  const double *const fields[5] = {x, y, a, b, c};
+  static const char *const kNames[5] = {"x", "y", "a", "b", "c"};
+  for (int32_t i = 0; i < n; ++i) {
+    for (int k = 0; k < 5; ++k) {
+      const double v = fields[k][i];
+      if (std::isfinite(static_cast<float>(v))) {
+        continue;
+      }
+      const std::string field =
+          std::string(kNames[k]) + " of point " + std::to_string(i);
+      if (std::isfinite(v)) {
+        return field + " (" + ShortNumber(v) + ") overflows binary32";
+      }
+      return field + " is not finite (" + ShortNumber(v) + ")";
+    }
+  }
+  return {};
+}
+
+std::string CollapsedKnots(int32_t n, const double *x) {
+  for (int32_t i = 1; i < n; ++i) {
+    const auto low = static_cast<float>(x[i - 1]);
+    if (!(static_cast<float>(x[i]) > low)) {
+      char text[32];
+      const std::string shown(text,
+                              std::to_chars(text, text + sizeof text, low).ptr);
+      return "x of points " + std::to_string(i - 1) + " and " +
+             std::to_string(i) + " are both " + shown + " in binary32";
+    }
+  }
+  return {};
+}
+
 std::string ShortNumber(double v) {
   char text[32];
   return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);

@@ -12,6 +12,18 @@ namespace knotfit {
 // that is not finite, x not strictly increasing. Empty when one can.
 std::string PointsProblem(int32_t n, const double *x, const double *y);
 
+// Why the binary32 fields of a coefficient table cannot hold the spline: a
+// value of point i (x, y, slope a, coefficients b, c, in that order, points
+// from 0) that is not finite once narrowed, e.g. "y of point 1 (1e+39)
+// overflows binary32". Empty when every field is finite.
+std::string NarrowingProblem(int32_t n, const double *x, const double *y,
+                             const double *a, const double *b, const double *c);
+
+// The first two neighbouring knots whose x narrow to the same binary32 value,
+// e.g. "x of points 0 and 1 are both 1.7e+09 in binary32"; empty when x
+// still increases strictly there.
+std::string CollapsedKnots(int32_t n, const double *x);
+
 // The shortest text that reads back as v ("2.5", "1e+15", "inf").
 std::string ShortNumber(double v);
 

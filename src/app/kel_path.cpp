@@ -1,0 +1,130 @@
+#include "kel_path.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The name's components without the empty and "." ones, which the file
+// system skips anyway: "/a", "a//b" and "./a" reach the same files as before.
+std::vector<std::string_view> Components(std::string_view name) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  while (start <= name.size()) {
+    const size_t slash = std::min(name.find('/', start), name.size());
+    const std::string_view part = name.substr(start, slash - start);
+    if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = slash + 1;
+  }
+  return parts;
+}
+
+} // namespace
+
+std::string NameProblem(std::string_view name) {
+  const std::vector<std::string_view> parts = Components(name);
+  for (const std::string_view part : parts) {
+    // ".." could climb out of the KEL tree, or from CS/plot onto another
+    // data set's coefficient table.
+    if (part == "..") {
+      return "name has a '..' component";
+    }
+    if (part.size() > NAME_MAX) {
+      return "name has a component longer than " + std::to_string(NAME_MAX) +
+             " bytes";
+    }
+  }
+  if (parts.empty() || name.back() == '/') {
+    return "name leaves no file name";
+  }
+  if (parts.front() == "plot") {
+    return "name starts with 'plot', the plot directory";
+  }
+  return {};
+}
+
+KelTarget LocateKelTarget(const char *subdir, std::string_view name,
+                          KelProblem &problem) {
+  KelTarget target;
+  if (const char *kel = std::getenv("TROV_KEL")) {
+    target.path = kel; // an empty TROV_KEL is still a base: the root
+  } else if (const char *home = std::getenv("HOME")) {
+    target.path = std::string(home) + "/.TROV_KEL";
+  } else {
+    problem = {KelProblem::kNoBase, {}, 0};
+    return {};
+  }
+  target.path += '/';
+  target.path += subdir;
+  UniqueFd dir(open(target.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir) {
+    problem = {KelProblem::kTopDirectory, target.path, errno};
+    return {};
+  }
+  const std::vector<std::string_view> parts = Components(name);
+  if (parts.empty()) { // NameProblem refuses such a name first
+    problem = {KelProblem::kSubdirectory, target.path, EINVAL};
+    return {};
+  }
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    const std::string part(parts[i]);
+    target.path += '/';
+    target.path += part;
+    // O_NOFOLLOW: a link planted inside the name must not lead out of the
+    // KEL tree, as ".." may not.
+    UniqueFd next(openat(dir.get(), part.c_str(),
+                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!next) {
+      problem = {KelProblem::kSubdirectory, target.path, errno};
+      return {};
+    }
+    dir = std::move(next);
+  }
+  target.in_top = parts.size() == 1;
+  target.leaf = std::string(parts.back());
+  target.path += '/';
+  target.path += target.leaf;
+  target.dir = std::move(dir);
+  problem = {};
+  return target;
+}
+
+std::string ExistingFileProblem(const KelTarget &target) {
+  struct stat st {};
+  if (fstatat(target.dir.get(), target.leaf.c_str(), &st,
+              AT_SYMLINK_NOFOLLOW) != 0) {
+    return {}; // nothing there (or nothing we could see): created new
+  }
+  const char *what = nullptr;
+  switch (st.st_mode & S_IFMT) {
+  case S_IFREG:
+    if (faccessat(target.dir.get(), target.leaf.c_str(), W_OK, AT_EACCESS) !=
+        0) {
+      what = "a file you may not write";
+    }
+    break;
+  case S_IFLNK:
+    what = "a symbolic link";
+    break;
+  case S_IFDIR:
+    what = "a directory";
+    break;
+  case S_IFIFO:
+    what = "a FIFO";
+    break;
+  case S_IFSOCK:
+    what = "a socket";
+    break;
+  default:
+    what = "a device";
+    break;
+  }
+  return what == nullptr ? std::string() : what;
+}

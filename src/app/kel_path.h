@@ -1,0 +1,49 @@
+// Where a data set's two files go: CS/<name> and CS/plot/<name> under the KEL
+// path, reached without following a symbolic link inside the name.
+#ifndef KNOTFIT_APP_KEL_PATH_H
+#define KNOTFIT_APP_KEL_PATH_H
+
+#include "unique_fd.h"
+
+#include <string>
+#include <string_view>
+
+// Why the name cannot name a file under CS: a ".." component, nothing left
+// for a file name (empty, ".", a trailing "/"), a component longer than a
+// file name may be, or a first component "plot" (the plot directory). Empty
+// and "." components are dropped first, as the file system drops them.
+std::string NameProblem(std::string_view name);
+
+// The directory that will hold one output file, and the file's name in it.
+struct KelTarget {
+  UniqueFd dir;
+  std::string leaf;
+  std::string path;    // the whole path, for messages
+  bool in_top = false; // dir is CS or CS/plot itself, not a subdirectory
+  explicit operator bool() const { return static_cast<bool>(dir); }
+};
+
+// Why a target could not be reached.
+struct KelProblem {
+  enum Kind {
+    kNone,
+    kNoBase,       // neither TROV_KEL nor HOME is set
+    kTopDirectory, // CS or CS/plot itself cannot be opened
+    kSubdirectory, // a directory of the name is missing or not a directory
+  } kind = kNone;
+  std::string path; // what could not be opened
+  int error = 0;    // errno
+};
+
+// Opens <KEL path>/<subdir> (which may be a link: that is the user's own
+// set-up), then every directory component of name below it with O_NOFOLLOW.
+// The KEL path is $TROV_KEL, else $HOME/.TROV_KEL, read afresh on every call.
+KelTarget LocateKelTarget(const char *subdir, std::string_view name,
+                          KelProblem &problem);
+
+// Why the existing file at the target must not be replaced (a link, a
+// directory, a FIFO, a socket, a device, a file the user may not write), or
+// an empty string when there is none or it is a plain writable file.
+std::string ExistingFileProblem(const KelTarget &target);
+
+#endif

@@ -1,0 +1,16 @@
+// Where a ChunkWriter's bytes go: standard output or an output file.
+#ifndef KNOTFIT_APP_SINK_H
+#define KNOTFIT_APP_SINK_H
+
+#include <cstddef>
+
+class Sink {
+public:
+  // Writes all of data; false when that failed (the sink keeps the reason).
+  virtual bool Write(const char *data, size_t size) = 0;
+
+protected:
+  ~Sink() = default;
+};
+
+#endif
