@@ -5,6 +5,7 @@
 #include "knotfit.h"
 #include "report.h"
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -17,6 +18,16 @@ WorkArray NewWorkArray(int32_t n) {
   return std::make_unique_for_overwrite<double[]>(static_cast<size_t>(n));
 }
 
+// "'<path>' is <what>", appended piece by piece: g++ 12 warns falsely on the
+// equivalent chain of '+'.
+std::string PathIs(const std::string &path, const std::string &what) {
+  std::string text = "'";
+  text += Quoted(path);
+  text += "' is ";
+  text += what;
+  return text;
+}
+
 // Why the data set's files must not be written where they would go: a link,
 // a directory, a FIFO, a socket, a device or a read-only file at either
 // target, or a missing directory of the name. Both are looked at before
@@ -27,20 +38,17 @@ std::string TargetProblem(const char *name) {
     KelProblem problem;
     const KelTarget target = LocateKelTarget(subdir, name, problem);
     if (problem.kind == KelProblem::kSubdirectory) {
-      return "cannot open directory '" + Quoted(problem.path) +
-             "': " + std::strerror(problem.error);
+      return problem.error == ELOOP
+                 ? PathIs(problem.path, "a symbolic link")
+                 : "cannot open directory '" + Quoted(problem.path) +
+                       "': " + std::strerror(problem.error);
     }
     if (!target) {
       continue;
     }
     const std::string existing = ExistingFileProblem(target);
     if (!existing.empty()) {
-      // Appended piece by piece: g++ 12 warns falsely on the chained '+'.
-      std::string text = "'";
-      text += Quoted(target.path);
-      text += "' is ";
-      text += existing;
-      return text;
+      return PathIs(target.path, existing);
     }
   }
   return {};

@@ -83,6 +83,11 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!next) {
       problem = {KelProblem::kSubdirectory, target.path, errno};
+      struct stat st {};
+      if (fstatat(dir.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(st.st_mode)) {
+        problem.error = ELOOP; // said as "is a symbolic link"
+      }
       return {};
     }
     dir = std::move(next);

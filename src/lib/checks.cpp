@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 namespace knotfit {
 
@@ -27,20 +28,24 @@ std::string PointsProblem(int32_t n, const double *x, const double *y) {
 std::string NarrowingProblem(int32_t n, const double *x, const double *y,
                              const double *a, const double *b,
                              const double *c) {
+  // The points first: a value read from the input that binary32 cannot hold
+  // is the cause, the coefficients it makes overflow are only the effect.
   const double *const fields[5] = {x, y, a, b, c};
   static const char *const kNames[5] = {"x", "y", "a", "b", "c"};
-  for (int32_t i = 0; i < n; ++i) {
-    for (int k = 0; k < 5; ++k) {
-      const double v = fields[k][i];
-      if (std::isfinite(static_cast<float>(v))) {
-        continue;
+  for (const auto &[first, last] : {std::pair{0, 2}, std::pair{2, 5}}) {
+    for (int32_t i = 0; i < n; ++i) {
+      for (int k = first; k < last; ++k) {
+        const double v = fields[k][i];
+        if (std::isfinite(static_cast<float>(v))) {
+          continue;
+        }
+        const std::string field =
+            std::string(kNames[k]) + " of point " + std::to_string(i);
+        if (std::isfinite(v)) {
+          return field + " (" + ShortNumber(v) + ") overflows binary32";
+        }
+        return field + " is not finite (" + ShortNumber(v) + ")";
       }
-      const std::string field =
-          std::string(kNames[k]) + " of point " + std::to_string(i);
-      if (std::isfinite(v)) {
-        return field + " (" + ShortNumber(v) + ") overflows binary32";
-      }
-      return field + " is not finite (" + ShortNumber(v) + ")";
     }
   }
   return {};
