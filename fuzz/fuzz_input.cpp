@@ -1,11 +1,13 @@
-// Fuzz target: arbitrary bytes as an input file, through the reader, the
-// checks, the engine and both file formats (written to /dev/null, so that no
-// name can end the run by failing to open). The bisection in getValue is
-// checked against a linear search on the way.
+// Fuzz target: arbitrary bytes as an input file, through the whole pipeline
+// (reader, checks, engine, both writers) into a scratch KEL tree, then the
+// invariants of what was written: every table decodes, its count matches
+// its size, every field is finite, no temporary file is left. On the way,
+// the bisection in getValue is checked against a linear search, the number
+// parser against strtod and the "%f" printer against snprintf.
 #include "driver.h"
 #include "kel.h"
-#include "kel_writers.h"
 #include "knotfit.h"
+#include "number_text.h"
 #include "token_reader.h"
 
 #include <cmath>
@@ -13,9 +15,32 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 namespace {
+
+namespace fs = std::filesystem;
+
+void Check(bool ok, const char *what) {
+  if (!ok) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+  }
+}
+
+uint64_t Bits(double v) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &v, sizeof bits);
+  return bits;
+}
+
+bool SameBits(double a, double b) {
+  return Bits(a) == Bits(b) || (std::isnan(a) && std::isnan(b));
+}
 
 // The segment a linear search from the first knot picks.
 double LinearValue(double t, int32_t n, const double *x, const double *y,
@@ -35,47 +60,99 @@ double LinearValue(double t, int32_t n, const double *x, const double *y,
   return ((a[k] * u + y[k]) + (b[k] * u) * u) + ((c[k] * u) * u) * u;
 }
 
-uint64_t Bits(double v) {
-  uint64_t bits = 0;
-  std::memcpy(&bits, &v, sizeof bits);
-  return bits;
-}
-
-void SameBits(double expected, double got) {
-  if (Bits(expected) != Bits(got) &&
-      !(std::isnan(expected) && std::isnan(got))) {
-    std::abort();
-  }
-}
-
-int32_t FitIntoSink(int32_t n, const double *x, const double *y,
-                    const char *name) {
-  if (!CheckDataSet(n, x, y, name).empty()) {
-    return -1;
-  }
-  std::vector<double> a(static_cast<size_t>(n));
-  std::vector<double> b(static_cast<size_t>(n));
-  std::vector<double> c(static_cast<size_t>(n));
-  ComputeCubicSpline(n, x, y, a.data(), b.data(), c.data());
-  for (int32_t i = 0; i < n; ++i) {
-    const double mid = i + 1 < n ? x[i] + (x[i + 1] - x[i]) / 2 : x[i] + 1;
-    for (double t : {x[i], mid, std::nextafter(x[i], -INFINITY)}) {
-      SameBits(LinearValue(t, n, x, y, a.data(), b.data(), c.data()),
-               getValue(t, n, x, y, a.data(), b.data(), c.data()));
+// Checks the evaluator on the way, then fits and writes as the program does.
+int32_t CheckedGenerate(int32_t n, const double *x, const double *y,
+                        const char *name) {
+  if (CheckDataSet(n, x, y, name).empty()) {
+    std::vector<double> a(static_cast<size_t>(n)), b(a), c(a);
+    ComputeCubicSpline(n, x, y, a.data(), b.data(), c.data());
+    for (int32_t i = 0; i < n; ++i) {
+      const double mid = i + 1 < n ? x[i] + (x[i + 1] - x[i]) / 2 : x[i] + 1;
+      for (double t : {x[i], mid, std::nextafter(x[i], -INFINITY)}) {
+        Check(SameBits(LinearValue(t, n, x, y, a.data(), b.data(), c.data()),
+                       getValue(t, n, x, y, a.data(), b.data(), c.data())),
+              "bisection picks the linear search's segment");
+      }
     }
   }
-  if (!std::isnan(getValue(NAN, n, x, y, a.data(), b.data(), c.data()))) {
-    std::abort();
+  return GenerateCubicSpline(n, x, y, name);
+}
+
+// Every whitespace-separated token as the parser and strtod read it, and
+// its value as the printer and snprintf write it.
+void CheckNumberText(const uint8_t *data, size_t size) {
+  const std::string text(reinterpret_cast<const char *>(data), size);
+  size_t at = 0;
+  while ((at = text.find_first_not_of(" \t\n\v\f\r", at)) !=
+         std::string::npos) {
+    const size_t end =
+        std::min(text.find_first_of(" \t\n\v\f\r", at), text.size());
+    const std::string token = text.substr(at, end - at);
+    at = end;
+    const double parsed = ParseAtof(token.c_str()); // up to a NUL, as atof
+    Check(SameBits(parsed, std::strtod(token.c_str(), nullptr)),
+          "ParseAtof agrees with strtod");
+    char ours[kFixed6Max + 1];
+    char theirs[kFixed6Max + 8];
+    *FormatFixed6(ours, parsed) = '\0';
+    std::snprintf(theirs, sizeof theirs, "%f", parsed);
+    Check(std::strcmp(ours, theirs) == 0, "FormatFixed6 agrees with %f");
   }
-  struct : Sink {
-    bool Write(const char *, size_t) override { return true; }
-  } sink;
-  WriteCoefficientTable(sink, n, x, y, a.data(), b.data(), c.data());
-  double step = 0.0;
-  if (PlotStep(n, x, &step).empty()) {
-    WritePlotLines(sink, step, n, x, y, a.data(), b.data(), c.data());
+}
+
+// What a run may leave in the KEL tree: tables that decode with finite
+// fields, plot files, directories; no hidden temporary file.
+void CheckKelTree(const fs::path &cs) {
+  for (const auto &entry : fs::recursive_directory_iterator(cs)) {
+    const std::string leaf = entry.path().filename().string();
+    // Temporary names are hidden and hold a space, which no name can.
+    Check(leaf[0] != '.' || leaf.find(' ') == std::string::npos,
+          "no temporary file is left");
+    const bool plot =
+        entry.path().string().find("/CS/plot") != std::string::npos;
+    if (!entry.is_regular_file() || plot) {
+      continue;
+    }
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                           std::istreambuf_iterator<char>());
+    Check(bytes.size() >= 24, "a table holds a count and a record");
+    auto field = [&](size_t at) {
+      return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 |
+             uint32_t{bytes[at + 2]} << 8 | uint32_t{bytes[at + 3]};
+    };
+    Check(bytes.size() == 4 + 20 * size_t{field(0)}, "count matches size");
+    for (size_t at = 4; at < bytes.size(); at += 4) {
+      float v = 0;
+      const uint32_t bits = field(at);
+      std::memcpy(&v, &bits, sizeof v);
+      Check(std::isfinite(v), "every table field is finite");
+    }
   }
-  return 0;
+}
+
+// A scratch KEL tree for the whole process: CS, CS/plot, and a
+// subdirectory a in each, so that names with a '/' reach a file too.
+struct ScratchKel {
+  fs::path dir;
+  ScratchKel() {
+    char pattern[] = "/tmp/knotfit-fuzz-XXXXXX";
+    dir = mkdtemp(pattern);
+    fs::create_directories(dir / "CS/plot/a");
+    fs::create_directories(dir / "CS/a");
+    setenv("TROV_KEL", dir.c_str(), 1);
+  }
+  ~ScratchKel() {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
+  ScratchKel(const ScratchKel &) = delete;
+  ScratchKel &operator=(const ScratchKel &) = delete;
+};
+
+const fs::path &KelTree() {
+  static const ScratchKel kel;
+  return kel.dir;
 }
 
 } // namespace
@@ -84,12 +161,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size == 0) {
     return 0; // fmemopen refuses an empty buffer
   }
+  const fs::path &kel = KelTree();
+  CheckNumberText(data, size);
   std::FILE *in = fmemopen(const_cast<uint8_t *>(data), size, "r");
   if (in == nullptr) {
     return 0;
   }
   TokenReader reader(in, 61); // small blocks: tokens across every edge
-  ProcessInput(reader, FitIntoSink);
+  ProcessInput(reader, CheckedGenerate);
   std::fclose(in);
+  std::fflush(stdout);
+  CheckKelTree(kel / "CS");
+  // Start the next input from the same empty tree.
+  for (const char *sub : {"CS", "CS/plot", "CS/a", "CS/plot/a"}) {
+    for (const auto &entry : fs::directory_iterator(kel / sub)) {
+      if (entry.is_regular_file()) {
+        fs::remove(entry.path());
+      }
+    }
+  }
   return 0;
 }

@@ -66,7 +66,7 @@ void RemoveTemporaryFileOnSignals() {
     for (const int other : kCleanupSignals) {
       sigaddset(&action.sa_mask, other);
     }
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = static_cast<int>(SA_RESETHAND);
     sigaction(s, &action, nullptr);
   }
 }

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <string>
 
-class ReplacementFile : public Sink {
+class ReplacementFile final : public Sink {
 public:
   // A file for the target; a target that could not be located gives a file
   // that is not open, with the problem kept for the message.

@@ -46,7 +46,7 @@ void ReportDataSet(const char *name, const std::string &problem,
 
 namespace {
 
-class StdoutSink : public Sink {
+class StdoutSink final : public Sink {
 public:
   bool Write(const char *data, size_t size) override {
     const bool reported = std::ferror(stdout) != 0;
