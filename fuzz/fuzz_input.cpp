@@ -168,9 +168,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return 0;
   }
   TokenReader reader(in, 61); // small blocks: tokens across every edge
-  ProcessInput(reader, CheckedGenerate);
+  Console console;
+  ProcessInput(reader, CheckedGenerate, console);
   std::fclose(in);
-  std::fflush(stdout);
   CheckKelTree(kel / "CS");
   // Start the next input from the same empty tree.
   for (const char *sub : {"CS", "CS/plot", "CS/a", "CS/plot/a"}) {

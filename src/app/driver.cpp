@@ -7,44 +7,53 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
 
-RunSummary ProcessInput(TokenReader &reader, DataSetHandler handle) {
+RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
+                        Console &console, const RunSummary &before) {
   RunSummary summary;
   std::vector<double> x;
   std::vector<double> y;
-  ChunkWriter echo(StandardOutput());
+  ChunkWriter echo(console.out());
+  const bool quiet = console.quiet();
   std::string name;
   std::string_view first;
   std::string_view second;
   TokenReader::Pair pair;
   size_t pairs = 0;
   bool name_second_seen = false;
+  auto progress = [&] {
+    console.Progress(reader.bytes_read(), before.points + summary.points,
+                     before.written + summary.written);
+  };
   while ((pair = reader.NextPair(first, second)) == TokenReader::Pair::kPair) {
     ++pairs;
-    // "read(<count>) : <first> \t <second>\n", the count before this pair.
-    char *text = echo.Room(first.size() + second.size() + 40);
-    text = std::copy_n("read(", 5, text);
-    text = std::to_chars(text, text + 24, x.size()).ptr;
-    text = std::copy_n(") : ", 4, text);
-    text = std::copy(first.begin(), first.end(), text);
-    text = std::copy_n(" \t ", 3, text);
-    text = std::copy(second.begin(), second.end(), text);
-    *text++ = '\n';
-    echo.Commit(text);
+    if (pairs % 4096 == 0) {
+      progress();
+    }
+    if (!quiet) {
+      // "read(<count>) : <first> \t <second>\n", the count before this pair.
+      char *text = echo.Room(first.size() + second.size() + 40);
+      text = std::copy_n("read(", 5, text);
+      text = std::to_chars(text, text + 24, x.size()).ptr;
+      text = std::copy_n(") : ", 4, text);
+      text = std::copy(first.begin(), first.end(), text);
+      text = std::copy_n(" \t ", 3, text);
+      text = std::copy(second.begin(), second.end(), text);
+      *text++ = '\n';
+      echo.Commit(text);
+    }
     if (first != "NAME") {
       // NAME as the second token: the pairing is shifted (a header line, a
       // missing or extra value), so the data set it should close is lost.
       if (second == "NAME" && !name_second_seen) {
         name_second_seen = true;
         echo.Flush();
-        std::fprintf(stderr,
-                     "knotfit: pair %zu has NAME as its second token: a "
-                     "token is missing or extra before it\n",
-                     pairs);
+        console.Message("knotfit: pair " + std::to_string(pairs) +
+                        " has NAME as its second token: a token is missing "
+                        "or extra before it");
         ++summary.failed;
       }
       x.push_back(ParseAtof(first));
@@ -53,8 +62,9 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler handle) {
     }
     echo.Flush(); // the echo goes out before the data set's trace
     name.assign(second);
+    summary.points += x.size();
     if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-      ReportDataSet(name.c_str(),
+      ReportDataSet(console, name.c_str(),
                     std::to_string(x.size()) +
                         " points, more than a coefficient table holds",
                     "skipped");
@@ -62,22 +72,24 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler handle) {
     } else if (handle(static_cast<int32_t>(x.size()), x.data(), y.data(),
                       name.c_str()) != 0) {
       ++summary.failed;
+    } else {
+      ++summary.written;
     }
     x.clear();
     y.clear();
+    progress();
   }
   echo.Flush();
   // Read but never written: the run did not do what the input asked.
   if (!x.empty()) {
-    std::fprintf(stderr,
-                 "knotfit: %zu point%s after the last NAME line not written\n",
-                 x.size(), x.size() == 1 ? "" : "s");
+    console.Message("knotfit: " + std::to_string(x.size()) +
+                    (x.size() == 1 ? " point" : " points") +
+                    " after the last NAME line not written");
     ++summary.failed;
   }
   if (pair == TokenReader::Pair::kLoneToken) {
-    std::fprintf(stderr,
-                 "knotfit: unpaired token '%s' at end of input ignored\n",
-                 Quoted(first).c_str());
+    console.Message("knotfit: unpaired token '" + Quoted(first) +
+                    "' at end of input ignored");
     ++summary.failed;
   }
   return summary;

@@ -3,23 +3,30 @@
 #ifndef KNOTFIT_DRIVER_H
 #define KNOTFIT_DRIVER_H
 
+#include "console.h"
 #include "token_reader.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 struct RunSummary {
-  size_t failed = 0; // data sets skipped or not completely written
+  size_t failed = 0;  // data sets skipped or not completely written, and
+                      // input read but never written
+  size_t written = 0; // data sets written
+  uint64_t points = 0;
 };
 
 // What is done with a data set at its NAME pair; non-zero when it failed.
-using DataSetHandler = int32_t (*)(int32_t n, const double *x, const double *y,
-                                   const char *name);
+using DataSetHandler = std::function<int32_t(
+    int32_t n, const double *x, const double *y, const char *name)>;
 
-// Reads pairs until the input ends: echoes each pair, collects points, and
-// hands every data set to handle (GenerateCubicSpline fits and writes it)
-// at its NAME pair. Points left after the last NAME pair, and an unpaired
-// last token, are reported on standard error.
-RunSummary ProcessInput(TokenReader &reader, DataSetHandler handle);
+// Reads pairs until the input ends: echoes each pair (unless the console is
+// quiet), collects points, and hands every data set to handle at its NAME
+// pair. Points left after the last NAME pair, an unpaired last token and a
+// NAME in the second place of a pair are reported and count as failures.
+// progress (the run's summary so far) is added to for the progress line.
+RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
+                        Console &console, const RunSummary &before = {});
 
 #endif

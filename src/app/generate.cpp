@@ -63,13 +63,14 @@ std::string CheckDataSet(int32_t n, const double *x, const double *y,
 }
 
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                            const char *name) {
+                            const char *name, const Run &run) {
+  Console &console = run.console;
   std::string problem = CheckDataSet(n, x, y, name);
   if (problem.empty()) {
     problem = TargetProblem(name);
   }
   if (!problem.empty()) {
-    ReportDataSet(name, problem, "skipped");
+    ReportDataSet(console, name, problem, "skipped");
     return -1;
   }
   const WorkArray a = NewWorkArray(n);
@@ -82,17 +83,23 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
   // always, with a warning.
   problem = knotfit::NarrowingProblem(n, x, y, a.get(), b.get(), c.get());
   if (!problem.empty()) {
-    ReportDataSet(name, problem, "skipped");
+    ReportDataSet(console, name, problem, "skipped");
     return -1;
   }
   const std::string collapsed = knotfit::CollapsedKnots(n, x);
   if (!collapsed.empty()) {
-    ReportDataSet(name, collapsed, "the table cannot tell them apart");
+    ReportDataSet(console, name, collapsed, "the table cannot tell them apart");
   }
-  int32_t result = SaveKEL(name, n, x, y, a.get(), b.get(), c.get());
+  int32_t result = SaveKEL(name, n, x, y, a.get(), b.get(), c.get(), run);
   if (result == 0) {
-    result = SavePlotFile(name, n, x, y, a.get(), b.get(), c.get());
+    result = SavePlotFile(name, n, x, y, a.get(), b.get(), c.get(), run);
   }
   // Written with a warning still fails the run's status.
   return result == 0 && !collapsed.empty() ? 1 : result;
+}
+
+int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
+                            const char *name) {
+  Console console;
+  return GenerateCubicSpline(n, x, y, name, Run{console});
 }

@@ -3,11 +3,22 @@
 #ifndef KNOTFIT_APP_KEL_H
 #define KNOTFIT_APP_KEL_H
 
+#include "console.h"
 #include "replacement_file.h"
+
+#include "knotfit/method.hpp"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+// What every data set of a run shares: where its console output goes and
+// which interpolant is fitted. The functions below without one use a plain
+// console (echo and trace on standard output) and the not-a-knot spline.
+struct Run {
+  Console &console;
+  knotfit::MethodChoice method{};
+};
 
 // Why the data set cannot be fitted and written: a name that cannot name a
 // file under CS, or points no spline passes through. Empty when it can.
@@ -19,11 +30,16 @@ std::string CheckDataSet(int32_t n, const double *x, const double *y,
 // SavePlotFile. Returns 0 when both files were written, 1 when they were
 // written with a warning (knots that binary32 cannot tell apart), else -1.
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
+                            const char *name, const Run &run);
+int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name);
 
 // Writes the binary coefficient table CS/<name> and traces every value on
 // standard output. Returns 0, or -1 when a write failed. Ends the process
 // with status 255 when the file cannot be opened.
+int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
+                const double *a, const double *b, const double *c,
+                const Run &run);
 int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c);
 
@@ -31,6 +47,9 @@ int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
 // five-hundredth of the knot range. Returns 0, or -1 when a write failed or
 // the step cannot advance across the range (then no file is opened).
 // Ends the process with status 254 when the file cannot be opened.
+int32_t SavePlotFile(const char *name, int32_t n, const double *x,
+                     const double *y, const double *a, const double *b,
+                     const double *c, const Run &run);
 int32_t SavePlotFile(const char *name, int32_t n, const double *x,
                      const double *y, const double *a, const double *b,
                      const double *c);

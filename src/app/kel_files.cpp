@@ -51,11 +51,11 @@ bool EndsTheRun(const ReplacementFile &f) {
   return f.target().in_top;
 }
 
-[[noreturn]] void EndRun(const char *writer, int status,
+[[noreturn]] void EndRun(Console &console, const char *writer, int status,
                          const ReplacementFile &f) {
-  FlushStandardOutput();
-  std::fprintf(stderr, "%s(%s) error opening file\n", kModule, writer);
-  std::fprintf(stderr, "knotfit: %s\n", OpenFailure(f).c_str());
+  console.Message(std::string(kModule) + "(" + writer + ") error opening file");
+  console.Message("knotfit: " + OpenFailure(f));
+  console.Flush();
   std::exit(status);
 }
 
@@ -77,10 +77,11 @@ open_KEL_file(const char *subdir, const char *name, const char * /*mode*/) {
   return f;
 }
 
-bool WriteCoefficientTable(Sink &file, int32_t n, const double *x,
-                           const double *y, const double *a, const double *b,
-                           const double *c) {
-  ChunkWriter trace(StandardOutput());
+bool WriteCoefficientTable(Sink &file, Sink *trace_to, int32_t n,
+                           const double *x, const double *y, const double *a,
+                           const double *b, const double *c) {
+  Discard none;
+  ChunkWriter trace(trace_to != nullptr ? *trace_to : none);
   ChunkWriter table(file);
   trace.Append(" writing : \n ");
   auto *count = reinterpret_cast<unsigned char *>(table.Room(4));
@@ -98,7 +99,9 @@ bool WriteCoefficientTable(Sink &file, int32_t n, const double *x,
       StoreBigEndian32(record + 4 * k, Binary32Bits(fields[k]));
     }
     table.Commit(reinterpret_cast<char *>(record + 20));
-
+    if (trace_to == nullptr) {
+      continue; // quiet: formatting the trace is most of a long run's time
+    }
     char *text = trace.Room(5 * kFixed6Max + 40);
     text = Put(text, "\ttab(");
     text = FormatFixed6(text, static_cast<double>(fields[0]));
@@ -158,37 +161,47 @@ bool WritePlotLines(Sink &file, double step, int32_t n, const double *x,
 }
 
 int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
-                const double *a, const double *b, const double *c) {
+                const double *a, const double *b, const double *c,
+                const Run &run) {
+  Console &console = run.console;
   const auto f = open_KEL_file("CS", name, "w");
   if (!f->is_open()) {
     if (EndsTheRun(*f)) {
-      EndRun("SaveKEL", -1, *f);
+      EndRun(console, "SaveKEL", -1, *f);
     }
-    ReportDataSet(name, OpenFailure(*f), "skipped");
+    ReportDataSet(console, name, OpenFailure(*f), "skipped");
     return -1;
   }
-  if (!WriteCoefficientTable(*f, n, x, y, a, b, c) || !f->Commit()) {
-    std::fputs(">>>>> writing error\n", stderr);
-    ReportDataSet(name,
+  Sink *trace = console.quiet() ? nullptr : &console.out();
+  if (!WriteCoefficientTable(*f, trace, n, x, y, a, b, c) || !f->Commit()) {
+    console.Message(">>>>> writing error");
+    ReportDataSet(console, name,
                   "cannot write '" + Quoted(f->path()) +
                       "': " + std::strerror(f->error()),
                   f->had_previous() ? "previous file kept" : "no file written");
     return -1;
   }
-  std::fputs("done\n", stdout);
+  console.out().Write("done\n", 5);
   return 0;
+}
+
+int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
+                const double *a, const double *b, const double *c) {
+  Console console;
+  return SaveKEL(name, n, x, y, a, b, c, Run{console});
 }
 
 int32_t SavePlotFile(const char *name, int32_t n, const double *x,
                      const double *y, const double *a, const double *b,
-                     const double *c) {
+                     const double *c, const Run &run) {
+  Console &console = run.console;
   if (n < 1) {
     return -1;
   }
   // Called once the data set's new table is in place: a plot that cannot be
   // written must not leave the old plot file beside it.
-  auto drop_old_plot = [name](const KelTarget &target,
-                              const std::string &problem) {
+  auto drop_old_plot = [name, &console](const KelTarget &target,
+                                        const std::string &problem) {
     const char *consequence = "no plot file written";
     switch (target ? RemoveStaleFile(target) : Removal::kNothingThere) {
     case Removal::kNothingThere:
@@ -200,7 +213,7 @@ int32_t SavePlotFile(const char *name, int32_t n, const double *x,
       consequence = "no plot file written, old plot file NOT removed";
       break;
     }
-    ReportDataSet(name, problem, consequence);
+    ReportDataSet(console, name, problem, consequence);
   };
   double step = 0.0;
   const std::string problem = PlotStep(n, x, &step);
@@ -212,16 +225,23 @@ int32_t SavePlotFile(const char *name, int32_t n, const double *x,
   const auto f = open_KEL_file("CS/plot", name, "w");
   if (!f->is_open()) {
     if (EndsTheRun(*f)) {
-      EndRun("SavePlotFile", -2, *f);
+      EndRun(console, "SavePlotFile", -2, *f);
     }
     drop_old_plot(f->target(), OpenFailure(*f));
     return -1;
   }
   if (!WritePlotLines(*f, step, n, x, y, a, b, c) || !f->Commit()) {
-    std::fputs(">>>>> writing error\n", stderr);
+    console.Message(">>>>> writing error");
     drop_old_plot(f->target(), "cannot write '" + Quoted(f->path()) +
                                    "': " + std::strerror(f->error()));
     return -1;
   }
   return 0;
+}
+
+int32_t SavePlotFile(const char *name, int32_t n, const double *x,
+                     const double *y, const double *a, const double *b,
+                     const double *c) {
+  Console console;
+  return SavePlotFile(name, n, x, y, a, b, c, Run{console});
 }

@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <string>
 
-// Writes the coefficient table (4 + 20*n bytes) to file and traces every value
-// on standard output (everything but the closing "done"). False when a write
-// to file failed.
-bool WriteCoefficientTable(Sink &file, int32_t n, const double *x,
-                           const double *y, const double *a, const double *b,
-                           const double *c);
+// Writes the coefficient table (4 + 20*n bytes) to file and traces every
+// value to trace_to (everything but the closing "done"; nothing when null).
+// False when a write to file failed.
+bool WriteCoefficientTable(Sink &file, Sink *trace_to, int32_t n,
+                           const double *x, const double *y, const double *a,
+                           const double *b, const double *c);
 
 // The plot's sampling step, narrowed to binary32 as the format demands, in
 // *step; returns why the samples cannot be walked (a step that does not move

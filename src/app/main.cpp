@@ -1,48 +1,28 @@
-// knotfit input_file: fits every data set of the input and writes its files.
-// knotfit --help | -h | --version
-// Exit status: 0 when every data set was written, 1 when one was skipped or
-// failed or standard output could not be written, 255 for no argument, an
-// unreadable input or an unopenable coefficient table, 254 for an unopenable
+// knotfit [OPTION]... FILE...: fits every data set of the inputs and writes
+// its files. Exit status: the highest of the inputs' statuses: 0 when every
+// data set was written, 1 when one was skipped or failed or standard output
+// could not be written, 255 for no argument, a bad option, an unreadable
+// input, an unopenable coefficient table or no memory, 254 for an unopenable
 // plot file.
+#include "command_line.h"
+#include "console.h"
 #include "driver.h"
 #include "file.h"
 #include "kel.h"
-#include "knotfit.h"
 #include "replacement_file.h"
 #include "report.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
-#include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-void PrintUsage(std::FILE *to) {
-  static const char *const kRows[] = {
-      "\nusage : knotfit input_file\n",
-      "\tInput_file is a textfile with x [tab] y entries that are \n",
-      "\tnew line(\\n) terminated.\n",
-      "\tAt the end of each data set the following token must be found\n",
-      "\tNAME <outputfilename>\n",
-      "\tThe data is required to be sorted from lowest to highest x in\n",
-      "\tdescending order.\n",
-      "\tNOTE: more than one data set can be written in an input file.\n\n",
-      "\tAs a sample take a look at the file pdat in the maps directory.\n\n",
-      "\tThe program assumes that the standard KEL path is available and\n",
-      "\tthe subdirectories\n",
-      "\t\tCS\n",
-      "\t\tCS/plot\n",
-      "\texist. This is not checked!\n\n",
-  };
-  for (const char *row : kRows) {
-    std::fputs(row, to);
-  }
-}
 
 // A closed standard stream would hand its descriptor to the next file opened,
 // and the echo would land in a coefficient table. Hold the slot with a
@@ -55,6 +35,60 @@ void KeepStandardStreamsApart() {
   }
 }
 
+// The inputs' total size for the progress line; 0 when one has no size
+// known in advance (a pipe, standard input).
+uint64_t TotalSize(const std::vector<std::string> &inputs) {
+  uint64_t total = 0;
+  for (const std::string &input : inputs) {
+    struct stat st {};
+    if (input == "-" || stat(input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      return 0;
+    }
+    total += static_cast<uint64_t>(st.st_size);
+  }
+  return total;
+}
+
+int PrintAndExit(void (*print)(std::FILE *)) {
+  print(stdout);
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
+}
+
+// Reads one input to its end: 0, 1 (a data set failed) or 255 (the input
+// could not be opened or read).
+int ProcessFile(const std::string &input, const Run &run, RunSummary &total) {
+  Console &console = run.console;
+  File opened;
+  std::FILE *in = stdin;
+  if (input != "-") {
+    opened.reset(std::fopen(input.c_str(), "r"));
+    if (!opened) {
+      const int error = errno;
+      console.Message("error opening input file : " + Quoted(input));
+      console.Message("knotfit: cannot open '" + Quoted(input) +
+                      "': " + std::strerror(error));
+      return 255;
+    }
+    in = opened.get();
+  }
+  TokenReader reader(in);
+  const RunSummary summary = ProcessInput(
+      reader,
+      [&run](int32_t n, const double *x, const double *y, const char *name) {
+        return GenerateCubicSpline(n, x, y, name, run);
+      },
+      console, total);
+  total.points += summary.points;
+  total.written += summary.written;
+  total.failed += summary.failed;
+  if (reader.error() != 0) {
+    console.Message("knotfit: error reading input file '" + Quoted(input) +
+                    "': " + std::strerror(reader.error()));
+    return 255;
+  }
+  return summary.failed == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -62,46 +96,48 @@ int main(int argc, char **argv) {
   // A reader that leaves early (knotfit in | head) ends the run quietly.
   std::signal(SIGPIPE, SIG_DFL);
   RemoveTemporaryFileOnSignals();
-  if (argc < 2) {
+
+  const CommandLine line = ParseCommandLine(argc, argv);
+  switch (line.action) {
+  case CommandLine::Action::kUsage:
     PrintUsage(stderr);
     return 255;
-  }
-  // Asked for, the usage text is the answer: standard output, status 0. Any
-  // other first argument is an input path (./--help reads a file).
-  const std::string_view option = argv[1];
-  if (option == "--help" || option == "-h") {
-    PrintUsage(stdout);
-    return FlushStandardOutput() ? 0 : 1;
-  }
-  if (option == "--version") {
-    std::printf("knotfit %s\n", KNOTFIT_VERSION);
-    return FlushStandardOutput() ? 0 : 1;
-  }
-  const File in(std::fopen(argv[1], "r"));
-  if (!in) {
-    const int error = errno;
-    std::fprintf(stderr, "error opening input file : %s\n",
-                 Quoted(argv[1]).c_str());
-    std::fprintf(stderr, "knotfit: cannot open '%s': %s\n",
-                 Quoted(argv[1]).c_str(), std::strerror(error));
+  case CommandLine::Action::kHelp:
+    return PrintAndExit(PrintHelp);
+  case CommandLine::Action::kVersion:
+    return PrintAndExit([](std::FILE *to) {
+      std::fprintf(to, "knotfit %s\nLicense: MIT\n", KNOTFIT_VERSION);
+    });
+  case CommandLine::Action::kError:
+    std::fprintf(stderr,
+                 "knotfit: %s\nTry 'knotfit --help' for more information.\n",
+                 line.error.c_str());
     return 255;
+  case CommandLine::Action::kRun:
+    break;
   }
-  TokenReader reader(in.get());
-  RunSummary summary;
+
+  Console::Options options;
+  options.quiet = line.quiet;
+  options.progress =
+      !line.no_progress && isatty(STDERR_FILENO) && !isatty(STDOUT_FILENO);
+  options.input_bytes = options.progress ? TotalSize(line.inputs) : 0;
+  Console console(options);
+  const Run run{console, line.method};
+  RunSummary total;
+  int status = 0;
   try {
-    summary = ProcessInput(reader, GenerateCubicSpline);
+    for (const std::string &input : line.inputs) {
+      status = std::max(status, ProcessFile(input, run, total));
+    }
   } catch (const std::bad_alloc &) {
     // Files already written stay; the one being written was removed when
     // its writer unwound. Nothing more of the input is read.
-    FlushStandardOutput();
-    std::fputs("knotfit: out of memory; run ended\n", stderr);
+    console.Message("knotfit: out of memory; run ended");
     return 255;
   }
-  const bool out_ok = FlushStandardOutput();
-  if (reader.error() != 0) {
-    std::fprintf(stderr, "knotfit: error reading input file '%s': %s\n",
-                 Quoted(argv[1]).c_str(), std::strerror(reader.error()));
-    return 255;
+  if (!console.Flush()) {
+    status = std::max(status, 1);
   }
-  return summary.failed == 0 && out_ok ? 0 : 1;
+  return status;
 }

@@ -1,9 +1,5 @@
 #include "report.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 std::string Quoted(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
   std::string out;
@@ -38,50 +34,8 @@ std::string Quoted(std::string_view text) {
   return out;
 }
 
-void ReportDataSet(const char *name, const std::string &problem,
-                   const char *consequence) {
-  std::fprintf(stderr, "knotfit: data set '%s': %s; %s\n", Quoted(name).c_str(),
-               problem.c_str(), consequence);
-}
-
-namespace {
-
-class StdoutSink final : public Sink {
-public:
-  bool Write(const char *data, size_t size) override {
-    const bool reported = std::ferror(stdout) != 0;
-    if (std::fwrite(data, 1, size, stdout) == size) {
-      return true;
-    }
-    // The first failure sets the stream's error flag and is reported once.
-    if (!reported) {
-      ReportStandardOutputError(errno);
-    }
-    return false;
-  }
-};
-
-} // namespace
-
-Sink &StandardOutput() {
-  static StdoutSink sink; // no state of its own: stdout holds it
-  return sink;
-}
-
-void ReportStandardOutputError(int error) {
-  if (error != 0) {
-    std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
-                 std::strerror(error));
-  } else {
-    std::fputs("knotfit: write error on standard output\n", stderr);
-  }
-}
-
-bool FlushStandardOutput() {
-  const bool reported = std::ferror(stdout) != 0;
-  errno = 0;
-  if (std::fflush(stdout) != 0 && !reported) {
-    ReportStandardOutputError(errno);
-  }
-  return std::ferror(stdout) == 0;
+void ReportDataSet(Console &console, const char *name,
+                   const std::string &problem, const char *consequence) {
+  console.Message("knotfit: data set '" + Quoted(name) + "': " + problem +
+                  "; " + consequence);
 }

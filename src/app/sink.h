@@ -13,4 +13,10 @@ protected:
   ~Sink() = default;
 };
 
+// A sink that keeps nothing.
+class Discard final : public Sink {
+public:
+  bool Write(const char *, size_t) override { return true; }
+};
+
 #endif

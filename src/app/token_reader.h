@@ -3,6 +3,7 @@
 #ifndef KNOTFIT_TOKEN_READER_H
 #define KNOTFIT_TOKEN_READER_H
 
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,9 @@ public:
   // string, a token ends at a NUL byte: what follows it up to the next
   // whitespace is dropped.
   Pair NextPair(std::string_view &first, std::string_view &second);
+
+  // How many bytes of the input were consumed so far.
+  uint64_t bytes_read() const { return shift_ + pos_; }
 
   // The errno of a failed read, 0 while none failed. A failed read ends the
   // input.
