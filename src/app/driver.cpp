@@ -12,7 +12,9 @@
 #include <vector>
 
 RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
-                        Console &console, const RunSummary &before) {
+                        Console &console, const RunSummary &before,
+                        const std::string &source) {
+  const std::string from = source.empty() ? "" : "'" + Quoted(source) + "': ";
   RunSummary summary;
   std::vector<double> x;
   std::vector<double> y;
@@ -51,7 +53,7 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
       if (second == "NAME" && !name_second_seen) {
         name_second_seen = true;
         echo.Flush();
-        console.Message("knotfit: pair " + std::to_string(pairs) +
+        console.Message("knotfit: " + from + "pair " + std::to_string(pairs) +
                         " has NAME as its second token: a token is missing "
                         "or extra before it");
         ++summary.failed;
@@ -82,13 +84,13 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
   echo.Flush();
   // Read but never written: the run did not do what the input asked.
   if (!x.empty()) {
-    console.Message("knotfit: " + std::to_string(x.size()) +
+    console.Message("knotfit: " + from + std::to_string(x.size()) +
                     (x.size() == 1 ? " point" : " points") +
                     " after the last NAME line not written");
     ++summary.failed;
   }
   if (pair == TokenReader::Pair::kLoneToken) {
-    console.Message("knotfit: unpaired token '" + Quoted(first) +
+    console.Message("knotfit: " + from + "unpaired token '" + Quoted(first) +
                     "' at end of input ignored");
     ++summary.failed;
   }

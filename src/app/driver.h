@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 struct RunSummary {
   size_t failed = 0;  // data sets skipped or not completely written, and
@@ -25,8 +26,10 @@ using DataSetHandler = std::function<int32_t(
 // quiet), collects points, and hands every data set to handle at its NAME
 // pair. Points left after the last NAME pair, an unpaired last token and a
 // NAME in the second place of a pair are reported and count as failures.
-// progress (the run's summary so far) is added to for the progress line.
+// before (the run's summary so far) is added to for the progress line; a
+// source names the input in those reports when there are several.
 RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
-                        Console &console, const RunSummary &before = {});
+                        Console &console, const RunSummary &before = {},
+                        const std::string &source = {});
 
 #endif

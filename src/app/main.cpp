@@ -56,7 +56,8 @@ int PrintAndExit(void (*print)(std::FILE *)) {
 
 // Reads one input to its end: 0, 1 (a data set failed) or 255 (the input
 // could not be opened or read).
-int ProcessFile(const std::string &input, const Run &run, RunSummary &total) {
+int ProcessFile(const std::string &input, const std::string &source,
+                const Run &run, RunSummary &total) {
   Console &console = run.console;
   File opened;
   std::FILE *in = stdin;
@@ -77,7 +78,7 @@ int ProcessFile(const std::string &input, const Run &run, RunSummary &total) {
       [&run](int32_t n, const double *x, const double *y, const char *name) {
         return GenerateCubicSpline(n, x, y, name, run);
       },
-      console, total);
+      console, total, source);
   total.points += summary.points;
   total.written += summary.written;
   total.failed += summary.failed;
@@ -127,8 +128,10 @@ int main(int argc, char **argv) {
   RunSummary total;
   int status = 0;
   try {
+    const bool several = line.inputs.size() > 1;
     for (const std::string &input : line.inputs) {
-      status = std::max(status, ProcessFile(input, run, total));
+      status = std::max(status,
+                        ProcessFile(input, several ? input : "", run, total));
     }
   } catch (const std::bad_alloc &) {
     // Files already written stay; the one being written was removed when
