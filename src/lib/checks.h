@@ -14,6 +14,8 @@ std::string PointsProblem(int32_t n, const double *x, const double *y);
 
 // The shortest text that reads back as v ("2.5", "1e+15", "inf").
 std::string ShortNumber(double v);
+// The same for a binary32 value: 0.1f is "0.1".
+std::string ShortBinary32(float v);
 
 } // namespace knotfit
 
