@@ -76,7 +76,7 @@ TEST(Cli, HelpAndVersion) {
     const char *arg;
     const char *out;
   } cases[] = {
-      {"--help", kUsage}, {"-h", kUsage}, {"--version", "knotfit 1.0.0\n"}};
+      {"--help", kUsage}, {"-h", kUsage}, {"--version", "knotfit 2.0.0\n"}};
   for (const auto &tc : cases) {
     const RunResult r = RunKnotfit({tc.arg}, {});
     EXPECT_EQ(r.status, 0) << tc.arg;

@@ -70,4 +70,9 @@ std::string ShortNumber(double v) {
   return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
+std::string ShortBinary32(float v) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
 } // namespace knotfit

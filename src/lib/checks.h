@@ -26,6 +26,8 @@ std::string CollapsedKnots(int32_t n, const double *x);
 
 // The shortest text that reads back as v ("2.5", "1e+15", "inf").
 std::string ShortNumber(double v);
+// The same for a binary32 value: 0.1f is "0.1".
+std::string ShortBinary32(float v);
 
 } // namespace knotfit
 

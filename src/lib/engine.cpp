@@ -1,11 +1,13 @@
 // The spline engine: the not-a-knot cubic spline through a set of points, and
-// its evaluation.
+// its evaluation (evaluate.h).
 //
 // Every formula below is evaluated in IEEE double, one rounding per operation,
 // in exactly the grouping written (the build uses -ffp-contract=off so no
 // multiply-add is fused). Stored coefficient tables and plot files are
 // compared byte for byte, so a regrouped sum is a changed output.
 #include "knotfit.h"
+
+#include "evaluate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -41,13 +43,6 @@ void ComputeParabola(const double *x, const double *y, double *a, double *b,
   c[0] = 0.0;
   c[1] = 0.0;
   c[2] = 0.0;
-}
-
-// Segment k of the spline at u = t - x[k]. Grouped as the coefficient table's
-// readers group it: ((a*u + y) + (b*u)*u) + ((c*u)*u)*u.
-double EvaluateSegment(int32_t k, double u, const double *y, const double *a,
-                       const double *b, const double *c) {
-  return ((a[k] * u + y[k]) + (b[k] * u) * u) + ((c[k] * u) * u) * u;
 }
 
 } // namespace
@@ -142,19 +137,9 @@ void ComputeCubicSpline(int32_t n, const double *x, const double *y, double *a,
 
 double getValue(double t, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c) {
-  if (std::isnan(t) || n < 1) {
+  if (n < 1) {
     return NAN; // no knot to compare with, no segment to evaluate
   }
-  if (t <= x[0]) {
-    return y[0];
-  }
-  if (t >= x[n - 1]) {
-    return y[n - 1];
-  }
-  // The first knot with x[i] >= t, by bisection (x increases strictly): an
-  // interior knot hit exactly is evaluated as the right end of the segment
-  // before it. x[0] < t < x[n-1] puts i between 1 and n-1.
-  const double *knot = std::lower_bound(x + 1, x + n - 1, t);
-  const auto k = static_cast<int32_t>(knot - x) - 1;
-  return EvaluateSegment(k, t - x[k], y, a, b, c);
+  return knotfit::Pieces<double>{static_cast<size_t>(n), x, y, a, b, c}.Value(
+      t);
 }

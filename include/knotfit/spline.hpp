@@ -1,0 +1,85 @@
+// knotfit's C++ interface: fit a spline through points and evaluate it.
+//
+// A spline holds n knots x (strictly increasing) with their ordinates y, the
+// slope a at each knot, and the quadratic and cubic coefficients b and c of
+// the segment starting there, in double precision: exactly the arrays
+// ComputeCubicSpline of knotfit.h fills. On the segment from x[k] to x[k+1],
+// with u = t - x[k],
+//
+//   S(t) = y[k] + a[k]*u + b[k]*u^2 + c[k]*u^3.
+//
+// Outside [x[0], x[n-1]] S is the ordinate of the nearer end knot, as in the
+// program's plot files: the extension is flat, so there S' and S'' are 0 and
+// the integral grows linearly.
+//
+// Nothing here prints, exits or reads the environment; a problem raises
+// knotfit::Error.
+#ifndef KNOTFIT_SPLINE_HPP
+#define KNOTFIT_SPLINE_HPP
+
+#include "knotfit/method.hpp"
+
+#include <cstddef>
+#include <stdexcept>
+#include <vector>
+
+namespace knotfit {
+
+// Why a request cannot be carried out, in the program's own words (for bad
+// points the very text the program prints for a skipped data set).
+class Error : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// One line of the program's plot file: the abscissa and S there.
+struct PlotSample {
+  double t;
+  double value;
+};
+
+class Spline {
+public:
+  std::size_t size() const { return x_.size(); } // the number of knots, >= 2
+  const std::vector<double> &x() const { return x_; }
+  const std::vector<double> &y() const { return y_; }
+  const std::vector<double> &a() const { return a_; } // slopes
+  const std::vector<double> &b() const { return b_; } // b[n-1] is 0
+  const std::vector<double> &c() const { return c_; } // c[n-1] is 0
+
+  // S(t), bit for bit what getValue returns. Here and below, an interior
+  // knot hit exactly is evaluated on the segment that ends there, and a NaN
+  // argument gives NaN.
+  double value(double t) const;
+  // S'(t) and S''(t): at x[0] and x[n-1] the one-sided derivatives from
+  // inside; outside the knots 0.
+  double derivative(double t) const;
+  double second_derivative(double t) const;
+  // The integral of S from lo to hi; negative when hi < lo.
+  double integral(double lo, double hi) const;
+
+  // The samples of the program's plot file: from x[0] in steps of
+  // (x[n-1] - x[0]) / 500 rounded to binary32, while t <= x[n-1]; usually
+  // 500 or 501. Raises Error when the step does not advance t (a range too
+  // narrow for its magnitude).
+  std::vector<PlotSample> plot_samples() const;
+
+private:
+  friend class SplineMaker; // fit's helper, in the library
+  Spline() = default;
+  std::vector<double> x_, y_, a_, b_, c_;
+};
+
+// The spline of the chosen method (by default not-a-knot; 3 points give the
+// parabola through them, 2 the straight line) through the n points (x[i],
+// y[i]). Raises Error for fewer than 2 points, a value that is not finite,
+// or x not strictly increasing.
+Spline fit(const double *x, const double *y, std::size_t n,
+           const MethodChoice &method = MethodChoice{});
+// The same for two vectors of equal length.
+Spline fit(const std::vector<double> &x, const std::vector<double> &y,
+           const MethodChoice &method = MethodChoice{});
+
+} // namespace knotfit
+
+#endif

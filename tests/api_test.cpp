@@ -1,0 +1,227 @@
+// The knotfit:: API: fits and their errors, the calculus of a spline against
+// rules that are exact for cubics, tables written, read back and refused.
+#include "knotfit.h"
+#include "knotfit/table.hpp"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace {
+
+using knotfit::Error;
+using Points = std::vector<double>;
+
+std::vector<unsigned char> DataFile(const std::string &name) {
+  const std::string bytes = ReadFile(KNOTFIT_DATA "/" + name);
+  return {bytes.begin(), bytes.end()};
+}
+
+template <class F> std::string ErrorOf(F f) {
+  try {
+    f();
+  } catch (const Error &e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// n knots 0.1 to 1.1 apart, values of mixed sign and size.
+knotfit::Spline RandomSpline(std::mt19937 &rng, std::size_t n) {
+  std::uniform_real_distribution<double> gap(0.1, 1.1), value(-10.0, 10.0);
+  Points x{value(rng)}, y{value(rng)};
+  while (x.size() < n) {
+    x.push_back(x.back() + gap(rng));
+    y.push_back(value(rng));
+  }
+  return knotfit::fit(x, y);
+}
+
+TEST(Api, FitRefusesWhatTheProgramRefuses) {
+  const struct {
+    Points x, y;
+    const char *reason;
+  } cases[] = {
+      {{}, {}, "0 points, at least 2 needed"},
+      {{1}, {2}, "1 point, at least 2 needed"},
+      {{0, 1, 1}, {0, 0, 0}, "x not increasing at point 2 (1 after 1)"},
+      {{0, 1}, {0, INFINITY}, "y of point 1 is not finite (inf)"},
+      {{0, 1}, {0}, "2 x values but 1 y values"},
+  };
+  for (const auto &tc : cases) {
+    EXPECT_EQ(ErrorOf([&] { knotfit::fit(tc.x, tc.y); }), tc.reason);
+  }
+}
+
+// The object holds what ComputeCubicSpline computes and evaluates as
+// getValue does, bit for bit, inside and outside the knots.
+TEST(Api, SplineIsTheLegacyFit) {
+  std::mt19937 rng(1);
+  for (const std::size_t n : {2, 3, 4, 9, 40}) {
+    const knotfit::Spline s = RandomSpline(rng, n);
+    std::vector<double> a(n), b(n), c(n);
+    const auto count = static_cast<int32_t>(n);
+    ComputeCubicSpline(count, s.x().data(), s.y().data(), a.data(), b.data(),
+                       c.data());
+    EXPECT_EQ(s.a(), a);
+    EXPECT_EQ(s.b(), b);
+    EXPECT_EQ(s.c(), c);
+    std::uniform_real_distribution<double> t(s.x()[0] - 1, s.x()[n - 1] + 1);
+    for (int i = 0; i < 50; ++i) {
+      const double v = t(rng);
+      EXPECT_EQ(s.value(v), getValue(v, count, s.x().data(), s.y().data(),
+                                     a.data(), b.data(), c.data()));
+    }
+  }
+}
+
+// Each segment is a cubic, on which the five-point derivative, the second
+// difference and Simpson's rule are exact; the flat extension is linear.
+TEST(Api, CalculusIsExactForCubics) {
+  std::mt19937 rng(2);
+  const knotfit::Spline s = RandomSpline(rng, 12);
+  const Points &x = s.x();
+  auto simpson = [&s](double p, double q) {
+    return (q - p) / 6.0 *
+           (s.value(p) + 4.0 * s.value((p + q) / 2) + s.value(q));
+  };
+  for (std::size_t k = 0; k + 1 < x.size(); ++k) {
+    const double h = (x[k + 1] - x[k]) / 5, t = x[k] + 2.5 * h;
+    const double d = (s.value(t - 2 * h) - 8 * s.value(t - h) +
+                      8 * s.value(t + h) - s.value(t + 2 * h)) /
+                     (12 * h);
+    EXPECT_NEAR(s.derivative(t), d, 1e-9 * (1 + std::fabs(d)));
+    const double d2 =
+        (s.value(t - h) - 2 * s.value(t) + s.value(t + h)) / (h * h);
+    EXPECT_NEAR(s.second_derivative(t), d2, 1e-7 * (1 + std::fabs(d2)));
+  }
+  std::uniform_real_distribution<double> bound(x.front() - 2, x.back() + 2);
+  for (int i = 0; i < 100; ++i) {
+    const double p = bound(rng), q = bound(rng);
+    const double lo = std::min(p, q), hi = std::max(p, q);
+    double expected = 0, from = lo;
+    for (const double knot : x) {
+      if (knot > from && knot < hi) {
+        expected += simpson(from, knot);
+        from = knot;
+      }
+    }
+    expected += simpson(from, hi);
+    EXPECT_NEAR(s.integral(lo, hi), expected, 1e-10 * (hi - lo + 1));
+    EXPECT_EQ(s.integral(hi, lo), -s.integral(lo, hi));
+  }
+  for (const double outside : {x.front() - 1, x.back() + 1}) {
+    EXPECT_EQ(s.derivative(outside), 0.0);
+    EXPECT_EQ(s.second_derivative(outside), 0.0);
+  }
+}
+
+// fit -> write -> read: the fields are the spline's, rounded to binary32,
+// and the table evaluates as the spline does to binary32 precision.
+TEST(Api, TableRoundTrip) {
+  std::mt19937 rng(3);
+  const ScratchDir dir;
+  for (const std::size_t n : {2, 3, 5, 33}) {
+    const knotfit::Spline s = RandomSpline(rng, n);
+    const std::vector<unsigned char> bytes = knotfit::table_bytes(s);
+    std::ostringstream out;
+    knotfit::write_table(s, out);
+    ASSERT_EQ(out.str(), std::string(bytes.begin(), bytes.end()));
+    WriteFile(dir / "t", out.str());
+    std::istringstream in(out.str());
+    const knotfit::Table tables[] = {knotfit::read_table(bytes),
+                                     knotfit::read_table(in),
+                                     knotfit::read_table_file(dir / "t")};
+    for (const knotfit::Table &table : tables) {
+      ASSERT_EQ(table.size(), n);
+      for (std::size_t k = 0; k < n; ++k) {
+        EXPECT_EQ(table.x()[k], static_cast<float>(s.x()[k]));
+        EXPECT_EQ(table.c()[k], static_cast<float>(s.c()[k]));
+        const double h = k + 1 < n ? s.x()[k + 1] - s.x()[k] : 0.0;
+        for (const double t : {s.x()[k], s.x()[k] + h / 2}) {
+          const double scale =
+              std::fabs(s.y()[k]) + std::fabs(s.a()[k]) * (h + std::fabs(t)) +
+              std::fabs(s.b()[k]) * h * h + std::fabs(s.c()[k]) * h * h * h;
+          EXPECT_NEAR(table.value(t), s.value(t), 0x1p-21 * scale) << t;
+        }
+      }
+    }
+  }
+  const knotfit::Spline cube = knotfit::fit({0, 1, 2, 3, 4}, {0, 1, 8, 27, 64});
+  EXPECT_EQ(knotfit::table_bytes(cube), DataFile("cube.table"));
+}
+
+TEST(Api, UnwritableTablesAreRefused) {
+  const struct {
+    Points x, y;
+    const char *reason;
+  } cases[] = {
+      {{0, 1, 2}, {0, 1e39, 0}, "y of point 1 (1e+39) overflows binary32"},
+      {{0, 0x1p-100},
+       {0, 0x1p30},
+       "a of point 0 (1.361129467683754e+39) overflows binary32"},
+      {{1.7e9, 1.7e9 + 1},
+       {0, 1},
+       "x of points 0 and 1 are both 1.7e+09 in binary32"},
+  };
+  for (const auto &tc : cases) {
+    const knotfit::Spline s = knotfit::fit(tc.x, tc.y);
+    std::ostringstream out;
+    EXPECT_EQ(ErrorOf([&] { knotfit::write_table(s, out); }), tc.reason);
+    EXPECT_EQ(out.str(), "");
+  }
+}
+
+// tests/data/malformed_tables: "hex bytes | message" per line.
+TEST(Api, MalformedTablesNameTheDefect) {
+  std::istringstream cases(ReadFile(KNOTFIT_DATA "/malformed_tables"));
+  int count = 0;
+  for (std::string line; std::getline(cases, line); ++count) {
+    const std::size_t bar = line.find(" | ");
+    const std::string hex = Bytes(line.substr(0, bar));
+    const std::vector<unsigned char> bytes(hex.begin(), hex.end());
+    EXPECT_EQ(ErrorOf([&] { knotfit::read_table(bytes); }),
+              line.substr(bar + 3));
+  }
+  EXPECT_GE(count, 8);
+  EXPECT_EQ(ErrorOf([] { knotfit::read_table_file("/nonexistent/t"); }),
+            "/nonexistent/t: cannot open: No such file or directory");
+}
+
+// The plot file's sample counts (as the program's tests know them) and the
+// steps that cannot advance.
+TEST(Api, PlotSamples) {
+  const struct {
+    Points x;
+    std::size_t count;
+    const char *reason;
+  } cases[] = {
+      {{0, 1, 2, 3, 4}, 500, nullptr},
+      {{0, 3, 6, 10}, 501, nullptr},
+      {{1e12, 1e12 + 0.25, 1e12 + 0.5, 1e12 + 1}, 513, nullptr},
+      {{0, 1e-43, 5e-43, 1e-42}, 714, nullptr},
+      {{0, 1e40, 1e41, 1e42}, 1, nullptr},
+      {{1e15, 1e15 + 1},
+       0,
+       "plot step 0.0020000000949949026 does not advance x at 1e+15"},
+      {{0, 1e-44, 2e-44}, 0, "plot step 0 does not advance x at 0"},
+  };
+  for (const auto &tc : cases) {
+    const knotfit::Spline s = knotfit::fit(tc.x, tc.x);
+    if (tc.reason != nullptr) {
+      EXPECT_EQ(ErrorOf([&] { s.plot_samples(); }), tc.reason);
+      continue;
+    }
+    const auto samples = s.plot_samples();
+    ASSERT_EQ(samples.size(), tc.count);
+    EXPECT_EQ(samples.front().t, tc.x.front());
+    EXPECT_EQ(samples.back().value, s.value(samples.back().t));
+  }
+}
+
+} // namespace
