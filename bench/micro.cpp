@@ -2,6 +2,7 @@
 #include "kel_writers.h"
 #include "knotfit.h"
 #include "number_text.h"
+#include "plot_samples.h"
 
 #include <benchmark/benchmark.h>
 
@@ -47,14 +48,13 @@ BENCHMARK(BM_Fit)->Arg(20)->Arg(1000)->Arg(1000000)->Unit(
 void BM_PlotSampling(benchmark::State &state) {
   Data d(static_cast<size_t>(state.range(0)));
   d.Fit();
-  std::FILE *sink = std::fopen("/dev/null", "w");
-  double step = 0.0;
-  PlotStep(d.n(), d.x.data(), &step);
+  Discard sink;
+  std::vector<knotfit::PlotSample> samples;
   for (auto _ : state) {
-    WritePlotLines(sink, step, d.n(), d.x.data(), d.y.data(), d.a.data(),
-                   d.b.data(), d.c.data());
+    knotfit::SamplePlot(d.n(), d.x.data(), d.y.data(), d.a.data(), d.b.data(),
+                        d.c.data(), samples);
+    WritePlotLines(sink, samples);
   }
-  std::fclose(sink);
 }
 BENCHMARK(BM_PlotSampling)
     ->Arg(20)

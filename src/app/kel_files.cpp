@@ -7,11 +7,13 @@
 #include "kel_writers.h"
 #include "knotfit.h"
 #include "number_text.h"
+#include "plot_samples.h"
 #include "report.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -119,43 +121,16 @@ bool WriteCoefficientTable(Sink &file, Sink *trace_to, int32_t n,
   return table.Flush();
 }
 
-std::string PlotStep(int32_t n, const double *x, double *step) {
-  // The step is narrowed to binary32 on purpose: the stored plot files were
-  // sampled that way, which is why a range gives 500 or 501 lines. The
-  // running abscissa stays a double.
-  *step = static_cast<float>((x[n - 1] - x[0]) / 500.0);
-  // A step that narrows to zero, or one that is lost when added to a large
-  // abscissa (1e15 + 0.002 == 1e15), would never leave the sampling loop.
-  // Walking the abscissas once costs a few hundred additions and finds any
-  // such stall before a file is opened.
-  for (double t = x[0]; t <= x[n - 1];) {
-    const double next = t + *step;
-    if (!(next > t)) {
-      return "plot step " + knotfit::ShortNumber(*step) +
-             " does not advance x at " + knotfit::ShortNumber(t);
-    }
-    t = next;
-  }
-  return {};
-}
-
-bool WritePlotLines(Sink &file, double step, int32_t n, const double *x,
-                    const double *y, const double *a, const double *b,
-                    const double *c) {
+bool WritePlotLines(Sink &file,
+                    const std::vector<knotfit::PlotSample> &samples) {
   ChunkWriter lines(file);
-  for (double t = x[0]; t <= x[n - 1] && lines.ok();) {
+  for (const knotfit::PlotSample &sample : samples) {
     // "%f \t %f \n"
     char *text = lines.Room(2 * kFixed6Max + 8);
-    text = FormatFixed6(text, t);
+    text = FormatFixed6(text, sample.t);
     text = Put(text, " \t ");
-    text = FormatFixed6(text, getValue(t, n, x, y, a, b, c));
+    text = FormatFixed6(text, sample.value);
     lines.Commit(Put(text, " \n"));
-    const double next = t + step;
-    if (!(next > t)) { // PlotStep rules this out; never hang all the same
-      lines.Flush();
-      return false;
-    }
-    t = next;
   }
   return lines.Flush();
 }
@@ -215,8 +190,10 @@ int32_t SavePlotFile(const char *name, int32_t n, const double *x,
     }
     ReportDataSet(console, name, problem, consequence);
   };
-  double step = 0.0;
-  const std::string problem = PlotStep(n, x, &step);
+  // The samples are taken before the file is opened: a step that cannot
+  // advance across the range fails the plot without touching anything.
+  std::vector<knotfit::PlotSample> samples;
+  const std::string problem = knotfit::SamplePlot(n, x, y, a, b, c, samples);
   if (!problem.empty()) {
     KelProblem ignored;
     drop_old_plot(LocateKelTarget("CS/plot", name, ignored), problem);
@@ -230,7 +207,7 @@ int32_t SavePlotFile(const char *name, int32_t n, const double *x,
     drop_old_plot(f->target(), OpenFailure(*f));
     return -1;
   }
-  if (!WritePlotLines(*f, step, n, x, y, a, b, c) || !f->Commit()) {
+  if (!WritePlotLines(*f, samples) || !f->Commit()) {
     console.Message(">>>>> writing error");
     drop_old_plot(f->target(), "cannot write '" + Quoted(f->path()) +
                                    "': " + std::strerror(f->error()));

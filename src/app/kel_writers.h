@@ -3,10 +3,11 @@
 #ifndef KNOTFIT_KEL_WRITERS_H
 #define KNOTFIT_KEL_WRITERS_H
 
+#include "knotfit/spline.hpp"
 #include "sink.h"
 
 #include <cstdint>
-#include <string>
+#include <vector>
 
 // Writes the coefficient table (4 + 20*n bytes) to file and traces every
 // value to trace_to (everything but the closing "done"; nothing when null).
@@ -15,14 +16,9 @@ bool WriteCoefficientTable(Sink &file, Sink *trace_to, int32_t n,
                            const double *x, const double *y, const double *a,
                            const double *b, const double *c);
 
-// The plot's sampling step, narrowed to binary32 as the format demands, in
-// *step; returns why the samples cannot be walked (a step that does not move
-// the abscissa), or an empty string.
-std::string PlotStep(int32_t n, const double *x, double *step);
-
-// Writes one "%f \t %f \n" line per sample to file. False when a write failed.
-bool WritePlotLines(Sink &file, double step, int32_t n, const double *x,
-                    const double *y, const double *a, const double *b,
-                    const double *c);
+// Writes one "%f \t %f \n" line per sample to file. False when a write
+// failed.
+bool WritePlotLines(Sink &file,
+                    const std::vector<knotfit::PlotSample> &samples);
 
 #endif

@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <utility>
 
 namespace knotfit {
 
@@ -28,38 +27,37 @@ std::string PointsProblem(int32_t n, const double *x, const double *y) {
 std::string NarrowingProblem(int32_t n, const double *x, const double *y,
                              const double *a, const double *b,
                              const double *c) {
-  // The points first: a value read from the input that binary32 cannot hold
-  // is the cause, the coefficients it makes overflow are only the effect.
+  // Field by field, the given values before the derived ones: a y that
+  // binary32 cannot hold is the cause, the slopes it makes overflow are only
+  // the effect. (Narrowing such a value in C++ is undefined: it is compared
+  // against the first value that rounds to infinity instead.)
   const double *const fields[5] = {x, y, a, b, c};
   static const char *const kNames[5] = {"x", "y", "a", "b", "c"};
-  for (const auto &[first, last] : {std::pair{0, 2}, std::pair{2, 5}}) {
+  for (int k = 0; k < 5; ++k) {
     for (int32_t i = 0; i < n; ++i) {
-      for (int k = first; k < last; ++k) {
-        const double v = fields[k][i];
-        if (std::isfinite(static_cast<float>(v))) {
-          continue;
-        }
-        const std::string field =
-            std::string(kNames[k]) + " of point " + std::to_string(i);
-        if (std::isfinite(v)) {
-          return field + " (" + ShortNumber(v) + ") overflows binary32";
-        }
-        return field + " is not finite (" + ShortNumber(v) + ")";
+      const double v = fields[k][i];
+      if (std::fabs(v) < kBinary32Overflow) {
+        continue;
       }
+      const std::string field =
+          std::string(kNames[k]) + " of point " + std::to_string(i);
+      if (std::isfinite(v)) {
+        return field + " (" + ShortNumber(v) + ") overflows binary32";
+      }
+      return field + " is not finite (" + ShortNumber(v) + ")";
     }
   }
   return {};
 }
 
 std::string CollapsedKnots(int32_t n, const double *x) {
+  // Rounding keeps the order of the abscissas but can merge neighbours.
   for (int32_t i = 1; i < n; ++i) {
     const auto low = static_cast<float>(x[i - 1]);
     if (!(static_cast<float>(x[i]) > low)) {
-      char text[32];
-      const std::string shown(text,
-                              std::to_chars(text, text + sizeof text, low).ptr);
       return "x of points " + std::to_string(i - 1) + " and " +
-             std::to_string(i) + " are both " + shown + " in binary32";
+             std::to_string(i) + " are both " + ShortBinary32(low) +
+             " in binary32";
     }
   }
   return {};

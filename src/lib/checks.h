@@ -12,10 +12,14 @@ namespace knotfit {
 // that is not finite, x not strictly increasing. Empty when one can.
 std::string PointsProblem(int32_t n, const double *x, const double *y);
 
+// Doubles from here on round to infinity in binary32: FLT_MAX plus half its
+// spacing, a tie that rounds to the even neighbour 2^128.
+constexpr double kBinary32Overflow = 0x1.ffffffp+127;
+
 // Why the binary32 fields of a coefficient table cannot hold the spline: a
-// value of point i (x, y, slope a, coefficients b, c, in that order, points
-// from 0) that is not finite once narrowed, e.g. "y of point 1 (1e+39)
-// overflows binary32". Empty when every field is finite.
+// value of point i (all x first, then y, the slopes a, the coefficients b
+// and c; points from 0) that is not finite once narrowed, e.g. "y of point 1
+// (1e+39) overflows binary32". Empty when every field is finite.
 std::string NarrowingProblem(int32_t n, const double *x, const double *y,
                              const double *a, const double *b, const double *c);
 

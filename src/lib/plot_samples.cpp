@@ -20,7 +20,7 @@ std::string SamplePlot(int32_t n, const double *x, const double *y,
   // becomes infinity, as the narrowing does in IEEE arithmetic (C++ leaves
   // that conversion undefined), and then only x[0] is sampled.
   const double range_step = (x[n - 1] - x[0]) / 500.0;
-  const double step = range_step < 0x1.ffffffp+127
+  const double step = range_step < kBinary32Overflow
                           ? static_cast<float>(range_step)
                           : std::numeric_limits<double>::infinity();
   const Pieces<double> spline{static_cast<size_t>(n), x, y, a, b, c};

@@ -20,36 +20,13 @@ namespace {
 
 constexpr const char *kFieldNames[5] = {"x", "y", "a", "b", "c"};
 
-// Values from here on round to infinity in binary32: FLT_MAX plus half its
-// spacing, a tie that rounds to the even neighbour 2^128.
-constexpr double kBinary32Overflow = 0x1.ffffffp+127;
-
 // Why the spline has no usable binary32 table: a field that overflows, or
 // two knots that round to the same x. Empty when it has one.
 std::string Binary32Problem(const Spline &s) {
-  // The given values before the derived ones: a y that overflows makes the
-  // slopes next to it overflow too.
-  const std::vector<double> *fields[5] = {&s.x(), &s.y(), &s.a(), &s.b(),
-                                          &s.c()};
-  for (std::size_t f = 0; f < 5; ++f) {
-    for (std::size_t i = 0; i < s.size(); ++i) {
-      const double v = (*fields[f])[i];
-      if (!(std::fabs(v) < kBinary32Overflow)) {
-        return std::string(kFieldNames[f]) + " of point " + std::to_string(i) +
-               " (" + ShortNumber(v) + ") overflows binary32";
-      }
-    }
-    // Rounding keeps the order of the abscissas but can merge neighbours.
-    for (std::size_t i = 1; f == 0 && i < s.size(); ++i) {
-      const auto x = static_cast<float>(s.x()[i]);
-      if (!(x > static_cast<float>(s.x()[i - 1]))) {
-        return "x of points " + std::to_string(i - 1) + " and " +
-               std::to_string(i) + " are both " + ShortBinary32(x) +
-               " in binary32";
-      }
-    }
-  }
-  return {};
+  const auto n = static_cast<int32_t>(s.size());
+  const std::string problem = NarrowingProblem(
+      n, s.x().data(), s.y().data(), s.a().data(), s.b().data(), s.c().data());
+  return problem.empty() ? CollapsedKnots(n, s.x().data()) : problem;
 }
 
 } // namespace
