@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace knotfit {
