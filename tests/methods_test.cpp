@@ -1,0 +1,226 @@
+// The interpolation methods: SciPy's fits and hand-worked slopes from
+// tests/data/methods, and on random data the properties each method promises.
+#include "knotfit.h"
+#include "methods.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using knotfit::Method;
+using knotfit::MethodChoice;
+using Values = std::vector<double>;
+
+struct Fit {
+  Values x, y, a, b, c;
+  double at(double t) const {
+    return getValue(t, static_cast<int32_t>(x.size()), x.data(), y.data(),
+                    a.data(), b.data(), c.data());
+  }
+};
+
+// The fit, after MethodProblem has passed the points.
+Fit FitWith(const MethodChoice &choice, const Values &x, const Values &y) {
+  const auto n = static_cast<int32_t>(x.size());
+  EXPECT_EQ(knotfit::MethodProblem(choice, n, x.data(), y.data()), "");
+  Fit f{x, y, Values(x.size(), NAN), Values(x.size(), NAN),
+        Values(x.size(), NAN)};
+  knotfit::ComputeSpline(choice, n, x.data(), y.data(), f.a.data(), f.b.data(),
+                         f.c.data());
+  return f;
+}
+
+// Fixture cases: a line "fit METHOD NAME" or "problem METHOD", then rows of
+// numbers ("x 0 1 2"; y, a, b, c alike) and "message TEXT".
+struct Case {
+  std::string head, method, message;
+  std::map<std::string, Values> rows;
+};
+
+std::vector<Case> ReadCases(const std::string &path) {
+  std::vector<Case> cases;
+  std::ifstream in(path);
+  for (std::string line, key; std::getline(in, line);) {
+    std::istringstream words(line);
+    if (!(words >> key) || key[0] == '#') {
+      continue;
+    }
+    if (key == "fit" || key == "problem") {
+      cases.push_back({line, "", "", {}});
+      words >> cases.back().method;
+    } else if (key == "message") {
+      cases.back().message = line.substr(key.size() + 1);
+    }
+    for (double v = 0; words >> v;) {
+      cases.back().rows[key].push_back(v);
+    }
+  }
+  return cases;
+}
+
+TEST(ComputeSpline, MatchesReferenceFitsAndRefusals) {
+  for (const char *file : {"scipy.txt", "published.txt"}) {
+    const auto cases =
+        ReadCases(std::string(KNOTFIT_DATA "/methods") + "/" + file);
+    ASSERT_GT(cases.size(), 5u) << file;
+    for (const Case &test : cases) {
+      SCOPED_TRACE(std::string(file) + ": " + test.head);
+      MethodChoice choice;
+      ASSERT_TRUE(knotfit::ParseMethod(test.method, choice));
+      const Values &x = test.rows.at("x"), &y = test.rows.at("y");
+      if (!test.message.empty()) {
+        EXPECT_EQ(knotfit::MethodProblem(choice, static_cast<int32_t>(x.size()),
+                                         x.data(), y.data()),
+                  test.message);
+        continue;
+      }
+      const Fit f = FitWith(choice, x, y);
+      for (const auto &[key, got] :
+           {std::pair{"a", &f.a}, std::pair{"b", &f.b}, std::pair{"c", &f.c}}) {
+        const auto want = test.rows.find(key);
+        for (size_t i = 0; want != test.rows.end() && i < x.size(); ++i) {
+          const double w = want->second.at(i);
+          EXPECT_NEAR((*got)[i], w, 1e-12 * std::max(1.0, std::fabs(w)))
+              << key << "[" << i << "]";
+        }
+      }
+    }
+  }
+}
+
+// Every method, and what it promises beyond interpolation: monotone data
+// give a monotone fit; y stays level along each run of `flat` or more
+// segments with equal ends (0: no such promise).
+const struct Row {
+  MethodChoice choice;
+  bool monotone;
+  int flat;
+} kRows[] = {{{Method::kNotAKnot}, false, 0},
+             {{Method::kNatural}, false, 0},
+             {{Method::kClamped, -1.5, 0.75}, false, 0},
+             {{Method::kPeriodic}, false, 0},
+             {{Method::kPchip}, true, 1},
+             {{Method::kAkima}, false, 0},
+             {{Method::kMakima}, false, 2},
+             {{Method::kSteffen}, true, 1}};
+
+TEST(ComputeSpline, RandomDataKeepEveryPromise) {
+  std::mt19937 rng(20240613);
+  std::uniform_real_distribution<double> gap(0.05, 2.0), value(-3.0, 3.0);
+  for (const Row &row : kRows) {
+    const Method method = row.choice.method;
+    SCOPED_TRACE(knotfit::MethodName(method));
+    for (const size_t n : {3, 4, 5, 9, 30}) {
+      // Uneven knots, random values; the last equal to the first if periodic.
+      Values x{-1.0}, y{value(rng)};
+      while (x.size() < n) {
+        x.push_back(x.back() + gap(rng));
+        y.push_back(value(rng));
+      }
+      y[n - 1] = method == Method::kPeriodic ? y[0] : y[n - 1];
+      const Fit f = FitWith(row.choice, x, y);
+      double scale = 1.0;
+      for (size_t k = 0; k < n; ++k) {
+        scale = std::max(scale, 1.0 + std::fabs(f.a[k]));
+        EXPECT_NEAR(f.at(x[k]), y[k], 1e-12 * scale) << "knot " << k;
+      }
+      // S' and S'' at both ends, at x[n-1] from the last segment (l, width h).
+      const size_t l = n - 2;
+      const double h = x[n - 1] - x[l];
+      const std::array<double, 4> ends{
+          f.a[0], f.a[l] + (2 * f.b[l] + 3 * f.c[l] * h) * h, 2 * f.b[0],
+          2 * f.b[l] + 6 * f.c[l] * h};
+      const double tol =
+          1e-10 * (scale + std::fabs(ends[2]) + std::fabs(ends[3]));
+      if (method == Method::kPeriodic) {
+        EXPECT_NEAR(ends[0], ends[1], tol);
+        EXPECT_NEAR(ends[2], ends[3], tol);
+      } else if (method == Method::kNatural) {
+        EXPECT_NEAR(ends[2], 0.0, tol);
+        EXPECT_NEAR(ends[3], 0.0, tol);
+      } else if (method == Method::kClamped) {
+        EXPECT_NEAR(ends[0], -1.5, tol);
+        EXPECT_NEAR(ends[1], 0.75, tol);
+      } else if (method == Method::kNotAKnot) { // the engine's fit, unchanged
+        Fit engine = f;
+        ComputeCubicSpline(static_cast<int32_t>(n), x.data(), y.data(),
+                           engine.a.data(), engine.b.data(), engine.c.data());
+        for (const auto v : {&Fit::a, &Fit::b, &Fit::c}) {
+          EXPECT_EQ(std::memcmp((f.*v).data(), (engine.*v).data(), 8 * n), 0);
+        }
+      }
+      // A straight line (level for periodic, with its slope at the ends for
+      // clamped) comes back as itself.
+      const double slope = method == Method::kPeriodic ? 0.0 : 2.0;
+      MethodChoice line = row.choice;
+      line.start_slope = line.end_slope = slope;
+      std::transform(x.begin(), x.end(), y.begin(),
+                     [&](double t) { return 0.5 + slope * t; });
+      const Fit g = FitWith(line, x, y);
+      for (double t = x[0]; t < x[n - 1]; t += 0.01) {
+        EXPECT_NEAR(g.at(t), 0.5 + slope * t, 1e-12 * (1.0 + std::fabs(t)));
+      }
+      if (!row.monotone && row.flat == 0) {
+        continue;
+      }
+      // Rising (even n) or falling data: level runs, small steps and jumps.
+      const double sign = n % 2 == 0 ? 1.0 : -1.0;
+      while (x.size() < n + 20) {
+        x.push_back(x.back() + gap(rng));
+      }
+      y.resize(n + 20);
+      for (size_t k = 1; k < n + 20; ++k) {
+        const double step = std::array{0.0, 0.1, 5.0}[rng() % 3];
+        y[k] = y[k - 1] + sign * step * std::fabs(value(rng));
+      }
+      const Fit m = FitWith(row.choice, x, y);
+      auto flat = [&](size_t k) { return k < n + 19 && y[k] == y[k + 1]; };
+      double before = y[0];
+      for (size_t k = 0; k < n + 19; ++k) {
+        const bool level =
+            row.flat > 0 && flat(k) &&
+            (row.flat == 1 || (k > 0 && flat(k - 1)) || flat(k + 1));
+        for (int j = 1; j < 40; ++j) { // inside the segment
+          const double t = x[k] + (x[k + 1] - x[k]) * j / 40.0, v = m.at(t);
+          EXPECT_TRUE(!level || v == y[k]) << "level at " << t;
+          EXPECT_TRUE(!row.monotone ||
+                      sign * (v - before) >= -1e-12 * (1 + std::fabs(v)))
+              << "monotone at " << t << ": " << v << " after " << before;
+          before = v;
+        }
+      }
+    }
+  }
+}
+
+TEST(ParseMethod, ClampedSlopesAndBadNames) {
+  MethodChoice got; // every plain name is read by the fixture test
+  ASSERT_TRUE(knotfit::ParseMethod("clamped=-1.5,2e-3", got));
+  for (const char *bad :
+       {"", "Natural", "pchip ", "clamped=", "clamped=1", "clamped=1,",
+        "clamped=,1", "clamped=1,2,3", "clamped=1;2", "clamped= 1,2",
+        "clamped=+1,2", "clamped=0x1,2", "clamped=nan,0", "clamped=1,inf",
+        "clamped=1e999,0", "natural=1,2"}) {
+    EXPECT_FALSE(knotfit::ParseMethod(bad, got)) << bad; // got left alone
+  }
+  EXPECT_EQ(got.method, Method::kClamped);
+  EXPECT_EQ(got.start_slope, -1.5);
+  EXPECT_EQ(got.end_slope, 0.002);
+  // The library takes slopes ParseMethod never gives; the data set is refused.
+  const double x[] = {0, 1};
+  EXPECT_EQ(knotfit::MethodProblem({Method::kClamped, 0, INFINITY}, 2, x, x),
+            "clamped end slope is not finite (inf)");
+}
+
+} // namespace
