@@ -7,6 +7,7 @@
 #include "driver.h"
 #include "kel.h"
 #include "knotfit.h"
+#include "methods.h"
 #include "number_text.h"
 #include "token_reader.h"
 
@@ -62,10 +63,11 @@ double LinearValue(double t, int32_t n, const double *x, const double *y,
 
 // Checks the evaluator on the way, then fits and writes as the program does.
 int32_t CheckedGenerate(int32_t n, const double *x, const double *y,
-                        const char *name) {
-  if (CheckDataSet(n, x, y, name).empty()) {
+                        const char *name, const Run &run) {
+  if (CheckDataSet(n, x, y, name).empty() &&
+      knotfit::MethodProblem(run.method, n, x, y).empty()) {
     std::vector<double> a(static_cast<size_t>(n)), b(a), c(a);
-    ComputeCubicSpline(n, x, y, a.data(), b.data(), c.data());
+    knotfit::ComputeSpline(run.method, n, x, y, a.data(), b.data(), c.data());
     for (int32_t i = 0; i < n; ++i) {
       const double mid = i + 1 < n ? x[i] + (x[i + 1] - x[i]) / 2 : x[i] + 1;
       for (double t : {x[i], mid, std::nextafter(x[i], -INFINITY)}) {
@@ -75,7 +77,7 @@ int32_t CheckedGenerate(int32_t n, const double *x, const double *y,
       }
     }
   }
-  return GenerateCubicSpline(n, x, y, name);
+  return GenerateCubicSpline(n, x, y, name, run);
 }
 
 // Every whitespace-separated token as the parser and strtod read it, and
@@ -168,8 +170,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return 0;
   }
   TokenReader reader(in, 61); // small blocks: tokens across every edge
+  // The input's first byte also draws the method (clamped with slopes).
+  static const char *const kMethods[] = {
+      "not-a-knot", "natural", "clamped=1.5,-2", "periodic",
+      "pchip",      "akima",   "makima",         "steffen"};
   Console console;
-  ProcessInput(reader, CheckedGenerate, console);
+  Run run{console};
+  knotfit::ParseMethod(kMethods[data[0] % 8], run.method);
+  ProcessInput(
+      reader,
+      [&run](int32_t n, const double *x, const double *y, const char *name) {
+        return CheckedGenerate(n, x, y, name, run);
+      },
+      console);
   std::fclose(in);
   CheckKelTree(kel / "CS");
   // Start the next input from the same empty tree.

@@ -3,6 +3,7 @@
 #include "kel.h"
 #include "kel_path.h"
 #include "knotfit.h"
+#include "methods.h"
 #include "report.h"
 
 #include <cerrno>
@@ -67,6 +68,9 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
   Console &console = run.console;
   std::string problem = CheckDataSet(n, x, y, name);
   if (problem.empty()) {
+    problem = knotfit::MethodProblem(run.method, n, x, y);
+  }
+  if (problem.empty()) {
     problem = TargetProblem(name);
   }
   if (!problem.empty()) {
@@ -76,7 +80,7 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
   const WorkArray a = NewWorkArray(n);
   const WorkArray b = NewWorkArray(n);
   const WorkArray c = NewWorkArray(n);
-  ComputeCubicSpline(n, x, y, a.get(), b.get(), c.get());
+  knotfit::ComputeSpline(run.method, n, x, y, a.get(), b.get(), c.get());
   // The table holds binary32 values: a field that overflows there would be
   // stored as inf, and knots that narrow to the same x cannot be told apart
   // by a reader. The first skips the data set, the second is written as

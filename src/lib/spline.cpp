@@ -3,6 +3,7 @@
 #include "checks.h"
 #include "evaluate.h"
 #include "knotfit.h"
+#include "methods.h"
 #include "plot_samples.h"
 
 #include <cstdint>
@@ -22,12 +23,12 @@ public:
                   std::to_string(kMost) + " fit in a table");
     }
     const auto count = static_cast<int32_t>(n);
-    const std::string problem = PointsProblem(count, x, y);
+    std::string problem = PointsProblem(count, x, y);
+    if (problem.empty()) {
+      problem = MethodProblem(method, count, x, y);
+    }
     if (!problem.empty()) {
       throw Error(problem);
-    }
-    if (method.method != Method::kNotAKnot) {
-      throw Error("this build fits not-a-knot splines only"); // merge: methods
     }
     Spline s;
     s.x_.assign(x, x + n);
@@ -35,7 +36,7 @@ public:
     s.a_.resize(n);
     s.b_.resize(n);
     s.c_.resize(n);
-    ComputeCubicSpline(count, x, y, s.a_.data(), s.b_.data(), s.c_.data());
+    ComputeSpline(method, count, x, y, s.a_.data(), s.b_.data(), s.c_.data());
     return s;
   }
 };
