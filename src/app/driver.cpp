@@ -27,7 +27,8 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
   size_t pairs = 0;
   bool name_second_seen = false;
   auto progress = [&] {
-    console.Progress(reader.bytes_read(), before.points + summary.points,
+    console.Progress(reader.bytes_read(),
+                     before.points + summary.points + x.size(),
                      before.written + summary.written);
   };
   while ((pair = reader.NextPair(first, second)) == TokenReader::Pair::kPair) {
