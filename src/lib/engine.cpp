@@ -6,21 +6,14 @@
 // multiply-add is fused). Stored coefficient tables and plot files are
 // compared byte for byte, so a regrouped sum is a changed output.
 #include "knotfit.h"
+#include "not_a_knot.h"
 
 #include "evaluate.h"
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 
 namespace {
-
-// n doubles, every entry written before it is read: left uninitialised, as
-// zero-filling tens of megabytes for a long data set costs a pass of its own.
-using WorkArray = std::unique_ptr<double[]>;
-WorkArray NewWorkArray(int32_t n) {
-  return std::make_unique_for_overwrite<double[]>(static_cast<size_t>(n));
-}
 
 // The parabola through three points, written in the SplineTable form: both
 // segments carry the parabola's own quadratic coefficient q and no cubic
@@ -65,74 +58,19 @@ void ComputeCubicSpline(int32_t n, const double *x, const double *y, double *a,
     return;
   }
 
-  // With h[i] = x[i] - x[i-1] and s[i] = (y[i] - y[i-1]) / h[i], the slopes a
-  // solve a tridiagonal system: the middle rows are continuity of S'' at the
-  // interior knots,
-  //   h[i+1]*a[i-1] + 2*(h[i] + h[i+1])*a[i] + h[i]*a[i+1]
-  //     = 3*(h[i]*s[i+1] + h[i+1]*s[i]),
-  // and rows 0 and n-1 make S''' continuous at x[1] and x[n-2] (not-a-knot).
-  // Row 0's super-diagonal is v = x[2] - x[0]; keeping it in h[0] lets the
-  // elimination use h[i] as the super-diagonal of every row without a special
-  // case. Gaussian elimination without pivoting, then back substitution.
-  const WorkArray h_store = NewWorkArray(n);
-  const WorkArray s_store = NewWorkArray(n);
-  double *h = h_store.get();
-  double *s = s_store.get();
-  // The eliminated diagonal d and right-hand side r live in b and c: d[i] and
-  // r[i] are dead once a[i] is known, before b[i] and c[i] are stored. Two
-  // arrays of n doubles less at the peak for long data sets.
-  double *d = b;
-  double *r = c;
-
-  // Each pass below does its independent work (the differences ahead of
-  // the elimination, the segment coefficients behind the back substitution)
-  // in the same loop as the sequential chain of divisions, so that the two
-  // overlap. Every value still comes from the same operations in the same
-  // order.
-  auto difference = [&](int32_t i) {
-    h[i] = x[i] - x[i - 1];
-    s[i] = (y[i] - y[i - 1]) / h[i];
-  };
-  difference(1);
-  difference(2);
-
-  d[0] = h[2];
-  const double v = x[2] - x[0];
-  h[0] = v;
-  r[0] = ((((v + v) + h[1]) * s[1]) * h[2] + (h[1] * h[1]) * s[2]) / v;
-
-  for (int32_t i = 1; i <= n - 2; ++i) {
-    if (i >= 2) {
-      difference(i + 1);
+  // The eliminated diagonal and right-hand side live in b and c: row i's
+  // are read for the last time just before knot i's results replace them.
+  struct InPlace {
+    double *a, *b, *c;
+    double &Diagonal(int32_t i) { return b[i]; }
+    double &Rhs(int32_t i) { return c[i]; }
+    void Finish(int32_t i, double slope, double quadratic, double cubic) {
+      a[i] = slope;
+      b[i] = quadratic;
+      c[i] = cubic;
     }
-    const double f = -h[i + 1] / d[i - 1];
-    r[i] = f * r[i - 1] + ((h[i] * s[i + 1]) + (h[i + 1] * s[i])) * 3.0;
-    d[i] = f * h[i - 1] + ((h[i] + h[i + 1]) + (h[i] + h[i + 1]));
-  }
-
-  // Last row: w*a[n-2] + h[n-2]*a[n-1] = r_last, eliminated against row n-2.
-  const double w = x[n - 1] - x[n - 3];
-  const double r_last = ((((h[n - 1] + w) + w) * s[n - 1]) * h[n - 2] +
-                         (h[n - 1] * h[n - 1]) * s[n - 2]) /
-                        w;
-  const double f = -w / d[n - 2];
-  const double d_last = (f + 1.0) * h[n - 2];
-  a[n - 1] = (f * r[n - 2] + r_last) / d_last;
-
-  // Back substitution. Once a[i] is known, segment i (from x[i] to x[i+1])
-  // has both end slopes, and its coefficients follow in cubic Hermite form:
-  //   b = (3*s - 2*a[i] - a[i+1]) / h,  c = (a[i] + a[i+1] - 2*s) / h^2,
-  // with s = s[i+1], h = h[i+1], through the shared term
-  // e = a[i] + a[i+1] - 2*s. b[i] and c[i] replace d[i] and r[i], which
-  // a[i] has just used for the last time.
-  for (int32_t i = n - 2; i >= 0; --i) {
-    a[i] = (r[i] - h[i] * a[i + 1]) / d[i];
-    const double e = ((a[i] + a[i + 1]) - s[i + 1]) - s[i + 1];
-    b[i] = ((s[i + 1] - a[i]) - e) / h[i + 1];
-    c[i] = e / (h[i + 1] * h[i + 1]);
-  }
-  b[n - 1] = 0.0;
-  c[n - 1] = 0.0;
+  } work{a, b, c};
+  knotfit::SolveNotAKnot(n, x, y, work);
 }
 
 double getValue(double t, int32_t n, const double *x, const double *y,

@@ -12,6 +12,7 @@
 #include "methods.h"
 
 #include "checks.h"
+#include "hermite.h"
 #include "knotfit.h"
 
 #include <algorithm>
@@ -53,20 +54,15 @@ void LineSlopes(const Secants &sec, double *a) {
   a[1] = sec.s[0];
 }
 
-// The cubic on each segment from its end values and the slopes a. With
-// s, h of segment i, e = a[i] + a[i+1] - 2*s is the slopes' excess over the
-// secant, and
-//   b[i] = (3*s - 2*a[i] - a[i+1]) / h = ((s - a[i]) - e) / h,
-//   c[i] = (a[i] + a[i+1] - 2*s) / h^2 = e / (h*h),
-// grouped exactly as the not-a-knot back substitution groups them.
+// The cubic on each segment from its end values and the slopes a, exactly as
+// the not-a-knot back substitution forms it (hermite.h).
 void HermiteCoefficients(int32_t n, const double *x, const double *y,
                          const double *a, double *b, double *c) {
   for (int32_t i = 0; i + 1 < n; ++i) {
-    const double h = x[i + 1] - x[i];
-    const double s = (y[i + 1] - y[i]) / h;
-    const double e = ((a[i] + a[i + 1]) - s) - s;
-    b[i] = ((s - a[i]) - e) / h;
-    c[i] = e / (h * h);
+    const SegmentCoefficients seg =
+        Hermite(x[i], x[i + 1], y[i], y[i + 1], a[i], a[i + 1]);
+    b[i] = seg.b;
+    c[i] = seg.c;
   }
   b[n - 1] = 0.0;
   c[n - 1] = 0.0;
