@@ -1,5 +1,6 @@
 #include "driver.h"
 
+#include "big_array.h"
 #include "chunk_writer.h"
 #include "number_text.h"
 #include "report.h"
@@ -9,15 +10,15 @@
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <vector>
 
 RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
                         Console &console, const RunSummary &before,
                         const std::string &source) {
   const std::string from = source.empty() ? "" : "'" + Quoted(source) + "': ";
   RunSummary summary;
-  std::vector<double> x;
-  std::vector<double> y;
+  // The points: no copy when they grow, and huge pages for long data sets.
+  BigArray<double> x;
+  BigArray<double> y;
   ChunkWriter echo(console.out());
   const bool quiet = console.quiet();
   std::string name;

@@ -5,19 +5,13 @@
 #include "knotfit.h"
 #include "methods.h"
 #include "report.h"
+#include "table_form.h"
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
 namespace {
-
-// n doubles, every entry written before it is read: left uninitialised, as
-// zero-filling tens of megabytes for a long data set costs a pass of its own.
-using WorkArray = std::unique_ptr<double[]>;
-WorkArray NewWorkArray(int32_t n) {
-  return std::make_unique_for_overwrite<double[]>(static_cast<size_t>(n));
-}
 
 // "'<path>' is <what>", appended piece by piece: g++ 12 warns falsely on the
 // equivalent chain of '+'.
@@ -77,15 +71,14 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
     ReportDataSet(console, name, problem, "skipped");
     return -1;
   }
-  const WorkArray a = NewWorkArray(n);
-  const WorkArray b = NewWorkArray(n);
-  const WorkArray c = NewWorkArray(n);
-  knotfit::ComputeSpline(run.method, n, x, y, a.get(), b.get(), c.get());
+  Workspace own;
+  TableForm form(run.method, n, x, y,
+                 run.workspace != nullptr ? *run.workspace : own);
   // The table holds binary32 values: a field that overflows there would be
   // stored as inf, and knots that narrow to the same x cannot be told apart
   // by a reader. The first skips the data set, the second is written as
   // always, with a warning.
-  problem = knotfit::NarrowingProblem(n, x, y, a.get(), b.get(), c.get());
+  problem = form.Binary32Problem();
   if (!problem.empty()) {
     ReportDataSet(console, name, problem, "skipped");
     return -1;
@@ -94,9 +87,9 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
   if (!collapsed.empty()) {
     ReportDataSet(console, name, collapsed, "the table cannot tell them apart");
   }
-  int32_t result = SaveKEL(name, n, x, y, a.get(), b.get(), c.get(), run);
+  int32_t result = SaveTable(name, form, run);
   if (result == 0) {
-    result = SavePlotFile(name, n, x, y, a.get(), b.get(), c.get(), run);
+    result = SavePlotFile(name, n, x, y, form.a(), form.b(), form.c(), run);
   }
   // Written with a warning still fails the run's status.
   return result == 0 && !collapsed.empty() ? 1 : result;

@@ -5,6 +5,7 @@
 
 #include "console.h"
 #include "replacement_file.h"
+#include "table_form.h"
 
 #include "knotfit/method.hpp"
 
@@ -18,6 +19,7 @@
 struct Run {
   Console &console;
   knotfit::MethodChoice method{};
+  Workspace *workspace = nullptr; // arrays reused across data sets, if any
 };
 
 // Why the data set cannot be fitted and written: a name that cannot name a
@@ -41,6 +43,8 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
 int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c,
                 const Run &run);
+// SaveKEL for a fit in any form (table_form.h).
+int32_t SaveTable(const char *name, const TableForm &form, const Run &run);
 int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c);
 

@@ -10,6 +10,7 @@
 #include "plot_samples.h"
 #include "report.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -79,12 +80,13 @@ open_KEL_file(const char *subdir, const char *name, const char * /*mode*/) {
   return f;
 }
 
-bool WriteCoefficientTable(Sink &file, Sink *trace_to, int32_t n,
-                           const double *x, const double *y, const double *a,
-                           const double *b, const double *c) {
+bool WriteCoefficientTable(Sink &file, Sink *trace_to, const TableForm &form) {
+  const int32_t n = form.n();
   Discard none;
   ChunkWriter trace(trace_to != nullptr ? *trace_to : none);
-  ChunkWriter table(file);
+  // A long table goes out in chunks of a mebibyte, a short one in one write.
+  ChunkWriter table(
+      file, std::min(size_t{4} + 20 * static_cast<size_t>(n), size_t{1} << 20));
   trace.Append(" writing : \n ");
   auto *count = reinterpret_cast<unsigned char *>(table.Room(4));
   StoreBigEndian32(count, static_cast<uint32_t>(n));
@@ -93,9 +95,8 @@ bool WriteCoefficientTable(Sink &file, Sink *trace_to, int32_t n,
   // fields each; the trace shows the narrowed values, exactly what the file
   // holds: "\ttab(x, y) -> a(a) b(b) c(c)\n".
   for (int32_t i = n - 1; i >= 0 && table.ok(); --i) {
-    const float fields[5] = {static_cast<float>(x[i]), static_cast<float>(y[i]),
-                             static_cast<float>(a[i]), static_cast<float>(b[i]),
-                             static_cast<float>(c[i])};
+    float fields[5];
+    form.Fields(i, fields);
     auto *record = reinterpret_cast<unsigned char *>(table.Room(20));
     for (size_t k = 0; k < 5; ++k) {
       StoreBigEndian32(record + 4 * k, Binary32Bits(fields[k]));
@@ -135,9 +136,7 @@ bool WritePlotLines(Sink &file,
   return lines.Flush();
 }
 
-int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
-                const double *a, const double *b, const double *c,
-                const Run &run) {
+int32_t SaveTable(const char *name, const TableForm &form, const Run &run) {
   Console &console = run.console;
   const auto f = open_KEL_file("CS", name, "w");
   if (!f->is_open()) {
@@ -148,7 +147,7 @@ int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
     return -1;
   }
   Sink *trace = console.quiet() ? nullptr : &console.out();
-  if (!WriteCoefficientTable(*f, trace, n, x, y, a, b, c) || !f->Commit()) {
+  if (!WriteCoefficientTable(*f, trace, form) || !f->Commit()) {
     console.Message(">>>>> writing error");
     ReportDataSet(console, name,
                   "cannot write '" + Quoted(f->path()) +
@@ -158,6 +157,12 @@ int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
   }
   console.out().Write("done\n", 5);
   return 0;
+}
+
+int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
+                const double *a, const double *b, const double *c,
+                const Run &run) {
+  return SaveTable(name, TableForm(n, x, y, a, b, c), run);
 }
 
 int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,

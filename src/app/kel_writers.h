@@ -5,6 +5,7 @@
 
 #include "knotfit/spline.hpp"
 #include "sink.h"
+#include "table_form.h"
 
 #include <cstdint>
 #include <vector>
@@ -12,9 +13,7 @@
 // Writes the coefficient table (4 + 20*n bytes) to file and traces every
 // value to trace_to (everything but the closing "done"; nothing when null).
 // False when a write to file failed.
-bool WriteCoefficientTable(Sink &file, Sink *trace_to, int32_t n,
-                           const double *x, const double *y, const double *a,
-                           const double *b, const double *c);
+bool WriteCoefficientTable(Sink &file, Sink *trace_to, const TableForm &form);
 
 // Writes one "%f \t %f \n" line per sample to file. False when a write
 // failed.

@@ -124,7 +124,8 @@ int main(int argc, char **argv) {
       !line.no_progress && isatty(STDERR_FILENO) && !isatty(STDOUT_FILENO);
   options.input_bytes = options.progress ? TotalSize(line.inputs) : 0;
   Console console(options);
-  const Run run{console, line.method};
+  Workspace workspace;
+  const Run run{console, line.method, &workspace};
   RunSummary total;
   int status = 0;
   try {

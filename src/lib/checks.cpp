@@ -34,20 +34,25 @@ std::string NarrowingProblem(int32_t n, const double *x, const double *y,
   const double *const fields[5] = {x, y, a, b, c};
   static const char *const kNames[5] = {"x", "y", "a", "b", "c"};
   for (int k = 0; k < 5; ++k) {
-    for (int32_t i = 0; i < n; ++i) {
-      const double v = fields[k][i];
-      if (std::fabs(v) < kBinary32Overflow) {
-        continue;
+    for (int32_t i = 0; fields[k] != nullptr && i < n; ++i) {
+      if (!(std::fabs(fields[k][i]) < kBinary32Overflow)) {
+        return Binary32FieldProblem(kNames[k], i, fields[k][i]);
       }
-      const std::string field =
-          std::string(kNames[k]) + " of point " + std::to_string(i);
-      if (std::isfinite(v)) {
-        return field + " (" + ShortNumber(v) + ") overflows binary32";
-      }
-      return field + " is not finite (" + ShortNumber(v) + ")";
     }
   }
   return {};
+}
+
+std::string Binary32FieldProblem(const char *field, int32_t i, double v) {
+  if (std::fabs(v) < kBinary32Overflow) {
+    return {};
+  }
+  const std::string which =
+      std::string(field) + " of point " + std::to_string(i);
+  if (std::isfinite(v)) {
+    return which + " (" + ShortNumber(v) + ") overflows binary32";
+  }
+  return which + " is not finite (" + ShortNumber(v) + ")";
 }
 
 std::string CollapsedKnots(int32_t n, const double *x) {

@@ -23,6 +23,10 @@ constexpr double kBinary32Overflow = 0x1.ffffffp+127;
 std::string NarrowingProblem(int32_t n, const double *x, const double *y,
                              const double *a, const double *b, const double *c);
 
+// The same for one value: field ("b") of point i; empty when binary32 holds
+// it. A null field array above is not looked at.
+std::string Binary32FieldProblem(const char *field, int32_t i, double v);
+
 // The first two neighbouring knots whose x narrow to the same binary32 value,
 // e.g. "x of points 0 and 1 are both 1.7e+09 in binary32"; empty when x
 // still increases strictly there.

@@ -5,6 +5,8 @@
 #ifndef KNOTFIT_LIB_EVALUATE_H
 #define KNOTFIT_LIB_EVALUATE_H
 
+#include "hermite.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -31,10 +33,16 @@ template <class T> struct Pieces {
   }
 
   // S at u = t - x[k] on segment k, grouped as the tables' readers group
-  // it: ((a*u + y) + (b*u)*u) + ((c*u)*u)*u.
+  // it: ((a*u + y) + (b*u)*u) + ((c*u)*u)*u. Here (and so in Value) b and c
+  // may be null: the segment's coefficients are then recomputed from the
+  // slopes, bit for bit as the fit formed them (hermite.h). The program
+  // keeps long fits that way, with b and c only in their binary32 form.
   double Cubic(std::size_t k, double u) const {
-    const double ak = a[k], bk = b[k], ck = c[k], yk = y[k];
-    return ((ak * u + yk) + (bk * u) * u) + ((ck * u) * u) * u;
+    const double ak = a[k], yk = y[k];
+    const SegmentCoefficients seg =
+        b != nullptr ? SegmentCoefficients{b[k], c[k]}
+                     : Hermite(X(k), X(k + 1), y[k], y[k + 1], a[k], a[k + 1]);
+    return ((ak * u + yk) + (seg.b * u) * u) + ((seg.c * u) * u) * u;
   }
 
   double Value(double t) const {
