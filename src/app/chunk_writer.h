@@ -3,36 +3,37 @@
 #ifndef KNOTFIT_CHUNK_WRITER_H
 #define KNOTFIT_CHUNK_WRITER_H
 
+#include "big_array.h"
 #include "sink.h"
 
 #include <cstddef>
 #include <cstring>
 #include <string_view>
-#include <vector>
 
 // The default capacity stays below the allocator's mmap threshold, so the
 // buffers of one data set after another reuse the same heap memory instead of
-// faulting in fresh pages every time.
+// faulting in fresh pages every time; and it is never zero-filled: three
+// buffers per data set of twenty points would cost more than their contents.
 class ChunkWriter {
 public:
   explicit ChunkWriter(Sink &sink, size_t capacity = size_t{1} << 16)
-      : sink_(sink), buf_(capacity) {}
+      : sink_(sink) {
+    buf_.Reserve(capacity, 0);
+  }
   ChunkWriter(const ChunkWriter &) = delete;
   ChunkWriter &operator=(const ChunkWriter &) = delete;
 
   // A place for up to n bytes; Commit the end of what was written there.
   char *Room(size_t n) {
-    if (buf_.size() - used_ < n) {
+    if (buf_.capacity() - used_ < n) {
       Flush();
-      if (buf_.size() < n) {
-        buf_.resize(n);
+      if (buf_.capacity() < n) {
+        buf_.Reserve(n, 0);
       }
     }
-    return buf_.data() + used_;
+    return data() + used_;
   }
-  void Commit(const char *end) {
-    used_ = static_cast<size_t>(end - buf_.data());
-  }
+  void Commit(const char *end) { used_ = static_cast<size_t>(end - data()); }
 
   void Append(std::string_view text) {
     char *at = Room(text.size());
@@ -45,7 +46,7 @@ public:
 
   // Hands everything buffered to the sink. False once any write failed.
   bool Flush() {
-    if (used_ > 0 && !sink_.Write(buf_.data(), used_)) {
+    if (used_ > 0 && !sink_.Write(data(), used_)) {
       ok_ = false;
     }
     used_ = 0;
@@ -53,8 +54,10 @@ public:
   }
 
 private:
+  char *data() { return static_cast<char *>(buf_.data()); }
+
   Sink &sink_;
-  std::vector<char> buf_;
+  Region buf_;
   size_t used_ = 0;
   bool ok_ = true;
 };

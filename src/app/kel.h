@@ -43,8 +43,11 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
 int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c,
                 const Run &run);
-// SaveKEL for a fit in any form (table_form.h).
+// SaveKEL for a fit in any form (table_form.h), and the same with the target
+// already located (a data set locates both of its targets once).
 int32_t SaveTable(const char *name, const TableForm &form, const Run &run);
+int32_t SaveTable(const char *name, KelTarget target, const KelProblem &problem,
+                  const TableForm &form, const Run &run);
 int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c);
 
@@ -58,6 +61,11 @@ int32_t SavePlotFile(const char *name, int32_t n, const double *x,
 int32_t SavePlotFile(const char *name, int32_t n, const double *x,
                      const double *y, const double *a, const double *b,
                      const double *c);
+// SavePlotFile with the target already located; b and c may be null (a fit
+// kept in binary32: the samples recompute them from the slopes).
+int32_t SavePlot(const char *name, KelTarget target, const KelProblem &located,
+                 int32_t n, const double *x, const double *y, const double *a,
+                 const double *b, const double *c, const Run &run);
 
 // Opens a new file that will replace <KEL path>/<subdir>/<name> once it is
 // committed (mode is "w": files are only ever written whole). The KEL path
@@ -66,5 +74,8 @@ int32_t SavePlotFile(const char *name, int32_t n, const double *x,
 // and prints nothing.
 std::unique_ptr<ReplacementFile>
 open_KEL_file(const char *subdir, const char *name, const char *mode);
+// open_KEL_file for a target already located.
+std::unique_ptr<ReplacementFile> OpenReplacement(KelTarget target,
+                                                 const KelProblem &problem);
 
 #endif

@@ -75,6 +75,11 @@ std::unique_ptr<ReplacementFile>
 open_KEL_file(const char *subdir, const char *name, const char * /*mode*/) {
   KelProblem problem;
   KelTarget target = LocateKelTarget(subdir, name, problem);
+  return OpenReplacement(std::move(target), problem);
+}
+
+std::unique_ptr<ReplacementFile> OpenReplacement(KelTarget target,
+                                                 const KelProblem &problem) {
   auto f = std::make_unique<ReplacementFile>(std::move(target), problem);
   f->Create();
   return f;
@@ -137,8 +142,15 @@ bool WritePlotLines(Sink &file,
 }
 
 int32_t SaveTable(const char *name, const TableForm &form, const Run &run) {
+  KelProblem problem;
+  KelTarget target = LocateKelTarget("CS", name, problem);
+  return SaveTable(name, std::move(target), problem, form, run);
+}
+
+int32_t SaveTable(const char *name, KelTarget target, const KelProblem &problem,
+                  const TableForm &form, const Run &run) {
   Console &console = run.console;
-  const auto f = open_KEL_file("CS", name, "w");
+  const auto f = OpenReplacement(std::move(target), problem);
   if (!f->is_open()) {
     if (EndsTheRun(*f)) {
       EndRun(console, "SaveKEL", -1, *f);
@@ -174,16 +186,24 @@ int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
 int32_t SavePlotFile(const char *name, int32_t n, const double *x,
                      const double *y, const double *a, const double *b,
                      const double *c, const Run &run) {
+  KelProblem problem;
+  KelTarget target = LocateKelTarget("CS/plot", name, problem);
+  return SavePlot(name, std::move(target), problem, n, x, y, a, b, c, run);
+}
+
+int32_t SavePlot(const char *name, KelTarget target, const KelProblem &located,
+                 int32_t n, const double *x, const double *y, const double *a,
+                 const double *b, const double *c, const Run &run) {
   Console &console = run.console;
   if (n < 1) {
     return -1;
   }
   // Called once the data set's new table is in place: a plot that cannot be
   // written must not leave the old plot file beside it.
-  auto drop_old_plot = [name, &console](const KelTarget &target,
+  auto drop_old_plot = [name, &console](const KelTarget &plot,
                                         const std::string &problem) {
     const char *consequence = "no plot file written";
-    switch (target ? RemoveStaleFile(target) : Removal::kNothingThere) {
+    switch (plot ? RemoveStaleFile(plot) : Removal::kNothingThere) {
     case Removal::kNothingThere:
       break;
     case Removal::kRemoved:
@@ -200,11 +220,10 @@ int32_t SavePlotFile(const char *name, int32_t n, const double *x,
   std::vector<knotfit::PlotSample> samples;
   const std::string problem = knotfit::SamplePlot(n, x, y, a, b, c, samples);
   if (!problem.empty()) {
-    KelProblem ignored;
-    drop_old_plot(LocateKelTarget("CS/plot", name, ignored), problem);
+    drop_old_plot(target, problem);
     return -1;
   }
-  const auto f = open_KEL_file("CS/plot", name, "w");
+  const auto f = OpenReplacement(std::move(target), located);
   if (!f->is_open()) {
     if (EndsTheRun(*f)) {
       EndRun(console, "SavePlotFile", -2, *f);

@@ -94,6 +94,12 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
   }
   target.in_top = parts.size() == 1;
   target.leaf = std::string(parts.back());
+  struct stat st {};
+  if (fstatat(dir.get(), target.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    target.exists = true;
+    target.mode = st.st_mode;
+    target.owner = st.st_uid;
+  }
   target.path += '/';
   target.path += target.leaf;
   target.dir = std::move(dir);
@@ -101,17 +107,25 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
   return target;
 }
 
+KelTargets LocateKelTargets(std::string_view name) {
+  KelTargets targets;
+  targets.table = LocateKelTarget("CS", name, targets.table_problem);
+  targets.plot = LocateKelTarget("CS/plot", name, targets.plot_problem);
+  return targets;
+}
+
 std::string ExistingFileProblem(const KelTarget &target) {
-  struct stat st {};
-  if (fstatat(target.dir.get(), target.leaf.c_str(), &st,
-              AT_SYMLINK_NOFOLLOW) != 0) {
-    return {}; // nothing there (or nothing we could see): created new
+  if (!target.exists) {
+    return {}; // created new
   }
   const char *what = nullptr;
-  switch (st.st_mode & S_IFMT) {
+  switch (target.mode & S_IFMT) {
   case S_IFREG:
-    if (faccessat(target.dir.get(), target.leaf.c_str(), W_OK, AT_EACCESS) !=
-        0) {
+    // The owner's write bit answers for the usual case without asking the
+    // system; anything else (group, others, ACLs) is asked.
+    if (!(target.owner == geteuid() && (target.mode & S_IWUSR) != 0) &&
+        faccessat(target.dir.get(), target.leaf.c_str(), W_OK, AT_EACCESS) !=
+            0) {
       what = "a file you may not write";
     }
     break;

@@ -20,6 +20,11 @@ struct KelTarget {
   std::string leaf;
   std::string path;    // the whole path, for messages
   bool in_top = false; // dir is CS or CS/plot itself, not a subdirectory
+  // What stood at the target when it was located (one fstatat, no link
+  // followed): whether anything, its type and mode bits, its owner.
+  bool exists = false;
+  unsigned mode = 0;
+  unsigned owner = 0;
   explicit operator bool() const { return static_cast<bool>(dir); }
 };
 
@@ -40,6 +45,13 @@ struct KelProblem {
 // The KEL path is $TROV_KEL, else $HOME/.TROV_KEL, read afresh on every call.
 KelTarget LocateKelTarget(const char *subdir, std::string_view name,
                           KelProblem &problem);
+
+// Where both files of the data set named name go, located once.
+struct KelTargets {
+  KelTarget table, plot;
+  KelProblem table_problem, plot_problem;
+};
+KelTargets LocateKelTargets(std::string_view name);
 
 // Why the existing file at the target must not be replaced (a link, a
 // directory, a FIFO, a socket, a device, a file the user may not write), or

@@ -52,6 +52,17 @@ private:
   sigset_t saved_{};
 };
 
+// The mode a new file gets from open(..., 0666): 0666 less the umask, which
+// can only be read by setting it.
+unsigned DefaultMode() {
+  static const unsigned mode = [] {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666u & ~static_cast<unsigned>(mask);
+  }();
+  return mode;
+}
+
 } // namespace
 
 void RemoveTemporaryFileOnSignals() {
@@ -82,10 +93,10 @@ bool ReplacementFile::Create() {
   if (!target_) {
     return false;
   }
-  struct stat existing {};
-  had_previous_ = fstatat(target_.dir.get(), target_.leaf.c_str(), &existing,
-                          AT_SYMLINK_NOFOLLOW) == 0;
-  const bool replacing = had_previous_ && S_ISREG(existing.st_mode);
+  had_previous_ = target_.exists;
+  // A replaced file keeps its mode; a new one gets what fopen "w" gives.
+  const bool keep_mode = target_.exists && S_ISREG(target_.mode) &&
+                         (target_.mode & 07777) != DefaultMode();
   // The name part is cut so that the temporary name fits a file name too.
   std::string stem = ".";
   stem += target_.leaf.substr(0, NAME_MAX - 32);
@@ -109,7 +120,7 @@ bool ReplacementFile::Create() {
   std::memcpy(g_pending.name, temp_name_.c_str(), temp_name_.size() + 1);
   g_pending.dir = target_.dir.get();
   g_pending.active = 1;
-  if (replacing && fchmod(fd_.get(), existing.st_mode & 07777) != 0) {
+  if (keep_mode && fchmod(fd_.get(), target_.mode & 07777) != 0) {
     error_ = errno;
     Discard();
     return false;
