@@ -28,22 +28,19 @@ std::string PathIs(const std::string &path, const std::string &what) {
 // target, or a missing directory of the name. Both are looked at before
 // either is written. CS or CS/plot themselves missing are left to the
 // writers, which end the run.
-std::string TargetProblem(const char *name) {
-  for (const char *subdir : {"CS", "CS/plot"}) {
-    KelProblem problem;
-    const KelTarget target = LocateKelTarget(subdir, name, problem);
-    if (problem.kind == KelProblem::kSubdirectory) {
-      return problem.error == ELOOP
-                 ? PathIs(problem.path, "a symbolic link")
-                 : "cannot open directory '" + Quoted(problem.path) +
-                       "': " + std::strerror(problem.error);
+std::string TargetProblem(const KelTargets &targets) {
+  for (const auto *located : {&targets.table_problem, &targets.plot_problem}) {
+    if (located->kind == KelProblem::kSubdirectory) {
+      return located->error == ELOOP
+                 ? PathIs(located->path, "a symbolic link")
+                 : "cannot open directory '" + Quoted(located->path) +
+                       "': " + std::strerror(located->error);
     }
-    if (!target) {
-      continue;
-    }
-    const std::string existing = ExistingFileProblem(target);
+  }
+  for (const KelTarget *target : {&targets.table, &targets.plot}) {
+    const std::string existing = *target ? ExistingFileProblem(*target) : "";
     if (!existing.empty()) {
-      return PathIs(target.path, existing);
+      return PathIs(target->path, existing);
     }
   }
   return {};
@@ -64,8 +61,10 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
   if (problem.empty()) {
     problem = knotfit::MethodProblem(run.method, n, x, y);
   }
+  KelTargets targets;
   if (problem.empty()) {
-    problem = TargetProblem(name);
+    targets = LocateKelTargets(name);
+    problem = TargetProblem(targets);
   }
   if (!problem.empty()) {
     ReportDataSet(console, name, problem, "skipped");
@@ -87,9 +86,11 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
   if (!collapsed.empty()) {
     ReportDataSet(console, name, collapsed, "the table cannot tell them apart");
   }
-  int32_t result = SaveTable(name, form, run);
+  int32_t result = SaveTable(name, std::move(targets.table),
+                             targets.table_problem, form, run);
   if (result == 0) {
-    result = SavePlotFile(name, n, x, y, form.a(), form.b(), form.c(), run);
+    result = SavePlot(name, std::move(targets.plot), targets.plot_problem, n, x,
+                      y, form.a(), form.b(), form.c(), run);
   }
   // Written with a warning still fails the run's status.
   return result == 0 && !collapsed.empty() ? 1 : result;

@@ -123,7 +123,8 @@ std::string ExistingFileProblem(const KelTarget &target) {
   case S_IFREG:
     // The owner's write bit answers for the usual case without asking the
     // system; anything else (group, others, ACLs) is asked.
-    if (!(target.owner == geteuid() && (target.mode & S_IWUSR) != 0) &&
+    static const uid_t self = geteuid(); // a system call saved per file
+    if (!(target.owner == self && (target.mode & S_IWUSR) != 0) &&
         faccessat(target.dir.get(), target.leaf.c_str(), W_OK, AT_EACCESS) !=
             0) {
       what = "a file you may not write";

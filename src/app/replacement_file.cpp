@@ -101,7 +101,8 @@ bool ReplacementFile::Create() {
   std::string stem = ".";
   stem += target_.leaf.substr(0, NAME_MAX - 32);
   stem += ' ';
-  stem += std::to_string(getpid());
+  static const pid_t self = getpid(); // a system call saved per file
+  stem += std::to_string(self);
   stem += '.';
   const SignalsBlocked blocked;
   for (unsigned attempt = 0;; ++attempt) {
