@@ -44,6 +44,24 @@ void BM_Fit(benchmark::State &state) {
 BENCHMARK(BM_Fit)->Arg(20)->Arg(1000)->Arg(1000000)->Unit(
     benchmark::kMicrosecond);
 
+// The yardstick of the fit: a chain of 2*n dependent divisions, as many as
+// the fit's two chains (the elimination and the back substitution) hold,
+// each also waiting for one addition. The fit can go no faster than this
+// while every value keeps its bits; BM_Fit/1000000 over this is the ratio
+// bench/run.sh reports.
+void BM_DivisionChain(benchmark::State &state) {
+  const auto steps = 2 * state.range(0);
+  double a = 3.0;
+  const double b = 5.0, h = 1.5;
+  for (auto _ : state) {
+    for (int64_t i = 0; i < steps; ++i) {
+      a = b - h / a;
+    }
+    benchmark::DoNotOptimize(a);
+  }
+}
+BENCHMARK(BM_DivisionChain)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
 // One plot file's lines (500 or 501 samples) for a data set of n knots.
 void BM_PlotSampling(benchmark::State &state) {
   Data d(static_cast<size_t>(state.range(0)));
