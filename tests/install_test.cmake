@@ -13,7 +13,7 @@ function(run)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-foreach(file bin/knotfit include/knotfit.h share/man/man1/knotfit.1)
+foreach(file bin/knotfit include/knotfit.h include/knotfit/table.h share/man/man1/knotfit.1)
   if(NOT EXISTS ${prefix}/${file})
     message(FATAL_ERROR "not installed: ${file}")
   endif()
