@@ -1,6 +1,8 @@
 # Installs the build tree into a scratch prefix, then configures, builds and
 # runs a small project that finds the package and fits with the library.
-#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -P install_test.cmake
+# The consumer is built with the package's compilers and flags (TOOLCHAIN,
+# a list of -D options): a library built on libc++ links only with libc++.
+#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... [-DTOOLCHAIN=...] -P install_test.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -30,7 +32,7 @@ if(NOT out MATCHES "^knotfit [0-9]+\\.[0-9]+\\.[0-9]+\n$")
 endif()
 
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/consumer
-  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release ${TOOLCHAIN})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 run(${WORK_DIR}/consumer/consumer)
 if(NOT out STREQUAL "S(2.5) = 15.625000\n")

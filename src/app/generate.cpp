@@ -3,21 +3,10 @@
 #include "kel.h"
 #include "knotfit.h"
 #include "report.h"
+#include "work_array.h"
 
 #include <algorithm>
-#include <memory>
 #include <string_view>
-
-namespace {
-
-// n doubles, every entry written before it is read: left uninitialised, as
-// zero-filling tens of megabytes for a long data set costs a pass of its own.
-using WorkArray = std::unique_ptr<double[]>;
-WorkArray NewWorkArray(int32_t n) {
-  return std::make_unique_for_overwrite<double[]>(static_cast<size_t>(n));
-}
-
-} // namespace
 
 std::string CheckDataSet(int32_t n, const double *x, const double *y,
                          const char *name) {

@@ -3,6 +3,7 @@
 #include "big_endian.h"
 #include "checks.h"
 #include "chunk_writer.h"
+#include "exact_math.h"
 #include "file.h"
 #include "kel.h"
 #include "kel_writers.h"

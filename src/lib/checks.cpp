@@ -1,5 +1,8 @@
 #include "checks.h"
 
+#include "c_numbers.h"
+#include "exact_math.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -25,8 +28,15 @@ std::string PointsProblem(int32_t n, const double *x, const double *y) {
 }
 
 std::string ShortNumber(double v) {
+  if (!std::isfinite(v)) {
+    return NonFiniteText(v);
+  }
+#if defined(__cpp_lib_to_chars)
   char text[32];
   return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+#else
+  return ShortestC(v);
+#endif
 }
 
 } // namespace knotfit

@@ -7,18 +7,13 @@
 // compared byte for byte, so a regrouped sum is a changed output.
 #include "knotfit.h"
 
+#include "exact_math.h"
+#include "work_array.h"
+
 #include <algorithm>
 #include <cmath>
-#include <memory>
 
 namespace {
-
-// n doubles, every entry written before it is read: left uninitialised, as
-// zero-filling tens of megabytes for a long data set costs a pass of its own.
-using WorkArray = std::unique_ptr<double[]>;
-WorkArray NewWorkArray(int32_t n) {
-  return std::make_unique_for_overwrite<double[]>(static_cast<size_t>(n));
-}
 
 // The parabola through three points, written in the SplineTable form: both
 // segments carry the parabola's own quadratic coefficient q and no cubic
