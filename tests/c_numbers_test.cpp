@@ -8,7 +8,6 @@
 
 #include <bit>
 #include <charconv>
-#include <clocale>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -56,20 +55,6 @@ TEST(CNumbers, NotFiniteAsPrintf) {
   EXPECT_EQ(knotfit::ShortNumber(-inf), "-inf");
   EXPECT_EQ(knotfit::ShortNumber(nan), "nan");
   EXPECT_EQ(knotfit::ShortNumber(-nan), "-nan");
-}
-
-// A program's own locale, here with a decimal comma, changes none of them.
-TEST(CNumbers, CLocaleWhateverTheProgramSet) {
-  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
-    GTEST_SKIP() << "no de_DE.UTF-8 locale installed";
-  }
-  char fixed[16];
-  *knotfit::FixedC(fixed, sizeof fixed, 2.5, 6) = '\0';
-  const std::string texts = knotfit::ShortestC(0.25) + " " + fixed;
-  const double parsed = knotfit::StrtodC("2.75", nullptr);
-  std::setlocale(LC_NUMERIC, "C");
-  EXPECT_EQ(texts, "0.25 2.500000");
-  EXPECT_EQ(parsed, 2.75);
 }
 
 } // namespace

@@ -24,8 +24,8 @@
  *     out = knotfit_table_valuef(sensor, n, x, y, a, b, c);
  *
  * The decoded arrays take 20 bytes per knot; evaluating takes about
- * log2(n) comparisons and 9 operations, and needs no stack beyond a few
- * locals. knotfit_table_valuef works in float only (no double arithmetic is
+ * log2(n) comparisons and 10 arithmetic operations, and no stack beyond a
+ * few locals. knotfit_table_valuef works in float only (no double arithmetic is
  * pulled in on FPU-less targets); knotfit_table_value widens the fields to
  * double and evaluates in double, which gives bit for bit what a reader on a
  * desktop computes from the same table.
@@ -52,7 +52,9 @@ enum knotfit_table_status {
   KNOTFIT_TABLE_BAD_COUNT,      /* n is negative or 0 */
   KNOTFIT_TABLE_SIZE_MISMATCH,  /* more than 4 + 20 n bytes */
   KNOTFIT_TABLE_NOT_FINITE,     /* a field is infinite or NaN */
-  KNOTFIT_TABLE_NOT_INCREASING, /* x does not increase strictly */
+  KNOTFIT_TABLE_NOT_INCREASING, /* x does not increase strictly (as where
+                                 * two x of the data differ by less than
+                                 * binary32 resolves) */
   KNOTFIT_TABLE_CAPACITY        /* n is larger than the arrays */
 };
 
@@ -73,17 +75,17 @@ static inline uint32_t knotfit_table_word_(const unsigned char *p) {
   return word << 8 | p[3];
 }
 
+/* A binary32 field as the double of the same value. */
+static inline double knotfit_table_widen_(float v) {
+  return KNOTFIT_TABLE_CAST_(double, v);
+}
+
 /* The quiet NaN with no payload, as <math.h>'s NAN, without <math.h>. */
 static inline double knotfit_table_nan_(void) {
   const uint64_t bits = UINT64_C(0x7ff8000000000000);
   double v;
   memcpy(&v, &bits, sizeof v);
   return v;
-}
-
-/* A binary32 field as the double of the same value. */
-static inline double knotfit_table_widen_(float v) {
-  return KNOTFIT_TABLE_CAST_(double, v);
 }
 
 static inline float knotfit_table_nanf_(void) {

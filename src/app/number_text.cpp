@@ -3,6 +3,7 @@
 #include "c_numbers.h"
 #include "exact_math.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -164,10 +165,8 @@ char *FormatFixed6(char *out, double v) {
     }
   }
   if (!std::isfinite(v)) {
-    const char *text = knotfit::NonFiniteText(v);
-    const size_t length = std::strlen(text);
-    std::memcpy(out, text, length);
-    return out + length;
+    const std::string_view text = knotfit::NonFiniteText(v);
+    return std::copy(text.begin(), text.end(), out);
   }
 #if defined(__cpp_lib_to_chars)
   return std::to_chars(out, out + kFixed6Max, v, std::chars_format::fixed, 6)

@@ -54,9 +54,9 @@ Decimal Rounded(double magnitude, int digits) {
   return d;
 }
 
-// The decimal one unit in the last digit above (up) or below, with as many
-// digits: 999 goes up to 100 (times 10 more), 100 down to 999 (times 10
-// less), where the digits are 10 times finer.
+// The next decimal with as many digits above d (up) or below it: 9.99e0
+// goes up to 1.00e1, and 1.00e0 down to 9.99e-1, as below a power of ten the
+// decimals of a given length lie ten times closer.
 Decimal Step(Decimal d, bool up) {
   std::string ones(d.digits.size(), '0');
   ones[0] = '1';
@@ -93,9 +93,10 @@ std::string Scientific(const Decimal &d) {
 std::string Fixed(const Decimal &d, double magnitude) {
   const auto digits = static_cast<int>(d.digits.size());
   if (d.exponent >= digits - 1) {
-    // An integer: only then can the shortest digits end before the point
-    // (below 2^53 an integer that reads back as v is v). All its digits
-    // are as short as the rounded ones padded with zeros, and nearer.
+    // Only an integer's shortest digits can end before the point (below
+    // 2^53 an integer that reads back as v is v; above, every double is an
+    // integer). Its exact digits take no more characters than the rounded
+    // ones padded with zeros, and are nearer: to_chars writes those.
     char text[320];
     std::snprintf(text, sizeof text, "%.0f", magnitude);
     return text;

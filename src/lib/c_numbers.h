@@ -1,9 +1,9 @@
 // Number text through the C library in the "C" locale, whatever locale the
 // calling program has set: for standard libraries without floating-point
-// std::to_chars and std::from_chars (libc++ up to 19 lacks from_chars, and
-// the to_chars its feature macro promises). The C library rounds these
-// conversions correctly, to nearest with ties to even, as those do, so the
-// text and the values are the same in every build.
+// std::from_chars, which therefore do not define __cpp_lib_to_chars either
+// (libc++ 14). The C library rounds these conversions correctly, to nearest
+// with ties to even, as std::to_chars and std::from_chars do, so the text
+// and the values are the same in every build.
 #ifndef KNOTFIT_LIB_C_NUMBERS_H
 #define KNOTFIT_LIB_C_NUMBERS_H
 
