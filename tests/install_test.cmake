@@ -1,6 +1,8 @@
 # Installs the build tree into a scratch prefix, then configures, builds and
 # runs a small project that finds the package and fits with the library.
-#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -P install_test.cmake
+# The consumer is built with the package's compilers and flags (TOOLCHAIN,
+# a list of -D options): a library built on libc++ links only with libc++.
+#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... [-DTOOLCHAIN=...] -P install_test.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -17,7 +19,7 @@ run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 foreach(file bin/knotfit bin/knotfit-eval share/man/man1/knotfit.1.gz
     share/man/man1/knotfit-eval.1.gz share/doc/knotfit/copyright
     include/knotfit.h include/knotfit/method.hpp include/knotfit/spline.hpp
-    include/knotfit/table.hpp share/doc/knotfit-dev/copyright)
+    include/knotfit/table.hpp include/knotfit/table.h share/doc/knotfit-dev/copyright)
   if(NOT EXISTS ${prefix}/${file})
     message(FATAL_ERROR "not installed: ${file}")
   endif()
@@ -34,7 +36,7 @@ if(NOT out MATCHES "^knotfit [0-9]+\\.[0-9]+\\.[0-9]+\n")
 endif()
 
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/consumer
-  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release ${TOOLCHAIN})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 run(${WORK_DIR}/consumer/consumer)
 set(expected "S(2.5) = 15.625000

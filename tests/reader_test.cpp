@@ -61,7 +61,7 @@ TEST(TokenReader, TokensAcrossEveryBlockEdge) {
                {std::string(3000, 'z') + " " + std::string(2000, 'y'),
                 {std::string(3000, 'z'), std::string(2000, 'y')}}};
   for (const auto &tc : cases) {
-    for (size_t block : {1, 2, 3, 5, 7, 64, 4096}) {
+    for (const size_t block : {1u, 2u, 3u, 5u, 7u, 64u, 4096u}) {
       EXPECT_EQ(Split(tc.text, block), tc.tokens)
           << "block " << block << " text " << tc.text.substr(0, 40);
     }

@@ -3,6 +3,7 @@
 #include "big_endian.h"
 #include "checks.h"
 #include "chunk_writer.h"
+#include "exact_math.h"
 #include "kel.h"
 #include "kel_writers.h"
 #include "knotfit.h"

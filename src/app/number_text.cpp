@@ -1,5 +1,9 @@
 #include "number_text.h"
 
+#include "c_numbers.h"
+#include "exact_math.h"
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -120,7 +124,9 @@ double ParseAtof(std::string_view token) {
   // Other decimal forms: from_chars rounds correctly, as strtod does, and
   // takes the same longest prefix. It knows no leading '+', no hexadecimal
   // and no "-nan", and it reports overflow and underflow instead of
-  // saturating, so those go to strtod itself.
+  // saturating, so those go to strtod itself; so does everything where the
+  // standard library has no from_chars for double.
+#if defined(__cpp_lib_to_chars)
   if (digits_start < end) {
     const char lead = *digits_start;
     const bool hex = lead == '0' && digits_start + 1 < end &&
@@ -132,8 +138,9 @@ double ParseAtof(std::string_view token) {
       }
     }
   }
+#endif
   const std::string text(token); // strtod needs the terminating NUL
-  return std::strtod(text.c_str(), nullptr);
+  return knotfit::StrtodC(text.c_str(), nullptr);
 }
 
 char *FormatFixed6(char *out, double v) {
@@ -157,6 +164,14 @@ char *FormatFixed6(char *out, double v) {
       return WriteMicros(out, whole + (up ? 1 : 0));
     }
   }
+  if (!std::isfinite(v)) {
+    const std::string_view text = knotfit::NonFiniteText(v);
+    return std::copy(text.begin(), text.end(), out);
+  }
+#if defined(__cpp_lib_to_chars)
   return std::to_chars(out, out + kFixed6Max, v, std::chars_format::fixed, 6)
       .ptr;
+#else
+  return knotfit::FixedC(out, kFixed6Max, v, 6); // 317 characters at most
+#endif
 }

@@ -1,6 +1,7 @@
 #include "table_form.h"
 
 #include "checks.h"
+#include "exact_math.h"
 #include "methods.h"
 #include "not_a_knot.h"
 

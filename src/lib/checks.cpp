@@ -1,5 +1,8 @@
 #include "checks.h"
 
+#include "c_numbers.h"
+#include "exact_math.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -69,8 +72,15 @@ std::string CollapsedKnots(int32_t n, const double *x) {
 }
 
 std::string ShortNumber(double v) {
+  if (!std::isfinite(v)) {
+    return NonFiniteText(v);
+  }
+#if defined(__cpp_lib_to_chars)
   char text[32];
   return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+#else
+  return ShortestC(v);
+#endif
 }
 
 std::string ShortBinary32(float v) {

@@ -10,6 +10,8 @@
 
 #include "evaluate.h"
 
+#include "exact_math.h"
+
 #include <algorithm>
 #include <cmath>
 

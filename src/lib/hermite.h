@@ -2,6 +2,8 @@
 #ifndef KNOTFIT_LIB_HERMITE_H
 #define KNOTFIT_LIB_HERMITE_H
 
+#include "exact_math.h"
+
 namespace knotfit {
 
 struct SegmentCoefficients {

@@ -1,6 +1,7 @@
 #include "plot_samples.h"
 
 #include "checks.h"
+#include "exact_math.h"
 #include "evaluate.h"
 
 #include <limits>

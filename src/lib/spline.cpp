@@ -1,6 +1,7 @@
 #include "knotfit/spline.hpp"
 
 #include "checks.h"
+#include "exact_math.h"
 #include "evaluate.h"
 #include "knotfit.h"
 #include "methods.h"

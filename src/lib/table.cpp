@@ -2,6 +2,7 @@
 
 #include "big_endian.h"
 #include "checks.h"
+#include "exact_math.h"
 #include "evaluate.h"
 
 #include <cerrno>
