@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
-# Benchmarks knotfit against a baseline revision, whole process, stdout to a
-# file: W1 (one data set of 2,000,000 points) and W2 (20,000 data sets of 20
-# points), medians of paired runs, peak memory, the cat floor of W1, then the
-# microbenchmarks and the fit of 1,000,000 knots against SciPy (if installed).
+# Benchmarks knotfit, whole process, stdout to a file, inputs and outputs on
+# tmpfs, paired runs (medians and spread):
+#   W1  one data set of 2,000,000 points, against its I/O floor: cat of the
+#       input, and of the same stdout, table and plot into fresh files;
+#   W2  20,000 data sets of 20 points, against its floor: cp -r of the same
+#       output tree over an existing copy (knotfit replaces existing files
+#       too) plus cat of the same stdout;
+#   both again with -q; peak memory per point on W1; the fit of 1,000,000
+#   knots against a chain of as many dependent divisions as the fit's two
+#   chains hold (micro_bench); and the outputs byte for byte against a
+#   baseline revision's.
 #
 #   bench/run.sh [BASELINE_REV] [RUNS]
 #
 # BASELINE_REV defaults to the first commit, the plain stdio build. It is
 # built in a temporary git worktree. Work files go to $BENCH_DIR, else
-# /dev/shm (so that the disk's writeback does not decide the figures).
+# /dev/shm.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 base_rev=${1:-$(git -C "$root" rev-list --max-parents=0 HEAD | tail -n 1)}
@@ -31,87 +38,89 @@ cmake -S "$work/base-src" -B "$work/base" -DCMAKE_BUILD_TYPE=Release \
   -DKNOTFIT_TESTS=OFF >/dev/null
 cmake --build "$work/base" --target knotfit -j 2 >/dev/null
 cur=$work/cur/knotfit
-base=$work/base/knotfit
 measure=$work/cur/bench/measure
-
 "$work/cur/bench/gen_workload" w1 >"$work/w1.txt"
 "$work/cur/bench/gen_workload" w2 >"$work/w2.txt"
 
-median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {print a / b}'; }
-
-# run TAG BINARY WORKLOAD: one run in a fresh KEL tree; appends "wall rss".
-run() {
-  local kel=$work/kel.$1.$3
-  rm -rf "$kel"
-  mkdir -p "$kel/CS/plot"
-  TROV_KEL=$kel "$measure" "$work/out.$1.$3" "$2" "$work/$3.txt" |
-    awk -v f="$work/times.$1.$3" '$3 != 0 {print "status " $3 > "/dev/stderr"; exit 1}
-      {print $1, $2 >> f}'
+# A fresh KEL tree, or (W2) one that already holds every output file.
+tree() {
+  rm -rf "$1"
+  if [ -n "${2:-}" ]; then cp -r "$2" "$1"; else mkdir -p "$1/CS/plot"; fi
+}
+# time TAG COMMAND...: appends "wall rss" of one run to $work/t.TAG.
+time_it() {
+  local tag=$1
+  shift
+  "$measure" "$work/out.$tag" "$@" | awk -v f="$work/t.$tag" \
+    '$3 != 0 {print "status " $3 > "/dev/stderr"; exit 1} {print $1, $2 >> f}'
 }
 
-for workload in w1 w2; do
-  for ((i = 1; i <= runs; i++)); do
-    if ((i % 2)); then
-      run base "$base" $workload
-      run cur "$cur" $workload
-    else
-      run cur "$cur" $workload
-      run base "$base" $workload
-    fi
-  done
-  if cmp -s "$work/out.base.$workload" "$work/out.cur.$workload" &&
-    diff -r "$work/kel.base.$workload" "$work/kel.cur.$workload" >/dev/null; then
-    echo "$workload: output byte-identical to the baseline"
+# The baseline's outputs, for the byte-identity check and the floors.
+for w in w1 w2; do
+  tree "$work/kel.base.$w"
+  TROV_KEL=$work/kel.base.$w "$work/base/knotfit" "$work/$w.txt" >"$work/stdout.base.$w"
+done
+for ((i = 1; i <= runs; i++)); do
+  tree "$work/kel.w1"
+  TROV_KEL=$work/kel.w1 time_it w1 "$cur" "$work/w1.txt"
+  tree "$work/kel.q1"
+  TROV_KEL=$work/kel.q1 time_it q1 "$cur" -q "$work/w1.txt"
+  tree "$work/floor1"
+  time_it floor1 sh -c "cat '$work/w1.txt' >/dev/null &&
+    cat '$work/stdout.base.w1' >'$work/floor1/out' &&
+    cat '$work/kel.base.w1/CS/w1' >'$work/floor1/table' &&
+    cat '$work/kel.base.w1/CS/plot/w1' >'$work/floor1/plot'"
+  tree "$work/kel.w2" "$work/kel.base.w2"
+  TROV_KEL=$work/kel.w2 time_it w2 "$cur" "$work/w2.txt"
+  tree "$work/kel.q2" "$work/kel.base.w2"
+  TROV_KEL=$work/kel.q2 time_it q2 "$cur" -q "$work/w2.txt"
+  tree "$work/floor2" "$work/kel.base.w2"
+  time_it floor2 sh -c "cp -r '$work/kel.base.w2/.' '$work/floor2/' &&
+    cat '$work/stdout.base.w2' >'$work/floor2/out'"
+done
+for w in w1 w2; do
+  if cmp -s "$work/stdout.base.$w" "$work/out.$w" &&
+    diff -r "$work/kel.base.$w" "$work/kel.$w" >/dev/null &&
+    diff -r "$work/kel.base.$w" "$work/kel.q${w#w}" >/dev/null; then
+    echo "$w: output byte-identical to $base_rev (also with -q)"
   else
-    echo "$workload: OUTPUT DIFFERS from the baseline" >&2
+    echo "$w: OUTPUT DIFFERS from $base_rev" >&2
     exit 1
   fi
 done
 
-# The I/O floor of W1: read the input, write the same bytes with cat.
-floor=$work/floor
-: >"$work/times.floor"
-for ((i = 1; i <= runs; i++)); do
-  rm -rf "$floor" && mkdir -p "$floor"
-  "$measure" /dev/null sh -c "cat '$work/w1.txt' >/dev/null &&
-    cat '$work/out.cur.w1' >'$floor/out' &&
-    cat '$work/kel.cur.w1/CS/w1' >'$floor/table' &&
-    cat '$work/kel.cur.w1/CS/plot/w1' >'$floor/plot'" |
-    awk '{print $1}' >>"$work/times.floor"
-done
-
+stats() { # column of a t.TAG file -> "median min max"
+  awk -v c="$2" '{print $c}' "$work/t.$1" | sort -g |
+    awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)], v[1], v[NR]}'
+}
+ratios() { # per-run ratios of two t.TAG files, paired by line
+  paste "$work/t.$1" "$work/t.$2" | awk '{print $1 / $3}' | sort -g |
+    awk '{v[NR] = $1} END {printf "%.2fx (%.2f-%.2f)", v[int((NR + 1) / 2)], v[1], v[NR]}'
+}
 echo
-printf '%-10s %12s %12s %9s %14s %14s\n' workload "baseline s" "knotfit s" speedup \
-  "base RSS KiB" "RSS KiB"
-for workload in w1 w2; do
-  b=$(awk '{print $1}' "$work/times.base.$workload" | median)
-  c=$(awk '{print $1}' "$work/times.cur.$workload" | median)
-  brss=$(awk '{print $2}' "$work/times.base.$workload" | median)
-  crss=$(awk '{print $2}' "$work/times.cur.$workload" | median)
-  printf '%-10s %12s %12s %8.2fx %14s %14s\n' "$workload" "$b" "$c" \
-    "$(ratio "$b" "$c")" "$brss" "$crss"
+echo "medians of $runs paired runs, seconds (min-max):"
+for tag in w1 q1 floor1 w2 q2 floor2; do
+  read -r med lo hi < <(stats $tag 1)
+  printf '  %-7s %8s  (%s-%s)\n' "$tag" "$med" "$lo" "$hi"
 done
-f=$(median <"$work/times.floor")
-c=$(awk '{print $1}' "$work/times.cur.w1" | median)
-printf 'W1 cat floor %s s: knotfit takes %.2fx the floor\n' "$f" "$(ratio "$c" "$f")"
-echo "W1 input: $(wc -c <"$work/w1.txt") bytes; stdout: $(wc -c <"$work/out.cur.w1") bytes"
+echo "W1 / its floor:        $(ratios w1 floor1)   target <= 2.5x"
+echo "W1 -q / its floor:     $(ratios q1 floor1)"
+echo "W2 / its floor:        $(ratios w2 floor2)   target <= 1.0x"
+echo "W2 -q / its floor:     $(ratios q2 floor2)"
+read -r rss _ < <(stats w1 2)
+echo "W1 peak memory: $rss KiB, $(awk -v r="$rss" 'BEGIN {printf "%.1f", r * 1024 / 2000000}') bytes per point   target <= 40"
 
 echo
 if [ -x "$work/cur/bench/micro_bench" ]; then
-  "$work/cur/bench/micro_bench" --benchmark_repetitions=3 \
-    --benchmark_report_aggregates_only=true 2>/dev/null | grep -E '_median|^-|^Bench'
-  fit=$("$work/cur/bench/micro_bench" --benchmark_filter='BM_Fit/1000000$' \
-    --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
-    --benchmark_format=csv 2>/dev/null |
-    awk -F, '/_median/ {u = $5; d = u == "ns" ? 1e9 : u == "us" ? 1e6 : u == "ms" ? 1e3 : 1; print $3 / d}')
-  if /usr/bin/python3 -c 'import scipy' 2>/dev/null; then
-    scipy=$(/usr/bin/python3 "$root/bench/scipy_fit.py" 1000000)
-    printf 'fit of 1,000,000 knots: knotfit %.4f s, SciPy CubicSpline %s s: %.1fx\n' \
-      "$fit" "$scipy" "$(ratio "$scipy" "$fit")"
-  else
-    echo "SciPy comparison skipped: apt-get install python3-scipy"
-  fi
+  "$work/cur/bench/micro_bench" --benchmark_filter='BM_Fit/1000000$|BM_DivisionChain' \
+    --benchmark_repetitions="$runs" --benchmark_format=csv 2>/dev/null |
+    awk -F, -v dir="$work" '/_(mean|median|stddev|cv)"/ {next}
+      /BM_Fit\/1000000/ {print $4, 0 > dir "/t.fit"}
+      /BM_DivisionChain/ {print $4, 0 > dir "/t.chain"}'
+  echo "fit of 1,000,000 knots / division chain (CPU time): $(ratios fit chain)   target <= 1.3x"
+  "$work/cur/bench/micro_bench" --benchmark_filter='FormatFixed6|FormatPrintf|ParseAtof|PlotSampling' \
+    --benchmark_repetitions=3 --benchmark_report_aggregates_only=true 2>/dev/null |
+    grep -E '_median'
 else
   echo "microbenchmarks skipped: apt-get install libbenchmark-dev"
 fi

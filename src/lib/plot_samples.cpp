@@ -1,8 +1,8 @@
 #include "plot_samples.h"
 
 #include "checks.h"
-#include "exact_math.h"
 #include "evaluate.h"
+#include "exact_math.h"
 
 #include <limits>
 

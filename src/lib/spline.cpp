@@ -1,8 +1,8 @@
 #include "knotfit/spline.hpp"
 
 #include "checks.h"
-#include "exact_math.h"
 #include "evaluate.h"
+#include "exact_math.h"
 #include "knotfit.h"
 #include "methods.h"
 #include "plot_samples.h"

@@ -2,8 +2,8 @@
 
 #include "big_endian.h"
 #include "checks.h"
-#include "exact_math.h"
 #include "evaluate.h"
+#include "exact_math.h"
 
 #include <cerrno>
 #include <cmath>
