@@ -5,6 +5,7 @@
 #include "test_support.h"
 
 #include <knotfit/table.h>
+#include <knotfit/table.hpp>
 
 #include <gtest/gtest.h>
 
@@ -131,13 +132,17 @@ TEST(TableHeader, FloatEvaluation) {
   EXPECT_TRUE(std::isnan(cube.ValueF(std::nanf(""))));
 }
 
-// The double evaluation is getValue on the widened fields, bit for bit:
-// outside, at, beside and between the knots, and for NaN.
+// The double evaluation is getValue on the widened fields, and what the C++
+// reader (knotfit::read_table) gives, bit for bit: outside, at, beside and
+// between the knots, and for NaN.
 TEST(TableHeader, DoubleEvaluationIsGetValueOnWidenedFields) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
   for (const char *hex : {kCube, kLine, kOdd}) {
     const Decoded d = Decode(Bytes(hex));
     ASSERT_EQ(d.status, KNOTFIT_TABLE_OK);
+    const std::string bytes = Bytes(hex);
+    const knotfit::Table table = knotfit::read_table(
+        std::vector<unsigned char>(bytes.begin(), bytes.end()));
     using Widened = std::vector<double>;
     const Widened x(d.x.begin(), d.x.begin() + d.n), y(d.y.begin(), d.y.end()),
         a(d.a.begin(), d.a.end()), b(d.b.begin(), d.b.end()),
@@ -160,6 +165,8 @@ TEST(TableHeader, DoubleEvaluationIsGetValueOnWidenedFields) {
       EXPECT_EQ(std::bit_cast<uint64_t>(from_c), std::bit_cast<uint64_t>(want))
           << d.n << " knots, at " << t;
       EXPECT_EQ(std::bit_cast<uint64_t>(from_cpp),
+                std::bit_cast<uint64_t>(want));
+      EXPECT_EQ(std::bit_cast<uint64_t>(table.value(t)),
                 std::bit_cast<uint64_t>(want));
     }
   }

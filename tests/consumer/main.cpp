@@ -1,6 +1,11 @@
+#include <cstddef>
 #include <cstdio>
 #include <knotfit.h>
 #include <knotfit/table.hpp>
+#include <vector>
+
+extern "C" int firmware_report(const unsigned char *table, size_t size,
+                               double t);
 
 int main() {
   const double x[] = {0, 1, 2, 3, 4}, y[] = {0, 1, 8, 27, 64};
@@ -15,6 +20,9 @@ int main() {
         knotfit::read_table(knotfit::table_bytes(spline));
     std::printf("%zu knots, S(2.5) = %.6f, S'(2.5) = %.6f\n", table.size(),
                 table.value(2.5), table.derivative(2.5));
+    const std::vector<unsigned char> bytes = knotfit::table_bytes(spline);
+    firmware_report(bytes.data(), bytes.size(), 2.5);
+    firmware_report(bytes.data(), bytes.size() - 1, 2.5);
     knotfit::fit({0, 1}, {0});
   } catch (const knotfit::Error &e) {
     std::printf("error: %s\n", e.what());
