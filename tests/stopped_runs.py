@@ -1,0 +1,177 @@
+#!/usr/bin/env python3
+"""stopped_runs.py KNOTFIT: runs that are stopped, starved or raced, which a
+case directory cannot describe: every output file stays whole or untouched.
+
+- a run killed in the middle of a table (by SIGTERM, SIGINT, SIGHUP, SIGPIPE
+  or SIGKILL) or stopped there by the file size limit leaves the previous
+  table and plot byte for byte, and no temporary file (but after SIGKILL);
+- two runs on one name leave the table of the later rename, whole;
+- out of memory is a message and status 255, never an abort;
+- the progress line shows on a terminal, and is cleared; never with
+  --no-progress.
+Every run has a timeout."""
+import os
+import pty
+import resource
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+knotfit = os.path.abspath(sys.argv[1])
+problems = []
+
+
+def check(what, got, want):
+    if got != want:
+        problems.append("%s: got %r, expected %r" % (what, got, want))
+
+
+def points(count, offset=0, name="big"):
+    return "".join("%d %d\n" % (i, (i + offset) % 7) for i in range(count)) + \
+        "NAME %s\n" % name
+
+
+def read_file(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def hidden(directory):
+    return [n for n in os.listdir(directory) if n.startswith(".")]
+
+
+class Started:
+    """knotfit INPUT with its standard output on a pipe read at the test's
+    pace, its standard error in a file, and optional resource limits."""
+
+    def __init__(self, work, args, limits=()):
+        def lower():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write fails EFBIG
+            for resource_id, value in limits:
+                resource.setrlimit(resource_id, (value, value))
+        self.err_path = os.path.join(work, "stderr")
+        self.err = open(self.err_path, "wb")
+        self.proc = subprocess.Popen([knotfit] + args, cwd=work,
+                                     env={"TROV_KEL": "kel"}, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=self.err,
+                                     preexec_fn=lower, restore_signals=True)
+        self.tail = b""
+
+    def read_until(self, text):
+        while text not in self.tail:
+            ready, _, _ = select.select([self.proc.stdout], [], [], 20)
+            chunk = os.read(self.proc.stdout.fileno(), 65536) if ready else b""
+            if not chunk:
+                return False
+            self.tail = self.tail[-len(text):] + chunk
+        return True
+
+    def finish(self, sig=None):
+        if sig is not None:
+            self.proc.send_signal(sig)
+        while self.read_until(b"\x01never"):
+            pass
+        status = self.proc.wait(timeout=60)
+        self.err.close()
+        return 128 - status if status < 0 else status
+
+
+with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
+    os.makedirs(os.path.join(work, "kel/CS/plot"))
+    for name, text in (("first", points(200000)), ("second", points(200000, 3)),
+                       ("small", points(100)), ("cube", "0 0 1 1 2 8 3 27 4 64 NAME cube\n")):
+        with open(os.path.join(work, name), "w") as f:
+            f.write(text)
+    check("first run", Started(work, ["first"]).finish(), 0)
+    table, plot = read_file(work + "/kel/CS/big"), read_file(work + "/kel/CS/plot/big")
+
+    # Frozen in the middle of the table (its trace fills the pipe), then ended.
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGPIPE, signal.SIGKILL):
+        run = Started(work, ["second"])
+        check("%s: frozen in the table" % sig.name, run.read_until(b" writing : \n"), True)
+        check("%s: status" % sig.name, run.finish(sig), 128 + sig)
+        check("%s: table" % sig.name, read_file(work + "/kel/CS/big") == table, True)
+        check("%s: plot" % sig.name, read_file(work + "/kel/CS/plot/big") == plot, True)
+        if sig != signal.SIGKILL:
+            check("%s: temporary files" % sig.name, hidden(work + "/kel/CS"), [])
+    for name in hidden(work + "/kel/CS"):  # what SIGKILL left: never the table
+        os.remove(os.path.join(work, "kel/CS", name))
+
+    # A full disk (the file size limit) in the middle of the table.
+    run = Started(work, ["second"], [(resource.RLIMIT_FSIZE, 100000)])
+    check("full: status", run.finish(), 1)
+    check("full: table", read_file(work + "/kel/CS/big") == table, True)
+    check("full: temporary files", hidden(work + "/kel/CS"), [])
+    check("full: stderr", read_file(run.err_path).decode(),
+          ">>>>> writing error\nknotfit: data set 'big': cannot write "
+          "'kel/CS/big': File too large; previous file kept\n")
+
+    # Two runs on one name: the slow one is frozen in its table while the
+    # other writes the same name; released, its rename comes last and wins.
+    slow = Started(work, ["second"])
+    check("race: frozen", slow.read_until(b" writing : \n"), True)
+    check("race: other run", Started(work, ["small"]).finish(), 0)
+    check("race: other table", len(read_file(work + "/kel/CS/big")), 4 + 100 * 20)
+    check("race: slow run", slow.finish(), 0)
+    second = read_file(work + "/kel/CS/big")
+    check("race: the later rename's table, whole", len(second), 4 + 200000 * 20)
+    check("race: not the first run's", second != table, True)
+
+    # Out of memory: a token of NUL bytes that never ends. (The sanitizers'
+    # shadow memory needs more address space than the limit: skipped there.)
+    if "KNOTFIT_SANITIZED" not in os.environ:
+        run = Started(work, ["/dev/zero"], [(resource.RLIMIT_AS, 256 << 20)])
+        check("memory: status", run.finish(), 255)
+        check("memory: stderr", read_file(run.err_path).decode(),
+              "knotfit: out of memory; run ended\n")
+
+
+def progress(option):
+    """What knotfit shows on a terminal as standard error, its standard
+    output to a file and its input fed through a FIFO with a pause."""
+    with tempfile.TemporaryDirectory(prefix="knotfit-progress-") as work:
+        os.makedirs(os.path.join(work, "kel/CS/plot"))
+        fifo = os.path.join(work, "fifo")
+        os.mkfifo(fifo)
+
+        def feed():
+            with open(fifo, "w") as f:
+                f.write(points(20000)[:-9])  # without its NAME line
+                f.flush()
+                time.sleep(1.3)
+                f.write("".join("%d 1\n" % i for i in range(20000, 40000)) + "NAME p\n")
+        feeder = threading.Thread(target=feed)
+        feeder.start()
+        terminal, other = pty.openpty()
+        with open(os.path.join(work, "out"), "wb") as out:
+            proc = subprocess.Popen([knotfit, option, "fifo"], cwd=work,
+                                    env={"TROV_KEL": "kel"}, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=other)
+        os.close(other)
+        shown = b""
+        while select.select([terminal], [], [], 20)[0]:
+            try:
+                chunk = os.read(terminal, 4096)
+            except OSError:  # the terminal's other end closed
+                break
+            if not chunk:
+                break
+            shown += chunk
+        feeder.join()
+        status = proc.wait(timeout=60)
+        os.close(terminal)
+        return status, shown.decode()
+
+
+status, shown = progress("-q")
+check("progress: status", status, 0)
+check("progress: a line", shown.startswith("\rknotfit: ") and "MB read, 0 data sets written" in shown, True)
+check("progress: cleared at the end", shown.endswith("\r\033[K"), True)
+check("--no-progress", progress("--no-progress"), (0, ""))
+
+print("\n".join(problems) or "ok")
+sys.exit(1 if problems else 0)
