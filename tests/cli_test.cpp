@@ -1,263 +1,186 @@
-// End-to-end runs of the built knotfit in a scratch KEL directory: exact
-// stdout, stderr, exit status and file bytes.
+// Plays every case of tests/data/cases (its README gives the format) through
+// the built knotfit: exact stdout, stderr, exit status and files.
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <set>
 #include <sstream>
 
 namespace {
 
-const char kUsage[] =
-    "\nusage : knotfit input_file\n"
-    "\tInput_file is a textfile with x [tab] y entries that are \n"
-    "\tnew line(\\n) terminated.\n"
-    "\tAt the end of each data set the following token must be found\n"
-    "\tNAME <outputfilename>\n"
-    "\tThe data is required to be sorted from lowest to highest x in\n"
-    "\tdescending order.\n"
-    "\tNOTE: more than one data set can be written in an input file.\n\n"
-    "\tAs a sample take a look at the file pdat in the maps directory.\n\n"
-    "\tThe program assumes that the standard KEL path is available and\n"
-    "\tthe subdirectories\n"
-    "\t\tCS\n"
-    "\t\tCS/plot\n"
-    "\texist. This is not checked!\n\n";
-
-const char kCubeInput[] = "0 0\n1 1\n2 8\n3 27\n4 64\nNAME cube\n";
-
-const char kCubeEcho[] = "read(0) : 0 \t 0\n"
-                         "read(1) : 1 \t 1\n"
-                         "read(2) : 2 \t 8\n"
-                         "read(3) : 3 \t 27\n"
-                         "read(4) : 4 \t 64\n"
-                         "read(5) : NAME \t cube\n";
-
-const char kCubeTrace[] =
-    " writing : \n"
-    " \ttab(4.000000, 64.000000) -> a(48.000000) b(0.000000) c(0.000000)\n"
-    "\ttab(3.000000, 27.000000) -> a(27.000000) b(9.000000) c(1.000000)\n"
-    "\ttab(2.000000, 8.000000) -> a(12.000000) b(6.000000) c(1.000000)\n"
-    "\ttab(1.000000, 1.000000) -> a(3.000000) b(3.000000) c(1.000000)\n"
-    "\ttab(0.000000, 0.000000) -> a(0.000000) b(-0.000000) c(1.000000)\n"
-    "done\n";
-
-// 4 + 5 * 20 bytes, big-endian binary32, knot 4 first.
-const char kCubeTable[] =
-    "00 00 00 05"
-    " 40 80 00 00 42 80 00 00 42 40 00 00 00 00 00 00 00 00 00 00"
-    " 40 40 00 00 41 d8 00 00 41 d8 00 00 41 10 00 00 3f 80 00 00"
-    " 40 00 00 00 41 00 00 00 41 40 00 00 40 c0 00 00 3f 80 00 00"
-    " 3f 80 00 00 3f 80 00 00 40 40 00 00 40 40 00 00 3f 80 00 00"
-    " 00 00 00 00 00 00 00 00 27 00 00 00 a7 40 00 00 3f 80 00 00";
+namespace fs = std::filesystem;
 
 std::vector<std::string> Lines(const std::string &text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
-    lines.push_back(line + "\n");
+    lines.push_back(line);
   }
   return lines;
 }
 
-TEST(Cli, NoArgumentPrintsUsage) {
-  const RunResult r = RunKnotfit({}, {});
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, kUsage);
+// The case's file as lines, or the default when the case has no such file.
+std::vector<std::string> LinesOr(const fs::path &file,
+                                 std::vector<std::string> fallback) {
+  return fs::exists(file) ? Lines(ReadFile(file)) : fallback;
 }
 
-// Asked for, the usage goes to standard output with status 0; any other
-// first argument is an input path, even one that looks like an option.
-TEST(Cli, HelpAndVersion) {
-  const struct {
-    const char *arg;
-    const char *out;
-  } cases[] = {
-      {"--help", kUsage}, {"-h", kUsage}, {"--version", "knotfit 1.0.0\n"}};
-  for (const auto &tc : cases) {
-    const RunResult r = RunKnotfit({tc.arg}, {});
-    EXPECT_EQ(r.status, 0) << tc.arg;
-    EXPECT_EQ(r.out, tc.out) << tc.arg;
-    EXPECT_EQ(r.err, "") << tc.arg;
-  }
-  Job job("");
-  WriteFile(job.dir / "--help", kCubeInput);
-  const RunResult r = RunKnotfit({job.dir / "--help"}, {"TROV_KEL=" + job.kel});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(job.Table("cube"), Bytes(kCubeTable));
-}
-
-TEST(Cli, MissingInputFile) {
-  ScratchDir dir;
-  const RunResult r = RunKnotfit({dir / "absent"}, {});
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "error opening input file : " + (dir / "absent"));
-}
-
-TEST(Cli, CubeGolden) {
-  Job job(kCubeInput);
-  const RunResult r = job.Run();
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, std::string(kCubeEcho) + kCubeTrace);
-  EXPECT_EQ(job.Table("cube"), Bytes(kCubeTable));
-
-  const auto plot = Lines(job.Plot("cube"));
-  ASSERT_EQ(plot.size(), 500u);
-  EXPECT_EQ(plot.front(), "0.000000 \t 0.000000 \n");
-  EXPECT_EQ(plot[125], "1.000000 \t 1.000000 \n");
-  EXPECT_EQ(plot.back(), "3.992000 \t 63.616777 \n");
-}
-
-// Each line is "%f \t %f \n"; the count and the last abscissa come from the
-// binary32 step and the running double sum.
-TEST(Cli, PlotLineCounts) {
-  const struct {
-    const char *input;
-    size_t lines;
-    const char *last_abscissa;
-  } cases[] = {
-      {"0 0 0.25 1 0.5 0 1 1", 500, "0.998000"},
-      {"0 0 1 1 2 8 3 27 4 64", 500, "3.992000"},
-      {"0 1 3 2 6 0 10 5", 501, "10.000000"},
-      {"-3 1 0 2 2 0 7.5 5", 501, "7.500000"},
-      {"1e12 0 1000000000000.25 1 1000000000000.5 0 1000000000001 1", 513,
-       nullptr},
-      {"0 0 1e-43 1 5e-43 0 1e-42 1", 714, "0.000000"},
-      {"0 0 1e40 1 1e41 0 1e42 1", 1, "0.000000"},
-  };
-  for (const auto &tc : cases) {
-    Job job(std::string(tc.input) + " NAME p\n");
-    const RunResult r = job.Run();
-    EXPECT_EQ(r.status, 0) << tc.input;
-    const auto plot = Lines(job.Plot("p"));
-    ASSERT_EQ(plot.size(), tc.lines) << tc.input;
-    if (tc.last_abscissa != nullptr) {
-      EXPECT_EQ(plot.back().substr(0, plot.back().find(' ')), tc.last_abscissa)
-          << tc.input;
+// Every file and link under root, as paths relative to it.
+std::set<std::string> FilesUnder(const fs::path &root) {
+  std::set<std::string> files;
+  for (const auto &entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_directory() || entry.is_symlink()) {
+      files.insert(fs::relative(entry.path(), root));
     }
   }
+  return files;
 }
 
-// Token pairing follows token order, not lines; numbers follow atof.
-TEST(Cli, TokensFollowAtof) {
-  Job job("+2\t0x1p3\r\n\n  2.5abc   .5\n3 1e-400 7 Name\n"
-          "NAME my file\n10 20 30\n40 50 60 70 NAME second\n");
-  const RunResult r = job.Run();
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  const std::string expected_echo = "read(0) : +2 \t 0x1p3\n"
-                                    "read(1) : 2.5abc \t .5\n"
-                                    "read(2) : 3 \t 1e-400\n"
-                                    "read(3) : 7 \t Name\n"
-                                    "read(4) : NAME \t my\n"
-                                    " writing : \n"
-                                    " \ttab(7.000000, 0.000000) ->";
-  EXPECT_EQ(r.out.substr(0, expected_echo.size()), expected_echo);
-  for (const char *knot :
-       {"\ttab(3.000000, 0.000000) ->", "\ttab(2.500000, 0.500000) ->",
-        "\ttab(2.000000, 8.000000) ->", "read(0) : file \t 10\n",
-        "read(4) : NAME \t second\n", "\ttab(0.000000, 10.000000) ->"}) {
-    EXPECT_NE(r.out.find(knot), std::string::npos) << knot;
+// The bytes as hex, eight digits (one binary32 field) to a line, so that a
+// failure shows the field that differs.
+std::string Hex(const std::string &bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    hex += {kDigits[byte >> 4], kDigits[byte & 15]};
+    hex += i % 4 == 3 ? "\n" : "";
   }
-  EXPECT_EQ(job.Table("my").size(), 84u);
-  EXPECT_EQ(job.Table("second").size(), 84u);
+  return hex;
 }
 
-TEST(Cli, NoNameLineWritesNothing) {
-  Job job("1 2\n3 4\n");
-  const RunResult r = job.Run();
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "read(0) : 1 \t 2\nread(1) : 3 \t 4\n");
-  EXPECT_FALSE(Exists(job.kel + "/CS/1"));
+// The bytes a .hex file gives: its hex digits outside '#' comments.
+std::string FromHex(const std::string &text) {
+  std::string bytes;
+  std::string digits;
+  for (const std::string &line : Lines(text)) {
+    for (const char ch : line.substr(0, line.find('#'))) {
+      if (std::isxdigit(static_cast<unsigned char>(ch))) {
+        digits.push_back(ch);
+      }
+      if (digits.size() == 2) {
+        bytes.push_back(static_cast<char>(std::stoi(digits, nullptr, 16)));
+        digits.clear();
+      }
+    }
+  }
+  return bytes;
 }
 
-// Several data sets in input order; a reused name overwrites the earlier
-// files with the later data set's.
-TEST(Cli, SeveralDataSetsAndAReusedName) {
-  Job job("0 0 1 1 2 8 3 27 NAME a\n"
-          "0 0 1 1 2 8 3 27 4 64 NAME cube\n"
-          "0 0 1 1 2 8 3 27 4 64 5 125 NAME a\n");
-  const RunResult r = job.Run();
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(job.Table("cube"), Bytes(kCubeTable));
-  EXPECT_EQ(job.Table("a").size(), 4u + 6u * 20u);
-  EXPECT_EQ(job.Table("a").substr(0, 8), Bytes("00 00 00 06 40 a0 00 00"));
-  EXPECT_EQ(Lines(job.Plot("a")).size(), 501u);
-  EXPECT_NE(r.out.find("read(4) : NAME \t a\n writing : \n \ttab(3.000000"),
-            std::string::npos);
+// The file that the expect/ entry rel describes.
+std::string Target(const std::string &rel) {
+  const fs::path ext = fs::path(rel).extension();
+  return ext == ".hex" || ext == ".lines" ? fs::path(rel).replace_extension()
+                                          : fs::path(rel);
 }
 
-// Where the files go: TROV_KEL as given (a trailing slash is kept), else
-// $HOME/.TROV_KEL; a "/" in a name reaches a subdirectory.
-TEST(Cli, OutputLocations) {
-  ScratchDir dir;
-  WriteFile(dir / "in", kCubeInput);
-  WriteFile(dir / "sub", "0 0 1 1 2 8 3 27 4 64 NAME deeper/cube\n");
-  MakeKelTree(dir / "kel");
-  MakeKelTree(dir / "home/.TROV_KEL");
-  MakeKelTree(dir / "kel/CS/deeper");
-  MakeKelTree(dir / "kel/CS/plot/deeper");
-  const struct {
-    const char *input;
-    std::vector<std::string> env;
-    std::string table;
-  } cases[] = {
-      {"in", {"TROV_KEL=" + (dir / "kel")}, dir / "kel/CS/cube"},
-      {"in", {"TROV_KEL=" + (dir / "kel/")}, dir / "kel/CS/cube"},
-      {"in", {"HOME=" + (dir / "home")}, dir / "home/.TROV_KEL/CS/cube"},
-      {"in",
-       {"HOME=" + (dir / "nowhere"), "TROV_KEL=" + (dir / "kel")},
-       dir / "kel/CS/cube"},
-      {"sub", {"TROV_KEL=" + (dir / "kel")}, dir / "kel/CS/deeper/cube"},
-  };
-  for (const auto &tc : cases) {
-    std::remove(tc.table.c_str());
-    const RunResult r = RunKnotfit({dir / tc.input}, tc.env);
-    EXPECT_EQ(r.status, 0) << tc.table;
-    EXPECT_EQ(ReadFile(tc.table), Bytes(kCubeTable)) << tc.table;
+// Checks the file of the run that the expect/ entry rel describes.
+void CheckFile(const fs::path &expect, const std::string &rel,
+               const fs::path &work) {
+  const std::string want = ReadFile(expect / rel);
+  const fs::path ext = fs::path(rel).extension();
+  const std::string target = Target(rel);
+  const std::string got = ReadFile(work / target);
+  EXPECT_TRUE(fs::exists(work / target)) << target << " was not written";
+  if (ext == ".hex") {
+    EXPECT_EQ(Hex(got), Hex(FromHex(want))) << target;
+  } else if (ext == ".lines") {
+    const std::vector<std::string> lines = Lines(got), excerpt = Lines(want);
+    ASSERT_FALSE(excerpt.empty()) << rel;
+    EXPECT_EQ(std::to_string(lines.size()), excerpt[0]) << target << " lines";
+    for (size_t i = 1; i < excerpt.size(); ++i) {
+      const size_t colon = excerpt[i].find(':');
+      const size_t number = std::stoul(excerpt[i].substr(0, colon));
+      ASSERT_TRUE(number >= 1 && number <= lines.size())
+          << target << excerpt[i];
+      EXPECT_EQ(lines[number - 1], excerpt[i].substr(colon + 1)) << target;
+    }
+  } else {
+    EXPECT_EQ(got, want) << target;
   }
 }
 
-// An output file that cannot be opened ends the run at once: 255 for the
-// coefficient table, 254 for the plot file (the table stays). Everything
-// echoed and traced before still reaches standard output.
-TEST(Cli, UnopenableOutputEndsTheRun) {
-  ScratchDir dir;
-  WriteFile(dir / "in",
-            std::string(kCubeInput) + "0 0 1 1 2 2 3 3 NAME next\n");
-  MakeKelTree(dir / "full");
-  std::filesystem::create_directories(dir / "noplot/CS");
-  const struct {
-    std::vector<std::string> env;
-    int status;
-    const char *err;
-    std::string out;
-  } cases[] = {
-      {{}, 255, "knotfit(SaveKEL) error opening file\n", kCubeEcho},
-      {{"TROV_KEL="}, 255, "knotfit(SaveKEL) error opening file\n", kCubeEcho},
-      {{"TROV_KEL=" + (dir / "empty")},
-       255,
-       "knotfit(SaveKEL) error opening file\n",
-       kCubeEcho},
-      {{"TROV_KEL=" + (dir / "noplot")},
-       254,
-       "knotfit(SavePlotFile) error opening file\n",
-       std::string(kCubeEcho) + kCubeTrace},
-  };
-  for (const auto &tc : cases) {
-    const RunResult r = RunKnotfit({dir / "in"}, tc.env);
-    EXPECT_EQ(r.status, tc.status);
-    EXPECT_EQ(r.err, tc.err);
-    EXPECT_EQ(r.out, tc.out);
+std::vector<std::string> CaseNames() {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(KNOTFIT_CASES)) {
+    if (entry.is_directory()) {
+      names.push_back(entry.path().filename());
+    }
   }
-  EXPECT_EQ(ReadFile(dir / "noplot/CS/cube"), Bytes(kCubeTable));
-  EXPECT_FALSE(Exists(dir / "noplot/CS/next"));
+  std::sort(names.begin(), names.end());
+  return names;
 }
+
+class Cases : public testing::TestWithParam<std::string> {};
+
+TEST_P(Cases, Run) {
+  const fs::path dir = fs::path(KNOTFIT_CASES) / GetParam();
+  const ScratchDir scratch;
+  const fs::path work = scratch.path();
+  if (fs::exists(dir / "input")) {
+    fs::copy_file(dir / "input", work / "input");
+  }
+  Stdout to = Stdout::kCapture;
+  for (const std::string &step :
+       LinesOr(dir / "setup", {"mkdir kel/CS/plot"})) {
+    std::istringstream words(step);
+    std::string op, a, b;
+    words >> op >> a >> b;
+    if (op == "mkdir") {
+      fs::create_directories(work / a);
+    } else if (op == "symlink") {
+      fs::create_symlink(a, work / b);
+    } else if (op == "copy") {
+      fs::copy_file(dir / a, work / b);
+    } else if (op == "stdout" && a == "full") {
+      to = Stdout::kFull;
+    } else if (op == "stdout" && a == "closed") {
+      to = Stdout::kClosed;
+    } else if (op == "stdout" && a == "broken-pipe") {
+      to = Stdout::kBrokenPipe;
+    } else if (!op.empty()) {
+      FAIL() << "unknown setup step: " << step;
+    }
+  }
+  const std::set<std::string> before = FilesUnder(work);
+
+  const RunResult r =
+      RunKnotfit(LinesOr(dir / "args", {"input"}),
+                 LinesOr(dir / "env", {"TROV_KEL=kel"}), to, 60, work);
+  EXPECT_EQ(r.out, ReadFile(dir / "stdout"));
+  EXPECT_EQ(r.err, ReadFile(dir / "stderr"));
+  EXPECT_EQ(r.status, fs::exists(dir / "status")
+                          ? std::stoi(ReadFile(dir / "status"))
+                          : 0);
+
+  std::set<std::string> expected;
+  if (fs::exists(dir / "expect")) {
+    for (const std::string &rel : FilesUnder(dir / "expect")) {
+      CheckFile(dir / "expect", rel, work);
+      expected.insert(Target(rel));
+    }
+  }
+  for (const std::string &file : FilesUnder(work)) {
+    EXPECT_TRUE(before.count(file) != 0 || expected.count(file) != 0)
+        << file << " written but not expected";
+  }
+}
+
+// A test name holds letters, digits and '_' only.
+std::string TestName(const testing::TestParamInfo<std::string> &param) {
+  std::string name = param.param;
+  std::replace_if(
+      name.begin(), name.end(),
+      [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); },
+      '_');
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Golden, Cases, testing::ValuesIn(CaseNames()),
+                         TestName);
 
 } // namespace

@@ -83,7 +83,7 @@ std::string Bytes(const std::string &hex) {
 
 RunResult RunKnotfit(const std::vector<std::string> &args,
                      const std::vector<std::string> &env, Stdout stdout_to,
-                     int timeout_s) {
+                     int timeout_s, const std::string &cwd) {
   ScratchDir capture;
   const std::string out_path = capture / "stdout";
   const std::string err_path = capture / "stderr";
@@ -126,7 +126,7 @@ RunResult RunKnotfit(const std::vector<std::string> &args,
     }
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-        dup2(err, 2) < 0) {
+        dup2(err, 2) < 0 || (!cwd.empty() && chdir(cwd.c_str()) != 0)) {
       _exit(126);
     }
     if (stdout_to == Stdout::kClosed) {

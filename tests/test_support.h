@@ -34,12 +34,15 @@ struct RunResult {
 enum class Stdout { kCapture, kFull, kClosed, kBrokenPipe };
 
 // Runs the built knotfit with the given arguments and exactly the given
-// environment ("NAME=value" entries), standard input from /dev/null. Kills it
-// and fails the test after timeout_s seconds.
+// environment ("NAME=value" entries), standard input from /dev/null, in the
+// directory cwd (empty: this process's). Kills it and fails the test after
+// timeout_s seconds.
 RunResult RunKnotfit(const std::vector<std::string> &args,
                      const std::vector<std::string> &env,
-                     Stdout stdout_to = Stdout::kCapture, int timeout_s = 60);
+                     Stdout stdout_to = Stdout::kCapture, int timeout_s = 60,
+                     const std::string &cwd = {});
 
+// The whole file; empty when it cannot be read.
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &content);
 bool Exists(const std::string &path);
