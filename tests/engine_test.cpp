@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -59,7 +60,7 @@ TEST(ComputeCubicSpline, CubeIsBitExact) {
 
 // Not-a-knot splines reproduce any cubic, 3 points give the parabola and 2
 // the line through them: the polynomial of that degree comes back, slopes
-// included, from 2 knots up to systems of every size.
+// included, on 2 to 11 knots.
 TEST(ComputeCubicSpline, ReproducesPolynomials) {
   std::mt19937_64 rng(2024);
   std::uniform_real_distribution<double> coefficient(-3.0, 3.0);
