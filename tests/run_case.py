@@ -10,6 +10,11 @@ import sys
 import tempfile
 
 
+# Where a run's standard output goes: captured, a full device, closed, or a
+# pipe whose reader has already gone.
+STDOUT_MODES = ("capture", "full", "closed", "broken-pipe")
+
+
 def lines(path, default):
     """The file's lines, or the default when the case has no such file."""
     if not os.path.exists(path):
@@ -52,20 +57,20 @@ def from_hex(text):
 
 def run(knotfit, args, env, cwd, stdout="capture", timeout=60):
     """knotfit with exactly these arguments and environment, standard input
-    from /dev/null; standard output captured, to /dev/full, closed, or to a
-    pipe whose reader has gone. Returns (status, stdout, stderr); a signal
-    gives 128 + its number."""
-    close_stdout = None
+    from /dev/null, standard output as STDOUT_MODES says. Returns (status,
+    stdout, stderr); a signal gives 128 + its number."""
+    def close_stdout():
+        os.close(1)
+
     with open(os.devnull, "rb") as null, open("/dev/full", "wb") as full:
         out = {"capture": subprocess.PIPE, "full": full, "closed": null}.get(stdout)
-        if stdout == "closed":
-            close_stdout = lambda: os.close(1)  # noqa: E731
         if stdout == "broken-pipe":
             reader, out = os.pipe()
             os.close(reader)
         try:
             p = subprocess.run([knotfit] + args, env=env, cwd=cwd, stdin=null, stdout=out,
-                               stderr=subprocess.PIPE, timeout=timeout, preexec_fn=close_stdout)
+                               stderr=subprocess.PIPE, timeout=timeout,
+                               preexec_fn=close_stdout if stdout == "closed" else None)
         finally:
             if stdout == "broken-pipe":
                 os.close(out)
@@ -88,22 +93,25 @@ def play(knotfit, case):
             shutil.copyfile(os.path.join(case, "input"), os.path.join(work, "input"))
         stdout = "capture"
         for step in lines(os.path.join(case, "setup"), ["mkdir kel/CS/plot"]):
-            op, *arg = step.split()
+            op, *arg = step.split() or [""]
             if op == "mkdir":
                 os.makedirs(os.path.join(work, arg[0]), exist_ok=True)
             elif op == "symlink":
                 os.symlink(arg[0], os.path.join(work, arg[1]))
             elif op == "copy":
                 shutil.copyfile(os.path.join(case, arg[0]), os.path.join(work, arg[1]))
-            elif op == "stdout":
+            elif op == "stdout" and arg[0] in STDOUT_MODES:
                 stdout = arg[0]
-            else:
+            elif op:
                 sys.exit("unknown setup step: " + step)
         before = files_under(work)
 
         args = lines(os.path.join(case, "args"), ["input"])
         env = dict(e.split("=", 1) for e in lines(os.path.join(case, "env"), ["TROV_KEL=kel"]))
-        status, out, err = run(knotfit, args, env, work, stdout)
+        try:
+            status, out, err = run(knotfit, args, env, work, stdout)
+        except subprocess.TimeoutExpired:
+            return ["knotfit did not finish within 60 s"]  # and was killed
         for name, got in (("stdout", out), ("stderr", err)):
             compare(name, text_lines(got), text_lines(read(os.path.join(case, name))))
         want_status = lines(os.path.join(case, "status"), ["0"])[0]
