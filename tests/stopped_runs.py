@@ -2,6 +2,8 @@
 """stopped_runs.py KNOTFIT: runs that are stopped, starved or raced, which a
 case directory cannot describe: every output file stays whole or untouched.
 
+- a replaced file keeps its mode, a new one gets the usual one; a file the
+  user may not write is not replaced (checked when not run as root);
 - a run killed in the middle of a table (by SIGTERM, SIGINT, SIGHUP, SIGPIPE
   or SIGKILL) or stopped there by the file size limit leaves the previous
   table and plot byte for byte, and no temporary file (but after SIGKILL);
@@ -120,6 +122,22 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     second = read_file(work + "/kel/CS/big")
     check("race: the later rename's table, whole", len(second), 4 + 200000 * 20)
     check("race: not the first run's", second != table, True)
+
+    # A replaced file keeps its mode; a new one gets 0666 less the umask.
+    os.chmod(work + "/kel/CS/big", 0o640)
+    check("mode: run", Started(work, ["small"]).finish(), 0)
+    check("mode: kept", os.stat(work + "/kel/CS/big").st_mode & 0o777, 0o640)
+    check("mode: new file", Started(work, ["cube"]).finish(), 0)
+    umask = os.umask(0)
+    os.umask(umask)
+    check("mode: new", os.stat(work + "/kel/CS/cube").st_mode & 0o777, 0o666 & ~umask)
+    if os.geteuid() != 0:  # root may write anything
+        os.chmod(work + "/kel/CS/cube", 0o444)
+        run = Started(work, ["cube"])
+        check("read-only: status", run.finish(), 1)
+        check("read-only: stderr", read_file(run.err_path).decode(),
+              "knotfit: data set 'cube': 'kel/CS/cube' is a file you may not "
+              "write; skipped\n")
 
     # Out of memory: a token of NUL bytes that never ends. (The sanitizers'
     # shadow memory needs more address space than the limit: skipped there.)

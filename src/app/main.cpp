@@ -49,9 +49,16 @@ uint64_t TotalSize(const std::vector<std::string> &inputs) {
   return total;
 }
 
+// Prints a text on standard output, and says why when it did not get there.
 int PrintAndExit(void (*print)(std::FILE *)) {
   print(stdout);
-  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
+  errno = 0;
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+    return 0;
+  }
+  std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
+               std::strerror(errno != 0 ? errno : EIO));
+  return 1;
 }
 
 // Reads one input to its end: 0, 1 (a data set failed) or 255 (the input

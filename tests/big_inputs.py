@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+"""big_inputs.py KNOTFIT: runs on generated inputs too large for a case
+directory: no fixed limit on points or token length, and standard output
+failing in chunks too large to wait in a buffer."""
+import os
+import struct
+import sys
+import tempfile
+
+from run_case import run
+
+problems = []
+
+
+def check(what, got, want):
+    if got != want:
+        problems.append("%s: got %s, expected %s" % (what, repr(got)[:200], repr(want)[:200]))
+
+
+def points(count):
+    """count lines "i i%7" from i = 0: a long data set with increasing x."""
+    return "".join("%d %d\n" % (i, i % 7) for i in range(count))
+
+
+def run_on(text, stdout="capture"):
+    """knotfit on text in a fresh directory with a KEL tree; also returns
+    every table written, by name."""
+    with tempfile.TemporaryDirectory(prefix="knotfit-big-") as work:
+        os.makedirs(os.path.join(work, "kel/CS/plot"))
+        with open(os.path.join(work, "input"), "w") as f:
+            f.write(text)
+        status, out, err = run(knotfit, ["input"], {"TROV_KEL": "kel"}, work, stdout)
+        tables = os.path.join(work, "kel/CS")
+        found = {}
+        for name in os.listdir(tables):
+            if os.path.isfile(os.path.join(tables, name)):
+                with open(os.path.join(tables, name), "rb") as f:
+                    found[name] = f.read()
+    return status, out.decode(), err.decode(), found
+
+
+knotfit = os.path.abspath(sys.argv[1])
+
+long_name = "n" * 250  # a file name holds 255
+long_number = "1." + "0" * 100000 + "1"
+status, out, err, tables = run_on(points(5000) + "NAME many\n" + long_number +
+                                  " 0 2 1 3 0 4 1 NAME " + long_name)
+check("status", status, 0)
+check("stderr", err, "")
+check("tables", sorted(tables), sorted(["many", long_name]))
+check("long name's table size", len(tables.get(long_name, b"")), 4 + 4 * 20)
+
+# The table holds the points, last first, and the trace shows exactly the
+# values the table holds.
+table = tables.get("many", b"")
+check("many: size", len(table), 4 + 5000 * 20)
+fields = struct.unpack(">I%df" % (5 * 5000), table) if len(table) == 4 + 5000 * 20 else [0]
+records = [fields[1 + 5 * k:6 + 5 * k] for k in range(fields[0])]
+check("many: points", [r[:2] for r in records], [(i, i % 7) for i in range(4999, -1, -1)])
+trace = "".join("\ttab(%f, %f) -> a(%f) b(%f) c(%f)\n" % r for r in records)
+check("many: trace", trace in out, True)
+for echo in ("read(4999) : 4999 \t 1\n", "read(0) : %s \t 0\n" % long_number,
+             "read(4) : NAME \t %s\n" % long_name):
+    check("echo " + echo[:30], echo in out, True)
+
+# The reason is given once; a closed standard output must not lend its
+# descriptor to a coefficient table, which the trace would then overwrite.
+for to, want_status, reason in (
+        ("full", 1, "knotfit: write error on standard output: No space left on device\n"),
+        ("closed", 1, "knotfit: write error on standard output: Bad file descriptor\n"),
+        ("broken-pipe", 128 + 13, "")):  # ended by SIGPIPE, quietly
+    status, out, err, tables = run_on(points(20000) + "NAME big\n", to)
+    check(to + " status", status, want_status)
+    check(to + " stderr", err, reason)
+    if want_status == 1:
+        check(to + " table size", len(tables.get("big", b"")), 4 + 20000 * 20)
+        status, out, err, tables = run_on(points(20000), to)
+        check(to + " stderr, echo only", err,
+              reason + "knotfit: 20000 points after the last NAME line not written\n")
+
+print("\n".join(problems) or "ok")
+sys.exit(1 if problems else 0)

@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""run_case.py KNOTFIT CASE_DIR: plays one case of tests/data/cases (its
+README gives the format) through the built knotfit in a scratch directory.
+Prints every difference and exits 1 when there is one."""
+import difflib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+
+# Where a run's standard output goes: captured, a full device, closed, or a
+# pipe whose reader has already gone.
+STDOUT_MODES = ("capture", "full", "closed", "broken-pipe")
+
+
+def lines(path, default):
+    """The file's lines, or the default when the case has no such file."""
+    if not os.path.exists(path):
+        return default
+    with open(path, encoding="utf-8") as f:
+        return f.read().splitlines()
+
+
+def read(path):
+    """The file's bytes; empty when it does not exist."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return b""
+
+
+def files_under(root):
+    """Every file and link under root, relative to it."""
+    found = set()
+    for top, dirs, files in os.walk(root):
+        links = [d for d in dirs if os.path.islink(os.path.join(top, d))]
+        found.update(os.path.relpath(os.path.join(top, f), root) for f in files + links)
+    return found
+
+
+def text_lines(data, keep_ends=True):
+    """The lines of any bytes, undecodable ones kept as they are."""
+    return data.decode(errors="surrogateescape").splitlines(keep_ends)
+
+
+def words(data):
+    """Hex, eight digits (one binary32 field) to a line: a diff shows the field."""
+    return [data[i:i + 4].hex() for i in range(0, len(data), 4)]
+
+
+def from_hex(text):
+    return bytes.fromhex("".join(line.split("#")[0] for line in text.splitlines()))
+
+
+def run(knotfit, args, env, cwd, stdout="capture", timeout=60):
+    """knotfit with exactly these arguments and environment, standard input
+    from /dev/null, standard output as STDOUT_MODES says. Returns (status,
+    stdout, stderr); a signal gives 128 + its number."""
+    def close_stdout():
+        os.close(1)
+
+    with open(os.devnull, "rb") as null, open("/dev/full", "wb") as full:
+        out = {"capture": subprocess.PIPE, "full": full, "closed": null}.get(stdout)
+        if stdout == "broken-pipe":
+            reader, out = os.pipe()
+            os.close(reader)
+        try:
+            p = subprocess.run([knotfit] + args, env=env, cwd=cwd, stdin=null, stdout=out,
+                               stderr=subprocess.PIPE, timeout=timeout,
+                               preexec_fn=close_stdout if stdout == "closed" else None)
+        finally:
+            if stdout == "broken-pipe":
+                os.close(out)
+    status = p.returncode if p.returncode >= 0 else 128 - p.returncode
+    return status, p.stdout or b"", p.stderr
+
+
+def play(knotfit, case):
+    problems = []
+
+    def compare(what, got, want):
+        """Lines shown quoted, so that tabs, blanks and newlines show."""
+        if got != want:
+            diff = difflib.unified_diff([repr(w) for w in want], [repr(g) for g in got],
+                                        "expected", "got", lineterm="")
+            problems.append("%s differs:\n%s" % (what, "\n".join(diff)))
+
+    with tempfile.TemporaryDirectory(prefix="knotfit-case-") as work:
+        if os.path.exists(os.path.join(case, "input")):
+            shutil.copyfile(os.path.join(case, "input"), os.path.join(work, "input"))
+        stdout = "capture"
+        for step in lines(os.path.join(case, "setup"), ["mkdir kel/CS/plot"]):
+            op, *arg = step.split() or [""]
+            if op == "mkdir":
+                os.makedirs(os.path.join(work, arg[0]), exist_ok=True)
+            elif op == "symlink":
+                os.symlink(arg[0], os.path.join(work, arg[1]))
+            elif op == "fifo":
+                os.mkfifo(os.path.join(work, arg[0]))
+            elif op == "copy":
+                shutil.copyfile(os.path.join(case, arg[0]), os.path.join(work, arg[1]))
+            elif op == "stdout" and arg[0] in STDOUT_MODES:
+                stdout = arg[0]
+            elif op:
+                sys.exit("unknown setup step: " + step)
+        before = files_under(work)
+
+        args = lines(os.path.join(case, "args"), ["input"])
+        env = dict(e.split("=", 1) for e in lines(os.path.join(case, "env"), ["TROV_KEL=kel"]))
+        try:
+            status, out, err = run(knotfit, args, env, work, stdout)
+        except subprocess.TimeoutExpired:
+            return ["knotfit did not finish within 60 s"]  # and was killed
+        for name, got in (("stdout", out), ("stderr", err)):
+            compare(name, text_lines(got), text_lines(read(os.path.join(case, name))))
+        want_status = lines(os.path.join(case, "status"), ["0"])[0]
+        compare("status", [str(status)], [want_status])
+
+        expect = os.path.join(case, "expect")
+        expected = set()
+        for rel in sorted(files_under(expect)) if os.path.isdir(expect) else []:
+            target, ext = os.path.splitext(rel)
+            if ext not in (".hex", ".lines", ".gone"):
+                target = rel
+            expected.add(target)
+            if ext == ".gone":
+                if os.path.lexists(os.path.join(work, target)):
+                    problems.append(target + " is still there")
+                continue
+            want = read(os.path.join(expect, rel))
+            got = read(os.path.join(work, target))
+            if not os.path.lexists(os.path.join(work, target)):
+                problems.append(target + " was not written")
+            elif ext == ".hex":
+                compare(target, words(got), words(from_hex(want.decode())))
+            elif ext == ".lines":
+                count, *excerpt = text_lines(want, False)
+                got_lines = text_lines(got, False)
+                compare(target + " line count", [str(len(got_lines))], [count])
+                picked = []
+                for entry in excerpt:
+                    number = int(entry.split(":", 1)[0])
+                    line = got_lines[number - 1] if number <= len(got_lines) else "(none)"
+                    picked.append("%d:%s" % (number, line))
+                compare(target, picked, excerpt)
+            else:
+                compare(target, text_lines(got), text_lines(want))
+        for extra in sorted(files_under(work) - before - expected):
+            problems.append(extra + " written but not expected")
+    return problems
+
+
+if __name__ == "__main__":
+    found = play(os.path.abspath(sys.argv[1]), sys.argv[2])
+    sys.stdout.reconfigure(errors="backslashreplace")
+    print("\n".join(found) or "ok")
+    sys.exit(1 if found else 0)
