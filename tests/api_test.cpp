@@ -62,7 +62,7 @@ TEST(Api, FitRefusesWhatTheProgramRefuses) {
 // getValue does, bit for bit, inside and outside the knots.
 TEST(Api, SplineIsTheLegacyFit) {
   std::mt19937 rng(1);
-  for (const std::size_t n : {2, 3, 4, 9, 40}) {
+  for (const std::size_t n : {2u, 3u, 4u, 9u, 40u}) {
     const knotfit::Spline s = RandomSpline(rng, n);
     std::vector<double> a(n), b(n), c(n);
     const auto count = static_cast<int32_t>(n);
@@ -126,7 +126,7 @@ TEST(Api, CalculusIsExactForCubics) {
 TEST(Api, TableRoundTrip) {
   std::mt19937 rng(3);
   const ScratchDir dir;
-  for (const std::size_t n : {2, 3, 5, 33}) {
+  for (const std::size_t n : {2u, 3u, 5u, 33u}) {
     const knotfit::Spline s = RandomSpline(rng, n);
     const std::vector<unsigned char> bytes = knotfit::table_bytes(s);
     std::ostringstream out;

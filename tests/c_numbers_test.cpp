@@ -43,6 +43,11 @@ TEST(CNumbers, ShortestIsToChars) {
     char *end = std::to_chars(text, text + sizeof text, v).ptr;
     ASSERT_EQ(knotfit::ShortestC(v), std::string(text, end))
         << std::bit_cast<uint64_t>(v);
+    // The same for the binary32 values of the tables' messages.
+    const auto f = static_cast<float>(std::fabs(v) < 3e38 ? v : 1.0);
+    end = std::to_chars(text, text + sizeof text, f).ptr;
+    ASSERT_EQ(knotfit::ShortestC(f), std::string(text, end))
+        << std::bit_cast<uint32_t>(f);
   }
 #endif
 }

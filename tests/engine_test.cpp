@@ -65,7 +65,7 @@ TEST(ComputeCubicSpline, ReproducesPolynomials) {
   std::mt19937_64 rng(2024);
   std::uniform_real_distribution<double> coefficient(-3.0, 3.0);
   for (int round = 0; round < 300; ++round) {
-    const size_t n = 2 + round % 10;
+    const auto n = static_cast<size_t>(2 + round % 10);
     double p[4] = {coefficient(rng), coefficient(rng), coefficient(rng),
                    coefficient(rng)};
     std::fill(p + std::min<size_t>(n, 4), p + 4, 0.0);
@@ -95,7 +95,7 @@ TEST(ComputeCubicSpline, MirroredDataGiveMirroredFit) {
   std::mt19937_64 rng(77);
   std::uniform_real_distribution<double> value(-10.0, 10.0);
   for (int round = 0; round < 200; ++round) {
-    const size_t n = 2 + round % 10;
+    const auto n = static_cast<size_t>(2 + round % 10);
     const std::vector<double> x = RandomKnots(rng, n);
     std::vector<double> y, mx, my;
     for (size_t i = 0; i < n; ++i) {

@@ -121,7 +121,7 @@ TEST(ComputeSpline, RandomDataKeepEveryPromise) {
   for (const Row &row : kRows) {
     const Method method = row.choice.method;
     SCOPED_TRACE(knotfit::MethodName(method));
-    for (const size_t n : {3, 4, 5, 9, 30}) {
+    for (const size_t n : {3u, 4u, 5u, 9u, 30u}) {
       // Uneven knots, random values; the last equal to the first if periodic.
       Values x{-1.0}, y{value(rng)};
       while (x.size() < n) {

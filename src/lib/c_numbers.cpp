@@ -110,8 +110,40 @@ std::string Fixed(const Decimal &d, double magnitude) {
   return text + d.digits;
 }
 
+// Whether the decimal reads back as the value, in the value's own type.
 bool ReadsBackAs(const Decimal &d, double magnitude) {
   return std::strtod(Scientific(d).c_str(), nullptr) == magnitude;
+}
+bool ReadsBackAs(const Decimal &d, float magnitude) {
+  return std::strtof(Scientific(d).c_str(), nullptr) == magnitude;
+}
+
+// The shortest text of v as std::to_chars writes it, for double (17 digits
+// always read back) and float (9).
+template <class T> std::string Shortest(T v, int most_digits) {
+  const CLocale c_locale;
+  const T magnitude = std::fabs(v);
+  Decimal d;
+  // The bound keeps a C library that rounds incorrectly from looping.
+  for (int digits = 1; digits <= most_digits; ++digits) {
+    d = Rounded(magnitude, digits);
+    if (ReadsBackAs(d, magnitude)) {
+      break;
+    }
+    // The nearest decimal of this length misses v; its neighbour on v's
+    // other side may not, where the values around v are spaced unevenly
+    // (v a power of two: the gap below is half the gap above).
+    const bool up = std::strtod(Scientific(d).c_str(), nullptr) < magnitude;
+    const Decimal other = Step(d, up);
+    if (ReadsBackAs(other, magnitude)) {
+      d = other;
+      break;
+    }
+  }
+  const std::string fixed = Fixed(d, magnitude);
+  const std::string scientific = Scientific(d);
+  std::string text = std::signbit(v) ? "-" : "";
+  return text += fixed.size() <= scientific.size() ? fixed : scientific;
 }
 
 } // namespace
@@ -135,30 +167,11 @@ char *FixedC(char *out, size_t size, double v, int decimals) {
 }
 
 std::string ShortestC(double v) {
-  const CLocale c_locale;
-  const double magnitude = std::fabs(v);
-  Decimal d;
-  // 17 significant digits always read back, from a C library that rounds
-  // correctly; the bound keeps any other from looping.
-  for (int digits = 1; digits <= 17; ++digits) {
-    d = Rounded(magnitude, digits);
-    if (ReadsBackAs(d, magnitude)) {
-      break;
-    }
-    // The nearest decimal of this length misses v; its neighbour on v's
-    // other side may not, where the doubles around v are spaced unevenly
-    // (v a power of two: the gap below is half the gap above).
-    const bool up = std::strtod(Scientific(d).c_str(), nullptr) < magnitude;
-    const Decimal other = Step(d, up);
-    if (ReadsBackAs(other, magnitude)) {
-      d = other;
-      break;
-    }
-  }
-  const std::string fixed = Fixed(d, magnitude);
-  const std::string scientific = Scientific(d);
-  std::string text = std::signbit(v) ? "-" : "";
-  return text += fixed.size() <= scientific.size() ? fixed : scientific;
+  return Shortest(v, 17);
+}
+
+std::string ShortestC(float v) {
+  return Shortest(v, 9);
 }
 
 } // namespace knotfit

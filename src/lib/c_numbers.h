@@ -28,6 +28,7 @@ char *FixedC(char *out, size_t size, double v, int decimals);
 // fixed or in scientific notation, whichever is shorter (fixed on a tie);
 // an integer in fixed notation gets all its digits.
 std::string ShortestC(double v);
+std::string ShortestC(float v); // the same for a binary32 value
 
 } // namespace knotfit
 

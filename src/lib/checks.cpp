@@ -84,8 +84,15 @@ std::string ShortNumber(double v) {
 }
 
 std::string ShortBinary32(float v) {
+  if (!std::isfinite(v)) {
+    return NonFiniteText(v);
+  }
+#if defined(__cpp_lib_to_chars)
   char text[32];
   return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+#else
+  return ShortestC(v);
+#endif
 }
 
 } // namespace knotfit

@@ -11,6 +11,7 @@
 // Where a reference computes a slope in a particular grouping, it is kept.
 #include "methods.h"
 
+#include "c_numbers.h"
 #include "checks.h"
 #include "hermite.h"
 #include "knotfit.h"
@@ -334,10 +335,19 @@ void SteffenSlopes(const Secants &sec, double *a) {
 
 // The whole of text as a finite decimal number ("-1.5", "2e-3").
 bool ReadFinite(std::string_view text, double &value) {
-  const char *end = text.data() + text.size();
-  double read = 0.0;
-  const auto [stop, error] = std::from_chars(text.data(), end, read);
-  if (error != std::errc() || stop != end || !std::isfinite(read)) {
+  // A plain decimal only: strtod would also take a leading blank or '+',
+  // and hexadecimal.
+  if (text.empty() ||
+      std::string_view("-.0123456789").find(text[0]) ==
+          std::string_view::npos ||
+      text.find_first_of("xX \t\n\v\f\r") != std::string_view::npos) {
+    return false;
+  }
+  const std::string whole(text); // strtod needs the terminating NUL
+  char *stop = nullptr;
+  const double read = StrtodC(whole.c_str(), &stop);
+  if (whole.empty() || stop != whole.c_str() + whole.size() ||
+      !std::isfinite(read)) {
     return false;
   }
   value = read;
