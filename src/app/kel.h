@@ -37,9 +37,11 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name);
 
-// Writes the binary coefficient table CS/<name> and traces every value on
-// standard output. Returns 0, or -1 when a write failed. Ends the process
-// with status 255 when the file cannot be opened.
+// Writes the binary coefficient table CS/<name> (to a temporary file renamed
+// over it) and traces every value on standard output. Returns 0, or -1 when
+// the file could not be created in a subdirectory of CS, written or renamed
+// (the previous file stays). Ends the process with status 255 when CS itself
+// cannot be used.
 int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c,
                 const Run &run);
@@ -52,9 +54,10 @@ int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c);
 
 // Writes the plot file CS/plot/<name>, the spline sampled in steps of one
-// five-hundredth of the knot range. Returns 0, or -1 when a write failed or
-// the step cannot advance across the range (then no file is opened).
-// Ends the process with status 254 when the file cannot be opened.
+// five-hundredth of the knot range. Returns 0, or -1 when it could not be
+// written or the step cannot advance across the range; then an old plot
+// file of that name is removed, as it no longer belongs to the table. Ends
+// the process with status 254 when CS/plot itself cannot be used.
 int32_t SavePlotFile(const char *name, int32_t n, const double *x,
                      const double *y, const double *a, const double *b,
                      const double *c, const Run &run);
