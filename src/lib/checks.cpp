@@ -71,7 +71,10 @@ std::string CollapsedKnots(int32_t n, const double *x) {
   return {};
 }
 
-std::string ShortNumber(double v) {
+namespace {
+
+// The shortest text that reads back as v, in v's own type.
+template <class T> std::string Shortest(T v) {
   if (!std::isfinite(v)) {
     return NonFiniteText(v);
   }
@@ -83,16 +86,14 @@ std::string ShortNumber(double v) {
 #endif
 }
 
+} // namespace
+
+std::string ShortNumber(double v) {
+  return Shortest(v);
+}
+
 std::string ShortBinary32(float v) {
-  if (!std::isfinite(v)) {
-    return NonFiniteText(v);
-  }
-#if defined(__cpp_lib_to_chars)
-  char text[32];
-  return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
-#else
-  return ShortestC(v);
-#endif
+  return Shortest(v);
 }
 
 } // namespace knotfit
