@@ -27,9 +27,10 @@ struct Run {
 std::string CheckDataSet(int32_t n, const double *x, const double *y,
                          const char *name);
 
-// CheckDataSet and the method's own needs (a problem is reported on standard
-// error and gives -1), then the fit (ComputeCubicSpline for the default
-// not-a-knot spline) followed by SaveKEL and, only if that returned 0,
+// CheckDataSet, the method's own needs and both targets (a problem is
+// reported on standard error and gives -1), then the fit (by default with
+// the not-a-knot solver of ComputeCubicSpline, kept as the table stores it)
+// and its binary32 check, followed by SaveKEL and, only if that returned 0,
 // SavePlotFile. Returns 0 when both files were written, 1 when they were
 // written with a warning (knots that binary32 cannot tell apart), else -1.
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
