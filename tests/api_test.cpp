@@ -121,6 +121,94 @@ TEST(Api, CalculusIsExactForCubics) {
   }
 }
 
+// The rules beyond the knots of y = x^3 on 0..4, for the spline and for its
+// table: S, S', S'' at -1 and 5, and the integral from -1 to 5.
+TEST(Api, ExtrapolationRules) {
+  using E = knotfit::Extrapolation;
+  const knotfit::Spline s = knotfit::fit({0, 1, 2, 3, 4}, {0, 1, 8, 27, 64});
+  const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
+  const struct {
+    const char *name;
+    double left[3], right[3], integral;
+  } cases[] = {{"clamp", {0, 0, 0}, {64, 0, 0}, 128},
+               {"linear", {0, 0, 0}, {112, 48, 0}, 152},
+               {"cubic", {-1, 3, -6}, {125, 75, 30}, 156},
+               {"nan", {NAN, NAN, NAN}, {NAN, NAN, NAN}, NAN}};
+  auto near = [](double got, double want) {
+    return std::isnan(want)
+               ? std::isnan(got)
+               : std::fabs(got - want) < 1e-9 * (1 + std::fabs(want));
+  };
+  for (const auto &tc : cases) {
+    E e = E::kClamp;
+    ASSERT_TRUE(knotfit::ParseExtrapolation(tc.name, e));
+    EXPECT_STREQ(knotfit::ExtrapolationName(e), tc.name);
+    auto check = [&](const auto &r) {
+      for (int side = 0; side < 2; ++side) {
+        const double at = side == 0 ? -1 : 5;
+        const double *want = side == 0 ? tc.left : tc.right;
+        EXPECT_TRUE(near(r.value(at, e), want[0])) << tc.name << at;
+        EXPECT_TRUE(near(r.derivative(at, e), want[1])) << tc.name << at;
+        EXPECT_TRUE(near(r.second_derivative(at, e), want[2])) << tc.name;
+      }
+      EXPECT_TRUE(near(r.integral(-1, 5, e), tc.integral)) << tc.name;
+      EXPECT_EQ(r.value(2.5, e), r.value(2.5)) << tc.name;
+    };
+    check(s);
+    check(t);
+  }
+  E e = E::kNan;
+  EXPECT_FALSE(knotfit::ParseExtrapolation("Clamp", e));
+  EXPECT_EQ(e, E::kNan);
+}
+
+// Every root inverse() gives is one (S - v is 0 or changes sign towards a
+// neighbouring double), and every sign change of S - v on a fine grid holds
+// one; a level segment gives its two knots.
+TEST(Api, InverseFindsEveryRoot) {
+  std::mt19937 rng(4);
+  auto is_root = [](const auto &r, double at, double v) {
+    const double here = r.value(at) - v;
+    return here * (r.value(std::nextafter(at, -INFINITY)) - v) <= 0 ||
+           here * (r.value(std::nextafter(at, INFINITY)) - v) <= 0;
+  };
+  auto check = [&](const auto &r, double v) {
+    const std::vector<double> roots = r.inverse(v);
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+      EXPECT_TRUE(is_root(r, roots[i], v)) << roots[i] << " for " << v;
+      EXPECT_TRUE(i == 0 || roots[i] > roots[i - 1]);
+    }
+    const double first = r.x().front(), last = r.x().back();
+    for (int i = 0; i < 2000; ++i) {
+      const double p = first + (last - first) * i / 2000;
+      const double q = first + (last - first) * (i + 1) / 2000;
+      if ((r.value(p) - v) * (r.value(q) - v) < 0) {
+        EXPECT_TRUE(std::any_of(roots.begin(), roots.end(),
+                                [&](double x) { return x >= p && x <= q; }))
+            << "no root in " << p << ".." << q << " for " << v;
+      }
+    }
+    return roots;
+  };
+  for (int i = 0; i < 8; ++i) {
+    const knotfit::Spline s = RandomSpline(rng, 12);
+    const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
+    for (const double v : {-5.0, 0.0, 2.5, s.y()[3]}) {
+      check(s, v);
+      check(t, v);
+    }
+  }
+  const knotfit::Spline cube = knotfit::fit({0, 1, 2, 3, 4}, {0, 1, 8, 27, 64});
+  EXPECT_EQ(check(cube, 15.625), Points{2.5});
+  EXPECT_EQ(check(cube, 64), Points{4});
+  EXPECT_EQ(check(cube, 65), Points{});
+  EXPECT_EQ(cube.inverse(NAN), Points{});
+  const knotfit::Spline level =
+      knotfit::fit({0, 1, 2, 3}, {0, 1, 1, 2},
+                   knotfit::MethodChoice{knotfit::Method::kPchip});
+  EXPECT_EQ(check(level, 1), (Points{1, 2}));
+}
+
 // fit -> write -> read: the fields are the spline's, rounded to binary32,
 // and the table evaluates as the spline does to binary32 precision.
 TEST(Api, TableRoundTrip) {

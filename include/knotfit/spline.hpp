@@ -8,15 +8,17 @@
 //
 //   S(t) = y[k] + a[k]*u + b[k]*u^2 + c[k]*u^3.
 //
-// Outside [x[0], x[n-1]] S is the ordinate of the nearer end knot, as in the
-// program's plot files: the extension is flat, so there S' and S'' are 0 and
-// the integral grows linearly.
+// Outside [x[0], x[n-1]] S follows the Extrapolation rule passed, by default
+// the ordinate of the nearer end knot, as in the program's plot files: the
+// extension is flat, so there S' and S'' are 0 and the integral grows
+// linearly.
 //
 // Nothing here prints, exits or reads the environment; a problem raises
 // knotfit::Error.
 #ifndef KNOTFIT_SPLINE_HPP
 #define KNOTFIT_SPLINE_HPP
 
+#include "knotfit/extrapolation.hpp"
 #include "knotfit/method.hpp"
 
 #include <cstddef>
@@ -47,16 +49,24 @@ public:
   const std::vector<double> &b() const { return b_; } // b[n-1] is 0
   const std::vector<double> &c() const { return c_; } // c[n-1] is 0
 
-  // S(t), bit for bit what getValue returns. Here and below, an interior
-  // knot hit exactly is evaluated on the segment that ends there, and a NaN
-  // argument gives NaN.
-  double value(double t) const;
+  // S(t); with the default rule bit for bit what getValue returns. Here and
+  // below, an interior knot hit exactly is evaluated on the segment that
+  // ends there, and a NaN argument gives NaN.
+  double value(double t, Extrapolation e = Extrapolation::kClamp) const;
   // S'(t) and S''(t): at x[0] and x[n-1] the one-sided derivatives from
-  // inside; outside the knots 0.
-  double derivative(double t) const;
-  double second_derivative(double t) const;
+  // inside.
+  double derivative(double t, Extrapolation e = Extrapolation::kClamp) const;
+  double second_derivative(double t,
+                           Extrapolation e = Extrapolation::kClamp) const;
   // The integral of S from lo to hi; negative when hi < lo.
-  double integral(double lo, double hi) const;
+  double integral(double lo, double hi,
+                  Extrapolation e = Extrapolation::kClamp) const;
+  // The abscissas in [x[0], x[n-1]] where S = v, in increasing order (one
+  // for a monotone spline whose range holds v): each r is a double where
+  // S(r) - v is 0 or changes sign between r and a neighbouring double. A
+  // segment on which S is v throughout gives its two end knots. Empty for a
+  // NaN v.
+  std::vector<double> inverse(double v) const;
 
   // The samples of the program's plot file: from x[0] in steps of
   // (x[n-1] - x[0]) / 500 rounded to binary32, while t <= x[n-1]; usually

@@ -27,8 +27,11 @@ std::vector<unsigned char> table_bytes(const Spline &spline);
 
 // A table as read: the binary32 fields, knot 0 first, evaluated as a reader
 // of those fields does: every field widened to double, the segment found by
-// bisection, then Spline's formulas in double. Outside [x[0], x[n-1]] the
-// value is the end ordinate and the derivatives are 0, as for Spline.
+// bisection, then Spline's formulas in double, with the same rules outside
+// the knots and the same inverse. Consecutive knots may share an x (knots
+// that collapsed in binary32): the segment between them has zero width and
+// is never used, as the segment of t is the one ending at the first knot
+// with x >= t.
 class Table {
 public:
   std::size_t size() const { return x_.size(); } // the number of knots, >= 1
@@ -38,10 +41,13 @@ public:
   const std::vector<float> &b() const { return b_; }
   const std::vector<float> &c() const { return c_; }
 
-  double value(double t) const;
-  double derivative(double t) const;
-  double second_derivative(double t) const;
-  double integral(double lo, double hi) const;
+  double value(double t, Extrapolation e = Extrapolation::kClamp) const;
+  double derivative(double t, Extrapolation e = Extrapolation::kClamp) const;
+  double second_derivative(double t,
+                           Extrapolation e = Extrapolation::kClamp) const;
+  double integral(double lo, double hi,
+                  Extrapolation e = Extrapolation::kClamp) const;
+  std::vector<double> inverse(double v) const;
 
 private:
   friend class TableMaker; // read_table's helper, in the library
@@ -52,7 +58,7 @@ private:
 // Reads a table from size bytes at data. A malformed table raises Error
 // naming the defect and its byte offset ("table: x of knot 3 at byte 64 is
 // not finite"): shorter than 4 bytes, a count below 1, a size other than
-// 4 + 20*n, a field that is not finite, x not strictly increasing.
+// 4 + 20*n, a field that is not finite, an x below the one before.
 Table read_table(const unsigned char *data, std::size_t size);
 Table read_table(const std::vector<unsigned char> &bytes);
 // Reads the stream to its end.

@@ -1,7 +1,8 @@
 // The piecewise cubic and its flat extension, evaluated for the double
 // coefficients of a fit and for the binary32 fields of a table alike: every
 // field is widened to double first, then each formula runs in double, one
-// rounding per operation, in the grouping written.
+// rounding per operation, in the grouping written. calculus.h builds the
+// readers' other results on it.
 #ifndef KNOTFIT_LIB_EVALUATE_H
 #define KNOTFIT_LIB_EVALUATE_H
 
@@ -13,7 +14,8 @@
 
 namespace knotfit {
 
-// n >= 1 knots with strictly increasing x, fields of type T (double or float).
+// n >= 1 knots with increasing x, fields of type T (double or float). A
+// fit's x increase strictly; a table's may repeat (calculus.h).
 template <class T> struct Pieces {
   std::size_t n;
   const T *x, *y, *a, *b, *c;
@@ -57,71 +59,6 @@ template <class T> struct Pieces {
     }
     const std::size_t k = SegmentOf(t);
     return Cubic(k, t - X(k));
-  }
-
-  // S' = a + 2*b*u + 3*c*u^2 and S'' = 2*b + 6*c*u, in Horner form; 0 on the
-  // flat extension.
-  double Derivative(double t) const {
-    if (std::isnan(t)) {
-      return NAN;
-    }
-    if (n < 2 || t < X(0) || t > X(n - 1)) {
-      return 0.0;
-    }
-    const std::size_t k = SegmentOf(t);
-    const double u = t - X(k), ak = a[k], bk = b[k], ck = c[k];
-    return ak + ((bk + bk) + (ck * 3.0) * u) * u;
-  }
-
-  double SecondDerivative(double t) const {
-    if (std::isnan(t)) {
-      return NAN;
-    }
-    if (n < 2 || t < X(0) || t > X(n - 1)) {
-      return 0.0;
-    }
-    const std::size_t k = SegmentOf(t);
-    const double u = t - X(k), bk = b[k], ck = c[k];
-    return (bk + bk) + (ck * 6.0) * u;
-  }
-
-  // The integral of segment k from x[k] to x[k] + u:
-  // y*u + a*u^2/2 + b*u^3/3 + c*u^4/4, in Horner form.
-  double Primitive(std::size_t k, double u) const {
-    const double ak = a[k], bk = b[k], ck = c[k], yk = y[k];
-    return (((ck / 4.0 * u + bk / 3.0) * u + ak / 2.0) * u + yk) * u;
-  }
-
-  // The integral from lo to hi: the flat parts before x[0] and after
-  // x[n-1], then the segments in between, each from its own knot.
-  double Integral(double lo, double hi) const {
-    if (hi < lo) {
-      return -Integral(hi, lo);
-    }
-    if (std::isnan(lo) || std::isnan(hi)) {
-      return NAN;
-    }
-    const double first = X(0), last = X(n - 1);
-    double sum = 0.0;
-    if (lo < first) {
-      sum += static_cast<double>(y[0]) * (std::min(hi, first) - lo);
-    }
-    double from = std::max(lo, first);
-    const double to = std::min(hi, last);
-    if (from < to) {
-      for (std::size_t k = SegmentOf(from);; ++k) {
-        const double end = std::min(to, X(k + 1));
-        sum += Primitive(k, end - X(k)) - Primitive(k, from - X(k));
-        if (end == to) {
-          break;
-        }
-        from = end;
-      }
-    }
-    if (hi > last) {
-      sum += static_cast<double>(y[n - 1]) * (hi - std::max(lo, last));
-    }
-    return sum;
   }
 };
 

@@ -1,5 +1,6 @@
 #include "knotfit/spline.hpp"
 
+#include "calculus.h"
 #include "checks.h"
 #include "evaluate.h"
 #include "exact_math.h"
@@ -65,20 +66,24 @@ Spline fit(const std::vector<double> &x, const std::vector<double> &y,
   return SplineMaker::Fit(x.data(), y.data(), x.size(), method);
 }
 
-double Spline::value(double t) const {
-  return PiecesOf(*this).Value(t);
+double Spline::value(double t, Extrapolation e) const {
+  return Calculus(PiecesOf(*this)).At(0, t, e);
 }
 
-double Spline::derivative(double t) const {
-  return PiecesOf(*this).Derivative(t);
+double Spline::derivative(double t, Extrapolation e) const {
+  return Calculus(PiecesOf(*this)).At(1, t, e);
 }
 
-double Spline::second_derivative(double t) const {
-  return PiecesOf(*this).SecondDerivative(t);
+double Spline::second_derivative(double t, Extrapolation e) const {
+  return Calculus(PiecesOf(*this)).At(2, t, e);
 }
 
-double Spline::integral(double lo, double hi) const {
-  return PiecesOf(*this).Integral(lo, hi);
+double Spline::integral(double lo, double hi, Extrapolation e) const {
+  return Calculus(PiecesOf(*this)).Integral(lo, hi, e);
+}
+
+std::vector<double> Spline::inverse(double v) const {
+  return Calculus(PiecesOf(*this)).Inverse(v);
 }
 
 std::vector<PlotSample> Spline::plot_samples() const {

@@ -1,6 +1,7 @@
 #include "knotfit/table.hpp"
 
 #include "big_endian.h"
+#include "calculus.h"
 #include "checks.h"
 #include "evaluate.h"
 #include "exact_math.h"
@@ -105,10 +106,12 @@ public:
         (*fields[f])[k] = v;
       }
     }
+    // Equal x are knots that collapsed in binary32: a segment of zero width,
+    // which no reader ever selects.
     for (std::size_t k = 1; k < n; ++k) {
-      if (!(t.x_[k] > t.x_[k - 1])) {
+      if (t.x_[k] < t.x_[k - 1]) {
         throw fail("x of knot " + std::to_string(k) + " at byte " +
-                   offset(k, 0) + " is not above x of knot " +
+                   offset(k, 0) + " is below x of knot " +
                    std::to_string(k - 1) + " (" + ShortBinary32(t.x_[k]) +
                    " after " + ShortBinary32(t.x_[k - 1]) + ")");
       }
@@ -168,20 +171,24 @@ Pieces<float> PiecesOf(const Table &t) {
 
 } // namespace
 
-double Table::value(double t) const {
-  return PiecesOf(*this).Value(t);
+double Table::value(double t, Extrapolation e) const {
+  return Calculus(PiecesOf(*this)).At(0, t, e);
 }
 
-double Table::derivative(double t) const {
-  return PiecesOf(*this).Derivative(t);
+double Table::derivative(double t, Extrapolation e) const {
+  return Calculus(PiecesOf(*this)).At(1, t, e);
 }
 
-double Table::second_derivative(double t) const {
-  return PiecesOf(*this).SecondDerivative(t);
+double Table::second_derivative(double t, Extrapolation e) const {
+  return Calculus(PiecesOf(*this)).At(2, t, e);
 }
 
-double Table::integral(double lo, double hi) const {
-  return PiecesOf(*this).Integral(lo, hi);
+double Table::integral(double lo, double hi, Extrapolation e) const {
+  return Calculus(PiecesOf(*this)).Integral(lo, hi, e);
+}
+
+std::vector<double> Table::inverse(double v) const {
+  return Calculus(PiecesOf(*this)).Inverse(v);
 }
 
 } // namespace knotfit
