@@ -4,6 +4,7 @@
 #include "exact_math.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -17,78 +18,114 @@ bool IsDigit(char ch) {
   return ch >= '0' && ch <= '9';
 }
 
-// The value of the four digits at p, or -1 unless all four are digits. The
-// four bytes are handled as one 32-bit word: subtracting '0' from each must
-// leave 0..9 in every byte, which is checked for all four at once.
-int FourDigits(const char *p) {
-  uint32_t word = 0;
-  for (int k = 3; k >= 0; --k) {
-    word = word << 8 | static_cast<unsigned char>(p[k]);
+// The word of eight bytes in memory at p, the first byte in the lowest
+// eight bits, and the reverse: the digit arithmetic below counts bytes from
+// the low end, whatever the machine's byte order.
+uint64_t LoadLittle(const char *p) {
+  uint64_t word = 0;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) {
+    word = __builtin_bswap64(word);
   }
-  const uint32_t d = word - 0x30303030u;
-  if (((d | (d + 0x06060606u)) & 0xF0F0F0F0u) != 0) {
-    return -1;
+  return word;
+}
+
+void StoreLittle(char *p, uint64_t word) {
+  if constexpr (std::endian::native == std::endian::big) {
+    word = __builtin_bswap64(word);
   }
-  const uint32_t pairs = d * 10 + (d >> 8); // bytes 0, 2: 10*d0+d1, 10*d2+d3
-  return static_cast<int>((pairs & 0xFF) * 100 + ((pairs >> 16) & 0xFF));
+  std::memcpy(p, &word, 8);
+}
+
+// 10^0 .. 10^8.
+constexpr uint64_t kPow10Int[9] = {1,      10,      100,      1000,     10000,
+                                   100000, 1000000, 10000000, 100000000};
+
+// Up to eight bytes from p on, as one little-endian word: the first byte in
+// the lowest. Bytes at or beyond end read as zero, which is no digit. The
+// word is loaded whole where eight bytes lie within the token: from p, or
+// ending at end and shifted down past the bytes before p.
+uint64_t EightBytes(const char *p, const char *begin, const char *end) {
+  uint64_t word = 0;
+  const auto left = end - p;
+  if (left >= 8) {
+    word = LoadLittle(p);
+  } else if (left > 0 && end - begin >= 8) {
+    word = LoadLittle(end - 8) >> 8 * (8 - left);
+  } else {
+    for (auto k = left; k-- > 0;) {
+      word = word << 8 | static_cast<unsigned char>(p[k]);
+    }
+  }
+  return word;
 }
 
 // Appends the digits from p on to m (m * 10 + digit for each; m may wrap
 // for very long runs, which the caller then does not use) and returns the
-// first character that is not a digit, or end.
-const char *ReadDigits(const char *p, const char *end, uint64_t &m) {
-  for (int four = 0; end - p >= 4 && (four = FourDigits(p)) >= 0; p += 4) {
-    m = m * 10000 + static_cast<uint64_t>(four);
+// first character that is not a digit, or end. Eight bytes at a time:
+// subtracting '0' from each must leave 0..9 in a digit's byte; the lowest
+// byte that fails ends the run (bytes below it are digits and lend no borrow
+// to it, so its test is exact even though the bytes above may not be).
+const char *ReadDigits(const char *p, const char *begin, const char *end,
+                       uint64_t &m) {
+  for (;;) {
+    const uint64_t d = EightBytes(p, begin, end) - 0x3030303030303030u;
+    const uint64_t not_digit =
+        (d | (d + 0x0606060606060606u)) & 0xF0F0F0F0F0F0F0F0u;
+    const int count = not_digit == 0 ? 8 : std::countr_zero(not_digit) / 8;
+    if (count == 0) {
+      return p;
+    }
+    // The digits moved to the top bytes, zeros (leading zeros of the
+    // number) below; then pairs, quads and the eight-digit value, the first
+    // byte being the most significant digit.
+    uint64_t v = d << (8 * (8 - count));
+    v = v * 10 + (v >> 8);
+    v = ((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+         ((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+        32;
+    m = m * kPow10Int[count] + v;
+    p += count;
+    if (count < 8) {
+      return p;
+    }
   }
-  for (; p < end && IsDigit(*p); ++p) {
-    m = m * 10 + static_cast<uint64_t>(*p - '0');
-  }
-  return p;
 }
 
 // 10^0 .. 10^15, all exact doubles.
 constexpr double kPow10[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
-// "00" "01" ... "99"
-constexpr char kTwoDigits[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536"
-    "37383940414243444546474849505152535455565758596061626364656667686970717273"
-    "7475767778798081828384858687888990919293949596979899";
-
-char *TwoDigits(char *out, uint32_t value) {
-  std::memcpy(out, kTwoDigits + size_t{2} * value, 2);
-  return out + 2;
+// The eight decimal digits of n < 10^8 as values 0..9, the most significant
+// in the lowest byte. The halves n / 10^4 and n % 10^4 sit in the two 32-bit
+// lanes of one word, and each step divides every lane at once by a
+// multiplication and a shift (exact for these ranges: v * 10486 >> 20 is
+// v / 100 for v < 10^4, v * 103 >> 10 is v / 10 for v < 100), leaving the
+// quotient in place and the remainder in the upper half of the lane.
+uint64_t EightDigits(uint32_t n) {
+  uint64_t x = n / 10000 | uint64_t{n % 10000} << 32;
+  uint64_t y = (x * 10486 >> 20) & 0x0000007F0000007Fu;
+  x = y | (x - y * 100) << 16;
+  y = (x * 103 >> 10) & 0x000F000F000F000Fu;
+  return y | (x - y * 10) << 8;
 }
 
 // Writes q / 10^6 with six decimals: the integer part (at least one digit,
-// at most 7 as q < 2^43), the point, the six digits of q % 10^6.
+// at most 7 as q < 2^43), the point, the six digits of q % 10^6. The eight
+// places of the integer part are shifted down past its leading zeros and
+// stored whole, then the point and the decimals over what follows: no
+// branch depends on the value, and nothing is read back from memory. out
+// must hold 17 bytes.
 char *WriteMicros(char *out, uint64_t q) {
-  auto whole = static_cast<uint32_t>(q / 1000000);
-  const auto micros = static_cast<uint32_t>(q % 1000000);
-  const int length = whole < 10        ? 1
-                     : whole < 100     ? 2
-                     : whole < 1000    ? 3
-                     : whole < 10000   ? 4
-                     : whole < 100000  ? 5
-                     : whole < 1000000 ? 6
-                                       : 7;
-  char *digit = out + length; // filled from the right
-  while (whole >= 100) {
-    digit -= 2;
-    TwoDigits(digit, whole % 100);
-    whole /= 100;
-  }
-  if (whole >= 10) {
-    TwoDigits(digit - 2, whole);
-  } else {
-    digit[-1] = static_cast<char>('0' + whole);
-  }
-  out += length;
-  *out++ = '.';
-  out = TwoDigits(out, micros / 10000);
-  out = TwoDigits(out, micros / 100 % 100);
-  return TwoDigits(out, micros % 100);
+  const uint64_t whole = EightDigits(static_cast<uint32_t>(q / 1000000));
+  const uint64_t micros = EightDigits(static_cast<uint32_t>(q % 1000000));
+  // The leading zero bytes, but never the last digit.
+  const int skip = std::countr_zero(whole | uint64_t{1} << 56) / 8;
+  const int length = 8 - skip;
+  StoreLittle(out, (whole + 0x3030303030303030u) >> 8 * skip);
+  out[length] = '.';
+  StoreLittle(out + length + 1, (micros >> 16) + 0x0000303030303030u);
+  return out + length + 7;
 }
 
 } // namespace
@@ -104,12 +141,12 @@ double ParseAtof(std::string_view token) {
   p += negative ? 1 : 0;
   const char *const digits_start = p;
   uint64_t m = 0;
-  p = ReadDigits(p, end, m);
+  p = ReadDigits(p, token.data(), end, m);
   const long whole_digits = p - digits_start;
   long decimals = 0;
   if (p < end && *p == '.') {
     const char *const decimals_start = ++p;
-    p = ReadDigits(p, end, m);
+    p = ReadDigits(p, token.data(), end, m);
     decimals = p - decimals_start;
   }
   const long digits = whole_digits + decimals;
@@ -150,18 +187,18 @@ char *FormatFixed6(char *out, double v) {
   // error of at most half an ulp, below 2^-10 for mag < 2^43; unless mag
   // lies within 2^-8 of a half-integer, the exact product rounds to the same
   // integer. Near such a tie (and for large values, inf and nan) the exact
-  // binary value decides, as it does for printf.
+  // binary value decides, as it does for printf. Adding and subtracting
+  // 2^52 rounds mag to an integer, ties to even, without a branch: the sum
+  // has no bits below 1.
   const double mag = std::fabs(v * 1e6);
   if (mag < 0x1p43) {
-    const auto whole = static_cast<uint64_t>(mag);
-    const double frac = mag - static_cast<double>(whole); // exact
+    const double rounded = (mag + 0x1p52) - 0x1p52;
+    const double off = mag - rounded; // exact, within [-0.5, 0.5]
     const bool exact = static_cast<double>(static_cast<float>(v)) == v;
-    if (exact || std::fabs(frac - 0.5) > 0x1p-8) {
-      if (std::signbit(v)) {
-        *out++ = '-';
-      }
-      const bool up = frac > 0.5 || (frac == 0.5 && (whole & 1) != 0);
-      return WriteMicros(out, whole + (up ? 1 : 0));
+    if (exact || std::fabs(off) < 0.5 - 0x1p-8) {
+      *out = '-';
+      out += std::signbit(v) ? 1 : 0;
+      return WriteMicros(out, static_cast<uint64_t>(rounded));
     }
   }
   if (!std::isfinite(v)) {
