@@ -77,8 +77,8 @@ template <class F> py::object Map(const py::handle &t, F f) {
   if (in.ndim() == 0) {
     return py::float_(f(*in.data()));
   }
-  py::array_t<double> out(std::vector<py::ssize_t>(in.shape(),
-                                                   in.shape() + in.ndim()));
+  py::array_t<double> out(
+      std::vector<py::ssize_t>(in.shape(), in.shape() + in.ndim()));
   const double *from = in.data();
   double *to = out.mutable_data();
   const auto size = static_cast<std::size_t>(in.size());
@@ -260,10 +260,9 @@ Table ReadTable(const py::handle &source) {
   if (!PyObject_CheckBuffer(source.ptr())) {
     throw Error("read_table takes a path or bytes, not " + TypeName(source));
   }
-  const py::buffer_info bytes = py::reinterpret_borrow<py::buffer>(source)
-                                    .request();
-  if (bytes.itemsize != 1 || bytes.ndim != 1 ||
-      bytes.strides[0] != 1) {
+  const py::buffer_info bytes =
+      py::reinterpret_borrow<py::buffer>(source).request();
+  if (bytes.itemsize != 1 || bytes.ndim != 1 || bytes.strides[0] != 1) {
     throw Error("read_table takes the table's bytes as one contiguous run");
   }
   return knotfit::read_table(static_cast<const unsigned char *>(bytes.ptr),
@@ -280,8 +279,7 @@ std::string Describe(const char *what, std::size_t n, double first,
   return "<knotfit." + std::string(what) + ": " + std::to_string(n) +
          (n == 1 ? " knot at " : " knots from ") +
          std::string(py::repr(py::float_(first))) +
-         (n == 1 ? "" : " to " + std::string(py::repr(py::float_(last)))) +
-         ">";
+         (n == 1 ? "" : " to " + std::string(py::repr(py::float_(last)))) + ">";
 }
 
 } // namespace

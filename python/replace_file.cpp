@@ -15,7 +15,9 @@ namespace knotfit_python {
 
 namespace {
 
-std::string Quoted(const std::string &path) { return "'" + path + "'"; }
+std::string Quoted(const std::string &path) {
+  return "'" + path + "'";
+}
 
 knotfit::Error Failure(const std::string &path, int error) {
   return knotfit::Error(
@@ -65,7 +67,8 @@ public:
   void Write(const std::vector<unsigned char> &bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-      const ssize_t wrote = write(fd_, bytes.data() + done, bytes.size() - done);
+      const ssize_t wrote =
+          write(fd_, bytes.data() + done, bytes.size() - done);
       if (wrote < 0 && errno == EINTR) {
         continue;
       }
