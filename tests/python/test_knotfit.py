@@ -92,22 +92,15 @@ def test_numbers_arrays_and_scipy_agree(reader):
     assert len(roots) > 1 and np.all(np.diff(roots) > 0)
     np.testing.assert_allclose(s(roots), 1.5, atol=1e-9)
     assert len(s.inverse(1e9)) == 0
-
-
-def test_arrays_are_read_only_views():
-    spline = knotfit.fit([0, 1, 2, 3, 4], np.arange(5) ** 3)
-    x = spline.x
-    del spline
-    assert x.tolist() == [0, 1, 2, 3, 4] and not x.flags.writeable
-    with pytest.raises(ValueError):
-        x[0] = 1
+    x = s.x
+    del s, spline  # the view keeps the data alive
+    assert not x.flags.writeable and x[0] - 3 == t[0, 0, 0]
 
 
 BAD = [
     (lambda: knotfit.fit([0, 2, 1, 3], [0, 1, 2, 3]), "x not increasing at"),
     (lambda: knotfit.fit([0, 1, 2], [0, np.nan, 1]), "y of point 1 is not"),
     (lambda: knotfit.fit([0], [0]), "1 point, at least 2"),
-    (lambda: knotfit.fit([0, 1], [0, 1], "akima"), "akima needs at least 3"),
     (lambda: knotfit.fit([0, 1, 2], [0, 1]), "3 x values but 2 y"),
     (lambda: knotfit.fit([[0, 1]], [[0, 1]]), "x must be one-dimensional"),
     (lambda: knotfit.fit(["0", "1"], [0, 1]), "x must be real numbers"),
@@ -117,7 +110,6 @@ BAD = [
     (lambda: knotfit.fit([0, 1], [0, 1], end_slopes=[1]), "end_slopes"),
     (lambda: knotfit.table_bytes(knotfit.fit([0, 1], [0, 1e39])), "overflows"),
     (lambda: knotfit.read_table(b"\0\0\0\2" + bytes(20)), "table: "),
-    (lambda: knotfit.read_table(b"\xff\xff\xff\xff"), "knot count -1"),
     (lambda: knotfit.read_table("/nonexistent"), "cannot open"),
     (lambda: knotfit.read_table(7), "a path or bytes"),
     (lambda: knotfit.fit([0, 1], [0, 1])("t"), "t must be real numbers"),
