@@ -250,12 +250,20 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
                       choice);
 }
 
+// A path as the file system takes it: the bytes os.fsencode gives.
+std::string PathBytes(const py::handle &path) {
+  try {
+    return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  } catch (py::error_already_set &) {
+    throw Error("a path must be str, bytes or os.PathLike, not " +
+                TypeName(path));
+  }
+}
+
 Table ReadTable(const py::handle &source) {
-  const py::module_ os = py::module_::import("os");
   if (py::isinstance<py::str>(source) ||
-      py::isinstance(source, os.attr("PathLike"))) {
-    const std::string path = py::str(os.attr("fspath")(source));
-    return knotfit::read_table_file(path);
+      py::isinstance(source, py::module_::import("os").attr("PathLike"))) {
+    return knotfit::read_table_file(PathBytes(source));
   }
   if (!PyObject_CheckBuffer(source.ptr())) {
     throw Error("read_table takes a path or bytes, not " + TypeName(source));
@@ -270,8 +278,7 @@ Table ReadTable(const py::handle &source) {
 }
 
 void WriteTable(const Spline &spline, const py::handle &path) {
-  const py::object name = py::module_::import("os").attr("fsdecode")(path);
-  knotfit_python::ReplaceFile(py::str(name), knotfit::table_bytes(spline));
+  knotfit_python::ReplaceFile(PathBytes(path), knotfit::table_bytes(spline));
 }
 
 std::string Describe(const char *what, std::size_t n, double first,
