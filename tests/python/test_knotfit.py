@@ -126,6 +126,12 @@ def test_bad_input_raises_error(call, message):
     assert isinstance(raised.value, ValueError)
 
 
+def test_to_ppoly_names_scipy_where_it_is_missing(monkeypatch):
+    monkeypatch.setitem(sys.modules, "scipy.interpolate", None)
+    with pytest.raises(ImportError, match="needs SciPy"):
+        knotfit.fit([0, 1], [0, 1]).to_ppoly()
+
+
 def test_write_table_replaces_whole_files_only(tmp_path):
     spline = knotfit.fit([0, 1, 2], [0, 1, 4])
     target, link = tmp_path / "t", tmp_path / "link"
