@@ -5,13 +5,12 @@
 #define KNOTFIT_REPORT_H
 
 #include "console.h"
+#include "quoted.h"
 
 #include <string>
-#include <string_view>
 
-// The text between quotes in a message: control bytes, quotes and
-// backslashes escaped as in C, so that one message stays one line.
-std::string Quoted(std::string_view text);
+// The text between quotes in a message: every name, path and token.
+using knotfit::Quoted;
 
 // "knotfit: data set '<name>': <problem>; <consequence>"
 void ReportDataSet(Console &console, const char *name,
