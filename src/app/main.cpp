@@ -25,12 +25,15 @@
 namespace {
 
 // A closed standard stream would hand its descriptor to the next file opened,
-// and the echo would land in a coefficient table. Hold the slot with a
-// read-only /dev/null instead, so that writes to it fail and are reported.
+// and the echo would land in a coefficient table. Hold the slot with /dev/null
+// opened the wrong way round instead, so that using it fails with EBADF, as
+// the closed stream would: writes to standard output and error are reported,
+// and reading a closed standard input ('-') is an input that cannot be read.
 void KeepStandardStreamsApart() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      open("/dev/null", O_RDONLY); // the lowest free descriptor: fd itself
+      // The lowest free descriptor: fd itself.
+      open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
     }
   }
 }
