@@ -99,6 +99,7 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
     target.exists = true;
     target.mode = st.st_mode;
     target.owner = st.st_uid;
+    target.group = st.st_gid;
   }
   target.path += '/';
   target.path += target.leaf;

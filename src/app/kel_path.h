@@ -21,10 +21,11 @@ struct KelTarget {
   std::string path;    // the whole path, for messages
   bool in_top = false; // dir is CS or CS/plot itself, not a subdirectory
   // What stood at the target when it was located (one fstatat, no link
-  // followed): whether anything, its type and mode bits, its owner.
+  // followed): whether anything, its type and mode bits, its owner and group.
   bool exists = false;
   unsigned mode = 0;
   unsigned owner = 0;
+  unsigned group = 0;
   explicit operator bool() const { return static_cast<bool>(dir); }
 };
 

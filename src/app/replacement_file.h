@@ -24,8 +24,9 @@ public:
 
   // Creates the temporary file: ".<name> <pid>.<try>" (hidden, and with a
   // space, which no data set name has). A new file gets the mode fopen "w"
-  // would give it, a replaced file keeps its mode. False when it cannot be
-  // created; error() tells why.
+  // would give it; a replaced file keeps its mode (without set-user-ID and
+  // set-group-ID) and, as far as the process may give them, its owner and
+  // group. False when it cannot be created; error() tells why.
   bool Create();
   bool Write(const char *data, size_t size) override;
   // Closes the temporary file and renames it over the target. On failure
@@ -49,13 +50,15 @@ private:
   KelProblem problem_;
   bool had_previous_ = false;
   std::string temp_name_;
+  int slot_ = -1; // where the signal handler finds the temporary file
   UniqueFd fd_;
   int error_ = 0;
 };
 
-// Removes the temporary file being written when SIGINT, SIGTERM, SIGHUP or
-// SIGPIPE ends the run, then lets the signal end it. A signal the caller set
-// to be ignored (nohup) stays ignored.
+// Removes the temporary files being written when a signal ends the run (any
+// whose default action ends the process, but SIGKILL, SIGSTOP and the
+// faults), then lets the signal end it. A signal the caller set to be
+// ignored (nohup) stays ignored.
 void RemoveTemporaryFileOnSignals();
 
 // Removes the plain file at the target: an old plot file must not stay
