@@ -117,12 +117,22 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
 
     # The file size limit, as `ulimit -f` leaves it (SIGXFSZ ends the run), in
     # the table and in the plot file, whose table is complete by then.
-    for limit in (100000,):
+    for limit in (100000, 6000):
         run = Started(work, ["second" if limit > 6000 else "small"],
                       [(resource.RLIMIT_FSIZE, limit)], signal.SIG_DFL)
         check("SIGXFSZ %d: status" % limit, run.finish(), 128 + signal.SIGXFSZ)
         check("SIGXFSZ %d: files" % limit, both(work) == (table, plot), True)
         check("SIGXFSZ %d: temporary files" % limit, temporaries(work), [])
+
+    # A signal while the table is renamed comes once the plot file is too.
+    strace = ["strace", "-o", "/dev/null", "-e", "trace=renameat,renameat2",
+              "-e", "inject=renameat,renameat2:signal=SIGTERM:when=1"]
+    if subprocess.run(strace[:3] + ["true"], stderr=subprocess.DEVNULL).returncode == 0:
+        check("renamed: status", Started(work, ["small"], prefix=strace).finish(), 128 + signal.SIGTERM)
+        check("renamed: table", len(read_file(work + "/kel/CS/big")), 4 + 100 * 20)
+        check("renamed: plot", both(work)[1] != plot, True)
+        check("renamed: run again", Started(work, ["first"]).finish(), 0)
+        check("renamed: files again", both(work) == (table, plot), True)
 
     # A full disk (the file size limit) in the middle of the table.
     run = Started(work, ["second"], [(resource.RLIMIT_FSIZE, 100000)])

@@ -85,11 +85,14 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
   if (!collapsed.empty()) {
     ReportDataSet(console, name, collapsed, "the table cannot tell them apart");
   }
+  // Both files change together: the table's temporary file is completed
+  // first, then the plot file's, then both are renamed.
+  std::unique_ptr<ReplacementFile> table;
   int32_t result = SaveTable(name, std::move(targets.table),
-                             targets.table_problem, form, run);
+                             targets.table_problem, form, run, &table);
   if (result == 0) {
     result = SavePlot(name, std::move(targets.plot), targets.plot_problem, n, x,
-                      y, form.a(), form.b(), form.c(), run);
+                      y, form.a(), form.b(), form.c(), run, table.get());
   }
   // Written with a warning still fails the run's status.
   return result == 0 && !collapsed.empty() ? 1 : result;

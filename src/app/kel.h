@@ -31,8 +31,10 @@ std::string CheckDataSet(int32_t n, const double *x, const double *y,
 // reported on standard error and gives -1), then the fit (by default with
 // the not-a-knot solver of ComputeCubicSpline, kept as the table stores it)
 // and its binary32 check, followed by SaveKEL and, only if that returned 0,
-// SavePlotFile. Returns 0 when both files were written, 1 when they were
-// written with a warning (knots that binary32 cannot tell apart), else -1.
+// SavePlotFile; the two files are renamed into place together, once both
+// are complete (SaveTable, SavePlot). Returns 0 when both files were written, 1
+// when they were written with a warning (knots that binary32 cannot tell
+// apart), else -1.
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name, const Run &run);
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
@@ -49,8 +51,11 @@ int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
 // SaveKEL for a fit in any form (table_form.h), and the same with the target
 // already located (a data set locates both of its targets once).
 int32_t SaveTable(const char *name, const TableForm &form, const Run &run);
+// With pending, the table's temporary file is only completed, traced and
+// handed over there, for SavePlot to rename together with the plot file.
 int32_t SaveTable(const char *name, KelTarget target, const KelProblem &problem,
-                  const TableForm &form, const Run &run);
+                  const TableForm &form, const Run &run,
+                  std::unique_ptr<ReplacementFile> *pending = nullptr);
 int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
                 const double *a, const double *b, const double *c);
 
@@ -66,10 +71,14 @@ int32_t SavePlotFile(const char *name, int32_t n, const double *x,
                      const double *y, const double *a, const double *b,
                      const double *c);
 // SavePlotFile with the target already located; b and c may be null (a fit
-// kept in binary32: the samples recompute them from the slopes).
+// kept in binary32: the samples recompute them from the slopes). A pending
+// table (SaveTable) is renamed together with the plot file, or alone with
+// the old plot file removed when the plot file cannot be written; the
+// signals that end a run wait until both renames are done.
 int32_t SavePlot(const char *name, KelTarget target, const KelProblem &located,
                  int32_t n, const double *x, const double *y, const double *a,
-                 const double *b, const double *c, const Run &run);
+                 const double *b, const double *c, const Run &run,
+                 ReplacementFile *table = nullptr);
 
 // Opens a new file that will replace <KEL path>/<subdir>/<name> once it is
 // committed (mode is "w": files are only ever written whole). The KEL path

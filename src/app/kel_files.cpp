@@ -63,6 +63,47 @@ bool EndsTheRun(const ReplacementFile &f) {
   std::exit(status);
 }
 
+std::string CannotWrite(const ReplacementFile &f) {
+  return "cannot write '" + Quoted(f.path()) + "': " + std::strerror(f.error());
+}
+
+// ">>>>> writing error", then what failed and what it left.
+void ReportWriteFailure(Console &console, const char *name,
+                        const ReplacementFile &f, const char *consequence) {
+  console.Message(">>>>> writing error");
+  ReportDataSet(console, name, CannotWrite(f), consequence);
+}
+
+const char *TableKept(const ReplacementFile &table) {
+  return table.had_previous() ? "previous file kept" : "no file written";
+}
+
+// What placing a data set's files did.
+struct Placed {
+  bool table = true; // the new table is in place (or there was none to place)
+  bool plot = false; // the new plot file is in place
+  Removal old_plot = Removal::kNothingThere;
+};
+
+// Renames the data set's complete temporary files over their targets, the
+// table's first, with the signals that end a run held back until both are
+// done: a stopped run leaves both old files or both new ones. Without a new
+// plot file the old one is removed instead, as it does not belong to the new
+// table; when the table cannot be renamed, nothing changes.
+Placed PlaceFiles(ReplacementFile *table, ReplacementFile *plot,
+                  const KelTarget &plot_target) {
+  Placed placed;
+  const SignalsBlocked blocked;
+  if (table != nullptr && !table->Rename()) {
+    placed.table = false;
+  } else if (plot != nullptr && plot->Rename()) {
+    placed.plot = true;
+  } else if (plot_target) {
+    placed.old_plot = RemoveStaleFile(plot_target);
+  }
+  return placed;
+}
+
 // Copies a string literal (without its NUL) to out; the size is known when
 // compiling, so no library call is made per label.
 template <size_t N> char *Put(char *out, const char (&literal)[N]) {
@@ -149,9 +190,10 @@ int32_t SaveTable(const char *name, const TableForm &form, const Run &run) {
 }
 
 int32_t SaveTable(const char *name, KelTarget target, const KelProblem &problem,
-                  const TableForm &form, const Run &run) {
+                  const TableForm &form, const Run &run,
+                  std::unique_ptr<ReplacementFile> *pending) {
   Console &console = run.console;
-  const auto f = OpenReplacement(std::move(target), problem);
+  auto f = OpenReplacement(std::move(target), problem);
   if (!f->is_open()) {
     if (EndsTheRun(*f)) {
       EndRun(console, "SaveKEL", -1, *f);
@@ -160,15 +202,15 @@ int32_t SaveTable(const char *name, KelTarget target, const KelProblem &problem,
     return -1;
   }
   Sink *trace = console.quiet() ? nullptr : &console.out();
-  if (!WriteCoefficientTable(*f, trace, form) || !f->Commit()) {
-    console.Message(">>>>> writing error");
-    ReportDataSet(console, name,
-                  "cannot write '" + Quoted(f->path()) +
-                      "': " + std::strerror(f->error()),
-                  f->had_previous() ? "previous file kept" : "no file written");
+  if (!WriteCoefficientTable(*f, trace, form) ||
+      !(pending != nullptr ? f->Close() : f->Commit())) {
+    ReportWriteFailure(console, name, *f, TableKept(*f));
     return -1;
   }
   console.out().Write("done\n", 5);
+  if (pending != nullptr) {
+    *pending = std::move(f);
+  }
   return 0;
 }
 
@@ -194,51 +236,57 @@ int32_t SavePlotFile(const char *name, int32_t n, const double *x,
 
 int32_t SavePlot(const char *name, KelTarget target, const KelProblem &located,
                  int32_t n, const double *x, const double *y, const double *a,
-                 const double *b, const double *c, const Run &run) {
+                 const double *b, const double *c, const Run &run,
+                 ReplacementFile *table) {
   Console &console = run.console;
-  if (n < 1) {
-    return -1;
-  }
-  // Called once the data set's new table is in place: a plot that cannot be
-  // written must not leave the old plot file beside it.
-  auto drop_old_plot = [name, &console](const KelTarget &plot,
-                                        const std::string &problem) {
-    const char *consequence = "no plot file written";
-    switch (plot ? RemoveStaleFile(plot) : Removal::kNothingThere) {
-    case Removal::kNothingThere:
-      break;
-    case Removal::kRemoved:
-      consequence = "no plot file written, old plot file removed";
-      break;
-    case Removal::kFailed:
-      consequence = "no plot file written, old plot file NOT removed";
-      break;
-    }
-    ReportDataSet(console, name, problem, consequence);
-  };
   // The samples are taken before the file is opened: a step that cannot
   // advance across the range fails the plot without touching anything.
   std::vector<knotfit::PlotSample> samples;
-  const std::string problem = knotfit::SamplePlot(n, x, y, a, b, c, samples);
-  if (!problem.empty()) {
-    drop_old_plot(target, problem);
-    return -1;
-  }
-  const auto f = OpenReplacement(std::move(target), located);
-  if (!f->is_open()) {
-    if (EndsTheRun(*f)) {
+  std::string problem = knotfit::SamplePlot(n, x, y, a, b, c, samples);
+  std::unique_ptr<ReplacementFile> f;
+  if (problem.empty()) {
+    f = OpenReplacement(std::move(target), located);
+    if (!f->is_open() && EndsTheRun(*f)) {
+      // The run ends there, after the data set's new table.
+      if (!PlaceFiles(table, nullptr, KelTarget{}).table) {
+        ReportWriteFailure(console, name, *table, TableKept(*table));
+      }
       EndRun(console, "SavePlotFile", -2, *f);
     }
-    drop_old_plot(f->target(), OpenFailure(*f));
+    if (!f->is_open()) {
+      problem = OpenFailure(*f);
+    } else if (!WritePlotLines(*f, samples) || !f->Close()) {
+      console.Message(">>>>> writing error");
+      problem = CannotWrite(*f);
+    }
+  }
+  const Placed placed = PlaceFiles(table, problem.empty() ? f.get() : nullptr,
+                                   f ? f->target() : target);
+  if (!placed.table) {
+    ReportWriteFailure(console, name, *table, TableKept(*table));
     return -1;
   }
-  if (!WritePlotLines(*f, samples) || !f->Commit()) {
+  if (problem.empty() && !placed.plot) {
     console.Message(">>>>> writing error");
-    drop_old_plot(f->target(), "cannot write '" + Quoted(f->path()) +
-                                   "': " + std::strerror(f->error()));
-    return -1;
+    problem = CannotWrite(*f);
   }
-  return 0;
+  if (problem.empty()) {
+    return 0;
+  }
+  // A new table must not keep the old plot file beside it.
+  const char *consequence = "no plot file written";
+  switch (placed.old_plot) {
+  case Removal::kNothingThere:
+    break;
+  case Removal::kRemoved:
+    consequence = "no plot file written, old plot file removed";
+    break;
+  case Removal::kFailed:
+    consequence = "no plot file written, old plot file NOT removed";
+    break;
+  }
+  ReportDataSet(console, name, problem, consequence);
+  return -1;
 }
 
 int32_t SavePlotFile(const char *name, int32_t n, const double *x,

@@ -86,18 +86,6 @@ extern "C" void RemovePendingAndDie(int signal_number) {
   raise(signal_number);
 }
 
-// Blocks the cleanup signals for its lifetime.
-class SignalsBlocked {
-public:
-  SignalsBlocked() { sigprocmask(SIG_BLOCK, &CleanupSignals(), &saved_); }
-  ~SignalsBlocked() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-  SignalsBlocked(const SignalsBlocked &) = delete;
-  SignalsBlocked &operator=(const SignalsBlocked &) = delete;
-
-private:
-  sigset_t saved_{};
-};
-
 // The mode a new file gets from open(..., 0666): 0666 less the umask, which
 // can only be read by setting it.
 unsigned DefaultMode() {
@@ -147,6 +135,14 @@ bool TakeOwnerAndMode(int fd, const KelTarget &old) {
 }
 
 } // namespace
+
+SignalsBlocked::SignalsBlocked() {
+  sigprocmask(SIG_BLOCK, &CleanupSignals(), &saved_);
+}
+
+SignalsBlocked::~SignalsBlocked() {
+  sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
 
 void RemoveTemporaryFileOnSignals() {
   for (int s = 1; s < NSIG; ++s) {
@@ -230,7 +226,7 @@ bool ReplacementFile::Write(const char *data, size_t size) {
   return error_ == 0;
 }
 
-bool ReplacementFile::Commit() {
+bool ReplacementFile::Close() {
   if (error_ == 0 && ::close(fd_.release()) != 0) {
     error_ = errno;
   }
@@ -238,7 +234,10 @@ bool ReplacementFile::Commit() {
     Discard();
     return false;
   }
-  const SignalsBlocked blocked;
+  return true;
+}
+
+bool ReplacementFile::Rename() {
   if (renameat(target_.dir.get(), temp_name_.c_str(), target_.dir.get(),
                target_.leaf.c_str()) != 0) {
     error_ = errno;
@@ -248,6 +247,14 @@ bool ReplacementFile::Commit() {
   Forget(slot_);
   temp_name_.clear();
   return true;
+}
+
+bool ReplacementFile::Commit() {
+  if (!Close()) {
+    return false;
+  }
+  const SignalsBlocked blocked;
+  return Rename();
 }
 
 void ReplacementFile::Discard() {

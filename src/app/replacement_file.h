@@ -10,6 +10,7 @@
 #include "sink.h"
 #include "unique_fd.h"
 
+#include <csignal>
 #include <cstddef>
 #include <string>
 
@@ -32,6 +33,11 @@ public:
   // Closes the temporary file and renames it over the target. On failure
   // the temporary file is removed and the target is left as it was.
   bool Commit();
+  // Commit in two steps, for files that must change together: Close ends
+  // the writing (the file is complete and waits), Rename puts it in place,
+  // called with the signals blocked.
+  bool Close();
+  bool Rename();
 
   bool is_open() const { return static_cast<bool>(fd_); }
   // Why the file could not be located or created; kind kNone with error()
@@ -53,6 +59,20 @@ private:
   int slot_ = -1; // where the signal handler finds the temporary file
   UniqueFd fd_;
   int error_ = 0;
+};
+
+// Blocks, for its lifetime, the signals whose handler removes the temporary
+// files: what is done meanwhile (a rename, the two renames of a data set) is
+// done whole before a signal can end the run.
+class SignalsBlocked {
+public:
+  SignalsBlocked();
+  ~SignalsBlocked();
+  SignalsBlocked(const SignalsBlocked &) = delete;
+  SignalsBlocked &operator=(const SignalsBlocked &) = delete;
+
+private:
+  sigset_t saved_{};
 };
 
 // Removes the temporary files being written when a signal ends the run (any
