@@ -32,9 +32,9 @@ std::string CheckDataSet(int32_t n, const double *x, const double *y,
 // the not-a-knot solver of ComputeCubicSpline, kept as the table stores it)
 // and its binary32 check, followed by SaveKEL and, only if that returned 0,
 // SavePlotFile; the two files are renamed into place together, once both
-// are complete (SaveTable, SavePlot). Returns 0 when both files were written, 1
-// when they were written with a warning (knots that binary32 cannot tell
-// apart), else -1.
+// are complete (SaveTable, SavePlot). Returns 0 when both files were
+// written, 1 when they were written with a warning (knots that binary32
+// cannot tell apart), else -1.
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name, const Run &run);
 int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
