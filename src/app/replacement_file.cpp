@@ -14,8 +14,8 @@ namespace {
 
 // Every signal whose default action ends the process (Term or Core in
 // signal(7)), but SIGKILL and SIGSTOP, which cannot be caught, and the
-// faults the program itself raises (SIGSEGV, SIGBUS, SIGFPE, SIGILL,
-// SIGTRAP, SIGSYS), after which nothing more should run.
+// synchronous faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS),
+// after which nothing more should run.
 const sigset_t &CleanupSignals() {
   static const sigset_t set = [] {
     sigset_t s;
@@ -113,7 +113,10 @@ bool InGroup(gid_t group) {
 // and, as far as the process may give them, the owner and group, so that the
 // file stays its owner's when root replaces it. Root gives both, anyone else
 // the group when they belong to it. The owner and group go first: changing
-// them may clear mode bits.
+// them may clear mode bits. The file was created with the process's own
+// owner and group, so those need no call (in a set-group-ID directory it got
+// the directory's group, which an old file of the process's group then
+// takes on).
 bool TakeOwnerAndMode(int fd, const KelTarget &old) {
   static const uid_t self = geteuid(); // system calls saved per file
   static const gid_t own_group = getegid();
@@ -195,8 +198,7 @@ bool ReplacementFile::Create() {
   }
   slot_ = Remember(target_.dir.get(), temp_name_);
   if (slot_ < 0) {
-    errno = EMFILE; // a third temporary file at once: never made
-    error_ = errno;
+    error_ = EMFILE; // a third temporary file at once: the writers never ask
     Discard();
     return false;
   }
