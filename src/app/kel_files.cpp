@@ -243,9 +243,9 @@ int32_t SavePlot(const char *name, KelTarget target, const KelProblem &located,
   // advance across the range fails the plot without touching anything.
   std::vector<knotfit::PlotSample> samples;
   std::string problem = knotfit::SamplePlot(n, x, y, a, b, c, samples);
-  std::unique_ptr<ReplacementFile> f;
+  const auto f = std::make_unique<ReplacementFile>(std::move(target), located);
   if (problem.empty()) {
-    f = OpenReplacement(std::move(target), located);
+    f->Create();
     if (!f->is_open() && EndsTheRun(*f)) {
       // The run ends there, after the data set's new table.
       if (!PlaceFiles(table, nullptr, KelTarget{}).table) {
@@ -260,8 +260,8 @@ int32_t SavePlot(const char *name, KelTarget target, const KelProblem &located,
       problem = CannotWrite(*f);
     }
   }
-  const Placed placed = PlaceFiles(table, problem.empty() ? f.get() : nullptr,
-                                   f ? f->target() : target);
+  const Placed placed =
+      PlaceFiles(table, problem.empty() ? f.get() : nullptr, f->target());
   if (!placed.table) {
     ReportWriteFailure(console, name, *table, TableKept(*table));
     return -1;
