@@ -149,6 +149,7 @@ int main(int argc, char **argv) {
       status = std::max(status,
                         ProcessFile(input, several ? input : "", run, total));
       if (total.end_status != 0) {
+        status = total.end_status; // the writer's status, as it always was
         break;
       }
     }
