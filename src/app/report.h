@@ -5,12 +5,13 @@
 #define KNOTFIT_REPORT_H
 
 #include "console.h"
-#include "quoted.h"
+
+#include "knotfit_internal.h"
 
 #include <string>
 
 // The text between quotes in a message: every name, path and token.
-using knotfit::Quoted;
+using knotfit::detail::Quoted;
 
 // "knotfit: data set '<name>': <problem>; <consequence>"
 void ReportDataSet(Console &console, const char *name,

@@ -6,7 +6,7 @@
 // on standard input, a write error on standard output, or bad arguments.
 #include <knotfit/table.hpp>
 
-#include "quoted.h"
+#include "knotfit_internal.h"
 
 #include <cctype>
 #include <cerrno>
@@ -71,7 +71,7 @@ bool Evaluate(const knotfit::Table &table, const std::string &token,
   if (token.empty() || end != token.c_str() + token.size() ||
       !std::isfinite(x)) {
     std::fprintf(stderr, "knotfit-eval: '%s' is not a finite number\n",
-                 knotfit::Quoted(token).c_str());
+                 knotfit::detail::Quoted(token).c_str());
     return false;
   }
   if (derivative) {
@@ -140,7 +140,7 @@ int main(int argc, char **argv) {
       return Output().Finish() ? 0 : 1;
     } else if (options && arg.size() > 2 && arg.substr(0, 2) == "--") {
       std::fprintf(stderr, "knotfit-eval: unknown option '%s'\n%s",
-                   knotfit::Quoted(arg).c_str(), kUsage);
+                   knotfit::detail::Quoted(arg).c_str(), kUsage);
       return 1;
     } else {
       positional.emplace_back(arg);
@@ -157,7 +157,7 @@ int main(int argc, char **argv) {
   } catch (const knotfit::Error &e) {
     // The message names the table's path as given.
     std::fprintf(stderr, "knotfit-eval: %s\n",
-                 knotfit::Quoted(e.what()).c_str());
+                 knotfit::detail::Quoted(e.what()).c_str());
     return 1;
   }
 }
