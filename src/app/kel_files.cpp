@@ -102,6 +102,30 @@ Placed PlaceFiles(ReplacementFile &table, ReplacementFile *plot,
   return placed;
 }
 
+// Reports a data set whose files were placed without a new plot file, for
+// the problem given; kFailed.
+Outcome Unplotted(Console &console, const char *name,
+                  const ReplacementFile &table, const Placed &placed,
+                  const std::string &problem) {
+  if (!placed.table) {
+    ReportTableFailure(console, name, table);
+    return Outcome::kFailed;
+  }
+  const char *consequence = "no plot file written";
+  switch (placed.old_plot) {
+  case Removal::kNothingThere:
+    break;
+  case Removal::kRemoved:
+    consequence = "no plot file written, old plot file removed";
+    break;
+  case Removal::kFailed:
+    consequence = "no plot file written, old plot file NOT removed";
+    break;
+  }
+  ReportDataSet(console, name, problem, consequence);
+  return Outcome::kFailed;
+}
+
 // Copies a string literal (without its NUL) to out; the size is known when
 // compiling, so no library call is made per label.
 template <size_t N> char *Put(char *out, const char (&literal)[N]) {
@@ -193,54 +217,41 @@ Outcome SaveKEL(const char *name, const TableForm &fit, KelTarget target,
 Outcome SavePlotFile(const char *name, const TableForm &fit, KelTarget target,
                      const Run &run, ReplacementFile &table) {
   Console &console = run.console;
+  // Without a new plot file the new table still goes in place, and the old
+  // plot file, which does not belong to it, goes.
+  auto without_plot = [name, &console, &table](const KelTarget &plot,
+                                               const std::string &problem) {
+    return Unplotted(console, name, table, PlaceFiles(table, nullptr, plot),
+                     problem);
+  };
   // The samples are taken before the file is opened: a step that cannot
   // advance across the range fails the plot without touching anything.
   std::vector<knotfit::PlotSample> samples;
   const double *x = fit.x();
-  std::string problem = knotfit::detail::SamplePlot(
+  const std::string problem = knotfit::detail::SamplePlot(
       x[0], x[fit.n() - 1], [&fit](double t) { return fit.Value(t); }, samples);
-  const auto f = std::make_unique<ReplacementFile>(std::move(target));
-  if (problem.empty()) {
-    f->Create();
-    if (!f->is_open() && EndsTheRun(*f)) {
+  if (!problem.empty()) {
+    return without_plot(target, problem);
+  }
+  const auto f = open_KEL_file(std::move(target));
+  if (!f->is_open()) {
+    if (EndsTheRun(*f)) {
       // The run ends there, after the data set's new table.
       if (!PlaceFiles(table, nullptr, KelTarget{}).table) {
         ReportTableFailure(console, name, table);
       }
       return EndRun(console, "SavePlotFile", Outcome::kNoPlots, *f);
     }
-    if (!f->is_open()) {
-      problem = OpenFailure(*f);
-    } else if (!WritePlotLines(*f, samples) || !f->Close()) {
-      console.Message(">>>>> writing error");
-      problem = CannotWrite(*f);
-    }
+    return without_plot(f->target(), OpenFailure(*f));
   }
-  const Placed placed =
-      PlaceFiles(table, problem.empty() ? f.get() : nullptr, f->target());
-  if (!placed.table) {
-    ReportTableFailure(console, name, table);
-    return Outcome::kFailed;
-  }
-  if (problem.empty() && !placed.plot) {
+  if (!WritePlotLines(*f, samples) || !f->Close()) {
     console.Message(">>>>> writing error");
-    problem = CannotWrite(*f);
+    return without_plot(f->target(), CannotWrite(*f));
   }
-  if (problem.empty()) {
-    return Outcome::kWritten;
+  const Placed placed = PlaceFiles(table, f.get(), f->target());
+  if (placed.table && !placed.plot) {
+    console.Message(">>>>> writing error");
   }
-  // A new table must not keep the old plot file beside it.
-  const char *consequence = "no plot file written";
-  switch (placed.old_plot) {
-  case Removal::kNothingThere:
-    break;
-  case Removal::kRemoved:
-    consequence = "no plot file written, old plot file removed";
-    break;
-  case Removal::kFailed:
-    consequence = "no plot file written, old plot file NOT removed";
-    break;
-  }
-  ReportDataSet(console, name, problem, consequence);
-  return Outcome::kFailed;
+  return placed.plot ? Outcome::kWritten
+                     : Unplotted(console, name, table, placed, CannotWrite(*f));
 }
