@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "knotfit_internal.h"
+
 #include <string_view>
 
 CommandLine ParseCommandLine(int argc, const char *const *argv) {
@@ -36,19 +38,20 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       std::string_view name;
       if (arg == "--method" || arg == "-m") {
         if (i + 1 == argc) {
-          return fail("option '" + std::string(arg) + "' needs a method");
+          return fail("option '" + knotfit::detail::Quoted(arg) +
+                      "' needs a method");
         }
         name = argv[++i];
       } else {
         name = arg.substr(arg[1] == 'm' ? 2 : 9);
       }
       if (!knotfit::ParseMethod(name, line.method)) {
-        return fail("unknown method '" + std::string(name) +
+        return fail("unknown method '" + knotfit::detail::Quoted(name) +
                     "' (not-a-knot, natural, clamped[=D0,DN], periodic, "
                     "pchip, akima, makima, steffen)");
       }
     } else {
-      return fail("unknown option '" + std::string(arg) + "'");
+      return fail("unknown option '" + knotfit::detail::Quoted(arg) + "'");
     }
   }
   if (line.inputs.empty()) {

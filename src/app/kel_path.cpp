@@ -50,28 +50,31 @@ std::string NameProblem(std::string_view name) {
   return {};
 }
 
-KelTarget LocateKelTarget(const char *subdir, std::string_view name,
-                          KelProblem &problem) {
+KelTarget LocateKelTarget(const char *subdir, std::string_view name) {
   KelTarget target;
+  // Fails the target: a target without its directory, and why.
+  auto unreachable = [](KelProblem::Kind kind, std::string path, int error) {
+    KelTarget failed;
+    failed.problem = {kind, std::move(path), error};
+    return failed;
+  };
   if (const char *kel = std::getenv("TROV_KEL")) {
     target.path = kel; // an empty TROV_KEL is still a base: the root
   } else if (const char *home = std::getenv("HOME")) {
     target.path = std::string(home) + "/.TROV_KEL";
   } else {
-    problem = {KelProblem::kNoBase, {}, 0};
-    return {};
+    return unreachable(KelProblem::kNoBase, {}, 0);
   }
   target.path += '/';
   target.path += subdir;
   UniqueFd dir(open(target.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir) {
-    problem = {KelProblem::kTopDirectory, target.path, errno};
-    return {};
+    const int error = errno;
+    return unreachable(KelProblem::kTopDirectory, target.path, error);
   }
   const std::vector<std::string_view> parts = Components(name);
   if (parts.empty()) { // NameProblem refuses such a name first
-    problem = {KelProblem::kSubdirectory, target.path, EINVAL};
-    return {};
+    return unreachable(KelProblem::kSubdirectory, target.path, EINVAL);
   }
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     const std::string part(parts[i]);
@@ -82,13 +85,13 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
     UniqueFd next(openat(dir.get(), part.c_str(),
                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!next) {
-      problem = {KelProblem::kSubdirectory, target.path, errno};
+      int error = errno;
       struct stat st {};
       if (fstatat(dir.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
           S_ISLNK(st.st_mode)) {
-        problem.error = ELOOP; // said as "is a symbolic link"
+        error = ELOOP; // said as "is a symbolic link"
       }
-      return {};
+      return unreachable(KelProblem::kSubdirectory, target.path, error);
     }
     dir = std::move(next);
   }
@@ -99,19 +102,16 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
     target.exists = true;
     target.mode = st.st_mode;
     target.owner = st.st_uid;
+    target.group = st.st_gid;
   }
   target.path += '/';
   target.path += target.leaf;
   target.dir = std::move(dir);
-  problem = {};
   return target;
 }
 
 KelTargets LocateKelTargets(std::string_view name) {
-  KelTargets targets;
-  targets.table = LocateKelTarget("CS", name, targets.table_problem);
-  targets.plot = LocateKelTarget("CS/plot", name, targets.plot_problem);
-  return targets;
+  return {LocateKelTarget("CS", name), LocateKelTarget("CS/plot", name)};
 }
 
 std::string ExistingFileProblem(const KelTarget &target) {

@@ -25,12 +25,15 @@
 namespace {
 
 // A closed standard stream would hand its descriptor to the next file opened,
-// and the echo would land in a coefficient table. Hold the slot with a
-// read-only /dev/null instead, so that writes to it fail and are reported.
+// and the echo would land in a coefficient table. Hold the slot with /dev/null
+// opened the wrong way round instead, so that using it fails with EBADF, as
+// the closed stream would: writes to standard output and error are reported,
+// and reading a closed standard input ('-') is an input that cannot be read.
 void KeepStandardStreamsApart() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      open("/dev/null", O_RDONLY); // the lowest free descriptor: fd itself
+      // The lowest free descriptor: fd itself.
+      open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
     }
   }
 }
@@ -49,11 +52,13 @@ uint64_t TotalSize(const std::vector<std::string> &inputs) {
   return total;
 }
 
-// Prints a text on standard output, and says why when it did not get there.
+// Prints a text on standard output and closes it, and says why when the
+// text did not get there.
 int PrintAndExit(void (*print)(std::FILE *)) {
   print(stdout);
   errno = 0;
-  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+  const bool failed = std::ferror(stdout) != 0;
+  if (std::fclose(stdout) == 0 && !failed) {
     return 0;
   }
   std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
@@ -61,8 +66,9 @@ int PrintAndExit(void (*print)(std::FILE *)) {
   return 1;
 }
 
-// Reads one input to its end: 0, 1 (a data set failed) or 255 (the input
-// could not be opened or read).
+// Reads one input to its end: 0, 1 (a data set failed or was written with a
+// warning), 255 (the input could not be opened or read), or the status of
+// an outcome that ended the run (255, 254).
 int ProcessFile(const std::string &input, const std::string &source,
                 const Run &run, RunSummary &total) {
   Console &console = run.console;
@@ -88,13 +94,18 @@ int ProcessFile(const std::string &input, const std::string &source,
       console, total, source);
   total.points += summary.points;
   total.written += summary.written;
+  total.warned += summary.warned;
   total.failed += summary.failed;
+  if (summary.end_status != 0) {
+    total.end_status = summary.end_status;
+    return summary.end_status;
+  }
   if (reader.error() != 0) {
     console.Message("knotfit: error reading input file '" + Quoted(input) +
                     "': " + std::strerror(reader.error()));
     return 255;
   }
-  return summary.failed == 0 ? 0 : 1;
+  return summary.failed == 0 && summary.warned == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -140,6 +151,10 @@ int main(int argc, char **argv) {
     for (const std::string &input : line.inputs) {
       status = std::max(status,
                         ProcessFile(input, several ? input : "", run, total));
+      if (total.end_status != 0) {
+        status = total.end_status; // the writer's status, as it always was
+        break;
+      }
     }
   } catch (const std::bad_alloc &) {
     // Files already written stay; the one being written was removed when
@@ -147,7 +162,7 @@ int main(int argc, char **argv) {
     console.Message("knotfit: out of memory; run ended");
     return 255;
   }
-  if (!console.Flush()) {
+  if (!console.Close()) {
     status = std::max(status, 1);
   }
   return status;

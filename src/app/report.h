@@ -6,12 +6,12 @@
 
 #include "console.h"
 
-#include <string>
-#include <string_view>
+#include "knotfit_internal.h"
 
-// The text between quotes in a message: control bytes, quotes and
-// backslashes escaped as in C, so that one message stays one line.
-std::string Quoted(std::string_view text);
+#include <string>
+
+// The text between quotes in a message: every name, path and token.
+using knotfit::detail::Quoted;
 
 // "knotfit: data set '<name>': <problem>; <consequence>"
 void ReportDataSet(Console &console, const char *name,

@@ -6,6 +6,8 @@
 // on standard input, a write error on standard output, or bad arguments.
 #include <knotfit/table.hpp>
 
+#include "knotfit_internal.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -69,7 +71,7 @@ bool Evaluate(const knotfit::Table &table, const std::string &token,
   if (token.empty() || end != token.c_str() + token.size() ||
       !std::isfinite(x)) {
     std::fprintf(stderr, "knotfit-eval: '%s' is not a finite number\n",
-                 token.c_str());
+                 knotfit::detail::Quoted(token).c_str());
     return false;
   }
   if (derivative) {
@@ -137,8 +139,8 @@ int main(int argc, char **argv) {
       }
       return Output().Finish() ? 0 : 1;
     } else if (options && arg.size() > 2 && arg.substr(0, 2) == "--") {
-      std::fprintf(stderr, "knotfit-eval: unknown option '%s'\n%s", argv[i],
-                   kUsage);
+      std::fprintf(stderr, "knotfit-eval: unknown option '%s'\n%s",
+                   knotfit::detail::Quoted(arg).c_str(), kUsage);
       return 1;
     } else {
       positional.emplace_back(arg);
@@ -153,7 +155,9 @@ int main(int argc, char **argv) {
     positional.erase(positional.begin());
     return Run(table, positional, derivative);
   } catch (const knotfit::Error &e) {
-    std::fprintf(stderr, "knotfit-eval: %s\n", e.what());
+    // The message names the table's path as given.
+    std::fprintf(stderr, "knotfit-eval: %s\n",
+                 knotfit::detail::Quoted(e.what()).c_str());
     return 1;
   }
 }
