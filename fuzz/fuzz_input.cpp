@@ -226,13 +226,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Console console;
   Run run{console};
   knotfit::ParseMethod(kMethods[data[0] % 8], run.method);
-  ProcessInput(
-      reader,
-      [&run, &kel](int32_t n, const double *x, const double *y,
-                   const char *name) {
-        return CheckedGenerate(n, x, y, name, run, kel);
-      },
-      console);
+  WriteAtOnce handle([&run, &kel](int32_t n, const double *x, const double *y,
+                                  const char *name) {
+    return CheckedGenerate(n, x, y, name, run, kel);
+  });
+  ProcessInput(reader, handle, console);
   std::fclose(in);
   CheckKelTree(kel / "CS");
   // Start the next input from the same empty tree.

@@ -2,6 +2,7 @@
 
 #include "knotfit_internal.h"
 
+#include <charconv>
 #include <string_view>
 
 CommandLine ParseCommandLine(int argc, const char *const *argv) {
@@ -49,6 +50,26 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
         return fail("unknown method '" + knotfit::detail::Quoted(name) +
                     "' (not-a-knot, natural, clamped[=D0,DN], periodic, "
                     "pchip, akima, makima, steffen)");
+      }
+    } else if (arg == "--jobs" || arg == "-j" ||
+               arg.substr(0, 7) == "--jobs=" ||
+               (arg.substr(0, 2) == "-j" && arg.size() > 2)) {
+      std::string_view count;
+      if (arg == "--jobs" || arg == "-j") {
+        if (i + 1 == argc) {
+          return fail("option '" + knotfit::detail::Quoted(arg) +
+                      "' needs a number of threads");
+        }
+        count = argv[++i];
+      } else {
+        count = arg.substr(arg[1] == 'j' ? 2 : 7);
+      }
+      const auto [end, ec] =
+          std::from_chars(count.data(), count.data() + count.size(), line.jobs);
+      if (ec != std::errc() || end != count.data() + count.size() ||
+          line.jobs > 1024) {
+        return fail("bad number of threads '" + knotfit::detail::Quoted(count) +
+                    "' (0 for the usable cores, or 1 to 1024)");
       }
     } else {
       return fail("unknown option '" + knotfit::detail::Quoted(arg) + "'");
@@ -98,6 +119,9 @@ void PrintHelp(std::FILE *to) {
       "  -m, --method=NAME  the interpolant: not-a-knot (default), natural,\n"
       "                     clamped, clamped=D0,DN (end slopes), periodic,\n"
       "                     pchip, akima, makima, steffen\n"
+      "  -j, --jobs=N       fit and format on N threads (default 1; 0: as\n"
+      "                     many as the cores knotfit may use); the output\n"
+      "                     is the same, byte for byte\n"
       "  -q, --quiet        print nothing on standard output (no echo of\n"
       "                     the pairs read, no trace of the tables written)\n"
       "      --no-progress  never show the progress line on standard error\n"

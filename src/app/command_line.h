@@ -20,6 +20,7 @@ struct CommandLine {
   bool quiet = false;
   bool no_progress = false;
   knotfit::MethodChoice method;
+  unsigned jobs = 1; // threads that fit and format; 0: the usable cores
   std::vector<std::string> inputs; // "-" is standard input
 };
 

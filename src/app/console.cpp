@@ -41,7 +41,7 @@ Console::Console(const Options &options)
     : options_(options),
       out_(options.quiet ? static_cast<Sink &>(discard_) : stdout_,
            size_t{1} << 20),
-      start_(std::chrono::steady_clock::now()),
+      held_out_(route_), start_(std::chrono::steady_clock::now()),
       next_draw_(start_ + std::chrono::seconds(1)) {}
 
 Console::~Console() {
@@ -59,9 +59,31 @@ bool Console::Close() {
 }
 
 void Console::Message(const std::string &line) {
+  if (route_.held_ != nullptr) {
+    held_out_.Flush();
+    route_.held_->AddMessage(line);
+    return;
+  }
   Flush();
   ClearProgress();
   std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void Console::HoldIn(Transcript *transcript) {
+  if (route_.held_ != nullptr) {
+    held_out_.Flush();
+  }
+  route_.held_ = transcript;
+}
+
+void Transcript::ReplayTo(Console &console) const {
+  size_t from = 0;
+  for (const auto &[at, line] : messages_) {
+    console.out().AppendAll(std::string_view(text_).substr(from, at - from));
+    console.Message(line);
+    from = at;
+  }
+  console.out().AppendAll(std::string_view(text_).substr(from));
 }
 
 void Console::ClearProgress() {

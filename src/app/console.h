@@ -11,6 +11,31 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
+
+class Console;
+
+// What a run prints, held back to be printed later in its place (by -j's
+// threads): the bytes for standard output, and the message lines among them,
+// in order.
+class Transcript final : public Sink {
+public:
+  bool Write(const char *data, size_t size) override {
+    text_.append(data, size);
+    return true;
+  }
+  void AddMessage(const std::string &line) {
+    messages_.emplace_back(text_.size(), line);
+  }
+  size_t size() const { return text_.size(); }
+  // Prints it all on the console, as it would have been printed.
+  void ReplayTo(Console &console) const;
+
+private:
+  std::string text_;
+  std::vector<std::pair<size_t, std::string>> messages_; // and where
+};
 
 class Console {
 public:
@@ -27,7 +52,9 @@ public:
 
   // Standard output: the one buffer of the echo and the trace, written in
   // large chunks with write(2); with quiet, it keeps nothing.
-  ChunkWriter &out() { return out_; }
+  // While output is held, the buffer that goes to its transcript: take it
+  // afresh after anything that may hold or release output.
+  ChunkWriter &out() { return route_.held_ != nullptr ? held_out_ : out_; }
   bool quiet() const { return options_.quiet; }
 
   // One line on standard error (the line end is added), after what standard
@@ -41,6 +68,12 @@ public:
   // Flush, then closes standard output: on some file systems a write error
   // shows only then. False, reported as a write error, when either failed.
   bool Close();
+
+  // Holds what is printed from now on (standard output and messages) in
+  // transcript, or, with null, prints it again. What was printed before
+  // goes where it was going; standard output is written at the same points
+  // either way (ChunkWriter).
+  void HoldIn(Transcript *transcript);
 
   // What the run has done so far, for the progress line: shown when standard
   // error is a terminal and standard output is not, once the run has taken a
@@ -61,12 +94,23 @@ private:
     bool failed_ = false;
   };
 
+  // The transcript that holds what is printed, if any.
+  class Route final : public Sink {
+  public:
+    bool Write(const char *data, size_t size) override {
+      return held_->Write(data, size);
+    }
+    Transcript *held_ = nullptr;
+  };
+
   void ClearProgress();
 
   Options options_;
   StandardOutput stdout_;
   Discard discard_;
   ChunkWriter out_;
+  Route route_;
+  ChunkWriter held_out_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point next_draw_;
   bool progress_shown_ = false;

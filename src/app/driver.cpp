@@ -10,15 +10,41 @@
 #include <limits>
 #include <string>
 
-RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
+namespace {
+
+// What became of a data set, added to the summary.
+void Count(RunSummary &summary, Outcome outcome) {
+  if (EndsRun(outcome)) {
+    summary.end_status = StatusOf(outcome);
+  } else if (outcome == Outcome::kWritten) {
+    ++summary.written;
+  } else if (outcome == Outcome::kWarned) {
+    ++summary.warned;
+  } else {
+    ++summary.failed;
+  }
+}
+
+} // namespace
+
+void WriteAtOnce::Handle(int32_t n, const double *x, const double *y,
+                         const char *name, const Done &done) {
+  done(write_(n, x, y, name));
+}
+
+RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
                         Console &console, const RunSummary &before,
                         const std::string &source) {
-  const std::string from = source.empty() ? "" : "'" + Quoted(source) + "': ";
+  std::string from; // appended piece by piece: g++ 12 warns falsely on '+'
+  if (!source.empty()) {
+    from = "'";
+    from += Quoted(source);
+    from += "': ";
+  }
   RunSummary summary;
   // The points: no copy when they grow, and huge pages for long data sets.
   BigArray<double> x;
   BigArray<double> y;
-  ChunkWriter &echo = console.out();
   const bool quiet = console.quiet();
   std::string name;
   std::string_view first;
@@ -35,9 +61,14 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
     ++pairs;
     if (pairs % 4096 == 0) {
       progress();
+      handle.Poll();
+      if (summary.end_status != 0) {
+        return summary;
+      }
     }
     if (!quiet) {
       // "read(<count>) : <first> \t <second>\n", the count before this pair.
+      ChunkWriter &echo = console.out(); // held while data sets wait (-j)
       char *text = echo.Room(first.size() + second.size() + 40);
       text = std::copy_n("read(", 5, text);
       text = std::to_chars(text, text + 24, x.size()).ptr;
@@ -71,23 +102,20 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
                     "skipped");
       ++summary.failed;
     } else {
-      const Outcome outcome = handle(static_cast<int32_t>(x.size()), x.data(),
-                                     y.data(), name.c_str());
-      if (EndsRun(outcome)) {
-        summary.end_status = StatusOf(outcome);
+      handle.Handle(static_cast<int32_t>(x.size()), x.data(), y.data(),
+                    name.c_str(),
+                    [&summary](Outcome outcome) { Count(summary, outcome); });
+      if (summary.end_status != 0) {
         return summary;
-      }
-      if (outcome == Outcome::kWritten) {
-        ++summary.written;
-      } else if (outcome == Outcome::kWarned) {
-        ++summary.warned;
-      } else {
-        ++summary.failed;
       }
     }
     x.clear();
     y.clear();
     progress();
+  }
+  handle.Finish();
+  if (summary.end_status != 0) {
+    return summary;
   }
   // Read but never written: the run did not do what the input asked.
   if (!x.empty()) {

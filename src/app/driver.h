@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 struct RunSummary {
   size_t failed = 0;  // data sets skipped or not completely written, and
@@ -21,9 +22,32 @@ struct RunSummary {
   int end_status = 0; // 255 or 254 when an outcome ended the run
 };
 
-// What is done with a data set at its NAME pair.
-using DataSetHandler = std::function<Outcome(
-    int32_t n, const double *x, const double *y, const char *name)>;
+// What is done with a data set at its NAME pair: it is fitted and written,
+// at once or later (several threads). Either way done gets its outcome on
+// the reading thread, in input order, by the time Finish returns.
+using Done = std::function<void(Outcome)>;
+class DataSetHandler {
+public:
+  virtual ~DataSetHandler() = default;
+  virtual void Handle(int32_t n, const double *x, const double *y,
+                      const char *name, const Done &done) = 0;
+  // A point between pairs (every few thousand), and the input's end.
+  virtual void Poll() {}
+  virtual void Finish() {}
+};
+
+// A handler that writes each data set at once, with a function.
+class WriteAtOnce final : public DataSetHandler {
+public:
+  using Write = std::function<Outcome(int32_t n, const double *x,
+                                      const double *y, const char *name)>;
+  explicit WriteAtOnce(Write write) : write_(std::move(write)) {}
+  void Handle(int32_t n, const double *x, const double *y, const char *name,
+              const Done &done) override;
+
+private:
+  Write write_;
+};
 
 // Reads pairs until the input ends: echoes each pair (unless the console is
 // quiet), collects points, and hands every data set to handle at its NAME
@@ -33,7 +57,7 @@ using DataSetHandler = std::function<Outcome(
 // more.
 // before (the run's summary so far) is added to for the progress line; a
 // source names the input in those reports when there are several.
-RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
+RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
                         Console &console, const RunSummary &before = {},
                         const std::string &source = {});
 

@@ -1,6 +1,7 @@
 // A data set from its NAME pair to its two files.
 #include "kel.h"
 #include "kel_path.h"
+#include "kel_writers.h"
 #include "report.h"
 #include "table_form.h"
 
@@ -8,6 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -53,13 +56,55 @@ std::string CheckDataSet(int32_t n, const double *x, const double *y,
   return problem.empty() ? knotfit::detail::PointsProblem(n, x, y) : problem;
 }
 
-Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                            const char *name, const Run &run) {
-  Console &console = run.console;
-  std::string problem = CheckDataSet(n, x, y, name);
-  if (problem.empty()) {
-    problem = knotfit::detail::MethodProblem(run.method, n, x, y);
+// The checks that need only the data set and the method.
+std::string DataSetProblem(int32_t n, const double *x, const double *y,
+                           const char *name, const Run &run) {
+  const std::string problem = CheckDataSet(n, x, y, name);
+  return problem.empty() ? knotfit::detail::MethodProblem(run.method, n, x, y)
+                         : problem;
+}
+
+PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
+                               const char *name, const Run &run,
+                               Workspace &work) {
+  PreparedDataSet made;
+  made.problem = DataSetProblem(n, x, y, name, run);
+  if (!made.problem.empty()) {
+    return made;
   }
+  const TableForm fit(run.method, n, x, y, work);
+  made.binary32 = fit.Binary32Problem();
+  if (!made.binary32.empty()) {
+    return made;
+  }
+  made.collapsed = knotfit::detail::CollapsedKnots(n, x);
+  Collect table;
+  if (run.console.quiet()) {
+    WriteCoefficientTable(table, nullptr, fit.fields());
+  } else {
+    Collect trace;
+    ChunkWriter lines(trace);
+    WriteCoefficientTable(table, &lines, fit.fields());
+    lines.Flush();
+    made.trace = std::move(trace.text);
+  }
+  made.table = std::move(table.text);
+  std::vector<knotfit::PlotSample> samples;
+  made.plot_problem = SampleFit(fit, samples);
+  if (made.plot_problem.empty()) {
+    Collect plot;
+    WritePlotLines(plot, samples);
+    made.plot = std::move(plot.text);
+  }
+  return made;
+}
+
+Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
+                            const char *name, const Run &run,
+                            const PreparedDataSet *ahead) {
+  Console &console = run.console;
+  std::string problem =
+      ahead != nullptr ? ahead->problem : DataSetProblem(n, x, y, name, run);
   KelTargets targets;
   if (problem.empty()) {
     targets = LocateKelTargets(name);
@@ -70,27 +115,33 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
     return Outcome::kFailed;
   }
   Workspace own;
-  const TableForm fit(run.method, n, x, y,
-                      run.workspace != nullptr ? *run.workspace : own);
+  std::optional<TableForm> fit;
+  if (ahead == nullptr) {
+    fit.emplace(run.method, n, x, y,
+                run.workspace != nullptr ? *run.workspace : own);
+  }
   // The table holds binary32 values: a field that overflows there would be
   // stored as inf, and knots that narrow to the same x cannot be told apart
   // by a reader. The first skips the data set, the second is written as
   // always, with a warning.
-  problem = fit.Binary32Problem();
+  problem = ahead != nullptr ? ahead->binary32 : fit->Binary32Problem();
   if (!problem.empty()) {
     ReportDataSet(console, name, problem, "skipped");
     return Outcome::kFailed;
   }
-  const std::string collapsed = knotfit::detail::CollapsedKnots(n, x);
+  const std::string collapsed = ahead != nullptr
+                                    ? ahead->collapsed
+                                    : knotfit::detail::CollapsedKnots(n, x);
   if (!collapsed.empty()) {
     ReportDataSet(console, name, collapsed, "the table cannot tell them apart");
   }
   // Both files change together: the table's temporary file is completed
   // first, then the plot file's, then both are renamed.
+  const WriterInput input{fit ? &*fit : nullptr, ahead};
   std::unique_ptr<ReplacementFile> table;
-  Outcome outcome = SaveKEL(name, fit, std::move(targets.table), run, table);
+  Outcome outcome = SaveKEL(name, input, std::move(targets.table), run, table);
   if (outcome == Outcome::kWritten) {
-    outcome = SavePlotFile(name, fit, std::move(targets.plot), run, *table);
+    outcome = SavePlotFile(name, input, std::move(targets.plot), run, *table);
   }
   return outcome == Outcome::kWritten && !collapsed.empty() ? Outcome::kWarned
                                                             : outcome;

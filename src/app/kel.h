@@ -7,6 +7,7 @@
 #include "outcome.h"
 #include "replacement_file.h"
 #include "table_form.h"
+#include "workers.h"
 
 #include "knotfit/method.hpp"
 
@@ -17,10 +18,36 @@
 // What every data set of a run shares: where its console output goes, which
 // interpolant is fitted, and the arrays reused from one data set to the next
 // (a data set without them uses its own).
+// With -j, the worker threads that fit and format.
 struct Run {
   Console &console;
   knotfit::MethodChoice method{};
   Workspace *workspace = nullptr;
+  Workers *workers = nullptr;
+};
+
+// A data set's checks, fit and every byte its writers write, made ahead of
+// its turn by a worker thread (-j), which prints and touches nothing: what
+// GenerateCubicSpline then needs no more than the file system for.
+struct PreparedDataSet {
+  std::string problem;      // CheckDataSet, then the method's own needs
+  std::string binary32;     // a field of the fit that binary32 cannot hold
+  std::string collapsed;    // knots that binary32 cannot tell apart
+  std::string trace;        // the trace's record lines (none when quiet)
+  std::string table;        // the table file's bytes
+  std::string plot;         // the plot file's lines,
+  std::string plot_problem; // or why it has none
+};
+PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
+                               const char *name, const Run &run,
+                               Workspace &work);
+
+// What SaveKEL and SavePlotFile write: the fit, formatted as it is written
+// (one thread; and a long data set, whose output is never held whole), or
+// the bytes made ahead.
+struct WriterInput {
+  const TableForm *fit = nullptr;
+  const PreparedDataSet *made = nullptr;
 };
 
 // Why the data set cannot be fitted and written: a name that cannot name a
@@ -33,9 +60,11 @@ std::string CheckDataSet(int32_t n, const double *x, const double *y,
 // binary32 fields, then calls SaveKEL and, only if that wrote the table,
 // SavePlotFile, which puts both files in place together. kWarned when both
 // files were written but binary32 cannot tell two knots apart; else the
-// writers' outcome.
+// writers' outcome. With a data set prepared ahead, its checks, fit and
+// bytes are taken from there, and only the file system is looked at.
 Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                            const char *name, const Run &run);
+                            const char *name, const Run &run,
+                            const PreparedDataSet *ahead = nullptr);
 
 // Writes the binary coefficient table CS/<name> for the fit to a temporary
 // file beside it and traces every value on standard output. kWritten when
@@ -44,7 +73,7 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
 // file could not be created in a subdirectory of CS or written (the
 // previous file stays); kNoTables when CS itself cannot be used, which ends
 // the run.
-Outcome SaveKEL(const char *name, const TableForm &fit, KelTarget target,
+Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
                 const Run &run, std::unique_ptr<ReplacementFile> &table);
 
 // Writes the plot file CS/plot/<name>, the fit sampled in steps of one
@@ -57,7 +86,7 @@ Outcome SaveKEL(const char *name, const TableForm &fit, KelTarget target,
 // table (or, when the table cannot be renamed, nothing changes). kNoPlots
 // when CS/plot itself cannot be used, which ends the run after the data
 // set's new table.
-Outcome SavePlotFile(const char *name, const TableForm &fit, KelTarget target,
+Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
                      const Run &run, ReplacementFile &table);
 
 // Opens a new file that will replace the target once it is committed: files

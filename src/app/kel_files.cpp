@@ -133,10 +133,12 @@ template <size_t N> char *Put(char *out, const char (&literal)[N]) {
   return out + N - 1;
 }
 
+// The longest trace line.
+constexpr size_t kTraceLineMax = 5 * kFixed6Max + 40;
+
 // One record's trace line, the narrowed values exactly as the file holds
-// them: "\ttab(x, y) -> a(a) b(b) c(c)\n".
-void TraceRecord(ChunkWriter &trace, const float fields[5]) {
-  char *text = trace.Room(5 * kFixed6Max + 40);
+// them: "\ttab(x, y) -> a(a) b(b) c(c)\n". out holds kTraceLineMax bytes.
+char *TraceLine(char *text, const float fields[5]) {
   text = Put(text, "\ttab(");
   text = FormatFixed6(text, static_cast<double>(fields[0]));
   text = Put(text, ", ");
@@ -147,8 +149,84 @@ void TraceRecord(ChunkWriter &trace, const float fields[5]) {
   text = FormatFixed6(text, static_cast<double>(fields[3]));
   text = Put(text, ") c(");
   text = FormatFixed6(text, static_cast<double>(fields[4]));
-  trace.Commit(Put(text, ")\n"));
+  return Put(text, ")\n");
 }
+
+// The trace of a long table, formatted ahead by the worker threads, a block
+// of records each, a few blocks at a time, and handed out line by line in
+// the table's order, as the table is written: the lines, and the record at
+// which a failed write stops them, are those of a trace formatted on the
+// spot.
+class TraceAhead {
+public:
+  TraceAhead(Workers &workers, const knotfit::detail::TableFields &fields)
+      : workers_(workers), fields_(fields), blocks_(2 * workers.threads() + 2) {
+    for (size_t number = 0; number < blocks_.size(); ++number) {
+      Start(number);
+    }
+  }
+  ~TraceAhead() { workers_.Cancel(); }
+  TraceAhead(const TraceAhead &) = delete;
+  TraceAhead &operator=(const TraceAhead &) = delete;
+
+  // The next record's line (knot n-1 first).
+  void Next(ChunkWriter &trace) {
+    Block &block = blocks_[current_ % blocks_.size()];
+    if (line_ == 0) {
+      workers_.Wait(block.task);
+    }
+    const size_t from = line_ == 0 ? 0 : block.ends[line_ - 1];
+    trace.Append(
+        std::string_view(block.text() + from, block.ends[line_] - from));
+    if (++line_ == block.ends.size()) {
+      line_ = 0;
+      Start(current_ + blocks_.size()); // the block just read, refilled
+      ++current_;
+    }
+  }
+
+  static constexpr int64_t kLines = 4096; // a block's
+
+private:
+  struct Block {
+    Workers::Task task;
+    Region region;            // the lines, never zero-filled
+    std::vector<size_t> ends; // the end of each line
+    char *text() { return static_cast<char *>(region.data()); }
+  };
+
+  // Formats block number, the records kLines * number on, unless past the end.
+  void Start(size_t number) {
+    const int64_t first = static_cast<int64_t>(number) * kLines;
+    if (first >= fields_.n) {
+      return;
+    }
+    Block &block = blocks_[number % blocks_.size()];
+    block.task.work = [this, &block, first] {
+      const int64_t last = std::min<int64_t>(first + kLines, fields_.n);
+      block.ends.clear();
+      size_t used = 0;
+      for (int64_t k = first; k < last; ++k) {
+        if (block.region.capacity() - used < kTraceLineMax) {
+          block.region.Reserve(2 * block.region.capacity() + kTraceLineMax,
+                               used);
+        }
+        float record[5];
+        fields_.Record(static_cast<int32_t>(fields_.n - 1 - k), record);
+        used = static_cast<size_t>(TraceLine(block.text() + used, record) -
+                                   block.text());
+        block.ends.push_back(used);
+      }
+    };
+    workers_.Start(block.task);
+  }
+
+  Workers &workers_;
+  const knotfit::detail::TableFields &fields_;
+  std::vector<Block> blocks_;
+  size_t current_ = 0; // the block being read
+  size_t line_ = 0;    // its next line
+};
 
 } // namespace
 
@@ -159,7 +237,8 @@ std::unique_ptr<ReplacementFile> open_KEL_file(KelTarget target) {
 }
 
 bool WriteCoefficientTable(Sink &file, ChunkWriter *trace,
-                           const knotfit::detail::TableFields &fields) {
+                           const knotfit::detail::TableFields &fields,
+                           Workers *workers) {
   // A long table goes out in chunks of a mebibyte, a short one in one write.
   ChunkWriter table(file,
                     std::min(size_t{4} + 20 * static_cast<size_t>(fields.n),
@@ -167,11 +246,23 @@ bool WriteCoefficientTable(Sink &file, ChunkWriter *trace,
   if (trace == nullptr) {
     // Quiet: formatting the trace is most of a long run's time.
     knotfit::detail::EncodeTable(fields, table, [](const float *) {});
-  } else {
+  } else if (workers != nullptr && fields.n > 2 * TraceAhead::kLines) {
+    TraceAhead ahead(*workers, fields);
     knotfit::detail::EncodeTable(
-        fields, table, [trace](const float *f) { TraceRecord(*trace, f); });
+        fields, table, [trace, &ahead](const float *) { ahead.Next(*trace); });
+  } else {
+    knotfit::detail::EncodeTable(fields, table, [trace](const float *f) {
+      trace->Commit(TraceLine(trace->Room(kTraceLineMax), f));
+    });
   }
   return table.Flush();
+}
+
+std::string SampleFit(const TableForm &fit,
+                      std::vector<knotfit::PlotSample> &samples) {
+  const double *x = fit.x();
+  return knotfit::detail::SamplePlot(
+      x[0], x[fit.n() - 1], [&fit](double t) { return fit.Value(t); }, samples);
 }
 
 bool WritePlotLines(Sink &file,
@@ -188,7 +279,7 @@ bool WritePlotLines(Sink &file,
   return lines.Flush();
 }
 
-Outcome SaveKEL(const char *name, const TableForm &fit, KelTarget target,
+Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
                 const Run &run, std::unique_ptr<ReplacementFile> &table) {
   Console &console = run.console;
   auto f = open_KEL_file(std::move(target));
@@ -203,7 +294,16 @@ Outcome SaveKEL(const char *name, const TableForm &fit, KelTarget target,
   if (trace != nullptr) {
     trace->Append(" writing : \n ");
   }
-  if (!WriteCoefficientTable(*f, trace, fit.fields()) || !f->Close()) {
+  bool written = false;
+  if (fit.made != nullptr) {
+    if (trace != nullptr) {
+      trace->AppendAll(fit.made->trace);
+    }
+    written = f->Write(fit.made->table.data(), fit.made->table.size());
+  } else {
+    written = WriteCoefficientTable(*f, trace, fit.fit->fields(), run.workers);
+  }
+  if (!written || !f->Close()) {
     ReportTableFailure(console, name, *f);
     return Outcome::kFailed;
   }
@@ -214,7 +314,7 @@ Outcome SaveKEL(const char *name, const TableForm &fit, KelTarget target,
   return Outcome::kWritten;
 }
 
-Outcome SavePlotFile(const char *name, const TableForm &fit, KelTarget target,
+Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
                      const Run &run, ReplacementFile &table) {
   Console &console = run.console;
   // Without a new plot file the new table still goes in place, and the old
@@ -227,9 +327,9 @@ Outcome SavePlotFile(const char *name, const TableForm &fit, KelTarget target,
   // The samples are taken before the file is opened: a step that cannot
   // advance across the range fails the plot without touching anything.
   std::vector<knotfit::PlotSample> samples;
-  const double *x = fit.x();
-  const std::string problem = knotfit::detail::SamplePlot(
-      x[0], x[fit.n() - 1], [&fit](double t) { return fit.Value(t); }, samples);
+  const std::string problem = fit.made != nullptr
+                                  ? fit.made->plot_problem
+                                  : SampleFit(*fit.fit, samples);
   if (!problem.empty()) {
     return without_plot(target, problem);
   }
@@ -244,7 +344,10 @@ Outcome SavePlotFile(const char *name, const TableForm &fit, KelTarget target,
     }
     return without_plot(f->target(), OpenFailure(*f));
   }
-  if (!WritePlotLines(*f, samples) || !f->Close()) {
+  const bool written = fit.made != nullptr ? f->Write(fit.made->plot.data(),
+                                                      fit.made->plot.size())
+                                           : WritePlotLines(*f, samples);
+  if (!written || !f->Close()) {
     console.Message(">>>>> writing error");
     return without_plot(f->target(), CannotWrite(*f));
   }

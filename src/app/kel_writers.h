@@ -5,17 +5,27 @@
 
 #include "chunk_writer.h"
 #include "sink.h"
+#include "table_form.h"
+#include "workers.h"
 
 #include "knotfit/spline.hpp"
 #include "knotfit_internal.h"
 
+#include <string>
 #include <vector>
 
 // Writes the coefficient table (4 + 20*n bytes) to file and, unless trace is
 // null, every value to it (all but the header and the closing "done"). False
 // when a write to file failed.
+// With workers, the trace of a long table is formatted by them.
 bool WriteCoefficientTable(Sink &file, ChunkWriter *trace,
-                           const knotfit::detail::TableFields &fields);
+                           const knotfit::detail::TableFields &fields,
+                           Workers *workers = nullptr);
+
+// The fit's plot samples (knotfit::detail::SamplePlot), or why there are
+// none.
+std::string SampleFit(const TableForm &fit,
+                      std::vector<knotfit::PlotSample> &samples);
 
 // Writes one "%f \t %f \n" line per sample to file. False when a write
 // failed.

@@ -9,6 +9,7 @@
 #include "driver.h"
 #include "file.h"
 #include "kel.h"
+#include "pipeline.h"
 #include "replacement_file.h"
 #include "report.h"
 
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,7 +72,7 @@ int PrintAndExit(void (*print)(std::FILE *)) {
 // warning), 255 (the input could not be opened or read), or the status of
 // an outcome that ended the run (255, 254).
 int ProcessFile(const std::string &input, const std::string &source,
-                const Run &run, RunSummary &total) {
+                const Run &run, DataSetHandler &handle, RunSummary &total) {
   Console &console = run.console;
   File opened;
   std::FILE *in = stdin;
@@ -86,12 +88,8 @@ int ProcessFile(const std::string &input, const std::string &source,
     in = opened.get();
   }
   TokenReader reader(in);
-  const RunSummary summary = ProcessInput(
-      reader,
-      [&run](int32_t n, const double *x, const double *y, const char *name) {
-        return GenerateCubicSpline(n, x, y, name, run);
-      },
-      console, total, source);
+  const RunSummary summary =
+      ProcessInput(reader, handle, console, total, source);
   total.points += summary.points;
   total.written += summary.written;
   total.warned += summary.warned;
@@ -143,14 +141,30 @@ int main(int argc, char **argv) {
   options.input_bytes = options.progress ? TotalSize(line.inputs) : 0;
   Console console(options);
   Workspace workspace;
-  const Run run{console, line.method, &workspace};
+  const unsigned jobs = line.jobs == 0 ? UsableCores() : line.jobs;
+  std::optional<Workers> workers;
+  if (jobs > 1) {
+    workers.emplace(jobs);
+  }
+  const Run run{console, line.method, &workspace,
+                workers && workers->threads() > 0 ? &*workers : nullptr};
   RunSummary total;
   int status = 0;
   try {
+    WriteAtOnce at_once(
+        [&run](int32_t n, const double *x, const double *y, const char *name) {
+          return GenerateCubicSpline(n, x, y, name, run);
+        });
+    std::optional<DataSetPipeline> pipeline;
+    if (run.workers != nullptr) {
+      pipeline.emplace(run);
+    }
+    DataSetHandler &handle =
+        pipeline ? static_cast<DataSetHandler &>(*pipeline) : at_once;
     const bool several = line.inputs.size() > 1;
     for (const std::string &input : line.inputs) {
-      status = std::max(status,
-                        ProcessFile(input, several ? input : "", run, total));
+      status = std::max(
+          status, ProcessFile(input, several ? input : "", run, handle, total));
       if (total.end_status != 0) {
         status = total.end_status; // the writer's status, as it always was
         break;

@@ -3,6 +3,7 @@
 #define KNOTFIT_APP_SINK_H
 
 #include <cstddef>
+#include <string>
 
 class Sink {
 public:
@@ -17,6 +18,16 @@ protected:
 class Discard final : public Sink {
 public:
   bool Write(const char *, size_t) override { return true; }
+};
+
+// A sink that keeps everything, in memory.
+class Collect final : public Sink {
+public:
+  bool Write(const char *data, size_t size) override {
+    text.append(data, size);
+    return true;
+  }
+  std::string text;
 };
 
 #endif

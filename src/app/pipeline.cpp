@@ -1,0 +1,121 @@
+#include "pipeline.h"
+
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Data sets up to this many points are made ahead whole (their trace, table
+// and plot file in memory, a few kilobytes per point at most); longer ones
+// are written as they are made, after every earlier data set.
+constexpr int32_t kAheadPoints = 1 << 14;
+// At most this many points, and four data sets per worker, wait to be
+// written: a bound on the memory the data sets ahead take.
+constexpr uint64_t kPointsAhead = uint64_t{1} << 18;
+// What the reader may print while earlier data sets are not yet written,
+// before it waits for them.
+constexpr size_t kHeldBytes = size_t{4} << 20;
+
+} // namespace
+
+struct DataSetPipeline::Job {
+  std::vector<double> x, y;
+  std::string name;
+  Done done;
+  PreparedDataSet prepared;
+  Workers::Task task;
+  Transcript after; // what the reader printed after this data set's NAME
+};
+
+DataSetPipeline::DataSetPipeline(const Run &run)
+    : run_(run), workers_(*run.workers) {}
+
+DataSetPipeline::~DataSetPipeline() {
+  workers_.Cancel();
+  try {
+    run_.console.HoldIn(nullptr); // what it held is dropped with the jobs
+  } catch (...) {
+    // Out of memory while unwinding from it: the held output is lost anyway.
+  }
+}
+
+void DataSetPipeline::Handle(int32_t n, const double *x, const double *y,
+                             const char *name, const Done &done) {
+  if (n > kAheadPoints) {
+    Finish();
+    if (!ended_) {
+      done(GenerateCubicSpline(n, x, y, name, run_));
+    }
+    return;
+  }
+  auto job = std::make_unique<Job>();
+  job->x.assign(x, x + n);
+  job->y.assign(y, y + n);
+  job->name = name;
+  job->done = done;
+  Job &made = *job;
+  made.task.work = [&made, this] {
+    Workspace workspace;
+    made.prepared =
+        PrepareDataSet(static_cast<int32_t>(made.x.size()), made.x.data(),
+                       made.y.data(), made.name.c_str(), run_, workspace);
+  };
+  jobs_.push_back(std::move(job));
+  points_ahead_ += static_cast<uint64_t>(n);
+  workers_.Start(made.task);
+  Hold();
+  Poll();
+  while (!jobs_.empty() && (jobs_.size() > 4 * size_t{workers_.threads()} ||
+                            points_ahead_ > kPointsAhead)) {
+    WriteFirst();
+  }
+}
+
+void DataSetPipeline::Poll() {
+  while (!jobs_.empty() && workers_.Done(jobs_.front()->task)) {
+    WriteFirst();
+  }
+  if (!jobs_.empty() && jobs_.back()->after.size() > kHeldBytes) {
+    Finish();
+  }
+}
+
+void DataSetPipeline::Finish() {
+  while (!jobs_.empty()) {
+    WriteFirst();
+  }
+}
+
+// The first data set is written as GenerateCubicSpline writes it, with
+// what the reader printed after its NAME pair; with the run's end, every
+// later one is dropped, unprinted.
+void DataSetPipeline::WriteFirst() {
+  Job &job = *jobs_.front();
+  workers_.Wait(job.task); // throws what the worker threw: out of memory
+  Console &console = run_.console;
+  console.HoldIn(nullptr);
+  const Outcome outcome =
+      GenerateCubicSpline(static_cast<int32_t>(job.x.size()), job.x.data(),
+                          job.y.data(), job.name.c_str(), run_, &job.prepared);
+  job.done(outcome);
+  if (EndsRun(outcome)) {
+    ended_ = true;
+    workers_.Cancel();
+    jobs_.clear();
+    points_ahead_ = 0;
+  } else {
+    job.after.ReplayTo(console);
+    points_ahead_ -= job.x.size();
+    jobs_.pop_front();
+  }
+  Hold();
+}
+
+// Where the reader's output goes: behind the last data set not yet written,
+// to standard output when there is none, nowhere once the run has ended.
+void DataSetPipeline::Hold() {
+  run_.console.HoldIn(ended_          ? &dropped_
+                      : jobs_.empty() ? nullptr
+                                      : &jobs_.back()->after);
+}
