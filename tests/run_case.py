@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""run_case.py KNOTFIT CASE_DIR: plays one case of tests/data/cases (its
-README gives the format) through the built knotfit in a scratch directory.
-Prints every difference and exits 1 when there is one."""
+"""run_case.py [--jobs N] KNOTFIT CASE_DIR: plays one case of
+tests/data/cases (its README gives the format) through the built knotfit in a
+scratch directory; with --jobs, once more with -j N first among the arguments
+(a case without arguments is played once). Prints every difference and exits
+1 when there is one."""
 import difflib
 import os
 import shutil
@@ -81,7 +83,7 @@ def run(knotfit, args, env, cwd, stdout="capture", timeout=60, stdin="null"):
     return status, p.stdout or b"", p.stderr
 
 
-def play(knotfit, case):
+def play(knotfit, case, options=()):
     problems = []
 
     def compare(what, got, want):
@@ -114,6 +116,9 @@ def play(knotfit, case):
         before = files_under(work)
 
         args = lines(os.path.join(case, "args"), ["input"])
+        if not args and options:
+            return []
+        args = list(options) + args
         env = dict(e.split("=", 1) for e in lines(os.path.join(case, "env"), ["TROV_KEL=kel"]))
         try:
             status, out, err = run(knotfit, args, env, work, stdout, stdin=stdin)
@@ -159,7 +164,11 @@ def play(knotfit, case):
 
 
 if __name__ == "__main__":
-    found = play(os.path.abspath(sys.argv[1]), sys.argv[2])
+    jobs = sys.argv[2] if sys.argv[1] == "--jobs" else None
+    knotfit, case = [os.path.abspath(sys.argv[-2]), sys.argv[-1]]
+    found = play(knotfit, case)
+    if jobs:
+        found += ["with -j %s: %s" % (jobs, p) for p in play(knotfit, case, ["-j", jobs])]
     sys.stdout.reconfigure(errors="backslashreplace")
     print("\n".join(found) or "ok")
     sys.exit(1 if found else 0)

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""stopped_runs.py KNOTFIT: runs that are stopped, starved or raced, which a
+"""stopped_runs.py KNOTFIT [OPTION]...: runs that are stopped, starved or raced, which a
 case directory cannot describe: every output file stays whole or untouched.
 
 - a replaced file keeps its mode without set-user-ID, and as root its owner
@@ -14,6 +14,7 @@ case directory cannot describe: every output file stays whole or untouched.
 - out of memory is a message and status 255, never an abort;
 - the progress line shows on a terminal, and is cleared; never with
   --no-progress.
+Every knotfit run gets the OPTIONs first (-j 2: the same with threads).
 Every run has a timeout."""
 import os
 import pty
@@ -27,6 +28,7 @@ import threading
 import time
 
 knotfit = os.path.abspath(sys.argv[1])
+options = sys.argv[2:]
 problems = []
 
 
@@ -68,7 +70,7 @@ class Started:
                 resource.setrlimit(resource_id, (value, value))
         self.err_path = os.path.join(work, "stderr")
         self.err = open(self.err_path, "wb")
-        self.proc = subprocess.Popen(list(prefix) + [knotfit] + args, cwd=work,
+        self.proc = subprocess.Popen(list(prefix) + [knotfit] + options + args, cwd=work,
                                      env={"TROV_KEL": "kel"}, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=self.err,
                                      preexec_fn=lower, restore_signals=True)
@@ -203,7 +205,7 @@ def progress(option):
         feeder.start()
         terminal, other = pty.openpty()
         with open(os.path.join(work, "out"), "wb") as out:
-            proc = subprocess.Popen([knotfit, option, "fifo"], cwd=work,
+            proc = subprocess.Popen([knotfit] + options + [option, "fifo"], cwd=work,
                                     env={"TROV_KEL": "kel"}, stdin=subprocess.DEVNULL,
                                     stdout=out, stderr=other)
         os.close(other)
