@@ -7,12 +7,22 @@
 #include <cstdint>
 #include <cstring>
 
-// Stores v in out[0..3], most significant byte first.
+// Stores v in out[0..3], most significant byte first. Where the compiler
+// tells the host's order, as one swapped word: byte by byte, compilers may
+// merge the stores of neighbouring fields into a detour through the stack
+// that costs more than the record.
 inline void StoreBigEndian32(unsigned char *out, uint32_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  v = __builtin_bswap32(v);
+  std::memcpy(out, &v, sizeof v);
+#elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  std::memcpy(out, &v, sizeof v);
+#else
   out[0] = static_cast<unsigned char>(v >> 24);
   out[1] = static_cast<unsigned char>(v >> 16);
   out[2] = static_cast<unsigned char>(v >> 8);
   out[3] = static_cast<unsigned char>(v);
+#endif
 }
 
 // The value stored by StoreBigEndian32 at in[0..3].
