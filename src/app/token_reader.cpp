@@ -1,7 +1,9 @@
 #include "token_reader.h"
 
 #include <array>
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -24,12 +26,35 @@ Kind KindOf(char ch) {
   return static_cast<Kind>(kKinds[static_cast<unsigned char>(ch)]);
 }
 
+// Bytes after the data that a scan may read: eight at a time.
+constexpr size_t kPadding = 8;
+
+// The first byte from pos on that is below '!' (white space, NUL, or another
+// control byte), eight at a time. A byte b < 0x21 is the one whose
+// b - 0x21 borrows into its top bit while b's own top bit is clear; a borrow
+// only ever marks bytes above the first such byte, so the lowest mark is
+// exact. The scan stops at the latest at the space behind the data.
+size_t SkipPrintable(const char *buf, size_t pos) {
+  for (;; pos += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, buf + pos, 8);
+    if constexpr (std::endian::native == std::endian::big) {
+      word = __builtin_bswap64(word);
+    }
+    const uint64_t below =
+        (word - 0x2121212121212121u) & ~word & 0x8080808080808080u;
+    if (below != 0) {
+      return pos + static_cast<size_t>(std::countr_zero(below) / 8);
+    }
+  }
+}
+
 } // namespace
 
 // One byte more than a block: the space written behind the data read stops
-// every token scan without a bounds check.
+// every token scan without a bounds check; and the scan's padding.
 TokenReader::TokenReader(std::FILE *in, size_t block_size)
-    : in_(in), block_size_(block_size), buf_(block_size + 1, ' ') {}
+    : in_(in), block_size_(block_size), buf_(block_size + 1 + kPadding, ' ') {}
 
 // Moves the pair in progress to the front of the buffer and reads the next
 // block behind it; the buffer only grows for a pair longer than a block.
@@ -42,8 +67,8 @@ bool TokenReader::Refill() {
   end_ -= keep_;
   shift_ += keep_;
   keep_ = 0;
-  if (buf_.size() - end_ < block_size_ + 1) {
-    buf_.resize(end_ + block_size_ + 1);
+  if (buf_.size() - end_ < block_size_ + 1 + kPadding) {
+    buf_.resize(end_ + block_size_ + 1 + kPadding);
   }
   const size_t got = std::fread(buf_.data() + end_, 1, block_size_, in_);
   end_ += got;
@@ -81,8 +106,9 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
   bool cut = false;
   for (;;) {
     Kind kind;
-    while ((kind = KindOf(buf_[pos_])) == kTokenChar) {
-      ++pos_;
+    while ((kind = KindOf(buf_[pos_ = SkipPrintable(buf_.data(), pos_)])) ==
+           kTokenChar) {
+      ++pos_; // a control byte, which is part of a token
     }
     if (kind == kNul) {
       if (!cut) {
