@@ -1,24 +1,112 @@
 #include "console.h"
 
+#include "replacement_file.h"
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 #include <unistd.h>
 
-bool Console::StandardOutput::Write(const char *data, size_t size) {
-  while (size > 0 && !failed_) {
+Console::StandardOutput::~StandardOutput() {
+  if (thread_.joinable()) {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+}
+
+// The errno of a failed write, 0 when all of it was written.
+int Console::StandardOutput::WriteAll(const char *data, size_t size) {
+  while (size > 0) {
     const ssize_t done = ::write(STDOUT_FILENO, data, size);
     if (done >= 0) {
       data += done;
       size -= static_cast<size_t>(done);
     } else if (errno != EINTR) {
-      Fail(errno);
+      return errno;
     }
+  }
+  return 0;
+}
+
+bool Console::StandardOutput::Write(const char *data, size_t size) {
+  if (!thread_.joinable()) {
+    const int error = failed_ ? 0 : WriteAll(data, size);
+    if (error != 0) {
+      Fail(error);
+    }
+    return !failed_;
+  }
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return queue_.size() < 3; });
+  if (error_ != 0 || failed_) {
+    lock.unlock();
+    return Settle();
+  }
+  std::vector<char> chunk;
+  if (!spare_.empty()) {
+    chunk = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  chunk.assign(data, data + size);
+  queue_.push_back(std::move(chunk));
+  changed_.notify_all();
+  return true;
+}
+
+void Console::StandardOutput::WriteBehind() {
+  const SignalsBlocked blocked; // the thread starts with them blocked
+  try {
+    thread_ = std::thread([this] { Behind(); });
+  } catch (const std::system_error &) {
+    // No thread to be had: written at once, as always.
+  }
+}
+
+void Console::StandardOutput::Behind() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (queue_.empty()) {
+      return;
+    }
+    std::vector<char> &chunk = queue_.front();
+    const bool skip = error_ != 0;
+    lock.unlock();
+    const int error = skip ? 0 : WriteAll(chunk.data(), chunk.size());
+    lock.lock();
+    error_ = error_ != 0 ? error_ : error;
+    spare_.push_back(std::move(chunk));
+    queue_.pop_front();
+    changed_.notify_all();
+  }
+}
+
+bool Console::StandardOutput::Settle() {
+  int error = 0;
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return queue_.empty(); });
+    std::swap(error, error_);
+  }
+  if (error == EPIPE || error == EFBIG) {
+    // What the write would have raised in this thread: blocked in the
+    // writing one, it is raised here, where the run's handler is.
+    raise(error == EPIPE ? SIGPIPE : SIGXFSZ);
+  }
+  if (error != 0) {
+    Fail(error);
   }
   return !failed_;
 }
 
 bool Console::StandardOutput::Close() {
+  Settle();
   // Linux closes the descriptor even when close reports EINTR.
   if (::close(STDOUT_FILENO) != 0 && errno != EINTR) {
     Fail(errno);
@@ -50,7 +138,8 @@ Console::~Console() {
 }
 
 bool Console::Flush() {
-  return out_.Flush();
+  const bool flushed = out_.Flush();
+  return (options_.quiet || stdout_.Settle()) && flushed;
 }
 
 bool Console::Close() {

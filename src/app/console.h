@@ -9,8 +9,12 @@
 #include "sink.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -65,6 +69,18 @@ public:
   // it failed (the first failure was reported once, with its reason).
   bool Flush();
 
+  // Writes standard output from now on on a thread of its own, behind the
+  // run (-j): its writes come at the same points of the output all the
+  // same, and Settle waits for them.
+  void WriteBehind() { stdout_.WriteBehind(); }
+
+  // Waits until every chunk of standard output handed over is written, and
+  // reports a failure as it would have been reported at once (a write to a
+  // pipe without reader first ends the run by SIGPIPE, one beyond the file
+  // size limit by SIGXFSZ, as in the writing thread). Called before files
+  // are put in place, so that they follow the output before them.
+  bool Settle() { return stdout_.Settle(); }
+
   // Flush, then closes standard output: on some file systems a write error
   // shows only then. False, reported as a write error, when either failed.
   bool Close();
@@ -83,15 +99,29 @@ public:
 private:
   // Standard output's file descriptor as a sink. The first failure is
   // reported, with its reason, and ends all writing to it; the run goes on
-  // and its status tells.
+  // and its status tells. Written behind, a chunk is copied and written by a
+  // thread of its own while the run goes on; Settle waits for it.
   class StandardOutput final : public Sink {
   public:
+    ~StandardOutput();
     bool Write(const char *data, size_t size) override;
     bool Close();
+    void WriteBehind();
+    bool Settle();
 
   private:
+    int WriteAll(const char *data, size_t size);
     void Fail(int error);
+    void Behind();
     bool failed_ = false;
+
+    std::thread thread_;
+    std::mutex mutex_; // guards what follows
+    std::condition_variable changed_;
+    std::deque<std::vector<char>> queue_; // the front one is being written
+    std::vector<std::vector<char>> spare_;
+    int error_ = 0; // of a write behind, not yet reported
+    bool stopping_ = false;
   };
 
   // The transcript that holds what is printed, if any.

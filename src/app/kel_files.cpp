@@ -317,6 +317,8 @@ Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
 Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
                      const Run &run, ReplacementFile &table) {
   Console &console = run.console;
+  // The files are put in place after what was printed before them.
+  console.Settle();
   // Without a new plot file the new table still goes in place, and the old
   // plot file, which does not belong to it, goes.
   auto without_plot = [name, &console, &table](const KelTarget &plot,

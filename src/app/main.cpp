@@ -145,6 +145,9 @@ int main(int argc, char **argv) {
   std::optional<Workers> workers;
   if (jobs > 1) {
     workers.emplace(jobs);
+    if (!line.quiet) {
+      console.WriteBehind();
+    }
   }
   const Run run{console, line.method, &workspace,
                 workers && workers->threads() > 0 ? &*workers : nullptr};
