@@ -6,10 +6,12 @@
 #   W2  20,000 data sets of 20 points, against its floor: cp -r of the same
 #       output tree over an existing copy (knotfit replaces existing files
 #       too) plus cat of the same stdout;
-#   both again with -q; peak memory per point on W1; the fit of 1,000,000
+#   both with -j 1 (one thread) and with -j $BENCH_JOBS (default 0: the
+#   usable cores), and the speed-up between them; both again with -q; peak
+#   memory per point on W1 (with -j 1 and with threads); the fit of 1,000,000
 #   knots against a chain of as many dependent divisions as the fit's two
 #   chains hold (micro_bench); the outputs byte for byte against a
-#   baseline revision's, and W1 and W2 timed with that revision too, paired,
+#   baseline revision's (also with -j 2 and -j 8), and W1 and W2 timed with that revision too, paired,
 #   so that a change can show it is not slower.
 #
 #   bench/run.sh [BASELINE_REV] [RUNS]
@@ -21,6 +23,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 base_rev=${1:-$(git -C "$root" rev-list --max-parents=0 HEAD | tail -n 1)}
 runs=${2:-5}
+jobs=${BENCH_JOBS:-0}
 scratch=${BENCH_DIR:-/dev/shm}
 [ -d "$scratch" ] || scratch=/tmp
 work=$(mktemp -d "$scratch/knotfit-bench.XXXXXX")
@@ -63,7 +66,9 @@ for w in w1 w2; do
 done
 for ((i = 1; i <= runs; i++)); do
   tree "$work/kel.w1"
-  TROV_KEL=$work/kel.w1 time_it w1 "$cur" "$work/w1.txt"
+  TROV_KEL=$work/kel.w1 time_it w1 "$cur" -j 1 "$work/w1.txt"
+  tree "$work/kel.j1"
+  TROV_KEL=$work/kel.j1 time_it j1 "$cur" -j "$jobs" "$work/w1.txt"
   tree "$work/kel.b1"
   TROV_KEL=$work/kel.b1 time_it b1 "$work/base/knotfit" "$work/w1.txt"
   tree "$work/kel.q1"
@@ -74,7 +79,9 @@ for ((i = 1; i <= runs; i++)); do
     cat '$work/kel.base.w1/CS/w1' >'$work/floor1/table' &&
     cat '$work/kel.base.w1/CS/plot/w1' >'$work/floor1/plot'"
   tree "$work/kel.w2" "$work/kel.base.w2"
-  TROV_KEL=$work/kel.w2 time_it w2 "$cur" "$work/w2.txt"
+  TROV_KEL=$work/kel.w2 time_it w2 "$cur" -j 1 "$work/w2.txt"
+  tree "$work/kel.j2" "$work/kel.base.w2"
+  TROV_KEL=$work/kel.j2 time_it j2 "$cur" -j "$jobs" "$work/w2.txt"
   tree "$work/kel.b2" "$work/kel.base.w2"
   TROV_KEL=$work/kel.b2 time_it b2 "$work/base/knotfit" "$work/w2.txt"
   tree "$work/kel.q2" "$work/kel.base.w2"
@@ -83,11 +90,21 @@ for ((i = 1; i <= runs; i++)); do
   time_it floor2 sh -c "cp -r '$work/kel.base.w2/.' '$work/floor2/' &&
     cat '$work/stdout.base.w2' >'$work/floor2/out'"
 done
+same() { # same W OUTPUT_FILE KEL_TREE: as the baseline's output?
+  cmp -s "$work/stdout.base.$1" "$2" && diff -r "$work/kel.base.$1" "$3" >/dev/null
+}
 for w in w1 w2; do
-  if cmp -s "$work/stdout.base.$w" "$work/out.$w" &&
-    diff -r "$work/kel.base.$w" "$work/kel.$w" >/dev/null &&
-    diff -r "$work/kel.base.$w" "$work/kel.q${w#w}" >/dev/null; then
-    echo "$w: output byte-identical to $base_rev (also with -q)"
+  n=${w#w}
+  ok=yes
+  same "$w" "$work/out.$w" "$work/kel.$w" && same "$w" "$work/out.j$n" "$work/kel.j$n" &&
+    diff -r "$work/kel.base.$w" "$work/kel.q$n" >/dev/null || ok=
+  for threads in 2 8; do
+    if [ "$w" = w2 ]; then tree "$work/kel.t" "$work/kel.base.w2"; else tree "$work/kel.t"; fi
+    TROV_KEL=$work/kel.t "$cur" -j $threads "$work/$w.txt" >"$work/out.t"
+    same "$w" "$work/out.t" "$work/kel.t" || ok=
+  done
+  if [ -n "$ok" ]; then
+    echo "$w: output byte-identical to $base_rev (-j 1, -j $jobs, -j 2, -j 8, -q)"
   else
     echo "$w: OUTPUT DIFFERS from $base_rev" >&2
     exit 1
@@ -104,18 +121,26 @@ ratios() { # per-run ratios of two t.TAG files, paired by line
 }
 echo
 echo "medians of $runs paired runs, seconds (min-max):"
-for tag in w1 q1 b1 floor1 w2 q2 b2 floor2; do
+for tag in w1 j1 q1 b1 floor1 w2 j2 q2 b2 floor2; do
   read -r med lo hi < <(stats $tag 1)
   printf '  %-7s %8s  (%s-%s)\n' "$tag" "$med" "$lo" "$hi"
 done
-echo "W1 / its floor:        $(ratios w1 floor1)   target <= 2.5x"
-echo "W1 -q / its floor:     $(ratios q1 floor1)"
-echo "W2 / its floor:        $(ratios w2 floor2)   target <= 1.0x"
-echo "W2 -q / its floor:     $(ratios q2 floor2)"
-echo "W1 / $base_rev:  $(ratios w1 b1)"
-echo "W2 / $base_rev:  $(ratios w2 b2)"
-read -r rss _ < <(stats w1 2)
-echo "W1 peak memory: $rss KiB, $(awk -v r="$rss" 'BEGIN {printf "%.1f", r * 1024 / 2000000}') bytes per point   target <= 40"
+threads=$jobs
+[ "$jobs" != 0 ] || threads="0 = $(nproc)"
+echo "W1 -j 1 / its floor:        $(ratios w1 floor1)"
+echo "W1 -j $threads / its floor:    $(ratios j1 floor1)   target <= 2.5x"
+echo "W1 -q / its floor:          $(ratios q1 floor1)"
+echo "W1 speed-up, -j 1 / -j $jobs:  $(ratios w1 j1)"
+echo "W2 -j 1 / its floor:        $(ratios w2 floor2)"
+echo "W2 -j $threads / its floor:    $(ratios j2 floor2)   target <= 1.3x"
+echo "W2 -q / its floor:          $(ratios q2 floor2)"
+echo "W2 speed-up, -j 1 / -j $jobs:  $(ratios w2 j2)"
+echo "W1 -j 1 / $base_rev:  $(ratios w1 b1)   target <= 1.03x against the last main"
+echo "W2 -j 1 / $base_rev:  $(ratios w2 b2)   target <= 1.03x against the last main"
+for tag in w1 j1; do
+  read -r rss _ < <(stats $tag 2)
+  echo "W1 peak memory ($tag): $rss KiB, $(awk -v r="$rss" 'BEGIN {printf "%.1f", r * 1024 / 2000000}') bytes per point   target <= 40"
+done
 
 echo
 if [ -x "$work/cur/bench/micro_bench" ]; then
