@@ -13,10 +13,6 @@
 
 namespace {
 
-bool IsDigit(char ch) {
-  return ch >= '0' && ch <= '9';
-}
-
 // The word of eight bytes in memory at p, the first byte in the lowest
 // eight bits, and the reverse: the digit arithmetic below counts bytes from
 // the low end, whatever the machine's byte order.
@@ -167,7 +163,7 @@ double ParseAtof(std::string_view token) {
     const char lead = *digits_start;
     const bool hex = lead == '0' && digits_start + 1 < end &&
                      (digits_start[1] == 'x' || digits_start[1] == 'X');
-    if ((IsDigit(lead) || lead == '.') && !hex) {
+    if (((lead >= '0' && lead <= '9') || lead == '.') && !hex) {
       double value = 0.0;
       if (std::from_chars(token.data(), end, value).ec == std::errc()) {
         return value;

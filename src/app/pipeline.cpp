@@ -42,6 +42,9 @@ DataSetPipeline::~DataSetPipeline() {
 
 void DataSetPipeline::Handle(int32_t n, const double *x, const double *y,
                              const char *name, const Done &done) {
+  if (ended_) {
+    return;
+  }
   if (n > kAheadPoints) {
     Finish();
     if (!ended_) {
