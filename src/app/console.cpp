@@ -43,7 +43,8 @@ bool Console::StandardOutput::Write(const char *data, size_t size) {
     return !failed_;
   }
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return queue_.size() < 3; });
+  // One chunk being written, one waiting: memory for two.
+  changed_.wait(lock, [this] { return queue_.size() < 2; });
   if (error_ != 0 || failed_) {
     lock.unlock();
     return Settle();

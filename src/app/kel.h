@@ -16,9 +16,8 @@
 #include <string>
 
 // What every data set of a run shares: where its console output goes, which
-// interpolant is fitted, and the arrays reused from one data set to the next
-// (a data set without them uses its own).
-// With -j, the worker threads that fit and format.
+// interpolant is fitted, the arrays reused from one data set to the next (a
+// data set without them uses its own) and, with -j, the worker threads.
 struct Run {
   Console &console;
   knotfit::MethodChoice method{};

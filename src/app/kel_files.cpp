@@ -160,7 +160,7 @@ char *TraceLine(char *text, const float fields[5]) {
 class TraceAhead {
 public:
   TraceAhead(Workers &workers, const knotfit::detail::TableFields &fields)
-      : workers_(workers), fields_(fields), blocks_(2 * workers.threads() + 2) {
+      : workers_(workers), fields_(fields), blocks_(workers.threads() + 2) {
     for (size_t number = 0; number < blocks_.size(); ++number) {
       Start(number);
     }
