@@ -6,9 +6,10 @@
 
 namespace {
 
-// Data sets up to this many points are made ahead whole (their trace, table
-// and plot file in memory, a few kilobytes per point at most); longer ones
-// are written as they are made, after every earlier data set.
+// Data sets up to this many points are made ahead whole (their points,
+// trace, table and plot file in memory: some 130 bytes a point and the plot
+// file's few tens of kilobytes); longer ones are written as they are made,
+// after every earlier data set.
 constexpr int32_t kAheadPoints = 1 << 14;
 // At most this many points, and four data sets per worker, wait to be
 // written: a bound on the memory the data sets ahead take.
