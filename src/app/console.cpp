@@ -43,8 +43,8 @@ bool Console::StandardOutput::Write(const char *data, size_t size) {
     return !failed_;
   }
   std::unique_lock lock(mutex_);
-  // One chunk being written, one waiting: memory for two.
-  changed_.wait(lock, [this] { return queue_.size() < 2; });
+  // One chunk written behind while the next fills the buffer.
+  changed_.wait(lock, [this] { return queue_.empty(); });
   if (error_ != 0 || failed_) {
     lock.unlock();
     return Settle();

@@ -160,7 +160,8 @@ char *TraceLine(char *text, const float fields[5]) {
 class TraceAhead {
 public:
   TraceAhead(Workers &workers, const knotfit::detail::TableFields &fields)
-      : workers_(workers), fields_(fields), blocks_(workers.threads() + 2) {
+      : workers_(workers), fields_(fields),
+        blocks_(std::min(workers.threads(), 4u) + 2) {
     for (size_t number = 0; number < blocks_.size(); ++number) {
       Start(number);
     }
@@ -185,7 +186,7 @@ public:
     }
   }
 
-  static constexpr int64_t kLines = 4096; // a block's
+  static constexpr int64_t kLines = 2048; // a block's
 
 private:
   struct Block {
