@@ -1,6 +1,45 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <string_view>
+
+namespace {
+
+// "--name VALUE" or "--name=VALUE": true when arg is the option, with its
+// value taken (from the next argument for the first form).
+bool OptionValue(std::string_view arg, std::string_view name, int argc,
+                 const char *const *argv, int &i, std::string_view &value,
+                 bool &missing) {
+  if (arg == name) {
+    missing = i + 1 == argc;
+    value = missing ? std::string_view() : std::string_view(argv[++i]);
+    return true;
+  }
+  if (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
+      arg[name.size()] == '=') {
+    value = arg.substr(name.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+// The comma-separated flags of --fail-on; empty with the unknown one named.
+bool ParseFlags(std::string_view list, FlagSet &flags, std::string &unknown) {
+  for (size_t start = 0; start <= list.size();) {
+    const size_t comma = std::min(list.find(',', start), list.size());
+    const std::string_view name = list.substr(start, comma - start);
+    Flag flag;
+    if (!ParseFlag(name, flag)) {
+      unknown = name;
+      return false;
+    }
+    flags |= Bit(flag);
+    start = comma + 1;
+  }
+  return true;
+}
+
+} // namespace
 
 CommandLine ParseCommandLine(int argc, const char *const *argv) {
   CommandLine line;
@@ -14,6 +53,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
     return line;
   };
   bool options_end = false;
+  bool missing = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (options_end || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -30,6 +70,21 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       line.quiet = true;
     } else if (arg == "--no-progress") {
       line.no_progress = true;
+    } else if (std::string_view value; OptionValue(arg, "--report", argc, argv,
+                                                   i, value, missing) ||
+               OptionValue(arg, "--json", argc, argv, i, value, missing)) {
+      if (missing || value.empty()) {
+        return fail("option '" + std::string(arg) + "' needs a file");
+      }
+      (arg[2] == 'r' ? line.report.report : line.report.json) = value;
+    } else if (OptionValue(arg, "--fail-on", argc, argv, i, value, missing)) {
+      std::string unknown;
+      if (missing) {
+        return fail("option '--fail-on' needs a list of flags");
+      }
+      if (!ParseFlags(value, line.report.fail_on, unknown)) {
+        return fail("unknown flag '" + unknown + "' for --fail-on");
+      }
     } else if (arg == "--method" || arg == "-m" ||
                arg.substr(0, 9) == "--method=" ||
                (arg.substr(0, 2) == "-m" && arg.size() > 2)) {
@@ -97,6 +152,16 @@ void PrintHelp(std::FILE *to) {
       "                     pchip, akima, makima, steffen\n"
       "  -q, --quiet        print nothing on standard output (no echo of\n"
       "                     the pairs read, no trace of the tables written)\n"
+      "      --report=FILE  also write an HTML page of every data set: an\n"
+      "                     index, a plot of each fit and its flags\n"
+      "      --json=FILE    also write the flags of every data set and the\n"
+      "                     run's totals as JSON\n"
+      "      --fail-on=FLAG,...  a data set with one of these flags fails\n"
+      "                     the run (status 1; its files are still written)\n"
+      "Flags: overshoot (the curve swings past data that run one way),\n"
+      "not-monotone (monotone data, a curve that turns back), binary32 (the\n"
+      "table's binary32 curve is off the fit), spacing (knot gaps differ more\n"
+      "than 1000 times).\n"
       "      --no-progress  never show the progress line on standard error\n"
       "  -h, --help         show this help and exit\n"
       "      --version      show the version and licence and exit\n"

@@ -2,6 +2,8 @@
 #ifndef KNOTFIT_APP_COMMAND_LINE_H
 #define KNOTFIT_APP_COMMAND_LINE_H
 
+#include "run_report.h"
+
 #include "knotfit/method.hpp"
 
 #include <cstdio>
@@ -20,6 +22,7 @@ struct CommandLine {
   bool quiet = false;
   bool no_progress = false;
   knotfit::MethodChoice method;
+  RunReportOptions report; // --report, --json, --fail-on
   std::vector<std::string> inputs; // "-" is standard input
 };
 

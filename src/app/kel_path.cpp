@@ -107,6 +107,33 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
   return target;
 }
 
+KelTarget LocateFile(const std::string &path, KelProblem &problem) {
+  const size_t slash = path.rfind('/');
+  const std::string dir_path = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                             : path.substr(0, slash);
+  KelTarget target;
+  target.leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+  target.path = path;
+  target.dir.reset(
+      open(dir_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!target.dir || target.leaf.empty() || target.leaf == "." ||
+      target.leaf == "..") {
+    problem = {KelProblem::kTopDirectory, dir_path,
+               target.dir ? EISDIR : errno};
+    return {};
+  }
+  struct stat st {};
+  if (fstatat(target.dir.get(), target.leaf.c_str(), &st,
+              AT_SYMLINK_NOFOLLOW) == 0) {
+    target.exists = true;
+    target.mode = st.st_mode;
+    target.owner = st.st_uid;
+  }
+  problem = {};
+  return target;
+}
+
 KelTargets LocateKelTargets(std::string_view name) {
   KelTargets targets;
   targets.table = LocateKelTarget("CS", name, targets.table_problem);

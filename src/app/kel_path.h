@@ -46,6 +46,11 @@ struct KelProblem {
 KelTarget LocateKelTarget(const char *subdir, std::string_view name,
                           KelProblem &problem);
 
+// Any other output file, named by a path of the user's (links followed):
+// its directory opened, the file looked at as LocateKelTarget does. A
+// directory that cannot be opened is a kTopDirectory problem.
+KelTarget LocateFile(const std::string &path, KelProblem &problem);
+
 // Where both files of the data set named name go, located once.
 struct KelTargets {
   KelTarget table, plot;

@@ -11,6 +11,7 @@
 #include "kel.h"
 #include "replacement_file.h"
 #include "report.h"
+#include "run_report.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,7 +66,7 @@ int PrintAndExit(void (*print)(std::FILE *)) {
 // Reads one input to its end: 0, 1 (a data set failed) or 255 (the input
 // could not be opened or read).
 int ProcessFile(const std::string &input, const std::string &source,
-                const Run &run, RunSummary &total) {
+                const Run &run, RunReport *report, RunSummary &total) {
   Console &console = run.console;
   File opened;
   std::FILE *in = stdin;
@@ -80,12 +82,33 @@ int ProcessFile(const std::string &input, const std::string &source,
     in = opened.get();
   }
   TokenReader reader(in);
-  const RunSummary summary = ProcessInput(
-      reader,
-      [&run](int32_t n, const double *x, const double *y, const char *name) {
-        return GenerateCubicSpline(n, x, y, name, run);
-      },
-      console, total, source);
+  if (report != nullptr) {
+    reader.CountLines();
+  }
+  auto handle = [&](int32_t n, const double *x, const double *y,
+                    const char *name) {
+    int32_t result = GenerateCubicSpline(n, x, y, name, run);
+    if (report != nullptr) {
+      DataSetRecord r;
+      r.name = name;
+      r.input = input;
+      r.line = reader.pair_line();
+      r.points = static_cast<size_t>(n);
+      r.method = run.method;
+      r.skipped = console.TakeProblem();
+      if (result >= 0) {
+        r.skipped.clear(); // written; a warning is no reason
+      } else if (r.skipped.empty()) {
+        r.skipped = "not written";
+      }
+      if (report->Add(std::move(r), x, y, console) && result == 0) {
+        result = 1;
+      }
+    }
+    return result;
+  };
+  const RunSummary summary =
+      ProcessInput(reader, handle, console, total, source);
   total.points += summary.points;
   total.written += summary.written;
   total.failed += summary.failed;
@@ -135,11 +158,18 @@ int main(int argc, char **argv) {
   const Run run{console, line.method, &workspace};
   RunSummary total;
   int status = 0;
+  std::optional<RunReport> report;
+  if (line.report.any()) {
+    report.emplace(line.report);
+  }
   try {
     const bool several = line.inputs.size() > 1;
     for (const std::string &input : line.inputs) {
-      status = std::max(status,
-                        ProcessFile(input, several ? input : "", run, total));
+      status = std::max(status, ProcessFile(input, several ? input : "", run,
+                                            report ? &*report : nullptr, total));
+    }
+    if (report && !report->Write(console)) {
+      status = std::max(status, 1);
     }
   } catch (const std::bad_alloc &) {
     // Files already written stay; the one being written was removed when

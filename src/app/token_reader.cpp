@@ -1,5 +1,6 @@
 #include "token_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -36,6 +37,10 @@ TokenReader::TokenReader(std::FILE *in, size_t block_size)
 bool TokenReader::Refill() {
   if (eof_) {
     return false;
+  }
+  if (count_lines_) {
+    CountLineEnds(keep_); // what lies before keep_ leaves the buffer
+    counted_ = 0;
   }
   std::memmove(buf_.data(), buf_.data() + keep_, end_ - keep_);
   pos_ -= keep_;
@@ -106,11 +111,23 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
   return true;
 }
 
+void TokenReader::CountLineEnds(size_t up_to) {
+  if (up_to > counted_) {
+    line_ends_ += static_cast<uint64_t>(
+        std::count(buf_.begin() + static_cast<std::ptrdiff_t>(counted_),
+                   buf_.begin() + static_cast<std::ptrdiff_t>(up_to), '\n'));
+    counted_ = up_to;
+  }
+}
+
 TokenReader::Pair TokenReader::NextPair(std::string_view &first,
                                         std::string_view &second) {
   size_t b1 = 0, e1 = 0, b2 = 0, e2 = 0;
   if (!NextToken(true, b1, e1)) {
     return Pair::kEnd;
+  }
+  if (count_lines_) {
+    CountLineEnds(b1);
   }
   const size_t shift_before = shift_;
   const bool paired = NextToken(false, b2, e2);

@@ -21,6 +21,12 @@ public:
   // whitespace is dropped.
   Pair NextPair(std::string_view &first, std::string_view &second);
 
+  // Counts the input's lines from now on, for pair_line(): off by default,
+  // as it costs a pass over every byte.
+  void CountLines() { count_lines_ = true; }
+  // The line (from 1) on which the last pair's first token starts.
+  uint64_t pair_line() const { return line_ends_ + 1; }
+
   // How many bytes of the input were consumed so far.
   uint64_t bytes_read() const { return shift_ + pos_; }
 
@@ -30,6 +36,7 @@ public:
 
 private:
   bool NextToken(bool first_of_pair, size_t &begin, size_t &end);
+  void CountLineEnds(size_t up_to);
   bool Refill();
 
   std::FILE *in_;
@@ -39,6 +46,9 @@ private:
   size_t end_ = 0;   // end of the bytes read so far
   size_t keep_ = 0;  // start of the pair in progress: kept across refills
   size_t shift_ = 0; // bytes the refills moved the buffer down, in all
+  bool count_lines_ = false;
+  size_t counted_ = 0;      // line ends are counted in buf_ up to here
+  uint64_t line_ends_ = 0;  // before counted_
   bool eof_ = false;
   int error_ = 0;
 };

@@ -1,0 +1,325 @@
+#include "diagnostics.h"
+
+#include "checks.h"
+
+#include "knotfit/table.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const std::vector<FlagInfo> kFlagInfo = {
+    {Flag::kOvershoot, "overshoot",
+     "Where the data run one way, the curve leaves the band of a segment's "
+     "two points by more than 0.1% of the data's y range: it swings past "
+     "the data."},
+    {Flag::kNotMonotone, "not-monotone",
+     "The data rise (or fall) throughout but the curve turns back somewhere: "
+     "an inverse lookup finds more than one x."},
+    {Flag::kBinary32, "binary32",
+     "The coefficient table, as its readers evaluate it, differs from the "
+     "fit by more than 1e-6 of the y range, or a coefficient narrowed to a "
+     "subnormal or to zero, or two knots have the same x in binary32."},
+    {Flag::kSpacing, "spacing",
+     "The largest gap between neighbouring knots is more than 1000 times the "
+     "smallest: the fit is ill-conditioned there."},
+};
+
+// The methods tried in place of the fitted one. Clamped is left out: the
+// end slopes it needs are the user's to know.
+constexpr knotfit::Method kAlternatives[] = {
+    knotfit::Method::kNotAKnot, knotfit::Method::kNatural,
+    knotfit::Method::kPeriodic, knotfit::Method::kPchip,
+    knotfit::Method::kAkima,    knotfit::Method::kMakima,
+    knotfit::Method::kSteffen};
+
+// The roots of p*u^2 + q*u + r in (0, h), in increasing order. The larger
+// root in magnitude comes from the formula without cancellation, the other
+// from the product of the roots.
+std::vector<double> RootsWithin(double p, double q, double r, double h) {
+  std::vector<double> roots;
+  if (p == 0.0) {
+    if (q != 0.0) {
+      roots.push_back(-r / q);
+    }
+  } else {
+    const double disc = q * q - 4.0 * p * r;
+    if (disc >= 0.0) {
+      const double big = -0.5 * (q + std::copysign(std::sqrt(disc), q));
+      roots.push_back(big / p);
+      if (big != 0.0) {
+        roots.push_back(r / big);
+      }
+    }
+  }
+  std::erase_if(roots, [h](double u) { return !(u > 0.0 && u < h); });
+  std::sort(roots.begin(), roots.end());
+  return roots;
+}
+
+std::vector<double> Turns(const knotfit::Spline &s, size_t k) {
+  return TurningPoints(s.a()[k], s.b()[k], s.c()[k], s.x()[k + 1] - s.x()[k]);
+}
+
+// What the tolerances are relative to: the data's y range, or for level
+// data their magnitude.
+double Scale(const std::vector<double> &y) {
+  const auto [lo, hi] = std::minmax_element(y.begin(), y.end());
+  if (*hi > *lo) {
+    return *hi - *lo;
+  }
+  const double size = std::max(std::fabs(*lo), std::fabs(*hi));
+  return size > 0.0 ? size : 1.0;
+}
+
+// The data run one way from y[k-1] to y[k+2], the window cut at the ends.
+bool LocallyMonotone(const std::vector<double> &y, size_t k) {
+  const size_t lo = k > 0 ? k - 1 : 0;
+  const size_t hi = std::min(k + 2, y.size() - 1);
+  bool rise = true, fall = true;
+  for (size_t i = lo; i < hi; ++i) {
+    rise = rise && y[i + 1] >= y[i];
+    fall = fall && y[i + 1] <= y[i];
+  }
+  return rise || fall;
+}
+
+void CheckOvershoot(const knotfit::Spline &s, double scale, Diagnosis &out) {
+  const std::vector<double> &x = s.x(), &y = s.y();
+  Finding worst(Flag::kOvershoot);
+  for (size_t k = 0; k + 1 < x.size(); ++k) {
+    if (!LocallyMonotone(y, k)) {
+      continue; // a peak of oscillating data lies between such knots
+    }
+    const double lo = std::min(y[k], y[k + 1]), hi = std::max(y[k], y[k + 1]);
+    double beyond = 0.0, at = 0.0;
+    for (const double u : Turns(s, k)) {
+      const double v = s.value(x[k] + u);
+      const double by = std::max(lo - v, v - hi);
+      if (by > beyond) {
+        beyond = by;
+        at = x[k] + u;
+      }
+    }
+    if (beyond > 1e-3 * scale) {
+      out.overshoot.push_back({x[k], x[k + 1]});
+      if (beyond > worst.amount) {
+        worst.amount = beyond;
+        worst.at = at;
+      }
+    }
+  }
+  if (!out.overshoot.empty()) {
+    out.findings.push_back(worst);
+  }
+}
+
+void CheckMonotone(const knotfit::Spline &s, double scale, Diagnosis &out) {
+  const std::vector<double> &x = s.x(), &y = s.y();
+  bool rise = true, fall = true;
+  for (size_t i = 0; i + 1 < y.size(); ++i) {
+    rise = rise && y[i + 1] >= y[i];
+    fall = fall && y[i + 1] <= y[i];
+  }
+  if (rise == fall) {
+    return; // not monotone data, or level data
+  }
+  // Walk the knots and turning points in order: the largest fall (for
+  // rising data) from the highest value so far.
+  const double sign = rise ? 1.0 : -1.0;
+  double top = sign * y[0];
+  Finding worst(Flag::kNotMonotone);
+  auto visit = [&](double t, double v) {
+    top = std::max(top, sign * v);
+    if (top - sign * v > worst.amount) {
+      worst.amount = top - sign * v;
+      worst.at = t;
+    }
+  };
+  for (size_t k = 0; k + 1 < x.size(); ++k) {
+    for (const double u : Turns(s, k)) {
+      visit(x[k] + u, s.value(x[k] + u));
+    }
+    visit(x[k + 1], y[k + 1]);
+  }
+  // Rounding alone moves S by far less than this.
+  if (worst.amount > 1e-12 * scale) {
+    out.findings.push_back(worst);
+  }
+}
+
+// The first field of y, a, b, c that is not zero but narrows to a subnormal
+// or to zero in binary32; empty when there is none.
+std::string Underflow(const knotfit::Spline &s) {
+  const std::vector<double> *fields[4] = {&s.y(), &s.a(), &s.b(), &s.c()};
+  static const char *const kNames[4] = {"y", "a", "b", "c"};
+  for (size_t f = 0; f < 4; ++f) {
+    for (size_t k = 0; k < s.size(); ++k) {
+      const double v = (*fields[f])[k];
+      if (v == 0.0 || std::fabs(v) >= knotfit::kBinary32Overflow) {
+        continue;
+      }
+      const auto narrowed = static_cast<float>(v);
+      if (narrowed == 0.0f || !std::isnormal(narrowed)) {
+        return std::string(kNames[f]) + " of knot " + std::to_string(k) +
+               " (" + knotfit::ShortNumber(v) + ") narrows to " +
+               (narrowed == 0.0f ? "zero" : "a subnormal");
+      }
+    }
+  }
+  return {};
+}
+
+// The largest |T - S| on segment k of S, where T is the table's curve: at
+// the segment's ends, at the table's own knots inside it, and where the
+// derivative of T - S is zero (T's segment k expanded about S's knot).
+void LargestDifference(const knotfit::Spline &s, const knotfit::Table &t,
+                       size_t k, Finding &worst) {
+  const double x0 = s.x()[k], h = s.x()[k + 1] - x0;
+  const double d = x0 - static_cast<double>(t.x()[k]);
+  const double at = t.a()[k], bt = t.b()[k], ct = t.c()[k];
+  std::vector<double> us = RootsWithin(
+      3.0 * (ct - s.c()[k]), 2.0 * (bt - s.b()[k]) + 6.0 * ct * d,
+      (at - s.a()[k]) + 2.0 * bt * d + 3.0 * ct * d * d, h);
+  us.push_back(0.0);
+  us.push_back(h);
+  for (const size_t j : {k, k + 1}) {
+    const double knot = t.x()[j];
+    if (knot > x0 && knot < x0 + h) {
+      us.push_back(knot - x0);
+    }
+  }
+  for (const double u : us) {
+    const double diff = std::fabs(t.value(x0 + u) - s.value(x0 + u));
+    if (diff > worst.amount) {
+      worst.amount = diff;
+      worst.at = x0 + u;
+    }
+  }
+}
+
+void CheckBinary32(const knotfit::Spline &s, double scale, Diagnosis &out) {
+  Finding worst(Flag::kBinary32);
+  const auto n = static_cast<int32_t>(s.size());
+  worst.cause = knotfit::CollapsedKnots(n, s.x().data());
+  if (!worst.cause.empty()) {
+    // No reader can tell those knots apart: the table's curve is not the
+    // fit's, whatever it is.
+    worst.amount = std::numeric_limits<double>::quiet_NaN();
+    out.findings.push_back(worst);
+    return;
+  }
+  try {
+    const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
+    for (size_t k = 0; k + 1 < s.size(); ++k) {
+      LargestDifference(s, t, k, worst);
+    }
+  } catch (const knotfit::Error &e) {
+    worst.cause = e.what(); // a field binary32 cannot hold
+    worst.amount = std::numeric_limits<double>::quiet_NaN();
+  }
+  if (worst.cause.empty()) {
+    worst.cause = Underflow(s);
+  }
+  if (!worst.cause.empty() || worst.amount > 1e-6 * scale) {
+    out.findings.push_back(worst);
+  }
+}
+
+void CheckSpacing(const knotfit::Spline &s, Diagnosis &out) {
+  const std::vector<double> &x = s.x();
+  size_t widest = 0, narrowest = 0;
+  for (size_t k = 1; k + 1 < x.size(); ++k) {
+    const double h = x[k + 1] - x[k];
+    widest = h > x[widest + 1] - x[widest] ? k : widest;
+    narrowest = h < x[narrowest + 1] - x[narrowest] ? k : narrowest;
+  }
+  const double big = x[widest + 1] - x[widest];
+  const double small = x[narrowest + 1] - x[narrowest];
+  if (big > 1000.0 * small) {
+    out.findings.emplace_back(
+        Flag::kSpacing, big / small, x[narrowest],
+        "gap " + knotfit::ShortNumber(big) + " after x = " +
+            knotfit::ShortNumber(x[widest]) + ", gap " +
+            knotfit::ShortNumber(small) + " after x = " +
+            knotfit::ShortNumber(x[narrowest]));
+  }
+}
+
+Diagnosis Check(const knotfit::Spline &s, FlagSet which) {
+  Diagnosis out;
+  const double scale = Scale(s.y());
+  if ((which & Bit(Flag::kOvershoot)) != 0) {
+    CheckOvershoot(s, scale, out);
+  }
+  if ((which & Bit(Flag::kNotMonotone)) != 0) {
+    CheckMonotone(s, scale, out);
+  }
+  if ((which & Bit(Flag::kBinary32)) != 0) {
+    CheckBinary32(s, scale, out);
+  }
+  if ((which & Bit(Flag::kSpacing)) != 0) {
+    CheckSpacing(s, out);
+  }
+  return out;
+}
+
+} // namespace
+
+std::vector<double> TurningPoints(double a, double b, double c, double h) {
+  return RootsWithin(3.0 * c, 2.0 * b, a, h);
+}
+
+const std::vector<FlagInfo> &AllFlags() {
+  return kFlagInfo;
+}
+
+const FlagInfo &InfoOf(Flag flag) {
+  return kFlagInfo[static_cast<size_t>(flag)];
+}
+
+bool ParseFlag(std::string_view name, Flag &out) {
+  for (const FlagInfo &info : kFlagInfo) {
+    if (name == info.name) {
+      out = info.flag;
+      return true;
+    }
+  }
+  return false;
+}
+
+FlagSet Diagnosis::flags() const {
+  FlagSet set = 0;
+  for (const Finding &f : findings) {
+    set |= Bit(f.flag);
+  }
+  return set;
+}
+
+Diagnosis Diagnose(const knotfit::Spline &fit,
+                   const knotfit::MethodChoice &method) {
+  Diagnosis d = Check(fit, ~FlagSet{0});
+  const FlagSet raised = d.flags();
+  if (raised == 0) {
+    return d;
+  }
+  for (const knotfit::Method other : kAlternatives) {
+    if (other == method.method) {
+      continue;
+    }
+    FlagSet still = raised;
+    try {
+      still = Check(knotfit::fit(fit.x(), fit.y(), {other}), raised).flags();
+    } catch (const knotfit::Error &) {
+      continue; // the method cannot fit these points
+    }
+    for (Finding &f : d.findings) {
+      if ((still & Bit(f.flag)) == 0) {
+        f.avoided_by.push_back(other);
+      }
+    }
+  }
+  return d;
+}

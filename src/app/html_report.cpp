@@ -1,0 +1,389 @@
+#include "html_report.h"
+
+#include "checks.h"
+#include "report.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// The page's style: light, or dark where the browser prefers it.
+constexpr const char *kStyle = R"css(
+:root{color-scheme:light dark;--bg:#fff;--fg:#1b1b1b;--muted:#5f6368;
+--grid:#e4e4e4;--frame:#9aa0a6;--curve:#1f5fbf;--knot:#202124;--table:#d9480f;
+--over:rgba(220,40,40,.16);--flag:#b3261e;--row:#f4f5f7}
+@media (prefers-color-scheme:dark){:root{--bg:#17191d;--fg:#e8eaed;
+--muted:#9aa0a6;--grid:#2d3137;--frame:#5f6368;--curve:#8ab4f8;--knot:#f1f3f4;
+--table:#ffa657;--over:rgba(255,100,100,.22);--flag:#f28b82;--row:#202328}}
+body{background:var(--bg);color:var(--fg);font:14px/1.4 system-ui,sans-serif;
+margin:1.5em}
+h1{font-size:1.4em;margin:0 0 .3em}
+table{border-collapse:collapse;margin:1em 0}
+th,td{padding:.2em .6em;text-align:left;white-space:nowrap}
+th{cursor:pointer;border-bottom:1px solid var(--frame);user-select:none}
+th[data-dir="1"]::after{content:" \25B2"}th[data-dir="-1"]::after{content:" \25BC"}
+tbody tr:nth-child(odd){background:var(--row)}
+.num{text-align:right}.flags{color:var(--flag);font-weight:600}
+.skip{color:var(--muted)}
+dt{font-weight:600;color:var(--flag)}dd{margin:0 0 .4em 1.5em}
+figure{margin:1.5em 0;min-height:300px}figcaption b{font-size:1.1em}
+figure ul{margin:.3em 0}figure svg{display:block;max-width:100%;height:auto}
+svg text{fill:var(--muted);font:11px system-ui,sans-serif}
+.grid{stroke:var(--grid)}.frame{fill:none;stroke:var(--frame)}
+.curve{fill:none;stroke:var(--curve);stroke-width:2}
+.band{fill:var(--curve);stroke:var(--curve);stroke-width:1}
+.table{fill:none;stroke:var(--table);stroke-width:1.5;stroke-dasharray:4 3}
+.knot{fill:var(--knot)}.over{fill:var(--over)}
+)css";
+
+// Draws a figure's plot from its data attributes: a short fit from its
+// knots and coefficients, every segment sampled at least eight times and
+// every pixel once; a long one from the extremes of each pixel column. The
+// table's curve (its fields rounded to binary32, evaluated as its readers
+// do) is drawn where it lies a pixel or more away from the fit's.
+constexpr const char *kScript = R"js(
+"use strict";
+const NS = "http://www.w3.org/2000/svg";
+const PW = 640, PH = 220, L = 64, T = 10, W = L + PW + 14, H = T + PH + 40;
+const nums = s => (s ? s.split(" ").map(Number) : []);
+function value(s, t) {
+  const n = s.x.length;
+  if (t <= s.x[0]) return s.y[0];
+  if (t >= s.x[n - 1]) return s.y[n - 1];
+  let lo = 1, hi = n - 1;
+  while (lo < hi) { const m = (lo + hi) >> 1; if (s.x[m] < t) lo = m + 1; else hi = m; }
+  const k = lo - 1, u = t - s.x[k];
+  return ((s.a[k] * u + s.y[k]) + (s.b[k] * u) * u) + ((s.c[k] * u) * u) * u;
+}
+function ticks(lo, hi) {
+  const raw = (hi - lo) / 6, p = Math.pow(10, Math.floor(Math.log10(raw)));
+  const step = [1, 2, 5, 10].map(m => m * p).find(s => s >= raw);
+  const out = [];
+  for (let v = Math.ceil(lo / step) * step; v <= hi + step * 1e-9; v += step) out.push(Math.abs(v) < step * 1e-9 ? 0 : v);
+  return out;
+}
+const label = v => String(+v.toPrecision(6));
+function el(parent, name, attrs, text) {
+  const e = document.createElementNS(NS, name);
+  for (const k in attrs) e.setAttribute(k, attrs[k]);
+  if (text !== undefined) e.textContent = text;
+  parent.appendChild(e);
+  return e;
+}
+function draw(fig) {
+  const d = fig.dataset;
+  if (d.drawn || !(d.x || d.low)) return;
+  d.drawn = "1";
+  let from, to, fit = [], table = [], knots = [];
+  if (d.x) {
+    const s = { x: nums(d.x), y: nums(d.y), a: nums(d.a), b: nums(d.b), c: nums(d.c) };
+    const n = s.x.length;
+    from = s.x[0]; to = s.x[n - 1];
+    const ts = [];
+    for (let k = 0; k + 1 < n; k++) {
+      const m = Math.max(8, Math.ceil((s.x[k + 1] - s.x[k]) / (to - from) * PW));
+      for (let j = 0; j < m; j++) ts.push(s.x[k] + (s.x[k + 1] - s.x[k]) * j / m);
+    }
+    ts.push(to);
+    fit = ts.map(t => [t, value(s, t)]);
+    if (d.b32) {
+      const f = {};
+      for (const k in s) f[k] = s[k].map(Math.fround);
+      table = ts.map(t => [t, value(f, t)]);
+    }
+    knots = s.x.map((x, i) => [x, s.y[i]]);
+  } else {
+    from = +d.from; to = +d.to;
+    const w = (to - from) / PW, lo = nums(d.low), hi = nums(d.high), tlo = nums(d.tlow), thi = nums(d.thigh);
+    fit = lo.map((v, i) => [from + (i + 0.5) * w, v, hi[i]]);
+    table = tlo.map((v, i) => [from + (i + 0.5) * w, v, thi[i]]);
+  }
+  let ymin = Infinity, ymax = -Infinity;
+  for (const p of fit.concat(table, knots)) for (const v of p.slice(1)) { ymin = Math.min(ymin, v); ymax = Math.max(ymax, v); }
+  if (!(ymax > ymin)) { ymin -= 1; ymax += 1; }
+  const pad = (ymax - ymin) * 0.05; ymin -= pad; ymax += pad;
+  const X = t => L + (t - from) / (to - from) * PW, Y = v => T + (ymax - v) / (ymax - ymin) * PH;
+  const svg = el(fig, "svg", { width: W, height: H, viewBox: `0 0 ${W} ${H}`, role: "img",
+    "data-map": [from, to, ymin, ymax, L, T, PW, PH].join(" ") });
+  for (const p of nums(d.over).reduce((r, v, i, a) => (i % 2 ? r : r.concat([[v, a[i + 1]]])), []))
+    el(svg, "rect", { class: "over", x: X(p[0]), y: T, width: Math.max(1, X(p[1]) - X(p[0])), height: PH });
+  for (const v of ticks(from, to)) {
+    el(svg, "line", { class: "grid", x1: X(v), x2: X(v), y1: T, y2: T + PH });
+    el(svg, "text", { x: X(v), y: T + PH + 15, "text-anchor": "middle" }, label(v));
+  }
+  for (const v of ticks(ymin, ymax)) {
+    el(svg, "line", { class: "grid", x1: L, x2: L + PW, y1: Y(v), y2: Y(v) });
+    el(svg, "text", { x: L - 6, y: Y(v) + 4, "text-anchor": "end" }, label(v));
+  }
+  el(svg, "rect", { class: "frame", x: L, y: T, width: PW, height: PH });
+  el(svg, "text", { x: L + PW / 2, y: H - 6, "text-anchor": "middle" }, "x");
+  el(svg, "text", { x: 14, y: T + PH / 2, transform: `rotate(-90 14 ${T + PH / 2})`, "text-anchor": "middle" }, "S(x)");
+  const pt = p => `${X(p[0]).toFixed(2)},${Y(p[1]).toFixed(2)}`;
+  if (d.x) {
+    el(svg, "path", { class: "curve", d: "M" + fit.map(pt).join("L") });
+    let path = "", on = false;
+    table.forEach((p, i) => {
+      const apart = Math.abs(Y(p[1]) - Y(fit[i][1])) >= 1;
+      if (apart) path += (on ? "L" : "M" + pt(table[Math.max(0, i - 1)]) + "L") + pt(p);
+      on = apart;
+    });
+    if (path) el(svg, "path", { class: "table", d: path });
+    for (const p of knots) el(svg, "circle", { class: "knot", cx: X(p[0]), cy: Y(p[1]), r: 2.5 });
+  } else {
+    const top = fit.map(p => [p[0], p[2]]), bottom = fit.map(p => [p[0], p[1]]).reverse();
+    el(svg, "path", { class: "band", d: "M" + top.concat(bottom).map(pt).join("L") + "Z" });
+    const path = table.filter((p, i) => Math.abs(Y(p[1]) - Y(fit[i][1])) >= 1 || Math.abs(Y(p[2]) - Y(fit[i][2])) >= 1)
+      .map(p => `M${X(p[0]).toFixed(2)},${Y(p[2]).toFixed(2)}V${Y(p[1]).toFixed(2)}`).join("");
+    if (path) el(svg, "path", { class: "table", d: path });
+  }
+  const r = svg.getBoundingClientRect();
+  svg.dataset.box = [r.left + scrollX, r.top + scrollY].join(" ");
+}
+const plots = document.querySelectorAll("figure.plot");
+if (location.hash === "#all") plots.forEach(draw);
+const seen = new IntersectionObserver(es => {
+  for (const e of es) if (e.isIntersecting) { draw(e.target); seen.unobserve(e.target); }
+}, { rootMargin: "300px" });
+plots.forEach(p => seen.observe(p));
+document.querySelectorAll("#index th").forEach(th => th.addEventListener("click", () => {
+  const dir = th.dataset.dir === "1" ? -1 : 1, col = th.cellIndex;
+  th.parentNode.querySelectorAll("th").forEach(o => delete o.dataset.dir);
+  th.dataset.dir = dir;
+  const body = document.querySelector("#index tbody");
+  const key = r => { const c = r.cells[col]; return c.dataset.v !== undefined ? +c.dataset.v : c.textContent; };
+  const rows = Array.from(body.rows).map(r => [key(r), +r.dataset.i, r]);
+  rows.sort((p, q) => (p[0] < q[0] ? -dir : p[0] > q[0] ? dir : p[1] - q[1]));
+  const all = document.createDocumentFragment();
+  for (const r of rows) all.appendChild(r[2]);
+  body.appendChild(all);
+}));
+)js";
+
+// Text in an element or an attribute.
+std::string Escaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    switch (ch) {
+    case '&':
+      out += "&amp;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    case '"':
+      out += "&quot;";
+      break;
+    default:
+      out += ch;
+    }
+  }
+  return out;
+}
+
+// A number for a person: six significant digits.
+std::string Brief(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", v);
+  return text;
+}
+
+// Numbers for the script, each read back exactly.
+template <class Values> std::string List(const Values &values) {
+  std::string out;
+  for (const double v : values) {
+    if (!out.empty()) {
+      out += ' ';
+    }
+    out += knotfit::ShortNumber(v);
+  }
+  return out;
+}
+
+std::string Attribute(const char *name, const std::string &value) {
+  return std::string(" data-") + name + "=\"" + value + "\"";
+}
+
+std::string Place(const DataSetRecord &r) {
+  return Escaped(Quoted(r.input)) + ":" + std::to_string(r.line);
+}
+
+std::string FlagNames(const Diagnosis &d) {
+  std::string out;
+  for (const Finding &f : d.findings) {
+    out += (out.empty() ? "" : ", ") + std::string(InfoOf(f.flag).name);
+  }
+  return out;
+}
+
+// A finding in words.
+std::string Explained(const Finding &f) {
+  std::string text;
+  switch (f.flag) {
+  case Flag::kOvershoot:
+    text = "the curve swings " + Brief(f.amount) +
+           " beyond its data, the most at x = " + Brief(f.at) +
+           " (shaded: every segment where it does)";
+    break;
+  case Flag::kNotMonotone:
+    text = "the data are monotone but the curve turns back by " +
+           Brief(f.amount) + " at x = " + Brief(f.at);
+    break;
+  case Flag::kBinary32:
+    text = f.amount > 0.0 ? "the table's curve is " + Brief(f.amount) +
+                                " off the fit at x = " + Brief(f.at) +
+                                " (dashed where it differs visibly)"
+                          : "the table cannot hold the fit";
+    if (!f.cause.empty()) {
+      text += "; " + Escaped(f.cause);
+    }
+    break;
+  case Flag::kSpacing:
+    text = "the largest knot gap is " + Brief(f.amount) +
+           " times the smallest (" + Escaped(f.cause) + ")";
+    break;
+  }
+  std::string methods;
+  for (const knotfit::Method m : f.avoided_by) {
+    methods += (methods.empty() ? "" : ", ") + std::string(MethodName(m));
+  }
+  return "<li><span class=\"flags\">" + std::string(InfoOf(f.flag).name) +
+         "</span>: " + text + ". " +
+         (methods.empty() ? "No other method avoids it."
+                          : "Avoided by " + methods + ".") +
+         "</li>";
+}
+
+std::string Range(double lo, double hi) {
+  return Brief(lo) + " … " + Brief(hi);
+}
+
+std::string IndexRow(const DataSetRecord &r, size_t i) {
+  std::string row = "<tr data-i=\"" + std::to_string(i) + "\"><td><a href=\"#d" +
+                    std::to_string(i) + "\">" + Escaped(r.name) +
+                    "</a></td><td>" + Place(r) + "</td><td class=\"num\">" +
+                    std::to_string(r.points) + "</td><td>" +
+                    knotfit::MethodName(r.method.method) + "</td>";
+  if (r.points > 0) {
+    row += "<td data-v=\"" + knotfit::ShortNumber(r.x_min) + "\">" +
+           Range(r.x_min, r.x_max) + "</td><td data-v=\"" +
+           knotfit::ShortNumber(r.y_min) + "\">" + Range(r.y_min, r.y_max) +
+           "</td>";
+  } else {
+    row += "<td></td><td></td>";
+  }
+  if (!r.skipped.empty()) {
+    return row + "<td class=\"skip\">skipped: " + Escaped(r.skipped) +
+           "</td></tr>\n";
+  }
+  return row + "<td class=\"flags\">" + FlagNames(r.diagnosis) +
+         "</td></tr>\n";
+}
+
+std::string Figure(const DataSetRecord &r, size_t i) {
+  std::string fig = "<figure class=\"plot\" id=\"d" + std::to_string(i) +
+                    "\" data-name=\"" + Escaped(r.name) + "\"";
+  const Diagnosis &d = r.diagnosis;
+  if (r.fit) {
+    const knotfit::Spline &s = *r.fit;
+    fig += Attribute("x", List(s.x())) + Attribute("y", List(s.y())) +
+           Attribute("a", List(s.a())) + Attribute("b", List(s.b())) +
+           Attribute("c", List(s.c()));
+  } else if (!r.curve.low.empty()) {
+    fig += Attribute("from", knotfit::ShortNumber(r.x_min)) +
+           Attribute("to", knotfit::ShortNumber(r.x_max)) +
+           Attribute("low", List(r.curve.low)) +
+           Attribute("high", List(r.curve.high));
+    if (!r.table.low.empty()) {
+      fig += Attribute("tlow", List(r.table.low)) +
+             Attribute("thigh", List(r.table.high));
+    }
+  }
+  if (!d.overshoot.empty()) {
+    std::string spans;
+    for (const Span &s : d.overshoot) {
+      spans += spans.empty() ? "" : " ";
+      spans += knotfit::ShortNumber(s.from);
+      spans += ' ';
+      spans += knotfit::ShortNumber(s.to);
+    }
+    fig += Attribute("over", spans);
+  }
+  if ((d.flags() & Bit(Flag::kBinary32)) != 0) {
+    fig += Attribute("b32", "1");
+  }
+  fig += Attribute("flags", FlagNames(d)) + ">\n<figcaption><b>" +
+         Escaped(r.name) + "</b> " + Place(r) + " · " +
+         std::to_string(r.points) + " points · " +
+         knotfit::MethodName(r.method.method) + "</figcaption>\n";
+  if (!r.skipped.empty()) {
+    return fig + "<p class=\"skip\">Skipped: " + Escaped(r.skipped) +
+           ".</p></figure>\n";
+  }
+  if (!d.findings.empty()) {
+    fig += "<ul>";
+    for (const Finding &f : d.findings) {
+      fig += Explained(f);
+    }
+    fig += "</ul>\n";
+  }
+  return fig + "</figure>\n";
+}
+
+} // namespace
+
+std::string HtmlReport(const std::vector<DataSetRecord> &records,
+                       size_t failed_fail_on) {
+  // Flagged data sets first, then the skipped ones, then the rest, each in
+  // the order of the run.
+  std::vector<size_t> order(records.size());
+  size_t flagged = 0, skipped = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    order[i] = i;
+    flagged += records[i].diagnosis.findings.empty() ? 0 : 1;
+    skipped += records[i].skipped.empty() ? 0 : 1;
+  }
+  auto rank = [&records](size_t i) {
+    return !records[i].diagnosis.findings.empty() ? 0
+           : !records[i].skipped.empty()          ? 1
+                                                  : 2;
+  };
+  std::stable_sort(order.begin(), order.end(),
+                   [&rank](size_t p, size_t q) { return rank(p) < rank(q); });
+  std::string page =
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width\">\n"
+      "<title>knotfit report</title>\n<style>";
+  page += kStyle;
+  page += "</style>\n</head>\n<body>\n<h1>knotfit report</h1>\n<p>" +
+          std::to_string(records.size()) + " data sets: " +
+          std::to_string(records.size() - skipped) + " written, " +
+          std::to_string(skipped) + " skipped, " + std::to_string(flagged) +
+          " flagged";
+  if (failed_fail_on > 0) {
+    page += ", " + std::to_string(failed_fail_on) + " failed --fail-on";
+  }
+  page += ".</p>\n<dl>\n";
+  for (const FlagInfo &info : AllFlags()) {
+    page += "<dt>" + std::string(info.name) + "</dt><dd>" + info.meaning +
+            "</dd>\n";
+  }
+  page += "</dl>\n<table id=\"index\"><thead><tr><th>name</th><th>input:line"
+          "</th><th>points</th><th>method</th><th>x range</th><th>y range</th>"
+          "<th>flags</th></tr></thead>\n<tbody>\n";
+  for (const size_t i : order) {
+    page += IndexRow(records[i], i);
+  }
+  page += "</tbody></table>\n";
+  for (size_t i = 0; i < records.size(); ++i) {
+    page += Figure(records[i], i);
+  }
+  page += "<script>";
+  page += kScript;
+  page += "</script>\n</body>\n</html>\n";
+  return page;
+}
