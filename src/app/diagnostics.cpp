@@ -1,6 +1,7 @@
 #include "diagnostics.h"
 
 #include "checks.h"
+#include "methods.h"
 
 #include "knotfit/table.hpp"
 
@@ -38,28 +39,33 @@ constexpr knotfit::Method kAlternatives[] = {
 // The roots of p*u^2 + q*u + r in (0, h), in increasing order. The larger
 // root in magnitude comes from the formula without cancellation, the other
 // from the product of the roots.
-std::vector<double> RootsWithin(double p, double q, double r, double h) {
-  std::vector<double> roots;
+Roots RootsWithin(double p, double q, double r, double h) {
+  double found[2];
+  size_t count = 0;
   if (p == 0.0) {
     if (q != 0.0) {
-      roots.push_back(-r / q);
+      found[count++] = -r / q;
     }
-  } else {
-    const double disc = q * q - 4.0 * p * r;
-    if (disc >= 0.0) {
-      const double big = -0.5 * (q + std::copysign(std::sqrt(disc), q));
-      roots.push_back(big / p);
-      if (big != 0.0) {
-        roots.push_back(r / big);
-      }
+  } else if (const double disc = q * q - 4.0 * p * r; disc >= 0.0) {
+    const double big = -0.5 * (q + std::copysign(std::sqrt(disc), q));
+    found[count++] = big / p;
+    if (big != 0.0) {
+      found[count++] = r / big;
     }
   }
-  std::erase_if(roots, [h](double u) { return !(u > 0.0 && u < h); });
-  std::sort(roots.begin(), roots.end());
+  Roots roots;
+  for (size_t i = 0; i < count; ++i) {
+    if (found[i] > 0.0 && found[i] < h) {
+      roots.u[roots.n++] = found[i];
+    }
+  }
+  if (roots.n == 2 && roots.u[1] < roots.u[0]) {
+    std::swap(roots.u[0], roots.u[1]);
+  }
   return roots;
 }
 
-std::vector<double> Turns(const knotfit::Spline &s, size_t k) {
+Roots Turns(const knotfit::Spline &s, size_t k) {
   return TurningPoints(s.a()[k], s.b()[k], s.c()[k], s.x()[k + 1] - s.x()[k]);
 }
 
@@ -86,7 +92,10 @@ bool LocallyMonotone(const std::vector<double> &y, size_t k) {
   return rise || fall;
 }
 
-void CheckOvershoot(const knotfit::Spline &s, double scale, Diagnosis &out) {
+// Each check below looks at the whole fit, or with quick only until the
+// flag is certain: the other methods' fits need no more.
+void CheckOvershoot(const knotfit::Spline &s, double scale, bool quick,
+                    Diagnosis &out) {
   const std::vector<double> &x = s.x(), &y = s.y();
   Finding worst(Flag::kOvershoot);
   for (size_t k = 0; k + 1 < x.size(); ++k) {
@@ -109,6 +118,9 @@ void CheckOvershoot(const knotfit::Spline &s, double scale, Diagnosis &out) {
         worst.amount = beyond;
         worst.at = at;
       }
+      if (quick) {
+        break;
+      }
     }
   }
   if (!out.overshoot.empty()) {
@@ -116,7 +128,8 @@ void CheckOvershoot(const knotfit::Spline &s, double scale, Diagnosis &out) {
   }
 }
 
-void CheckMonotone(const knotfit::Spline &s, double scale, Diagnosis &out) {
+void CheckMonotone(const knotfit::Spline &s, double scale, bool quick,
+                   Diagnosis &out) {
   const std::vector<double> &x = s.x(), &y = s.y();
   bool rise = true, fall = true;
   for (size_t i = 0; i + 1 < y.size(); ++i) {
@@ -138,14 +151,18 @@ void CheckMonotone(const knotfit::Spline &s, double scale, Diagnosis &out) {
       worst.at = t;
     }
   };
+  // Rounding alone moves S by far less than this.
+  const double tolerance = 1e-12 * scale;
   for (size_t k = 0; k + 1 < x.size(); ++k) {
     for (const double u : Turns(s, k)) {
       visit(x[k] + u, s.value(x[k] + u));
     }
     visit(x[k + 1], y[k + 1]);
+    if (quick && worst.amount > tolerance) {
+      break;
+    }
   }
-  // Rounding alone moves S by far less than this.
-  if (worst.amount > 1e-12 * scale) {
+  if (worst.amount > tolerance) {
     out.findings.push_back(worst);
   }
 }
@@ -172,58 +189,100 @@ std::string Underflow(const knotfit::Spline &s) {
   return {};
 }
 
-// The largest |T - S| on segment k of S, where T is the table's curve: at
-// the segment's ends, at the table's own knots inside it, and where the
-// derivative of T - S is zero (T's segment k expanded about S's knot).
-void LargestDifference(const knotfit::Spline &s, const knotfit::Table &t,
-                       size_t k, Finding &worst) {
-  const double x0 = s.x()[k], h = s.x()[k + 1] - x0;
-  const double d = x0 - static_cast<double>(t.x()[k]);
-  const double at = t.a()[k], bt = t.b()[k], ct = t.c()[k];
-  std::vector<double> us = RootsWithin(
-      3.0 * (ct - s.c()[k]), 2.0 * (bt - s.b()[k]) + 6.0 * ct * d,
-      (at - s.a()[k]) + 2.0 * bt * d + 3.0 * ct * d * d, h);
-  us.push_back(0.0);
-  us.push_back(h);
-  for (const size_t j : {k, k + 1}) {
-    const double knot = t.x()[j];
-    if (knot > x0 && knot < x0 + h) {
-      us.push_back(knot - x0);
-    }
+// T - S on segment k of S, where T is the table's curve: T's segment k
+// (fields x, y, a, b, c rounded to binary32) expanded about S's knot gives
+// T - S = D0 + D1*u + D2*u^2 + D3*u^3, with u = t - x[k]. T's own knots
+// lie so close to S's that T - S hardly changes between them.
+struct Difference {
+  double d[4];
+  // The sum of the terms' magnitudes on the segment: no point of it differs
+  // by more.
+  double Bound(double h) const {
+    return std::fabs(d[0]) +
+           h * (std::fabs(d[1]) + h * (std::fabs(d[2]) + h * std::fabs(d[3])));
   }
-  for (const double u : us) {
-    const double diff = std::fabs(t.value(x0 + u) - s.value(x0 + u));
-    if (diff > worst.amount) {
-      worst.amount = diff;
+};
+
+Difference DifferenceOn(const knotfit::Spline &s, size_t k) {
+  auto narrowed = [](double v) { // infinity beyond binary32's range
+    return std::fabs(v) < knotfit::kBinary32Overflow
+               ? static_cast<double>(static_cast<float>(v))
+               : v * HUGE_VAL;
+  };
+  const double d = s.x()[k] - narrowed(s.x()[k]);
+  const double at = narrowed(s.a()[k]), bt = narrowed(s.b()[k]),
+               ct = narrowed(s.c()[k]);
+  return {{(narrowed(s.y()[k]) - s.y()[k]) + at * d + bt * d * d +
+               ct * d * d * d,
+           (at - s.a()[k]) + 2.0 * bt * d + 3.0 * ct * d * d,
+           (bt - s.b()[k]) + 3.0 * ct * d, ct - s.c()[k]}};
+}
+
+// The largest |T - S| on segment k, with T evaluated as the table's readers
+// do: at the segment's first knot (its last is the next one's first) and
+// where the derivative of T - S is zero.
+void LargestDifference(const knotfit::Spline &s, const knotfit::Table &t,
+                       size_t k, const Difference &diff, Finding &worst) {
+  const double x0 = s.x()[k], h = s.x()[k + 1] - x0;
+  auto visit = [&](double u) {
+    const double by = std::fabs(t.value(x0 + u) - s.value(x0 + u));
+    if (by > worst.amount) {
+      worst.amount = by;
       worst.at = x0 + u;
     }
+  };
+  visit(0.0);
+  for (const double u :
+       RootsWithin(3.0 * diff.d[3], 2.0 * diff.d[2], diff.d[1], h)) {
+    visit(u);
+  }
+  if (k + 2 == s.size()) {
+    visit(h);
   }
 }
 
-void CheckBinary32(const knotfit::Spline &s, double scale, Diagnosis &out) {
+void CheckBinary32(const knotfit::Spline &s, double scale, bool quick,
+                   Diagnosis &out) {
   Finding worst(Flag::kBinary32);
   const auto n = static_cast<int32_t>(s.size());
   worst.cause = knotfit::CollapsedKnots(n, s.x().data());
   if (!worst.cause.empty()) {
-    // No reader can tell those knots apart: the table's curve is not the
-    // fit's, whatever it is.
+    // Knots no reader can tell apart: the table's curve is not the fit's,
+    // whatever it is.
     worst.amount = std::numeric_limits<double>::quiet_NaN();
     out.findings.push_back(worst);
     return;
   }
-  try {
-    const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
-    for (size_t k = 0; k + 1 < s.size(); ++k) {
-      LargestDifference(s, t, k, worst);
+  worst.cause = Underflow(s);
+  if (!worst.cause.empty() && quick) {
+    out.findings.push_back(worst);
+    return;
+  }
+  // Only segments that may differ by half the tolerance or more are
+  // evaluated; the table is read only when there is one.
+  const double tolerance = 1e-6 * scale;
+  std::vector<std::pair<size_t, Difference>> suspects;
+  for (size_t k = 0; k + 1 < s.size(); ++k) {
+    const Difference diff = DifferenceOn(s, k);
+    if (diff.Bound(s.x()[k + 1] - s.x()[k]) >= 0.5 * tolerance) {
+      suspects.emplace_back(k, diff);
     }
-  } catch (const knotfit::Error &e) {
-    worst.cause = e.what(); // a field binary32 cannot hold
-    worst.amount = std::numeric_limits<double>::quiet_NaN();
   }
-  if (worst.cause.empty()) {
-    worst.cause = Underflow(s);
+  if (!suspects.empty()) {
+    try {
+      const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
+      for (const auto &[k, diff] : suspects) {
+        LargestDifference(s, t, k, diff, worst);
+        if (quick && worst.amount > tolerance) {
+          break;
+        }
+      }
+    } catch (const knotfit::Error &e) {
+      worst.cause = e.what(); // a field binary32 cannot hold
+      worst.amount = std::numeric_limits<double>::quiet_NaN();
+    }
   }
-  if (!worst.cause.empty() || worst.amount > 1e-6 * scale) {
+  if (!worst.cause.empty() || worst.amount > tolerance) {
     out.findings.push_back(worst);
   }
 }
@@ -248,17 +307,17 @@ void CheckSpacing(const knotfit::Spline &s, Diagnosis &out) {
   }
 }
 
-Diagnosis Check(const knotfit::Spline &s, FlagSet which) {
+Diagnosis Check(const knotfit::Spline &s, FlagSet which, bool quick) {
   Diagnosis out;
   const double scale = Scale(s.y());
   if ((which & Bit(Flag::kOvershoot)) != 0) {
-    CheckOvershoot(s, scale, out);
+    CheckOvershoot(s, scale, quick, out);
   }
   if ((which & Bit(Flag::kNotMonotone)) != 0) {
-    CheckMonotone(s, scale, out);
+    CheckMonotone(s, scale, quick, out);
   }
   if ((which & Bit(Flag::kBinary32)) != 0) {
-    CheckBinary32(s, scale, out);
+    CheckBinary32(s, scale, quick, out);
   }
   if ((which & Bit(Flag::kSpacing)) != 0) {
     CheckSpacing(s, out);
@@ -268,7 +327,7 @@ Diagnosis Check(const knotfit::Spline &s, FlagSet which) {
 
 } // namespace
 
-std::vector<double> TurningPoints(double a, double b, double c, double h) {
+Roots TurningPoints(double a, double b, double c, double h) {
   return RootsWithin(3.0 * c, 2.0 * b, a, h);
 }
 
@@ -300,21 +359,23 @@ FlagSet Diagnosis::flags() const {
 
 Diagnosis Diagnose(const knotfit::Spline &fit,
                    const knotfit::MethodChoice &method) {
-  Diagnosis d = Check(fit, ~FlagSet{0});
+  Diagnosis d = Check(fit, ~FlagSet{0}, false);
   const FlagSet raised = d.flags();
   if (raised == 0) {
     return d;
   }
+  const auto n = static_cast<int32_t>(fit.size());
   for (const knotfit::Method other : kAlternatives) {
     if (other == method.method) {
       continue;
     }
-    FlagSet still = raised;
-    try {
-      still = Check(knotfit::fit(fit.x(), fit.y(), {other}), raised).flags();
-    } catch (const knotfit::Error &) {
+    const knotfit::MethodChoice choice{other};
+    if (!knotfit::MethodProblem(choice, n, fit.x().data(), fit.y().data())
+             .empty()) {
       continue; // the method cannot fit these points
     }
+    const FlagSet still =
+        Check(knotfit::fit(fit.x(), fit.y(), choice), raised, true).flags();
     for (Finding &f : d.findings) {
       if ((still & Bit(f.flag)) == 0) {
         f.avoided_by.push_back(other);

@@ -62,9 +62,17 @@ struct Diagnosis {
   FlagSet flags() const;
 };
 
+// Up to two numbers, in increasing order.
+struct Roots {
+  double u[2];
+  size_t n = 0;
+  const double *begin() const { return u; }
+  const double *end() const { return u + n; }
+};
+
 // The u in (0, h) where a + 2b*u + 3c*u^2, the slope of a segment's cubic,
-// is zero: where S turns. In increasing order.
-std::vector<double> TurningPoints(double a, double b, double c, double h);
+// is zero: where S turns.
+Roots TurningPoints(double a, double b, double c, double h);
 
 // Every flag of the fit. For each one raised, the other methods are fitted
 // to the same points and checked for it.

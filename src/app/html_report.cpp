@@ -1,10 +1,13 @@
 #include "html_report.h"
 
+#include "big_endian.h"
 #include "checks.h"
 #include "report.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -38,7 +41,7 @@ svg text{fill:var(--muted);font:11px system-ui,sans-serif}
 )css";
 
 // Draws a figure's plot from its data attributes: a short fit from its
-// knots and coefficients, every segment sampled at least eight times and
+// knots and slopes (every fit is a cubic Hermite spline), every segment sampled at least eight times and
 // every pixel once; a long one from the extremes of each pixel column. The
 // table's curve (its fields rounded to binary32, evaluated as its readers
 // do) is drawn where it lies a pixel or more away from the fit's.
@@ -46,7 +49,14 @@ constexpr const char *kScript = R"js(
 "use strict";
 const NS = "http://www.w3.org/2000/svg";
 const PW = 640, PH = 220, L = 64, T = 10, W = L + PW + 14, H = T + PH + 40;
-const nums = s => (s ? s.split(" ").map(Number) : []);
+// An attribute's doubles: their bits, big-endian, in base64.
+function nums(text) {
+  if (!text) return [];
+  const bytes = Uint8Array.from(atob(text), ch => ch.charCodeAt(0));
+  const view = new DataView(bytes.buffer), out = [];
+  for (let i = 0; i + 8 <= bytes.length; i += 8) out.push(view.getFloat64(i));
+  return out;
+}
 function value(s, t) {
   const n = s.x.length;
   if (t <= s.x[0]) return s.y[0];
@@ -77,8 +87,17 @@ function draw(fig) {
   d.drawn = "1";
   let from, to, fit = [], table = [], knots = [];
   if (d.x) {
-    const s = { x: nums(d.x), y: nums(d.y), a: nums(d.a), b: nums(d.b), c: nums(d.c) };
+    const s = { x: nums(d.x), y: nums(d.y), a: nums(d.a), b: [], c: [] };
     const n = s.x.length;
+    for (let k = 0; k + 1 < n; k++) {
+      // Each segment's b and c from its ends, in the grouping the fit uses.
+      const h = s.x[k + 1] - s.x[k], sec = (s.y[k + 1] - s.y[k]) / h;
+      const e = ((s.a[k] + s.a[k + 1]) - sec) - sec;
+      s.b.push(((sec - s.a[k]) - e) / h);
+      s.c.push(e / (h * h));
+    }
+    s.b.push(0);
+    s.c.push(0);
     from = s.x[0]; to = s.x[n - 1];
     const ts = [];
     for (let k = 0; k + 1 < n; k++) {
@@ -106,8 +125,9 @@ function draw(fig) {
   const X = t => L + (t - from) / (to - from) * PW, Y = v => T + (ymax - v) / (ymax - ymin) * PH;
   const svg = el(fig, "svg", { width: W, height: H, viewBox: `0 0 ${W} ${H}`, role: "img",
     "data-map": [from, to, ymin, ymax, L, T, PW, PH].join(" ") });
-  for (const p of nums(d.over).reduce((r, v, i, a) => (i % 2 ? r : r.concat([[v, a[i + 1]]])), []))
-    el(svg, "rect", { class: "over", x: X(p[0]), y: T, width: Math.max(1, X(p[1]) - X(p[0])), height: PH });
+  const over = d.over ? d.over.split(" ").map(Number) : [];
+  for (let i = 0; i + 1 < over.length; i += 2)
+    el(svg, "rect", { class: "over", x: X(over[i]), y: T, width: Math.max(1, X(over[i + 1]) - X(over[i])), height: PH });
   for (const v of ticks(from, to)) {
     el(svg, "line", { class: "grid", x1: X(v), x2: X(v), y1: T, y2: T + PH });
     el(svg, "text", { x: X(v), y: T + PH + 15, "text-anchor": "middle" }, label(v));
@@ -188,20 +208,46 @@ std::string Escaped(std::string_view text) {
 // A number for a person: six significant digits.
 std::string Brief(double v) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.6g", v);
-  return text;
+  return std::string(
+      text,
+      std::to_chars(text, text + sizeof text, v, std::chars_format::general, 6)
+          .ptr);
 }
 
-// Numbers for the script, each read back exactly.
-template <class Values> std::string List(const Values &values) {
-  std::string out;
-  for (const double v : values) {
-    if (!out.empty()) {
-      out += ' ';
-    }
-    out += knotfit::ShortNumber(v);
+// An attribute of doubles for the script, exact and cheap to write (a
+// report holds millions of them): their IEEE bits, big-endian, in base64.
+void AppendDoubles(std::string &out, const char *name,
+                   const std::vector<double> &values) {
+  static const char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::vector<unsigned char> bytes(8 * values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &values[i], sizeof bits);
+    StoreBigEndian32(&bytes[8 * i], static_cast<uint32_t>(bits >> 32));
+    StoreBigEndian32(&bytes[8 * i + 4], static_cast<uint32_t>(bits));
   }
-  return out;
+  out += " data-";
+  out += name;
+  out += "=\"";
+  // Three bytes to four digits; 8 * n bytes leave 0, 1 or 2 over.
+  size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const uint32_t v = (uint32_t{bytes[i]} << 16) |
+                       (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+    const char group[4] = {kDigits[v >> 18], kDigits[(v >> 12) & 63],
+                           kDigits[(v >> 6) & 63], kDigits[v & 63]};
+    out.append(group, 4);
+  }
+  if (i < bytes.size()) {
+    const bool two = i + 2 == bytes.size();
+    const uint32_t v =
+        (uint32_t{bytes[i]} << 16) | (two ? uint32_t{bytes[i + 1]} << 8 : 0);
+    const char group[4] = {kDigits[v >> 18], kDigits[(v >> 12) & 63],
+                           two ? kDigits[(v >> 6) & 63] : '=', '='};
+    out.append(group, 4);
+  }
+  out += '"';
 }
 
 std::string Attribute(const char *name, const std::string &value) {
@@ -290,17 +336,17 @@ std::string Figure(const DataSetRecord &r, size_t i) {
   const Diagnosis &d = r.diagnosis;
   if (r.fit) {
     const knotfit::Spline &s = *r.fit;
-    fig += Attribute("x", List(s.x())) + Attribute("y", List(s.y())) +
-           Attribute("a", List(s.a())) + Attribute("b", List(s.b())) +
-           Attribute("c", List(s.c()));
+    AppendDoubles(fig, "x", s.x());
+    AppendDoubles(fig, "y", s.y());
+    AppendDoubles(fig, "a", s.a());
   } else if (!r.curve.low.empty()) {
     fig += Attribute("from", knotfit::ShortNumber(r.x_min)) +
-           Attribute("to", knotfit::ShortNumber(r.x_max)) +
-           Attribute("low", List(r.curve.low)) +
-           Attribute("high", List(r.curve.high));
+           Attribute("to", knotfit::ShortNumber(r.x_max));
+    AppendDoubles(fig, "low", r.curve.low);
+    AppendDoubles(fig, "high", r.curve.high);
     if (!r.table.low.empty()) {
-      fig += Attribute("tlow", List(r.table.low)) +
-             Attribute("thigh", List(r.table.high));
+      AppendDoubles(fig, "tlow", r.table.low);
+      AppendDoubles(fig, "thigh", r.table.high);
     }
   }
   if (!d.overshoot.empty()) {
@@ -358,6 +404,7 @@ std::string HtmlReport(const std::vector<DataSetRecord> &records,
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width\">\n"
       "<title>knotfit report</title>\n<style>";
+  page.reserve(2048 * records.size());
   page += kStyle;
   page += "</style>\n</head>\n<body>\n<h1>knotfit report</h1>\n<p>" +
           std::to_string(records.size()) + " data sets: " +
