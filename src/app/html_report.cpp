@@ -22,16 +22,19 @@ constexpr const char *kStyle = R"css(
 body{background:var(--bg);color:var(--fg);font:14px/1.4 system-ui,sans-serif;
 margin:1.5em}
 h1{font-size:1.4em;margin:0 0 .3em}
-table{border-collapse:collapse;margin:1em 0}
-th,td{padding:.2em .6em;text-align:left;white-space:nowrap}
+table{border-collapse:collapse;margin:1em 0;table-layout:fixed;width:100%}
+th:nth-child(1),th:nth-child(2){width:20%}th:nth-child(7){width:25%}
+th,td{padding:.2em .6em;text-align:left;white-space:nowrap;overflow:hidden;
+text-overflow:ellipsis}
 th{cursor:pointer;border-bottom:1px solid var(--frame);user-select:none}
 th[data-dir="1"]::after{content:" \25B2"}th[data-dir="-1"]::after{content:" \25BC"}
 tbody tr:nth-child(odd){background:var(--row)}
 .num{text-align:right}.flags{color:var(--flag);font-weight:600}
 .skip{color:var(--muted)}
 dt{font-weight:600;color:var(--flag)}dd{margin:0 0 .4em 1.5em}
-figure{margin:1.5em 0;min-height:300px}figcaption b{font-size:1.1em}
-figure ul{margin:.3em 0}figure svg{display:block;max-width:100%;height:auto}
+figure{margin:1.5em 0;min-height:300px;content-visibility:auto;
+contain-intrinsic-size:auto 330px}figcaption b{font-size:1.1em}
+figure p{margin:.3em 0 .3em 1em}figure svg{display:block;max-width:100%;height:auto}
 svg text{fill:var(--muted);font:11px system-ui,sans-serif}
 .grid{stroke:var(--grid)}.frame{fill:none;stroke:var(--frame)}
 .curve{fill:none;stroke:var(--curve);stroke-width:2}
@@ -297,11 +300,11 @@ std::string Explained(const Finding &f) {
   for (const knotfit::Method m : f.avoided_by) {
     methods += (methods.empty() ? "" : ", ") + std::string(MethodName(m));
   }
-  return "<li><span class=\"flags\">" + std::string(InfoOf(f.flag).name) +
-         "</span>: " + text + ". " +
+  return "<p><b class=\"flags\">" + std::string(InfoOf(f.flag).name) +
+         "</b>: " + text + ". " +
          (methods.empty() ? "No other method avoids it."
                           : "Avoided by " + methods + ".") +
-         "</li>";
+         "</p>";
 }
 
 std::string Range(double lo, double hi) {
@@ -370,12 +373,8 @@ std::string Figure(const DataSetRecord &r, size_t i) {
     return fig + "<p class=\"skip\">Skipped: " + Escaped(r.skipped) +
            ".</p></figure>\n";
   }
-  if (!d.findings.empty()) {
-    fig += "<ul>";
-    for (const Finding &f : d.findings) {
-      fig += Explained(f);
-    }
-    fig += "</ul>\n";
+  for (const Finding &f : d.findings) {
+    fig += Explained(f);
   }
   return fig + "</figure>\n";
 }
