@@ -33,10 +33,7 @@ TEST(Diagnostics, EachFlagOnDataMadeToRaiseItAndNotTo) {
     FlagSet flags;
   } kCases[] = {
       {"the cube", {0, 1, 2, 3, 4}, {0, 1, 8, 27, 64}, Method::kNotAKnot, 0},
-      {"a step, not-a-knot",
-       kStepX,
-       kStepY,
-       Method::kNotAKnot,
+      {"a step, not-a-knot", kStepX, kStepY, Method::kNotAKnot,
        Bit(Flag::kOvershoot) | Bit(Flag::kNotMonotone)},
       {"a step, pchip", kStepX, kStepY, Method::kPchip, 0},
       {"peaks of oscillating data",
@@ -60,13 +57,15 @@ TEST(Diagnostics, EachFlagOnDataMadeToRaiseItAndNotTo) {
        {0, 1, 4, 9, 9.003, 16},
        Method::kNotAKnot,
        Bit(Flag::kSpacing)},
-      {"gaps 1 and 0.002", {0, 1, 2, 3, 3.002, 4}, {0, 1, 4, 9, 9.012, 16},
-       Method::kNotAKnot, 0},
+      {"gaps 1 and 0.002",
+       {0, 1, 2, 3, 3.002, 4},
+       {0, 1, 4, 9, 9.012, 16},
+       Method::kNotAKnot,
+       0},
   };
   for (const auto &c : kCases) {
     const knotfit::MethodChoice method{c.method};
-    EXPECT_EQ(Diagnose(knotfit::fit(c.x, c.y, method), method).flags(),
-              c.flags)
+    EXPECT_EQ(Diagnose(knotfit::fit(c.x, c.y, method), method).flags(), c.flags)
         << c.what;
   }
 }

@@ -70,8 +70,8 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       line.quiet = true;
     } else if (arg == "--no-progress") {
       line.no_progress = true;
-    } else if (std::string_view value; OptionValue(arg, "--report", argc, argv,
-                                                   i, value, missing) ||
+    } else if (std::string_view value;
+               OptionValue(arg, "--report", argc, argv, i, value, missing) ||
                OptionValue(arg, "--json", argc, argv, i, value, missing)) {
       if (missing || value.empty()) {
         return fail("option '" + std::string(arg) + "' needs a file");
@@ -152,17 +152,15 @@ void PrintHelp(std::FILE *to) {
       "                     pchip, akima, makima, steffen\n"
       "  -q, --quiet        print nothing on standard output (no echo of\n"
       "                     the pairs read, no trace of the tables written)\n"
-      "      --report=FILE  also write an HTML page of every data set: an\n"
-      "                     index, a plot of each fit and its flags\n"
-      "      --json=FILE    also write the flags of every data set and the\n"
-      "                     run's totals as JSON\n"
-      "      --fail-on=FLAG,...  a data set with one of these flags fails\n"
-      "                     the run (status 1; its files are still written)\n"
-      "Flags: overshoot (the curve swings past data that run one way),\n"
-      "not-monotone (monotone data, a curve that turns back), binary32 (the\n"
-      "table's binary32 curve is off the fit), spacing (knot gaps differ more\n"
-      "than 1000 times).\n"
+
       "      --no-progress  never show the progress line on standard error\n"
+      "      --report=FILE  also write FILE, an HTML page of the run: an\n"
+      "                     index of every data set, a plot of each fit,\n"
+      "                     its flags in words\n"
+      "      --json=FILE    also write every data set's flags and the run's\n"
+      "                     totals to FILE as JSON\n"
+      "      --fail-on=FLAG,...  a data set flagged so fails the run (status\n"
+      "                     1; its files are still written)\n"
       "  -h, --help         show this help and exit\n"
       "      --version      show the version and licence and exit\n"
       "  --                 end of options: what follows are files\n"
@@ -174,6 +172,15 @@ void PrintHelp(std::FILE *to) {
       "Each file is written whole to a temporary file and renamed over the\n"
       "old one. CS and CS/plot must exist; knotfit creates no directories.\n"
       "\n"
+      "Flags of a fit (--report, --json, --fail-on):\n"
+      "  overshoot     where the data run one way, the curve swings past them\n"
+      "                by more than 0.1% of the y range\n"
+      "  not-monotone  the data are monotone, the curve turns back\n"
+      "  binary32      the table's binary32 curve is more than 1e-6 of the y\n"
+      "                range off the fit, a coefficient underflows, or knots\n"
+      "                collapse\n"
+      "  spacing       the largest knot gap is over 1000 times the smallest\n"
+      "\n"
       "Environment:\n"
       "  TROV_KEL  the KEL path\n"
       "  HOME      when TROV_KEL is unset, the KEL path is $HOME/.TROV_KEL\n"
@@ -181,7 +188,8 @@ void PrintHelp(std::FILE *to) {
       "Exit status:\n"
       "  0    every data set was written\n"
       "  1    a data set was skipped or not completely written, input was\n"
-      "       read but not written, or standard output failed\n"
+      "       read but not written, a data set has a flag of --fail-on, the\n"
+      "       report could not be written, or standard output failed\n"
       "  254  a plot file could not be created in CS/plot: the run ended\n"
       "  255  no input, a bad option, an input that cannot be read, a\n"
       "       table that cannot be created in CS, or out of memory\n"

@@ -22,7 +22,7 @@ struct CommandLine {
   bool quiet = false;
   bool no_progress = false;
   knotfit::MethodChoice method;
-  RunReportOptions report; // --report, --json, --fail-on
+  RunReportOptions report;         // --report, --json, --fail-on
   std::vector<std::string> inputs; // "-" is standard input
 };
 

@@ -1,7 +1,6 @@
 #include "diagnostics.h"
 
-#include "checks.h"
-#include "methods.h"
+#include "knotfit_internal.h"
 
 #include "knotfit/table.hpp"
 
@@ -175,13 +174,13 @@ std::string Underflow(const knotfit::Spline &s) {
   for (size_t f = 0; f < 4; ++f) {
     for (size_t k = 0; k < s.size(); ++k) {
       const double v = (*fields[f])[k];
-      if (v == 0.0 || std::fabs(v) >= knotfit::kBinary32Overflow) {
+      if (v == 0.0 || !knotfit::detail::FitsBinary32(v)) {
         continue;
       }
       const auto narrowed = static_cast<float>(v);
       if (narrowed == 0.0f || !std::isnormal(narrowed)) {
-        return std::string(kNames[f]) + " of knot " + std::to_string(k) +
-               " (" + knotfit::ShortNumber(v) + ") narrows to " +
+        return std::string(kNames[f]) + " of knot " + std::to_string(k) + " (" +
+               knotfit::detail::ShortNumber(v) + ") narrows to " +
                (narrowed == 0.0f ? "zero" : "a subnormal");
       }
     }
@@ -204,18 +203,16 @@ struct Difference {
 };
 
 Difference DifferenceOn(const knotfit::Spline &s, size_t k) {
-  auto narrowed = [](double v) { // infinity beyond binary32's range
-    return std::fabs(v) < knotfit::kBinary32Overflow
-               ? static_cast<double>(static_cast<float>(v))
-               : v * HUGE_VAL;
+  auto narrowed = [](double v) {
+    return static_cast<double>(knotfit::detail::Narrow(v));
   };
   const double d = s.x()[k] - narrowed(s.x()[k]);
   const double at = narrowed(s.a()[k]), bt = narrowed(s.b()[k]),
                ct = narrowed(s.c()[k]);
-  return {{(narrowed(s.y()[k]) - s.y()[k]) + at * d + bt * d * d +
-               ct * d * d * d,
-           (at - s.a()[k]) + 2.0 * bt * d + 3.0 * ct * d * d,
-           (bt - s.b()[k]) + 3.0 * ct * d, ct - s.c()[k]}};
+  return {
+      {(narrowed(s.y()[k]) - s.y()[k]) + at * d + bt * d * d + ct * d * d * d,
+       (at - s.a()[k]) + 2.0 * bt * d + 3.0 * ct * d * d,
+       (bt - s.b()[k]) + 3.0 * ct * d, ct - s.c()[k]}};
 }
 
 // The largest |T - S| on segment k, with T evaluated as the table's readers
@@ -245,7 +242,7 @@ void CheckBinary32(const knotfit::Spline &s, double scale, bool quick,
                    Diagnosis &out) {
   Finding worst(Flag::kBinary32);
   const auto n = static_cast<int32_t>(s.size());
-  worst.cause = knotfit::CollapsedKnots(n, s.x().data());
+  worst.cause = knotfit::detail::CollapsedKnots(n, s.x().data());
   if (!worst.cause.empty()) {
     // Knots no reader can tell apart: the table's curve is not the fit's,
     // whatever it is.
@@ -300,10 +297,10 @@ void CheckSpacing(const knotfit::Spline &s, Diagnosis &out) {
   if (big > 1000.0 * small) {
     out.findings.emplace_back(
         Flag::kSpacing, big / small, x[narrowest],
-        "gap " + knotfit::ShortNumber(big) + " after x = " +
-            knotfit::ShortNumber(x[widest]) + ", gap " +
-            knotfit::ShortNumber(small) + " after x = " +
-            knotfit::ShortNumber(x[narrowest]));
+        "gap " + knotfit::detail::ShortNumber(big) +
+            " after x = " + knotfit::detail::ShortNumber(x[widest]) + ", gap " +
+            knotfit::detail::ShortNumber(small) +
+            " after x = " + knotfit::detail::ShortNumber(x[narrowest]));
   }
 }
 
@@ -370,7 +367,8 @@ Diagnosis Diagnose(const knotfit::Spline &fit,
       continue;
     }
     const knotfit::MethodChoice choice{other};
-    if (!knotfit::MethodProblem(choice, n, fit.x().data(), fit.y().data())
+    if (!knotfit::detail::MethodProblem(choice, n, fit.x().data(),
+                                        fit.y().data())
              .empty()) {
       continue; // the method cannot fit these points
     }

@@ -1,7 +1,6 @@
 #include "driver.h"
 
 #include "big_array.h"
-#include "chunk_writer.h"
 #include "number_text.h"
 #include "report.h"
 
@@ -19,7 +18,7 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
   // The points: no copy when they grow, and huge pages for long data sets.
   BigArray<double> x;
   BigArray<double> y;
-  ChunkWriter echo(console.out());
+  ChunkWriter &echo = console.out();
   const bool quiet = console.quiet();
   std::string name;
   std::string_view first;
@@ -54,7 +53,6 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
       // missing or extra value), so the data set it should close is lost.
       if (second == "NAME" && !name_second_seen) {
         name_second_seen = true;
-        echo.Flush();
         console.Message("knotfit: " + from + "pair " + std::to_string(pairs) +
                         " has NAME as its second token: a token is missing "
                         "or extra before it");
@@ -64,7 +62,6 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
       y.push_back(ParseAtof(second));
       continue;
     }
-    echo.Flush(); // the echo goes out before the data set's trace
     name.assign(second);
     summary.points += x.size();
     if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
@@ -73,17 +70,25 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
                         " points, more than a coefficient table holds",
                     "skipped");
       ++summary.failed;
-    } else if (handle(static_cast<int32_t>(x.size()), x.data(), y.data(),
-                      name.c_str()) != 0) {
-      ++summary.failed;
     } else {
-      ++summary.written;
+      const Outcome outcome = handle(static_cast<int32_t>(x.size()), x.data(),
+                                     y.data(), name.c_str());
+      if (EndsRun(outcome)) {
+        summary.end_status = StatusOf(outcome);
+        return summary;
+      }
+      if (outcome == Outcome::kWritten) {
+        ++summary.written;
+      } else if (outcome == Outcome::kWarned) {
+        ++summary.warned;
+      } else {
+        ++summary.failed;
+      }
     }
     x.clear();
     y.clear();
     progress();
   }
-  echo.Flush();
   // Read but never written: the run did not do what the input asked.
   if (!x.empty()) {
     console.Message("knotfit: " + from + std::to_string(x.size()) +

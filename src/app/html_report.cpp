@@ -1,7 +1,6 @@
 #include "html_report.h"
 
-#include "big_endian.h"
-#include "checks.h"
+#include "knotfit_internal.h"
 #include "report.h"
 
 #include <algorithm>
@@ -44,10 +43,11 @@ svg text{fill:var(--muted);font:11px system-ui,sans-serif}
 )css";
 
 // Draws a figure's plot from its data attributes: a short fit from its
-// knots and slopes (every fit is a cubic Hermite spline), every segment sampled at least eight times and
-// every pixel once; a long one from the extremes of each pixel column. The
-// table's curve (its fields rounded to binary32, evaluated as its readers
-// do) is drawn where it lies a pixel or more away from the fit's.
+// knots and slopes (every fit is a cubic Hermite spline), every segment sampled
+// at least eight times and every pixel once; a long one from the extremes of
+// each pixel column. The table's curve (its fields rounded to binary32,
+// evaluated as its readers do) is drawn where it lies a pixel or more away from
+// the fit's.
 constexpr const char *kScript = R"js(
 "use strict";
 const NS = "http://www.w3.org/2000/svg";
@@ -211,10 +211,9 @@ std::string Escaped(std::string_view text) {
 // A number for a person: six significant digits.
 std::string Brief(double v) {
   char text[32];
-  return std::string(
-      text,
-      std::to_chars(text, text + sizeof text, v, std::chars_format::general, 6)
-          .ptr);
+  return std::string(text, std::to_chars(text, text + sizeof text, v,
+                                         std::chars_format::general, 6)
+                               .ptr);
 }
 
 // An attribute of doubles for the script, exact and cheap to write (a
@@ -312,16 +311,16 @@ std::string Range(double lo, double hi) {
 }
 
 std::string IndexRow(const DataSetRecord &r, size_t i) {
-  std::string row = "<tr data-i=\"" + std::to_string(i) + "\"><td><a href=\"#d" +
-                    std::to_string(i) + "\">" + Escaped(r.name) +
-                    "</a></td><td>" + Place(r) + "</td><td class=\"num\">" +
-                    std::to_string(r.points) + "</td><td>" +
-                    knotfit::MethodName(r.method.method) + "</td>";
+  std::string row =
+      "<tr data-i=\"" + std::to_string(i) + "\"><td><a href=\"#d" +
+      std::to_string(i) + "\">" + Escaped(r.name) + "</a></td><td>" + Place(r) +
+      "</td><td class=\"num\">" + std::to_string(r.points) + "</td><td>" +
+      knotfit::MethodName(r.method.method) + "</td>";
   if (r.points > 0) {
-    row += "<td data-v=\"" + knotfit::ShortNumber(r.x_min) + "\">" +
+    row += "<td data-v=\"" + knotfit::detail::ShortNumber(r.x_min) + "\">" +
            Range(r.x_min, r.x_max) + "</td><td data-v=\"" +
-           knotfit::ShortNumber(r.y_min) + "\">" + Range(r.y_min, r.y_max) +
-           "</td>";
+           knotfit::detail::ShortNumber(r.y_min) + "\">" +
+           Range(r.y_min, r.y_max) + "</td>";
   } else {
     row += "<td></td><td></td>";
   }
@@ -329,8 +328,7 @@ std::string IndexRow(const DataSetRecord &r, size_t i) {
     return row + "<td class=\"skip\">skipped: " + Escaped(r.skipped) +
            "</td></tr>\n";
   }
-  return row + "<td class=\"flags\">" + FlagNames(r.diagnosis) +
-         "</td></tr>\n";
+  return row + "<td class=\"flags\">" + FlagNames(r.diagnosis) + "</td></tr>\n";
 }
 
 std::string Figure(const DataSetRecord &r, size_t i) {
@@ -343,8 +341,8 @@ std::string Figure(const DataSetRecord &r, size_t i) {
     AppendDoubles(fig, "y", s.y());
     AppendDoubles(fig, "a", s.a());
   } else if (!r.curve.low.empty()) {
-    fig += Attribute("from", knotfit::ShortNumber(r.x_min)) +
-           Attribute("to", knotfit::ShortNumber(r.x_max));
+    fig += Attribute("from", knotfit::detail::ShortNumber(r.x_min)) +
+           Attribute("to", knotfit::detail::ShortNumber(r.x_max));
     AppendDoubles(fig, "low", r.curve.low);
     AppendDoubles(fig, "high", r.curve.high);
     if (!r.table.low.empty()) {
@@ -356,9 +354,9 @@ std::string Figure(const DataSetRecord &r, size_t i) {
     std::string spans;
     for (const Span &s : d.overshoot) {
       spans += spans.empty() ? "" : " ";
-      spans += knotfit::ShortNumber(s.from);
+      spans += knotfit::detail::ShortNumber(s.from);
       spans += ' ';
-      spans += knotfit::ShortNumber(s.to);
+      spans += knotfit::detail::ShortNumber(s.to);
     }
     fig += Attribute("over", spans);
   }
@@ -406,10 +404,10 @@ std::string HtmlReport(const std::vector<DataSetRecord> &records,
   page.reserve(2048 * records.size());
   page += kStyle;
   page += "</style>\n</head>\n<body>\n<h1>knotfit report</h1>\n<p>" +
-          std::to_string(records.size()) + " data sets: " +
-          std::to_string(records.size() - skipped) + " written, " +
-          std::to_string(skipped) + " skipped, " + std::to_string(flagged) +
-          " flagged";
+          std::to_string(records.size()) +
+          " data sets: " + std::to_string(records.size() - skipped) +
+          " written, " + std::to_string(skipped) + " skipped, " +
+          std::to_string(flagged) + " flagged";
   if (failed_fail_on > 0) {
     page += ", " + std::to_string(failed_fail_on) + " failed --fail-on";
   }

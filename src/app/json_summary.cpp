@@ -1,6 +1,6 @@
 #include "json_summary.h"
 
-#include "checks.h"
+#include "knotfit_internal.h"
 
 #include <cmath>
 
@@ -8,7 +8,7 @@ namespace {
 
 // A number, or null for one that is not finite (JSON has no NaN).
 std::string Number(double v) {
-  return std::isfinite(v) ? knotfit::ShortNumber(v) : "null";
+  return std::isfinite(v) ? knotfit::detail::ShortNumber(v) : "null";
 }
 
 std::string Pair(double lo, double hi) {
@@ -22,8 +22,11 @@ std::string Pair(double lo, double hi) {
 // The length of the UTF-8 sequence at text[i], or 0 when it is not one.
 size_t Utf8Length(std::string_view text, size_t i) {
   const auto lead = static_cast<unsigned char>(text[i]);
-  const size_t length = lead < 0xc2 ? 0 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3
-                                      : lead < 0xf5 ? 4 : 0;
+  const size_t length = lead < 0xc2   ? 0
+                        : lead < 0xe0 ? 2
+                        : lead < 0xf0 ? 3
+                        : lead < 0xf5 ? 4
+                                      : 0;
   if (length == 0 || i + length > text.size()) {
     return 0;
   }
@@ -95,8 +98,7 @@ std::string JsonSummary(const std::vector<DataSetRecord> &records,
       sets += separator;
       separator = ", ";
       sets += "{\"flag\": " + JsonString(InfoOf(f.flag).name) +
-              ", \"amount\": " + Number(f.amount) +
-              ", \"at\": " + Number(f.at);
+              ", \"amount\": " + Number(f.amount) + ", \"at\": " + Number(f.at);
       if (!f.cause.empty()) {
         sets += ", \"cause\": " + JsonString(f.cause);
       }

@@ -26,6 +26,16 @@ std::vector<std::string_view> Components(std::string_view name) {
   return parts;
 }
 
+// What stands at the target's leaf in dir, without following a link.
+void LookAt(const UniqueFd &dir, KelTarget &target) {
+  struct stat st {};
+  if (fstatat(dir.get(), target.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    target.exists = true;
+    target.mode = st.st_mode;
+    target.owner = st.st_uid;
+  }
+}
+
 } // namespace
 
 std::string NameProblem(std::string_view name) {
@@ -50,28 +60,31 @@ std::string NameProblem(std::string_view name) {
   return {};
 }
 
-KelTarget LocateKelTarget(const char *subdir, std::string_view name,
-                          KelProblem &problem) {
+KelTarget LocateKelTarget(const char *subdir, std::string_view name) {
   KelTarget target;
+  // Fails the target: a target without its directory, and why.
+  auto unreachable = [](KelProblem::Kind kind, std::string path, int error) {
+    KelTarget failed;
+    failed.problem = {kind, std::move(path), error};
+    return failed;
+  };
   if (const char *kel = std::getenv("TROV_KEL")) {
     target.path = kel; // an empty TROV_KEL is still a base: the root
   } else if (const char *home = std::getenv("HOME")) {
     target.path = std::string(home) + "/.TROV_KEL";
   } else {
-    problem = {KelProblem::kNoBase, {}, 0};
-    return {};
+    return unreachable(KelProblem::kNoBase, {}, 0);
   }
   target.path += '/';
   target.path += subdir;
   UniqueFd dir(open(target.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir) {
-    problem = {KelProblem::kTopDirectory, target.path, errno};
-    return {};
+    const int error = errno;
+    return unreachable(KelProblem::kTopDirectory, target.path, error);
   }
   const std::vector<std::string_view> parts = Components(name);
   if (parts.empty()) { // NameProblem refuses such a name first
-    problem = {KelProblem::kSubdirectory, target.path, EINVAL};
-    return {};
+    return unreachable(KelProblem::kSubdirectory, target.path, EINVAL);
   }
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     const std::string part(parts[i]);
@@ -82,63 +95,47 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
     UniqueFd next(openat(dir.get(), part.c_str(),
                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!next) {
-      problem = {KelProblem::kSubdirectory, target.path, errno};
+      int error = errno;
       struct stat st {};
       if (fstatat(dir.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
           S_ISLNK(st.st_mode)) {
-        problem.error = ELOOP; // said as "is a symbolic link"
+        error = ELOOP; // said as "is a symbolic link"
       }
-      return {};
+      return unreachable(KelProblem::kSubdirectory, target.path, error);
     }
     dir = std::move(next);
   }
   target.in_top = parts.size() == 1;
   target.leaf = std::string(parts.back());
-  struct stat st {};
-  if (fstatat(dir.get(), target.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    target.exists = true;
-    target.mode = st.st_mode;
-    target.owner = st.st_uid;
-  }
+  LookAt(dir, target);
   target.path += '/';
   target.path += target.leaf;
   target.dir = std::move(dir);
-  problem = {};
   return target;
 }
 
-KelTarget LocateFile(const std::string &path, KelProblem &problem) {
+KelTarget LocateFile(const std::string &path) {
   const size_t slash = path.rfind('/');
   const std::string dir_path = slash == std::string::npos ? "."
                                : slash == 0               ? "/"
-                                             : path.substr(0, slash);
+                                            : path.substr(0, slash);
   KelTarget target;
   target.leaf = slash == std::string::npos ? path : path.substr(slash + 1);
   target.path = path;
-  target.dir.reset(
-      open(dir_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!target.dir || target.leaf.empty() || target.leaf == "." ||
+  UniqueFd dir(open(dir_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir || target.leaf.empty() || target.leaf == "." ||
       target.leaf == "..") {
-    problem = {KelProblem::kTopDirectory, dir_path,
-               target.dir ? EISDIR : errno};
-    return {};
+    target.problem = {KelProblem::kTopDirectory, dir_path,
+                      dir ? EISDIR : errno};
+    return target;
   }
-  struct stat st {};
-  if (fstatat(target.dir.get(), target.leaf.c_str(), &st,
-              AT_SYMLINK_NOFOLLOW) == 0) {
-    target.exists = true;
-    target.mode = st.st_mode;
-    target.owner = st.st_uid;
-  }
-  problem = {};
+  LookAt(dir, target);
+  target.dir = std::move(dir);
   return target;
 }
 
 KelTargets LocateKelTargets(std::string_view name) {
-  KelTargets targets;
-  targets.table = LocateKelTarget("CS", name, targets.table_problem);
-  targets.plot = LocateKelTarget("CS/plot", name, targets.plot_problem);
-  return targets;
+  return {LocateKelTarget("CS", name), LocateKelTarget("CS/plot", name)};
 }
 
 std::string ExistingFileProblem(const KelTarget &target) {

@@ -14,20 +14,6 @@
 // and "." components are dropped first, as the file system drops them.
 std::string NameProblem(std::string_view name);
 
-// The directory that will hold one output file, and the file's name in it.
-struct KelTarget {
-  UniqueFd dir;
-  std::string leaf;
-  std::string path;    // the whole path, for messages
-  bool in_top = false; // dir is CS or CS/plot itself, not a subdirectory
-  // What stood at the target when it was located (one fstatat, no link
-  // followed): whether anything, its type and mode bits, its owner.
-  bool exists = false;
-  unsigned mode = 0;
-  unsigned owner = 0;
-  explicit operator bool() const { return static_cast<bool>(dir); }
-};
-
 // Why a target could not be reached.
 struct KelProblem {
   enum Kind {
@@ -40,21 +26,35 @@ struct KelProblem {
   int error = 0;    // errno
 };
 
+// Where one output file goes: the directory that will hold it and the
+// file's name in it, or, when it cannot be reached, why.
+struct KelTarget {
+  UniqueFd dir; // open when located; else problem says why
+  KelProblem problem;
+  std::string leaf;
+  std::string path;    // the whole path, for messages
+  bool in_top = false; // dir is CS or CS/plot itself, not a subdirectory
+  // What stood at the target when it was located (one fstatat, no link
+  // followed): whether anything, its type and mode bits, its owner.
+  bool exists = false;
+  unsigned mode = 0;
+  unsigned owner = 0;
+  explicit operator bool() const { return static_cast<bool>(dir); }
+};
+
 // Opens <KEL path>/<subdir> (which may be a link: that is the user's own
 // set-up), then every directory component of name below it with O_NOFOLLOW.
 // The KEL path is $TROV_KEL, else $HOME/.TROV_KEL, read afresh on every call.
-KelTarget LocateKelTarget(const char *subdir, std::string_view name,
-                          KelProblem &problem);
+KelTarget LocateKelTarget(const char *subdir, std::string_view name);
 
 // Any other output file, named by a path of the user's (links followed):
 // its directory opened, the file looked at as LocateKelTarget does. A
 // directory that cannot be opened is a kTopDirectory problem.
-KelTarget LocateFile(const std::string &path, KelProblem &problem);
+KelTarget LocateFile(const std::string &path);
 
 // Where both files of the data set named name go, located once.
 struct KelTargets {
   KelTarget table, plot;
-  KelProblem table_problem, plot_problem;
 };
 KelTargets LocateKelTargets(std::string_view name);
 

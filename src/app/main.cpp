@@ -51,11 +51,13 @@ uint64_t TotalSize(const std::vector<std::string> &inputs) {
   return total;
 }
 
-// Prints a text on standard output, and says why when it did not get there.
+// Prints a text on standard output and closes it, and says why when the
+// text did not get there.
 int PrintAndExit(void (*print)(std::FILE *)) {
   print(stdout);
   errno = 0;
-  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+  const bool failed = std::ferror(stdout) != 0;
+  if (std::fclose(stdout) == 0 && !failed) {
     return 0;
   }
   std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
@@ -63,8 +65,9 @@ int PrintAndExit(void (*print)(std::FILE *)) {
   return 1;
 }
 
-// Reads one input to its end: 0, 1 (a data set failed) or 255 (the input
-// could not be opened or read).
+// Reads one input to its end: 0, 1 (a data set failed or was written with a
+// warning), 255 (the input could not be opened or read), or the status of
+// an outcome that ended the run (255, 254).
 int ProcessFile(const std::string &input, const std::string &source,
                 const Run &run, RunReport *report, RunSummary &total) {
   Console &console = run.console;
@@ -87,8 +90,8 @@ int ProcessFile(const std::string &input, const std::string &source,
   }
   auto handle = [&](int32_t n, const double *x, const double *y,
                     const char *name) {
-    int32_t result = GenerateCubicSpline(n, x, y, name, run);
-    if (report != nullptr) {
+    Outcome result = GenerateCubicSpline(n, x, y, name, run);
+    if (report != nullptr && !EndsRun(result)) {
       DataSetRecord r;
       r.name = name;
       r.input = input;
@@ -96,13 +99,16 @@ int ProcessFile(const std::string &input, const std::string &source,
       r.points = static_cast<size_t>(n);
       r.method = run.method;
       r.skipped = console.TakeProblem();
-      if (result >= 0) {
+      if (result != Outcome::kFailed) {
         r.skipped.clear(); // written; a warning is no reason
       } else if (r.skipped.empty()) {
         r.skipped = "not written";
       }
-      if (report->Add(std::move(r), x, y, console) && result == 0) {
-        result = 1;
+      // A flag of --fail-on fails the run as a warning does: files written,
+      // status 1.
+      if (report->Add(std::move(r), x, y, console) &&
+          result == Outcome::kWritten) {
+        result = Outcome::kWarned;
       }
     }
     return result;
@@ -111,13 +117,18 @@ int ProcessFile(const std::string &input, const std::string &source,
       ProcessInput(reader, handle, console, total, source);
   total.points += summary.points;
   total.written += summary.written;
+  total.warned += summary.warned;
   total.failed += summary.failed;
+  if (summary.end_status != 0) {
+    total.end_status = summary.end_status;
+    return summary.end_status;
+  }
   if (reader.error() != 0) {
     console.Message("knotfit: error reading input file '" + Quoted(input) +
                     "': " + std::strerror(reader.error()));
     return 255;
   }
-  return summary.failed == 0 ? 0 : 1;
+  return summary.failed == 0 && summary.warned == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -165,10 +176,16 @@ int main(int argc, char **argv) {
   try {
     const bool several = line.inputs.size() > 1;
     for (const std::string &input : line.inputs) {
-      status = std::max(status, ProcessFile(input, several ? input : "", run,
-                                            report ? &*report : nullptr, total));
+      status =
+          std::max(status, ProcessFile(input, several ? input : "", run,
+                                       report ? &*report : nullptr, total));
+      if (total.end_status != 0) {
+        status = total.end_status; // the writer's status, as it always was
+        break;
+      }
     }
-    if (report && !report->Write(console)) {
+    // A run that ended early writes no report, as it prints no summary.
+    if (report && total.end_status == 0 && !report->Write(console)) {
       status = std::max(status, 1);
     }
   } catch (const std::bad_alloc &) {
@@ -177,7 +194,7 @@ int main(int argc, char **argv) {
     console.Message("knotfit: out of memory; run ended");
     return 255;
   }
-  if (!console.Flush()) {
+  if (!console.Close()) {
     status = std::max(status, 1);
   }
   return status;

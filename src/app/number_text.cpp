@@ -1,7 +1,6 @@
 #include "number_text.h"
 
-#include "c_numbers.h"
-#include "exact_math.h"
+#include "knotfit_internal.h"
 
 #include <algorithm>
 #include <charconv>
@@ -126,7 +125,7 @@ double ParseAtof(std::string_view token) {
   // and no "-nan", and it reports overflow and underflow instead of
   // saturating, so those go to strtod itself; so does everything where the
   // standard library has no from_chars for double.
-#if defined(__cpp_lib_to_chars)
+#if defined(KNOTFIT_HAVE_FROM_CHARS_DOUBLE)
   if (digits_start < end) {
     const char lead = *digits_start;
     const bool hex = lead == '0' && digits_start + 1 < end &&
@@ -140,7 +139,7 @@ double ParseAtof(std::string_view token) {
   }
 #endif
   const std::string text(token); // strtod needs the terminating NUL
-  return knotfit::StrtodC(text.c_str(), nullptr);
+  return knotfit::detail::StrtodC(text.c_str(), nullptr);
 }
 
 char *FormatFixed6(char *out, double v) {
@@ -165,13 +164,9 @@ char *FormatFixed6(char *out, double v) {
     }
   }
   if (!std::isfinite(v)) {
-    const std::string_view text = knotfit::NonFiniteText(v);
+    const std::string_view text = knotfit::detail::NonFiniteText(v);
     return std::copy(text.begin(), text.end(), out);
   }
-#if defined(__cpp_lib_to_chars)
   return std::to_chars(out, out + kFixed6Max, v, std::chars_format::fixed, 6)
       .ptr;
-#else
-  return knotfit::FixedC(out, kFixed6Max, v, 6); // 317 characters at most
-#endif
 }

@@ -17,16 +17,15 @@ namespace {
 // Writes text to a temporary file beside path and renames it over path.
 // Empty on success, else why not.
 std::string WriteWhole(const std::string &path, const std::string &text) {
-  KelProblem problem;
-  KelTarget target = LocateFile(path, problem);
+  KelTarget target = LocateFile(path);
   if (!target) {
-    return std::strerror(problem.error);
+    return std::strerror(target.problem.error);
   }
   const std::string existing = ExistingFileProblem(target);
   if (!existing.empty()) {
     return "it is " + existing;
   }
-  ReplacementFile f(std::move(target), problem);
+  ReplacementFile f(std::move(target));
   if (!f.Create() || !f.Write(text.data(), text.size()) || !f.Commit()) {
     return std::strerror(f.error());
   }
@@ -85,25 +84,25 @@ bool RunReport::Add(DataSetRecord record, const double *x, const double *y,
       names += (names.empty() ? "" : ", ") + std::string(info.name);
     }
   }
-  console.Message("knotfit: " + Quoted(r.input) + ":" +
-                  std::to_string(r.line) + ": data set '" + Quoted(r.name) +
-                  "': flagged " + names + "; written, fails --fail-on");
+  console.Message("knotfit: " + Quoted(r.input) + ":" + std::to_string(r.line) +
+                  ": data set '" + Quoted(r.name) + "': flagged " + names +
+                  "; written, fails --fail-on");
   ++failed_fail_on_;
   return true;
 }
 
 bool RunReport::Write(Console &console) const {
   bool ok = true;
-  const std::pair<const std::string *, std::string (*)(
-                                           const std::vector<DataSetRecord> &,
-                                           size_t)>
+  const std::pair<const std::string *,
+                  std::string (*)(const std::vector<DataSetRecord> &, size_t)>
       outputs[] = {{&options_.report, HtmlReport},
                    {&options_.json, JsonSummary}};
   for (const auto &[path, make] : outputs) {
     if (path->empty()) {
       continue;
     }
-    const std::string problem = WriteWhole(*path, make(records_, failed_fail_on_));
+    const std::string problem =
+        WriteWhole(*path, make(records_, failed_fail_on_));
     if (!problem.empty()) {
       console.Message("knotfit: cannot write '" + Quoted(*path) +
                       "': " + problem);

@@ -47,8 +47,8 @@ private:
   size_t keep_ = 0;  // start of the pair in progress: kept across refills
   size_t shift_ = 0; // bytes the refills moved the buffer down, in all
   bool count_lines_ = false;
-  size_t counted_ = 0;      // line ends are counted in buf_ up to here
-  uint64_t line_ends_ = 0;  // before counted_
+  size_t counted_ = 0;     // line ends are counted in buf_ up to here
+  uint64_t line_ends_ = 0; // before counted_
   bool eof_ = false;
   int error_ = 0;
 };
