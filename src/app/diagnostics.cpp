@@ -27,14 +27,6 @@ const std::vector<FlagInfo> kFlagInfo = {
      "smallest: the fit is ill-conditioned there."},
 };
 
-// The methods tried in place of the fitted one. Clamped is left out: the
-// end slopes it needs are the user's to know.
-constexpr knotfit::Method kAlternatives[] = {
-    knotfit::Method::kNotAKnot, knotfit::Method::kNatural,
-    knotfit::Method::kPeriodic, knotfit::Method::kPchip,
-    knotfit::Method::kAkima,    knotfit::Method::kMakima,
-    knotfit::Method::kSteffen};
-
 // The roots of p*u^2 + q*u + r in (0, h), in increasing order. The larger
 // root in magnitude comes from the formula without cancellation, the other
 // from the product of the roots.
@@ -362,8 +354,10 @@ Diagnosis Diagnose(const knotfit::Spline &fit,
     return d;
   }
   const auto n = static_cast<int32_t>(fit.size());
-  for (const knotfit::Method other : kAlternatives) {
-    if (other == method.method) {
+  for (const auto &info : knotfit::detail::AllMethods()) {
+    // Clamped is left out: the end slopes it needs are the user's to know.
+    const knotfit::Method other = info.method;
+    if (other == method.method || other == knotfit::Method::kClamped) {
       continue;
     }
     const knotfit::MethodChoice choice{other};

@@ -28,6 +28,7 @@ using knotfit::TableProblem;
 
 // The fits: every method by its table row, and the not-a-knot solver for
 // fits the program keeps in its own form.
+using knotfit::AllMethods;
 using knotfit::ComputeSpline;
 using knotfit::Hermite;
 using knotfit::SegmentCoefficients;
