@@ -22,7 +22,9 @@ body{background:var(--bg);color:var(--fg);font:14px/1.4 system-ui,sans-serif;
 margin:1.5em}
 h1{font-size:1.4em;margin:0 0 .3em}
 table{border-collapse:collapse;margin:1em 0;table-layout:fixed;width:100%}
-th:nth-child(1),th:nth-child(2){width:20%}th:nth-child(7){width:25%}
+th:nth-child(1){width:13%}th:nth-child(2){width:17%}th:nth-child(3){width:7%}
+th:nth-child(4){width:10%}th:nth-child(5),th:nth-child(6){width:13%}
+td.flags,td.skip{white-space:normal}
 th,td{padding:.2em .6em;text-align:left;white-space:nowrap;overflow:hidden;
 text-overflow:ellipsis}
 th{cursor:pointer;border-bottom:1px solid var(--frame);user-select:none}
