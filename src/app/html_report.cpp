@@ -24,9 +24,7 @@ h1{font-size:1.4em;margin:0 0 .3em}
 table{border-collapse:collapse;margin:1em 0;table-layout:fixed;width:100%}
 th:nth-child(1){width:13%}th:nth-child(2){width:17%}th:nth-child(3){width:7%}
 th:nth-child(4){width:10%}th:nth-child(5),th:nth-child(6){width:13%}
-td.flags,td.skip{white-space:normal}
-th,td{padding:.2em .6em;text-align:left;white-space:nowrap;overflow:hidden;
-text-overflow:ellipsis}
+th,td{padding:.2em .6em;text-align:left;overflow-wrap:anywhere}
 th{cursor:pointer;border-bottom:1px solid var(--frame);user-select:none}
 th[data-dir="1"]::after{content:" \25B2"}th[data-dir="-1"]::after{content:" \25BC"}
 tbody tr:nth-child(odd){background:var(--row)}
@@ -353,8 +351,18 @@ std::string Figure(const DataSetRecord &r, size_t i) {
     }
   }
   if (!d.overshoot.empty()) {
-    std::string spans;
+    // Spans less than a pixel column apart are one region on the plot.
+    std::vector<Span> regions;
+    const double column = (r.x_max - r.x_min) / kPlotColumns;
     for (const Span &s : d.overshoot) {
+      if (!regions.empty() && s.from - regions.back().to < column) {
+        regions.back().to = s.to;
+      } else {
+        regions.push_back(s);
+      }
+    }
+    std::string spans;
+    for (const Span &s : regions) {
       spans += spans.empty() ? "" : " ";
       spans += knotfit::detail::ShortNumber(s.from);
       spans += ' ';
