@@ -313,8 +313,10 @@ std::string Range(double lo, double hi) {
 std::string IndexRow(const DataSetRecord &r, size_t i) {
   std::string row =
       "<tr data-i=\"" + std::to_string(i) + "\"><td><a href=\"#d" +
-      std::to_string(i) + "\">" + Escaped(r.name) + "</a></td><td>" + Place(r) +
-      "</td><td class=\"num\">" + std::to_string(r.points) + "</td><td>" +
+      std::to_string(i) + "\">" + Escaped(r.name) + "</a></td><td data-v=\"" +
+      std::to_string(i) + "\">" + Place(r) +
+      "</td><td class=\"num\" data-v=\"" + std::to_string(r.points) + "\">" +
+      std::to_string(r.points) + "</td><td>" +
       knotfit::MethodName(r.method.method) + "</td>";
   if (r.points > 0) {
     row += "<td data-v=\"" + knotfit::detail::ShortNumber(r.x_min) + "\">" +
