@@ -64,7 +64,7 @@ struct Diagnosis {
 
 // Up to two numbers, in increasing order.
 struct Roots {
-  double u[2];
+  double u[2] = {};
   size_t n = 0;
   const double *begin() const { return u; }
   const double *end() const { return u + n; }
