@@ -186,11 +186,21 @@ std::string Underflow(const knotfit::Spline &s) {
 // lie so close to S's that T - S hardly changes between them.
 struct Difference {
   double d[4];
-  // The sum of the terms' magnitudes on the segment: no point of it differs
-  // by more.
-  double Bound(double h) const {
-    return std::fabs(d[0]) +
-           h * (std::fabs(d[1]) + h * (std::fabs(d[2]) + h * std::fabs(d[3])));
+  double At(double u) const {
+    return d[0] + u * (d[1] + u * (d[2] + u * d[3]));
+  }
+  // Where |T - S| peaks on the segment: its ends and where D' is zero.
+  Roots Extremes(double h) const {
+    return RootsWithin(3.0 * d[3], 2.0 * d[2], d[1], h);
+  }
+  // That peak, from the polynomial: the readers' evaluation differs from
+  // it only by rounding.
+  double Peak(double h) const {
+    double peak = std::max(std::fabs(At(0.0)), std::fabs(At(h)));
+    for (const double u : Extremes(h)) {
+      peak = std::max(peak, std::fabs(At(u)));
+    }
+    return peak;
   }
 };
 
@@ -221,8 +231,7 @@ void LargestDifference(const knotfit::Spline &s, const knotfit::Table &t,
     }
   };
   visit(0.0);
-  for (const double u :
-       RootsWithin(3.0 * diff.d[3], 2.0 * diff.d[2], diff.d[1], h)) {
+  for (const double u : diff.Extremes(h)) {
     visit(u);
   }
   if (k + 2 == s.size()) {
@@ -247,13 +256,13 @@ void CheckBinary32(const knotfit::Spline &s, double scale, bool quick,
     out.findings.push_back(worst);
     return;
   }
-  // Only segments that may differ by half the tolerance or more are
-  // evaluated; the table is read only when there is one.
+  // Only segments whose polynomial peaks at half the tolerance or more are
+  // evaluated as the readers do; the table is read only when there is one.
   const double tolerance = 1e-6 * scale;
   std::vector<std::pair<size_t, Difference>> suspects;
   for (size_t k = 0; k + 1 < s.size(); ++k) {
     const Difference diff = DifferenceOn(s, k);
-    if (diff.Bound(s.x()[k + 1] - s.x()[k]) >= 0.5 * tolerance) {
+    if (diff.Peak(s.x()[k + 1] - s.x()[k]) >= 0.5 * tolerance) {
       suspects.emplace_back(k, diff);
     }
   }

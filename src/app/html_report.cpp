@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -232,22 +233,20 @@ void AppendDoubles(std::string &out, const char *name,
   out += " data-";
   out += name;
   out += "=\"";
-  // Three bytes to four digits; 8 * n bytes leave 0, 1 or 2 over.
-  size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
+  // Three bytes to four digits, written in place; 8 * n bytes leave 0, 1 or
+  // 2 over.
+  const size_t start = out.size();
+  out.resize(start + (bytes.size() + 2) / 3 * 4);
+  char *digit = out.data() + start;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    const size_t left = bytes.size() - i;
     const uint32_t v = (uint32_t{bytes[i]} << 16) |
-                       (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
-    const char group[4] = {kDigits[v >> 18], kDigits[(v >> 12) & 63],
-                           kDigits[(v >> 6) & 63], kDigits[v & 63]};
-    out.append(group, 4);
-  }
-  if (i < bytes.size()) {
-    const bool two = i + 2 == bytes.size();
-    const uint32_t v =
-        (uint32_t{bytes[i]} << 16) | (two ? uint32_t{bytes[i + 1]} << 8 : 0);
-    const char group[4] = {kDigits[v >> 18], kDigits[(v >> 12) & 63],
-                           two ? kDigits[(v >> 6) & 63] : '=', '='};
-    out.append(group, 4);
+                       (left > 1 ? uint32_t{bytes[i + 1]} << 8 : 0) |
+                       (left > 2 ? bytes[i + 2] : 0);
+    *digit++ = kDigits[v >> 18];
+    *digit++ = kDigits[(v >> 12) & 63];
+    *digit++ = left > 1 ? kDigits[(v >> 6) & 63] : '=';
+    *digit++ = left > 2 ? kDigits[v & 63] : '=';
   }
   out += '"';
 }
@@ -306,10 +305,6 @@ std::string Explained(const Finding &f) {
          "</p>";
 }
 
-std::string Range(double lo, double hi) {
-  return Brief(lo) + " … " + Brief(hi);
-}
-
 std::string IndexRow(const DataSetRecord &r, size_t i) {
   std::string row =
       "<tr data-i=\"" + std::to_string(i) + "\"><td><a href=\"#d" +
@@ -319,10 +314,11 @@ std::string IndexRow(const DataSetRecord &r, size_t i) {
       std::to_string(r.points) + "</td><td>" +
       knotfit::MethodName(r.method.method) + "</td>";
   if (r.points > 0) {
-    row += "<td data-v=\"" + knotfit::detail::ShortNumber(r.x_min) + "\">" +
-           Range(r.x_min, r.x_max) + "</td><td data-v=\"" +
-           knotfit::detail::ShortNumber(r.y_min) + "\">" +
-           Range(r.y_min, r.y_max) + "</td>";
+    for (const auto &[lo, hi] :
+         {std::pair(r.x_min, r.x_max), std::pair(r.y_min, r.y_max)}) {
+      const std::string low = Brief(lo); // also the column's sort key
+      row += "<td data-v=\"" + low + "\">" + low + " … " + Brief(hi) + "</td>";
+    }
   } else {
     row += "<td></td><td></td>";
   }
