@@ -281,12 +281,14 @@ std::string Explained(const Finding &f) {
            Brief(f.amount) + " at x = " + Brief(f.at);
     break;
   case Flag::kBinary32:
-    text = f.amount > 0.0 ? "the table's curve is " + Brief(f.amount) +
-                                " off the fit at x = " + Brief(f.at) +
-                                " (dashed where it differs visibly)"
-                          : "the table cannot hold the fit";
+    // A difference, a cause (an underflow, knots that collapsed), or both.
+    if (f.amount > 0.0) {
+      text = "the table's curve is " + Brief(f.amount) +
+             " off the fit at x = " + Brief(f.at) +
+             " (dashed where it differs visibly)";
+    }
     if (!f.cause.empty()) {
-      text += "; " + Escaped(f.cause);
+      text += (text.empty() ? "" : "; ") + Escaped(f.cause);
     }
     break;
   case Flag::kSpacing:
