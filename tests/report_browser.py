@@ -36,7 +36,7 @@ def report(knotfit, work, name, text=None):
             f.write(text)
     page = os.path.join(work, name + ".html")
     subprocess.run([knotfit, "-q", "--report", page, name + ".txt"], cwd=work, timeout=120,
-                   env={"TROV_KEL": "kel"})
+                   env={"TROV_KEL": "kel"}, stderr=subprocess.DEVNULL)
     return "file://" + page
 
 

@@ -11,6 +11,9 @@
 
 namespace {
 
+// The index's rows per block (the script's ROWS).
+constexpr size_t kIndexRows = 250;
+
 // The page's style: light, or dark where the browser prefers it.
 constexpr const char *kStyle = R"css(
 :root{color-scheme:light dark;--bg:#fff;--fg:#1b1b1b;--muted:#5f6368;
@@ -23,8 +26,11 @@ body{background:var(--bg);color:var(--fg);font:14px/1.4 system-ui,sans-serif;
 margin:1.5em}
 h1{font-size:1.4em;margin:0 0 .3em}
 table{border-collapse:collapse;margin:1em 0;table-layout:fixed;width:100%}
-th:nth-child(1){width:13%}th:nth-child(2){width:17%}th:nth-child(3){width:7%}
-th:nth-child(4){width:10%}th:nth-child(5),th:nth-child(6){width:13%}
+.all :is(.rows,figure){content-visibility:visible}#index{margin-bottom:0}.rows table{margin:0}.rows{content-visibility:auto;
+contain-intrinsic-size:auto 7000px}
+:is(th,td):nth-child(1){width:13%}:is(th,td):nth-child(2){width:17%}
+:is(th,td):nth-child(3){width:7%}:is(th,td):nth-child(4){width:10%}
+:is(th,td):nth-child(5),:is(th,td):nth-child(6){width:13%}
 th,td{padding:.2em .6em;text-align:left;overflow-wrap:anywhere}
 th{cursor:pointer;border-bottom:1px solid var(--frame);user-select:none}
 th[data-dir="1"]::after{content:" \25B2"}th[data-dir="-1"]::after{content:" \25BC"}
@@ -52,6 +58,7 @@ svg text{fill:var(--muted);font:11px system-ui,sans-serif}
 constexpr const char *kScript = R"js(
 "use strict";
 const NS = "http://www.w3.org/2000/svg";
+const ROWS = 250; // the index's rows per block, as the page is written
 const PW = 640, PH = 220, L = 64, T = 10, W = L + PW + 14, H = T + PH + 40;
 // An attribute's doubles: their bits, big-endian, in base64.
 function nums(text) {
@@ -165,7 +172,11 @@ function draw(fig) {
   svg.dataset.box = [r.left + scrollX, r.top + scrollY].join(" ");
 }
 const plots = document.querySelectorAll("figure.plot");
-if (location.hash === "#all") plots.forEach(draw);
+// #all draws every plot at once, laid out for real: nothing is skipped.
+if (location.hash === "#all") {
+  document.documentElement.classList.add("all");
+  plots.forEach(draw);
+}
 const seen = new IntersectionObserver(es => {
   for (const e of es) if (e.isIntersecting) { draw(e.target); seen.unobserve(e.target); }
 }, { rootMargin: "300px" });
@@ -174,13 +185,15 @@ document.querySelectorAll("#index th").forEach(th => th.addEventListener("click"
   const dir = th.dataset.dir === "1" ? -1 : 1, col = th.cellIndex;
   th.parentNode.querySelectorAll("th").forEach(o => delete o.dataset.dir);
   th.dataset.dir = dir;
-  const body = document.querySelector("#index tbody");
   const key = r => { const c = r.cells[col]; return c.dataset.v !== undefined ? +c.dataset.v : c.textContent; };
-  const rows = Array.from(body.rows).map(r => [key(r), +r.dataset.i, r]);
+  const bodies = Array.from(document.querySelectorAll(".rows tbody"));
+  const rows = bodies.flatMap(b => Array.from(b.rows)).map(r => [key(r), +r.dataset.i, r]);
   rows.sort((p, q) => (p[0] < q[0] ? -dir : p[0] > q[0] ? dir : p[1] - q[1]));
-  const all = document.createDocumentFragment();
-  for (const r of rows) all.appendChild(r[2]);
-  body.appendChild(all);
+  bodies.forEach((b, k) => {
+    const part = document.createDocumentFragment();
+    for (const r of rows.slice(k * ROWS, (k + 1) * ROWS)) part.appendChild(r[2]);
+    b.appendChild(part);
+  });
 }));
 )js";
 
@@ -428,11 +441,17 @@ std::string HtmlReport(const std::vector<DataSetRecord> &records,
   }
   page += "</dl>\n<table id=\"index\"><thead><tr><th>name</th><th>input:line"
           "</th><th>points</th><th>method</th><th>x range</th><th>y range</th>"
-          "<th>flags</th></tr></thead>\n<tbody>\n";
-  for (const size_t i : order) {
-    page += IndexRow(records[i], i);
+          "<th>flags</th></tr></thead></table>\n";
+  // The rows in blocks of kIndexRows, each its own table, that the browser
+  // lays out only when it comes into view: an index of 20,000 rows stays
+  // light.
+  for (size_t k = 0; k < order.size(); ++k) {
+    page += k % kIndexRows == 0 ? "<div class=\"rows\"><table><tbody>\n" : "";
+    page += IndexRow(records[order[k]], order[k]);
+    if (k + 1 == order.size() || (k + 1) % kIndexRows == 0) {
+      page += "</tbody></table></div>\n";
+    }
   }
-  page += "</tbody></table>\n";
   for (size_t i = 0; i < records.size(); ++i) {
     page += Figure(records[i], i);
   }
