@@ -194,6 +194,14 @@ with tempfile.TemporaryDirectory() as work:
                    .splitlines()]
             check(f"table.h {cc} {flags} {path}", got, want)
 
+    # Refused where the promise cannot hold.
+    for cc, flags in OPTIONS[:1] + OPTIONS[2:3]:
+        for bad in ["-ffast-math"] + ["-mfpmath=387"] * (cc == "gcc" and x86):
+            r = run(cc, *flags.split(), *bad.split(), f"-I{include}", "-c",
+                    "-o", os.devnull, "-x", "c", "-", input=READER)
+            check(f"{cc} {bad}", r.returncode != 0 and "#error" in r.stderr,
+                  True)
+
     # JSON and CSV: the binary32 fields, read back.
     r = run(export, "--format", "json", *paths)
     for line, name, table in zip(r.stdout.splitlines(), names, tables):

@@ -331,10 +331,13 @@ bool Report(const Exported &e, const Options &o) {
   const auto [low, high] = std::minmax_element(t.y().begin(), t.y().end());
   const double range = static_cast<double>(*high) - *low;
   const double relative = worst == 0 ? 0.0 : worst / range;
+  const std::string how = o.format != "c" ? "the exact binary32 texts"
+                          : e.fixed       ? o.type + " fixed point"
+                                          : o.type + " arithmetic";
   std::fprintf(stderr,
                "knotfit-export: %s: largest difference %.17g at x = %.17g, "
-               "%.17g of the y range\n",
-               e.path.c_str(), worst, worst_at, relative);
+               "%.17g of the y range (%s)\n",
+               e.path.c_str(), worst, worst_at, relative, how.c_str());
   if (o.max_error && relative > *o.max_error) {
     std::fprintf(stderr,
                  "knotfit-export: %s: difference %.17g of the y range "
