@@ -5,6 +5,7 @@
 // a difference beyond --max-error (nothing is written then), or a write
 // error.
 #include "c_numbers.h"
+#include "c_source.h"
 #include "fixed_point.h"
 
 #include <knotfit/table.h>
@@ -47,11 +48,7 @@ struct Options {
   std::vector<std::string> tables;
 };
 
-struct Exported {
-  std::string path, name, symbol;
-  knotfit::Table table;
-  std::optional<FixedTable> fixed;
-};
+using Exported = ExportedTable;
 
 const char *const kFields[5] = {"x", "y", "a", "b", "c"};
 
@@ -84,17 +81,6 @@ std::string SymbolFor(const std::string &name,
   return symbol;
 }
 
-// The shortest text that reads back as v, as a C literal when suffix is
-// given ("f" for float, "" for double), else as JSON and CSV want it.
-template <class T>
-std::string Literal(T v, std::optional<const char *> suffix = std::nullopt) {
-  std::string text = knotfit::ShortestC(v);
-  if (suffix && text.find_first_of(".e") == std::string::npos) {
-    text += ".0";
-  }
-  return suffix ? text + *suffix : text;
-}
-
 std::string JsonString(const std::string &s) {
   std::string out = "\"";
   for (const char ch : s) {
@@ -121,7 +107,7 @@ std::string Json(const Exported &e) {
   for (int f = 0; f < 5; ++f) {
     out += std::string(", \"") + kFields[f] + "\": [";
     for (std::size_t k = 0; k < columns[f]->size(); ++k) {
-      out += (k > 0 ? ", " : "") + Literal((*columns[f])[k]);
+      out += (k > 0 ? ", " : "") + knotfit::ShortestC((*columns[f])[k]);
     }
     out += "]";
   }
@@ -132,161 +118,12 @@ std::string Csv(const Exported &e) {
   const knotfit::Table &t = e.table;
   std::string out = "x,y,a,b,c\n";
   for (std::size_t k = 0; k < t.size(); ++k) {
-    out += Literal(t.x()[k]) + "," + Literal(t.y()[k]) + "," +
-           Literal(t.a()[k]) + "," + Literal(t.b()[k]) + "," +
-           Literal(t.c()[k]) + "\n";
+    out += knotfit::ShortestC(t.x()[k]) + "," + knotfit::ShortestC(t.y()[k]) +
+           "," + knotfit::ShortestC(t.a()[k]) + "," +
+           knotfit::ShortestC(t.b()[k]) + "," + knotfit::ShortestC(t.c()[k]) +
+           "\n";
   }
   return out;
-}
-
-// The C of one table: its arrays, constants and evaluation.
-std::string CSource(const Exported &e, const std::string &type) {
-  const std::string &s = e.symbol;
-  const std::size_t n = e.table.size();
-  const bool fixed = e.fixed.has_value();
-  const std::string narrow =
-      fixed ? (type == "i16" ? "int16_t" : "int32_t") : type;
-  const std::string wide = type == "i16" ? "int32_t" : "int64_t";
-  std::string out =
-      "/* " + e.name + " */\nenum { " + s + "_n = " + std::to_string(n);
-  if (fixed) {
-    for (int f = 0; f < 5; ++f) {
-      out += ", " + s + "_" + kFields[f] +
-             "_frac_bits = " + std::to_string(e.fixed->frac[f]);
-    }
-    out += ", " + s +
-           "_value_frac_bits = " + std::to_string(e.fixed->value_frac());
-  }
-  out += " };\n";
-  const std::vector<float> *columns[5] = {
-      &e.table.x(), &e.table.y(), &e.table.a(), &e.table.b(), &e.table.c()};
-  for (int f = 0; f < 5; ++f) {
-    out += "static const " + narrow + " " + s + "_" + kFields[f] + "[" +
-           std::to_string(n) + "] = {";
-    for (std::size_t k = 0; k < n; ++k) {
-      const float v = (*columns[f])[k];
-      std::string text;
-      if (fixed) {
-        const int64_t q = e.fixed->q[f][k];
-        // -2^31 written as a sum: 2147483648 alone is no int.
-        text = q == INT32_MIN ? "(-2147483647 - 1)" : std::to_string(q);
-      } else {
-        text = type == "float" ? Literal(v, "f") : Literal(double{v}, "");
-      }
-      out += (k % 4 == 0 ? "\n    " : " ") + text + (k + 1 < n ? "," : "");
-    }
-    out += "};\n";
-  }
-  out += "static inline " + narrow + " " + s + "_value(" + narrow +
-         " x) {\n"
-         "  KNOTFIT_EXPORT_EXACT_\n"
-         "  int32_t lo = 0, hi = " +
-         s + "_n - 1;\n";
-  auto field = [&s](const char *f, const char *k) {
-    return s + "_" + f + "[" + k + "]";
-  };
-  if (fixed) {
-    const FixedTable &q = *e.fixed;
-    const std::string shift = "knotfit_export_shift" + wide.substr(3, 2) + "_(";
-    const std::string to_value = std::to_string(q.frac[1] - q.value_frac());
-    out += "  " + wide + " u, h;\n  if (x <= " + field("x", "0") +
-           ") {\n    return (" + narrow + ")" + shift + field("y", "0") + ", " +
-           to_value + ");\n  }\n  if (x >= " + field("x", "hi") +
-           ") {\n    return (" + narrow + ")" + shift + field("y", "hi") +
-           ", " + to_value + ");\n  }\n";
-    out += "  while (hi - lo > 1) {\n    const int32_t mid = lo + (hi - lo) / "
-           "2;\n    if (" +
-           field("x", "mid") +
-           " < x) {\n      lo = mid;\n    } else {\n      hi = mid;\n    }\n"
-           "  }\n  u = (" +
-           wide + ")x - " + field("x", "lo") + ";\n  h = " + field("c", "lo") +
-           ";\n";
-    const char *coefficients[3] = {"b", "a", "y"};
-    const int columns_of[3] = {3, 2, 1};
-    int scale = q.frac[4];
-    for (int j = 0; j < 3; ++j) {
-      out += "  h = " + shift + field(coefficients[j], "lo") + ", " +
-             std::to_string(q.frac[columns_of[j]] - q.steps[j]) + ") + " +
-             shift + "h * u, " +
-             std::to_string(scale + q.frac[0] - q.steps[j]) + ");\n";
-      scale = q.steps[j];
-    }
-    return out + "  return (" + narrow + ")h;\n}\n\n";
-  }
-  out += "  " + narrow + " u;\n  if (!(x == x)) {\n    return x;\n  }\n" +
-         "  if (x <= " + field("x", "0") + ") {\n    return " +
-         field("y", "0") + ";\n  }\n  if (x >= " + field("x", "hi") +
-         ") {\n    return " + field("y", "hi") + ";\n  }\n" +
-         "  while (hi - lo > 1) {\n    const int32_t mid = lo + (hi - lo) / "
-         "2;\n    if (" +
-         field("x", "mid") +
-         " < x) {\n      lo = mid;\n    } else {\n      hi = mid;\n    }\n"
-         "  }\n  u = x - " +
-         field("x", "lo") + ";\n  return ((" + field("a", "lo") + " * u + " +
-         field("y", "lo") + ") + (" + field("b", "lo") + " * u) * u) +\n" +
-         "         ((" + field("c", "lo") + " * u) * u) * u;\n}\n\n";
-  return out;
-}
-
-// The header around the tables' C: what every table's code needs, once.
-std::string CHeader(const std::vector<Exported> &all, const Options &o) {
-  std::string names, guard = "KNOTFIT_EXPORT_";
-  for (const Exported &e : all) {
-    names += (names.empty() ? "" : ", ") + e.name;
-  }
-  for (const char ch : all.front().symbol) {
-    guard += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  }
-  std::string out =
-      "/* Generated by knotfit-export " KNOTFIT_VERSION " (--type " + o.type +
-      ") from the knotfit tables " + names +
-      ".\n"
-      " * NAME_value(x) is the spline at x: the end ordinates beyond the\n"
-      " * knots, an interior knot evaluated on the segment that ends there.\n";
-  if (o.type == "i32" || o.type == "i16") {
-    out += " * Fixed point: x is the abscissa times 2^NAME_x_frac_bits, "
-           "rounded; the\n * value is S times 2^NAME_value_frac_bits. Needs "
-           "arithmetic right shifts\n * of negative numbers (every usual "
-           "compiler). */\n";
-  } else {
-    out += " * Bit for bit as knotfit_table_value" +
-           std::string(o.type == "float" ? "f" : "") +
-           " of knotfit/table.h computes it. */\n";
-  }
-  out += "#ifndef " + guard + "_H\n#define " + guard +
-         "_H\n\n#include <stdint.h>\n\n";
-  if (o.type == "i32" || o.type == "i16") {
-    const std::string w = o.type == "i16" ? "32" : "64";
-    const std::string top = o.type == "i16" ? "31" : "63";
-    out +=
-        "#ifndef KNOTFIT_EXPORT_SHIFT" + w + "_\n#define KNOTFIT_EXPORT_SHIFT" +
-        w + "_\n/* v times 2^-r, floored. */\nstatic inline int" + w +
-        "_t knotfit_export_shift" + w + "_(int" + w +
-        "_t v, int r) {\n  if (r >= " + top +
-        ") {\n    return v < 0 ? -1 : 0;\n  }\n  return r >= 0 ? v >> r : v * "
-        "((int" +
-        w + "_t)1 << -r);\n}\n#endif\n#define KNOTFIT_EXPORT_EXACT_\n\n";
-  } else {
-    out += "#if defined(__FAST_MATH__)\n#error \"-ffast-math changes these "
-           "results\"\n#endif\n#if defined(__FLT_EVAL_METHOD__) && "
-           "__FLT_EVAL_METHOD__ != 0\n#error \"these results need "
-           "FLT_EVAL_METHOD 0\"\n#endif\n"
-           "/* No multiply-adds fused into one rounding. */\n"
-           "#if defined(__GNUC__) && !defined(__clang__)\n#pragma GCC "
-           "push_options\n#pragma GCC optimize(\"fp-contract=off\")\n#endif\n"
-           "#if defined(__clang__)\n#define KNOTFIT_EXPORT_EXACT_ "
-           "_Pragma(\"STDC FP_CONTRACT OFF\")\n#else\n#define "
-           "KNOTFIT_EXPORT_EXACT_\n#endif\n\n";
-  }
-  for (const Exported &e : all) {
-    out += CSource(e, o.type);
-  }
-  out += "#undef KNOTFIT_EXPORT_EXACT_\n";
-  if (o.type == "float" || o.type == "double") {
-    out += "#if defined(__GNUC__) && !defined(__clang__)\n#pragma GCC "
-           "pop_options\n#endif\n";
-  }
-  return out + "\n#endif\n";
 }
 
 // What the exported form gives at x, computed as its code computes it.
@@ -445,7 +282,7 @@ int Run(const Options &o) {
   }
   std::string out;
   if (o.format == "c") {
-    out = CHeader(all, o);
+    out = CHeader(all, o.type);
   }
   for (const Exported &e : all) {
     out += o.format == "json" ? Json(e) : o.format == "csv" ? Csv(e) : "";
