@@ -160,12 +160,13 @@ TEST(TableHeader, EveryResultIsTheCppReaders) {
     const Decoded d = Decode(bytes);
     const knotfit_table arrays = knotfit_table_of(
         d.n, d.x.data(), d.y.data(), d.a.data(), d.b.data(), d.c.data());
-    const double first = d.x.front(), last = d.x[d.n - 1];
+    const auto n = static_cast<std::size_t>(d.n);
+    const double first = d.x.front(), last = d.x[n - 1];
     std::vector<double> ts = {-kInf, kInf, std::nan("")};
     for (int i = 0; i <= 40; ++i) {
       ts.push_back(first - 1 + (last - first + 2) * i / 40);
     }
-    for (int k = 0; k < d.n; ++k) {
+    for (std::size_t k = 0; k < n; ++k) {
       ts.insert(ts.end(), {std::nextafter(double{d.x[k]}, -kInf), d.x[k],
                            std::nextafter(double{d.x[k]}, kInf)});
     }
@@ -185,15 +186,16 @@ TEST(TableHeader, EveryResultIsTheCppReaders) {
               << hex << " order " << what << " at " << t;
           EXPECT_TRUE(same(cpp[what], want[what]));
         }
-        const double lo = ts[(&t - ts.data()) * 7 % ts.size()];
+        const double lo =
+            ts[static_cast<std::size_t>(&t - ts.data()) * 7 % ts.size()];
         EXPECT_TRUE(same(
             c_table_calc(data, bytes.size(), 3, lo, t, static_cast<int>(e)),
             table.integral(lo, t, e)))
             << hex << " from " << lo << " to " << t;
       }
     }
-    for (int k = 0; k < 2 * d.n; ++k) {
-      const double v = d.y[k / 2] + (k % 2) * 0.3;
+    for (std::size_t k = 0; k < 2 * n; ++k) {
+      const double v = d.y[k / 2] + static_cast<double>(k % 2) * 0.3;
       const std::vector<double> want = table.inverse(v);
       std::vector<double> roots(8);
       roots.resize(knotfit_table_inverse(&arrays, v, roots.data(), 8));

@@ -113,8 +113,8 @@ const char *const kFields[5] = {"x", "y", "a", "b", "c"};
 
 // A value as C reads it back exactly: the shortest text of the binary32
 // field (float) or of its double (double), or the fixed-point integer.
-std::string Literal(const ExportedTable &e, const std::string &type, int f,
-                    std::size_t k) {
+std::string Literal(const ExportedTable &e, const std::string &type,
+                    std::size_t f, std::size_t k) {
   const std::vector<float> *columns[5] = {
       &e.table.x(), &e.table.y(), &e.table.a(), &e.table.b(), &e.table.c()};
   if (e.fixed) {
@@ -140,7 +140,7 @@ std::string Table(const ExportedTable &e, const std::string &type) {
                                              : "int32_t";
   std::string out =
       "/* " + e.name + " */\nenum { " + s + "_n = " + std::to_string(n);
-  for (int f = 0; e.fixed && f < 5; ++f) {
+  for (std::size_t f = 0; e.fixed && f < 5; ++f) {
     out += ", " + s + "_" + kFields[f] +
            "_frac_bits = " + std::to_string(e.fixed->frac[f]);
   }
@@ -149,7 +149,7 @@ std::string Table(const ExportedTable &e, const std::string &type) {
            "_value_frac_bits = " + std::to_string(e.fixed->value_frac());
   }
   out += " };\n";
-  for (int f = 0; f < 5; ++f) {
+  for (std::size_t f = 0; f < 5; ++f) {
     out += "static const " + narrow + " " + s + "_" + kFields[f] + "[" +
            std::to_string(n) + "] = {";
     for (std::size_t k = 0; k < n; ++k) {

@@ -34,7 +34,7 @@ FixedTable Quantize(const knotfit::Table &table, int bits) {
   const int most = 2 * bits - 2; // fraction bits; shifts stay below 63
   const std::vector<float> *columns[5] = {&table.x(), &table.y(), &table.a(),
                                           &table.b(), &table.c()};
-  for (int c = 0; c < 5; ++c) {
+  for (std::size_t c = 0; c < 5; ++c) {
     const std::vector<float> &column = *columns[c];
     int frac = most;
     while (frac >= 0 && !Fits(column, frac, bits)) {
@@ -58,7 +58,7 @@ FixedTable Quantize(const knotfit::Table &table, int bits) {
   }
   // Bounds of |h| as real numbers on each segment, step after step.
   const std::size_t n = table.size();
-  auto real = [&f](int c, std::size_t k) {
+  auto real = [&f](std::size_t c, std::size_t k) {
     return std::ldexp(std::fabs(static_cast<double>(f.q[c][k])), -f.frac[c]);
   };
   std::vector<double> h(n), next(n);
@@ -66,9 +66,9 @@ FixedTable Quantize(const knotfit::Table &table, int bits) {
     h[k] = real(4, k);
   }
   const double limit = std::ldexp(1.0, bits - 1) - 3; // 2 for the floors
-  const int coefficients[3] = {3, 2, 1};
-  for (int j = 0; j < 3; ++j) {
-    const int c = coefficients[j];
+  const std::size_t coefficients[3] = {3, 2, 1};
+  for (std::size_t j = 0; j < 3; ++j) {
+    const std::size_t c = coefficients[j];
     double widest = 0;
     for (std::size_t k = 0; k < n; ++k) {
       const double width =
@@ -110,9 +110,9 @@ int64_t Evaluate(const FixedTable &f, int64_t x) {
   const int64_t u = x - xs[lo];
   int64_t h = f.q[4][lo];
   int scale = f.frac[4];
-  const int coefficients[3] = {3, 2, 1};
-  for (int j = 0; j < 3; ++j) {
-    const int c = coefficients[j];
+  const std::size_t coefficients[3] = {3, 2, 1};
+  for (std::size_t j = 0; j < 3; ++j) {
+    const std::size_t c = coefficients[j];
     h = Shift(f.q[c][lo], f.frac[c] - f.steps[j]) +
         Shift(h * u, scale + f.frac[0] - f.steps[j]);
     scale = f.steps[j];
