@@ -179,10 +179,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   knotfit::ParseMethod(kMethods[data[0] % 8], run.method);
   ProcessInput(
       reader,
-      [&run](int32_t n, const double *x, const double *y, const char *name) {
+      [&run](int32_t n, const double *x, const double *y, const char *name,
+             const std::string &) {
         return CheckedGenerate(n, x, y, name, run);
       },
-      console);
+      console, InputSettings{"fuzz"});
   std::fclose(in);
   CheckKelTree(kel / "CS");
   // Start the next input from the same empty tree.

@@ -62,11 +62,20 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
   }
   KelTargets targets;
   if (problem.empty()) {
-    targets = LocateKelTargets(name);
+    targets = LocateKelTargets(name, run.kel);
     problem = TargetProblem(targets);
   }
   if (!problem.empty()) {
     ReportDataSet(console, name, problem, "skipped");
+    std::vector<std::string> missing;
+    for (const KelProblem *p : {&targets.table_problem, &targets.plot_problem}) {
+      if (p->kind == KelProblem::kSubdirectory && !p->missing.empty()) {
+        missing.push_back(p->missing);
+      }
+    }
+    if (!missing.empty()) {
+      console.Message(MkdirHint(missing));
+    }
     return -1;
   }
   Workspace own;

@@ -27,7 +27,8 @@ std::string OpenFailure(const ReplacementFile &f) {
   const KelProblem &p = f.problem();
   switch (p.kind) {
   case KelProblem::kNoBase:
-    return "no KEL path: neither TROV_KEL nor HOME is set";
+    return "no KEL path: neither TROV_KEL nor HOME is set (or run with "
+           "--kel DIR)";
   case KelProblem::kTopDirectory:
   case KelProblem::kSubdirectory:
     return "cannot open directory '" + Quoted(p.path) +
@@ -59,6 +60,9 @@ bool EndsTheRun(const ReplacementFile &f) {
                          const ReplacementFile &f) {
   console.Message(std::string(kModule) + "(" + writer + ") error opening file");
   console.Message("knotfit: " + OpenFailure(f));
+  if (!f.problem().missing.empty()) {
+    console.Message(MkdirHint({f.problem().missing}));
+  }
   console.Flush();
   std::exit(status);
 }

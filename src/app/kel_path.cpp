@@ -26,6 +26,34 @@ std::vector<std::string_view> Components(std::string_view name) {
   return parts;
 }
 
+// Makes what is missing of path, as mkdir -p does; links on the way are
+// followed, as the KEL path, CS and CS/plot may be links. What cannot be
+// made is left to the open that follows, which says why.
+void MakeDirectories(const std::string &path) {
+  size_t slash = path.find_first_not_of('/');
+  do {
+    slash = path.find('/', slash);
+    mkdir(path.substr(0, slash).c_str(), 0777);
+    slash = path.find_first_not_of('/', slash);
+  } while (slash != std::string::npos);
+}
+
+// The directory to make for a name's file under base/subdir: CS/plot for CS
+// itself (it holds both), else the name's own directories.
+std::string MissingDirectory(const std::string &top,
+                             const std::vector<std::string_view> &parts) {
+  std::string path = top;
+  if (parts.size() < 2 && path.size() >= 3 &&
+      path.compare(path.size() - 3, 3, "/CS") == 0) {
+    return path + "/plot";
+  }
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    path += '/';
+    path += parts[i];
+  }
+  return path;
+}
+
 } // namespace
 
 std::string NameProblem(std::string_view name) {
@@ -51,26 +79,39 @@ std::string NameProblem(std::string_view name) {
 }
 
 KelTarget LocateKelTarget(const char *subdir, std::string_view name,
-                          KelProblem &problem) {
+                          KelProblem &problem, const KelSettings &settings) {
   KelTarget target;
-  if (const char *kel = std::getenv("TROV_KEL")) {
+  if (!settings.dir.empty()) {
+    target.path = settings.dir;
+  } else if (const char *kel = std::getenv("TROV_KEL")) {
     target.path = kel; // an empty TROV_KEL is still a base: the root
   } else if (const char *home = std::getenv("HOME")) {
     target.path = std::string(home) + "/.TROV_KEL";
   } else {
-    problem = {KelProblem::kNoBase, {}, 0};
+    problem = {KelProblem::kNoBase, {}, 0, {}};
     return {};
   }
   target.path += '/';
   target.path += subdir;
-  UniqueFd dir(open(target.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const std::string top = target.path;
+  const std::vector<std::string_view> parts = Components(name);
+  auto open_top = [&top] {
+    return UniqueFd(open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  };
+  UniqueFd dir = open_top();
+  if (!dir && errno == ENOENT && settings.mkdir) {
+    MakeDirectories(top);
+    dir = open_top();
+  }
   if (!dir) {
-    problem = {KelProblem::kTopDirectory, target.path, errno};
+    problem = {KelProblem::kTopDirectory, top, errno, {}};
+    if (problem.error == ENOENT) {
+      problem.missing = MissingDirectory(top, {});
+    }
     return {};
   }
-  const std::vector<std::string_view> parts = Components(name);
   if (parts.empty()) { // NameProblem refuses such a name first
-    problem = {KelProblem::kSubdirectory, target.path, EINVAL};
+    problem = {KelProblem::kSubdirectory, target.path, EINVAL, {}};
     return {};
   }
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
@@ -78,11 +119,21 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
     target.path += '/';
     target.path += part;
     // O_NOFOLLOW: a link planted inside the name must not lead out of the
-    // KEL tree, as ".." may not.
-    UniqueFd next(openat(dir.get(), part.c_str(),
-                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    // KEL tree, as ".." may not; one made here is a directory, not a link.
+    auto open_part = [&dir, &part] {
+      return UniqueFd(openat(dir.get(), part.c_str(),
+                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    };
+    UniqueFd next = open_part();
+    if (!next && errno == ENOENT && settings.mkdir) {
+      mkdirat(dir.get(), part.c_str(), 0777);
+      next = open_part();
+    }
     if (!next) {
-      problem = {KelProblem::kSubdirectory, target.path, errno};
+      problem = {KelProblem::kSubdirectory, target.path, errno, {}};
+      if (problem.error == ENOENT) {
+        problem.missing = MissingDirectory(top, parts);
+      }
       struct stat st {};
       if (fstatat(dir.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
           S_ISLNK(st.st_mode)) {
@@ -107,10 +158,13 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
   return target;
 }
 
-KelTargets LocateKelTargets(std::string_view name) {
+KelTargets LocateKelTargets(std::string_view name,
+                            const KelSettings &settings) {
   KelTargets targets;
-  targets.table = LocateKelTarget("CS", name, targets.table_problem);
-  targets.plot = LocateKelTarget("CS/plot", name, targets.plot_problem);
+  targets.table =
+      LocateKelTarget("CS", name, targets.table_problem, settings);
+  targets.plot =
+      LocateKelTarget("CS/plot", name, targets.plot_problem, settings);
   return targets;
 }
 

@@ -28,6 +28,14 @@ struct KelTarget {
   explicit operator bool() const { return static_cast<bool>(dir); }
 };
 
+// Where the KEL path comes from, and whether missing directories are made.
+struct KelSettings {
+  std::string dir; // the KEL path of the run (--kel); empty: $TROV_KEL,
+                   // else $HOME/.TROV_KEL, read afresh on every call
+  bool mkdir = false; // make what is missing of the KEL path, CS, CS/plot
+                      // and the name's directories (0777 less the umask)
+};
+
 // Why a target could not be reached.
 struct KelProblem {
   enum Kind {
@@ -38,20 +46,24 @@ struct KelProblem {
   } kind = kNone;
   std::string path; // what could not be opened
   int error = 0;    // errno
+  std::string missing; // when it does not exist: the directory to make for
+                       // the target (CS/plot for CS itself)
 };
 
 // Opens <KEL path>/<subdir> (which may be a link: that is the user's own
-// set-up), then every directory component of name below it with O_NOFOLLOW.
-// The KEL path is $TROV_KEL, else $HOME/.TROV_KEL, read afresh on every call.
+// set-up), then every directory component of name below it with O_NOFOLLOW;
+// with settings.mkdir, a missing one is made first, never through a link.
 KelTarget LocateKelTarget(const char *subdir, std::string_view name,
-                          KelProblem &problem);
+                          KelProblem &problem,
+                          const KelSettings &settings = {});
 
 // Where both files of the data set named name go, located once.
 struct KelTargets {
   KelTarget table, plot;
   KelProblem table_problem, plot_problem;
 };
-KelTargets LocateKelTargets(std::string_view name);
+KelTargets LocateKelTargets(std::string_view name,
+                            const KelSettings &settings = {});
 
 // Why the existing file at the target must not be replaced (a link, a
 // directory, a FIFO, a socket, a device, a file the user may not write), or

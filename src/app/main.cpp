@@ -61,9 +61,20 @@ int PrintAndExit(void (*print)(std::FILE *)) {
   return 1;
 }
 
+// The data set of a CSV input is named after its file, without the
+// directory and the last extension: data/sensor_a.csv is sensor_a.
+std::string CsvName(const std::string &path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) {
+    name.erase(dot);
+  }
+  return name;
+}
+
 // Reads one input to its end: 0, 1 (a data set failed) or 255 (the input
 // could not be opened or read).
-int ProcessFile(const std::string &input, const std::string &source,
+int ProcessFile(const std::string &input, const CommandLine &line,
                 const Run &run, RunSummary &total) {
   Console &console = run.console;
   File opened;
@@ -79,19 +90,28 @@ int ProcessFile(const std::string &input, const std::string &source,
     }
     in = opened.get();
   }
-  TokenReader reader(in);
-  const RunSummary summary = ProcessInput(
-      reader,
-      [&run](int32_t n, const double *x, const double *y, const char *name) {
-        return GenerateCubicSpline(n, x, y, name, run);
-      },
-      console, total, source);
-  total.points += summary.points;
-  total.written += summary.written;
-  total.failed += summary.failed;
-  if (reader.error() != 0) {
+  const DataSetHandler handle = [&run](int32_t n, const double *x,
+                                       const double *y, const char *name,
+                                       const std::string & /*place*/) {
+    return GenerateCubicSpline(n, x, y, name, run);
+  };
+  const InputSettings settings{input, line.strict};
+  RunSummary summary;
+  int error = 0;
+  if (line.csv) {
+    CsvReader reader(in, line.csv_options);
+    summary = ProcessCsv(reader, line.name.empty() ? CsvName(input) : line.name,
+                         handle, console, settings);
+    error = reader.error();
+  } else {
+    TokenReader reader(in);
+    summary = ProcessInput(reader, handle, console, settings, total);
+    error = reader.error();
+  }
+  total += summary;
+  if (error != 0) {
     console.Message("knotfit: error reading input file '" + Quoted(input) +
-                    "': " + std::strerror(reader.error()));
+                    "': " + std::strerror(error));
     return 255;
   }
   return summary.failed == 0 ? 0 : 1;
@@ -132,14 +152,12 @@ int main(int argc, char **argv) {
   options.input_bytes = options.progress ? TotalSize(line.inputs) : 0;
   Console console(options);
   Workspace workspace;
-  const Run run{console, line.method, &workspace};
+  const Run run{console, line.method, &workspace, {line.kel, line.mkdir}};
   RunSummary total;
   int status = 0;
   try {
-    const bool several = line.inputs.size() > 1;
     for (const std::string &input : line.inputs) {
-      status = std::max(status,
-                        ProcessFile(input, several ? input : "", run, total));
+      status = std::max(status, ProcessFile(input, line, run, total));
     }
   } catch (const std::bad_alloc &) {
     // Files already written stay; the one being written was removed when
@@ -149,6 +167,9 @@ int main(int argc, char **argv) {
   }
   if (!console.Flush()) {
     status = std::max(status, 1);
+  }
+  if (total.skipped + total.warned + total.failed > 0 && status < 254) {
+    console.Message(SummaryLine(total));
   }
   return status;
 }

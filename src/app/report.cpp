@@ -35,7 +35,49 @@ std::string Quoted(std::string_view text) {
 }
 
 void ReportDataSet(Console &console, const char *name,
-                   const std::string &problem, const char *consequence) {
-  console.Message("knotfit: data set '" + Quoted(name) + "': " + problem +
-                  "; " + consequence);
+                   const std::string &problem, const char *consequence,
+                   const std::string &place) {
+  console.Message("knotfit: " + place + "data set '" + Quoted(name) +
+                  "': " + problem + "; " + consequence);
+}
+
+std::string Place(std::string_view input, uint64_t line, size_t column) {
+  std::string place = Quoted(input);
+  place += ':';
+  place += std::to_string(line);
+  if (column > 0) {
+    place += ':';
+    place += std::to_string(column);
+  }
+  return place + ": ";
+}
+
+std::string ShellQuoted(std::string_view text) {
+  std::string plain; // the text without the quotes and backslashes that
+  for (const char ch : text) { // Quoted escapes, and single quotes do not
+    if (ch != '\'' && ch != '\\') {
+      plain += ch;
+    }
+  }
+  if (Quoted(plain) != plain) {
+    return "$'" + Quoted(text) + "'";
+  }
+  std::string word = "'";
+  for (const char ch : text) {
+    word += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+  }
+  return word + "'";
+}
+
+std::string MkdirHint(const std::vector<std::string> &dirs) {
+  if (dirs.empty()) {
+    return {};
+  }
+  std::string hint = dirs.size() == 1 ? "knotfit: create it with: mkdir -p"
+                                      : "knotfit: create them with: mkdir -p";
+  for (const std::string &dir : dirs) {
+    hint += ' ';
+    hint += ShellQuoted(dir);
+  }
+  return hint + " (or run with --mkdir)";
 }
