@@ -55,20 +55,20 @@ def from_hex(text):
     return bytes.fromhex("".join(line.split("#")[0] for line in text.splitlines()))
 
 
-def run(knotfit, args, env, cwd, stdout="capture", timeout=60):
+def run(knotfit, args, env, cwd, stdout="capture", timeout=60, stdin=os.devnull):
     """knotfit with exactly these arguments and environment, standard input
-    from /dev/null, standard output as STDOUT_MODES says. Returns (status,
-    stdout, stderr); a signal gives 128 + its number."""
+    from the file stdin, standard output as STDOUT_MODES says. Returns
+    (status, stdout, stderr); a signal gives 128 + its number."""
     def close_stdout():
         os.close(1)
 
-    with open(os.devnull, "rb") as null, open("/dev/full", "wb") as full:
-        out = {"capture": subprocess.PIPE, "full": full, "closed": null}.get(stdout)
+    with open(stdin, "rb") as source, open("/dev/full", "wb") as full:
+        out = {"capture": subprocess.PIPE, "full": full, "closed": source}.get(stdout)
         if stdout == "broken-pipe":
             reader, out = os.pipe()
             os.close(reader)
         try:
-            p = subprocess.run([knotfit] + args, env=env, cwd=cwd, stdin=null, stdout=out,
+            p = subprocess.run([knotfit] + args, env=env, cwd=cwd, stdin=source, stdout=out,
                                stderr=subprocess.PIPE, timeout=timeout,
                                preexec_fn=close_stdout if stdout == "closed" else None)
         finally:
@@ -91,7 +91,7 @@ def play(knotfit, case):
     with tempfile.TemporaryDirectory(prefix="knotfit-case-") as work:
         if os.path.exists(os.path.join(case, "input")):
             shutil.copyfile(os.path.join(case, "input"), os.path.join(work, "input"))
-        stdout = "capture"
+        stdout, stdin = "capture", os.devnull
         for step in lines(os.path.join(case, "setup"), ["mkdir kel/CS/plot"]):
             op, *arg = step.split() or [""]
             if op == "mkdir":
@@ -102,6 +102,8 @@ def play(knotfit, case):
                 os.mkfifo(os.path.join(work, arg[0]))
             elif op == "copy":
                 shutil.copyfile(os.path.join(case, arg[0]), os.path.join(work, arg[1]))
+            elif op == "stdin":
+                stdin = os.path.join(case, arg[0])
             elif op == "stdout" and arg[0] in STDOUT_MODES:
                 stdout = arg[0]
             elif op:
@@ -111,7 +113,7 @@ def play(knotfit, case):
         args = lines(os.path.join(case, "args"), ["input"])
         env = dict(e.split("=", 1) for e in lines(os.path.join(case, "env"), ["TROV_KEL=kel"]))
         try:
-            status, out, err = run(knotfit, args, env, work, stdout)
+            status, out, err = run(knotfit, args, env, work, stdout, stdin=stdin)
         except subprocess.TimeoutExpired:
             return ["knotfit did not finish within 60 s"]  # and was killed
         for name, got in (("stdout", out), ("stderr", err)):
