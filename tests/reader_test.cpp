@@ -77,7 +77,7 @@ TEST(TokenReader, LineOfEachToken) {
         lines.push_back(reader.second_line());
       }
     }
-    EXPECT_EQ(lines, (std::vector<uint64_t>{1, 1, 3, 4, 7, 7, 9}))
+    EXPECT_EQ(lines, (std::vector<uint64_t>{1, 1, 3, 4, 4, 7, 7, 9}))
         << "block " << block;
   }
 }
