@@ -2,6 +2,7 @@
 
 #include "big_array.h"
 #include "checks.h"
+#include "kel_path.h"
 #include "chunk_writer.h"
 #include "number_text.h"
 #include "report.h"
@@ -36,6 +37,14 @@ std::string SummaryLine(const RunSummary &summary) {
     }
   }
   return line;
+}
+
+std::string WrittenNames::Replaces(std::string_view name,
+                                   const std::string &place) {
+  std::string &seen = places_[FileName(name)];
+  std::string before = seen;
+  seen = place;
+  return before;
 }
 
 namespace {
@@ -76,6 +85,14 @@ void CloseDataSet(const DataSetHandler &handle, Console &console,
     ++summary.skipped;
     ++summary.failed;
   } else {
+    const std::string here = place.substr(0, place.size() - 2); // no ": "
+    const std::string before =
+        input.written != nullptr ? input.written->Replaces(name, here) : "";
+    if (!before.empty()) {
+      console.Message("knotfit: " + place + "data set '" + Quoted(name) +
+                      "' replaces the one of " + before);
+      warned = true;
+    }
     ++summary.written;
     summary.warned += result > 0 || warned ? 1 : 0;
     summary.failed += result > 0 || (warned && input.strict) ? 1 : 0;

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 struct RunSummary {
   size_t written = 0; // data sets written, those with a warning included
@@ -35,10 +37,23 @@ using DataSetHandler =
     std::function<int32_t(int32_t n, const double *x, const double *y,
                           const char *name, const std::string &place)>;
 
+// The data sets a run has written, by the file they went to: a later one of
+// the same name replaces the earlier files, and the user hears of it.
+class WrittenNames {
+public:
+  // Records that name was written from place ("input:12"); returns the
+  // place of the data set it replaces, or an empty string.
+  std::string Replaces(std::string_view name, const std::string &place);
+
+private:
+  std::unordered_map<std::string, std::string> places_;
+};
+
 // One input as the reading loops see it.
 struct InputSettings {
   std::string shown;   // how messages name it: its path, or "-"
   bool strict = false; // a warning fails the run
+  WrittenNames *written = nullptr; // the run's, across its inputs
 };
 
 // Reads pairs until the input ends: echoes each pair (unless the console is

@@ -56,6 +56,18 @@ std::string MissingDirectory(const std::string &top,
 
 } // namespace
 
+std::string FileName(std::string_view name) {
+  if (name.find('/') == std::string_view::npos) {
+    return std::string(name); // the usual name, as it stands
+  }
+  std::string joined;
+  for (const std::string_view part : Components(name)) {
+    joined += joined.empty() ? "" : "/";
+    joined += part;
+  }
+  return joined;
+}
+
 std::string NameProblem(std::string_view name) {
   const std::vector<std::string_view> parts = Components(name);
   for (const std::string_view part : parts) {

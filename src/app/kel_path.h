@@ -28,6 +28,10 @@ struct KelTarget {
   explicit operator bool() const { return static_cast<bool>(dir); }
 };
 
+// The name as the file system reads it: "/a", "a//b" and "./a" are "a",
+// "a/b" and "a".
+std::string FileName(std::string_view name);
+
 // Where the KEL path comes from, and whether missing directories are made.
 struct KelSettings {
   std::string dir; // the KEL path of the run (--kel); empty: $TROV_KEL,

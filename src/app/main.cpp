@@ -75,7 +75,7 @@ std::string CsvName(const std::string &path) {
 // Reads one input to its end: 0, 1 (a data set failed) or 255 (the input
 // could not be opened or read).
 int ProcessFile(const std::string &input, const CommandLine &line,
-                const Run &run, RunSummary &total) {
+                const Run &run, RunSummary &total, WrittenNames &written) {
   Console &console = run.console;
   File opened;
   std::FILE *in = stdin;
@@ -95,7 +95,7 @@ int ProcessFile(const std::string &input, const CommandLine &line,
                                        const std::string & /*place*/) {
     return GenerateCubicSpline(n, x, y, name, run);
   };
-  const InputSettings settings{input, line.strict};
+  const InputSettings settings{input, line.strict, &written};
   RunSummary summary;
   int error = 0;
   if (line.csv) {
@@ -154,10 +154,11 @@ int main(int argc, char **argv) {
   Workspace workspace;
   const Run run{console, line.method, &workspace, {line.kel, line.mkdir}};
   RunSummary total;
+  WrittenNames written;
   int status = 0;
   try {
     for (const std::string &input : line.inputs) {
-      status = std::max(status, ProcessFile(input, line, run, total));
+      status = std::max(status, ProcessFile(input, line, run, total, written));
     }
   } catch (const std::bad_alloc &) {
     // Files already written stay; the one being written was removed when
