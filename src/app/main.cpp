@@ -169,7 +169,7 @@ int main(int argc, char **argv) {
   if (!console.Flush()) {
     status = std::max(status, 1);
   }
-  if (total.skipped + total.warned + total.failed > 0 && status < 254) {
+  if (total.skipped + total.warned > 0 && status < 254) {
     console.Message(SummaryLine(total));
   }
   return status;
