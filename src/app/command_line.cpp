@@ -93,7 +93,8 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
           const bool number =
               column.find_first_not_of("0123456789") == column.npos;
           if (column.empty() ||
-              (number && (column.size() > 6 || std::stoi(std::string(column)) == 0))) {
+              (number &&
+               (column.size() > 6 || std::stoi(std::string(column)) == 0))) {
             return fail("option '--columns' needs X,Y: two column numbers "
                         "(from 1) or header names");
           }
@@ -125,7 +126,8 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
     return fail("no input file");
   }
   if (!line.csv && !csv_only.empty()) {
-    return fail("option '" + std::string(csv_only.substr(0, csv_only.find('='))) +
+    return fail("option '" +
+                std::string(csv_only.substr(0, csv_only.find('='))) +
                 "' needs --csv");
   }
   if (name_given && line.inputs.size() > 1) {
@@ -192,8 +194,8 @@ void PrintHelp(std::FILE *to) {
       "      --name=NAME    with --csv: the data set's name (needed for '-')\n"
       "      --separator=C  with --csv: the field separator, ',', ';' or tab\n"
       "                     (default: the first of them in the first line)\n"
-      "      --columns=X,Y  with --csv: the columns of x and y, numbers from 1\n"
-      "                     or header names (default 1,2)\n"
+      "      --columns=X,Y  with --csv: the columns of x and y, numbers\n"
+      "                     from 1 or header names (default 1,2)\n"
       "  -h, --help         show this help and exit\n"
       "      --version      show the version and licence and exit\n"
       "  --                 end of options: what follows are files\n"

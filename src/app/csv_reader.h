@@ -60,7 +60,7 @@ private:
   std::string_view line_text_;
   std::vector<std::string> fields_;
   size_t chosen_[2] = {0, 0}; // from 0
-  std::string number_;       // a field with its decimal comma made a point
+  std::string number_;        // a field with its decimal comma made a point
   std::string problem_;
   uint64_t line_ = 0;
   uint64_t first_row_line_ = 1;

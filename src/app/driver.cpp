@@ -2,8 +2,8 @@
 
 #include "big_array.h"
 #include "checks.h"
-#include "kel_path.h"
 #include "chunk_writer.h"
+#include "kel_path.h"
 #include "number_text.h"
 #include "report.h"
 
@@ -127,8 +127,8 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
   TokenReader::Pair pair;
   size_t pairs = 0;
   bool name_second_seen = false;
-  bool warned = false;       // about a token of this data set
-  uint64_t first_point = 0;  // the line of the data set's first point
+  bool warned = false;      // about a token of this data set
+  uint64_t first_point = 0; // the line of the data set's first point
   auto progress = [&] {
     console.Progress(reader.bytes_read(),
                      before.points + summary.points + x.size(),
@@ -169,8 +169,9 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
         const std::string_view token = is_x ? first : second;
         echo.Flush();
         console.Message(
-            "knotfit: " + at(is_x ? reader.first_line() : reader.second_line()) +
-            "'" + Quoted(token) + "' is not a number as a whole, read as " +
+            "knotfit: " +
+            at(is_x ? reader.first_line() : reader.second_line()) + "'" +
+            Quoted(token) + "' is not a number as a whole, read as " +
             knotfit::ShortNumber(is_x ? x[x.size() - 1] : y[y.size() - 1]) +
             Guess(token));
       }

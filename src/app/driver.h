@@ -51,8 +51,8 @@ private:
 
 // One input as the reading loops see it.
 struct InputSettings {
-  std::string shown;   // how messages name it: its path, or "-"
-  bool strict = false; // a warning fails the run
+  std::string shown;               // how messages name it: its path, or "-"
+  bool strict = false;             // a warning fails the run
   WrittenNames *written = nullptr; // the run's, across its inputs
 };
 

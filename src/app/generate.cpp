@@ -68,7 +68,8 @@ int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
   if (!problem.empty()) {
     ReportDataSet(console, name, problem, "skipped");
     std::vector<std::string> missing;
-    for (const KelProblem *p : {&targets.table_problem, &targets.plot_problem}) {
+    for (const KelProblem *p :
+         {&targets.table_problem, &targets.plot_problem}) {
       if (p->kind == KelProblem::kSubdirectory && !p->missing.empty()) {
         missing.push_back(p->missing);
       }

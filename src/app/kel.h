@@ -20,7 +20,7 @@ struct Run {
   Console &console;
   knotfit::MethodChoice method{};
   Workspace *workspace = nullptr; // arrays reused across data sets, if any
-  KelSettings kel{};                // where the KEL path is, and --mkdir
+  KelSettings kel{};              // where the KEL path is, and --mkdir
 };
 
 // Why the data set cannot be fitted and written: a name that cannot name a

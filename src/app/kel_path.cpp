@@ -173,8 +173,7 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
 KelTargets LocateKelTargets(std::string_view name,
                             const KelSettings &settings) {
   KelTargets targets;
-  targets.table =
-      LocateKelTarget("CS", name, targets.table_problem, settings);
+  targets.table = LocateKelTarget("CS", name, targets.table_problem, settings);
   targets.plot =
       LocateKelTarget("CS/plot", name, targets.plot_problem, settings);
   return targets;

@@ -34,8 +34,8 @@ std::string FileName(std::string_view name);
 
 // Where the KEL path comes from, and whether missing directories are made.
 struct KelSettings {
-  std::string dir; // the KEL path of the run (--kel); empty: $TROV_KEL,
-                   // else $HOME/.TROV_KEL, read afresh on every call
+  std::string dir;    // the KEL path of the run (--kel); empty: $TROV_KEL,
+                      // else $HOME/.TROV_KEL, read afresh on every call
   bool mkdir = false; // make what is missing of the KEL path, CS, CS/plot
                       // and the name's directories (0777 less the umask)
 };
@@ -48,8 +48,8 @@ struct KelProblem {
     kTopDirectory, // CS or CS/plot itself cannot be opened
     kSubdirectory, // a directory of the name is missing or not a directory
   } kind = kNone;
-  std::string path; // what could not be opened
-  int error = 0;    // errno
+  std::string path;    // what could not be opened
+  int error = 0;       // errno
   std::string missing; // when it does not exist: the directory to make for
                        // the target (CS/plot for CS itself)
 };
