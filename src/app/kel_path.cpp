@@ -27,15 +27,35 @@ std::vector<std::string_view> Components(std::string_view name) {
 }
 
 // Makes what is missing of path, as mkdir -p does; links on the way are
-// followed, as the KEL path, CS and CS/plot may be links. What cannot be
-// made is left to the open that follows, which says why.
-void MakeDirectories(const std::string &path) {
+// followed, as the KEL path, CS and CS/plot may be links. Returns 0, or the
+// errno of the first directory that could not be made.
+int MakeDirectories(const std::string &path) {
   size_t slash = path.find_first_not_of('/');
   do {
     slash = path.find('/', slash);
-    mkdir(path.substr(0, slash).c_str(), 0777);
+    if (mkdir(path.substr(0, slash).c_str(), 0777) != 0 && errno != EEXIST) {
+      return errno;
+    }
     slash = path.find_first_not_of('/', slash);
   } while (slash != std::string::npos);
+  return 0;
+}
+
+// Opens a directory with open_dir; with make, one that is missing is made
+// with make_dir (0 or an errno) first. When no directory is opened, errno
+// says why.
+template <class Open, class Make>
+UniqueFd OpenOrMake(bool make, const Open &open_dir, const Make &make_dir) {
+  UniqueFd fd = open_dir();
+  if (fd || errno != ENOENT || !make) {
+    return fd;
+  }
+  const int error = make_dir();
+  if (error != 0) {
+    errno = error;
+    return fd;
+  }
+  return open_dir();
 }
 
 // The directory to make for a name's file under base/subdir: CS/plot for CS
@@ -107,17 +127,15 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
   target.path += subdir;
   const std::string top = target.path;
   const std::vector<std::string_view> parts = Components(name);
-  auto open_top = [&top] {
-    return UniqueFd(open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  };
-  UniqueFd dir = open_top();
-  if (!dir && errno == ENOENT && settings.mkdir) {
-    MakeDirectories(top);
-    dir = open_top();
-  }
+  UniqueFd dir = OpenOrMake(
+      settings.mkdir,
+      [&top] {
+        return UniqueFd(open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      },
+      [&top] { return MakeDirectories(top); });
   if (!dir) {
     problem = {KelProblem::kTopDirectory, top, errno, {}};
-    if (problem.error == ENOENT) {
+    if (problem.error == ENOENT && !settings.mkdir) {
       problem.missing = MissingDirectory(top, {});
     }
     return {};
@@ -132,18 +150,21 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
     target.path += part;
     // O_NOFOLLOW: a link planted inside the name must not lead out of the
     // KEL tree, as ".." may not; one made here is a directory, not a link.
-    auto open_part = [&dir, &part] {
-      return UniqueFd(openat(dir.get(), part.c_str(),
-                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    };
-    UniqueFd next = open_part();
-    if (!next && errno == ENOENT && settings.mkdir) {
-      mkdirat(dir.get(), part.c_str(), 0777);
-      next = open_part();
-    }
+    UniqueFd next = OpenOrMake(
+        settings.mkdir,
+        [&dir, &part] {
+          return UniqueFd(
+              openat(dir.get(), part.c_str(),
+                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        },
+        [&dir, &part] {
+          return mkdirat(dir.get(), part.c_str(), 0777) == 0 || errno == EEXIST
+                     ? 0
+                     : errno;
+        });
     if (!next) {
       problem = {KelProblem::kSubdirectory, target.path, errno, {}};
-      if (problem.error == ENOENT) {
+      if (problem.error == ENOENT && !settings.mkdir) {
         problem.missing = MissingDirectory(top, parts);
       }
       struct stat st {};
