@@ -1,11 +1,12 @@
 #include "driver.h"
 
 #include "big_array.h"
-#include "checks.h"
 #include "chunk_writer.h"
 #include "kel_path.h"
 #include "number_text.h"
 #include "report.h"
+
+#include "knotfit_internal.h"
 
 #include <algorithm>
 #include <charconv>
@@ -20,6 +21,7 @@ RunSummary &RunSummary::operator+=(const RunSummary &other) {
   skipped += other.skipped;
   failed += other.failed;
   points += other.points;
+  end_status = std::max(end_status, other.end_status);
   return *this;
 }
 
@@ -64,24 +66,29 @@ void EchoPair(ChunkWriter &echo, size_t count, std::string_view first,
 }
 
 // Hands a data set to handle and counts what became of it; warned: a warning
-// about one of its tokens was given. The points are cleared for the next.
+// about one of its tokens was given. The points are cleared for the next; an
+// outcome that ends the run is kept in summary.end_status.
 void CloseDataSet(const DataSetHandler &handle, Console &console,
                   BigArray<double> &x, BigArray<double> &y,
                   const std::string &name, const std::string &place,
                   bool warned, const InputSettings &input,
                   RunSummary &summary) {
   summary.points += x.size();
-  int32_t result = -1;
+  Outcome outcome = Outcome::kFailed;
   if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-    ReportDataSet(console, name.c_str(),
+    ReportDataSet(console, place, name.c_str(),
                   std::to_string(x.size()) +
                       " points, more than a coefficient table holds",
-                  "skipped", place);
+                  "skipped");
   } else {
-    result = handle(static_cast<int32_t>(x.size()), x.data(), y.data(),
-                    name.c_str(), place);
+    outcome = handle(static_cast<int32_t>(x.size()), x.data(), y.data(),
+                     name.c_str(), place);
   }
-  if (result < 0) {
+  x.clear();
+  y.clear();
+  if (EndsRun(outcome)) {
+    summary.end_status = StatusOf(outcome);
+  } else if (outcome == Outcome::kFailed) {
     ++summary.skipped;
     ++summary.failed;
   } else {
@@ -93,12 +100,14 @@ void CloseDataSet(const DataSetHandler &handle, Console &console,
                       "' replaces the one of " + before);
       warned = true;
     }
+    // Knots that binary32 cannot tell apart fail the run; the warnings
+    // about tokens and names only with --strict.
+    const bool failing = outcome == Outcome::kWarned;
+    warned = warned || failing;
     ++summary.written;
-    summary.warned += result > 0 || warned ? 1 : 0;
-    summary.failed += result > 0 || (warned && input.strict) ? 1 : 0;
+    summary.warned += warned ? 1 : 0;
+    summary.failed += failing || (warned && input.strict) ? 1 : 0;
   }
-  x.clear();
-  y.clear();
 }
 
 // What a token that is not a number as a whole may be, for the warning.
@@ -119,7 +128,7 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
   // The points: no copy when they grow, and huge pages for long data sets.
   BigArray<double> x;
   BigArray<double> y;
-  ChunkWriter echo(console.out());
+  ChunkWriter &echo = console.out();
   const bool quiet = console.quiet();
   std::string name;
   std::string_view first;
@@ -147,7 +156,6 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
       // missing or extra value), so the data set it should close is lost.
       if (second == "NAME" && !name_second_seen) {
         name_second_seen = true;
-        echo.Flush();
         console.Message("knotfit: " + at(reader.second_line()) + "pair " +
                         std::to_string(pairs) +
                         " has NAME as its second token: a token is missing "
@@ -167,24 +175,25 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
         warned = true;
         const bool is_x = !whole_x;
         const std::string_view token = is_x ? first : second;
-        echo.Flush();
-        console.Message(
-            "knotfit: " +
-            at(is_x ? reader.first_line() : reader.second_line()) + "'" +
-            Quoted(token) + "' is not a number as a whole, read as " +
-            knotfit::ShortNumber(is_x ? x[x.size() - 1] : y[y.size() - 1]) +
-            Guess(token));
+        console.Message("knotfit: " +
+                        at(is_x ? reader.first_line() : reader.second_line()) +
+                        "'" + Quoted(token) +
+                        "' is not a number as a whole, read as " +
+                        knotfit::detail::ShortNumber(is_x ? x[x.size() - 1]
+                                                          : y[y.size() - 1]) +
+                        Guess(token));
       }
       continue;
     }
-    echo.Flush(); // the echo goes out before the data set's trace
     name.assign(second);
     CloseDataSet(handle, console, x, y, name, at(reader.first_line()), warned,
                  input, summary);
+    if (summary.end_status != 0) {
+      return summary;
+    }
     warned = false;
     progress();
   }
-  echo.Flush();
   // Read but never written: the run did not do what the input asked.
   if (!x.empty()) {
     console.Message("knotfit: " + at(first_point) + std::to_string(x.size()) +
@@ -206,7 +215,7 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
   RunSummary summary;
   BigArray<double> x;
   BigArray<double> y;
-  ChunkWriter echo(console.out());
+  ChunkWriter &echo = console.out();
   CsvReader::Row row;
   while (reader.Next(row)) {
     if (!console.quiet()) {
@@ -216,13 +225,11 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
     y.push_back(row.y);
   }
   if (reader.error() != 0) {
-    echo.Flush();
     return summary; // the caller reports the input as unreadable
   }
   if (!reader.problem().empty()) {
-    echo.Flush();
-    ReportDataSet(console, name.c_str(), reader.problem(), "skipped",
-                  Place(input.shown, reader.line(), reader.column()));
+    ReportDataSet(console, Place(input.shown, reader.line(), reader.column()),
+                  name.c_str(), reader.problem(), "skipped");
     ++summary.skipped;
     ++summary.failed;
     return summary;
@@ -230,7 +237,6 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
   if (!console.quiet()) {
     EchoPair(echo, x.size(), "NAME", name);
   }
-  echo.Flush();
   CloseDataSet(handle, console, x, y, name,
                Place(input.shown, reader.first_row_line()), false, input,
                summary);

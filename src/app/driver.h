@@ -5,6 +5,7 @@
 
 #include "console.h"
 #include "csv_reader.h"
+#include "outcome.h"
 #include "token_reader.h"
 
 #include <cstddef>
@@ -21,6 +22,7 @@ struct RunSummary {
   size_t failed = 0;  // what fails the run: skipped data sets, input read but
                       // never written, warnings that fail
   uint64_t points = 0;
+  int end_status = 0; // 255 or 254 when an outcome ended the run
   RunSummary &operator+=(const RunSummary &other);
 };
 
@@ -29,12 +31,10 @@ struct RunSummary {
 // left out).
 std::string SummaryLine(const RunSummary &summary);
 
-// What is done with a data set at its NAME pair: 0 when it was written, 1
-// when it was written with a warning that fails the run, -1 when it was
-// skipped or not completely written. place ("input:12: ") is where the data
-// set's messages point.
+// What is done with a data set at its NAME pair; place ("input:12: ") is
+// where its messages point.
 using DataSetHandler =
-    std::function<int32_t(int32_t n, const double *x, const double *y,
+    std::function<Outcome(int32_t n, const double *x, const double *y,
                           const char *name, const std::string &place)>;
 
 // The data sets a run has written, by the file they went to: a later one of
@@ -61,7 +61,8 @@ struct InputSettings {
 // pair. A token that is not a number as a whole is reported once per data
 // set; points left after the last NAME pair, an unpaired last token and a
 // NAME in the second place of a pair are reported and count as failures.
-// before (the run's summary so far) is added to for the progress line.
+// An outcome that ends the run stops the reading at once, reporting nothing
+// more. before (the run's summary so far) is added to for the progress line.
 RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
                         Console &console, const InputSettings &input,
                         const RunSummary &before = {});

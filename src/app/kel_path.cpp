@@ -111,8 +111,19 @@ std::string NameProblem(std::string_view name) {
 }
 
 KelTarget LocateKelTarget(const char *subdir, std::string_view name,
-                          KelProblem &problem, const KelSettings &settings) {
+                          const KelSettings &settings) {
   KelTarget target;
+  // Fails the target: a target without its directory, and why; for one that
+  // does not exist, without --mkdir, the directory to make.
+  auto unreachable = [&settings](KelProblem::Kind kind, std::string path,
+                                 int error, std::string missing = {}) {
+    KelTarget failed;
+    failed.problem = {kind, std::move(path), error, {}};
+    if (error == ENOENT && !settings.mkdir) {
+      failed.problem.missing = std::move(missing);
+    }
+    return failed;
+  };
   if (!settings.dir.empty()) {
     target.path = settings.dir;
   } else if (const char *kel = std::getenv("TROV_KEL")) {
@@ -120,8 +131,7 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
   } else if (const char *home = std::getenv("HOME")) {
     target.path = std::string(home) + "/.TROV_KEL";
   } else {
-    problem = {KelProblem::kNoBase, {}, 0, {}};
-    return {};
+    return unreachable(KelProblem::kNoBase, {}, 0);
   }
   target.path += '/';
   target.path += subdir;
@@ -134,15 +144,12 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
       },
       [&top] { return MakeDirectories(top); });
   if (!dir) {
-    problem = {KelProblem::kTopDirectory, top, errno, {}};
-    if (problem.error == ENOENT && !settings.mkdir) {
-      problem.missing = MissingDirectory(top, {});
-    }
-    return {};
+    const int error = errno;
+    return unreachable(KelProblem::kTopDirectory, top, error,
+                       MissingDirectory(top, {}));
   }
   if (parts.empty()) { // NameProblem refuses such a name first
-    problem = {KelProblem::kSubdirectory, target.path, EINVAL, {}};
-    return {};
+    return unreachable(KelProblem::kSubdirectory, target.path, EINVAL);
   }
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     const std::string part(parts[i]);
@@ -163,16 +170,14 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
                      : errno;
         });
     if (!next) {
-      problem = {KelProblem::kSubdirectory, target.path, errno, {}};
-      if (problem.error == ENOENT && !settings.mkdir) {
-        problem.missing = MissingDirectory(top, parts);
-      }
+      int error = errno;
       struct stat st {};
       if (fstatat(dir.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
           S_ISLNK(st.st_mode)) {
-        problem.error = ELOOP; // said as "is a symbolic link"
+        error = ELOOP; // said as "is a symbolic link"
       }
-      return {};
+      return unreachable(KelProblem::kSubdirectory, target.path, error,
+                         MissingDirectory(top, parts));
     }
     dir = std::move(next);
   }
@@ -187,17 +192,13 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
   target.path += '/';
   target.path += target.leaf;
   target.dir = std::move(dir);
-  problem = {};
   return target;
 }
 
 KelTargets LocateKelTargets(std::string_view name,
                             const KelSettings &settings) {
-  KelTargets targets;
-  targets.table = LocateKelTarget("CS", name, targets.table_problem, settings);
-  targets.plot =
-      LocateKelTarget("CS/plot", name, targets.plot_problem, settings);
-  return targets;
+  return {LocateKelTarget("CS", name, settings),
+          LocateKelTarget("CS/plot", name, settings)};
 }
 
 std::string ExistingFileProblem(const KelTarget &target) {

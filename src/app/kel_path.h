@@ -14,20 +14,6 @@
 // and "." components are dropped first, as the file system drops them.
 std::string NameProblem(std::string_view name);
 
-// The directory that will hold one output file, and the file's name in it.
-struct KelTarget {
-  UniqueFd dir;
-  std::string leaf;
-  std::string path;    // the whole path, for messages
-  bool in_top = false; // dir is CS or CS/plot itself, not a subdirectory
-  // What stood at the target when it was located (one fstatat, no link
-  // followed): whether anything, its type and mode bits, its owner.
-  bool exists = false;
-  unsigned mode = 0;
-  unsigned owner = 0;
-  explicit operator bool() const { return static_cast<bool>(dir); }
-};
-
 // The name as the file system reads it: "/a", "a//b" and "./a" are "a",
 // "a/b" and "a".
 std::string FileName(std::string_view name);
@@ -54,17 +40,31 @@ struct KelProblem {
                        // the target (CS/plot for CS itself)
 };
 
+// Where one output file goes: the directory that will hold it and the
+// file's name in it, or, when it cannot be reached, why.
+struct KelTarget {
+  UniqueFd dir; // open when located; else problem says why
+  KelProblem problem;
+  std::string leaf;
+  std::string path;    // the whole path, for messages
+  bool in_top = false; // dir is CS or CS/plot itself, not a subdirectory
+  // What stood at the target when it was located (one fstatat, no link
+  // followed): whether anything, its type and mode bits, its owner.
+  bool exists = false;
+  unsigned mode = 0;
+  unsigned owner = 0;
+  explicit operator bool() const { return static_cast<bool>(dir); }
+};
+
 // Opens <KEL path>/<subdir> (which may be a link: that is the user's own
 // set-up), then every directory component of name below it with O_NOFOLLOW;
 // with settings.mkdir, a missing one is made first, never through a link.
 KelTarget LocateKelTarget(const char *subdir, std::string_view name,
-                          KelProblem &problem,
                           const KelSettings &settings = {});
 
 // Where both files of the data set named name go, located once.
 struct KelTargets {
   KelTarget table, plot;
-  KelProblem table_problem, plot_problem;
 };
 KelTargets LocateKelTargets(std::string_view name,
                             const KelSettings &settings = {});

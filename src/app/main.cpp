@@ -49,11 +49,13 @@ uint64_t TotalSize(const std::vector<std::string> &inputs) {
   return total;
 }
 
-// Prints a text on standard output, and says why when it did not get there.
+// Prints a text on standard output and closes it, and says why when the
+// text did not get there.
 int PrintAndExit(void (*print)(std::FILE *)) {
   print(stdout);
   errno = 0;
-  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+  const bool failed = std::ferror(stdout) != 0;
+  if (std::fclose(stdout) == 0 && !failed) {
     return 0;
   }
   std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
@@ -72,8 +74,9 @@ std::string CsvName(const std::string &path) {
   return name;
 }
 
-// Reads one input to its end: 0, 1 (a data set failed) or 255 (the input
-// could not be opened or read).
+// Reads one input to its end: 0, 1 (a data set failed or was written with a
+// warning that fails), 255 (the input could not be opened or read), or the
+// status of an outcome that ended the run (255, 254).
 int ProcessFile(const std::string &input, const CommandLine &line,
                 const Run &run, RunSummary &total, WrittenNames &written) {
   Console &console = run.console;
@@ -90,10 +93,13 @@ int ProcessFile(const std::string &input, const CommandLine &line,
     }
     in = opened.get();
   }
+  // Each data set's messages point at its place in the input.
   const DataSetHandler handle = [&run](int32_t n, const double *x,
                                        const double *y, const char *name,
-                                       const std::string & /*place*/) {
-    return GenerateCubicSpline(n, x, y, name, run);
+                                       const std::string &place) {
+    Run here = run;
+    here.place = place;
+    return GenerateCubicSpline(n, x, y, name, here);
   };
   const InputSettings settings{input, line.strict, &written};
   RunSummary summary;
@@ -109,6 +115,9 @@ int ProcessFile(const std::string &input, const CommandLine &line,
     error = reader.error();
   }
   total += summary;
+  if (summary.end_status != 0) {
+    return summary.end_status;
+  }
   if (error != 0) {
     console.Message("knotfit: error reading input file '" + Quoted(input) +
                     "': " + std::strerror(error));
@@ -152,13 +161,18 @@ int main(int argc, char **argv) {
   options.input_bytes = options.progress ? TotalSize(line.inputs) : 0;
   Console console(options);
   Workspace workspace;
-  const Run run{console, line.method, &workspace, {line.kel, line.mkdir}};
+  const KelSettings kel{line.kel, line.mkdir};
+  const Run run{console, line.method, &workspace, &kel, {}};
   RunSummary total;
   WrittenNames written;
   int status = 0;
   try {
     for (const std::string &input : line.inputs) {
       status = std::max(status, ProcessFile(input, line, run, total, written));
+      if (total.end_status != 0) {
+        status = total.end_status; // the writer's status, as it always was
+        break;
+      }
     }
   } catch (const std::bad_alloc &) {
     // Files already written stay; the one being written was removed when
@@ -166,11 +180,11 @@ int main(int argc, char **argv) {
     console.Message("knotfit: out of memory; run ended");
     return 255;
   }
-  if (!console.Flush()) {
-    status = std::max(status, 1);
-  }
   if (total.skipped + total.warned > 0 && status < 254) {
     console.Message(SummaryLine(total));
+  }
+  if (!console.Close()) {
+    status = std::max(status, 1);
   }
   return status;
 }

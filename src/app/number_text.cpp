@@ -1,7 +1,6 @@
 #include "number_text.h"
 
-#include "c_numbers.h"
-#include "exact_math.h"
+#include "knotfit_internal.h"
 
 #include <algorithm>
 #include <charconv>
@@ -129,7 +128,7 @@ double ParseAtof(std::string_view token, bool *whole) {
   // and no "-nan", and it reports overflow and underflow instead of
   // saturating, so those go to strtod itself; so does everything where the
   // standard library has no from_chars for double.
-#if defined(__cpp_lib_to_chars)
+#if defined(KNOTFIT_HAVE_FROM_CHARS_DOUBLE)
   if (digits_start < end) {
     const char lead = *digits_start;
     const bool hex = lead == '0' && digits_start + 1 < end &&
@@ -148,7 +147,7 @@ double ParseAtof(std::string_view token, bool *whole) {
 #endif
   const std::string text(token); // strtod needs the terminating NUL
   char *stop = nullptr;
-  const double value = knotfit::StrtodC(text.c_str(), &stop);
+  const double value = knotfit::detail::StrtodC(text.c_str(), &stop);
   if (whole != nullptr) {
     *whole = !text.empty() && stop == text.c_str() + text.size();
   }
@@ -177,13 +176,9 @@ char *FormatFixed6(char *out, double v) {
     }
   }
   if (!std::isfinite(v)) {
-    const std::string_view text = knotfit::NonFiniteText(v);
+    const std::string_view text = knotfit::detail::NonFiniteText(v);
     return std::copy(text.begin(), text.end(), out);
   }
-#if defined(__cpp_lib_to_chars)
   return std::to_chars(out, out + kFixed6Max, v, std::chars_format::fixed, 6)
       .ptr;
-#else
-  return knotfit::FixedC(out, kFixed6Max, v, 6); // 317 characters at most
-#endif
 }

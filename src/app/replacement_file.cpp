@@ -82,8 +82,8 @@ void RemoveTemporaryFileOnSignals() {
   }
 }
 
-ReplacementFile::ReplacementFile(KelTarget target, const KelProblem &problem)
-    : target_(std::move(target)), problem_(problem) {}
+ReplacementFile::ReplacementFile(KelTarget target)
+    : target_(std::move(target)) {}
 
 ReplacementFile::~ReplacementFile() {
   Discard();

@@ -16,8 +16,8 @@
 class ReplacementFile final : public Sink {
 public:
   // A file for the target; a target that could not be located gives a file
-  // that is not open, with the problem kept for the message.
-  ReplacementFile(KelTarget target, const KelProblem &problem);
+  // that is not open, with the target's problem kept for the message.
+  explicit ReplacementFile(KelTarget target);
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile &) = delete;
   ReplacementFile &operator=(const ReplacementFile &) = delete;
@@ -35,7 +35,7 @@ public:
   bool is_open() const { return static_cast<bool>(fd_); }
   // Why the file could not be located or created; kind kNone with error()
   // set when the creation itself failed.
-  const KelProblem &problem() const { return problem_; }
+  const KelProblem &problem() const { return target_.problem; }
   int error() const { return error_; }
   const std::string &path() const { return target_.path; }
   const KelTarget &target() const { return target_; }
@@ -46,7 +46,6 @@ private:
   void Discard();
 
   KelTarget target_;
-  KelProblem problem_;
   bool had_previous_ = false;
   std::string temp_name_;
   UniqueFd fd_;

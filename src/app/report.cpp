@@ -34,11 +34,12 @@ std::string Quoted(std::string_view text) {
   return out;
 }
 
-void ReportDataSet(Console &console, const char *name,
-                   const std::string &problem, const char *consequence,
-                   const std::string &place) {
-  console.Message("knotfit: " + place + "data set '" + Quoted(name) +
-                  "': " + problem + "; " + consequence);
+void ReportDataSet(Console &console, std::string_view place, const char *name,
+                   const std::string &problem, const char *consequence) {
+  std::string line = "knotfit: ";
+  line += place;
+  console.Message(line + "data set '" + Quoted(name) + "': " + problem + "; " +
+                  consequence);
 }
 
 std::string Place(std::string_view input, uint64_t line, size_t column) {

@@ -31,8 +31,7 @@ std::string ShellQuoted(std::string_view text);
 std::string MkdirHint(const std::vector<std::string> &dirs);
 
 // "knotfit: <place>data set '<name>': <problem>; <consequence>"
-void ReportDataSet(Console &console, const char *name,
-                   const std::string &problem, const char *consequence,
-                   const std::string &place = {});
+void ReportDataSet(Console &console, std::string_view place, const char *name,
+                   const std::string &problem, const char *consequence);
 
 #endif
