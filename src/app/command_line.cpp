@@ -76,13 +76,12 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
         line.name = text;
         name_given = true;
       } else if (option == "--separator") {
-        const char separator = text == "tab" ? '\t' : text[0];
-        if ((text.size() != 1 && text != "tab") ||
-            std::string_view("\"\r\n#").find(separator) !=
-                std::string_view::npos) {
+        if (text != "tab" &&
+            (text.size() != 1 || std::string_view("\"\r\n#").find(text[0]) !=
+                                     std::string_view::npos)) {
           return fail("option '--separator' needs one character or 'tab'");
         }
-        line.csv_options.separator = separator;
+        line.csv_options.separator = text == "tab" ? '\t' : text[0];
       } else {
         const size_t comma = text.find(',');
         const std::string_view columns[2] = {
