@@ -1,8 +1,8 @@
 // Microbenchmarks of the engine, the plot sampling and the number text.
 #include "kel_writers.h"
 #include "knotfit.h"
+#include "knotfit_internal.h"
 #include "number_text.h"
-#include "plot_samples.h"
 
 #include <benchmark/benchmark.h>
 
@@ -69,8 +69,13 @@ void BM_PlotSampling(benchmark::State &state) {
   Discard sink;
   std::vector<knotfit::PlotSample> samples;
   for (auto _ : state) {
-    knotfit::SamplePlot(d.n(), d.x.data(), d.y.data(), d.a.data(), d.b.data(),
-                        d.c.data(), samples);
+    knotfit::detail::SamplePlot(
+        d.x.front(), d.x.back(),
+        [&d](double t) {
+          return getValue(t, d.n(), d.x.data(), d.y.data(), d.a.data(),
+                          d.b.data(), d.c.data());
+        },
+        samples);
     WritePlotLines(sink, samples);
   }
 }

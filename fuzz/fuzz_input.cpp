@@ -1,13 +1,16 @@
 // Fuzz target: arbitrary bytes as an input file, through the whole pipeline
 // (reader, checks, engine, both writers) into a scratch KEL tree, then the
-// invariants of what was written: every table decodes, its count matches
-// its size, every field is finite, no temporary file is left. On the way,
-// the bisection in getValue is checked against a linear search, the number
-// parser against strtod and the "%f" printer against snprintf.
+// invariants of what was written: every table the program writes is the
+// library's table_bytes of the same fit, byte for byte (every method, the
+// compact form of long fits and the double one), every table decodes, its
+// count matches its size, every field is finite, no temporary file is left.
+// On the way, the bisection in getValue is checked against a linear search,
+// the number parser against strtod and the "%f" printer against snprintf.
 #include "driver.h"
 #include "kel.h"
 #include "knotfit.h"
-#include "methods.h"
+#include "knotfit/table.hpp"
+#include "knotfit_internal.h"
 #include "number_text.h"
 #include "token_reader.h"
 
@@ -61,13 +64,53 @@ double LinearValue(double t, int32_t n, const double *x, const double *y,
   return ((a[k] * u + y[k]) + (b[k] * u) * u) + ((c[k] * u) * u) * u;
 }
 
-// Checks the evaluator on the way, then fits and writes as the program does.
-int32_t CheckedGenerate(int32_t n, const double *x, const double *y,
-                        const char *name, const Run &run) {
-  if (CheckDataSet(n, x, y, name).empty() &&
-      knotfit::MethodProblem(run.method, n, x, y).empty()) {
+std::vector<unsigned char> ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The library's table of the fit; for knots that collapse in binary32,
+// which table_bytes refuses and the program writes with a warning, the same
+// encoding without that check.
+std::vector<unsigned char> LibraryTable(const knotfit::Spline &s) {
+  try {
+    return knotfit::table_bytes(s);
+  } catch (const knotfit::Error &) {
+    knotfit::detail::TableFields fields;
+    fields.n = static_cast<int32_t>(s.size());
+    fields.x = s.x().data();
+    fields.y = s.y().data();
+    fields.a = s.a().data();
+    fields.b = s.b().data();
+    fields.c = s.c().data();
+    Check(!knotfit::detail::CollapsedKnots(fields.n, fields.x).empty(),
+          "table_bytes refuses only collapsed knots of a written table");
+    std::vector<unsigned char> bytes;
+    struct {
+      std::vector<unsigned char> &bytes;
+      char *Room(size_t size) {
+        bytes.resize(bytes.size() + size);
+        return reinterpret_cast<char *>(bytes.data() + bytes.size() - size);
+      }
+      void Commit(const char *) {}
+      bool ok() const { return true; }
+    } out{bytes};
+    knotfit::detail::EncodeTable(fields, out, [](const float *) {});
+    return bytes;
+  }
+}
+
+// Checks the evaluator on the way, then fits and writes as the program does,
+// and compares the table written with the library's.
+Outcome CheckedGenerate(int32_t n, const double *x, const double *y,
+                        const char *name, const Run &run, const fs::path &kel) {
+  const bool valid =
+      CheckDataSet(n, x, y, name).empty() &&
+      knotfit::detail::MethodProblem(run.method, n, x, y).empty();
+  if (valid) {
     std::vector<double> a(static_cast<size_t>(n)), b(a), c(a);
-    knotfit::ComputeSpline(run.method, n, x, y, a.data(), b.data(), c.data());
+    knotfit::detail::ComputeSpline(run.method, n, x, y, a.data(), b.data(),
+                                   c.data());
     for (int32_t i = 0; i < n; ++i) {
       const double mid = i + 1 < n ? x[i] + (x[i + 1] - x[i]) / 2 : x[i] + 1;
       for (double t : {x[i], mid, std::nextafter(x[i], -INFINITY)}) {
@@ -77,7 +120,15 @@ int32_t CheckedGenerate(int32_t n, const double *x, const double *y,
       }
     }
   }
-  return GenerateCubicSpline(n, x, y, name, run);
+  const Outcome outcome = GenerateCubicSpline(n, x, y, name, run);
+  if (outcome == Outcome::kWritten || outcome == Outcome::kWarned) {
+    Check(valid, "only valid data sets are written");
+    const std::string table = (kel / "CS").string() + "/" + name;
+    Check(ReadFile(table) == LibraryTable(knotfit::fit(
+                                 x, y, static_cast<size_t>(n), run.method)),
+          "the program's table is the library's");
+  }
+  return outcome;
 }
 
 // Every whitespace-separated token as the parser and strtod read it, and
@@ -115,9 +166,7 @@ void CheckKelTree(const fs::path &cs) {
     if (!entry.is_regular_file() || plot) {
       continue;
     }
-    std::ifstream in(entry.path(), std::ios::binary);
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
-                                           std::istreambuf_iterator<char>());
+    const std::vector<unsigned char> bytes = ReadFile(entry.path());
     Check(bytes.size() >= 24, "a table holds a count and a record");
     auto field = [&](size_t at) {
       return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 |
@@ -179,10 +228,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   knotfit::ParseMethod(kMethods[data[0] % 8], run.method);
   ProcessInput(
       reader,
-      [&run](int32_t n, const double *x, const double *y, const char *name) {
-        return CheckedGenerate(n, x, y, name, run);
+      [&run, &kel](int32_t n, const double *x, const double *y,
+                   const char *name, const std::string &) {
+        return CheckedGenerate(n, x, y, name, run, kel);
       },
-      console);
+      console, InputSettings{"fuzz"});
   std::fclose(in);
   CheckKelTree(kel / "CS");
   // Start the next input from the same empty tree.

@@ -1,5 +1,8 @@
 #include "command_line.h"
 
+#include "knotfit_internal.h"
+
+#include <algorithm>
 #include <string_view>
 
 CommandLine ParseCommandLine(int argc, const char *const *argv) {
@@ -14,7 +17,26 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
     return line;
   };
   bool options_end = false;
-  for (int i = 1; i < argc; ++i) {
+  bool name_given = false;
+  std::string_view csv_only; // an option that needs --csv
+  int i = 1;
+  // An option with a value, "--kel DIR" or "--kel=DIR": true when arg is
+  // option, with its value (null when the arguments end before it).
+  auto takes = [&](std::string_view arg, std::string_view option,
+                   const char *&value) {
+    if (arg == option) {
+      value = i + 1 < argc ? argv[++i] : nullptr;
+      return true;
+    }
+    if (arg.size() > option.size() && arg.substr(0, option.size()) == option &&
+        arg[option.size()] == '=') {
+      value = arg.data() + option.size() + 1;
+      return true;
+    }
+    return false;
+  };
+  const char *value = nullptr;
+  for (; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (options_end || arg == "-" || arg.empty() || arg[0] != '-') {
       line.inputs.emplace_back(arg);
@@ -30,29 +52,93 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       line.quiet = true;
     } else if (arg == "--no-progress") {
       line.no_progress = true;
+    } else if (arg == "--strict") {
+      line.strict = true;
+    } else if (arg == "--mkdir") {
+      line.mkdir = true;
+    } else if (arg == "--csv") {
+      line.csv = true;
+    } else if (takes(arg, "--kel", value) || takes(arg, "--name", value) ||
+               takes(arg, "--separator", value) ||
+               takes(arg, "--columns", value)) {
+      const std::string option(arg.substr(0, arg.find('=')));
+      if (value == nullptr) {
+        return fail("option '" + option + "' needs a value");
+      }
+      const std::string_view text = value;
+      if (option == "--kel") {
+        if (text.empty()) {
+          return fail("option '--kel' needs a directory");
+        }
+        line.kel = text;
+        continue;
+      }
+      csv_only = arg;
+      if (option == "--name") {
+        line.name = text;
+        name_given = true;
+      } else if (option == "--separator") {
+        if (text != "tab" &&
+            (text.size() != 1 || std::string_view("\"\r\n#").find(text[0]) !=
+                                     std::string_view::npos)) {
+          return fail("option '--separator' needs one character or 'tab'");
+        }
+        line.csv_options.separator = text == "tab" ? '\t' : text[0];
+      } else {
+        const size_t comma = text.find(',');
+        const std::string_view columns[2] = {
+            text.substr(0, comma),
+            comma == text.npos ? "" : text.substr(comma + 1)};
+        for (size_t k = 0; k < 2; ++k) {
+          const std::string_view column = columns[k];
+          const bool number =
+              column.find_first_not_of("0123456789") == column.npos;
+          if (column.empty() ||
+              (number &&
+               (column.size() > 6 || std::stoi(std::string(column)) == 0))) {
+            return fail("option '--columns' needs X,Y: two column numbers "
+                        "(from 1) or header names");
+          }
+          line.csv_options.columns[k] = column;
+        }
+      }
     } else if (arg == "--method" || arg == "-m" ||
                arg.substr(0, 9) == "--method=" ||
                (arg.substr(0, 2) == "-m" && arg.size() > 2)) {
       std::string_view name;
       if (arg == "--method" || arg == "-m") {
         if (i + 1 == argc) {
-          return fail("option '" + std::string(arg) + "' needs a method");
+          return fail("option '" + knotfit::detail::Quoted(arg) +
+                      "' needs a method");
         }
         name = argv[++i];
       } else {
         name = arg.substr(arg[1] == 'm' ? 2 : 9);
       }
       if (!knotfit::ParseMethod(name, line.method)) {
-        return fail("unknown method '" + std::string(name) +
+        return fail("unknown method '" + knotfit::detail::Quoted(name) +
                     "' (not-a-knot, natural, clamped[=D0,DN], periodic, "
                     "pchip, akima, makima, steffen)");
       }
     } else {
-      return fail("unknown option '" + std::string(arg) + "'");
+      return fail("unknown option '" + knotfit::detail::Quoted(arg) + "'");
     }
   }
   if (line.inputs.empty()) {
     return fail("no input file");
+  }
+  if (!line.csv && !csv_only.empty()) {
+    return fail("option '" +
+                std::string(csv_only.substr(0, csv_only.find('='))) +
+                "' needs --csv");
+  }
+  if (name_given && line.inputs.size() > 1) {
+    return fail("option '--name' names the data set of one input only");
+  }
+  if (line.csv && !name_given &&
+      std::find(line.inputs.begin(), line.inputs.end(), "-") !=
+          line.inputs.end()) {
+    return fail("standard input read with --csv needs --name NAME");
   }
   return line;
 }
@@ -89,7 +175,9 @@ void PrintHelp(std::FILE *to) {
       "Each FILE holds whitespace-separated 'x y' pairs; a pair\n"
       "'NAME <name>' closes a data set and names its files. x must increase\n"
       "strictly within a data set. FILE '-' is standard input; the files are\n"
-      "read in order, each on its own.\n"
+      "read in order, each on its own. A token that is not a number as a\n"
+      "whole is read as C's atof reads it, with a warning. Messages say\n"
+      "where: FILE:LINE:.\n"
       "\n"
       "Options:\n"
       "  -m, --method=NAME  the interpolant: not-a-knot (default), natural,\n"
@@ -98,6 +186,18 @@ void PrintHelp(std::FILE *to) {
       "  -q, --quiet        print nothing on standard output (no echo of\n"
       "                     the pairs read, no trace of the tables written)\n"
       "      --no-progress  never show the progress line on standard error\n"
+      "      --strict       a warning fails the run (status 1; the files are\n"
+      "                     still written)\n"
+      "      --kel=DIR      the KEL path for this run, over TROV_KEL and HOME\n"
+      "      --mkdir        create the KEL directory, CS, CS/plot and the\n"
+      "                     directories of a name when they are missing\n"
+      "      --csv          read each FILE as one data set in columns, named\n"
+      "                     after the file without directory and extension\n"
+      "      --name=NAME    with --csv: the data set's name (needed for '-')\n"
+      "      --separator=C  with --csv: the field separator, ',', ';' or\n"
+      "                     'tab' (default: the first found in line 1)\n"
+      "      --columns=X,Y  with --csv: the columns of x and y, numbers\n"
+      "                     from 1 or header names (default 1,2)\n"
       "  -h, --help         show this help and exit\n"
       "      --version      show the version and licence and exit\n"
       "  --                 end of options: what follows are files\n"
@@ -107,16 +207,17 @@ void PrintHelp(std::FILE *to) {
       "                       binary32: knot count, then x y a b c per knot)\n"
       "  $KEL/CS/plot/<name>  the spline sampled in 1/500 steps, as text\n"
       "Each file is written whole to a temporary file and renamed over the\n"
-      "old one. CS and CS/plot must exist; knotfit creates no directories.\n"
+      "old one. CS and CS/plot must exist, unless --mkdir is given.\n"
       "\n"
       "Environment:\n"
-      "  TROV_KEL  the KEL path\n"
+      "  TROV_KEL  the KEL path, unless --kel is given\n"
       "  HOME      when TROV_KEL is unset, the KEL path is $HOME/.TROV_KEL\n"
       "\n"
       "Exit status:\n"
       "  0    every data set was written\n"
       "  1    a data set was skipped or not completely written, input was\n"
-      "       read but not written, or standard output failed\n"
+      "       read but not written, standard output failed, or (with\n"
+      "       --strict) a warning was given\n"
       "  254  a plot file could not be created in CS/plot: the run ended\n"
       "  255  no input, a bad option, an input that cannot be read, a\n"
       "       table that cannot be created in CS, or out of memory\n"

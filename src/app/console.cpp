@@ -4,64 +4,45 @@
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
-#include <vector>
 
-// Standard output in chunks of a mebibyte, written with write(2): the echo
-// and trace of a long data set are hundreds of megabytes, and a data set of
-// twenty points should not cost a system call of its own.
-class Console::StandardOutput final : public Sink {
-public:
-  StandardOutput() : buf_(size_t{1} << 20) {}
-  bool Write(const char *data, size_t size) override {
-    if (buf_.size() - used_ < size && !Flush()) {
-      return false;
+bool Console::StandardOutput::Write(const char *data, size_t size) {
+  while (size > 0 && !failed_) {
+    const ssize_t done = ::write(STDOUT_FILENO, data, size);
+    if (done >= 0) {
+      data += done;
+      size -= static_cast<size_t>(done);
+    } else if (errno != EINTR) {
+      Fail(errno);
     }
-    if (size >= buf_.size()) {
-      return WriteOut(data, size);
-    }
-    std::memcpy(buf_.data() + used_, data, size);
-    used_ += size;
-    return !failed_;
   }
-  bool Flush() {
-    const bool ok = used_ == 0 || WriteOut(buf_.data(), used_);
-    used_ = 0;
-    return ok && !failed_;
+  return !failed_;
+}
+
+bool Console::StandardOutput::Close() {
+  // Linux closes the descriptor even when close reports EINTR.
+  if (::close(STDOUT_FILENO) != 0 && errno != EINTR) {
+    Fail(errno);
   }
+  return !failed_;
+}
 
-private:
-  // The first failure is reported, with its reason, and ends all writing to
-  // standard output; the run goes on and its status tells.
-  bool WriteOut(const char *data, size_t size) {
-    while (size > 0 && !failed_) {
-      const ssize_t done = ::write(STDOUT_FILENO, data, size);
-      if (done >= 0) {
-        data += done;
-        size -= static_cast<size_t>(done);
-      } else if (errno != EINTR) {
-        failed_ = true;
-        std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
-                     std::strerror(errno));
-      }
-    }
-    return !failed_;
-  }
-
-  std::vector<char> buf_;
-  size_t used_ = 0;
-  bool failed_ = false;
-};
-
-Console::Console(const Options &options)
-    : options_(options), start_(std::chrono::steady_clock::now()),
-      next_draw_(start_ + std::chrono::seconds(1)) {
-  if (options.quiet) {
-    out_ = &discard_;
-  } else {
-    stdout_ = std::make_unique<StandardOutput>();
-    out_ = stdout_.get();
+void Console::StandardOutput::Fail(int error) {
+  if (!failed_) {
+    failed_ = true;
+    std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
+                 std::strerror(error));
   }
 }
+
+// Standard output in chunks of a mebibyte: the echo and trace of a long data
+// set are hundreds of megabytes, and a data set of twenty points should not
+// cost a system call of its own.
+Console::Console(const Options &options)
+    : options_(options),
+      out_(options.quiet ? static_cast<Sink &>(discard_) : stdout_,
+           size_t{1} << 20),
+      start_(std::chrono::steady_clock::now()),
+      next_draw_(start_ + std::chrono::seconds(1)) {}
 
 Console::~Console() {
   Flush();
@@ -69,7 +50,12 @@ Console::~Console() {
 }
 
 bool Console::Flush() {
-  return stdout_ == nullptr || stdout_->Flush();
+  return out_.Flush();
+}
+
+bool Console::Close() {
+  const bool flushed = Flush();
+  return stdout_.Close() && flushed;
 }
 
 void Console::Message(const std::string &line) {

@@ -5,11 +5,11 @@
 #ifndef KNOTFIT_APP_CONSOLE_H
 #define KNOTFIT_APP_CONSOLE_H
 
+#include "chunk_writer.h"
 #include "sink.h"
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 class Console {
@@ -25,9 +25,9 @@ public:
   Console(const Console &) = delete;
   Console &operator=(const Console &) = delete;
 
-  // Standard output, gathered in large chunks and written with write(2);
-  // with quiet, a sink that keeps nothing.
-  Sink &out() { return *out_; }
+  // Standard output: the one buffer of the echo and the trace, written in
+  // large chunks with write(2); with quiet, it keeps nothing.
+  ChunkWriter &out() { return out_; }
   bool quiet() const { return options_.quiet; }
 
   // One line on standard error (the line end is added), after what standard
@@ -38,20 +38,35 @@ public:
   // it failed (the first failure was reported once, with its reason).
   bool Flush();
 
+  // Flush, then closes standard output: on some file systems a write error
+  // shows only then. False, reported as a write error, when either failed.
+  bool Close();
+
   // What the run has done so far, for the progress line: shown when standard
   // error is a terminal and standard output is not, once the run has taken a
   // second, redrawn a few times a second.
   void Progress(uint64_t bytes_read, uint64_t points, uint64_t data_sets);
 
 private:
-  class StandardOutput;
+  // Standard output's file descriptor as a sink. The first failure is
+  // reported, with its reason, and ends all writing to it; the run goes on
+  // and its status tells.
+  class StandardOutput final : public Sink {
+  public:
+    bool Write(const char *data, size_t size) override;
+    bool Close();
+
+  private:
+    void Fail(int error);
+    bool failed_ = false;
+  };
 
   void ClearProgress();
 
   Options options_;
-  std::unique_ptr<StandardOutput> stdout_; // null when quiet
+  StandardOutput stdout_;
   Discard discard_;
-  Sink *out_;
+  ChunkWriter out_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point next_draw_;
   bool progress_shown_ = false;

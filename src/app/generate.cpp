@@ -1,14 +1,14 @@
 // A data set from its NAME pair to its two files.
-#include "checks.h"
 #include "kel.h"
 #include "kel_path.h"
-#include "knotfit.h"
-#include "methods.h"
 #include "report.h"
 #include "table_form.h"
 
+#include "knotfit_internal.h"
+
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -28,12 +28,13 @@ std::string PathIs(const std::string &path, const std::string &what) {
 // either is written. CS or CS/plot themselves missing are left to the
 // writers, which end the run.
 std::string TargetProblem(const KelTargets &targets) {
-  for (const auto *located : {&targets.table_problem, &targets.plot_problem}) {
-    if (located->kind == KelProblem::kSubdirectory) {
-      return located->error == ELOOP
-                 ? PathIs(located->path, "a symbolic link")
-                 : "cannot open directory '" + Quoted(located->path) +
-                       "': " + std::strerror(located->error);
+  for (const KelTarget *target : {&targets.table, &targets.plot}) {
+    const KelProblem &located = target->problem;
+    if (located.kind == KelProblem::kSubdirectory) {
+      return located.error == ELOOP
+                 ? PathIs(located.path, "a symbolic link")
+                 : "cannot open directory '" + Quoted(located.path) +
+                       "': " + std::strerror(located.error);
     }
   }
   for (const KelTarget *target : {&targets.table, &targets.plot}) {
@@ -45,58 +46,76 @@ std::string TargetProblem(const KelTargets &targets) {
   return {};
 }
 
+// The directories to make when all that stops the data set is that they
+// are missing; none when anything else does.
+std::vector<std::string> MissingDirectories(const KelTargets &targets) {
+  std::vector<std::string> missing;
+  for (const KelTarget *target : {&targets.table, &targets.plot}) {
+    if (target->problem.kind != KelProblem::kSubdirectory) {
+      continue;
+    }
+    if (target->problem.missing.empty()) {
+      return {};
+    }
+    missing.push_back(target->problem.missing);
+  }
+  return missing;
+}
+
 } // namespace
 
 std::string CheckDataSet(int32_t n, const double *x, const double *y,
                          const char *name) {
   const std::string problem = NameProblem(name);
-  return problem.empty() ? knotfit::PointsProblem(n, x, y) : problem;
+  return problem.empty() ? knotfit::detail::PointsProblem(n, x, y) : problem;
 }
 
-int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
+Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name, const Run &run) {
   Console &console = run.console;
   std::string problem = CheckDataSet(n, x, y, name);
   if (problem.empty()) {
-    problem = knotfit::MethodProblem(run.method, n, x, y);
+    problem = knotfit::detail::MethodProblem(run.method, n, x, y);
   }
   KelTargets targets;
   if (problem.empty()) {
-    targets = LocateKelTargets(name);
+    static const KelSettings kEnvironment; // no --kel, no --mkdir
+    targets =
+        LocateKelTargets(name, run.kel != nullptr ? *run.kel : kEnvironment);
     problem = TargetProblem(targets);
   }
   if (!problem.empty()) {
-    ReportDataSet(console, name, problem, "skipped");
-    return -1;
+    ReportDataSet(console, run.place, name, problem, "skipped");
+    const std::vector<std::string> missing = MissingDirectories(targets);
+    if (!missing.empty()) {
+      console.Message(MkdirHint(missing));
+    }
+    return Outcome::kFailed;
   }
   Workspace own;
-  TableForm form(run.method, n, x, y,
-                 run.workspace != nullptr ? *run.workspace : own);
+  const TableForm fit(run.method, n, x, y,
+                      run.workspace != nullptr ? *run.workspace : own);
   // The table holds binary32 values: a field that overflows there would be
   // stored as inf, and knots that narrow to the same x cannot be told apart
   // by a reader. The first skips the data set, the second is written as
   // always, with a warning.
-  problem = form.Binary32Problem();
+  problem = fit.Binary32Problem();
   if (!problem.empty()) {
-    ReportDataSet(console, name, problem, "skipped");
-    return -1;
+    ReportDataSet(console, run.place, name, problem, "skipped");
+    return Outcome::kFailed;
   }
-  const std::string collapsed = knotfit::CollapsedKnots(n, x);
+  const std::string collapsed = knotfit::detail::CollapsedKnots(n, x);
   if (!collapsed.empty()) {
-    ReportDataSet(console, name, collapsed, "the table cannot tell them apart");
+    ReportDataSet(console, run.place, name, collapsed,
+                  "the table cannot tell them apart");
   }
-  int32_t result = SaveTable(name, std::move(targets.table),
-                             targets.table_problem, form, run);
-  if (result == 0) {
-    result = SavePlot(name, std::move(targets.plot), targets.plot_problem, n, x,
-                      y, form.a(), form.b(), form.c(), run);
+  // Both files change together: the table's temporary file is completed
+  // first, then the plot file's, then both are renamed.
+  std::unique_ptr<ReplacementFile> table;
+  Outcome outcome = SaveKEL(name, fit, std::move(targets.table), run, table);
+  if (outcome == Outcome::kWritten) {
+    outcome = SavePlotFile(name, fit, std::move(targets.plot), run, *table);
   }
-  // Written with a warning still fails the run's status.
-  return result == 0 && !collapsed.empty() ? 1 : result;
-}
-
-int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                            const char *name) {
-  Console console;
-  return GenerateCubicSpline(n, x, y, name, Run{console});
+  return outcome == Outcome::kWritten && !collapsed.empty() ? Outcome::kWarned
+                                                            : outcome;
 }

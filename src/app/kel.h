@@ -4,6 +4,8 @@
 #define KNOTFIT_APP_KEL_H
 
 #include "console.h"
+#include "kel_path.h"
+#include "outcome.h"
 #include "replacement_file.h"
 #include "table_form.h"
 
@@ -12,14 +14,19 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
-// What every data set of a run shares: where its console output goes and
-// which interpolant is fitted. The functions below without one use a plain
-// console (echo and trace on standard output) and the not-a-knot spline.
+// What every data set of a run shares: where its console output goes, which
+// interpolant is fitted, the arrays reused from one data set to the next (a
+// data set without them uses its own), and where the KEL path is; and where
+// the data set at hand stands in its input.
 struct Run {
   Console &console;
   knotfit::MethodChoice method{};
-  Workspace *workspace = nullptr; // arrays reused across data sets, if any
+  Workspace *workspace = nullptr;
+  const KelSettings *kel = nullptr; // --kel and --mkdir; null: neither
+  std::string_view place{}; // where the data set at hand stands in its input
+                            // ("input:12: "), for its messages
 };
 
 // Why the data set cannot be fitted and written: a name that cannot name a
@@ -27,59 +34,42 @@ struct Run {
 std::string CheckDataSet(int32_t n, const double *x, const double *y,
                          const char *name);
 
-// CheckDataSet, the method's own needs and both targets (a problem is
-// reported on standard error and gives -1), then the fit (by default with
-// the not-a-knot solver of ComputeCubicSpline, kept as the table stores it)
-// and its binary32 check, followed by SaveKEL and, only if that returned 0,
-// SavePlotFile. Returns 0 when both files were written, 1 when they were
-// written with a warning (knots that binary32 cannot tell apart), else -1.
-int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
+// Checks the data set (CheckDataSet, the method's own needs, both targets
+// located once; a problem is reported and fails it), fits it and checks its
+// binary32 fields, then calls SaveKEL and, only if that wrote the table,
+// SavePlotFile, which puts both files in place together. kWarned when both
+// files were written but binary32 cannot tell two knots apart; else the
+// writers' outcome.
+Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name, const Run &run);
-int32_t GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                            const char *name);
 
-// Writes the binary coefficient table CS/<name> (to a temporary file renamed
-// over it) and traces every value on standard output. Returns 0, or -1 when
-// the file could not be created in a subdirectory of CS, written or renamed
-// (the previous file stays). Ends the process with status 255 when CS itself
-// cannot be used.
-int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
-                const double *a, const double *b, const double *c,
-                const Run &run);
-// SaveKEL for a fit in any form (table_form.h), and the same with the target
-// already located (a data set locates both of its targets once).
-int32_t SaveTable(const char *name, const TableForm &form, const Run &run);
-int32_t SaveTable(const char *name, KelTarget target, const KelProblem &problem,
-                  const TableForm &form, const Run &run);
-int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
-                const double *a, const double *b, const double *c);
+// Writes the binary coefficient table CS/<name> for the fit to a temporary
+// file beside it and traces every value on standard output. kWritten when
+// the temporary file is complete: it waits in table for SavePlotFile, which
+// renames it over the target together with the plot file. kFailed when the
+// file could not be created in a subdirectory of CS or written (the
+// previous file stays); kNoTables when CS itself cannot be used, which ends
+// the run.
+Outcome SaveKEL(const char *name, const TableForm &fit, KelTarget target,
+                const Run &run, std::unique_ptr<ReplacementFile> &table);
 
-// Writes the plot file CS/plot/<name>, the spline sampled in steps of one
-// five-hundredth of the knot range. Returns 0, or -1 when it could not be
-// written or the step cannot advance across the range; then an old plot
-// file of that name is removed, as it no longer belongs to the table. Ends
-// the process with status 254 when CS/plot itself cannot be used.
-int32_t SavePlotFile(const char *name, int32_t n, const double *x,
-                     const double *y, const double *a, const double *b,
-                     const double *c, const Run &run);
-int32_t SavePlotFile(const char *name, int32_t n, const double *x,
-                     const double *y, const double *a, const double *b,
-                     const double *c);
-// SavePlotFile with the target already located; b and c may be null (a fit
-// kept in binary32: the samples recompute them from the slopes).
-int32_t SavePlot(const char *name, KelTarget target, const KelProblem &located,
-                 int32_t n, const double *x, const double *y, const double *a,
-                 const double *b, const double *c, const Run &run);
+// Writes the plot file CS/plot/<name>, the fit sampled in steps of one
+// five-hundredth of the knot range, to a temporary file, then renames the
+// data set's table (SaveKEL) and the plot file over their targets with the
+// signals that end a run held back: a stopped run finds both old files or
+// both new ones. kFailed when the plot file could not be written or the
+// step cannot advance across the range: the new table is still put in place
+// and an old plot file of that name removed, as it no longer belongs to the
+// table (or, when the table cannot be renamed, nothing changes). kNoPlots
+// when CS/plot itself cannot be used, which ends the run after the data
+// set's new table.
+Outcome SavePlotFile(const char *name, const TableForm &fit, KelTarget target,
+                     const Run &run, ReplacementFile &table);
 
-// Opens a new file that will replace <KEL path>/<subdir>/<name> once it is
-// committed (mode is "w": files are only ever written whole). The KEL path
-// is $TROV_KEL, else $HOME/.TROV_KEL. The result is never null; when the file
-// could not be created it is not open and says why. Creates no directories
-// and prints nothing.
-std::unique_ptr<ReplacementFile>
-open_KEL_file(const char *subdir, const char *name, const char *mode);
-// open_KEL_file for a target already located.
-std::unique_ptr<ReplacementFile> OpenReplacement(KelTarget target,
-                                                 const KelProblem &problem);
+// Opens a new file that will replace the target once it is committed: files
+// are only ever written whole. The result is never null; when the target
+// could not be located or the file not created, it is not open and says
+// why. Creates no directories and prints nothing.
+std::unique_ptr<ReplacementFile> open_KEL_file(KelTarget target);
 
 #endif

@@ -1,18 +1,13 @@
-// The output writers: where a data set's files go under the KEL path, the
-// binary coefficient table (with its console trace) and the plot file.
-#include "big_endian.h"
-#include "checks.h"
-#include "chunk_writer.h"
-#include "exact_math.h"
+// The output writers: the binary coefficient table (with its console trace)
+// and the plot file, each in its file under the KEL path.
 #include "kel.h"
 #include "kel_writers.h"
-#include "knotfit.h"
 #include "number_text.h"
-#include "plot_samples.h"
 #include "report.h"
 
+#include "knotfit.h"
+
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,7 +22,8 @@ std::string OpenFailure(const ReplacementFile &f) {
   const KelProblem &p = f.problem();
   switch (p.kind) {
   case KelProblem::kNoBase:
-    return "no KEL path: neither TROV_KEL nor HOME is set";
+    return "no KEL path: neither TROV_KEL nor HOME is set (or run with "
+           "--kel DIR)";
   case KelProblem::kTopDirectory:
   case KelProblem::kSubdirectory:
     return "cannot open directory '" + Quoted(p.path) +
@@ -40,8 +36,7 @@ std::string OpenFailure(const ReplacementFile &f) {
 }
 
 // A file that cannot be opened in CS or CS/plot itself ends the whole run;
-// what the run echoed and traced so far still reaches standard output first.
-// One inside a subdirectory of the name only fails its data set.
+// one inside a subdirectory of the name only fails its data set.
 bool EndsTheRun(const ReplacementFile &f) {
   switch (f.problem().kind) {
   case KelProblem::kNoBase:
@@ -55,12 +50,88 @@ bool EndsTheRun(const ReplacementFile &f) {
   return f.target().in_top;
 }
 
-[[noreturn]] void EndRun(Console &console, const char *writer, int status,
-                         const ReplacementFile &f) {
+// The writer's messages for a file that ends the run (the fix, for a
+// missing directory), and the outcome.
+Outcome EndRun(const Run &run, const char *writer, Outcome outcome,
+               const ReplacementFile &f) {
+  Console &console = run.console;
   console.Message(std::string(kModule) + "(" + writer + ") error opening file");
-  console.Message("knotfit: " + OpenFailure(f));
-  console.Flush();
-  std::exit(status);
+  std::string line = "knotfit: ";
+  line += run.place;
+  console.Message(line + OpenFailure(f));
+  if (!f.problem().missing.empty()) {
+    console.Message(MkdirHint({f.problem().missing}));
+  }
+  return outcome;
+}
+
+std::string CannotWrite(const ReplacementFile &f) {
+  return "cannot write '" + Quoted(f.path()) + "': " + std::strerror(f.error());
+}
+
+// ">>>>> writing error", then what failed and what it left.
+void ReportWriteFailure(const Run &run, const char *name,
+                        const ReplacementFile &f, const char *consequence) {
+  run.console.Message(">>>>> writing error");
+  ReportDataSet(run.console, run.place, name, CannotWrite(f), consequence);
+}
+
+void ReportTableFailure(const Run &run, const char *name,
+                        const ReplacementFile &table) {
+  ReportWriteFailure(run, name, table,
+                     table.had_previous() ? "previous file kept"
+                                          : "no file written");
+}
+
+// What placing a data set's files did.
+struct Placed {
+  bool table = false; // the new table is in place
+  bool plot = false;  // the new plot file is in place
+  Removal old_plot = Removal::kNothingThere;
+};
+
+// Renames the data set's complete temporary files over their targets, the
+// table's first, with the signals that end a run held back until both are
+// done: a stopped run leaves both old files or both new ones. Without a new
+// plot file the old one is removed instead, as it does not belong to the new
+// table; when the table cannot be renamed, nothing changes.
+Placed PlaceFiles(ReplacementFile &table, ReplacementFile *plot,
+                  const KelTarget &plot_target) {
+  Placed placed;
+  const SignalsBlocked blocked;
+  placed.table = table.Rename();
+  if (!placed.table) {
+    return placed;
+  }
+  placed.plot = plot != nullptr && plot->Rename();
+  if (!placed.plot && plot_target) {
+    placed.old_plot = RemoveStaleFile(plot_target);
+  }
+  return placed;
+}
+
+// Reports a data set whose files were placed without a new plot file, for
+// the problem given; kFailed.
+Outcome Unplotted(const Run &run, const char *name,
+                  const ReplacementFile &table, const Placed &placed,
+                  const std::string &problem) {
+  if (!placed.table) {
+    ReportTableFailure(run, name, table);
+    return Outcome::kFailed;
+  }
+  const char *consequence = "no plot file written";
+  switch (placed.old_plot) {
+  case Removal::kNothingThere:
+    break;
+  case Removal::kRemoved:
+    consequence = "no plot file written, old plot file removed";
+    break;
+  case Removal::kFailed:
+    consequence = "no plot file written, old plot file NOT removed";
+    break;
+  }
+  ReportDataSet(run.console, run.place, name, problem, consequence);
+  return Outcome::kFailed;
 }
 
 // Copies a string literal (without its NUL) to out; the size is known when
@@ -70,61 +141,44 @@ template <size_t N> char *Put(char *out, const char (&literal)[N]) {
   return out + N - 1;
 }
 
-} // namespace
-
-std::unique_ptr<ReplacementFile>
-open_KEL_file(const char *subdir, const char *name, const char * /*mode*/) {
-  KelProblem problem;
-  KelTarget target = LocateKelTarget(subdir, name, problem);
-  return OpenReplacement(std::move(target), problem);
+// One record's trace line, the narrowed values exactly as the file holds
+// them: "\ttab(x, y) -> a(a) b(b) c(c)\n".
+void TraceRecord(ChunkWriter &trace, const float fields[5]) {
+  char *text = trace.Room(5 * kFixed6Max + 40);
+  text = Put(text, "\ttab(");
+  text = FormatFixed6(text, static_cast<double>(fields[0]));
+  text = Put(text, ", ");
+  text = FormatFixed6(text, static_cast<double>(fields[1]));
+  text = Put(text, ") -> a(");
+  text = FormatFixed6(text, static_cast<double>(fields[2]));
+  text = Put(text, ") b(");
+  text = FormatFixed6(text, static_cast<double>(fields[3]));
+  text = Put(text, ") c(");
+  text = FormatFixed6(text, static_cast<double>(fields[4]));
+  trace.Commit(Put(text, ")\n"));
 }
 
-std::unique_ptr<ReplacementFile> OpenReplacement(KelTarget target,
-                                                 const KelProblem &problem) {
-  auto f = std::make_unique<ReplacementFile>(std::move(target), problem);
+} // namespace
+
+std::unique_ptr<ReplacementFile> open_KEL_file(KelTarget target) {
+  auto f = std::make_unique<ReplacementFile>(std::move(target));
   f->Create();
   return f;
 }
 
-bool WriteCoefficientTable(Sink &file, Sink *trace_to, const TableForm &form) {
-  const int32_t n = form.n();
-  Discard none;
-  ChunkWriter trace(trace_to != nullptr ? *trace_to : none);
+bool WriteCoefficientTable(Sink &file, ChunkWriter *trace,
+                           const knotfit::detail::TableFields &fields) {
   // A long table goes out in chunks of a mebibyte, a short one in one write.
-  ChunkWriter table(
-      file, std::min(size_t{4} + 20 * static_cast<size_t>(n), size_t{1} << 20));
-  trace.Append(" writing : \n ");
-  auto *count = reinterpret_cast<unsigned char *>(table.Room(4));
-  StoreBigEndian32(count, static_cast<uint32_t>(n));
-  table.Commit(reinterpret_cast<char *>(count + 4));
-  // Records run from the last knot down to knot 0, five big-endian binary32
-  // fields each; the trace shows the narrowed values, exactly what the file
-  // holds: "\ttab(x, y) -> a(a) b(b) c(c)\n".
-  for (int32_t i = n - 1; i >= 0 && table.ok(); --i) {
-    float fields[5];
-    form.Fields(i, fields);
-    auto *record = reinterpret_cast<unsigned char *>(table.Room(20));
-    for (size_t k = 0; k < 5; ++k) {
-      StoreBigEndian32(record + 4 * k, Binary32Bits(fields[k]));
-    }
-    table.Commit(reinterpret_cast<char *>(record + 20));
-    if (trace_to == nullptr) {
-      continue; // quiet: formatting the trace is most of a long run's time
-    }
-    char *text = trace.Room(5 * kFixed6Max + 40);
-    text = Put(text, "\ttab(");
-    text = FormatFixed6(text, static_cast<double>(fields[0]));
-    text = Put(text, ", ");
-    text = FormatFixed6(text, static_cast<double>(fields[1]));
-    text = Put(text, ") -> a(");
-    text = FormatFixed6(text, static_cast<double>(fields[2]));
-    text = Put(text, ") b(");
-    text = FormatFixed6(text, static_cast<double>(fields[3]));
-    text = Put(text, ") c(");
-    text = FormatFixed6(text, static_cast<double>(fields[4]));
-    trace.Commit(Put(text, ")\n"));
+  ChunkWriter table(file,
+                    std::min(size_t{4} + 20 * static_cast<size_t>(fields.n),
+                             size_t{1} << 20));
+  if (trace == nullptr) {
+    // Quiet: formatting the trace is most of a long run's time.
+    knotfit::detail::EncodeTable(fields, table, [](const float *) {});
+  } else {
+    knotfit::detail::EncodeTable(
+        fields, table, [trace](const float *f) { TraceRecord(*trace, f); });
   }
-  trace.Flush();
   return table.Flush();
 }
 
@@ -142,108 +196,70 @@ bool WritePlotLines(Sink &file,
   return lines.Flush();
 }
 
-int32_t SaveTable(const char *name, const TableForm &form, const Run &run) {
-  KelProblem problem;
-  KelTarget target = LocateKelTarget("CS", name, problem);
-  return SaveTable(name, std::move(target), problem, form, run);
-}
-
-int32_t SaveTable(const char *name, KelTarget target, const KelProblem &problem,
-                  const TableForm &form, const Run &run) {
+Outcome SaveKEL(const char *name, const TableForm &fit, KelTarget target,
+                const Run &run, std::unique_ptr<ReplacementFile> &table) {
   Console &console = run.console;
-  const auto f = OpenReplacement(std::move(target), problem);
+  auto f = open_KEL_file(std::move(target));
   if (!f->is_open()) {
     if (EndsTheRun(*f)) {
-      EndRun(console, "SaveKEL", -1, *f);
+      return EndRun(run, "SaveKEL", Outcome::kNoTables, *f);
     }
-    ReportDataSet(console, name, OpenFailure(*f), "skipped");
-    return -1;
+    ReportDataSet(console, run.place, name, OpenFailure(*f), "skipped");
+    return Outcome::kFailed;
   }
-  Sink *trace = console.quiet() ? nullptr : &console.out();
-  if (!WriteCoefficientTable(*f, trace, form) || !f->Commit()) {
-    console.Message(">>>>> writing error");
-    ReportDataSet(console, name,
-                  "cannot write '" + Quoted(f->path()) +
-                      "': " + std::strerror(f->error()),
-                  f->had_previous() ? "previous file kept" : "no file written");
-    return -1;
+  ChunkWriter *trace = console.quiet() ? nullptr : &console.out();
+  if (trace != nullptr) {
+    trace->Append(" writing : \n ");
   }
-  console.out().Write("done\n", 5);
-  return 0;
+  if (!WriteCoefficientTable(*f, trace, fit.fields()) || !f->Close()) {
+    ReportTableFailure(run, name, *f);
+    return Outcome::kFailed;
+  }
+  if (trace != nullptr) {
+    trace->Append("done\n");
+  }
+  table = std::move(f);
+  return Outcome::kWritten;
 }
 
-int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
-                const double *a, const double *b, const double *c,
-                const Run &run) {
-  return SaveTable(name, TableForm(n, x, y, a, b, c), run);
-}
-
-int32_t SaveKEL(const char *name, int32_t n, const double *x, const double *y,
-                const double *a, const double *b, const double *c) {
-  Console console;
-  return SaveKEL(name, n, x, y, a, b, c, Run{console});
-}
-
-int32_t SavePlotFile(const char *name, int32_t n, const double *x,
-                     const double *y, const double *a, const double *b,
-                     const double *c, const Run &run) {
-  KelProblem problem;
-  KelTarget target = LocateKelTarget("CS/plot", name, problem);
-  return SavePlot(name, std::move(target), problem, n, x, y, a, b, c, run);
-}
-
-int32_t SavePlot(const char *name, KelTarget target, const KelProblem &located,
-                 int32_t n, const double *x, const double *y, const double *a,
-                 const double *b, const double *c, const Run &run) {
+Outcome SavePlotFile(const char *name, const TableForm &fit, KelTarget target,
+                     const Run &run, ReplacementFile &table) {
   Console &console = run.console;
-  if (n < 1) {
-    return -1;
-  }
-  // Called once the data set's new table is in place: a plot that cannot be
-  // written must not leave the old plot file beside it.
-  auto drop_old_plot = [name, &console](const KelTarget &plot,
-                                        const std::string &problem) {
-    const char *consequence = "no plot file written";
-    switch (plot ? RemoveStaleFile(plot) : Removal::kNothingThere) {
-    case Removal::kNothingThere:
-      break;
-    case Removal::kRemoved:
-      consequence = "no plot file written, old plot file removed";
-      break;
-    case Removal::kFailed:
-      consequence = "no plot file written, old plot file NOT removed";
-      break;
-    }
-    ReportDataSet(console, name, problem, consequence);
+  // Without a new plot file the new table still goes in place, and the old
+  // plot file, which does not belong to it, goes.
+  auto without_plot = [name, &run, &table](const KelTarget &plot,
+                                           const std::string &problem) {
+    return Unplotted(run, name, table, PlaceFiles(table, nullptr, plot),
+                     problem);
   };
   // The samples are taken before the file is opened: a step that cannot
   // advance across the range fails the plot without touching anything.
   std::vector<knotfit::PlotSample> samples;
-  const std::string problem = knotfit::SamplePlot(n, x, y, a, b, c, samples);
+  const double *x = fit.x();
+  const std::string problem = knotfit::detail::SamplePlot(
+      x[0], x[fit.n() - 1], [&fit](double t) { return fit.Value(t); }, samples);
   if (!problem.empty()) {
-    drop_old_plot(target, problem);
-    return -1;
+    return without_plot(target, problem);
   }
-  const auto f = OpenReplacement(std::move(target), located);
+  const auto f = open_KEL_file(std::move(target));
   if (!f->is_open()) {
     if (EndsTheRun(*f)) {
-      EndRun(console, "SavePlotFile", -2, *f);
+      // The run ends there, after the data set's new table.
+      if (!PlaceFiles(table, nullptr, KelTarget{}).table) {
+        ReportTableFailure(run, name, table);
+      }
+      return EndRun(run, "SavePlotFile", Outcome::kNoPlots, *f);
     }
-    drop_old_plot(f->target(), OpenFailure(*f));
-    return -1;
+    return without_plot(f->target(), OpenFailure(*f));
   }
-  if (!WritePlotLines(*f, samples) || !f->Commit()) {
+  if (!WritePlotLines(*f, samples) || !f->Close()) {
     console.Message(">>>>> writing error");
-    drop_old_plot(f->target(), "cannot write '" + Quoted(f->path()) +
-                                   "': " + std::strerror(f->error()));
-    return -1;
+    return without_plot(f->target(), CannotWrite(*f));
   }
-  return 0;
-}
-
-int32_t SavePlotFile(const char *name, int32_t n, const double *x,
-                     const double *y, const double *a, const double *b,
-                     const double *c) {
-  Console console;
-  return SavePlotFile(name, n, x, y, a, b, c, Run{console});
+  const Placed placed = PlaceFiles(table, f.get(), f->target());
+  if (placed.table && !placed.plot) {
+    console.Message(">>>>> writing error");
+  }
+  return placed.plot ? Outcome::kWritten
+                     : Unplotted(run, name, table, placed, CannotWrite(*f));
 }

@@ -1,19 +1,21 @@
-// The two file formats, written to an open stream: what SaveKEL and
-// SavePlotFile do once their file is open, reusable with any sink.
+// The two file formats, written to an open sink: what SaveKEL and
+// SavePlotFile do once their file is open.
 #ifndef KNOTFIT_KEL_WRITERS_H
 #define KNOTFIT_KEL_WRITERS_H
 
-#include "knotfit/spline.hpp"
+#include "chunk_writer.h"
 #include "sink.h"
-#include "table_form.h"
 
-#include <cstdint>
+#include "knotfit/spline.hpp"
+#include "knotfit_internal.h"
+
 #include <vector>
 
-// Writes the coefficient table (4 + 20*n bytes) to file and traces every
-// value to trace_to (everything but the closing "done"; nothing when null).
-// False when a write to file failed.
-bool WriteCoefficientTable(Sink &file, Sink *trace_to, const TableForm &form);
+// Writes the coefficient table (4 + 20*n bytes) to file and, unless trace is
+// null, every value to it (all but the header and the closing "done"). False
+// when a write to file failed.
+bool WriteCoefficientTable(Sink &file, ChunkWriter *trace,
+                           const knotfit::detail::TableFields &fields);
 
 // Writes one "%f \t %f \n" line per sample to file. False when a write
 // failed.

@@ -25,12 +25,15 @@
 namespace {
 
 // A closed standard stream would hand its descriptor to the next file opened,
-// and the echo would land in a coefficient table. Hold the slot with a
-// read-only /dev/null instead, so that writes to it fail and are reported.
+// and the echo would land in a coefficient table. Hold the slot with /dev/null
+// opened the wrong way round instead, so that using it fails with EBADF, as
+// the closed stream would: writes to standard output and error are reported,
+// and reading a closed standard input ('-') is an input that cannot be read.
 void KeepStandardStreamsApart() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      open("/dev/null", O_RDONLY); // the lowest free descriptor: fd itself
+      // The lowest free descriptor: fd itself.
+      open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
     }
   }
 }
@@ -49,11 +52,13 @@ uint64_t TotalSize(const std::vector<std::string> &inputs) {
   return total;
 }
 
-// Prints a text on standard output, and says why when it did not get there.
+// Prints a text on standard output and closes it, and says why when the
+// text did not get there.
 int PrintAndExit(void (*print)(std::FILE *)) {
   print(stdout);
   errno = 0;
-  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+  const bool failed = std::ferror(stdout) != 0;
+  if (std::fclose(stdout) == 0 && !failed) {
     return 0;
   }
   std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
@@ -61,10 +66,22 @@ int PrintAndExit(void (*print)(std::FILE *)) {
   return 1;
 }
 
-// Reads one input to its end: 0, 1 (a data set failed) or 255 (the input
-// could not be opened or read).
-int ProcessFile(const std::string &input, const std::string &source,
-                const Run &run, RunSummary &total) {
+// The data set of a CSV input is named after its file, without the
+// directory and the last extension: data/sensor_a.csv is sensor_a.
+std::string CsvName(const std::string &path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) {
+    name.erase(dot);
+  }
+  return name;
+}
+
+// Reads one input to its end: 0, 1 (a data set failed or was written with a
+// warning that fails), 255 (the input could not be opened or read), or the
+// status of an outcome that ended the run (255, 254).
+int ProcessFile(const std::string &input, const CommandLine &line,
+                const Run &run, RunSummary &total, WrittenNames &written) {
   Console &console = run.console;
   File opened;
   std::FILE *in = stdin;
@@ -79,19 +96,34 @@ int ProcessFile(const std::string &input, const std::string &source,
     }
     in = opened.get();
   }
-  TokenReader reader(in);
-  const RunSummary summary = ProcessInput(
-      reader,
-      [&run](int32_t n, const double *x, const double *y, const char *name) {
-        return GenerateCubicSpline(n, x, y, name, run);
-      },
-      console, total, source);
-  total.points += summary.points;
-  total.written += summary.written;
-  total.failed += summary.failed;
-  if (reader.error() != 0) {
+  // Each data set's messages point at its place in the input.
+  const DataSetHandler handle = [&run](int32_t n, const double *x,
+                                       const double *y, const char *name,
+                                       const std::string &place) {
+    Run here = run;
+    here.place = place;
+    return GenerateCubicSpline(n, x, y, name, here);
+  };
+  const InputSettings settings{input, line.strict, &written};
+  RunSummary summary;
+  int error = 0;
+  if (line.csv) {
+    CsvReader reader(in, line.csv_options);
+    summary = ProcessCsv(reader, line.name.empty() ? CsvName(input) : line.name,
+                         handle, console, settings);
+    error = reader.error();
+  } else {
+    TokenReader reader(in);
+    summary = ProcessInput(reader, handle, console, settings, total);
+    error = reader.error();
+  }
+  total += summary;
+  if (summary.end_status != 0) {
+    return summary.end_status;
+  }
+  if (error != 0) {
     console.Message("knotfit: error reading input file '" + Quoted(input) +
-                    "': " + std::strerror(reader.error()));
+                    "': " + std::strerror(error));
     return 255;
   }
   return summary.failed == 0 ? 0 : 1;
@@ -132,14 +164,18 @@ int main(int argc, char **argv) {
   options.input_bytes = options.progress ? TotalSize(line.inputs) : 0;
   Console console(options);
   Workspace workspace;
-  const Run run{console, line.method, &workspace};
+  const KelSettings kel{line.kel, line.mkdir};
+  const Run run{console, line.method, &workspace, &kel, {}};
   RunSummary total;
+  WrittenNames written;
   int status = 0;
   try {
-    const bool several = line.inputs.size() > 1;
     for (const std::string &input : line.inputs) {
-      status = std::max(status,
-                        ProcessFile(input, several ? input : "", run, total));
+      status = std::max(status, ProcessFile(input, line, run, total, written));
+      if (total.end_status != 0) {
+        status = total.end_status; // the writer's status, as it always was
+        break;
+      }
     }
   } catch (const std::bad_alloc &) {
     // Files already written stay; the one being written was removed when
@@ -147,7 +183,10 @@ int main(int argc, char **argv) {
     console.Message("knotfit: out of memory; run ended");
     return 255;
   }
-  if (!console.Flush()) {
+  if (total.skipped + total.warned > 0 && status < 254) {
+    console.Message(SummaryLine(total));
+  }
+  if (!console.Close()) {
     status = std::max(status, 1);
   }
   return status;

@@ -1,7 +1,6 @@
 #include "number_text.h"
 
-#include "c_numbers.h"
-#include "exact_math.h"
+#include "knotfit_internal.h"
 
 #include <algorithm>
 #include <charconv>
@@ -93,7 +92,7 @@ char *WriteMicros(char *out, uint64_t q) {
 
 } // namespace
 
-double ParseAtof(std::string_view token) {
+double ParseAtof(std::string_view token, bool *whole) {
   // Fast path for the common form [-]digits[.digits] with at most 15
   // digits: the digits make an integer m < 10^15 and the value is
   // m / 10^decimals, a quotient of two exact doubles, so the one rounding of
@@ -117,6 +116,9 @@ double ParseAtof(std::string_view token) {
   const bool complete =
       p == end || (*p != 'e' && *p != 'E' && *p != 'x' && *p != 'X');
   if (digits > 0 && digits <= 15 && complete) {
+    if (whole != nullptr) {
+      *whole = p == end;
+    }
     const double value = static_cast<double>(m) / kPow10[decimals];
     return negative ? -value : value;
   }
@@ -126,21 +128,30 @@ double ParseAtof(std::string_view token) {
   // and no "-nan", and it reports overflow and underflow instead of
   // saturating, so those go to strtod itself; so does everything where the
   // standard library has no from_chars for double.
-#if defined(__cpp_lib_to_chars)
+#if defined(KNOTFIT_HAVE_FROM_CHARS_DOUBLE)
   if (digits_start < end) {
     const char lead = *digits_start;
     const bool hex = lead == '0' && digits_start + 1 < end &&
                      (digits_start[1] == 'x' || digits_start[1] == 'X');
     if ((IsDigit(lead) || lead == '.') && !hex) {
       double value = 0.0;
-      if (std::from_chars(token.data(), end, value).ec == std::errc()) {
+      const auto [stop, ec] = std::from_chars(token.data(), end, value);
+      if (ec == std::errc()) {
+        if (whole != nullptr) {
+          *whole = stop == end;
+        }
         return value;
       }
     }
   }
 #endif
   const std::string text(token); // strtod needs the terminating NUL
-  return knotfit::StrtodC(text.c_str(), nullptr);
+  char *stop = nullptr;
+  const double value = knotfit::detail::StrtodC(text.c_str(), &stop);
+  if (whole != nullptr) {
+    *whole = !text.empty() && stop == text.c_str() + text.size();
+  }
+  return value;
 }
 
 char *FormatFixed6(char *out, double v) {
@@ -165,13 +176,9 @@ char *FormatFixed6(char *out, double v) {
     }
   }
   if (!std::isfinite(v)) {
-    const std::string_view text = knotfit::NonFiniteText(v);
+    const std::string_view text = knotfit::detail::NonFiniteText(v);
     return std::copy(text.begin(), text.end(), out);
   }
-#if defined(__cpp_lib_to_chars)
   return std::to_chars(out, out + kFixed6Max, v, std::chars_format::fixed, 6)
       .ptr;
-#else
-  return knotfit::FixedC(out, kFixed6Max, v, 6); // 317 characters at most
-#endif
 }

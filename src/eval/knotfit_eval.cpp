@@ -6,6 +6,8 @@
 // on standard input, a write error on standard output, or bad arguments.
 #include <knotfit/table.hpp>
 
+#include "knotfit_internal.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -100,7 +102,7 @@ std::optional<double> Number(const std::string &token) {
   if (token.empty() || end != token.c_str() + token.size() ||
       !std::isfinite(x)) {
     std::fprintf(stderr, "knotfit-eval: '%s' is not a finite number\n",
-                 token.c_str());
+                 knotfit::detail::Quoted(token).c_str());
     return std::nullopt;
   }
   return x;
@@ -220,7 +222,7 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
         return std::string(argv[++i]);
       }
       std::fprintf(stderr, "knotfit-eval: option '%s' needs a value\n%s",
-                   argv[i], kUsage);
+                   knotfit::detail::Quoted(arg).c_str(), kUsage);
       return std::nullopt;
     };
     auto is = [&arg](std::string_view name) {
@@ -249,7 +251,7 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
         std::fprintf(stderr,
                      "knotfit-eval: unknown extrapolation '%s' (clamp, "
                      "linear, cubic, nan)\n",
-                     mode->c_str());
+                     knotfit::detail::Quoted(*mode).c_str());
         return Parsed::kError;
       }
     } else if (is("--inverse")) {
@@ -260,7 +262,7 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
     } else if (arg == "--integral") {
       if (i + 2 >= argc) {
         std::fprintf(stderr, "knotfit-eval: option '%s' needs two values\n%s",
-                     argv[i], kUsage);
+                     knotfit::detail::Quoted(arg).c_str(), kUsage);
         return Parsed::kError;
       }
       o.integral = {argv[i + 1], argv[i + 2]};
@@ -274,8 +276,8 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
       o.derivative = o.derivative || arg.find('d') != std::string_view::npos;
       o.second = o.second || arg.find('s') != std::string_view::npos;
     } else {
-      std::fprintf(stderr, "knotfit-eval: unknown option '%s'\n%s", argv[i],
-                   kUsage);
+      std::fprintf(stderr, "knotfit-eval: unknown option '%s'\n%s",
+                   knotfit::detail::Quoted(arg).c_str(), kUsage);
       return Parsed::kError;
     }
   }
@@ -315,10 +317,12 @@ int main(int argc, char **argv) {
   try {
     return Run(knotfit::read_table_file(o.positional[0]), o);
   } catch (const knotfit::Error &e) {
-    std::fprintf(stderr, "knotfit-eval: %s\n", e.what());
+    // The message names the table's path as given.
+    std::fprintf(stderr, "knotfit-eval: %s\n",
+                 knotfit::detail::Quoted(e.what()).c_str());
   } catch (const std::bad_alloc &) {
     std::fprintf(stderr, "knotfit-eval: %s: out of memory\n",
-                 o.positional[0].c_str());
+                 knotfit::detail::Quoted(o.positional[0]).c_str());
   }
   return 1;
 }

@@ -1,6 +1,6 @@
 #include "c_source.h"
 
-#include "c_numbers.h"
+#include "knotfit_internal.h"
 
 #include <cctype>
 #include <cstdint>
@@ -123,8 +123,8 @@ std::string Literal(const ExportedTable &e, const std::string &type,
     return q == INT32_MIN ? "(-2147483647 - 1)" : std::to_string(q);
   }
   const float v = (*columns[f])[k];
-  std::string text =
-      type == "float" ? knotfit::ShortestC(v) : knotfit::ShortestC(double{v});
+  std::string text = type == "float" ? knotfit::detail::ShortBinary32(v)
+                                     : knotfit::detail::ShortNumber(double{v});
   if (text.find_first_of(".e") == std::string::npos) {
     text += ".0";
   }

@@ -1,6 +1,6 @@
 #include "fixed_point.h"
 
-#include "c_numbers.h"
+#include "knotfit_internal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -47,8 +47,9 @@ FixedTable Quantize(const knotfit::Table &table, int bits) {
           });
       throw knotfit::Error(std::string(kFieldNames[c]) + " of knot " +
                            std::to_string(widest - column.begin()) + " (" +
-                           knotfit::ShortestC(*widest) + ") does not fit i" +
-                           std::to_string(bits) + " at any scale");
+                           knotfit::detail::ShortBinary32(*widest) +
+                           ") does not fit i" + std::to_string(bits) +
+                           " at any scale");
     }
     f.frac[c] = frac;
     for (const float v : column) {

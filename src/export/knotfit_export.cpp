@@ -4,9 +4,9 @@
 // Exit status: 0 when everything was written; 1 for a bad table or argument,
 // a difference beyond --max-error (nothing is written then), or a write
 // error.
-#include "c_numbers.h"
 #include "c_source.h"
 #include "fixed_point.h"
+#include "knotfit_internal.h"
 
 #include <knotfit/table.h>
 #include <knotfit/table.hpp>
@@ -24,6 +24,8 @@
 #include <vector>
 
 namespace {
+
+using knotfit::detail::ShortBinary32;
 
 const char kUsage[] =
     "usage: knotfit-export [OPTION]... TABLE...\n"
@@ -107,7 +109,7 @@ std::string Json(const Exported &e) {
   for (int f = 0; f < 5; ++f) {
     out += std::string(", \"") + kFields[f] + "\": [";
     for (std::size_t k = 0; k < columns[f]->size(); ++k) {
-      out += (k > 0 ? ", " : "") + knotfit::ShortestC((*columns[f])[k]);
+      out += (k > 0 ? ", " : "") + ShortBinary32((*columns[f])[k]);
     }
     out += "]";
   }
@@ -118,10 +120,9 @@ std::string Csv(const Exported &e) {
   const knotfit::Table &t = e.table;
   std::string out = "x,y,a,b,c\n";
   for (std::size_t k = 0; k < t.size(); ++k) {
-    out += knotfit::ShortestC(t.x()[k]) + "," + knotfit::ShortestC(t.y()[k]) +
-           "," + knotfit::ShortestC(t.a()[k]) + "," +
-           knotfit::ShortestC(t.b()[k]) + "," + knotfit::ShortestC(t.c()[k]) +
-           "\n";
+    out += ShortBinary32(t.x()[k]) + "," + ShortBinary32(t.y()[k]) + "," +
+           ShortBinary32(t.a()[k]) + "," + ShortBinary32(t.b()[k]) + "," +
+           ShortBinary32(t.c()[k]) + "\n";
   }
   return out;
 }
@@ -225,7 +226,7 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
         o.symbol = value;
       } else {
         char *end = nullptr;
-        const double e = knotfit::StrtodC(value.c_str(), &end);
+        const double e = knotfit::detail::StrtodC(value.c_str(), &end);
         if (value.empty() || *end != '\0' || !(e >= 0) || std::isinf(e)) {
           return fail("--max-error '" + value + "' is not a number >= 0");
         }

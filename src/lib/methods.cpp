@@ -1,20 +1,21 @@
-// The interpolation methods besides the not-a-knot spline of engine.cpp.
+// The interpolation methods, and the table that names them.
 //
-// Each method chooses one slope per knot; the segment between two knots is
-// then the cubic Hermite polynomial with the knots' values and slopes at its
-// ends (HermiteCoefficients), so every fit is C1 and lands in the same
-// SplineTable form. Short and special data are treated as SciPy 1.10 treats
-// them wherever it defines the method for them; MethodProblem names the rest.
+// Each method but not-a-knot chooses one slope per knot; the segment between
+// two knots is then the cubic Hermite polynomial with the knots' values and
+// slopes at its ends (HermiteCoefficients), so every fit is C1 and lands in the
+// same SplineTable form. Short and special data are treated as SciPy 1.10
+// treats them wherever it defines the method for them; MethodProblem names the
+// rest.
 //
-// As in engine.cpp, every formula is evaluated in IEEE double, one rounding
+// As in not_a_knot.h, every formula is evaluated in IEEE double, one rounding
 // per operation, in the grouping written: fits are reproducible bit for bit.
 // Where a reference computes a slope in a particular grouping, it is kept.
 #include "methods.h"
 
-#include "c_numbers.h"
-#include "checks.h"
+#include "from_chars_fallback.h"
 #include "hermite.h"
 #include "knotfit.h"
+#include "short_numbers.h"
 
 #include <algorithm>
 #include <charconv>
@@ -132,14 +133,16 @@ void C2SplineSlopes(const Secants &sec, EndRow first, EndRow last, double *a) {
 // Natural spline, S'' = 0 at both ends. At x[0], 2*b[0] = 0 reads
 // 2*a[0] + a[1] = 3*s[0]; at x[n-1] the last segment's 2*b + 6*c*h = 0
 // reads a[n-2] + 2*a[n-1] = 3*s[n-2].
-void NaturalSlopes(const Secants &sec, double *a) {
+void NaturalSlopes(const Secants &sec, const MethodChoice & /*choice*/,
+                   double *a) {
   C2SplineSlopes(sec, {2.0, 1.0, 3.0 * sec.s.front()},
                  {2.0, 1.0, 3.0 * sec.s.back()}, a);
 }
 
 // Clamped spline: the end slopes are given, S'(x[0]) = d0, S'(x[n-1]) = dn.
-void ClampedSlopes(const Secants &sec, double d0, double dn, double *a) {
-  C2SplineSlopes(sec, {1.0, 0.0, d0}, {1.0, 0.0, dn}, a);
+void ClampedSlopes(const Secants &sec, const MethodChoice &choice, double *a) {
+  C2SplineSlopes(sec, {1.0, 0.0, choice.start_slope},
+                 {1.0, 0.0, choice.end_slope}, a);
 }
 
 // Periodic spline: S, S' and S'' match at the two ends, so x[0] is one more
@@ -149,7 +152,8 @@ void ClampedSlopes(const Secants &sec, double d0, double dn, double *a) {
 // a[0..n-3] are solved for the right-hand side (u) and for a unit a[n-2] (v),
 // and the last row then gives a[n-2]. Two points give the (constant) line,
 // three all-equal slopes, as SciPy 1.10.
-void PeriodicSlopes(const Secants &sec, double *a) {
+void PeriodicSlopes(const Secants &sec, const MethodChoice & /*choice*/,
+                    double *a) {
   const Values &h = sec.h;
   const Values &s = sec.s;
   const size_t segments = h.size();
@@ -213,7 +217,8 @@ double PchipEnd(double h0, double h1, double m0, double m1) {
 // weighted harmonic mean of the two secants,
 //   (w1 + w2) / a[i] = w1 / s[i-1] + w2 / s[i],
 //   w1 = 2*h[i] + h[i-1], w2 = h[i] + 2*h[i-1].
-void PchipSlopes(const Secants &sec, double *a) {
+void PchipSlopes(const Secants &sec, const MethodChoice & /*choice*/,
+                 double *a) {
   const Values &h = sec.h;
   const Values &s = sec.s;
   const size_t n = h.size() + 1;
@@ -256,7 +261,8 @@ Values AkimaSecants(const Secants &sec) {
 // Where f1 + f2 is at most 1e-9 of its largest value over the data set the
 // slope is undefined and SciPy's Akima1DInterpolator (1.10) takes
 // (m[i] + m[i+3]) / 2; so does this. Needs 3 points.
-void AkimaSlopes(const Secants &sec, double *a) {
+void AkimaSlopes(const Secants &sec, const MethodChoice & /*choice*/,
+                 double *a) {
   const size_t n = sec.s.size() + 1;
   const Values m = AkimaSecants(sec);
   Values f1(n);
@@ -284,7 +290,8 @@ void AkimaSlopes(const Secants &sec, double *a) {
 // segments gets slope 0. f1 + f2 is 0 only when all four secants are, and
 // the slope is then 0: no cut-off relative to the data set's largest weight,
 // which could tilt a flat run between tiny steps. Needs 3 points.
-void MakimaSlopes(const Secants &sec, double *a) {
+void MakimaSlopes(const Secants &sec, const MethodChoice & /*choice*/,
+                  double *a) {
   const size_t n = sec.s.size() + 1;
   const Values m = AkimaSecants(sec);
   for (size_t i = 0; i < n; ++i) {
@@ -316,7 +323,8 @@ double SteffenEnd(double h0, double h1, double s0, double s1) {
 //   a[i] = (sign(s[i-1]) + sign(s[i])) * min(|s[i-1]|, |s[i]|, |p|/2).
 // Monotone data give a monotone fit, with no extremum between knots. Two
 // points give the line.
-void SteffenSlopes(const Secants &sec, double *a) {
+void SteffenSlopes(const Secants &sec, const MethodChoice & /*choice*/,
+                   double *a) {
   const Values &h = sec.h;
   const Values &s = sec.s;
   const size_t n = h.size() + 1;
@@ -354,17 +362,74 @@ bool ReadFinite(std::string_view text, double &value) {
   return true;
 }
 
-constexpr Method kMethods[] = {
-    Method::kNotAKnot, Method::kNatural, Method::kClamped, Method::kPeriodic,
-    Method::kPchip,    Method::kAkima,   Method::kMakima,  Method::kSteffen,
+// What a clamped fit needs: end slopes it can use.
+std::string FiniteEndSlopes(const MethodChoice &choice, int32_t /*n*/,
+                            const double * /*y*/) {
+  for (const double slope : {choice.start_slope, choice.end_slope}) {
+    if (!std::isfinite(slope)) {
+      return "clamped end slope is not finite (" + ShortNumber(slope) + ")";
+    }
+  }
+  return {};
+}
+
+// What a periodic fit needs: the same y at both ends, as SciPy tests it,
+// np.allclose(y[0], y[-1], rtol=1e-15, atol=1e-15): equal up to the
+// rounding of the values themselves.
+std::string EqualEnds(const MethodChoice & /*choice*/, int32_t n,
+                      const double *y) {
+  const double first = y[0];
+  const double last = y[n - 1];
+  if (!(std::fabs(first - last) <= 1e-15 + 1e-15 * std::fabs(last))) {
+    return "periodic needs the first and last y equal (" + ShortNumber(first) +
+           " and " + ShortNumber(last) + ")";
+  }
+  return {};
+}
+
+void NotAKnotFit(const MethodChoice & /*choice*/, int32_t n, const double *x,
+                 const double *y, double *a, double *b, double *c) {
+  ComputeCubicSpline(n, x, y, a, b, c);
+}
+
+// A method that chooses the slopes: the segments are their Hermite cubics.
+using Slopes = void (*)(const Secants &, const MethodChoice &, double *);
+template <Slopes slopes>
+void HermiteFit(const MethodChoice &choice, int32_t n, const double *x,
+                const double *y, double *a, double *b, double *c) {
+  slopes(SecantsOf(n, x, y), choice, a);
+  HermiteCoefficients(n, x, y, a, b, c);
+}
+
+// Akima's end secants continue the first two and the last two: a single
+// segment has no second one, hence 3 points for akima and makima.
+constexpr MethodInfo kMethods[] = {
+    {Method::kNotAKnot, "not-a-knot", 2, nullptr, NotAKnotFit},
+    {Method::kNatural, "natural", 2, nullptr, HermiteFit<NaturalSlopes>},
+    {Method::kClamped, "clamped", 2, FiniteEndSlopes,
+     HermiteFit<ClampedSlopes>},
+    {Method::kPeriodic, "periodic", 2, EqualEnds, HermiteFit<PeriodicSlopes>},
+    {Method::kPchip, "pchip", 2, nullptr, HermiteFit<PchipSlopes>},
+    {Method::kAkima, "akima", 3, nullptr, HermiteFit<AkimaSlopes>},
+    {Method::kMakima, "makima", 3, nullptr, HermiteFit<MakimaSlopes>},
+    {Method::kSteffen, "steffen", 2, nullptr, HermiteFit<SteffenSlopes>},
 };
 
 } // namespace
 
+const MethodInfo &InfoOf(Method method) {
+  for (const MethodInfo &info : kMethods) {
+    if (info.method == method) {
+      return info;
+    }
+  }
+  return kMethods[0]; // every Method has its row
+}
+
 bool ParseMethod(std::string_view text, MethodChoice &out) {
-  for (const Method method : kMethods) {
-    if (text == MethodName(method)) {
-      out = MethodChoice{method, 0.0, 0.0};
+  for (const MethodInfo &info : kMethods) {
+    if (text == info.name) {
+      out = MethodChoice{info.method, 0.0, 0.0};
       return true;
     }
   }
@@ -386,106 +451,23 @@ bool ParseMethod(std::string_view text, MethodChoice &out) {
 }
 
 const char *MethodName(Method method) {
-  switch (method) {
-  case Method::kNotAKnot:
-    return "not-a-knot";
-  case Method::kNatural:
-    return "natural";
-  case Method::kClamped:
-    return "clamped";
-  case Method::kPeriodic:
-    return "periodic";
-  case Method::kPchip:
-    return "pchip";
-  case Method::kAkima:
-    return "akima";
-  case Method::kMakima:
-    return "makima";
-  case Method::kSteffen:
-    return "steffen";
-  }
-  return "unknown";
+  return InfoOf(method).name;
 }
 
 std::string MethodProblem(const MethodChoice &choice, int32_t n,
                           const double * /*x*/, const double *y) {
-  switch (choice.method) {
-  case Method::kNotAKnot:
-  case Method::kNatural:
-  case Method::kPchip:
-  case Method::kSteffen:
-    return {};
-  case Method::kClamped:
-    for (const double slope : {choice.start_slope, choice.end_slope}) {
-      if (!std::isfinite(slope)) {
-        return "clamped end slope is not finite (" + ShortNumber(slope) + ")";
-      }
-    }
-    return {};
-  case Method::kPeriodic: {
-    // SciPy's test, np.allclose(y[0], y[-1], rtol=1e-15, atol=1e-15): equal
-    // up to the rounding of the values themselves.
-    const double first = y[0];
-    const double last = y[n - 1];
-    if (!(std::fabs(first - last) <= 1e-15 + 1e-15 * std::fabs(last))) {
-      return "periodic needs the first and last y equal (" +
-             ShortNumber(first) + " and " + ShortNumber(last) + ")";
-    }
-    return {};
+  const MethodInfo &info = InfoOf(choice.method);
+  if (n < info.fewest_points) {
+    return std::string(info.name) + " needs at least " +
+           std::to_string(info.fewest_points) + " points (" +
+           std::to_string(n) + " given)";
   }
-  case Method::kAkima:
-  case Method::kMakima:
-    // Akima's end secants continue the first two and the last two: a single
-    // segment has no second one. (SciPy 1.10 reads an unset value there.)
-    if (n < 3) {
-      return std::string(MethodName(choice.method)) +
-             " needs at least 3 points (" + std::to_string(n) + " given)";
-    }
-    return {};
-  }
-  return "unknown method";
+  return info.needs != nullptr ? info.needs(choice, n, y) : std::string();
 }
 
 void ComputeSpline(const MethodChoice &choice, int32_t n, const double *x,
                    const double *y, double *a, double *b, double *c) {
-  if (n < 2) {
-    return;
-  }
-  if (choice.method == Method::kNotAKnot) {
-    ComputeCubicSpline(n, x, y, a, b, c);
-    return;
-  }
-  const Secants sec = SecantsOf(n, x, y);
-  switch (choice.method) {
-  case Method::kNotAKnot: // fitted above
-    break;
-  case Method::kNatural:
-    NaturalSlopes(sec, a);
-    break;
-  case Method::kClamped:
-    ClampedSlopes(sec, choice.start_slope, choice.end_slope, a);
-    break;
-  case Method::kPeriodic:
-    PeriodicSlopes(sec, a);
-    break;
-  case Method::kPchip:
-    PchipSlopes(sec, a);
-    break;
-  case Method::kAkima:
-  case Method::kMakima:
-    if (n < 3) { // refused by MethodProblem; the line keeps a[] defined
-      LineSlopes(sec, a);
-    } else if (choice.method == Method::kAkima) {
-      AkimaSlopes(sec, a);
-    } else {
-      MakimaSlopes(sec, a);
-    }
-    break;
-  case Method::kSteffen:
-    SteffenSlopes(sec, a);
-    break;
-  }
-  HermiteCoefficients(n, x, y, a, b, c);
+  InfoOf(choice.method).fit(choice, n, x, y, a, b, c);
 }
 
 } // namespace knotfit

@@ -1,5 +1,6 @@
-// Every interpolation method in one place: what it needs of the points, and
-// the fit itself in the SplineTable form of knotfit.h.
+// Every interpolation method in one table: its name, what it needs of the
+// points, and the fit itself in the SplineTable form of knotfit.h. The
+// option parser, the checks and the fit all read it.
 #ifndef KNOTFIT_LIB_METHODS_H
 #define KNOTFIT_LIB_METHODS_H
 
@@ -10,15 +11,29 @@
 
 namespace knotfit {
 
+struct MethodInfo {
+  Method method;
+  const char *name; // as ParseMethod reads it
+  int32_t fewest_points;
+  // Why the method cannot fit these points or this choice beyond their
+  // number, or empty; null when it needs nothing more.
+  std::string (*needs)(const MethodChoice &choice, int32_t n, const double *y);
+  // Fills a, b, c (n entries each); entry n-1 of b and c is 0.
+  void (*fit)(const MethodChoice &choice, int32_t n, const double *x,
+              const double *y, double *a, double *b, double *c);
+};
+
+// The method's row of the table.
+const MethodInfo &InfoOf(Method method);
+
 // Why `choice` cannot fit these points (which passed PointsProblem); empty
 // when it can. In the words of PointsProblem's messages, e.g. "akima needs at
 // least 3 points (2 given)".
 std::string MethodProblem(const MethodChoice &choice, int32_t n,
                           const double *x, const double *y);
 
-// Fills a, b, c (n entries each, caller-provided); entry n-1 of b and c is 0.
-// Method::kNotAKnot is ComputeCubicSpline itself, bit for bit unchanged.
-// Needs points that passed PointsProblem and MethodProblem.
+// The method's fit. Method::kNotAKnot is ComputeCubicSpline itself, bit for
+// bit. Needs points that passed PointsProblem and MethodProblem.
 void ComputeSpline(const MethodChoice &choice, int32_t n, const double *x,
                    const double *y, double *a, double *b, double *c);
 

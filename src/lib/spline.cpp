@@ -4,7 +4,6 @@
 #include "checks.h"
 #include "evaluate.h"
 #include "exact_math.h"
-#include "knotfit.h"
 #include "methods.h"
 #include "plot_samples.h"
 
@@ -88,9 +87,10 @@ std::vector<double> Spline::inverse(double v) const {
 
 std::vector<PlotSample> Spline::plot_samples() const {
   std::vector<PlotSample> samples;
-  const std::string problem =
-      SamplePlot(static_cast<int32_t>(size()), x_.data(), y_.data(), a_.data(),
-                 b_.data(), c_.data(), samples);
+  const Pieces<double> pieces = PiecesOf(*this);
+  const std::string problem = SamplePlot(
+      x_.front(), x_.back(), [&pieces](double t) { return pieces.Value(t); },
+      samples);
   if (!problem.empty()) {
     throw Error(problem);
   }

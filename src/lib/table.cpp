@@ -2,9 +2,10 @@
 
 #include "big_endian.h"
 #include "calculus.h"
-#include "checks.h"
 #include "evaluate.h"
 #include "exact_math.h"
+#include "short_numbers.h"
+#include "table_encoding.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,34 +25,37 @@ namespace {
 
 constexpr const char *kFieldNames[5] = {"x", "y", "a", "b", "c"};
 
-// Why the spline has no usable binary32 table: a field that overflows, or
-// two knots that round to the same x. Empty when it has one.
-std::string Binary32Problem(const Spline &s) {
-  const auto n = static_cast<int32_t>(s.size());
-  const std::string problem = NarrowingProblem(
-      n, s.x().data(), s.y().data(), s.a().data(), s.b().data(), s.c().data());
-  return problem.empty() ? CollapsedKnots(n, s.x().data()) : problem;
-}
+// Encodes into memory of the table's size, allocated up front.
+struct ByteWriter {
+  char *at;
+  char *Room(std::size_t /*n*/) const { return at; }
+  void Commit(char *end) { at = end; }
+  bool ok() const { return true; }
+};
 
 } // namespace
 
 std::vector<unsigned char> table_bytes(const Spline &spline) {
-  const std::string problem = Binary32Problem(spline);
+  const auto n = static_cast<int32_t>(spline.size());
+  TableFields fields;
+  fields.n = n;
+  fields.x = spline.x().data();
+  fields.y = spline.y().data();
+  fields.a = spline.a().data();
+  fields.b = spline.b().data();
+  fields.c = spline.c().data();
+  // No reader could use a table with a field that is not finite, or with
+  // two knots it cannot tell apart.
+  std::string problem = TableProblem(fields);
+  if (problem.empty()) {
+    problem = CollapsedKnots(n, fields.x);
+  }
   if (!problem.empty()) {
     throw Error(problem);
   }
-  const std::size_t n = spline.size();
-  std::vector<unsigned char> bytes(4 + 20 * n);
-  StoreBigEndian32(bytes.data(), static_cast<uint32_t>(n));
-  unsigned char *out = bytes.data() + 4;
-  for (std::size_t i = n; i-- > 0;) { // the last knot first
-    const double fields[5] = {spline.x()[i], spline.y()[i], spline.a()[i],
-                              spline.b()[i], spline.c()[i]};
-    for (const double v : fields) {
-      StoreBigEndian32(out, Binary32Bits(static_cast<float>(v)));
-      out += 4;
-    }
-  }
+  std::vector<unsigned char> bytes(4 + 20 * spline.size());
+  ByteWriter out{reinterpret_cast<char *>(bytes.data())};
+  EncodeTable(fields, out, [](const float *) {});
   return bytes;
 }
 

@@ -1,5 +1,5 @@
-// The spline engine: the not-a-knot cubic spline through a set of points, and
-// its evaluation (evaluate.h).
+// knotfit.h, the SplineTable functions: the not-a-knot spline through a set
+// of points (not_a_knot.h solves it), and its clamped value (evaluate.h).
 //
 // Every formula below is evaluated in IEEE double, one rounding per operation,
 // in exactly the grouping written (the build uses -ffp-contract=off so no

@@ -1,0 +1,59 @@
+// The library's internal tier: what knotfit's own program uses of the
+// library beyond its public headers, and nothing else of src/lib (the build
+// gives the program this directory only). Names below are used as
+// knotfit::detail::Name.
+#ifndef KNOTFIT_INTERNAL_H
+#define KNOTFIT_INTERNAL_H
+
+#include "../checks.h"
+#include "../evaluate.h"
+#include "../exact_math.h"
+#include "../from_chars_fallback.h"
+#include "../hermite.h"
+#include "../methods.h"
+#include "../not_a_knot.h"
+#include "../plot_samples.h"
+#include "../quoted.h"
+#include "../short_numbers.h"
+#include "../table_encoding.h"
+
+namespace knotfit::detail {
+
+// The checks of a data set: its points, the method's own needs, and what
+// its table can hold.
+using knotfit::CollapsedKnots;
+using knotfit::FieldProblem;
+using knotfit::MethodProblem;
+using knotfit::PointsProblem;
+using knotfit::TableProblem;
+
+// The fits: every method by its table row, and the not-a-knot solver for
+// fits the program keeps in its own form.
+using knotfit::ComputeSpline;
+using knotfit::Hermite;
+using knotfit::SegmentCoefficients;
+using knotfit::SolveNotAKnot;
+
+// The table's encoding and the one overflow rule.
+using knotfit::EncodeTable;
+using knotfit::FitsBinary32;
+using knotfit::Narrow;
+using knotfit::TableFields;
+
+// Evaluation and the plot's samples.
+using knotfit::ClampedValue;
+using knotfit::CubicAt;
+using knotfit::SamplePlot;
+
+// Number text (knotfit-export's texts of values too), and outside text in
+// messages: the one quoting rule of every program (knotfit-eval uses it
+// too).
+using knotfit::NonFiniteText;
+using knotfit::Quoted;
+using knotfit::ShortBinary32;
+using knotfit::ShortNumber;
+using knotfit::StrtodC;
+
+} // namespace knotfit::detail
+
+#endif
