@@ -8,8 +8,9 @@
 #       too) plus cat of the same stdout;
 #   both again with -q; peak memory per point on W1; the fit of 1,000,000
 #   knots against a chain of as many dependent divisions as the fit's two
-#   chains hold (micro_bench); and the outputs byte for byte against a
-#   baseline revision's.
+#   chains hold (micro_bench); the outputs byte for byte against a
+#   baseline revision's, and W1 and W2 timed with that revision too, paired,
+#   so that a change can show it is not slower.
 #
 #   bench/run.sh [BASELINE_REV] [RUNS]
 #
@@ -63,6 +64,8 @@ done
 for ((i = 1; i <= runs; i++)); do
   tree "$work/kel.w1"
   TROV_KEL=$work/kel.w1 time_it w1 "$cur" "$work/w1.txt"
+  tree "$work/kel.b1"
+  TROV_KEL=$work/kel.b1 time_it b1 "$work/base/knotfit" "$work/w1.txt"
   tree "$work/kel.q1"
   TROV_KEL=$work/kel.q1 time_it q1 "$cur" -q "$work/w1.txt"
   tree "$work/floor1"
@@ -72,6 +75,8 @@ for ((i = 1; i <= runs; i++)); do
     cat '$work/kel.base.w1/CS/plot/w1' >'$work/floor1/plot'"
   tree "$work/kel.w2" "$work/kel.base.w2"
   TROV_KEL=$work/kel.w2 time_it w2 "$cur" "$work/w2.txt"
+  tree "$work/kel.b2" "$work/kel.base.w2"
+  TROV_KEL=$work/kel.b2 time_it b2 "$work/base/knotfit" "$work/w2.txt"
   tree "$work/kel.q2" "$work/kel.base.w2"
   TROV_KEL=$work/kel.q2 time_it q2 "$cur" -q "$work/w2.txt"
   tree "$work/floor2" "$work/kel.base.w2"
@@ -99,7 +104,7 @@ ratios() { # per-run ratios of two t.TAG files, paired by line
 }
 echo
 echo "medians of $runs paired runs, seconds (min-max):"
-for tag in w1 q1 floor1 w2 q2 floor2; do
+for tag in w1 q1 b1 floor1 w2 q2 b2 floor2; do
   read -r med lo hi < <(stats $tag 1)
   printf '  %-7s %8s  (%s-%s)\n' "$tag" "$med" "$lo" "$hi"
 done
@@ -107,6 +112,8 @@ echo "W1 / its floor:        $(ratios w1 floor1)   target <= 2.5x"
 echo "W1 -q / its floor:     $(ratios q1 floor1)"
 echo "W2 / its floor:        $(ratios w2 floor2)   target <= 1.0x"
 echo "W2 -q / its floor:     $(ratios q2 floor2)"
+echo "W1 / $base_rev:  $(ratios w1 b1)"
+echo "W2 / $base_rev:  $(ratios w2 b2)"
 read -r rss _ < <(stats w1 2)
 echo "W1 peak memory: $rss KiB, $(awk -v r="$rss" 'BEGIN {printf "%.1f", r * 1024 / 2000000}') bytes per point   target <= 40"
 

@@ -229,10 +229,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ProcessInput(
       reader,
       [&run, &kel](int32_t n, const double *x, const double *y,
-                   const char *name) {
+                   const char *name, const std::string &, uint64_t) {
         return CheckedGenerate(n, x, y, name, run, kel);
       },
-      console);
+      console, InputSettings{"fuzz"});
   std::fclose(in);
   CheckKelTree(kel / "CS");
   // Start the next input from the same empty tree.

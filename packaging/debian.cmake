@@ -1,7 +1,8 @@
-# The two Debian packages that `cpack` builds from the install components:
-#   knotfit      (component knotfit): the programs and their man pages;
-#   knotfit-dev  (component dev):     the static library, the headers and the
-#                                     CMake package.
+# The Debian packages that `cpack` builds from the install components:
+#   knotfit         (component knotfit): the programs and their man pages;
+#   knotfit-dev     (component dev):     the static library, the headers and
+#                                        the CMake package;
+#   python3-knotfit (component python):  the Python module, where it is built.
 # Each carries the licence as /usr/share/doc/<package>/copyright and the
 # Debian changelog beside it, as every Debian package must.
 
@@ -56,7 +57,9 @@ knotfit reads any number of data sets of x y points from text files and
 fits each with the interpolating cubic spline whose third derivative is also
 continuous at the second and the second-to-last knot. For every data set it
 writes a compact big-endian binary coefficient table, for other programs to
-read, and a text plot file of the fitted curve.
+read, and a text plot file of the fitted curve. knotfit-eval evaluates,
+integrates and inverts a table from the shell; knotfit-export writes it as
+C source for firmware, as JSON or as CSV.
 
 Every output byte is reproducible: the same input always gives the same
 tables, whatever the build.")
@@ -71,5 +74,30 @@ their coefficients as compact binary tables.
 This package holds the static library, its C++ headers and the CMake
 package: find_package(knotfit) gives the target knotfit::knotfit, to fit
 data and to evaluate fitted splines in a program of your own.")
+
+# The module, its type stubs, and docs/read_table.py among the documents: the
+# reader that needs nothing but Python, for machines without the module.
+if(TARGET knotfit_python)
+  install(FILES ${package_docs} ${PROJECT_SOURCE_DIR}/docs/read_table.py
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-knotfit COMPONENT python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-knotfit)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS ${CPACK_DEBIAN_KNOTFIT_PACKAGE_SHLIBDEPS})
+  set(python "${KNOTFIT_PYTHON_DEPENDS}")
+  if(NOT DPKG_SHLIBDEPS)
+    string(APPEND python ", ${CPACK_DEBIAN_KNOTFIT_PACKAGE_DEPENDS}")
+  endif()
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${python}")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS python3-scipy)
+  set(CPACK_DEBIAN_PYTHON_DESCRIPTION "not-a-knot cubic spline fits of tabulated data - Python 3 module
+knotfit fits interpolating cubic splines to tabulated x y data and writes
+their coefficients as compact binary tables.
+
+This package holds the Python 3 module knotfit: it fits splines bit for bit
+as the knotfit program does, writes and reads the coefficient tables and
+evaluates them (values, derivatives, integrals, the inverse lookup) on
+numbers and numpy arrays. Its documentation holds read_table.py, a table
+reader that needs nothing but Python.")
+endif()
 
 include(CPack)

@@ -1,7 +1,8 @@
-# Builds the two Debian packages of this build tree with cpack, checks that
-# each holds its own part of the install and a changelog of its own version,
-# and runs lintian on both: any error (an "E:" line) fails the test.
-#   cmake -DBUILD_DIR=... -DWORK_DIR=... -P package_test.cmake
+# Builds the Debian packages of this build tree with cpack (python3-knotfit
+# where PYTHON is 1), checks that each holds its own part of the install and a
+# changelog of its own version, and runs lintian on all: any error (an "E:"
+# line) fails the test.
+#   cmake -DBUILD_DIR=... -DWORK_DIR=... [-DPYTHON=1] -P package_test.cmake
 find_program(LINTIAN lintian)
 find_program(DPKG_DEB dpkg-deb)
 if(NOT LINTIAN OR NOT DPKG_DEB)
@@ -13,15 +14,20 @@ file(REMOVE_RECURSE ${WORK_DIR})
 include(${CMAKE_CURRENT_LIST_DIR}/run_step.cmake)
 
 run(${CMAKE_COMMAND} -E chdir ${BUILD_DIR} cpack -G DEB -B ${WORK_DIR})
+# package | a file it holds | what it must not hold (another package's part)
+set(rows "knotfit|usr/share/man/man1/knotfit.1.gz|usr/include/"
+  "knotfit-dev|usr/include/knotfit.h|usr/bin/")
+if(PYTHON)
+  list(APPEND rows "python3-knotfit|usr/share/doc/python3-knotfit/read_table.py|usr/bin/")
+endif()
 file(GLOB debs ${WORK_DIR}/*.deb)
 list(LENGTH debs count)
-if(NOT count EQUAL 2)
-  message(FATAL_ERROR "expected the packages knotfit and knotfit-dev, cpack made: ${debs}")
+list(LENGTH rows expected)
+if(NOT count EQUAL expected)
+  message(FATAL_ERROR "expected ${expected} packages, cpack made: ${debs}")
 endif()
 
-# package | a file it holds | what it must not hold (the other package's part)
-foreach(row "knotfit|usr/share/man/man1/knotfit.1.gz|usr/include/"
-    "knotfit-dev|usr/include/knotfit.h|usr/bin/")
+foreach(row IN LISTS rows)
   string(REPLACE "|" ";" row "${row}")
   list(GET row 0 package)
   list(GET row 1 holds)

@@ -55,22 +55,26 @@ def from_hex(text):
     return bytes.fromhex("".join(line.split("#")[0] for line in text.splitlines()))
 
 
-def run(knotfit, args, env, cwd, stdout="capture", timeout=60):
+def run(knotfit, args, env, cwd, stdout="capture", timeout=60, stdin=os.devnull):
     """knotfit with exactly these arguments and environment, standard input
-    from /dev/null, standard output as STDOUT_MODES says. Returns (status,
-    stdout, stderr); a signal gives 128 + its number."""
-    def close_stdout():
-        os.close(1)
+    from the file stdin (or closed), standard output as STDOUT_MODES says.
+    Returns (status, stdout, stderr); a signal gives 128 + its number."""
+    closed = [fd for fd, mode in ((0, stdin), (1, stdout)) if mode == "closed"]
 
-    with open(os.devnull, "rb") as null, open("/dev/full", "wb") as full:
-        out = {"capture": subprocess.PIPE, "full": full, "closed": null}.get(stdout)
+    def close():
+        for fd in closed:
+            os.close(fd)
+
+    source_path = os.devnull if stdin == "closed" else stdin
+    with open(source_path, "rb") as source, open("/dev/full", "wb") as full:
+        out = {"capture": subprocess.PIPE, "full": full, "closed": source}.get(stdout)
         if stdout == "broken-pipe":
             reader, out = os.pipe()
             os.close(reader)
         try:
-            p = subprocess.run([knotfit] + args, env=env, cwd=cwd, stdin=null, stdout=out,
+            p = subprocess.run([knotfit] + args, env=env, cwd=cwd, stdin=source, stdout=out,
                                stderr=subprocess.PIPE, timeout=timeout,
-                               preexec_fn=close_stdout if stdout == "closed" else None)
+                               preexec_fn=close if closed else None)
         finally:
             if stdout == "broken-pipe":
                 os.close(out)
@@ -91,7 +95,7 @@ def play(knotfit, case):
     with tempfile.TemporaryDirectory(prefix="knotfit-case-") as work:
         if os.path.exists(os.path.join(case, "input")):
             shutil.copyfile(os.path.join(case, "input"), os.path.join(work, "input"))
-        stdout = "capture"
+        stdout, stdin = "capture", os.devnull
         for step in lines(os.path.join(case, "setup"), ["mkdir kel/CS/plot"]):
             op, *arg = step.split() or [""]
             if op == "mkdir":
@@ -102,6 +106,10 @@ def play(knotfit, case):
                 os.mkfifo(os.path.join(work, arg[0]))
             elif op == "copy":
                 shutil.copyfile(os.path.join(case, arg[0]), os.path.join(work, arg[1]))
+            elif step == "stdin closed":
+                stdin = "closed"
+            elif op == "stdin":
+                stdin = os.path.join(case, arg[0])
             elif op == "stdout" and arg[0] in STDOUT_MODES:
                 stdout = arg[0]
             elif op:
@@ -111,7 +119,7 @@ def play(knotfit, case):
         args = lines(os.path.join(case, "args"), ["input"])
         env = dict(e.split("=", 1) for e in lines(os.path.join(case, "env"), ["TROV_KEL=kel"]))
         try:
-            status, out, err = run(knotfit, args, env, work, stdout)
+            status, out, err = run(knotfit, args, env, work, stdout, stdin=stdin)
         except subprocess.TimeoutExpired:
             return ["knotfit did not finish within 60 s"]  # and was killed
         for name, got in (("stdout", out), ("stderr", err)):

@@ -2,11 +2,14 @@
 """stopped_runs.py KNOTFIT: runs that are stopped, starved or raced, which a
 case directory cannot describe: every output file stays whole or untouched.
 
-- a replaced file keeps its mode, a new one gets the usual one; a file the
-  user may not write is not replaced (checked when not run as root);
-- a run killed in the middle of a table (by SIGTERM, SIGINT, SIGHUP, SIGPIPE
-  or SIGKILL) or stopped there by the file size limit leaves the previous
-  table and plot byte for byte, and no temporary file (but after SIGKILL);
+- a replaced file keeps its mode without set-user-ID, and as root its owner
+  and group; a new one gets the usual mode; a file the user may not write is
+  not replaced (checked when not run as root);
+- a run killed in the middle of a table (by any signal that ends it) or
+  stopped there by the file size limit leaves the previous table and plot
+  byte for byte, and no temporary file (but after SIGKILL); so does SIGXFSZ
+  while the plot file is written; a signal that comes while the first file
+  is renamed ends the run only once both are;
 - two runs on one name leave the table of the later rename, whole;
 - out of memory is a message and status 255, never an abort;
 - the progress line shows on a terminal, and is cleared; never with
@@ -46,18 +49,26 @@ def hidden(directory):
     return [n for n in os.listdir(directory) if n.startswith(".")]
 
 
+def temporaries(work):
+    return hidden(work + "/kel/CS") + hidden(work + "/kel/CS/plot")
+
+
+def both(work):
+    return read_file(work + "/kel/CS/big"), read_file(work + "/kel/CS/plot/big")
+
+
 class Started:
     """knotfit INPUT with its standard output on a pipe read at the test's
     pace, its standard error in a file, and optional resource limits."""
 
-    def __init__(self, work, args, limits=()):
+    def __init__(self, work, args, limits=(), xfsz=signal.SIG_IGN, prefix=()):
         def lower():
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write fails EFBIG
-            for resource_id, value in limits:
+            signal.signal(signal.SIGXFSZ, xfsz)  # ignored: a write fails EFBIG
+            for resource_id, value in list(limits) + [(resource.RLIMIT_CORE, 0)]:
                 resource.setrlimit(resource_id, (value, value))
         self.err_path = os.path.join(work, "stderr")
         self.err = open(self.err_path, "wb")
-        self.proc = subprocess.Popen([knotfit] + args, cwd=work,
+        self.proc = subprocess.Popen(list(prefix) + [knotfit] + args, cwd=work,
                                      env={"TROV_KEL": "kel"}, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=self.err,
                                      preexec_fn=lower, restore_signals=True)
@@ -89,28 +100,49 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
         with open(os.path.join(work, name), "w") as f:
             f.write(text)
     check("first run", Started(work, ["first"]).finish(), 0)
-    table, plot = read_file(work + "/kel/CS/big"), read_file(work + "/kel/CS/plot/big")
+    table, plot = both(work)
 
     # Frozen in the middle of the table (its trace fills the pipe), then ended.
-    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGPIPE, signal.SIGKILL):
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGPIPE, signal.SIGQUIT,
+                signal.SIGUSR1, signal.SIGALRM, signal.SIGRTMIN + 2, signal.SIGKILL):
         run = Started(work, ["second"])
-        check("%s: frozen in the table" % sig.name, run.read_until(b" writing : \n"), True)
-        check("%s: status" % sig.name, run.finish(sig), 128 + sig)
-        check("%s: table" % sig.name, read_file(work + "/kel/CS/big") == table, True)
-        check("%s: plot" % sig.name, read_file(work + "/kel/CS/plot/big") == plot, True)
+        what = signal.Signals(sig).name if sig < signal.SIGRTMIN else "SIGRTMIN+2"
+        check("%s: frozen in the table" % what, run.read_until(b" writing : \n"), True)
+        check("%s: status" % what, run.finish(sig), 128 + sig)
+        check("%s: files" % what, both(work) == (table, plot), True)
         if sig != signal.SIGKILL:
-            check("%s: temporary files" % sig.name, hidden(work + "/kel/CS"), [])
+            check("%s: temporary files" % what, temporaries(work), [])
     for name in hidden(work + "/kel/CS"):  # what SIGKILL left: never the table
         os.remove(os.path.join(work, "kel/CS", name))
+
+    # The file size limit, as `ulimit -f` leaves it (SIGXFSZ ends the run), in
+    # the table and in the plot file, whose table is complete by then.
+    for limit in (100000, 6000):
+        run = Started(work, ["second" if limit > 6000 else "small"],
+                      [(resource.RLIMIT_FSIZE, limit)], signal.SIG_DFL)
+        check("SIGXFSZ %d: status" % limit, run.finish(), 128 + signal.SIGXFSZ)
+        check("SIGXFSZ %d: files" % limit, both(work) == (table, plot), True)
+        check("SIGXFSZ %d: temporary files" % limit, temporaries(work), [])
+
+    # A signal while the table is renamed comes once the plot file is too.
+    strace = ["strace", "-o", "/dev/null", "-e", "trace=renameat,renameat2",
+              "-e", "inject=renameat,renameat2:signal=SIGTERM:when=1"]
+    if subprocess.run(strace[:3] + ["true"], stderr=subprocess.DEVNULL).returncode == 0:
+        check("renamed: status", Started(work, ["small"], prefix=strace).finish(), 128 + signal.SIGTERM)
+        check("renamed: table", len(read_file(work + "/kel/CS/big")), 4 + 100 * 20)
+        check("renamed: plot", both(work)[1] != plot, True)
+        check("renamed: run again", Started(work, ["first"]).finish(), 0)
+        check("renamed: files again", both(work) == (table, plot), True)
 
     # A full disk (the file size limit) in the middle of the table.
     run = Started(work, ["second"], [(resource.RLIMIT_FSIZE, 100000)])
     check("full: status", run.finish(), 1)
     check("full: table", read_file(work + "/kel/CS/big") == table, True)
-    check("full: temporary files", hidden(work + "/kel/CS"), [])
+    check("full: temporary files", temporaries(work), [])
     check("full: stderr", read_file(run.err_path).decode(),
-          ">>>>> writing error\nknotfit: data set 'big': cannot write "
-          "'kel/CS/big': File too large; previous file kept\n")
+          ">>>>> writing error\nknotfit: second:200001: data set 'big': cannot write "
+          "'kel/CS/big': File too large; previous file kept\n"
+          "knotfit: 0 data sets written, 1 skipped\n")
 
     # Two runs on one name: the slow one is frozen in its table while the
     # other writes the same name; released, its rename comes last and wins.
@@ -123,10 +155,16 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     check("race: the later rename's table, whole", len(second), 4 + 200000 * 20)
     check("race: not the first run's", second != table, True)
 
-    # A replaced file keeps its mode; a new one gets 0666 less the umask.
-    os.chmod(work + "/kel/CS/big", 0o640)
+    # A replaced file keeps its mode, never set-user-ID, and (as root) its
+    # owner and group; a new one gets 0666 less the umask.
+    if os.geteuid() == 0:
+        os.chown(work + "/kel/CS/big", 1000, 1001)
+    os.chmod(work + "/kel/CS/big", 0o6750)
     check("mode: run", Started(work, ["small"]).finish(), 0)
-    check("mode: kept", os.stat(work + "/kel/CS/big").st_mode & 0o777, 0o640)
+    st = os.stat(work + "/kel/CS/big")
+    check("mode: kept", st.st_mode & 0o7777, 0o750)
+    if os.geteuid() == 0:
+        check("mode: owner and group", (st.st_uid, st.st_gid), (1000, 1001))
     check("mode: new file", Started(work, ["cube"]).finish(), 0)
     umask = os.umask(0)
     os.umask(umask)

@@ -2,6 +2,7 @@
 #ifndef KNOTFIT_APP_COMMAND_LINE_H
 #define KNOTFIT_APP_COMMAND_LINE_H
 
+#include "csv_reader.h"
 #include "run_report.h"
 
 #include "knotfit/method.hpp"
@@ -21,7 +22,13 @@ struct CommandLine {
   std::string error; // for kError: what was wrong, one line
   bool quiet = false;
   bool no_progress = false;
+  bool strict = false; // a warning fails the run
   knotfit::MethodChoice method;
+  std::string kel;    // the KEL path, over the environment; empty: not given
+  bool mkdir = false; // create missing directories under the KEL path
+  bool csv = false;   // every input is one data set in columns
+  std::string name;   // with csv: the data set's name (standard input)
+  CsvOptions csv_options;
   RunReportOptions report;         // --report, --json, --fail-on
   std::vector<std::string> inputs; // "-" is standard input
 };

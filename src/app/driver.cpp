@@ -1,19 +1,133 @@
 #include "driver.h"
 
 #include "big_array.h"
+#include "chunk_writer.h"
+#include "kel_path.h"
 #include "number_text.h"
 #include "report.h"
+
+#include "knotfit_internal.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
+
+RunSummary &RunSummary::operator+=(const RunSummary &other) {
+  written += other.written;
+  warned += other.warned;
+  skipped += other.skipped;
+  flagged += other.flagged;
+  failed += other.failed;
+  points += other.points;
+  end_status = std::max(end_status, other.end_status);
+  return *this;
+}
+
+std::string SummaryLine(const RunSummary &summary) {
+  std::string line = "knotfit: " + std::to_string(summary.written) +
+                     (summary.written == 1 ? " data set" : " data sets") +
+                     " written";
+  const std::pair<size_t, const char *> parts[] = {
+      {summary.skipped, "skipped"},
+      {summary.warned, "written with warnings"},
+      {summary.flagged, "failed --fail-on"},
+  };
+  for (const auto &[count, what] : parts) {
+    if (count > 0) {
+      line += ", " + std::to_string(count) + " " + what;
+    }
+  }
+  return line;
+}
+
+std::string WrittenNames::Replaces(std::string_view name,
+                                   const std::string &place) {
+  std::string &seen = places_[FileName(name)];
+  std::string before = seen;
+  seen = place;
+  return before;
+}
+
+namespace {
+
+// "read(<count>) : <first> \t <second>\n", the count before this pair.
+void EchoPair(ChunkWriter &echo, size_t count, std::string_view first,
+              std::string_view second) {
+  char *text = echo.Room(first.size() + second.size() + 40);
+  text = std::copy_n("read(", 5, text);
+  text = std::to_chars(text, text + 24, count).ptr;
+  text = std::copy_n(") : ", 4, text);
+  text = std::copy(first.begin(), first.end(), text);
+  text = std::copy_n(" \t ", 3, text);
+  text = std::copy(second.begin(), second.end(), text);
+  *text++ = '\n';
+  echo.Commit(text);
+}
+
+// Hands a data set to handle and counts what became of it; warned: a warning
+// about one of its tokens was given. The points are cleared for the next; an
+// outcome that ends the run is kept in summary.end_status.
+void CloseDataSet(const DataSetHandler &handle, Console &console,
+                  BigArray<double> &x, BigArray<double> &y,
+                  const std::string &name, uint64_t line, bool warned,
+                  const InputSettings &input, RunSummary &summary) {
+  const std::string place = Place(input.shown, line);
+  summary.points += x.size();
+  Outcome outcome = Outcome::kFailed;
+  if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    ReportDataSet(console, place, name.c_str(),
+                  std::to_string(x.size()) +
+                      " points, more than a coefficient table holds",
+                  "skipped");
+  } else {
+    outcome = handle(static_cast<int32_t>(x.size()), x.data(), y.data(),
+                     name.c_str(), place, line);
+  }
+  x.clear();
+  y.clear();
+  if (EndsRun(outcome)) {
+    summary.end_status = StatusOf(outcome);
+  } else if (outcome == Outcome::kFailed) {
+    ++summary.skipped;
+    ++summary.failed;
+  } else {
+    const std::string here = place.substr(0, place.size() - 2); // no ": "
+    const std::string before =
+        input.written != nullptr ? input.written->Replaces(name, here) : "";
+    if (!before.empty()) {
+      console.Message("knotfit: " + place + "data set '" + Quoted(name) +
+                      "' replaces the one of " + before);
+      warned = true;
+    }
+    // Knots that binary32 cannot tell apart and the flags of --fail-on fail
+    // the run; the warnings about tokens and names only with --strict.
+    const bool flagged = outcome == Outcome::kFlagged;
+    const bool failing = outcome == Outcome::kWarned;
+    warned = warned || failing;
+    ++summary.written;
+    summary.warned += warned ? 1 : 0;
+    summary.flagged += flagged ? 1 : 0;
+    summary.failed += failing || flagged || (warned && input.strict) ? 1 : 0;
+  }
+}
+
+// What a token that is not a number as a whole may be, for the warning.
+const char *Guess(std::string_view token) {
+  if (token.find(',') != std::string_view::npos) {
+    return " (a comma, a decimal comma or a header?)";
+  }
+  return token.substr(0, 1) == "#" ? " (a comment?)" : "";
+}
+
+} // namespace
 
 RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
-                        Console &console, const RunSummary &before,
-                        const std::string &source) {
-  const std::string from = source.empty() ? "" : "'" + Quoted(source) + "': ";
+                        Console &console, const InputSettings &input,
+                        const RunSummary &before) {
+  auto at = [&input](uint64_t line) { return Place(input.shown, line); };
   RunSummary summary;
   // The points: no copy when they grow, and huge pages for long data sets.
   BigArray<double> x;
@@ -26,6 +140,8 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
   TokenReader::Pair pair;
   size_t pairs = 0;
   bool name_second_seen = false;
+  bool warned = false;      // about a token of this data set
+  uint64_t first_point = 0; // the line of the data set's first point
   auto progress = [&] {
     console.Progress(reader.bytes_read(),
                      before.points + summary.points + x.size(),
@@ -37,69 +153,95 @@ RunSummary ProcessInput(TokenReader &reader, const DataSetHandler &handle,
       progress();
     }
     if (!quiet) {
-      // "read(<count>) : <first> \t <second>\n", the count before this pair.
-      char *text = echo.Room(first.size() + second.size() + 40);
-      text = std::copy_n("read(", 5, text);
-      text = std::to_chars(text, text + 24, x.size()).ptr;
-      text = std::copy_n(") : ", 4, text);
-      text = std::copy(first.begin(), first.end(), text);
-      text = std::copy_n(" \t ", 3, text);
-      text = std::copy(second.begin(), second.end(), text);
-      *text++ = '\n';
-      echo.Commit(text);
+      EchoPair(echo, x.size(), first, second);
     }
     if (first != "NAME") {
       // NAME as the second token: the pairing is shifted (a header line, a
       // missing or extra value), so the data set it should close is lost.
       if (second == "NAME" && !name_second_seen) {
         name_second_seen = true;
-        console.Message("knotfit: " + from + "pair " + std::to_string(pairs) +
+        console.Message("knotfit: " + at(reader.second_line()) + "pair " +
+                        std::to_string(pairs) +
                         " has NAME as its second token: a token is missing "
                         "or extra before it");
         ++summary.failed;
       }
-      x.push_back(ParseAtof(first));
-      y.push_back(ParseAtof(second));
+      if (x.empty()) {
+        first_point = reader.first_line();
+      }
+      bool whole_x = true;
+      bool whole_y = true;
+      x.push_back(ParseAtof(first, &whole_x));
+      y.push_back(ParseAtof(second, &whole_y));
+      // Read as atof reads it, as always; but the user hears of it, once
+      // per data set. NAME itself is no number to be read.
+      if (!(whole_x && (whole_y || second == "NAME")) && !warned) {
+        warned = true;
+        const bool is_x = !whole_x;
+        const std::string_view token = is_x ? first : second;
+        console.Message("knotfit: " +
+                        at(is_x ? reader.first_line() : reader.second_line()) +
+                        "'" + Quoted(token) +
+                        "' is not a number as a whole, read as " +
+                        knotfit::detail::ShortNumber(is_x ? x[x.size() - 1]
+                                                          : y[y.size() - 1]) +
+                        Guess(token));
+      }
       continue;
     }
     name.assign(second);
-    summary.points += x.size();
-    if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-      ReportDataSet(console, name.c_str(),
-                    std::to_string(x.size()) +
-                        " points, more than a coefficient table holds",
-                    "skipped");
-      ++summary.failed;
-    } else {
-      const Outcome outcome = handle(static_cast<int32_t>(x.size()), x.data(),
-                                     y.data(), name.c_str());
-      if (EndsRun(outcome)) {
-        summary.end_status = StatusOf(outcome);
-        return summary;
-      }
-      if (outcome == Outcome::kWritten) {
-        ++summary.written;
-      } else if (outcome == Outcome::kWarned) {
-        ++summary.warned;
-      } else {
-        ++summary.failed;
-      }
+    CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
+                 input, summary);
+    if (summary.end_status != 0) {
+      return summary;
     }
-    x.clear();
-    y.clear();
+    warned = false;
     progress();
   }
   // Read but never written: the run did not do what the input asked.
   if (!x.empty()) {
-    console.Message("knotfit: " + from + std::to_string(x.size()) +
+    console.Message("knotfit: " + at(first_point) + std::to_string(x.size()) +
                     (x.size() == 1 ? " point" : " points") +
                     " after the last NAME line not written");
     ++summary.failed;
   }
   if (pair == TokenReader::Pair::kLoneToken) {
-    console.Message("knotfit: " + from + "unpaired token '" + Quoted(first) +
-                    "' at end of input ignored");
+    console.Message("knotfit: " + at(reader.first_line()) + "unpaired token '" +
+                    Quoted(first) + "' at end of input ignored");
     ++summary.failed;
   }
+  return summary;
+}
+
+RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
+                      const DataSetHandler &handle, Console &console,
+                      const InputSettings &input) {
+  RunSummary summary;
+  BigArray<double> x;
+  BigArray<double> y;
+  ChunkWriter &echo = console.out();
+  CsvReader::Row row;
+  while (reader.Next(row)) {
+    if (!console.quiet()) {
+      EchoPair(echo, x.size(), row.x_text, row.y_text);
+    }
+    x.push_back(row.x);
+    y.push_back(row.y);
+  }
+  if (reader.error() != 0) {
+    return summary; // the caller reports the input as unreadable
+  }
+  if (!reader.problem().empty()) {
+    ReportDataSet(console, Place(input.shown, reader.line(), reader.column()),
+                  name.c_str(), reader.problem(), "skipped");
+    ++summary.skipped;
+    ++summary.failed;
+    return summary;
+  }
+  if (!console.quiet()) {
+    EchoPair(echo, x.size(), "NAME", name);
+  }
+  CloseDataSet(handle, console, x, y, name, reader.first_row_line(), false,
+               input, summary);
   return summary;
 }

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -45,6 +46,22 @@ std::string TargetProblem(const KelTargets &targets) {
   return {};
 }
 
+// The directories to make when all that stops the data set is that they
+// are missing; none when anything else does.
+std::vector<std::string> MissingDirectories(const KelTargets &targets) {
+  std::vector<std::string> missing;
+  for (const KelTarget *target : {&targets.table, &targets.plot}) {
+    if (target->problem.kind != KelProblem::kSubdirectory) {
+      continue;
+    }
+    if (target->problem.missing.empty()) {
+      return {};
+    }
+    missing.push_back(target->problem.missing);
+  }
+  return missing;
+}
+
 } // namespace
 
 std::string CheckDataSet(int32_t n, const double *x, const double *y,
@@ -62,11 +79,17 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   }
   KelTargets targets;
   if (problem.empty()) {
-    targets = LocateKelTargets(name);
+    static const KelSettings kEnvironment; // no --kel, no --mkdir
+    targets =
+        LocateKelTargets(name, run.kel != nullptr ? *run.kel : kEnvironment);
     problem = TargetProblem(targets);
   }
   if (!problem.empty()) {
-    ReportDataSet(console, name, problem, "skipped");
+    ReportDataSet(console, run.place, name, problem, "skipped");
+    const std::vector<std::string> missing = MissingDirectories(targets);
+    if (!missing.empty()) {
+      console.Message(MkdirHint(missing));
+    }
     return Outcome::kFailed;
   }
   Workspace own;
@@ -78,16 +101,20 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   // always, with a warning.
   problem = fit.Binary32Problem();
   if (!problem.empty()) {
-    ReportDataSet(console, name, problem, "skipped");
+    ReportDataSet(console, run.place, name, problem, "skipped");
     return Outcome::kFailed;
   }
   const std::string collapsed = knotfit::detail::CollapsedKnots(n, x);
   if (!collapsed.empty()) {
-    ReportDataSet(console, name, collapsed, "the table cannot tell them apart");
+    ReportDataSet(console, run.place, name, collapsed,
+                  "the table cannot tell them apart");
   }
-  Outcome outcome = SaveKEL(name, fit, std::move(targets.table), run);
+  // Both files change together: the table's temporary file is completed
+  // first, then the plot file's, then both are renamed.
+  std::unique_ptr<ReplacementFile> table;
+  Outcome outcome = SaveKEL(name, fit, std::move(targets.table), run, table);
   if (outcome == Outcome::kWritten) {
-    outcome = SavePlotFile(name, fit, std::move(targets.plot), run);
+    outcome = SavePlotFile(name, fit, std::move(targets.plot), run, *table);
   }
   return outcome == Outcome::kWritten && !collapsed.empty() ? Outcome::kWarned
                                                             : outcome;

@@ -22,7 +22,8 @@ std::string OpenFailure(const ReplacementFile &f) {
   const KelProblem &p = f.problem();
   switch (p.kind) {
   case KelProblem::kNoBase:
-    return "no KEL path: neither TROV_KEL nor HOME is set";
+    return "no KEL path: neither TROV_KEL nor HOME is set (or run with "
+           "--kel DIR)";
   case KelProblem::kTopDirectory:
   case KelProblem::kSubdirectory:
     return "cannot open directory '" + Quoted(p.path) +
@@ -49,12 +50,88 @@ bool EndsTheRun(const ReplacementFile &f) {
   return f.target().in_top;
 }
 
-// The writer's message for a file that ends the run, and the outcome.
-Outcome EndRun(Console &console, const char *writer, Outcome outcome,
+// The writer's messages for a file that ends the run (the fix, for a
+// missing directory), and the outcome.
+Outcome EndRun(const Run &run, const char *writer, Outcome outcome,
                const ReplacementFile &f) {
+  Console &console = run.console;
   console.Message(std::string(kModule) + "(" + writer + ") error opening file");
-  console.Message("knotfit: " + OpenFailure(f));
+  std::string line = "knotfit: ";
+  line += run.place;
+  console.Message(line + OpenFailure(f));
+  if (!f.problem().missing.empty()) {
+    console.Message(MkdirHint({f.problem().missing}));
+  }
   return outcome;
+}
+
+std::string CannotWrite(const ReplacementFile &f) {
+  return "cannot write '" + Quoted(f.path()) + "': " + std::strerror(f.error());
+}
+
+// ">>>>> writing error", then what failed and what it left.
+void ReportWriteFailure(const Run &run, const char *name,
+                        const ReplacementFile &f, const char *consequence) {
+  run.console.Message(">>>>> writing error");
+  ReportDataSet(run.console, run.place, name, CannotWrite(f), consequence);
+}
+
+void ReportTableFailure(const Run &run, const char *name,
+                        const ReplacementFile &table) {
+  ReportWriteFailure(run, name, table,
+                     table.had_previous() ? "previous file kept"
+                                          : "no file written");
+}
+
+// What placing a data set's files did.
+struct Placed {
+  bool table = false; // the new table is in place
+  bool plot = false;  // the new plot file is in place
+  Removal old_plot = Removal::kNothingThere;
+};
+
+// Renames the data set's complete temporary files over their targets, the
+// table's first, with the signals that end a run held back until both are
+// done: a stopped run leaves both old files or both new ones. Without a new
+// plot file the old one is removed instead, as it does not belong to the new
+// table; when the table cannot be renamed, nothing changes.
+Placed PlaceFiles(ReplacementFile &table, ReplacementFile *plot,
+                  const KelTarget &plot_target) {
+  Placed placed;
+  const SignalsBlocked blocked;
+  placed.table = table.Rename();
+  if (!placed.table) {
+    return placed;
+  }
+  placed.plot = plot != nullptr && plot->Rename();
+  if (!placed.plot && plot_target) {
+    placed.old_plot = RemoveStaleFile(plot_target);
+  }
+  return placed;
+}
+
+// Reports a data set whose files were placed without a new plot file, for
+// the problem given; kFailed.
+Outcome Unplotted(const Run &run, const char *name,
+                  const ReplacementFile &table, const Placed &placed,
+                  const std::string &problem) {
+  if (!placed.table) {
+    ReportTableFailure(run, name, table);
+    return Outcome::kFailed;
+  }
+  const char *consequence = "no plot file written";
+  switch (placed.old_plot) {
+  case Removal::kNothingThere:
+    break;
+  case Removal::kRemoved:
+    consequence = "no plot file written, old plot file removed";
+    break;
+  case Removal::kFailed:
+    consequence = "no plot file written, old plot file NOT removed";
+    break;
+  }
+  ReportDataSet(run.console, run.place, name, problem, consequence);
+  return Outcome::kFailed;
 }
 
 // Copies a string literal (without its NUL) to out; the size is known when
@@ -120,54 +197,40 @@ bool WritePlotLines(Sink &file,
 }
 
 Outcome SaveKEL(const char *name, const TableForm &fit, KelTarget target,
-                const Run &run) {
+                const Run &run, std::unique_ptr<ReplacementFile> &table) {
   Console &console = run.console;
-  const auto f = open_KEL_file(std::move(target));
+  auto f = open_KEL_file(std::move(target));
   if (!f->is_open()) {
     if (EndsTheRun(*f)) {
-      return EndRun(console, "SaveKEL", Outcome::kNoTables, *f);
+      return EndRun(run, "SaveKEL", Outcome::kNoTables, *f);
     }
-    ReportDataSet(console, name, OpenFailure(*f), "skipped");
+    ReportDataSet(console, run.place, name, OpenFailure(*f), "skipped");
     return Outcome::kFailed;
   }
   ChunkWriter *trace = console.quiet() ? nullptr : &console.out();
   if (trace != nullptr) {
     trace->Append(" writing : \n ");
   }
-  if (!WriteCoefficientTable(*f, trace, fit.fields()) || !f->Commit()) {
-    console.Message(">>>>> writing error");
-    ReportDataSet(console, name,
-                  "cannot write '" + Quoted(f->path()) +
-                      "': " + std::strerror(f->error()),
-                  f->had_previous() ? "previous file kept" : "no file written");
+  if (!WriteCoefficientTable(*f, trace, fit.fields()) || !f->Close()) {
+    ReportTableFailure(run, name, *f);
     return Outcome::kFailed;
   }
   if (trace != nullptr) {
     trace->Append("done\n");
   }
+  table = std::move(f);
   return Outcome::kWritten;
 }
 
 Outcome SavePlotFile(const char *name, const TableForm &fit, KelTarget target,
-                     const Run &run) {
+                     const Run &run, ReplacementFile &table) {
   Console &console = run.console;
-  // Called once the data set's new table is in place: a plot that cannot be
-  // written must not leave the old plot file beside it.
-  auto drop_old_plot = [name, &console](const KelTarget &plot,
-                                        const std::string &problem) {
-    const char *consequence = "no plot file written";
-    switch (plot ? RemoveStaleFile(plot) : Removal::kNothingThere) {
-    case Removal::kNothingThere:
-      break;
-    case Removal::kRemoved:
-      consequence = "no plot file written, old plot file removed";
-      break;
-    case Removal::kFailed:
-      consequence = "no plot file written, old plot file NOT removed";
-      break;
-    }
-    ReportDataSet(console, name, problem, consequence);
-    return Outcome::kFailed;
+  // Without a new plot file the new table still goes in place, and the old
+  // plot file, which does not belong to it, goes.
+  auto without_plot = [name, &run, &table](const KelTarget &plot,
+                                           const std::string &problem) {
+    return Unplotted(run, name, table, PlaceFiles(table, nullptr, plot),
+                     problem);
   };
   // The samples are taken before the file is opened: a step that cannot
   // advance across the range fails the plot without touching anything.
@@ -176,19 +239,27 @@ Outcome SavePlotFile(const char *name, const TableForm &fit, KelTarget target,
   const std::string problem = knotfit::detail::SamplePlot(
       x[0], x[fit.n() - 1], [&fit](double t) { return fit.Value(t); }, samples);
   if (!problem.empty()) {
-    return drop_old_plot(target, problem);
+    return without_plot(target, problem);
   }
   const auto f = open_KEL_file(std::move(target));
   if (!f->is_open()) {
     if (EndsTheRun(*f)) {
-      return EndRun(console, "SavePlotFile", Outcome::kNoPlots, *f);
+      // The run ends there, after the data set's new table.
+      if (!PlaceFiles(table, nullptr, KelTarget{}).table) {
+        ReportTableFailure(run, name, table);
+      }
+      return EndRun(run, "SavePlotFile", Outcome::kNoPlots, *f);
     }
-    return drop_old_plot(f->target(), OpenFailure(*f));
+    return without_plot(f->target(), OpenFailure(*f));
   }
-  if (!WritePlotLines(*f, samples) || !f->Commit()) {
+  if (!WritePlotLines(*f, samples) || !f->Close()) {
     console.Message(">>>>> writing error");
-    return drop_old_plot(f->target(), "cannot write '" + Quoted(f->path()) +
-                                          "': " + std::strerror(f->error()));
+    return without_plot(f->target(), CannotWrite(*f));
   }
-  return Outcome::kWritten;
+  const Placed placed = PlaceFiles(table, f.get(), f->target());
+  if (placed.table && !placed.plot) {
+    console.Message(">>>>> writing error");
+  }
+  return placed.plot ? Outcome::kWritten
+                     : Unplotted(run, name, table, placed, CannotWrite(*f));
 }

@@ -27,12 +27,15 @@
 namespace {
 
 // A closed standard stream would hand its descriptor to the next file opened,
-// and the echo would land in a coefficient table. Hold the slot with a
-// read-only /dev/null instead, so that writes to it fail and are reported.
+// and the echo would land in a coefficient table. Hold the slot with /dev/null
+// opened the wrong way round instead, so that using it fails with EBADF, as
+// the closed stream would: writes to standard output and error are reported,
+// and reading a closed standard input ('-') is an input that cannot be read.
 void KeepStandardStreamsApart() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      open("/dev/null", O_RDONLY); // the lowest free descriptor: fd itself
+      // The lowest free descriptor: fd itself.
+      open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
     }
   }
 }
@@ -65,11 +68,24 @@ int PrintAndExit(void (*print)(std::FILE *)) {
   return 1;
 }
 
+// The data set of a CSV input is named after its file, without the
+// directory and the last extension: data/sensor_a.csv is sensor_a.
+std::string CsvName(const std::string &path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) {
+    name.erase(dot);
+  }
+  return name;
+}
+
 // Reads one input to its end: 0, 1 (a data set failed or was written with a
-// warning), 255 (the input could not be opened or read), or the status of
-// an outcome that ended the run (255, 254).
-int ProcessFile(const std::string &input, const std::string &source,
-                const Run &run, RunReport *report, RunSummary &total) {
+// warning that fails), 255 (the input could not be opened or read), or the
+// status of an outcome that ended the run (255, 254). With report, every data
+// set is also recorded for the report, and a flag of --fail-on fails it.
+int ProcessFile(const std::string &input, const CommandLine &line,
+                const Run &run, RunReport *report, RunSummary &total,
+                WrittenNames &written) {
   Console &console = run.console;
   File opened;
   std::FILE *in = stdin;
@@ -84,18 +100,18 @@ int ProcessFile(const std::string &input, const std::string &source,
     }
     in = opened.get();
   }
-  TokenReader reader(in);
-  if (report != nullptr) {
-    reader.CountLines();
-  }
-  auto handle = [&](int32_t n, const double *x, const double *y,
-                    const char *name) {
-    Outcome result = GenerateCubicSpline(n, x, y, name, run);
+  // Each data set's messages point at its place in the input.
+  const DataSetHandler handle = [&](int32_t n, const double *x, const double *y,
+                                    const char *name, const std::string &place,
+                                    uint64_t at) {
+    Run here = run;
+    here.place = place;
+    Outcome result = GenerateCubicSpline(n, x, y, name, here);
     if (report != nullptr && !EndsRun(result)) {
       DataSetRecord r;
       r.name = name;
       r.input = input;
-      r.line = reader.pair_line();
+      r.line = at;
       r.points = static_cast<size_t>(n);
       r.method = run.method;
       r.skipped = console.TakeProblem();
@@ -104,31 +120,37 @@ int ProcessFile(const std::string &input, const std::string &source,
       } else if (r.skipped.empty()) {
         r.skipped = "not written";
       }
-      // A flag of --fail-on fails the run as a warning does: files written,
-      // status 1.
+      // A flag of --fail-on fails the run, the files written.
       if (report->Add(std::move(r), x, y, console) &&
           result == Outcome::kWritten) {
-        result = Outcome::kWarned;
+        result = Outcome::kFlagged;
       }
     }
     return result;
   };
-  const RunSummary summary =
-      ProcessInput(reader, handle, console, total, source);
-  total.points += summary.points;
-  total.written += summary.written;
-  total.warned += summary.warned;
-  total.failed += summary.failed;
+  const InputSettings settings{input, line.strict, &written};
+  RunSummary summary;
+  int error = 0;
+  if (line.csv) {
+    CsvReader reader(in, line.csv_options);
+    summary = ProcessCsv(reader, line.name.empty() ? CsvName(input) : line.name,
+                         handle, console, settings);
+    error = reader.error();
+  } else {
+    TokenReader reader(in);
+    summary = ProcessInput(reader, handle, console, settings, total);
+    error = reader.error();
+  }
+  total += summary;
   if (summary.end_status != 0) {
-    total.end_status = summary.end_status;
     return summary.end_status;
   }
-  if (reader.error() != 0) {
+  if (error != 0) {
     console.Message("knotfit: error reading input file '" + Quoted(input) +
-                    "': " + std::strerror(reader.error()));
+                    "': " + std::strerror(error));
     return 255;
   }
-  return summary.failed == 0 && summary.warned == 0 ? 0 : 1;
+  return summary.failed == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -166,19 +188,20 @@ int main(int argc, char **argv) {
   options.input_bytes = options.progress ? TotalSize(line.inputs) : 0;
   Console console(options);
   Workspace workspace;
-  const Run run{console, line.method, &workspace};
+  const KelSettings kel{line.kel, line.mkdir};
+  const Run run{console, line.method, &workspace, &kel, {}};
   RunSummary total;
+  WrittenNames written;
   int status = 0;
   std::optional<RunReport> report;
   if (line.report.any()) {
     report.emplace(line.report);
   }
   try {
-    const bool several = line.inputs.size() > 1;
     for (const std::string &input : line.inputs) {
-      status =
-          std::max(status, ProcessFile(input, several ? input : "", run,
-                                       report ? &*report : nullptr, total));
+      status = std::max(status, ProcessFile(input, line, run,
+                                            report ? &*report : nullptr, total,
+                                            written));
       if (total.end_status != 0) {
         status = total.end_status; // the writer's status, as it always was
         break;
@@ -193,6 +216,9 @@ int main(int argc, char **argv) {
     // its writer unwound. Nothing more of the input is read.
     console.Message("knotfit: out of memory; run ended");
     return 255;
+  }
+  if (total.skipped + total.warned + total.flagged > 0 && status < 254) {
+    console.Message(SummaryLine(total));
   }
   if (!console.Close()) {
     status = std::max(status, 1);

@@ -1,6 +1,6 @@
 #include "replacement_file.h"
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -8,49 +8,83 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-constexpr std::array<int, 4> kCleanupSignals = {SIGINT, SIGTERM, SIGHUP,
-                                                SIGPIPE};
+// Every signal whose default action ends the process (Term or Core in
+// signal(7)), but SIGKILL and SIGSTOP, which cannot be caught, and the
+// synchronous faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS),
+// after which nothing more should run.
+const sigset_t &CleanupSignals() {
+  static const sigset_t set = [] {
+    sigset_t s;
+    sigemptyset(&s);
+    for (const int signal_number :
+         {SIGHUP, SIGINT, SIGQUIT, SIGABRT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM,
+          SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO}) {
+      sigaddset(&s, signal_number);
+    }
+#ifdef SIGSTKFLT
+    sigaddset(&s, SIGSTKFLT);
+#endif
+#ifdef SIGPWR
+    sigaddset(&s, SIGPWR);
+#endif
+#ifdef SIGRTMIN
+    for (int rt = SIGRTMIN; rt <= SIGRTMAX; ++rt) {
+      sigaddset(&s, rt);
+    }
+#endif
+    return s;
+  }();
+  return set;
+}
 
-// The temporary file being written, for the signal handler: the one mutable
-// global of the program. It is only set and cleared with the cleanup signals
+// The temporary files being written, for the signal handler: the one mutable
+// global of the program. A data set has at most two at a time, its table's
+// and its plot file's. A slot is only changed with the cleanup signals
 // blocked, so the handler never sees half a record.
 struct PendingTemporary {
   volatile sig_atomic_t active = 0;
   int dir = -1;
   char name[NAME_MAX + 1] = {};
 };
-PendingTemporary g_pending; // NOLINT: read by the signal handler
+PendingTemporary g_pending[2]; // NOLINT: read by the signal handler
 
-extern "C" void RemovePendingAndDie(int signal_number) {
-  if (g_pending.active != 0) {
-    unlinkat(g_pending.dir, g_pending.name, 0); // async-signal-safe
+// Records a temporary file for the handler: its slot, or -1 when both are
+// taken. Called with the cleanup signals blocked, as Forget is.
+int Remember(int dir, const std::string &name) {
+  for (int slot = 0; slot < 2; ++slot) {
+    PendingTemporary &pending = g_pending[slot];
+    if (pending.active == 0) {
+      std::memcpy(pending.name, name.c_str(), name.size() + 1);
+      pending.dir = dir;
+      pending.active = 1;
+      return slot;
+    }
   }
-  // SA_RESETHAND restored the default action; the signal is blocked while
-  // this handler runs and ends the process as soon as it returns.
-  raise(signal_number);
+  return -1;
 }
 
-// Blocks the cleanup signals for its lifetime.
-class SignalsBlocked {
-public:
-  SignalsBlocked() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int s : kCleanupSignals) {
-      sigaddset(&set, s);
-    }
-    sigprocmask(SIG_BLOCK, &set, &saved_);
+void Forget(int &slot) {
+  if (slot >= 0) {
+    g_pending[slot].active = 0;
+    slot = -1;
   }
-  ~SignalsBlocked() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-  SignalsBlocked(const SignalsBlocked &) = delete;
-  SignalsBlocked &operator=(const SignalsBlocked &) = delete;
+}
 
-private:
-  sigset_t saved_{};
-};
+extern "C" void RemovePendingAndDie(int signal_number) {
+  for (const PendingTemporary &pending : g_pending) {
+    if (pending.active != 0) {
+      unlinkat(pending.dir, pending.name, 0); // async-signal-safe
+    }
+  }
+  // SA_RESETHAND restored the default action; the signal is blocked while
+  // this handler runs and ends the process (with a core dump where its
+  // default makes one) as soon as it returns.
+  raise(signal_number);
+}
 
 // The mode a new file gets from open(..., 0666): 0666 less the umask, which
 // can only be read by setting it.
@@ -63,20 +97,66 @@ unsigned DefaultMode() {
   return mode;
 }
 
+bool InGroup(gid_t group) {
+  static const std::vector<gid_t> groups = [] {
+    std::vector<gid_t> all(
+        static_cast<size_t>(std::max(getgroups(0, nullptr), 0)));
+    all.resize(static_cast<size_t>(
+        std::max(getgroups(static_cast<int>(all.size()), all.data()), 0)));
+    return all;
+  }();
+  return std::find(groups.begin(), groups.end(), group) != groups.end();
+}
+
+// Gives the new file fd what the file it replaces had: the permission bits
+// without set-user-ID and set-group-ID (a table is never a program to run),
+// and, as far as the process may give them, the owner and group, so that the
+// file stays its owner's when root replaces it. Root gives both, anyone else
+// the group when they belong to it. The owner and group go first: changing
+// them may clear mode bits. The file was created with the process's own
+// owner and group, so those need no call (in a set-group-ID directory it got
+// the directory's group, which an old file of the process's group then
+// takes on).
+bool TakeOwnerAndMode(int fd, const KelTarget &old) {
+  static const uid_t self = geteuid(); // system calls saved per file
+  static const gid_t own_group = getegid();
+  const bool root = self == 0;
+  const auto owner = static_cast<uid_t>(old.owner);
+  const auto group = static_cast<gid_t>(old.group);
+  const uid_t new_owner =
+      root && owner != self ? owner : static_cast<uid_t>(-1);
+  const gid_t new_group = group != own_group && (root || InGroup(group))
+                              ? group
+                              : static_cast<gid_t>(-1);
+  if ((new_owner != static_cast<uid_t>(-1) ||
+       new_group != static_cast<gid_t>(-1)) &&
+      fchown(fd, new_owner, new_group) != 0) {
+    return false;
+  }
+  const unsigned mode = old.mode & 01777;
+  return mode == DefaultMode() || fchmod(fd, mode) == 0;
+}
+
 } // namespace
 
+SignalsBlocked::SignalsBlocked() {
+  sigprocmask(SIG_BLOCK, &CleanupSignals(), &saved_);
+}
+
+SignalsBlocked::~SignalsBlocked() {
+  sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
+
 void RemoveTemporaryFileOnSignals() {
-  for (const int s : kCleanupSignals) {
+  for (int s = 1; s < NSIG; ++s) {
     struct sigaction old {};
-    if (sigaction(s, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) {
+    if (sigismember(&CleanupSignals(), s) != 1 ||
+        sigaction(s, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) {
       continue; // nohup and friends: stays ignored
     }
     struct sigaction action {};
     action.sa_handler = RemovePendingAndDie;
-    sigemptyset(&action.sa_mask);
-    for (const int other : kCleanupSignals) {
-      sigaddset(&action.sa_mask, other);
-    }
+    action.sa_mask = CleanupSignals();
     action.sa_flags = static_cast<int>(SA_RESETHAND);
     sigaction(s, &action, nullptr);
   }
@@ -94,9 +174,6 @@ bool ReplacementFile::Create() {
     return false;
   }
   had_previous_ = target_.exists;
-  // A replaced file keeps its mode; a new one gets what fopen "w" gives.
-  const bool keep_mode = target_.exists && S_ISREG(target_.mode) &&
-                         (target_.mode & 07777) != DefaultMode();
   // The name part is cut so that the temporary name fits a file name too.
   std::string stem = ".";
   stem += target_.leaf.substr(0, NAME_MAX - 32);
@@ -116,12 +193,19 @@ bool ReplacementFile::Create() {
   }
   if (!fd_) {
     error_ = errno;
+    temp_name_.clear(); // not ours to remove
     return false;
   }
-  std::memcpy(g_pending.name, temp_name_.c_str(), temp_name_.size() + 1);
-  g_pending.dir = target_.dir.get();
-  g_pending.active = 1;
-  if (keep_mode && fchmod(fd_.get(), target_.mode & 07777) != 0) {
+  slot_ = Remember(target_.dir.get(), temp_name_);
+  if (slot_ < 0) {
+    error_ = EMFILE; // a third temporary file at once: the writers never ask
+    Discard();
+    return false;
+  }
+  // A replaced file keeps its mode, owner and group; a new one gets what
+  // fopen "w" gives.
+  if (target_.exists && S_ISREG(target_.mode) &&
+      !TakeOwnerAndMode(fd_.get(), target_)) {
     error_ = errno;
     Discard();
     return false;
@@ -144,7 +228,7 @@ bool ReplacementFile::Write(const char *data, size_t size) {
   return error_ == 0;
 }
 
-bool ReplacementFile::Commit() {
+bool ReplacementFile::Close() {
   if (error_ == 0 && ::close(fd_.release()) != 0) {
     error_ = errno;
   }
@@ -152,16 +236,27 @@ bool ReplacementFile::Commit() {
     Discard();
     return false;
   }
-  const SignalsBlocked blocked;
+  return true;
+}
+
+bool ReplacementFile::Rename() {
   if (renameat(target_.dir.get(), temp_name_.c_str(), target_.dir.get(),
                target_.leaf.c_str()) != 0) {
     error_ = errno;
     Discard();
     return false;
   }
-  g_pending.active = 0;
+  Forget(slot_);
   temp_name_.clear();
   return true;
+}
+
+bool ReplacementFile::Commit() {
+  if (!Close()) {
+    return false;
+  }
+  const SignalsBlocked blocked;
+  return Rename();
 }
 
 void ReplacementFile::Discard() {
@@ -171,7 +266,7 @@ void ReplacementFile::Discard() {
   }
   const SignalsBlocked blocked;
   unlinkat(target_.dir.get(), temp_name_.c_str(), 0);
-  g_pending.active = 0;
+  Forget(slot_);
   temp_name_.clear();
 }
 

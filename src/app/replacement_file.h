@@ -10,6 +10,7 @@
 #include "sink.h"
 #include "unique_fd.h"
 
+#include <csignal>
 #include <cstddef>
 #include <string>
 
@@ -24,13 +25,19 @@ public:
 
   // Creates the temporary file: ".<name> <pid>.<try>" (hidden, and with a
   // space, which no data set name has). A new file gets the mode fopen "w"
-  // would give it, a replaced file keeps its mode. False when it cannot be
-  // created; error() tells why.
+  // would give it; a replaced file keeps its mode (without set-user-ID and
+  // set-group-ID) and, as far as the process may give them, its owner and
+  // group. False when it cannot be created; error() tells why.
   bool Create();
   bool Write(const char *data, size_t size) override;
   // Closes the temporary file and renames it over the target. On failure
   // the temporary file is removed and the target is left as it was.
   bool Commit();
+  // Commit in two steps, for files that must change together: Close ends
+  // the writing (the file is complete and waits), Rename puts it in place,
+  // called with the signals blocked.
+  bool Close();
+  bool Rename();
 
   bool is_open() const { return static_cast<bool>(fd_); }
   // Why the file could not be located or created; kind kNone with error()
@@ -48,13 +55,29 @@ private:
   KelTarget target_;
   bool had_previous_ = false;
   std::string temp_name_;
+  int slot_ = -1; // where the signal handler finds the temporary file
   UniqueFd fd_;
   int error_ = 0;
 };
 
-// Removes the temporary file being written when SIGINT, SIGTERM, SIGHUP or
-// SIGPIPE ends the run, then lets the signal end it. A signal the caller set
-// to be ignored (nohup) stays ignored.
+// Blocks, for its lifetime, the signals whose handler removes the temporary
+// files: what is done meanwhile (a rename, the two renames of a data set) is
+// done whole before a signal can end the run.
+class SignalsBlocked {
+public:
+  SignalsBlocked();
+  ~SignalsBlocked();
+  SignalsBlocked(const SignalsBlocked &) = delete;
+  SignalsBlocked &operator=(const SignalsBlocked &) = delete;
+
+private:
+  sigset_t saved_{};
+};
+
+// Removes the temporary files being written when a signal ends the run (any
+// whose default action ends the process, but SIGKILL, SIGSTOP and the
+// faults), then lets the signal end it. A signal the caller set to be
+// ignored (nohup) stays ignored.
 void RemoveTemporaryFileOnSignals();
 
 // Removes the plain file at the target: an old plot file must not stay

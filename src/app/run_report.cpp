@@ -84,8 +84,8 @@ bool RunReport::Add(DataSetRecord record, const double *x, const double *y,
       names += (names.empty() ? "" : ", ") + std::string(info.name);
     }
   }
-  console.Message("knotfit: " + Quoted(r.input) + ":" + std::to_string(r.line) +
-                  ": data set '" + Quoted(r.name) + "': flagged " + names +
+  console.Message("knotfit: " + Place(r.input, r.line) + "data set '" +
+                  Quoted(r.name) + "': flagged " + names +
                   "; written, fails --fail-on");
   ++failed_fail_on_;
   return true;

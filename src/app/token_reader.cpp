@@ -1,6 +1,5 @@
 #include "token_reader.h"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -38,10 +37,6 @@ bool TokenReader::Refill() {
   if (eof_) {
     return false;
   }
-  if (count_lines_) {
-    CountLineEnds(keep_); // what lies before keep_ leaves the buffer
-    counted_ = 0;
-  }
   std::memmove(buf_.data(), buf_.data() + keep_, end_ - keep_);
   pos_ -= keep_;
   end_ -= keep_;
@@ -64,8 +59,12 @@ bool TokenReader::Refill() {
 
 // Finds the next token as offsets into buf_, which a refill moves down.
 bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
+  // Line ends are counted here, where white space is passed over anyway:
+  // one addition per blank, no pass of its own over the input.
+  uint64_t line_ends = line_ends_;
   for (;;) {
     while (pos_ < end_ && KindOf(buf_[pos_]) == kSpace) {
+      line_ends += buf_[pos_] == '\n' ? 1 : 0;
       ++pos_;
     }
     if (pos_ < end_) {
@@ -75,9 +74,11 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
       keep_ = pos_; // only white space lies behind: nothing to keep
     }
     if (!Refill()) {
+      line_ends_ = line_ends;
       return false;
     }
   }
+  line_ends_ = line_ends;
   if (first_of_pair) {
     keep_ = pos_;
   }
@@ -111,24 +112,13 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
   return true;
 }
 
-void TokenReader::CountLineEnds(size_t up_to) {
-  if (up_to > counted_) {
-    line_ends_ += static_cast<uint64_t>(
-        std::count(buf_.begin() + static_cast<std::ptrdiff_t>(counted_),
-                   buf_.begin() + static_cast<std::ptrdiff_t>(up_to), '\n'));
-    counted_ = up_to;
-  }
-}
-
 TokenReader::Pair TokenReader::NextPair(std::string_view &first,
                                         std::string_view &second) {
   size_t b1 = 0, e1 = 0, b2 = 0, e2 = 0;
   if (!NextToken(true, b1, e1)) {
     return Pair::kEnd;
   }
-  if (count_lines_) {
-    CountLineEnds(b1);
-  }
+  first_line_ = line_ends_ + 1;
   const size_t shift_before = shift_;
   const bool paired = NextToken(false, b2, e2);
   b1 -= shift_ - shift_before;
@@ -138,5 +128,6 @@ TokenReader::Pair TokenReader::NextPair(std::string_view &first,
     return Pair::kLoneToken;
   }
   second = std::string_view(buf_.data() + b2, e2 - b2);
+  second_line_ = line_ends_ + 1;
   return Pair::kPair;
 }

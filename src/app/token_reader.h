@@ -21,11 +21,10 @@ public:
   // whitespace is dropped.
   Pair NextPair(std::string_view &first, std::string_view &second);
 
-  // Counts the input's lines from now on, for pair_line(): off by default,
-  // as it costs a pass over every byte.
-  void CountLines() { count_lines_ = true; }
-  // The line (from 1) on which the last pair's first token starts.
-  uint64_t pair_line() const { return line_ends_ + 1; }
+  // The lines (from 1) on which the first and the second token of the last
+  // pair start.
+  uint64_t first_line() const { return first_line_; }
+  uint64_t second_line() const { return second_line_; }
 
   // How many bytes of the input were consumed so far.
   uint64_t bytes_read() const { return shift_ + pos_; }
@@ -36,19 +35,18 @@ public:
 
 private:
   bool NextToken(bool first_of_pair, size_t &begin, size_t &end);
-  void CountLineEnds(size_t up_to);
   bool Refill();
 
   std::FILE *in_;
   size_t block_size_;
   std::vector<char> buf_;
-  size_t pos_ = 0;   // next unread byte
-  size_t end_ = 0;   // end of the bytes read so far
-  size_t keep_ = 0;  // start of the pair in progress: kept across refills
-  size_t shift_ = 0; // bytes the refills moved the buffer down, in all
-  bool count_lines_ = false;
-  size_t counted_ = 0;     // line ends are counted in buf_ up to here
-  uint64_t line_ends_ = 0; // before counted_
+  size_t pos_ = 0;         // next unread byte
+  size_t end_ = 0;         // end of the bytes read so far
+  size_t keep_ = 0;        // start of the pair in progress: kept across refills
+  size_t shift_ = 0;       // bytes the refills moved the buffer down, in all
+  uint64_t line_ends_ = 0; // '\n' bytes before pos_
+  uint64_t first_line_ = 0;
+  uint64_t second_line_ = 0;
   bool eof_ = false;
   int error_ = 0;
 };

@@ -13,6 +13,7 @@
 #include "../methods.h"
 #include "../not_a_knot.h"
 #include "../plot_samples.h"
+#include "../quoted.h"
 #include "../short_numbers.h"
 #include "../table_encoding.h"
 
@@ -45,8 +46,12 @@ using knotfit::ClampedValue;
 using knotfit::CubicAt;
 using knotfit::SamplePlot;
 
-// Number text.
+// Number text (knotfit-export's texts of values too), and outside text in
+// messages: the one quoting rule of every program (knotfit-eval uses it
+// too).
 using knotfit::NonFiniteText;
+using knotfit::Quoted;
+using knotfit::ShortBinary32;
 using knotfit::ShortNumber;
 using knotfit::StrtodC;
 

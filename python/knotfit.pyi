@@ -1,0 +1,57 @@
+"""Type stubs of the compiled module knotfit (see help(knotfit))."""
+import os
+from typing import Literal, Optional, Sequence, Tuple, Union, overload
+
+import numpy
+import numpy.typing
+
+__version__: str
+
+Method = Literal["not-a-knot", "natural", "clamped", "periodic", "pchip",
+                 "akima", "makima", "steffen"]
+Extrapolate = Literal["clamp", "linear", "cubic", "nan"]
+Numbers = Union[Sequence[float], numpy.typing.ArrayLike]
+
+class Error(ValueError): ...
+
+class _Reader:
+    @overload
+    def __call__(self, t: float, extrapolate: Extrapolate = ...) -> float: ...
+    @overload
+    def __call__(self, t: Numbers,
+                 extrapolate: Extrapolate = ...) -> numpy.ndarray: ...
+    @overload
+    def derivative(self, t: float, order: Literal[1, 2] = ...,
+                   extrapolate: Extrapolate = ...) -> float: ...
+    @overload
+    def derivative(self, t: Numbers, order: Literal[1, 2] = ...,
+                   extrapolate: Extrapolate = ...) -> numpy.ndarray: ...
+    def integral(self, a: float, b: float,
+                 extrapolate: Extrapolate = ...) -> float: ...
+    def inverse(self, v: float) -> numpy.ndarray: ...
+    def to_ppoly(self) -> "scipy.interpolate.PPoly": ...  # type: ignore[name-defined]
+    def __len__(self) -> int: ...
+    @property
+    def x(self) -> numpy.ndarray: ...
+    @property
+    def y(self) -> numpy.ndarray: ...
+    @property
+    def a(self) -> numpy.ndarray: ...
+    @property
+    def b(self) -> numpy.ndarray: ...
+    @property
+    def c(self) -> numpy.ndarray: ...
+
+class Spline(_Reader):
+    """A fitted spline, in double precision (float64 arrays)."""
+
+class Table(_Reader):
+    """A coefficient table as read (float32 arrays)."""
+
+def fit(x: Numbers, y: Numbers, method: Union[Method, str] = ...,
+        end_slopes: Optional[Tuple[float, float]] = ...) -> Spline: ...
+def read_table(source: Union[str, os.PathLike, bytes, bytearray,
+                             memoryview]) -> Table: ...
+def write_table(spline: Spline,
+                path: Union[str, bytes, os.PathLike]) -> None: ...
+def table_bytes(spline: Spline) -> bytes: ...

@@ -1,0 +1,370 @@
+// The Python module knotfit: the library's fit, its Spline and Table and the
+// table files, with numbers or numpy arrays in and out. Every loop over an
+// array runs here, in C++, without the interpreter lock; every value comes
+// from the library itself, so it is bit for bit what the C++ API gives.
+#include "knotfit/table.hpp"
+#include "replace_file.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+using knotfit::Error;
+using knotfit::Extrapolation;
+using knotfit::Spline;
+using knotfit::Table;
+
+namespace {
+
+using Doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+std::string TypeName(const py::handle &value) {
+  return py::str(py::type::handle_of(value).attr("__name__"));
+}
+
+// Any array or sequence of real numbers (bool, integer or floating point) as
+// contiguous doubles. Anything else raises knotfit.Error, not whatever numpy
+// would raise from deep inside.
+Doubles RealArray(const py::handle &values, const std::string &what) {
+  const py::array array = py::array::ensure(values);
+  if (!array) {
+    throw Error(what + " must be numbers, not " + TypeName(values));
+  }
+  const char kind = array.dtype().kind();
+  if (kind != 'b' && kind != 'i' && kind != 'u' && kind != 'f') {
+    throw Error(what + " must be real numbers, not " +
+                std::string(py::str(array.dtype())));
+  }
+  return Doubles::ensure(array);
+}
+
+Doubles Vector(const py::handle &values, const std::string &what) {
+  Doubles array = RealArray(values, what);
+  if (array.ndim() != 1) {
+    throw Error(what + " must be one-dimensional, not of shape " +
+                std::string(py::str(array.attr("shape"))));
+  }
+  return array;
+}
+
+double Number(const py::handle &value, const std::string &what) {
+  const double v = PyFloat_AsDouble(value.ptr());
+  if (v == -1.0 && PyErr_Occurred()) {
+    PyErr_Clear();
+    throw Error(what + " must be a real number, not " + TypeName(value));
+  }
+  return v;
+}
+
+Extrapolation Rule(const std::string &name) {
+  Extrapolation e{};
+  if (!knotfit::ParseExtrapolation(name, e)) {
+    throw Error("unknown extrapolation '" + name +
+                "' (clamp, linear, cubic, nan)");
+  }
+  return e;
+}
+
+// f at t: a float for a number, else an array of t's shape.
+template <class F> py::object Map(const py::handle &t, F f) {
+  if (PyFloat_Check(t.ptr()) || PyLong_Check(t.ptr())) {
+    return py::float_(f(Number(t, "t")));
+  }
+  const Doubles in = RealArray(t, "t");
+  if (in.ndim() == 0) {
+    return py::float_(f(*in.data()));
+  }
+  py::array_t<double> out(
+      std::vector<py::ssize_t>(in.shape(), in.shape() + in.ndim()));
+  const double *from = in.data();
+  double *to = out.mutable_data();
+  const auto size = static_cast<std::size_t>(in.size());
+  {
+    const py::gil_scoped_release unlocked;
+    for (std::size_t i = 0; i < size; ++i) {
+      to[i] = f(from[i]);
+    }
+  }
+  return out;
+}
+
+// A read-only numpy view of one of the reader's arrays, keeping the reader
+// alive while the view lives.
+template <class T>
+py::array View(const std::vector<T> &field, const py::handle &owner) {
+  py::array_t<T> view(static_cast<py::ssize_t>(field.size()), field.data(),
+                      owner);
+  py::detail::array_proxy(view.ptr())->flags &=
+      ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+  return view;
+}
+
+// scipy.interpolate.PPoly with the same breakpoints and coefficients: rows
+// c, b, a, y (the highest power first), one column per segment.
+template <class Reader> py::object ToPPoly(const Reader &r) {
+  py::module_ interpolate;
+  try {
+    interpolate = py::module_::import("scipy.interpolate");
+  } catch (py::error_already_set &e) {
+    if (!e.matches(PyExc_ImportError)) {
+      throw;
+    }
+    throw py::import_error("to_ppoly needs SciPy (python3-scipy): " +
+                           std::string(py::str(e.value())));
+  }
+  const std::size_t n = r.size();
+  if (n < 2) {
+    throw Error("a single knot has no segment for a piecewise polynomial");
+  }
+  py::array_t<double> c({py::ssize_t{4}, static_cast<py::ssize_t>(n - 1)});
+  py::array_t<double> x(static_cast<py::ssize_t>(n));
+  auto coef = c.template mutable_unchecked<2>();
+  for (std::size_t k = 0; k < n; ++k) {
+    const auto i = static_cast<py::ssize_t>(k);
+    x.mutable_at(i) = r.x()[k];
+    if (k + 1 < n) {
+      coef(0, i) = r.c()[k];
+      coef(1, i) = r.b()[k];
+      coef(2, i) = r.a()[k];
+      coef(3, i) = r.y()[k];
+    }
+  }
+  return interpolate.attr("PPoly")(c, x);
+}
+
+// What Spline and Table share: evaluation, calculus, the arrays, PPoly.
+template <class Reader> void BindReader(py::class_<Reader> &cls) {
+  cls.def(
+         "__call__",
+         [](const Reader &r, const py::handle &t, const std::string &rule) {
+           const Extrapolation e = Rule(rule);
+           return Map(t, [&](double v) { return r.value(v, e); });
+         },
+         py::arg("t"), py::arg("extrapolate") = "clamp",
+         "__call__(t, extrapolate='clamp')\n\n"
+         "S(t) for a number t (a float) or an array of any shape (an array "
+         "of\nthe same shape). Outside the knots by the rule extrapolate:\n"
+         "'clamp' (the end ordinates, as the plot files), 'linear' (the end\n"
+         "slope continued), 'cubic' (the end segment continued) or 'nan'.\n"
+         "An interior knot hit exactly is evaluated on the segment ending "
+         "there.")
+      .def(
+          "derivative",
+          [](const Reader &r, const py::handle &t, int order,
+             const std::string &rule) {
+            const Extrapolation e = Rule(rule);
+            if (order == 1) {
+              return Map(t, [&](double v) { return r.derivative(v, e); });
+            }
+            if (order == 2) {
+              return Map(t,
+                         [&](double v) { return r.second_derivative(v, e); });
+            }
+            throw Error("order must be 1 or 2, not " + std::to_string(order));
+          },
+          py::arg("t"), py::arg("order") = 1, py::arg("extrapolate") = "clamp",
+          "derivative(t, order=1, extrapolate='clamp')\n\n"
+          "S'(t) (order=1) or S''(t) (order=2), for a number or an array, "
+          "as\nfor S itself; at the end knots the derivative from inside.")
+      .def(
+          "integral",
+          [](const Reader &r, const py::handle &lo, const py::handle &hi,
+             const std::string &rule) {
+            return r.integral(Number(lo, "a"), Number(hi, "b"), Rule(rule));
+          },
+          py::arg("a"), py::arg("b"), py::arg("extrapolate") = "clamp",
+          "integral(a, b, extrapolate='clamp') -> float\n\n"
+          "The integral of S from a to b (negative when b < a), beyond the\n"
+          "knots by the rule extrapolate.")
+      .def(
+          "inverse",
+          [](const Reader &r, const py::handle &v) {
+            const std::vector<double> roots = r.inverse(Number(v, "v"));
+            return py::array_t<double>(static_cast<py::ssize_t>(roots.size()),
+                                       roots.data());
+          },
+          py::arg("v"),
+          "inverse(v) -> numpy.ndarray\n\n"
+          "The abscissas within the knots where S = v, in increasing order "
+          "(one\nfor a monotone curve that reaches v), as an array: each r "
+          "has S(r) - v\nzero or changing sign between r and a neighbouring "
+          "double. A segment\nwhere S is v throughout gives its two end "
+          "knots; empty for NaN.")
+      .def("to_ppoly", &ToPPoly<Reader>,
+           "to_ppoly() -> scipy.interpolate.PPoly\n\n"
+           "The same curve as a scipy.interpolate.PPoly (which continues "
+           "the end\nsegments beyond the knots and evaluates in its own "
+           "order, so its\nvalues may differ in the last bits). Raises "
+           "ImportError without SciPy.")
+      .def("__len__", &Reader::size, "__len__()\n\nThe number of knots.");
+  const char *names[] = {"x", "y", "a", "b", "c"};
+  const char *docs[] = {
+      "The knot abscissas, increasing (a read-only array).",
+      "The knot ordinates (a read-only array).",
+      "The slope S' at each knot (a read-only array).",
+      "The quadratic coefficient of the segment starting at each knot; the "
+      "last\nbelongs to no segment and is 0 (a read-only array).",
+      "The cubic coefficient of the segment starting at each knot; the "
+      "last\nbelongs to no segment and is 0 (a read-only array)."};
+  using Field = decltype(&Reader::x);
+  const Field fields[] = {&Reader::x, &Reader::y, &Reader::a, &Reader::b,
+                          &Reader::c};
+  for (int i = 0; i < 5; ++i) {
+    const Field field = fields[i];
+    cls.def_property_readonly(
+        names[i],
+        [field](const py::object &self) {
+          return View((self.cast<const Reader &>().*field)(), self);
+        },
+        docs[i]);
+  }
+}
+
+Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
+           const py::handle &end_slopes) {
+  knotfit::MethodChoice choice;
+  if (!knotfit::ParseMethod(method, choice)) {
+    throw Error("unknown method '" + method +
+                "' (not-a-knot, natural, clamped[=D0,DN], periodic, "
+                "pchip, akima, makima, steffen)");
+  }
+  if (!end_slopes.is_none()) {
+    const Doubles slopes = Vector(end_slopes, "end_slopes");
+    if (choice.method != knotfit::Method::kClamped || slopes.size() != 2) {
+      throw Error("end_slopes are the two end slopes of method 'clamped'");
+    }
+    choice.start_slope = slopes.at(0);
+    choice.end_slope = slopes.at(1);
+  }
+  const Doubles xs = Vector(x, "x");
+  const Doubles ys = Vector(y, "y");
+  if (xs.size() != ys.size()) {
+    throw Error(std::to_string(xs.size()) + " x values but " +
+                std::to_string(ys.size()) + " y values");
+  }
+  const py::gil_scoped_release unlocked;
+  return knotfit::fit(xs.data(), ys.data(), static_cast<std::size_t>(xs.size()),
+                      choice);
+}
+
+// A path as the file system takes it: the bytes os.fsencode gives.
+std::string PathBytes(const py::handle &path) {
+  try {
+    return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  } catch (py::error_already_set &) {
+    throw Error("a path must be str, bytes or os.PathLike, not " +
+                TypeName(path));
+  }
+}
+
+Table ReadTable(const py::handle &source) {
+  if (py::isinstance<py::str>(source) ||
+      py::isinstance(source, py::module_::import("os").attr("PathLike"))) {
+    return knotfit::read_table_file(PathBytes(source));
+  }
+  if (!PyObject_CheckBuffer(source.ptr())) {
+    throw Error("read_table takes a path or bytes, not " + TypeName(source));
+  }
+  const py::buffer_info bytes =
+      py::reinterpret_borrow<py::buffer>(source).request();
+  if (bytes.itemsize != 1 || bytes.ndim != 1 || bytes.strides[0] != 1) {
+    throw Error("read_table takes the table's bytes as one contiguous run");
+  }
+  return knotfit::read_table(static_cast<const unsigned char *>(bytes.ptr),
+                             static_cast<std::size_t>(bytes.size));
+}
+
+void WriteTable(const Spline &spline, const py::handle &path) {
+  knotfit_python::ReplaceFile(PathBytes(path), knotfit::table_bytes(spline));
+}
+
+std::string Describe(const char *what, std::size_t n, double first,
+                     double last) {
+  return "<knotfit." + std::string(what) + ": " + std::to_string(n) +
+         (n == 1 ? " knot at " : " knots from ") +
+         std::string(py::repr(py::float_(first))) +
+         (n == 1 ? "" : " to " + std::string(py::repr(py::float_(last)))) + ">";
+}
+
+} // namespace
+
+PYBIND11_MODULE(knotfit, m) {
+  m.doc() =
+      "Cubic spline fits bit for bit as the knotfit program makes them, and "
+      "its\ncoefficient tables written, read and evaluated.\n\n"
+      "    import knotfit, numpy\n"
+      "    s = knotfit.fit([0, 1, 2, 3, 4], [0, 1, 8, 27, 64])\n"
+      "    s(2.5)                         # 15.625\n"
+      "    s(numpy.linspace(0, 4, 9))     # an array in, an array out\n"
+      "    knotfit.write_table(s, 'cube') # the bytes knotfit writes to "
+      "CS/cube\n"
+      "    t = knotfit.read_table('cube') # evaluates as every table reader "
+      "does\n\n"
+      "Problems raise knotfit.Error (a ValueError) with the library's "
+      "message.";
+  m.attr("__version__") = KNOTFIT_VERSION;
+  // Every docstring starts with its own signature, in Python's terms.
+  py::options options;
+  options.disable_function_signatures();
+  py::register_exception<Error>(m, "Error", PyExc_ValueError);
+
+  py::class_<Spline> spline(
+      m, "Spline",
+      "A fitted spline: knots x, ordinates y, slopes a, and per segment the\n"
+      "quadratic and cubic coefficients b and c, in double precision. On the\n"
+      "segment from x[k] to x[k+1], with u = t - x[k],\n"
+      "S(t) = y[k] + a[k]*u + b[k]*u**2 + c[k]*u**3. Made by knotfit.fit.");
+  BindReader(spline);
+  spline.def("__repr__", [](const Spline &s) {
+    return Describe("Spline", s.size(), s.x().front(), s.x().back());
+  });
+
+  py::class_<Table> table(
+      m, "Table",
+      "A coefficient table as read: the binary32 fields x, y, a, b, c "
+      "(knot 0\nfirst), evaluated in double as every reader of the tables "
+      "does, bit for\nbit. Made by knotfit.read_table.");
+  BindReader(table);
+  table.def("__repr__", [](const Table &t) {
+    return Describe("Table", t.size(), t.x().front(), t.x().back());
+  });
+
+  m.def("fit", &Fit, py::arg("x"), py::arg("y"),
+        py::arg("method") = "not-a-knot", py::arg("end_slopes") = py::none(),
+        "fit(x, y, method='not-a-knot', end_slopes=None) -> Spline\n\n"
+        "The spline through the points (x[i], y[i]), bit for bit the fit "
+        "the\nknotfit program writes for the same doubles: x and y are "
+        "sequences or\narrays of real numbers of one length, x strictly "
+        "increasing, every value\nfinite. method is one of the program's: "
+        "'not-a-knot' (3 points give the\nparabola, 2 the line), "
+        "'natural', 'clamped' (end slopes 0, or\nend_slopes=(d0, dn), or "
+        "'clamped=D0,DN'), 'periodic' (y[0] == y[-1]),\n'pchip', 'akima', "
+        "'makima', 'steffen'. Raises knotfit.Error with the\nprogram's "
+        "message for data it would skip.");
+  m.def("read_table", &ReadTable, py::arg("source"),
+        "read_table(source) -> Table\n\n"
+        "Reads a coefficient table from a path (str or os.PathLike) or from "
+        "its\nbytes (bytes, bytearray, memoryview). A malformed table raises\n"
+        "knotfit.Error naming the defect and its byte.");
+  m.def("write_table", &WriteTable, py::arg("spline"), py::arg("path"),
+        "write_table(spline, path) -> None\n\n"
+        "Writes the spline's coefficient table, the very bytes the knotfit\n"
+        "program writes, as the program writes them: into a temporary file\n"
+        "beside path, renamed over it once complete, so that a reader never "
+        "sees\na part. A replaced file keeps its mode; a symbolic link or "
+        "other\nnon-regular file at path is refused. Raises knotfit.Error, "
+        "before\nwriting anything, for a value that binary32 cannot hold or "
+        "two knots\nthat round to the same x.");
+  m.def(
+      "table_bytes",
+      [](const Spline &s) {
+        const std::vector<unsigned char> bytes = knotfit::table_bytes(s);
+        return py::bytes(reinterpret_cast<const char *>(bytes.data()),
+                         bytes.size());
+      },
+      py::arg("spline"),
+      "table_bytes(spline) -> bytes\n\nThe bytes write_table writes.");
+}

@@ -1,0 +1,20 @@
+// The one rule for text from outside (names, paths, tokens) inside a message
+// of any of the programs: a message stays one line and never drives the
+// terminal it is printed on.
+#ifndef KNOTFIT_LIB_QUOTED_H
+#define KNOTFIT_LIB_QUOTED_H
+
+#include <string>
+#include <string_view>
+
+namespace knotfit {
+
+// text with every control byte escaped as \xHH: the C0 controls, DEL and the
+// C1 controls, both as raw bytes 0x80-0x9F and UTF-8-encoded (U+0080-U+009F,
+// "\xc2\x9b"), the latter escaped byte by byte. Every other byte passes, so
+// valid UTF-8 ("Grüße") and Latin-1 names read as they are.
+std::string Quoted(std::string_view text);
+
+} // namespace knotfit
+
+#endif

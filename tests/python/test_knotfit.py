@@ -1,0 +1,162 @@
+"""The module knotfit against the program, knotfit-eval, SciPy and itself.
+CTest (python.module) puts the module on PYTHONPATH and names the programs
+and the build tree in KNOTFIT, KNOTFIT_EVAL, KNOTFIT_BUILD, KNOTFIT_CMAKE."""
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import knotfit
+
+ENV = os.environ
+RUN = dict(timeout=120, check=True, capture_output=True, text=True)
+METHODS = ["not-a-knot", "natural", "clamped=0.5,-2", "periodic", "pchip",
+           "akima", "makima", "steffen"]
+MODES = ["clamp", "linear", "cubic", "nan"]
+
+
+def points(seed, n=40):
+    rng = np.random.default_rng(seed)
+    x = np.cumsum(rng.uniform(0.01, 2.0, n)) - 5
+    y = rng.normal(0, 10, n)
+    y[-1] = y[0]  # periodic needs it
+    return x, y
+
+
+def program_table(tmp_path, x, y, method="not-a-knot"):
+    """The table the program writes for the points."""
+    (tmp_path / "CS" / "plot").mkdir(parents=True)
+    text = "".join(f"{float(a)!r} {float(b)!r}\n" for a, b in zip(x, y))
+    (tmp_path / "in").write_text(text + "NAME d\n")
+    subprocess.run([ENV["KNOTFIT"], "-q", "-m", method, str(tmp_path / "in")],
+                   env=dict(ENV, TROV_KEL=str(tmp_path)), **RUN)
+    return tmp_path / "CS" / "d"
+
+
+@pytest.mark.parametrize("method", METHODS)
+def test_fit_writes_the_programs_bytes(tmp_path, method):
+    x, y = points(len(method))
+    table = program_table(tmp_path, x, y, method)
+    name, _, slopes = method.partition("=")
+    ends = [float(v) for v in slopes.split(",")] if slopes else None
+    spline = knotfit.fit(list(x), y, name, ends)
+    knotfit.write_table(spline, tmp_path / "mine")
+    assert (tmp_path / "mine").read_bytes() == table.read_bytes()
+    assert knotfit.fit(x, y, method).a.tobytes() == spline.a.tobytes()
+
+
+def test_table_evaluates_as_the_library_and_the_reader(tmp_path):
+    x, y = points(1)
+    table = knotfit.read_table(program_table(tmp_path, x, y))
+    t = np.concatenate([x, (x[1:] + x[:-1]) / 2, [-1e9, x[0] - 1, 1e9]])
+    out = subprocess.run([ENV["KNOTFIT_EVAL"], "-d", str(tmp_path / "CS/d")],
+                         input=" ".join(map(repr, t.tolist())), **RUN).stdout
+    want = np.array([line.split() for line in out.splitlines()], dtype=float)
+    assert table(t).tobytes() == want[:, 1].tobytes()
+    assert table.derivative(t).tobytes() == want[:, 2].tobytes()
+    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "../../docs"))
+    import read_table
+    reader = read_table.load(tmp_path / "CS/d")
+    assert table(t).tobytes() == np.asarray(reader.values(t)).tobytes()
+
+
+@pytest.mark.parametrize("reader", ["spline", "table"])
+def test_numbers_arrays_and_scipy_agree(reader):
+    pytest.importorskip("scipy")
+    spline = knotfit.fit(*points(2))
+    s = knotfit.read_table(knotfit.table_bytes(spline)) if reader == "table" \
+        else spline
+    p = s.to_ppoly()
+    t = np.linspace(s.x[0] - 3, s.x[-1] + 3, 3000).reshape(3, 1000, 1)
+    close = dict(rtol=1e-12, atol=1e-9)
+    for mode in MODES:
+        for order in (0, 1, 2):
+            got = s(t, mode) if order == 0 else s.derivative(t, order, mode)
+            assert got.shape == t.shape and got.dtype == np.float64
+            v = float(t[1, 7, 0])
+            one = s(v, mode) if order == 0 else s.derivative(v, order, mode)
+            assert type(one) is float and one == got[1, 7, 0]
+            inside = (t >= s.x[0]) & (t <= s.x[-1])
+            np.testing.assert_allclose(got[inside], p(t[inside], order), **close)
+    np.testing.assert_allclose(s(t, "cubic"), p(t), **close)
+    end = s.x[-1] + 2
+    assert s(end, "linear") == pytest.approx(s.y[-1] + 2 * s.a[-1], 1e-12)
+    assert s(end) == s.y[-1] and np.isnan(s(end, "nan"))
+    for lo, hi in [(s.x[0], s.x[-1]), (s.x[3] + 0.1, s.x[9]), (-20, 100)]:
+        assert s.integral(lo, hi, "cubic") == pytest.approx(
+            p.integrate(lo, hi), rel=1e-10)
+        assert s.integral(hi, lo) == -s.integral(lo, hi)
+    roots = s.inverse(1.5)
+    assert len(roots) > 1 and np.all(np.diff(roots) > 0)
+    np.testing.assert_allclose(s(roots), 1.5, atol=1e-9)
+    assert len(s.inverse(1e9)) == 0
+    x = s.x
+    del s, spline  # the view keeps the data alive
+    assert not x.flags.writeable and x[0] - 3 == t[0, 0, 0]
+
+
+BAD = [
+    (lambda: knotfit.fit([0, 2, 1, 3], [0, 1, 2, 3]), "x not increasing at"),
+    (lambda: knotfit.fit([0, 1, 2], [0, np.nan, 1]), "y of point 1 is not"),
+    (lambda: knotfit.fit([0], [0]), "1 point, at least 2"),
+    (lambda: knotfit.fit([0, 1, 2], [0, 1]), "3 x values but 2 y"),
+    (lambda: knotfit.fit([[0, 1]], [[0, 1]]), "x must be one-dimensional"),
+    (lambda: knotfit.fit(["0", "1"], [0, 1]), "x must be real numbers"),
+    (lambda: knotfit.fit([0, 1], [0, 1j]), "y must be real numbers"),
+    (lambda: knotfit.fit([0, [1, 2]], [0, 1]), "x must be"),
+    (lambda: knotfit.fit([0, 1], [0, 1], "cubic"), "unknown method 'cubic'"),
+    (lambda: knotfit.fit([0, 1], [0, 1], end_slopes=[1]), "end_slopes"),
+    (lambda: knotfit.table_bytes(knotfit.fit([0, 1], [0, 1e39])), "overflows"),
+    (lambda: knotfit.read_table(b"\0\0\0\2" + bytes(20)), "table: "),
+    (lambda: knotfit.read_table("/nonexistent"), "cannot open"),
+    (lambda: knotfit.read_table(7), "a path or bytes"),
+    (lambda: knotfit.fit([0, 1], [0, 1])("t"), "t must be real numbers"),
+    (lambda: knotfit.fit([0, 1], [0, 1])(0, "wild"), "unknown extrapolation"),
+    (lambda: knotfit.fit([0, 1], [0, 1]).derivative(0, 3), "order must be"),
+    (lambda: knotfit.fit([0, 1], [0, 1]).integral(None, 1), "a must be"),
+]
+
+
+@pytest.mark.parametrize("call, message", BAD)
+def test_bad_input_raises_error(call, message):
+    with pytest.raises(knotfit.Error, match=message) as raised:
+        call()
+    assert isinstance(raised.value, ValueError)
+
+
+def test_to_ppoly_names_scipy_where_it_is_missing(monkeypatch):
+    monkeypatch.setitem(sys.modules, "scipy.interpolate", None)
+    with pytest.raises(ImportError, match="needs SciPy"):
+        knotfit.fit([0, 1], [0, 1]).to_ppoly()
+
+
+def test_write_table_replaces_whole_files_only(tmp_path):
+    spline = knotfit.fit([0, 1, 2], [0, 1, 4])
+    target, link = tmp_path / "t", tmp_path / "link"
+    target.write_bytes(b"old")
+    target.chmod(0o640)
+    link.symlink_to(target)
+    knotfit.write_table(spline, str(target))
+    assert target.read_bytes() == knotfit.table_bytes(spline)
+    assert target.stat().st_mode & 0o777 == 0o640
+    for path, message in [(link, "symbolic link"), (f"{tmp_path}/", "names no"),
+                          (tmp_path / "no/t", "No such file")]:
+        with pytest.raises(knotfit.Error, match=message):
+            knotfit.write_table(spline, path)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["link", "t"]
+
+
+def test_installed_package_imports_from_a_prefix(tmp_path):
+    subprocess.run([ENV["KNOTFIT_CMAKE"], "--install", ENV["KNOTFIT_BUILD"],
+                    "--component", "python", "--prefix", str(tmp_path)], **RUN)
+    [stub] = tmp_path.glob("lib/python3*/*-packages/knotfit.pyi")
+    assert (tmp_path / "share/doc/python3-knotfit/read_table.py").exists()
+    code = "import knotfit; print(knotfit.__file__, knotfit.fit([0, 1], [0, 2])(0.25))"
+    out = subprocess.run([sys.executable, "-c", code], cwd=tmp_path,
+                         env=dict(ENV, PYTHONPATH=str(stub.parent)), **RUN)
+    path, value = out.stdout.split()
+    assert path.startswith(str(stub.parent)) and value == "0.5"
+    for name in ["fit", "read_table", "write_table", "Spline", "Table"]:
+        assert len(getattr(knotfit, name).__doc__) > 100
