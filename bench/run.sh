@@ -43,8 +43,8 @@ cmake -S "$work/base-src" -B "$work/base" -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$work/base" --target knotfit -j 2 >/dev/null
 cur=$work/cur/knotfit
 measure=$work/cur/bench/measure
-"$work/cur/bench/gen_workload" w1 >"$work/w1.txt"
-"$work/cur/bench/gen_workload" w2 >"$work/w2.txt"
+"$work/cur/gen_workload" w1 >"$work/w1.txt"
+"$work/cur/gen_workload" w2 >"$work/w2.txt"
 
 # A fresh KEL tree, or (W2) one that already holds every output file.
 tree() {

@@ -3,30 +3,39 @@
 A table (CS/<name>) holds a big-endian int32 knot count n, then n records of
 five big-endian binary32 values x, y, a, b, c, the last knot first. On the
 segment from x[k] to x[k+1], S(t) = y[k] + a[k] u + b[k] u^2 + c[k] u^3 with
-u = t - x[k]; outside the knots, S is the ordinate of the nearer end knot.
+u = t - x[k]. Consecutive knots may share an x (knots that collapsed in
+binary32): that segment has zero width and is never used, as the segment of
+t is the one ending at the first knot with x >= t.
 
     import read_table
     table = read_table.load("CS/cube")
-    table.value(2.5)              # 15.625
-    table.values([0.5, 1.5, 7])   # many at once
+    table.value(2.5)                    # 15.625
+    table.value(5, "linear")            # beyond the knots: clamp (the end
+                                        # ordinates, the default), linear,
+                                        # cubic or nan
+    table.derivative(2.5), table.second_derivative(2.5)
+    table.integral(0, 4)                # 64
+    table.inverse(15.625)               # [2.5]: every x with S(x) = 15.625
+    table.values([0.5, 1.5, 7])         # many at once
 
 The standard library suffices; where numpy can be imported, values() uses it
-and returns a numpy array. Values are computed in double from the binary32
-fields, grouped as ((a u + y) + (b u) u) + ((c u) u) u, so they are the same
-to the last bit as those of knotfit_table_value() in knotfit/table.h.
+and returns a numpy array. Results are computed in double from the binary32
+fields, grouped as knotfit/table.h groups them, so they are the same to the
+last bit as those of table.h, the C++ knotfit::Table and knotfit-eval.
 
 As a script, `python3 read_table.py TABLE [T ...]` prints the knots, knot 0
 first, then S(T) for every T.
 """
+import array
 import bisect
+import io
 import math
+import operator
 import struct
 import sys
 
-try:
-    import numpy
-except ImportError:
-    numpy = None
+RULES = ("clamp", "linear", "cubic", "nan")
+use_numpy = True  # values() imports numpy, where it is installed
 
 
 class TableError(ValueError):
@@ -34,13 +43,35 @@ class TableError(ValueError):
 
 
 class Table:
-    """The knots of a table, knot 0 first: tuples x, y, a, b, c."""
+    """The knots of a table, knot 0 first: sequences x, y, a, b, c."""
 
     def __init__(self, x, y, a, b, c):
         self.x, self.y, self.a, self.b, self.c = x, y, a, b, c
 
-    def value(self, t):
-        """S(t): the end ordinates outside [x[0], x[n-1]], NaN for a NaN t."""
+    def _segment(self, t):
+        """The segment of t, x[0] < t <= x[-1]: from the knot before the
+        first knot with x >= t."""
+        return bisect.bisect_left(self.x, t, 1, len(self.x) - 1) - 1
+
+    def _end_segment(self, end):
+        """The segments at the ends that have a width."""
+        if end == 0:
+            return bisect.bisect_right(self.x, self.x[0], 1, len(self.x) - 1) - 1
+        return self._segment(self.x[-1])
+
+    def _poly(self, order, k, u):
+        y, a, b, c = self.y[k], self.a[k], self.b[k], self.c[k]
+        if order == 0:
+            return ((a * u + y) + (b * u) * u) + ((c * u) * u) * u
+        if order == 1:
+            return a + ((b + b) + (c * 3.0) * u) * u
+        return (b + b) + (c * 6.0) * u
+
+    def _primitive(self, k, u):
+        y, a, b, c = self.y[k], self.a[k], self.b[k], self.c[k]
+        return (((c / 4.0 * u + b / 3.0) * u + a / 2.0) * u + y) * u
+
+    def _clamped(self, t):
         x = self.x
         if math.isnan(t):
             return math.nan
@@ -48,18 +79,154 @@ class Table:
             return self.y[0]
         if t >= x[-1]:
             return self.y[-1]
-        # The first knot with x >= t ends the segment: an interior knot is
-        # evaluated as the right end of the segment before it.
-        k = bisect.bisect_left(x, t) - 1
-        u = t - x[k]
-        return (((self.a[k] * u + self.y[k]) + (self.b[k] * u) * u)
-                + ((self.c[k] * u) * u) * u)
+        k = self._segment(t)
+        return self._poly(0, k, t - x[k])
+
+    def _beyond(self, order, end, p, q, rule, integral):
+        """S, S' or S'' beyond the end knot at p, or the integral from p to
+        q."""
+        ye, ae, xe = self.y[end], self.a[end], self.x[end]
+        if rule == "cubic" and self.x[0] < self.x[-1]:
+            k = self._end_segment(end)
+            if integral:
+                return (self._primitive(k, q - self.x[k])
+                        - self._primitive(k, p - self.x[k]))
+            return self._poly(order, k, p - self.x[k])
+        if rule in ("linear", "cubic"):
+            if integral:
+                return ((ae / 2.0 * (q - xe) + ye) * (q - xe)
+                        - (ae / 2.0 * (p - xe) + ye) * (p - xe))
+            return ae * (p - xe) + ye if order == 0 else ae if order == 1 else 0.0
+        if rule == "nan":
+            return math.nan
+        return ye * (q - p) if integral else ye if order == 0 else 0.0
+
+    def _derive(self, order, t, rule):
+        if rule not in RULES:
+            raise ValueError(f"unknown extrapolation {rule!r}")
+        x = self.x
+        if math.isnan(t):
+            return math.nan
+        if t < x[0] or t > x[-1]:
+            return self._beyond(order, 0 if t < x[0] else len(x) - 1, t, t,
+                                rule, False)
+        if order == 0:
+            return self._clamped(t)
+        if not x[0] < x[-1]:
+            return 0.0  # a single point
+        k = self._end_segment(0) if t == x[0] else self._segment(t)
+        return self._poly(order, k, t - x[k])
+
+    def value(self, t, extrapolate="clamp"):
+        """S(t); beyond the knots as the rule says; NaN for a NaN t."""
+        return self._derive(0, t, extrapolate)
+
+    def derivative(self, t, extrapolate="clamp"):
+        """S'(t); at the end knots the derivative from inside."""
+        return self._derive(1, t, extrapolate)
+
+    def second_derivative(self, t, extrapolate="clamp"):
+        return self._derive(2, t, extrapolate)
+
+    def integral(self, lo, hi, extrapolate="clamp"):
+        """The integral of S from lo to hi (negative for hi < lo)."""
+        if extrapolate not in RULES:
+            raise ValueError(f"unknown extrapolation {extrapolate!r}")
+        if hi < lo:
+            return -self.integral(hi, lo, extrapolate)
+        if math.isnan(lo) or math.isnan(hi):
+            return math.nan
+        x, total = self.x, 0.0
+        first, last = x[0], x[-1]
+        if lo < first:
+            total += self._beyond(0, 0, lo, first if first < hi else hi,
+                                  extrapolate, True)
+        start = first if lo < first else lo
+        to = last if last < hi else hi
+        if start < to:
+            k = self._segment(start)
+            while True:
+                end = x[k + 1] if x[k + 1] < to else to
+                total += (self._primitive(k, end - x[k])
+                          - self._primitive(k, start - x[k]))
+                if end == to:
+                    break
+                start, k = end, k + 1
+        if hi > last:
+            total += self._beyond(0, len(x) - 1, last if lo < last else lo,
+                                  hi, extrapolate, True)
+        return total
+
+    def inverse(self, v):
+        """Every x in [x[0], x[-1]] where S(x) = v, in increasing order: each
+        is a double where S - v is 0 or changes sign towards a neighbouring
+        double; a segment on which S is v throughout gives its two knots."""
+        roots = []
+        if math.isnan(v):
+            return roots
+
+        def add(r):
+            if not roots or r > roots[-1]:
+                roots.append(r)
+
+        def g(order, k, t):
+            if order == 0:
+                return self._clamped(t) - v
+            return self._poly(order, k, t - self.x[k])
+
+        def opposite(p, q):
+            return (p < 0 < q) or (q < 0 < p)
+
+        def zero(order, k, lo, hi):
+            lo_negative = g(order, k, lo) < 0
+            while True:
+                mid = (lo + hi) / 2
+                if not lo < mid < hi:
+                    break
+                gm = g(order, k, mid)
+                if gm == 0:
+                    return mid
+                if (gm < 0) == lo_negative:
+                    lo = mid
+                else:
+                    hi = mid
+            return hi if abs(g(order, k, hi)) < abs(g(order, k, lo)) else lo
+
+        x = self.x
+        for k in range(len(x) - 1):
+            if not x[k] < x[k + 1]:
+                continue  # zero width
+            if self.a[k] == self.b[k] == self.c[k] == 0 and self.y[k] == v:
+                add(x[k])
+                add(x[k + 1])
+                continue
+            # S'' cuts the segment where S' is monotone, S' where S is.
+            cuts = [x[k], x[k + 1]]
+            for order in (2, 1):
+                i = 0
+                while i + 1 < len(cuts):
+                    if opposite(g(order, k, cuts[i]), g(order, k, cuts[i + 1])):
+                        cuts.insert(i + 1, zero(order, k, cuts[i], cuts[i + 1]))
+                        i += 1
+                    i += 1
+            for lo, hi in zip(cuts, cuts[1:]):
+                if g(0, k, lo) == 0:
+                    add(lo)
+                elif opposite(g(0, k, lo), g(0, k, hi)):
+                    add(zero(0, k, lo, hi))
+        if g(0, 0, x[-1]) == 0:
+            add(x[-1])
+        return roots
 
     def values(self, ts):
         """S at every t of ts: a list, or a numpy array where numpy is."""
-        if numpy is None:
+        try:
+            import numpy
+        except ImportError:
+            numpy = None
+        if numpy is None or not use_numpy:
             return [self.value(t) for t in ts]
-        x, y, a, b, c = (numpy.array(f)
+        x, y, a, b, c = (numpy.array(f, dtype=float)
                          for f in (self.x, self.y, self.a, self.b, self.c))
         t = numpy.asarray(ts, dtype=float)
         # Outside the knots k is -1 or n - 1, still indices; where() below
@@ -71,33 +238,63 @@ class Table:
         return numpy.where(t <= x[0], y[0], numpy.where(t >= x[-1], y[-1], s))
 
 
-def parse(data):
-    """The Table held in the bytes data; TableError if they are no table."""
-    size = len(data)
-    if size < 4:
-        raise TableError(f"{size} bytes: no room for the knot count")
-    (n,) = struct.unpack_from(">i", data, 0)
+def read(f):
+    """The Table in the binary file f, read record by record: no more than
+    4 + 20 n + 1 bytes, each record checked as it arrives, memory taken as
+    records arrive (a MemoryError where there is none left). TableError if
+    the bytes are no table."""
+    head = f.read(4)
+    if len(head) < 4:
+        raise TableError(f"{len(head)} bytes: no room for the knot count")
+    (n,) = struct.unpack(">i", head)
     if n < 1:
         raise TableError(f"knot count {n} at byte 0")
-    if size != 4 + 20 * n:
-        raise TableError(f"{size} bytes for {n} knots, which take {4 + 20 * n}")
-    fields = struct.unpack_from(f">{5 * n}f", data, 4)
-    for i, v in enumerate(fields):
-        if not math.isfinite(v):
-            name, knot = "xyabc"[i % 5], n - 1 - i // 5
-            raise TableError(f"{name} of knot {knot} is {v} at byte {4 + 4 * i}")
+    fields = array.array("f")  # as read: the last knot first
+    last_x = math.inf
+    for first in range(0, n, 4096):
+        want = 20 * min(4096, n - first)
+        chunk = f.read(want)
+        values = struct.unpack(f">{len(chunk) // 20 * 5}f",
+                               chunk[:len(chunk) // 20 * 20])
+        xs = (last_x,) + values[0::5]
+        if not (all(map(math.isfinite, values))
+                and all(map(operator.le, xs[1:], xs))):
+            _refuse(values, first, n, last_x)
+        fields.extend(values)
+        last_x = xs[-1]
+        if len(chunk) < want:
+            raise TableError(f"{4 + 20 * first + len(chunk)} bytes for {n} "
+                             f"knots, which take {4 + 20 * n}")
+    if f.read(1):
+        raise TableError(f"more than {4 + 20 * n} bytes for {n} knots, "
+                         f"which take {4 + 20 * n}")
     x, y, a, b, c = (fields[j::5][::-1] for j in range(5))
-    for k in range(1, n):
-        if not x[k] > x[k - 1]:
-            raise TableError(f"x of knot {k} ({x[k]:g}) not above x of knot "
-                             f"{k - 1} ({x[k - 1]:g}) at byte {4 + 20 * (n - 1 - k)}")
     return Table(x, y, a, b, c)
+
+
+def _refuse(values, first, n, last_x):
+    """Raises TableError for the first bad record of values, records first
+    on of a table of n knots."""
+    for j, record in enumerate(zip(*[iter(values)] * 5), first):
+        for i, v in enumerate(record):
+            if not math.isfinite(v):
+                raise TableError(f"{'xyabc'[i]} of knot {n - 1 - j} is {v} "
+                                 f"at byte {4 + 20 * j + 4 * i}")
+        if record[0] > last_x:
+            raise TableError(f"x of knot {n - j} ({last_x:g}) below x of knot "
+                             f"{n - 1 - j} ({record[0]:g}) at byte {20 * j - 16}")
+        last_x = record[0]
+
+
+def parse(data):
+    """The Table held in the bytes data; TableError if they are no table."""
+    return read(io.BytesIO(data))
 
 
 def load(path):
     """The Table in the file at path; TableError if it is no table."""
     with open(path, "rb") as f:
-        return parse(f.read())
+        return read(f)
 
 
 def main(args):
@@ -108,6 +305,9 @@ def main(args):
         table = load(args[0])
     except (OSError, TableError) as e:
         print(f"read_table.py: {args[0]}: {e}", file=sys.stderr)
+        return 1
+    except MemoryError:
+        print(f"read_table.py: {args[0]}: out of memory", file=sys.stderr)
         return 1
     try:
         ts = [float(arg) for arg in args[1:]]

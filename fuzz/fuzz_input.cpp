@@ -226,11 +226,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Console console;
   Run run{console};
   knotfit::ParseMethod(kMethods[data[0] % 8], run.method);
-  WriteAtOnce handle([&run, &kel](int32_t n, const double *x, const double *y,
-                                  const char *name) {
-    return CheckedGenerate(n, x, y, name, run, kel);
+  WriteAtOnce handle([&run, &kel](const DataSet &set, const PreparedDataSet *) {
+    return CheckedGenerate(set.n, set.x, set.y, set.name, run, kel);
   });
-  ProcessInput(reader, handle, console);
+  ProcessInput(reader, handle, console, InputSettings{"fuzz"});
   std::fclose(in);
   CheckKelTree(kel / "CS");
   // Start the next input from the same empty tree.

@@ -57,7 +57,9 @@ knotfit reads any number of data sets of x y points from text files and
 fits each with the interpolating cubic spline whose third derivative is also
 continuous at the second and the second-to-last knot. For every data set it
 writes a compact big-endian binary coefficient table, for other programs to
-read, and a text plot file of the fitted curve.
+read, and a text plot file of the fitted curve. knotfit-eval evaluates,
+integrates and inverts a table from the shell; knotfit-export writes it as
+C source for firmware, as JSON or as CSV.
 
 Every output byte is reproducible: the same input always gives the same
 tables, whatever the build.")

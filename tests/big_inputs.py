@@ -76,7 +76,7 @@ for to, want_status, reason in (
         check(to + " table size", len(tables.get("big", b"")), 4 + 20000 * 20)
         status, out, err, tables = run_on(points(20000), to)
         check(to + " stderr, echo only", err,
-              reason + "knotfit: 20000 points after the last NAME line not written\n")
+              reason + "knotfit: input:1: 20000 points after the last NAME line not written\n")
 
 print("\n".join(problems) or "ok")
 sys.exit(1 if problems else 0)

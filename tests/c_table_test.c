@@ -13,7 +13,26 @@ float c_table_valuef(float t, int32_t n, const float *x, const float *y,
   return knotfit_table_valuef(t, n, x, y, a, b, c);
 }
 
-double c_table_value(double t, int32_t n, const float *x, const float *y,
-                     const float *a, const float *b, const float *c) {
-  return knotfit_table_value(t, n, x, y, a, b, c);
+/* Straight from the bytes: what (0 S, 1 S', 2 S'', 3 the integral from p to
+ * q, 4 the first root of S = p) with the rule. */
+double c_table_calc(const unsigned char *table, size_t size, int what, double p,
+                    double q, int rule) {
+  struct knotfit_table t;
+  const enum knotfit_extrapolation e = (enum knotfit_extrapolation)rule;
+  double root = -1;
+  if (knotfit_table_view(table, size, &t) != KNOTFIT_TABLE_OK) {
+    return -1;
+  }
+  switch (what) {
+  case 0:
+    return knotfit_table_at(&t, p, e);
+  case 1:
+    return knotfit_table_derivative(&t, p, e);
+  case 2:
+    return knotfit_table_second_derivative(&t, p, e);
+  case 3:
+    return knotfit_table_integral(&t, p, q, e);
+  default:
+    return knotfit_table_inverse(&t, p, &root, 1) > 0 ? root : -1;
+  }
 }

@@ -10,8 +10,8 @@ include(${CMAKE_CURRENT_LIST_DIR}/run_step.cmake)
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 # The library and the CMake package are proven by the consumer below.
-foreach(file bin/knotfit bin/knotfit-eval share/man/man1/knotfit.1.gz
-    share/man/man1/knotfit-eval.1.gz share/doc/knotfit/copyright
+foreach(file bin/knotfit bin/knotfit-eval bin/knotfit-export share/man/man1/knotfit.1.gz
+    share/man/man1/knotfit-eval.1.gz share/man/man1/knotfit-export.1.gz share/doc/knotfit/copyright
     include/knotfit.h include/knotfit/method.hpp include/knotfit/spline.hpp
     include/knotfit/table.hpp include/knotfit/table.h share/doc/knotfit-dev/copyright)
   if(NOT EXISTS ${prefix}/${file})

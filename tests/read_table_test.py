@@ -1,12 +1,15 @@
-"""docs/read_table.py on tables knotfit wrote: as a script and as a module.
-    python3 read_table_test.py KNOTFIT DOCS_DIR"""
+"""docs/read_table.py on tables knotfit wrote: as a script and as a module,
+every result the same as knotfit-eval's (the C++ reader), and both bounded
+on endless input.
+    python3 read_table_test.py KNOTFIT KNOTFIT_EVAL DOCS_DIR"""
 import math
 import os
+import resource
 import subprocess
 import sys
 import tempfile
 
-knotfit, docs = sys.argv[1], sys.argv[2]
+knotfit, evaluate, docs = sys.argv[1:4]
 sys.path.insert(0, docs)
 sys.dont_write_bytecode = True  # nothing written into the source tree
 import read_table  # noqa: E402
@@ -26,7 +29,8 @@ with tempfile.TemporaryDirectory() as kel:
     os.makedirs(f"{kel}/CS/plot")
     with open(f"{kel}/input", "w") as f:  # the cube, and the cube on 10..14
         f.write("0 0 1 1 2 8 3 27 4 64 NAME cube\n"
-                "10 0 11 1 12 8 13 27 14 64 NAME far\n")
+                "10 0 11 1 12 8 13 27 14 64 NAME far\n"
+                "0 0 1 3 2 -1 3 2 4 -2 5 0 NAME wave\n")
     r = run(knotfit, f"{kel}/input", env={"TROV_KEL": kel})
     check("knotfit status", r.returncode, 0)
     cube, far, bad = f"{kel}/CS/cube", f"{kel}/CS/far", f"{kel}/bad"
@@ -53,7 +57,7 @@ with tempfile.TemporaryDirectory() as kel:
     ts = [9.5 + k / 61 for k in range(300)] + [-math.inf, math.inf, 11]
     want = [table.value(t) for t in ts]
     check("values", list(table.values(ts)), want)
-    read_table.numpy = None
+    read_table.use_numpy = False
     check("values without numpy", table.values(ts), want)
     check("nan", math.isnan(table.values([math.nan])[0]), True)
 
@@ -63,9 +67,60 @@ with tempfile.TemporaryDirectory() as kel:
                        (data + b"\0", "which take"),
                        (b"\xff\xff\xff\xfb" + data[4:], "count -5"),
                        (data[:100] + b"\x7f\xc0\0\0", "c of knot 0 is nan"),
-                       (data[:24] + data[4:8] + data[28:], "x of knot 4 (4)")]:
+                       (data[:24] + b"A\0\0\0" + data[28:], "x of knot 4 (4)")]:
         try:
             read_table.parse(defect)
             sys.exit(f"accepted a table with '{at}'")
         except read_table.TableError as e:
             check("defect", at in str(e), True)
+
+    # Every rule and result, against knotfit-eval; knots 1 and 2 of the
+    # last table collapsed in binary32.
+    with open(f"{kel}/collapsed", "wb") as f:
+        f.write(bytes.fromhex("00000004" + "40000000 40a00000" + "00" * 12
+                              + "3f800000 40a00000" + "00" * 12
+                              + "3f800000 3f800000" + "00" * 12
+                              + "00000000 00000000 3f800000" + "00" * 8))
+    for path in (cube, f"{kel}/CS/wave", f"{kel}/collapsed"):
+        table = read_table.load(path)
+        xs = sorted({-1.5, 5.5, 0.25, 2.75, math.pi}
+                    | {t + d for t in table.x for d in (-1e-9, 0, 1e-9)})
+        for rule in read_table.RULES:
+            r = run(evaluate, "--extrapolate", rule, "-ds", path,
+                    *map(repr, xs))
+            want = [(t, table.value(t, rule), table.derivative(t, rule),
+                     table.second_derivative(t, rule)) for t in xs]
+            check(f"{path} {rule}", repr([tuple(map(float, line.split()))
+                                          for line in r.stdout.splitlines()]),
+                  repr(want))
+            for lo, hi in [(-2, 6), (0.3, 2.9), (4.5, -0.5), (1, 1.5)]:
+                r = run(evaluate, "--extrapolate", rule, "--integral",
+                        repr(lo), repr(hi), path)
+                check(f"{path} {rule} {lo}..{hi}", repr(float(r.stdout)),
+                      repr(table.integral(lo, hi, rule)))
+        for v in set(table.y) | {0.5, -0.25, 1.5}:
+            r = run(evaluate, "--inverse", repr(v), path)
+            roots = table.inverse(v)
+            check(f"{path} inverse {v}", list(map(float, r.stdout.split())),
+                  roots)
+            for root in roots:  # S - v is 0 or changes sign there
+                here = table.value(root) - v
+                check(f"root {root}", any(
+                    here * (table.value(math.nextafter(root, d)) - v) <= 0
+                    for d in (-math.inf, math.inf)), True)
+    check("collapsed", (table.value(1), table.value(1.5)), (1.0, 5.0))
+
+    # Endless or huge input: refused or out of memory, within a few records.
+    def limited():
+        resource.setrlimit(resource.RLIMIT_AS, (100 << 20, 100 << 20))
+    huge = f"(printf '\\177\\377\\377\\377'; exec cat /dev/zero) | "
+    sanitized = os.environ.get("KNOTFIT_SANITIZED")  # no room for the shadow
+    readers = [script] + [[evaluate]] * (not sanitized)
+    for reader in readers:
+        tool = " ".join(reader)
+        for command, problem in [
+                (f"{tool} /dev/zero 1", "knot count 0 at byte 0"),
+                (f"{huge}{tool} /dev/stdin 1", "/dev/stdin: out of memory")]:
+            r = run("sh", "-c", command, preexec_fn=limited)
+            check(command, (r.returncode, problem in r.stderr,
+                            "Traceback" in r.stderr), (1, True, False))

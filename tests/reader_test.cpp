@@ -62,6 +62,26 @@ TEST(TokenReader, TokensAcrossEveryBlockEdge) {
   }
 }
 
+// Lines count '\n' alone, across every block edge.
+TEST(TokenReader, LineOfEachToken) {
+  const std::string text = "1 2\n\n3\r\n4 x\n\n\n  NAME\tn\n\nlast";
+  for (const size_t block : {1u, 2u, 5u, 4096u}) {
+    File f(fmemopen(const_cast<char *>(text.data()), text.size(), "r"));
+    TokenReader reader(f.get(), block);
+    std::string_view first, second;
+    std::vector<uint64_t> lines;
+    TokenReader::Pair pair;
+    while ((pair = reader.NextPair(first, second)) != TokenReader::Pair::kEnd) {
+      lines.push_back(reader.first_line());
+      if (pair == TokenReader::Pair::kPair) {
+        lines.push_back(reader.second_line());
+      }
+    }
+    EXPECT_EQ(lines, (std::vector<uint64_t>{1, 1, 3, 4, 4, 7, 7, 9}))
+        << "block " << block;
+  }
+}
+
 // Hand-picked edge cases, then random doubles in every printf form.
 TEST(ParseAtof, MatchesTheCLibrary) {
   std::vector<std::string> tokens = DataLines("atof_tokens.txt");
@@ -89,12 +109,15 @@ TEST(ParseAtof, MatchesTheCLibrary) {
     tokens.emplace_back(text);
   }
   for (const std::string &token : tokens) {
-    const double expected = std::atof(token.c_str());
-    const double got = ParseAtof(token);
+    char *end = nullptr; // atof is strtod, whose end says what was used
+    const double expected = std::strtod(token.c_str(), &end);
+    bool whole = false;
+    const double got = ParseAtof(token, &whole);
     EXPECT_TRUE(std::memcmp(&expected, &got, sizeof got) == 0 ||
                 (std::isnan(expected) && std::isnan(got) &&
                  std::signbit(expected) == std::signbit(got)))
         << token;
+    EXPECT_EQ(whole, end != token.c_str() && *end == '\0') << token;
   }
 }
 

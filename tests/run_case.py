@@ -57,23 +57,24 @@ def from_hex(text):
     return bytes.fromhex("".join(line.split("#")[0] for line in text.splitlines()))
 
 
-def run(knotfit, args, env, cwd, stdout="capture", timeout=60, stdin="null"):
+def run(knotfit, args, env, cwd, stdout="capture", timeout=60, stdin=os.devnull):
     """knotfit with exactly these arguments and environment, standard input
-    from /dev/null (or closed), standard output as STDOUT_MODES says. Returns
-    (status, stdout, stderr); a signal gives 128 + its number."""
+    from the file stdin (or closed), standard output as STDOUT_MODES says.
+    Returns (status, stdout, stderr); a signal gives 128 + its number."""
     closed = [fd for fd, mode in ((0, stdin), (1, stdout)) if mode == "closed"]
 
     def close():
         for fd in closed:
             os.close(fd)
 
-    with open(os.devnull, "rb") as null, open("/dev/full", "wb") as full:
-        out = {"capture": subprocess.PIPE, "full": full, "closed": null}.get(stdout)
+    source_path = os.devnull if stdin == "closed" else stdin
+    with open(source_path, "rb") as source, open("/dev/full", "wb") as full:
+        out = {"capture": subprocess.PIPE, "full": full, "closed": source}.get(stdout)
         if stdout == "broken-pipe":
             reader, out = os.pipe()
             os.close(reader)
         try:
-            p = subprocess.run([knotfit] + args, env=env, cwd=cwd, stdin=null, stdout=out,
+            p = subprocess.run([knotfit] + args, env=env, cwd=cwd, stdin=source, stdout=out,
                                stderr=subprocess.PIPE, timeout=timeout,
                                preexec_fn=close if closed else None)
         finally:
@@ -96,7 +97,7 @@ def play(knotfit, case, options=()):
     with tempfile.TemporaryDirectory(prefix="knotfit-case-") as work:
         if os.path.exists(os.path.join(case, "input")):
             shutil.copyfile(os.path.join(case, "input"), os.path.join(work, "input"))
-        stdout, stdin = "capture", "null"
+        stdout, stdin = "capture", os.devnull
         for step in lines(os.path.join(case, "setup"), ["mkdir kel/CS/plot"]):
             op, *arg = step.split() or [""]
             if op == "mkdir":
@@ -107,10 +108,12 @@ def play(knotfit, case, options=()):
                 os.mkfifo(os.path.join(work, arg[0]))
             elif op == "copy":
                 shutil.copyfile(os.path.join(case, arg[0]), os.path.join(work, arg[1]))
-            elif op == "stdout" and arg[0] in STDOUT_MODES:
-                stdout = arg[0]
             elif step == "stdin closed":
                 stdin = "closed"
+            elif op == "stdin":
+                stdin = os.path.join(case, arg[0])
+            elif op == "stdout" and arg[0] in STDOUT_MODES:
+                stdout = arg[0]
             elif op:
                 sys.exit("unknown setup step: " + step)
         before = files_under(work)

@@ -142,8 +142,9 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     check("full: table", read_file(work + "/kel/CS/big") == table, True)
     check("full: temporary files", temporaries(work), [])
     check("full: stderr", read_file(run.err_path).decode(),
-          ">>>>> writing error\nknotfit: data set 'big': cannot write "
-          "'kel/CS/big': File too large; previous file kept\n")
+          ">>>>> writing error\nknotfit: second:200001: data set 'big': cannot write "
+          "'kel/CS/big': File too large; previous file kept\n"
+          "knotfit: 0 data sets written, 1 skipped\n")
 
     # Two runs on one name: the slow one is frozen in its table while the
     # other writes the same name; released, its rename comes last and wins.

@@ -21,15 +21,17 @@ int c_table_decode(const unsigned char *table, size_t size, size_t capacity,
                    float *c);
 float c_table_valuef(float t, int32_t n, const float *x, const float *y,
                      const float *a, const float *b, const float *c);
-double c_table_value(double t, int32_t n, const float *x, const float *y,
-                     const float *a, const float *b, const float *c);
+double c_table_calc(const unsigned char *table, size_t size, int what, double p,
+                    double q, int rule);
 }
 
 namespace {
 
 // What knotfit writes for y = x^3 on 0..4 and for the line through (0, 0) and
-// (2, 4); and a made-up table on 0, 1, 2 whose first segment ends at 2^-30
-// (0 in float, where 1 + 2^-30 rounds to 1) while y jumps to 5 at x = 1.
+// (2, 4); a made-up table on 0, 1, 2 whose first segment ends at 2^-30
+// (0 in float, where 1 + 2^-30 rounds to 1) while y jumps to 5 at x = 1; and
+// one whose knots 1 and 2 collapsed at x = 1 (y 1 and 5): S = t on 0..1, 5
+// after.
 const char kCube[] =
     "00 00 00 05"
     " 40 80 00 00 42 80 00 00 42 40 00 00 00 00 00 00 00 00 00 00"
@@ -46,6 +48,12 @@ const char kOdd[] =
     " 40 00 00 00 40 a0 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
     " 3f 80 00 00 40 a0 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
     " 00 00 00 00 3f 80 00 00 30 80 00 00 bf 80 00 00 00 00 00 00";
+const char kCollapsed[] =
+    "00 00 00 04"
+    " 40 00 00 00 40 a0 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
+    " 3f 80 00 00 40 a0 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
+    " 3f 80 00 00 3f 80 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
+    " 00 00 00 00 00 00 00 00 3f 80 00 00 00 00 00 00 00 00 00 00";
 
 struct Decoded {
   int status = -1;
@@ -95,7 +103,8 @@ TEST(TableHeader, EveryDefectHasItsStatus) {
       {"", 8, KNOTFIT_TABLE_SHORT},
       {cube.substr(0, 3), 8, KNOTFIT_TABLE_SHORT},
       {cube.substr(0, 103), 8, KNOTFIT_TABLE_SHORT},
-      {with(0, "7f ff ff ff"), 8, KNOTFIT_TABLE_SHORT}, // 4 + 20 n overflows
+      {with(0, "7f ff ff ff"), 8, KNOTFIT_TABLE_CAPACITY}, // before the size
+      {with(0, "00 00 00 09"), 9, KNOTFIT_TABLE_SHORT},
       {with(0, "ff ff ff fb"), 8, KNOTFIT_TABLE_BAD_COUNT},
       {with(0, "80 00 00 00"), 8, KNOTFIT_TABLE_BAD_COUNT},
       {Bytes("00 00 00 00"), 8, KNOTFIT_TABLE_BAD_COUNT},
@@ -103,7 +112,7 @@ TEST(TableHeader, EveryDefectHasItsStatus) {
       {cube + cube.substr(4, 20), 8, KNOTFIT_TABLE_SIZE_MISMATCH},
       {with(4, "7f 80 00 00"), 8, KNOTFIT_TABLE_NOT_FINITE},      // x of knot 4
       {with(100, "ff c0 00 00"), 8, KNOTFIT_TABLE_NOT_FINITE},    // c of knot 0
-      {with(24, "40 80 00 00"), 8, KNOTFIT_TABLE_NOT_INCREASING}, // x3 = x4
+      {with(24, "40 80 00 00"), 8, KNOTFIT_TABLE_OK},             // x3 = x4
       {with(84, "3f c0 00 00"), 8, KNOTFIT_TABLE_NOT_INCREASING}, // x0 > x1
       {cube, 4, KNOTFIT_TABLE_CAPACITY},
       {Bytes(kLine), 2, KNOTFIT_TABLE_OK},
@@ -132,44 +141,75 @@ TEST(TableHeader, FloatEvaluation) {
   EXPECT_TRUE(std::isnan(cube.ValueF(std::nanf(""))));
 }
 
-// The double evaluation is getValue on the widened fields, and what the C++
-// reader (knotfit::read_table) gives, bit for bit: outside, at, beside and
-// between the knots, and for NaN.
-TEST(TableHeader, DoubleEvaluationIsGetValueOnWidenedFields) {
+// Every double result of table.h, from the bytes in C99 and from decoded
+// arrays in C++, is the C++ reader's (knotfit::Table) bit for bit: every rule
+// beyond the knots; S, S', S'' outside, at, beside and between the knots;
+// integrals between those points; the inverse at the knots' ordinates. At
+// the collapsed x, S is the segment's before it.
+TEST(TableHeader, EveryResultIsTheCppReaders) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
-  for (const char *hex : {kCube, kLine, kOdd}) {
-    const Decoded d = Decode(Bytes(hex));
-    ASSERT_EQ(d.status, KNOTFIT_TABLE_OK);
+  using E = knotfit::Extrapolation;
+  auto same = [](double p, double q) {
+    return std::bit_cast<uint64_t>(p) == std::bit_cast<uint64_t>(q) ||
+           (std::isnan(p) && std::isnan(q));
+  };
+  for (const char *hex : {kCube, kLine, kOdd, kCollapsed}) {
     const std::string bytes = Bytes(hex);
-    const knotfit::Table table = knotfit::read_table(
-        std::vector<unsigned char>(bytes.begin(), bytes.end()));
-    using Widened = std::vector<double>;
-    const Widened x(d.x.begin(), d.x.begin() + d.n), y(d.y.begin(), d.y.end()),
-        a(d.a.begin(), d.a.end()), b(d.b.begin(), d.b.end()),
-        c(d.c.begin(), d.c.end());
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    const knotfit::Table table = knotfit::read_table(data, bytes.size());
+    const Decoded d = Decode(bytes);
+    const knotfit_table arrays = knotfit_table_of(
+        d.n, d.x.data(), d.y.data(), d.a.data(), d.b.data(), d.c.data());
+    const auto n = static_cast<std::size_t>(d.n);
+    const double first = d.x.front(), last = d.x[n - 1];
     std::vector<double> ts = {-kInf, kInf, std::nan("")};
-    for (int i = 0; i <= 100; ++i) {
-      ts.push_back(x.front() - 1 + (x.back() - x.front() + 2) * i / 100);
+    for (int i = 0; i <= 40; ++i) {
+      ts.push_back(first - 1 + (last - first + 2) * i / 40);
     }
-    for (const double knot : x) {
-      ts.insert(ts.end(), {std::nextafter(knot, -kInf), knot,
-                           std::nextafter(knot, kInf)});
+    for (std::size_t k = 0; k < n; ++k) {
+      ts.insert(ts.end(), {std::nextafter(double{d.x[k]}, -kInf), d.x[k],
+                           std::nextafter(double{d.x[k]}, kInf)});
     }
-    for (const double t : ts) {
-      const double want =
-          getValue(t, d.n, x.data(), y.data(), a.data(), b.data(), c.data());
-      const double from_c = c_table_value(t, d.n, d.x.data(), d.y.data(),
-                                          d.a.data(), d.b.data(), d.c.data());
-      const double from_cpp = knotfit_table_value(
-          t, d.n, d.x.data(), d.y.data(), d.a.data(), d.b.data(), d.c.data());
-      EXPECT_EQ(std::bit_cast<uint64_t>(from_c), std::bit_cast<uint64_t>(want))
-          << d.n << " knots, at " << t;
-      EXPECT_EQ(std::bit_cast<uint64_t>(from_cpp),
-                std::bit_cast<uint64_t>(want));
-      EXPECT_EQ(std::bit_cast<uint64_t>(table.value(t)),
-                std::bit_cast<uint64_t>(want));
+    for (const E e : {E::kClamp, E::kLinear, E::kCubic, E::kNan}) {
+      const auto rule = static_cast<knotfit_extrapolation>(e);
+      for (const double t : ts) {
+        const double want[3] = {table.value(t, e), table.derivative(t, e),
+                                table.second_derivative(t, e)};
+        const double cpp[3] = {
+            knotfit_table_at(&arrays, t, rule),
+            knotfit_table_derivative(&arrays, t, rule),
+            knotfit_table_second_derivative(&arrays, t, rule)};
+        for (int what = 0; what < 3; ++what) {
+          EXPECT_TRUE(same(
+              c_table_calc(data, bytes.size(), what, t, 0, static_cast<int>(e)),
+              want[what]))
+              << hex << " order " << what << " at " << t;
+          EXPECT_TRUE(same(cpp[what], want[what]));
+        }
+        const double lo =
+            ts[static_cast<std::size_t>(&t - ts.data()) * 7 % ts.size()];
+        EXPECT_TRUE(same(
+            c_table_calc(data, bytes.size(), 3, lo, t, static_cast<int>(e)),
+            table.integral(lo, t, e)))
+            << hex << " from " << lo << " to " << t;
+      }
+    }
+    for (std::size_t k = 0; k < 2 * n; ++k) {
+      const double v = d.y[k / 2] + static_cast<double>(k % 2) * 0.3;
+      const std::vector<double> want = table.inverse(v);
+      std::vector<double> roots(8);
+      roots.resize(knotfit_table_inverse(&arrays, v, roots.data(), 8));
+      EXPECT_EQ(roots, want) << hex << " at " << v;
+      EXPECT_TRUE(same(c_table_calc(data, bytes.size(), 4, v, 0, 0),
+                       want.empty() ? -1 : want[0]));
     }
   }
+  const knotfit::Table collapsed = knotfit::read_table(
+      reinterpret_cast<const unsigned char *>(Bytes(kCollapsed).data()), 84);
+  EXPECT_EQ(collapsed.value(1), 1);
+  EXPECT_EQ(collapsed.value(1.5), 5);
+  EXPECT_EQ(collapsed.inverse(5), (std::vector<double>{1, 2}));
+  EXPECT_EQ(collapsed.integral(0, 2), 5.5);
 }
 
 } // namespace

@@ -9,9 +9,21 @@
  *   n times  binary32 x y a b c  one record per knot, knot n-1 first
  *
  * 4 + 20 n bytes in all. On the segment from x[k] to x[k+1] the spline is
- * S(t) = y[k] + a[k] u + b[k] u^2 + c[k] u^3 with u = t - x[k].
+ * S(t) = y[k] + a[k] u + b[k] u^2 + c[k] u^3 with u = t - x[k]. Consecutive
+ * knots may share an x (knots that collapsed in binary32): that segment has
+ * zero width and is never used, as the segment of t is the one ending at
+ * the first knot with x >= t.
  *
- * Usage, with the table in flash or read into RAM (any alignment):
+ * Straight from the table's bytes (in flash or RAM, any alignment), checked
+ * once and never copied:
+ *
+ *   struct knotfit_table curve;
+ *   if (knotfit_table_view(table, table_size, &curve) != KNOTFIT_TABLE_OK)
+ *     log_error("bad table");
+ *   out = knotfit_table_atf(&curve, sensor);               float only
+ *   v = knotfit_table_at(&curve, t, KNOTFIT_EXTRAPOLATE_LINEAR);  double
+ *
+ * or decoded into arrays (20 bytes per knot, faster to evaluate):
  *
  *   #define KNOTS 64
  *   static float x[KNOTS], y[KNOTS], a[KNOTS], b[KNOTS], c[KNOTS];
@@ -22,40 +34,77 @@
  *     log_error(knotfit_table_message(status));
  *   else
  *     out = knotfit_table_valuef(sensor, n, x, y, a, b, c);
+ *   curve = knotfit_table_of(n, x, y, a, b, c);   for the calls below
  *
- * The decoded arrays take 20 bytes per knot; evaluating takes about
- * log2(n) comparisons and 10 arithmetic operations, and no stack beyond a
- * few locals. knotfit_table_valuef works in float only (no double arithmetic is
- * pulled in on FPU-less targets); knotfit_table_value widens the fields to
- * double and evaluates in double, which gives bit for bit what a reader on a
- * desktop computes from the same table.
+ * Evaluating takes about log2(n) comparisons and 10 arithmetic operations.
+ * knotfit_table_atf and knotfit_table_valuef work in float only (no double
+ * arithmetic is pulled in on FPU-less targets). The double functions widen
+ * the fields to double and give bit for bit what every knotfit reader (the
+ * C++ Table, docs/read_table.py, knotfit-eval) computes from the same table:
+ * S, S', S'' with a rule beyond the knots, the integral, the inverse lookup.
  *
- * Both expect IEEE 754 arithmetic evaluated in the type written
+ * They expect IEEE 754 arithmetic evaluated in the type written
  * (FLT_EVAL_METHOD 0: SSE on x86, any FPU with single and double
- * instructions, or software floating point) and no -ffast-math; float must be
- * binary32, which the typedef below checks when compiling.
+ * instructions, or software floating point); float must be binary32. The
+ * header refuses -ffast-math and keeps multiply-adds from being fused
+ * whatever the compiler's options: GCC by its optimize pragma, clang by the
+ * standard FP_CONTRACT pragma (which clang's -ffp-contract=fast disregards).
  */
 #ifndef KNOTFIT_TABLE_H
 #define KNOTFIT_TABLE_H
 
+#include <float.h>
+#include <stddef.h>
 #include <stdint.h>
 #include <string.h>
+
+#if defined(__FAST_MATH__)
+#error "knotfit/table.h: -ffast-math changes the results; compile without it"
+#endif
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD != 0
+#error                                                                         \
+    "knotfit/table.h needs FLT_EVAL_METHOD 0 (32-bit x86: -msse2 -mfpmath=sse)"
+#endif
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC push_options
+#pragma GCC optimize("fp-contract=off")
+#endif
+/* First in every function body that does arithmetic. */
+#if defined(__clang__)
+#define KNOTFIT_TABLE_EXACT_ _Pragma("STDC FP_CONTRACT OFF")
+#else
+#define KNOTFIT_TABLE_EXACT_
+#endif
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* What knotfit_table_decode found. */
+/* What knotfit_table_decode and knotfit_table_view found. */
 enum knotfit_table_status {
   KNOTFIT_TABLE_OK = 0,
   KNOTFIT_TABLE_SHORT,          /* fewer than 4 + 20 n bytes */
   KNOTFIT_TABLE_BAD_COUNT,      /* n is negative or 0 */
   KNOTFIT_TABLE_SIZE_MISMATCH,  /* more than 4 + 20 n bytes */
   KNOTFIT_TABLE_NOT_FINITE,     /* a field is infinite or NaN */
-  KNOTFIT_TABLE_NOT_INCREASING, /* x does not increase strictly (as where
-                                 * two x of the data differ by less than
-                                 * binary32 resolves) */
+  KNOTFIT_TABLE_NOT_INCREASING, /* an x below the one before it */
   KNOTFIT_TABLE_CAPACITY        /* n is larger than the arrays */
+};
+
+/* What S is beyond the knots, [x[0], x[n-1]]. */
+enum knotfit_extrapolation {
+  KNOTFIT_EXTRAPOLATE_CLAMP = 0, /* the end ordinate, S' = S'' = 0 */
+  KNOTFIT_EXTRAPOLATE_LINEAR,    /* the end ordinate and slope a */
+  KNOTFIT_EXTRAPOLATE_CUBIC,     /* the end segment's polynomial, continued */
+  KNOTFIT_EXTRAPOLATE_NAN        /* NaN, also for integrals reaching there */
+};
+
+/* A checked table: its bytes (bytes not NULL), or decoded arrays. */
+struct knotfit_table {
+  int32_t n;
+  const unsigned char *bytes;
+  const float *x, *y, *a, *b, *c;
 };
 
 /* C's casts, spelled so that C++ compilers warning about them stay quiet. */
@@ -75,9 +124,10 @@ static inline uint32_t knotfit_table_word_(const unsigned char *p) {
   return word << 8 | p[3];
 }
 
-/* A binary32 field as the double of the same value. */
-static inline double knotfit_table_widen_(float v) {
-  return KNOTFIT_TABLE_CAST_(double, v);
+static inline float knotfit_table_float_(uint32_t bits) {
+  float v;
+  memcpy(&v, &bits, sizeof v);
+  return v;
 }
 
 /* The quiet NaN with no payload, as <math.h>'s NAN, without <math.h>. */
@@ -88,11 +138,74 @@ static inline double knotfit_table_nan_(void) {
   return v;
 }
 
-static inline float knotfit_table_nanf_(void) {
-  const uint32_t bits = 0x7fc00000u;
-  float v;
-  memcpy(&v, &bits, sizeof v);
-  return v;
+/* Field f (0 x, 1 y, 2 a, 3 b, 4 c) of knot k, and the same as a double. */
+static inline float knotfit_table_get_(const struct knotfit_table *t, int f,
+                                       int32_t k) {
+  const float *const arrays[5] = {t->x, t->y, t->a, t->b, t->c};
+  if (t->bytes != NULL) {
+    return knotfit_table_float_(knotfit_table_word_(
+        t->bytes + 4 + 20 * KNOTFIT_TABLE_CAST_(size_t, t->n - 1 - k) +
+        4 * KNOTFIT_TABLE_CAST_(size_t, f)));
+  }
+  return arrays[f][k];
+}
+
+static inline double knotfit_table_d_(const struct knotfit_table *t, int f,
+                                      int32_t k) {
+  return KNOTFIT_TABLE_CAST_(double, knotfit_table_get_(t, f, k));
+}
+
+/* Checks a table of size bytes for at most capacity knots and sets *n. */
+static inline enum knotfit_table_status
+knotfit_table_check_(const unsigned char *p, size_t size, size_t capacity,
+                     int32_t *n) {
+  struct knotfit_table t;
+  uint32_t count;
+  size_t j;
+  *n = 0;
+  if (size < 4) {
+    return KNOTFIT_TABLE_SHORT;
+  }
+  count = knotfit_table_word_(p);
+  if (count == 0 || count > 0x7fffffffu) {
+    return KNOTFIT_TABLE_BAD_COUNT;
+  }
+  /* The capacity first: a buffer sized for it holds a cut larger table. */
+  if (count > capacity) {
+    return KNOTFIT_TABLE_CAPACITY;
+  }
+  /* Compared as record counts: 4 + 20 n may not fit in a size_t. */
+  if ((size - 4) / 20 < count) {
+    return KNOTFIT_TABLE_SHORT;
+  }
+  if ((size - 4) / 20 > count || (size - 4) % 20 != 0) {
+    return KNOTFIT_TABLE_SIZE_MISMATCH;
+  }
+  for (j = 0; j < 5 * KNOTFIT_TABLE_CAST_(size_t, count); ++j) {
+    if ((knotfit_table_word_(p + 4 + 4 * j) & 0x7f800000u) == 0x7f800000u) {
+      return KNOTFIT_TABLE_NOT_FINITE; /* exponent all ones */
+    }
+  }
+  t.n = KNOTFIT_TABLE_CAST_(int32_t, count);
+  t.bytes = p;
+  for (j = 1; j < count; ++j) {
+    const int32_t k = KNOTFIT_TABLE_CAST_(int32_t, j);
+    if (knotfit_table_get_(&t, 0, k) < knotfit_table_get_(&t, 0, k - 1)) {
+      return KNOTFIT_TABLE_NOT_INCREASING;
+    }
+  }
+  *n = t.n;
+  return KNOTFIT_TABLE_OK;
+}
+
+/* Checks the size bytes at table and sets *t to evaluate them where they
+ * are (they must stay). On any status but KNOTFIT_TABLE_OK, t->n is 0. */
+static inline enum knotfit_table_status
+knotfit_table_view(const void *table, size_t size, struct knotfit_table *t) {
+  const unsigned char *p = KNOTFIT_TABLE_CAST_(const unsigned char *, table);
+  memset(t, 0, sizeof *t);
+  t->bytes = p;
+  return knotfit_table_check_(p, size, SIZE_MAX, &t->n);
 }
 
 /* Decodes the size bytes at table into x, y, a, b, c (each with room for
@@ -105,46 +218,38 @@ knotfit_table_decode(const void *table, size_t size, size_t capacity,
                      float *c) {
   const unsigned char *p = KNOTFIT_TABLE_CAST_(const unsigned char *, table);
   float *const fields[5] = {x, y, a, b, c};
-  uint32_t count;
-  size_t records;
-  size_t j;
-  *n = 0;
-  if (size < 4) {
-    return KNOTFIT_TABLE_SHORT;
+  struct knotfit_table t;
+  int32_t k;
+  int f;
+  const enum knotfit_table_status status =
+      knotfit_table_check_(p, size, capacity, n);
+  if (status != KNOTFIT_TABLE_OK) {
+    return status;
   }
-  count = knotfit_table_word_(p);
-  if (count == 0 || count > 0x7fffffffu) {
-    return KNOTFIT_TABLE_BAD_COUNT;
-  }
-  /* Compared as record counts: 4 + 20 n may not fit in a size_t. */
-  records = (size - 4) / 20;
-  if (records < count) {
-    return KNOTFIT_TABLE_SHORT;
-  }
-  if (records > count || (size - 4) % 20 != 0) {
-    return KNOTFIT_TABLE_SIZE_MISMATCH;
-  }
-  if (count > capacity) {
-    return KNOTFIT_TABLE_CAPACITY;
-  }
-  for (j = 0; j < records; ++j) {
-    const size_t knot = records - 1 - j; /* the file holds the last first */
-    size_t field;
-    for (field = 0; field < 5; ++field) {
-      const uint32_t bits = knotfit_table_word_(p + 4 + 20 * j + 4 * field);
-      if ((bits & 0x7f800000u) == 0x7f800000u) { /* exponent all ones */
-        return KNOTFIT_TABLE_NOT_FINITE;
-      }
-      memcpy(&fields[field][knot], &bits, sizeof(float));
+  memset(&t, 0, sizeof t);
+  t.n = *n;
+  t.bytes = p;
+  for (k = 0; k < *n; ++k) {
+    for (f = 0; f < 5; ++f) {
+      fields[f][k] = knotfit_table_get_(&t, f, k);
     }
   }
-  for (j = 1; j < records; ++j) {
-    if (!(x[j] > x[j - 1])) {
-      return KNOTFIT_TABLE_NOT_INCREASING;
-    }
-  }
-  *n = KNOTFIT_TABLE_CAST_(int32_t, count);
-  return KNOTFIT_TABLE_OK;
+  return status;
+}
+
+/* The decoded arrays of n knots as a table for the functions below. */
+static inline struct knotfit_table
+knotfit_table_of(int32_t n, const float *x, const float *y, const float *a,
+                 const float *b, const float *c) {
+  struct knotfit_table t;
+  t.n = n;
+  t.bytes = NULL;
+  t.x = x;
+  t.y = y;
+  t.a = a;
+  t.b = b;
+  t.c = c;
+  return t;
 }
 
 /* A short English text for a status, for logs. */
@@ -169,74 +274,366 @@ static inline const char *knotfit_table_message(int status) {
   }
 }
 
-/* The spline at t, in float: outside [x[0], x[n-1]] the ordinate of the
- * nearer end knot, NaN for a NaN t. The arrays are as knotfit_table_decode
- * leaves them (n >= 1, x strictly increasing). An interior knot hit exactly
- * is evaluated as the right end of the segment before it. */
+/* The segment k of t, x[0] < t <= x[n-1]: bisection keeping
+ * x[lo] < t <= x[hi] ends with hi the first knot with x >= t. */
+static inline int32_t knotfit_table_segment_(const struct knotfit_table *t,
+                                             double at) {
+  int32_t lo = 0;
+  int32_t hi = t->n - 1;
+  while (hi - lo > 1) {
+    const int32_t mid = lo + (hi - lo) / 2;
+    if (knotfit_table_d_(t, 0, mid) < at) {
+      lo = mid;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+/* The segments at the ends that have a width: the first after x[0], the
+ * last before x[n-1]. Only where x[0] < x[n-1]. */
+static inline int32_t knotfit_table_end_segment_(const struct knotfit_table *t,
+                                                 int32_t end) {
+  int32_t i = 1;
+  if (end != 0) {
+    return knotfit_table_segment_(t, knotfit_table_d_(t, 0, end));
+  }
+  while (i < t->n - 1 &&
+         !(knotfit_table_get_(t, 0, i) > knotfit_table_get_(t, 0, 0))) {
+    ++i;
+  }
+  return i - 1;
+}
+
+/* S (order 0), S' or S'' on segment k at u = t - x[k], grouped as every
+ * knotfit reader groups them. */
+static inline double knotfit_table_poly_(const struct knotfit_table *t,
+                                         int order, int32_t k, double u) {
+  KNOTFIT_TABLE_EXACT_
+  const double y = knotfit_table_d_(t, 1, k), a = knotfit_table_d_(t, 2, k);
+  const double b = knotfit_table_d_(t, 3, k), c = knotfit_table_d_(t, 4, k);
+  if (order == 0) {
+    return ((a * u + y) + (b * u) * u) + ((c * u) * u) * u;
+  }
+  if (order == 1) {
+    return a + ((b + b) + (c * 3.0) * u) * u;
+  }
+  return (b + b) + (c * 6.0) * u;
+}
+
+/* The integral of segment k from x[k] to x[k] + u. */
+static inline double knotfit_table_primitive_(const struct knotfit_table *t,
+                                              int32_t k, double u) {
+  KNOTFIT_TABLE_EXACT_
+  const double y = knotfit_table_d_(t, 1, k), a = knotfit_table_d_(t, 2, k);
+  const double b = knotfit_table_d_(t, 3, k), c = knotfit_table_d_(t, 4, k);
+  return (((c / 4.0 * u + b / 3.0) * u + a / 2.0) * u + y) * u;
+}
+
+/* S with the end ordinates beyond the knots. */
+static inline double knotfit_table_clamped_(const struct knotfit_table *t,
+                                            double at) {
+  int32_t k;
+  if (t->n < 1 || at != at) {
+    return knotfit_table_nan_();
+  }
+  if (at <= knotfit_table_d_(t, 0, 0)) {
+    return knotfit_table_d_(t, 1, 0);
+  }
+  if (at >= knotfit_table_d_(t, 0, t->n - 1)) {
+    return knotfit_table_d_(t, 1, t->n - 1);
+  }
+  k = knotfit_table_segment_(t, at);
+  return knotfit_table_poly_(t, 0, k, at - knotfit_table_d_(t, 0, k));
+}
+
+static inline int knotfit_table_has_segment_(const struct knotfit_table *t) {
+  return knotfit_table_get_(t, 0, 0) < knotfit_table_get_(t, 0, t->n - 1);
+}
+
+/* S, S' or S'' beyond the end knot `end` (0 or n-1), and its integral
+ * from p to q (integral != 0). */
+static inline double knotfit_table_beyond_(const struct knotfit_table *t,
+                                           int order, int32_t end, double p,
+                                           double q,
+                                           enum knotfit_extrapolation e,
+                                           int integral) {
+  KNOTFIT_TABLE_EXACT_
+  const double ye = knotfit_table_d_(t, 1, end);
+  const double ae = knotfit_table_d_(t, 2, end);
+  const double xe = knotfit_table_d_(t, 0, end);
+  if (e == KNOTFIT_EXTRAPOLATE_CUBIC && knotfit_table_has_segment_(t)) {
+    const int32_t k = knotfit_table_end_segment_(t, end);
+    const double xk = knotfit_table_d_(t, 0, k);
+    return integral ? knotfit_table_primitive_(t, k, q - xk) -
+                          knotfit_table_primitive_(t, k, p - xk)
+                    : knotfit_table_poly_(t, order, k, p - xk);
+  }
+  if (e == KNOTFIT_EXTRAPOLATE_LINEAR || e == KNOTFIT_EXTRAPOLATE_CUBIC) {
+    if (integral) {
+      return (ae / 2.0 * (q - xe) + ye) * (q - xe) -
+             (ae / 2.0 * (p - xe) + ye) * (p - xe);
+    }
+    return order == 0 ? ae * (p - xe) + ye : order == 1 ? ae : 0.0;
+  }
+  if (e == KNOTFIT_EXTRAPOLATE_NAN) {
+    return knotfit_table_nan_();
+  }
+  return integral ? ye * (q - p) : order == 0 ? ye : 0.0;
+}
+
+/* S (order 0), S' or S'' at x; at x[0] and x[n-1] the derivatives from
+ * inside. NaN for a NaN x. */
+static inline double knotfit_table_derive_(const struct knotfit_table *t,
+                                           int order, double x,
+                                           enum knotfit_extrapolation e) {
+  int32_t k;
+  double first, last;
+  if (t->n < 1 || x != x) {
+    return knotfit_table_nan_();
+  }
+  first = knotfit_table_d_(t, 0, 0);
+  last = knotfit_table_d_(t, 0, t->n - 1);
+  if (x < first || x > last) {
+    return knotfit_table_beyond_(t, order, x < first ? 0 : t->n - 1, x, x, e,
+                                 0);
+  }
+  if (order == 0) {
+    return knotfit_table_clamped_(t, x);
+  }
+  if (!knotfit_table_has_segment_(t)) {
+    return 0.0; /* a single point */
+  }
+  k = x == first ? knotfit_table_end_segment_(t, 0)
+                 : knotfit_table_segment_(t, x);
+  return knotfit_table_poly_(t, order, k, x - knotfit_table_d_(t, 0, k));
+}
+
+static inline double knotfit_table_at(const struct knotfit_table *t, double x,
+                                      enum knotfit_extrapolation e) {
+  return knotfit_table_derive_(t, 0, x, e);
+}
+
+static inline double knotfit_table_derivative(const struct knotfit_table *t,
+                                              double x,
+                                              enum knotfit_extrapolation e) {
+  return knotfit_table_derive_(t, 1, x, e);
+}
+
+static inline double
+knotfit_table_second_derivative(const struct knotfit_table *t, double x,
+                                enum knotfit_extrapolation e) {
+  return knotfit_table_derive_(t, 2, x, e);
+}
+
+/* The integral of S from lo to hi (negative for hi < lo): the part before
+ * x[0], the segments, each from its own knot, the part after x[n-1]. */
+static inline double knotfit_table_integral(const struct knotfit_table *t,
+                                            double lo, double hi,
+                                            enum knotfit_extrapolation e) {
+  KNOTFIT_TABLE_EXACT_
+  double sum = 0.0, first, last, from, to;
+  if (hi < lo) {
+    return -knotfit_table_integral(t, hi, lo, e);
+  }
+  if (t->n < 1 || lo != lo || hi != hi) {
+    return knotfit_table_nan_();
+  }
+  first = knotfit_table_d_(t, 0, 0);
+  last = knotfit_table_d_(t, 0, t->n - 1);
+  if (lo < first) {
+    sum += knotfit_table_beyond_(t, 0, 0, lo, first < hi ? first : hi, e, 1);
+  }
+  from = lo < first ? first : lo;
+  to = last < hi ? last : hi;
+  if (from < to) {
+    int32_t k;
+    for (k = knotfit_table_segment_(t, from);; ++k) {
+      const double xk = knotfit_table_d_(t, 0, k);
+      const double next = knotfit_table_d_(t, 0, k + 1);
+      const double end = next < to ? next : to;
+      sum += knotfit_table_primitive_(t, k, end - xk) -
+             knotfit_table_primitive_(t, k, from - xk);
+      if (end == to) {
+        break;
+      }
+      from = end;
+    }
+  }
+  if (hi > last) {
+    sum +=
+        knotfit_table_beyond_(t, 0, t->n - 1, lo < last ? last : lo, hi, e, 1);
+  }
+  return sum;
+}
+
+/* The function whose zeros the inverse lookup seeks: S(t) - v (order 0, S
+ * with the end ordinates), or S' or S'' of segment k (order 1, 2). */
+static inline double knotfit_table_g_(const struct knotfit_table *t, int order,
+                                      int32_t k, double v, double at) {
+  KNOTFIT_TABLE_EXACT_
+  if (order == 0) {
+    return knotfit_table_clamped_(t, at) - v;
+  }
+  return knotfit_table_poly_(t, order, k, at - knotfit_table_d_(t, 0, k));
+}
+
+static inline int knotfit_table_opposite_(double p, double q) {
+  return (p < 0 && q > 0) || (p > 0 && q < 0);
+}
+
+/* A zero of g between lo and hi, where g has opposite signs: bisection
+ * down to neighbouring doubles, then the one where |g| is smaller (lo on a
+ * tie), unless a midpoint hits 0. */
+static inline double knotfit_table_zero_(const struct knotfit_table *t,
+                                         int order, int32_t k, double v,
+                                         double lo, double hi) {
+  KNOTFIT_TABLE_EXACT_
+  const int lo_negative = knotfit_table_g_(t, order, k, v, lo) < 0;
+  double glo, ghi;
+  for (;;) {
+    const double mid = (lo + hi) / 2;
+    double gm;
+    if (!(lo < mid && mid < hi)) {
+      break;
+    }
+    gm = knotfit_table_g_(t, order, k, v, mid);
+    if (gm == 0) {
+      return mid;
+    }
+    if ((gm < 0) == lo_negative) {
+      lo = mid;
+    } else {
+      hi = mid;
+    }
+  }
+  glo = knotfit_table_g_(t, order, k, v, lo);
+  ghi = knotfit_table_g_(t, order, k, v, hi);
+  return (ghi < 0 ? -ghi : ghi) < (glo < 0 ? -glo : glo) ? hi : lo;
+}
+
+/* Keeps r when it is above the last root kept; counts every root. */
+static inline void knotfit_table_add_(double r, double *roots, size_t capacity,
+                                      size_t *count, double *last) {
+  if (*count == 0 || r > *last) {
+    if (*count < capacity) {
+      roots[*count] = r;
+    }
+    ++*count;
+    *last = r;
+  }
+}
+
+/* The abscissas in [x[0], x[n-1]] where S(r) = v, in increasing order: each
+ * r is a double where S(r) - v is 0 or changes sign between r and a
+ * neighbouring double. A segment on which S is v throughout gives its two
+ * end knots. Stores the first `capacity` in roots and returns how many
+ * there are (0 for a NaN v). On each segment the zeros of S'' cut it into
+ * pieces where S' is monotone, the zeros of S' into pieces where S is, and
+ * each of those holds one zero of S - v at most. */
+static inline size_t knotfit_table_inverse(const struct knotfit_table *t,
+                                           double v, double *roots,
+                                           size_t capacity) {
+  size_t count = 0;
+  double last = 0.0;
+  int32_t k;
+  if (t->n < 1 || v != v) {
+    return 0;
+  }
+  for (k = 0; k + 1 < t->n; ++k) {
+    double at[5];
+    size_t cuts = 2, i;
+    int order;
+    at[0] = knotfit_table_d_(t, 0, k);
+    at[1] = knotfit_table_d_(t, 0, k + 1);
+    if (!(at[0] < at[1])) {
+      continue; /* zero width */
+    }
+    if (knotfit_table_get_(t, 2, k) == 0 && knotfit_table_get_(t, 3, k) == 0 &&
+        knotfit_table_get_(t, 4, k) == 0 && knotfit_table_d_(t, 1, k) == v) {
+      knotfit_table_add_(at[0], roots, capacity, &count, &last);
+      knotfit_table_add_(at[1], roots, capacity, &count, &last);
+      continue;
+    }
+    for (order = 2; order >= 1; --order) {
+      for (i = 0; i + 1 < cuts; ++i) {
+        if (knotfit_table_opposite_(
+                knotfit_table_g_(t, order, k, v, at[i]),
+                knotfit_table_g_(t, order, k, v, at[i + 1]))) {
+          memmove(at + i + 2, at + i + 1, (cuts - i - 1) * sizeof *at);
+          at[i + 1] = knotfit_table_zero_(t, order, k, v, at[i], at[i + 2]);
+          ++cuts;
+          ++i;
+        }
+      }
+    }
+    for (i = 0; i + 1 < cuts; ++i) {
+      const double sl = knotfit_table_g_(t, 0, k, v, at[i]);
+      if (sl == 0) {
+        knotfit_table_add_(at[i], roots, capacity, &count, &last);
+      } else if (knotfit_table_opposite_(
+                     sl, knotfit_table_g_(t, 0, k, v, at[i + 1]))) {
+        knotfit_table_add_(knotfit_table_zero_(t, 0, k, v, at[i], at[i + 1]),
+                           roots, capacity, &count, &last);
+      }
+    }
+  }
+  if (knotfit_table_g_(t, 0, 0, v, knotfit_table_d_(t, 0, t->n - 1)) == 0) {
+    knotfit_table_add_(knotfit_table_d_(t, 0, t->n - 1), roots, capacity,
+                       &count, &last);
+  }
+  return count;
+}
+
+/* S at x in float, with the end ordinates beyond the knots; NaN for a NaN
+ * x. An interior knot hit exactly is evaluated as the right end of the
+ * segment before it. */
+static inline float knotfit_table_atf(const struct knotfit_table *t, float x) {
+  KNOTFIT_TABLE_EXACT_
+  int32_t k;
+  float u;
+  if (t->n < 1 || x != x) {
+    return knotfit_table_float_(0x7fc00000u);
+  }
+  if (x <= knotfit_table_get_(t, 0, 0)) {
+    return knotfit_table_get_(t, 1, 0);
+  }
+  if (x >= knotfit_table_get_(t, 0, t->n - 1)) {
+    return knotfit_table_get_(t, 1, t->n - 1);
+  }
+  k = knotfit_table_segment_(t, KNOTFIT_TABLE_CAST_(double, x));
+  u = x - knotfit_table_get_(t, 0, k);
+  return ((knotfit_table_get_(t, 2, k) * u + knotfit_table_get_(t, 1, k)) +
+          (knotfit_table_get_(t, 3, k) * u) * u) +
+         ((knotfit_table_get_(t, 4, k) * u) * u) * u;
+}
+
+/* knotfit_table_atf and knotfit_table_at (clamped) on decoded arrays, as
+ * knotfit_table_decode leaves them. */
 static inline float knotfit_table_valuef(float t, int32_t n, const float *x,
                                          const float *y, const float *a,
                                          const float *b, const float *c) {
-  int32_t lo = 0;
-  int32_t hi = n - 1;
-  float u;
-  if (n < 1 || t != t) {
-    return knotfit_table_nanf_();
-  }
-  if (t <= x[0]) {
-    return y[0];
-  }
-  if (t >= x[hi]) {
-    return y[hi];
-  }
-  /* Bisection keeping x[lo] < t <= x[hi]: ends on the segment lo. */
-  while (hi - lo > 1) {
-    const int32_t mid = lo + (hi - lo) / 2;
-    if (x[mid] < t) {
-      lo = mid;
-    } else {
-      hi = mid;
-    }
-  }
-  u = t - x[lo];
-  return ((a[lo] * u + y[lo]) + (b[lo] * u) * u) + ((c[lo] * u) * u) * u;
+  const struct knotfit_table table = knotfit_table_of(n, x, y, a, b, c);
+  return knotfit_table_atf(&table, t);
 }
 
-/* The same in double, each field widened exactly; the grouping is the one
- * every knotfit reader uses, ((a u + y) + (b u) u) + ((c u) u) u, so the
- * result is the same double everywhere. */
 static inline double knotfit_table_value(double t, int32_t n, const float *x,
                                          const float *y, const float *a,
                                          const float *b, const float *c) {
-  int32_t lo = 0;
-  int32_t hi = n - 1;
-  double u;
-  if (n < 1 || t != t) {
-    return knotfit_table_nan_();
-  }
-  if (t <= knotfit_table_widen_(x[0])) {
-    return knotfit_table_widen_(y[0]);
-  }
-  if (t >= knotfit_table_widen_(x[hi])) {
-    return knotfit_table_widen_(y[hi]);
-  }
-  while (hi - lo > 1) {
-    const int32_t mid = lo + (hi - lo) / 2;
-    if (knotfit_table_widen_(x[mid]) < t) {
-      lo = mid;
-    } else {
-      hi = mid;
-    }
-  }
-  u = t - knotfit_table_widen_(x[lo]);
-  return ((knotfit_table_widen_(a[lo]) * u + knotfit_table_widen_(y[lo])) +
-          (knotfit_table_widen_(b[lo]) * u) * u) +
-         ((knotfit_table_widen_(c[lo]) * u) * u) * u;
+  const struct knotfit_table table = knotfit_table_of(n, x, y, a, b, c);
+  return knotfit_table_at(&table, t, KNOTFIT_EXTRAPOLATE_CLAMP);
 }
 
 #undef KNOTFIT_TABLE_CAST_
+#undef KNOTFIT_TABLE_EXACT_
 
 #ifdef __cplusplus
 }
+#endif
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC pop_options
 #endif
 
 #endif

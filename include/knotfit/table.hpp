@@ -61,10 +61,13 @@ private:
 // 4 + 20*n, a field that is not finite, an x below the one before.
 Table read_table(const unsigned char *data, std::size_t size);
 Table read_table(const std::vector<unsigned char> &bytes);
-// Reads the stream to its end.
+// Reads the stream, or the file at path (whose messages start with the path
+// instead of "table"), record by record: at most 4 + 20*n + 1 bytes, each
+// record checked as it arrives, so that an endless or random stream is
+// refused within a few records; memory grows with the records read (a
+// std::bad_alloc where there is none left). A longer table is refused as
+// "... the table has more".
 Table read_table(std::istream &in);
-// Reads the file at path; its messages start with the path instead of
-// "table".
 Table read_table_file(const std::string &path);
 
 } // namespace knotfit

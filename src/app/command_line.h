@@ -2,6 +2,9 @@
 #ifndef KNOTFIT_APP_COMMAND_LINE_H
 #define KNOTFIT_APP_COMMAND_LINE_H
 
+#include "csv_reader.h"
+#include "run_report.h"
+
 #include "knotfit/method.hpp"
 
 #include <cstdio>
@@ -19,8 +22,15 @@ struct CommandLine {
   std::string error; // for kError: what was wrong, one line
   bool quiet = false;
   bool no_progress = false;
+  bool strict = false; // a warning fails the run
   knotfit::MethodChoice method;
-  unsigned jobs = 1; // threads that fit and format; 0: the usable cores
+  unsigned jobs = 1;  // threads that fit and format; 0: the usable cores
+  std::string kel;    // the KEL path, over the environment; empty: not given
+  bool mkdir = false; // create missing directories under the KEL path
+  bool csv = false;   // every input is one data set in columns
+  std::string name;   // with csv: the data set's name (standard input)
+  CsvOptions csv_options;
+  RunReportOptions report;         // --report, --json, --fail-on
   std::vector<std::string> inputs; // "-" is standard input
 };
 

@@ -1,46 +1,156 @@
 #include "driver.h"
 
 #include "big_array.h"
+#include "chunk_writer.h"
+#include "kel_path.h"
 #include "number_text.h"
 #include "report.h"
+
+#include "knotfit_internal.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
+
+RunSummary &RunSummary::operator+=(const RunSummary &other) {
+  written += other.written;
+  warned += other.warned;
+  skipped += other.skipped;
+  flagged += other.flagged;
+  failed += other.failed;
+  points += other.points;
+  end_status = std::max(end_status, other.end_status);
+  return *this;
+}
+
+std::string SummaryLine(const RunSummary &summary) {
+  std::string line = "knotfit: " + std::to_string(summary.written) +
+                     (summary.written == 1 ? " data set" : " data sets") +
+                     " written";
+  const std::pair<size_t, const char *> parts[] = {
+      {summary.skipped, "skipped"},
+      {summary.warned, "written with warnings"},
+      {summary.flagged, "failed --fail-on"},
+  };
+  for (const auto &[count, what] : parts) {
+    if (count > 0) {
+      line += ", " + std::to_string(count) + " " + what;
+    }
+  }
+  return line;
+}
+
+std::string WrittenNames::Replaces(std::string_view name,
+                                   const std::string &place) {
+  std::string &seen = places_[FileName(name)];
+  std::string before = seen;
+  seen = place;
+  return before;
+}
 
 namespace {
 
-// What became of a data set, added to the summary.
-void Count(RunSummary &summary, Outcome outcome) {
+// "read(<count>) : <first> \t <second>\n", the count before this pair.
+void EchoPair(ChunkWriter &echo, size_t count, std::string_view first,
+              std::string_view second) {
+  char *text = echo.Room(first.size() + second.size() + 40);
+  text = std::copy_n("read(", 5, text);
+  text = std::to_chars(text, text + 24, count).ptr;
+  text = std::copy_n(") : ", 4, text);
+  text = std::copy(first.begin(), first.end(), text);
+  text = std::copy_n(" \t ", 3, text);
+  text = std::copy(second.begin(), second.end(), text);
+  *text++ = '\n';
+  echo.Commit(text);
+}
+
+// Counts what became of a data set in summary, in input order (with -j,
+// once every earlier data set was written); warned: a warning about one of
+// its tokens was given. A written data set that replaces the files of an
+// earlier one of its name says so. An outcome that ends the run is kept in
+// summary.end_status.
+void CountDataSet(Outcome outcome, Console &console, const std::string &name,
+                  const std::string &place, bool warned,
+                  const InputSettings &input, RunSummary &summary) {
   if (EndsRun(outcome)) {
     summary.end_status = StatusOf(outcome);
-  } else if (outcome == Outcome::kWritten) {
-    ++summary.written;
-  } else if (outcome == Outcome::kWarned) {
-    ++summary.warned;
-  } else {
+  } else if (outcome == Outcome::kFailed) {
+    ++summary.skipped;
     ++summary.failed;
+  } else {
+    const std::string here = place.substr(0, place.size() - 2); // no ": "
+    const std::string before =
+        input.written != nullptr ? input.written->Replaces(name, here) : "";
+    if (!before.empty()) {
+      console.Message("knotfit: " + place + "data set '" + Quoted(name) +
+                      "' replaces the one of " + before);
+      warned = true;
+    }
+    // Knots that binary32 cannot tell apart and the flags of --fail-on fail
+    // the run; the warnings about tokens and names only with --strict.
+    const bool flagged = outcome == Outcome::kFlagged;
+    const bool failing = outcome == Outcome::kWarned;
+    warned = warned || failing;
+    ++summary.written;
+    summary.warned += warned ? 1 : 0;
+    summary.flagged += flagged ? 1 : 0;
+    summary.failed += failing || flagged || (warned && input.strict) ? 1 : 0;
   }
+}
+
+// Hands a data set to handle, to be counted when it is done with; the
+// points are cleared for the next.
+void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
+                  BigArray<double> &y, const std::string &name, uint64_t line,
+                  bool warned, const InputSettings &input,
+                  RunSummary &summary) {
+  const std::string place = Place(input.shown, line);
+  summary.points += x.size();
+  if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    ReportDataSet(console, place, name.c_str(),
+                  std::to_string(x.size()) +
+                      " points, more than a coefficient table holds",
+                  "skipped");
+    CountDataSet(Outcome::kFailed, console, name, place, warned, input,
+                 summary);
+  } else {
+    const DataSet set{static_cast<int32_t>(x.size()),
+                      x.data(),
+                      y.data(),
+                      name.c_str(),
+                      input.shown,
+                      place,
+                      line};
+    handle.Handle(set, [&console, name, place, warned, &input,
+                        &summary](Outcome outcome) {
+      CountDataSet(outcome, console, name, place, warned, input, summary);
+    });
+  }
+  x.clear();
+  y.clear();
+}
+
+// What a token that is not a number as a whole may be, for the warning.
+const char *Guess(std::string_view token) {
+  if (token.find(',') != std::string_view::npos) {
+    return " (a comma, a decimal comma or a header?)";
+  }
+  return token.substr(0, 1) == "#" ? " (a comment?)" : "";
 }
 
 } // namespace
 
-void WriteAtOnce::Handle(int32_t n, const double *x, const double *y,
-                         const char *name, const Done &done) {
-  done(write_(n, x, y, name));
+void WriteAtOnce::Handle(const DataSet &set, const Done &done) {
+  done(write_(set, nullptr));
 }
 
 RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
-                        Console &console, const RunSummary &before,
-                        const std::string &source) {
-  std::string from; // appended piece by piece: g++ 12 warns falsely on '+'
-  if (!source.empty()) {
-    from = "'";
-    from += Quoted(source);
-    from += "': ";
-  }
+                        Console &console, const InputSettings &input,
+                        const RunSummary &before) {
+  auto at = [&input](uint64_t line) { return Place(input.shown, line); };
   RunSummary summary;
   // The points: no copy when they grow, and huge pages for long data sets.
   BigArray<double> x;
@@ -52,6 +162,8 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   TokenReader::Pair pair;
   size_t pairs = 0;
   bool name_second_seen = false;
+  bool warned = false;      // about a token of this data set
+  uint64_t first_point = 0; // the line of the data set's first point
   auto progress = [&] {
     console.Progress(reader.bytes_read(),
                      before.points + summary.points + x.size(),
@@ -67,50 +179,50 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
       }
     }
     if (!quiet) {
-      // "read(<count>) : <first> \t <second>\n", the count before this pair.
-      ChunkWriter &echo = console.out(); // held while data sets wait (-j)
-      char *text = echo.Room(first.size() + second.size() + 40);
-      text = std::copy_n("read(", 5, text);
-      text = std::to_chars(text, text + 24, x.size()).ptr;
-      text = std::copy_n(") : ", 4, text);
-      text = std::copy(first.begin(), first.end(), text);
-      text = std::copy_n(" \t ", 3, text);
-      text = std::copy(second.begin(), second.end(), text);
-      *text++ = '\n';
-      echo.Commit(text);
+      // The echo's buffer is held while data sets wait (-j): taken afresh.
+      EchoPair(console.out(), x.size(), first, second);
     }
     if (first != "NAME") {
       // NAME as the second token: the pairing is shifted (a header line, a
       // missing or extra value), so the data set it should close is lost.
       if (second == "NAME" && !name_second_seen) {
         name_second_seen = true;
-        console.Message("knotfit: " + from + "pair " + std::to_string(pairs) +
+        console.Message("knotfit: " + at(reader.second_line()) + "pair " +
+                        std::to_string(pairs) +
                         " has NAME as its second token: a token is missing "
                         "or extra before it");
         ++summary.failed;
       }
-      x.push_back(ParseAtof(first));
-      y.push_back(ParseAtof(second));
+      if (x.empty()) {
+        first_point = reader.first_line();
+      }
+      bool whole_x = true;
+      bool whole_y = true;
+      x.push_back(ParseAtof(first, &whole_x));
+      y.push_back(ParseAtof(second, &whole_y));
+      // Read as atof reads it, as always; but the user hears of it, once
+      // per data set. NAME itself is no number to be read.
+      if (!(whole_x && (whole_y || second == "NAME")) && !warned) {
+        warned = true;
+        const bool is_x = !whole_x;
+        const std::string_view token = is_x ? first : second;
+        console.Message("knotfit: " +
+                        at(is_x ? reader.first_line() : reader.second_line()) +
+                        "'" + Quoted(token) +
+                        "' is not a number as a whole, read as " +
+                        knotfit::detail::ShortNumber(is_x ? x[x.size() - 1]
+                                                          : y[y.size() - 1]) +
+                        Guess(token));
+      }
       continue;
     }
     name.assign(second);
-    summary.points += x.size();
-    if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-      ReportDataSet(console, name.c_str(),
-                    std::to_string(x.size()) +
-                        " points, more than a coefficient table holds",
-                    "skipped");
-      ++summary.failed;
-    } else {
-      handle.Handle(static_cast<int32_t>(x.size()), x.data(), y.data(),
-                    name.c_str(),
-                    [&summary](Outcome outcome) { Count(summary, outcome); });
-      if (summary.end_status != 0) {
-        return summary;
-      }
+    CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
+                 input, summary);
+    if (summary.end_status != 0) {
+      return summary;
     }
-    x.clear();
-    y.clear();
+    warned = false;
     progress();
   }
   handle.Finish();
@@ -119,15 +231,48 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   }
   // Read but never written: the run did not do what the input asked.
   if (!x.empty()) {
-    console.Message("knotfit: " + from + std::to_string(x.size()) +
+    console.Message("knotfit: " + at(first_point) + std::to_string(x.size()) +
                     (x.size() == 1 ? " point" : " points") +
                     " after the last NAME line not written");
     ++summary.failed;
   }
   if (pair == TokenReader::Pair::kLoneToken) {
-    console.Message("knotfit: " + from + "unpaired token '" + Quoted(first) +
-                    "' at end of input ignored");
+    console.Message("knotfit: " + at(reader.first_line()) + "unpaired token '" +
+                    Quoted(first) + "' at end of input ignored");
     ++summary.failed;
   }
+  return summary;
+}
+
+RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
+                      DataSetHandler &handle, Console &console,
+                      const InputSettings &input) {
+  RunSummary summary;
+  BigArray<double> x;
+  BigArray<double> y;
+  CsvReader::Row row;
+  while (reader.Next(row)) {
+    if (!console.quiet()) {
+      EchoPair(console.out(), x.size(), row.x_text, row.y_text);
+    }
+    x.push_back(row.x);
+    y.push_back(row.y);
+  }
+  if (reader.error() != 0) {
+    return summary; // the caller reports the input as unreadable
+  }
+  if (!reader.problem().empty()) {
+    ReportDataSet(console, Place(input.shown, reader.line(), reader.column()),
+                  name.c_str(), reader.problem(), "skipped");
+    ++summary.skipped;
+    ++summary.failed;
+    return summary;
+  }
+  if (!console.quiet()) {
+    EchoPair(console.out(), x.size(), "NAME", name);
+  }
+  CloseDataSet(handle, console, x, y, name, reader.first_row_line(), false,
+               input, summary);
+  handle.Finish();
   return summary;
 }

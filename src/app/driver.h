@@ -1,9 +1,10 @@
-// The reading loop: token pairs in, data sets fitted and written, the echo on
-// standard output.
+// The reading loops: data sets in (token pairs, or a CSV file's columns),
+// fitted and written, the echo on standard output.
 #ifndef KNOTFIT_DRIVER_H
 #define KNOTFIT_DRIVER_H
 
 #include "console.h"
+#include "csv_reader.h"
 #include "outcome.h"
 #include "token_reader.h"
 
@@ -11,54 +12,106 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 struct RunSummary {
-  size_t failed = 0;  // data sets skipped or not completely written, and
-                      // input read but never written
+  size_t written = 0; // data sets written, those with a warning included
   size_t warned = 0;  // data sets written with a warning
-  size_t written = 0; // data sets written without one
+  size_t skipped = 0; // data sets skipped or not completely written
+  size_t flagged = 0; // data sets written but flagged by --fail-on
+  size_t failed = 0;  // what fails the run: skipped data sets, input read but
+                      // never written, warnings that fail
   uint64_t points = 0;
   int end_status = 0; // 255 or 254 when an outcome ended the run
+  RunSummary &operator+=(const RunSummary &other);
 };
+
+// The closing line of a run that skipped or warned: "knotfit: 9997 data sets
+// written, 3 skipped, 2 written with warnings" (counts of 0 after the first
+// left out).
+std::string SummaryLine(const RunSummary &summary);
+
+// A data set at its NAME pair: its points and name, and where it stands in
+// its input.
+struct DataSet {
+  int32_t n = 0;
+  const double *x = nullptr;
+  const double *y = nullptr;
+  const char *name = "";
+  std::string_view input; // as messages name it: its path, or "-"
+  std::string_view place; // "input:12: ", where its messages point
+  uint64_t line = 0;      // of its NAME pair
+};
+
+struct PreparedDataSet; // made ahead by a worker thread (-j), see kel.h
+
+// Fits and writes a data set, with what was made of it ahead or null.
+using WriteDataSet =
+    std::function<Outcome(const DataSet &set, const PreparedDataSet *ahead)>;
 
 // What is done with a data set at its NAME pair: it is fitted and written,
 // at once or later (several threads). Either way done gets its outcome on
-// the reading thread, in input order, by the time Finish returns.
+// the reading thread, in input order, by the time Finish returns: what
+// follows from an outcome (counts, messages) is done there, as with one
+// thread.
 using Done = std::function<void(Outcome)>;
 class DataSetHandler {
 public:
   virtual ~DataSetHandler() = default;
-  virtual void Handle(int32_t n, const double *x, const double *y,
-                      const char *name, const Done &done) = 0;
+  virtual void Handle(const DataSet &set, const Done &done) = 0;
   // A point between pairs (every few thousand), and the input's end.
   virtual void Poll() {}
   virtual void Finish() {}
 };
 
-// A handler that writes each data set at once, with a function.
+// A handler that writes each data set at once.
 class WriteAtOnce final : public DataSetHandler {
 public:
-  using Write = std::function<Outcome(int32_t n, const double *x,
-                                      const double *y, const char *name)>;
-  explicit WriteAtOnce(Write write) : write_(std::move(write)) {}
-  void Handle(int32_t n, const double *x, const double *y, const char *name,
-              const Done &done) override;
+  explicit WriteAtOnce(WriteDataSet write) : write_(std::move(write)) {}
+  void Handle(const DataSet &set, const Done &done) override;
 
 private:
-  Write write_;
+  WriteDataSet write_;
+};
+
+// The data sets a run has written, by the file they went to: a later one of
+// the same name replaces the earlier files, and the user hears of it.
+class WrittenNames {
+public:
+  // Records that name was written from place ("input:12"); returns the
+  // place of the data set it replaces, or an empty string.
+  std::string Replaces(std::string_view name, const std::string &place);
+
+private:
+  std::unordered_map<std::string, std::string> places_;
+};
+
+// One input as the reading loops see it.
+struct InputSettings {
+  std::string shown;               // how messages name it: its path, or "-"
+  bool strict = false;             // a warning fails the run
+  WrittenNames *written = nullptr; // the run's, across its inputs
 };
 
 // Reads pairs until the input ends: echoes each pair (unless the console is
 // quiet), collects points, and hands every data set to handle at its NAME
-// pair. Points left after the last NAME pair, an unpaired last token and a
+// pair. A token that is not a number as a whole is reported once per data
+// set; points left after the last NAME pair, an unpaired last token and a
 // NAME in the second place of a pair are reported and count as failures.
 // An outcome that ends the run stops the reading at once, reporting nothing
-// more.
-// before (the run's summary so far) is added to for the progress line; a
-// source names the input in those reports when there are several.
+// more. Every data set handed over is done with before it returns. before
+// (the run's summary so far) is added to for the progress line.
 RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
-                        Console &console, const RunSummary &before = {},
-                        const std::string &source = {});
+                        Console &console, const InputSettings &input,
+                        const RunSummary &before = {});
+
+// Reads a CSV input as one data set named name: echoes each data row as a
+// pair and then the pair NAME <name>, and hands the data set to handle; a
+// field that is not a number skips it.
+RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
+                      DataSetHandler &handle, Console &console,
+                      const InputSettings &input);
 
 #endif

@@ -48,6 +48,22 @@ std::string TargetProblem(const KelTargets &targets) {
   return {};
 }
 
+// The directories to make when all that stops the data set is that they
+// are missing; none when anything else does.
+std::vector<std::string> MissingDirectories(const KelTargets &targets) {
+  std::vector<std::string> missing;
+  for (const KelTarget *target : {&targets.table, &targets.plot}) {
+    if (target->problem.kind != KelProblem::kSubdirectory) {
+      continue;
+    }
+    if (target->problem.missing.empty()) {
+      return {};
+    }
+    missing.push_back(target->problem.missing);
+  }
+  return missing;
+}
+
 } // namespace
 
 std::string CheckDataSet(int32_t n, const double *x, const double *y,
@@ -107,11 +123,17 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
       ahead != nullptr ? ahead->problem : DataSetProblem(n, x, y, name, run);
   KelTargets targets;
   if (problem.empty()) {
-    targets = LocateKelTargets(name);
+    static const KelSettings kEnvironment; // no --kel, no --mkdir
+    targets =
+        LocateKelTargets(name, run.kel != nullptr ? *run.kel : kEnvironment);
     problem = TargetProblem(targets);
   }
   if (!problem.empty()) {
-    ReportDataSet(console, name, problem, "skipped");
+    ReportDataSet(console, run.place, name, problem, "skipped");
+    const std::vector<std::string> missing = MissingDirectories(targets);
+    if (!missing.empty()) {
+      console.Message(MkdirHint(missing));
+    }
     return Outcome::kFailed;
   }
   Workspace own;
@@ -126,14 +148,15 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   // always, with a warning.
   problem = ahead != nullptr ? ahead->binary32 : fit->Binary32Problem();
   if (!problem.empty()) {
-    ReportDataSet(console, name, problem, "skipped");
+    ReportDataSet(console, run.place, name, problem, "skipped");
     return Outcome::kFailed;
   }
   const std::string collapsed = ahead != nullptr
                                     ? ahead->collapsed
                                     : knotfit::detail::CollapsedKnots(n, x);
   if (!collapsed.empty()) {
-    ReportDataSet(console, name, collapsed, "the table cannot tell them apart");
+    ReportDataSet(console, run.place, name, collapsed,
+                  "the table cannot tell them apart");
   }
   // Both files change together: the table's temporary file is completed
   // first, then the plot file's, then both are renamed.

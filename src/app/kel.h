@@ -4,6 +4,7 @@
 #define KNOTFIT_APP_KEL_H
 
 #include "console.h"
+#include "kel_path.h"
 #include "outcome.h"
 #include "replacement_file.h"
 #include "table_form.h"
@@ -14,15 +15,20 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 // What every data set of a run shares: where its console output goes, which
 // interpolant is fitted, the arrays reused from one data set to the next (a
-// data set without them uses its own) and, with -j, the worker threads.
+// data set without them uses its own), where the KEL path is and, with -j,
+// the worker threads; and where the data set at hand stands in its input.
 struct Run {
   Console &console;
   knotfit::MethodChoice method{};
   Workspace *workspace = nullptr;
   Workers *workers = nullptr;
+  const KelSettings *kel = nullptr; // --kel and --mkdir; null: neither
+  std::string_view place{}; // where the data set at hand stands in its input
+                            // ("input:12: "), for its messages
 };
 
 // A data set's checks, fit and every byte its writers write, made ahead of

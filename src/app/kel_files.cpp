@@ -22,7 +22,8 @@ std::string OpenFailure(const ReplacementFile &f) {
   const KelProblem &p = f.problem();
   switch (p.kind) {
   case KelProblem::kNoBase:
-    return "no KEL path: neither TROV_KEL nor HOME is set";
+    return "no KEL path: neither TROV_KEL nor HOME is set (or run with "
+           "--kel DIR)";
   case KelProblem::kTopDirectory:
   case KelProblem::kSubdirectory:
     return "cannot open directory '" + Quoted(p.path) +
@@ -49,11 +50,18 @@ bool EndsTheRun(const ReplacementFile &f) {
   return f.target().in_top;
 }
 
-// The writer's message for a file that ends the run, and the outcome.
-Outcome EndRun(Console &console, const char *writer, Outcome outcome,
+// The writer's messages for a file that ends the run (the fix, for a
+// missing directory), and the outcome.
+Outcome EndRun(const Run &run, const char *writer, Outcome outcome,
                const ReplacementFile &f) {
+  Console &console = run.console;
   console.Message(std::string(kModule) + "(" + writer + ") error opening file");
-  console.Message("knotfit: " + OpenFailure(f));
+  std::string line = "knotfit: ";
+  line += run.place;
+  console.Message(line + OpenFailure(f));
+  if (!f.problem().missing.empty()) {
+    console.Message(MkdirHint({f.problem().missing}));
+  }
   return outcome;
 }
 
@@ -62,15 +70,15 @@ std::string CannotWrite(const ReplacementFile &f) {
 }
 
 // ">>>>> writing error", then what failed and what it left.
-void ReportWriteFailure(Console &console, const char *name,
+void ReportWriteFailure(const Run &run, const char *name,
                         const ReplacementFile &f, const char *consequence) {
-  console.Message(">>>>> writing error");
-  ReportDataSet(console, name, CannotWrite(f), consequence);
+  run.console.Message(">>>>> writing error");
+  ReportDataSet(run.console, run.place, name, CannotWrite(f), consequence);
 }
 
-void ReportTableFailure(Console &console, const char *name,
+void ReportTableFailure(const Run &run, const char *name,
                         const ReplacementFile &table) {
-  ReportWriteFailure(console, name, table,
+  ReportWriteFailure(run, name, table,
                      table.had_previous() ? "previous file kept"
                                           : "no file written");
 }
@@ -104,11 +112,11 @@ Placed PlaceFiles(ReplacementFile &table, ReplacementFile *plot,
 
 // Reports a data set whose files were placed without a new plot file, for
 // the problem given; kFailed.
-Outcome Unplotted(Console &console, const char *name,
+Outcome Unplotted(const Run &run, const char *name,
                   const ReplacementFile &table, const Placed &placed,
                   const std::string &problem) {
   if (!placed.table) {
-    ReportTableFailure(console, name, table);
+    ReportTableFailure(run, name, table);
     return Outcome::kFailed;
   }
   const char *consequence = "no plot file written";
@@ -122,7 +130,7 @@ Outcome Unplotted(Console &console, const char *name,
     consequence = "no plot file written, old plot file NOT removed";
     break;
   }
-  ReportDataSet(console, name, problem, consequence);
+  ReportDataSet(run.console, run.place, name, problem, consequence);
   return Outcome::kFailed;
 }
 
@@ -286,9 +294,9 @@ Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
   auto f = open_KEL_file(std::move(target));
   if (!f->is_open()) {
     if (EndsTheRun(*f)) {
-      return EndRun(console, "SaveKEL", Outcome::kNoTables, *f);
+      return EndRun(run, "SaveKEL", Outcome::kNoTables, *f);
     }
-    ReportDataSet(console, name, OpenFailure(*f), "skipped");
+    ReportDataSet(console, run.place, name, OpenFailure(*f), "skipped");
     return Outcome::kFailed;
   }
   ChunkWriter *trace = console.quiet() ? nullptr : &console.out();
@@ -305,7 +313,7 @@ Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
     written = WriteCoefficientTable(*f, trace, fit.fit->fields(), run.workers);
   }
   if (!written || !f->Close()) {
-    ReportTableFailure(console, name, *f);
+    ReportTableFailure(run, name, *f);
     return Outcome::kFailed;
   }
   if (trace != nullptr) {
@@ -322,9 +330,9 @@ Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
   console.Settle();
   // Without a new plot file the new table still goes in place, and the old
   // plot file, which does not belong to it, goes.
-  auto without_plot = [name, &console, &table](const KelTarget &plot,
-                                               const std::string &problem) {
-    return Unplotted(console, name, table, PlaceFiles(table, nullptr, plot),
+  auto without_plot = [name, &run, &table](const KelTarget &plot,
+                                           const std::string &problem) {
+    return Unplotted(run, name, table, PlaceFiles(table, nullptr, plot),
                      problem);
   };
   // The samples are taken before the file is opened: a step that cannot
@@ -341,9 +349,9 @@ Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
     if (EndsTheRun(*f)) {
       // The run ends there, after the data set's new table.
       if (!PlaceFiles(table, nullptr, KelTarget{}).table) {
-        ReportTableFailure(console, name, table);
+        ReportTableFailure(run, name, table);
       }
-      return EndRun(console, "SavePlotFile", Outcome::kNoPlots, *f);
+      return EndRun(run, "SavePlotFile", Outcome::kNoPlots, *f);
     }
     return without_plot(f->target(), OpenFailure(*f));
   }
@@ -359,5 +367,5 @@ Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
     console.Message(">>>>> writing error");
   }
   return placed.plot ? Outcome::kWritten
-                     : Unplotted(console, name, table, placed, CannotWrite(*f));
+                     : Unplotted(run, name, table, placed, CannotWrite(*f));
 }

@@ -14,6 +14,18 @@
 // and "." components are dropped first, as the file system drops them.
 std::string NameProblem(std::string_view name);
 
+// The name as the file system reads it: "/a", "a//b" and "./a" are "a",
+// "a/b" and "a".
+std::string FileName(std::string_view name);
+
+// Where the KEL path comes from, and whether missing directories are made.
+struct KelSettings {
+  std::string dir;    // the KEL path of the run (--kel); empty: $TROV_KEL,
+                      // else $HOME/.TROV_KEL, read afresh on every call
+  bool mkdir = false; // make what is missing of the KEL path, CS, CS/plot
+                      // and the name's directories (0777 less the umask)
+};
+
 // Why a target could not be reached.
 struct KelProblem {
   enum Kind {
@@ -22,8 +34,10 @@ struct KelProblem {
     kTopDirectory, // CS or CS/plot itself cannot be opened
     kSubdirectory, // a directory of the name is missing or not a directory
   } kind = kNone;
-  std::string path; // what could not be opened
-  int error = 0;    // errno
+  std::string path;    // what could not be opened
+  int error = 0;       // errno
+  std::string missing; // when it does not exist: the directory to make for
+                       // the target (CS/plot for CS itself)
 };
 
 // Where one output file goes: the directory that will hold it and the
@@ -44,15 +58,22 @@ struct KelTarget {
 };
 
 // Opens <KEL path>/<subdir> (which may be a link: that is the user's own
-// set-up), then every directory component of name below it with O_NOFOLLOW.
-// The KEL path is $TROV_KEL, else $HOME/.TROV_KEL, read afresh on every call.
-KelTarget LocateKelTarget(const char *subdir, std::string_view name);
+// set-up), then every directory component of name below it with O_NOFOLLOW;
+// with settings.mkdir, a missing one is made first, never through a link.
+KelTarget LocateKelTarget(const char *subdir, std::string_view name,
+                          const KelSettings &settings = {});
+
+// Any other output file, named by a path of the user's (links followed):
+// its directory opened, the file looked at as LocateKelTarget does. A
+// directory that cannot be opened is a kTopDirectory problem.
+KelTarget LocateFile(const std::string &path);
 
 // Where both files of the data set named name go, located once.
 struct KelTargets {
   KelTarget table, plot;
 };
-KelTargets LocateKelTargets(std::string_view name);
+KelTargets LocateKelTargets(std::string_view name,
+                            const KelSettings &settings = {});
 
 // Why the existing file at the target must not be replaced (a link, a
 // directory, a FIFO, a socket, a device, a file the user may not write), or

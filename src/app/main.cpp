@@ -12,6 +12,7 @@
 #include "pipeline.h"
 #include "replacement_file.h"
 #include "report.h"
+#include "run_report.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -68,12 +69,59 @@ int PrintAndExit(void (*print)(std::FILE *)) {
   return 1;
 }
 
-// Reads one input to its end: 0, 1 (a data set failed or was written with a
-// warning), 255 (the input could not be opened or read), or the status of
-// an outcome that ended the run (255, 254).
-int ProcessFile(const std::string &input, const std::string &source,
-                const Run &run, DataSetHandler &handle, RunSummary &total) {
+// The data set of a CSV input is named after its file, without the
+// directory and the last extension: data/sensor_a.csv is sensor_a.
+std::string CsvName(const std::string &path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) {
+    name.erase(dot);
+  }
+  return name;
+}
+
+// Fits and writes a data set, its messages pointing at its place in the
+// input (with -j, in its turn, on the reading thread, with what was made of
+// it ahead). With report, it is also recorded for the report, with its
+// points, and a flag of --fail-on fails it.
+Outcome WriteAndRecord(const DataSet &set, const PreparedDataSet *ahead,
+                       const Run &run, RunReport *report) {
   Console &console = run.console;
+  Run here = run;
+  here.place = set.place;
+  if (report != nullptr) {
+    console.TakeProblem(); // what this data set reports, nothing older
+  }
+  Outcome result =
+      GenerateCubicSpline(set.n, set.x, set.y, set.name, here, ahead);
+  if (report != nullptr && !EndsRun(result)) {
+    DataSetRecord r;
+    r.name = set.name;
+    r.input = set.input;
+    r.line = set.line;
+    r.points = static_cast<size_t>(set.n);
+    r.method = run.method;
+    r.skipped = console.TakeProblem();
+    if (result != Outcome::kFailed) {
+      r.skipped.clear(); // written; a warning is no reason
+    } else if (r.skipped.empty()) {
+      r.skipped = "not written";
+    }
+    // A flag of --fail-on fails the run, the files written.
+    if (report->Add(std::move(r), set.x, set.y, console) &&
+        result == Outcome::kWritten) {
+      result = Outcome::kFlagged;
+    }
+  }
+  return result;
+}
+
+// Reads one input to its end: 0, 1 (a data set failed or was written with a
+// warning that fails), 255 (the input could not be opened or read), or the
+// status of an outcome that ended the run (255, 254).
+int ProcessFile(const std::string &input, const CommandLine &line,
+                Console &console, DataSetHandler &handle, RunSummary &total,
+                WrittenNames &written) {
   File opened;
   std::FILE *in = stdin;
   if (input != "-") {
@@ -87,23 +135,29 @@ int ProcessFile(const std::string &input, const std::string &source,
     }
     in = opened.get();
   }
-  TokenReader reader(in);
-  const RunSummary summary =
-      ProcessInput(reader, handle, console, total, source);
-  total.points += summary.points;
-  total.written += summary.written;
-  total.warned += summary.warned;
-  total.failed += summary.failed;
+  const InputSettings settings{input, line.strict, &written};
+  RunSummary summary;
+  int error = 0;
+  if (line.csv) {
+    CsvReader reader(in, line.csv_options);
+    summary = ProcessCsv(reader, line.name.empty() ? CsvName(input) : line.name,
+                         handle, console, settings);
+    error = reader.error();
+  } else {
+    TokenReader reader(in);
+    summary = ProcessInput(reader, handle, console, settings, total);
+    error = reader.error();
+  }
+  total += summary;
   if (summary.end_status != 0) {
-    total.end_status = summary.end_status;
     return summary.end_status;
   }
-  if (reader.error() != 0) {
+  if (error != 0) {
     console.Message("knotfit: error reading input file '" + Quoted(input) +
-                    "': " + std::strerror(reader.error()));
+                    "': " + std::strerror(error));
     return 255;
   }
-  return summary.failed == 0 && summary.warned == 0 ? 0 : 1;
+  return summary.failed == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -149,35 +203,48 @@ int main(int argc, char **argv) {
       console.WriteBehind();
     }
   }
-  const Run run{console, line.method, &workspace,
-                workers && workers->threads() > 0 ? &*workers : nullptr};
+  const KelSettings kel{line.kel, line.mkdir};
+  Workers *threads = workers && workers->threads() > 0 ? &*workers : nullptr;
+  const Run run{console, line.method, &workspace, threads, &kel, {}};
   RunSummary total;
+  WrittenNames written;
   int status = 0;
+  std::optional<RunReport> report;
+  if (line.report.any()) {
+    report.emplace(line.report);
+  }
   try {
-    WriteAtOnce at_once(
-        [&run](int32_t n, const double *x, const double *y, const char *name) {
-          return GenerateCubicSpline(n, x, y, name, run);
-        });
+    const WriteDataSet write = [&run, &report](const DataSet &set,
+                                               const PreparedDataSet *ahead) {
+      return WriteAndRecord(set, ahead, run, report ? &*report : nullptr);
+    };
+    WriteAtOnce at_once(write);
     std::optional<DataSetPipeline> pipeline;
     if (run.workers != nullptr) {
-      pipeline.emplace(run);
+      pipeline.emplace(run, write);
     }
     DataSetHandler &handle =
         pipeline ? static_cast<DataSetHandler &>(*pipeline) : at_once;
-    const bool several = line.inputs.size() > 1;
     for (const std::string &input : line.inputs) {
       status = std::max(
-          status, ProcessFile(input, several ? input : "", run, handle, total));
+          status, ProcessFile(input, line, console, handle, total, written));
       if (total.end_status != 0) {
         status = total.end_status; // the writer's status, as it always was
         break;
       }
+    }
+    // A run that ended early writes no report, as it prints no summary.
+    if (report && total.end_status == 0 && !report->Write(console)) {
+      status = std::max(status, 1);
     }
   } catch (const std::bad_alloc &) {
     // Files already written stay; the one being written was removed when
     // its writer unwound. Nothing more of the input is read.
     console.Message("knotfit: out of memory; run ended");
     return 255;
+  }
+  if (total.skipped + total.warned + total.flagged > 0 && status < 254) {
+    console.Message(SummaryLine(total));
   }
   if (!console.Close()) {
     status = std::max(status, 1);

@@ -125,7 +125,7 @@ char *WriteMicros(char *out, uint64_t q) {
 
 } // namespace
 
-double ParseAtof(std::string_view token) {
+double ParseAtof(std::string_view token, bool *whole) {
   // Fast path for the common form [-]digits[.digits] with at most 15
   // digits: the digits make an integer m < 10^15 and the value is
   // m / 10^decimals, a quotient of two exact doubles, so the one rounding of
@@ -149,6 +149,9 @@ double ParseAtof(std::string_view token) {
   const bool complete =
       p == end || (*p != 'e' && *p != 'E' && *p != 'x' && *p != 'X');
   if (digits > 0 && digits <= 15 && complete) {
+    if (whole != nullptr) {
+      *whole = p == end;
+    }
     const double value = static_cast<double>(m) / kPow10[decimals];
     return negative ? -value : value;
   }
@@ -165,14 +168,23 @@ double ParseAtof(std::string_view token) {
                      (digits_start[1] == 'x' || digits_start[1] == 'X');
     if (((lead >= '0' && lead <= '9') || lead == '.') && !hex) {
       double value = 0.0;
-      if (std::from_chars(token.data(), end, value).ec == std::errc()) {
+      const auto [stop, ec] = std::from_chars(token.data(), end, value);
+      if (ec == std::errc()) {
+        if (whole != nullptr) {
+          *whole = stop == end;
+        }
         return value;
       }
     }
   }
 #endif
   const std::string text(token); // strtod needs the terminating NUL
-  return knotfit::detail::StrtodC(text.c_str(), nullptr);
+  char *stop = nullptr;
+  const double value = knotfit::detail::StrtodC(text.c_str(), &stop);
+  if (whole != nullptr) {
+    *whole = !text.empty() && stop == text.c_str() + text.size();
+  }
+  return value;
 }
 
 char *FormatFixed6(char *out, double v) {

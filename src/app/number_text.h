@@ -6,8 +6,9 @@
 
 // The value atof() gives for the token: its longest numeric prefix (decimal,
 // hexadecimal, inf or nan forms, an optional sign), 0 when there is none;
-// overflow gives +-inf, underflow a subnormal or 0.
-double ParseAtof(std::string_view token);
+// overflow gives +-inf, underflow a subnormal or 0. With whole, also says
+// whether that prefix is the whole token (strtod consumes all of it).
+double ParseAtof(std::string_view token, bool *whole = nullptr);
 
 // The longest text FormatFixed6 writes: sign, 309 integer digits, the point
 // and six decimals.

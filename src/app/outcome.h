@@ -6,6 +6,7 @@
 enum class Outcome {
   kWritten,  // every file written
   kWarned,   // written, with a warning (knots binary32 cannot tell apart)
+  kFlagged,  // written, but a diagnostic named by --fail-on flags it
   kFailed,   // skipped, or not completely written; the run goes on
   kNoTables, // CS itself cannot be used: the run ends, status 255
   kNoPlots,  // CS/plot itself cannot be used: the run ends, status 254
@@ -27,6 +28,7 @@ inline int StatusOf(Outcome o) {
   case Outcome::kNoPlots:
     return 254;
   case Outcome::kWarned:
+  case Outcome::kFlagged:
   case Outcome::kFailed:
     break;
   }

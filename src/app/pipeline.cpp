@@ -2,6 +2,7 @@
 
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -22,15 +23,16 @@ constexpr size_t kHeldBytes = size_t{4} << 20;
 
 struct DataSetPipeline::Job {
   std::vector<double> x, y;
-  std::string name;
+  std::string name, input, place;
+  uint64_t line = 0;
   Done done;
   PreparedDataSet prepared;
   Workers::Task task;
   Transcript after; // what the reader printed after this data set's NAME
 };
 
-DataSetPipeline::DataSetPipeline(const Run &run)
-    : run_(run), workers_(*run.workers) {}
+DataSetPipeline::DataSetPipeline(const Run &run, WriteDataSet write)
+    : run_(run), workers_(*run.workers), write_(std::move(write)) {}
 
 DataSetPipeline::~DataSetPipeline() {
   workers_.Cancel();
@@ -41,22 +43,25 @@ DataSetPipeline::~DataSetPipeline() {
   }
 }
 
-void DataSetPipeline::Handle(int32_t n, const double *x, const double *y,
-                             const char *name, const Done &done) {
+void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
   if (ended_) {
     return;
   }
+  const int32_t n = set.n;
   if (n > kAheadPoints) {
     Finish();
     if (!ended_) {
-      done(GenerateCubicSpline(n, x, y, name, run_));
+      done(write_(set, nullptr));
     }
     return;
   }
   auto job = std::make_unique<Job>();
-  job->x.assign(x, x + n);
-  job->y.assign(y, y + n);
-  job->name = name;
+  job->x.assign(set.x, set.x + n);
+  job->y.assign(set.y, set.y + n);
+  job->name = set.name;
+  job->input = set.input;
+  job->place = set.place;
+  job->line = set.line;
   job->done = done;
   Job &made = *job;
   made.task.work = [&made, this] {
@@ -91,17 +96,22 @@ void DataSetPipeline::Finish() {
   }
 }
 
-// The first data set is written as GenerateCubicSpline writes it, with
-// what the reader printed after its NAME pair; with the run's end, every
-// later one is dropped, unprinted.
+// The first data set is written as with one thread, and done with, with
+// its points still here; then what the reader printed after its NAME pair
+// follows. With the run's end, every later one is dropped, unprinted.
 void DataSetPipeline::WriteFirst() {
   Job &job = *jobs_.front();
   workers_.Wait(job.task); // throws what the worker threw: out of memory
   Console &console = run_.console;
   console.HoldIn(nullptr);
-  const Outcome outcome =
-      GenerateCubicSpline(static_cast<int32_t>(job.x.size()), job.x.data(),
-                          job.y.data(), job.name.c_str(), run_, &job.prepared);
+  const DataSet set{static_cast<int32_t>(job.x.size()),
+                    job.x.data(),
+                    job.y.data(),
+                    job.name.c_str(),
+                    job.input,
+                    job.place,
+                    job.line};
+  const Outcome outcome = write_(set, &job.prepared);
   job.done(outcome);
   if (EndsRun(outcome)) {
     ended_ = true;

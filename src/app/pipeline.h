@@ -1,8 +1,9 @@
 // Data sets fitted and formatted ahead on worker threads and written in
 // input order by the thread that reads them: what `-j N` runs. The workers
 // only compute; every file, every byte printed, every message and every
-// outcome is made on the reading thread, in input order, by the same code
-// as with one thread, so a run shows exactly what it shows with one thread.
+// outcome, and what follows from it (the counts, the report), is made on the
+// reading thread, in input order, by the same code as with one thread, so a
+// run shows exactly what it shows with one thread.
 #ifndef KNOTFIT_APP_PIPELINE_H
 #define KNOTFIT_APP_PIPELINE_H
 
@@ -17,8 +18,9 @@
 
 class DataSetPipeline final : public DataSetHandler {
 public:
-  // run.workers (at least one thread) do the fitting and formatting.
-  explicit DataSetPipeline(const Run &run);
+  // run.workers (at least one thread) do the fitting and formatting; write
+  // writes each data set in its turn, with what was made of it ahead.
+  DataSetPipeline(const Run &run, WriteDataSet write);
   // Drops what was not yet written (a run that ended early or ran out of
   // memory: nothing of it was printed) and gives the console back.
   ~DataSetPipeline() override;
@@ -28,8 +30,7 @@ public:
   // A short data set is copied and handed to a worker; it is written, and
   // done called, once every earlier one was. A long one is written at once
   // on this thread, after every earlier one.
-  void Handle(int32_t n, const double *x, const double *y, const char *name,
-              const Done &done) override;
+  void Handle(const DataSet &set, const Done &done) override;
   // Writes the data sets that are ready; waits for all of them when what
   // the reader printed meanwhile has grown large.
   void Poll() override;
@@ -44,6 +45,7 @@ private:
 
   Run run_;
   Workers &workers_;
+  WriteDataSet write_;
   std::deque<std::unique_ptr<Job>> jobs_; // handed over, not yet written
   uint64_t points_ahead_ = 0;             // in jobs_
   bool ended_ = false;                    // an outcome ended the run

@@ -84,8 +84,12 @@ bool TokenReader::Refill() {
 
 // Finds the next token as offsets into buf_, which a refill moves down.
 bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
+  // Line ends are counted here, where white space is passed over anyway:
+  // one addition per blank, no pass of its own over the input.
+  uint64_t line_ends = line_ends_;
   for (;;) {
     while (pos_ < end_ && KindOf(buf_[pos_]) == kSpace) {
+      line_ends += buf_[pos_] == '\n' ? 1 : 0;
       ++pos_;
     }
     if (pos_ < end_) {
@@ -95,9 +99,11 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
       keep_ = pos_; // only white space lies behind: nothing to keep
     }
     if (!Refill()) {
+      line_ends_ = line_ends;
       return false;
     }
   }
+  line_ends_ = line_ends;
   if (first_of_pair) {
     keep_ = pos_;
   }
@@ -138,6 +144,7 @@ TokenReader::Pair TokenReader::NextPair(std::string_view &first,
   if (!NextToken(true, b1, e1)) {
     return Pair::kEnd;
   }
+  first_line_ = line_ends_ + 1;
   const size_t shift_before = shift_;
   const bool paired = NextToken(false, b2, e2);
   b1 -= shift_ - shift_before;
@@ -147,5 +154,6 @@ TokenReader::Pair TokenReader::NextPair(std::string_view &first,
     return Pair::kLoneToken;
   }
   second = std::string_view(buf_.data() + b2, e2 - b2);
+  second_line_ = line_ends_ + 1;
   return Pair::kPair;
 }

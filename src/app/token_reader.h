@@ -21,6 +21,11 @@ public:
   // whitespace is dropped.
   Pair NextPair(std::string_view &first, std::string_view &second);
 
+  // The lines (from 1) on which the first and the second token of the last
+  // pair start.
+  uint64_t first_line() const { return first_line_; }
+  uint64_t second_line() const { return second_line_; }
+
   // How many bytes of the input were consumed so far.
   uint64_t bytes_read() const { return shift_ + pos_; }
 
@@ -35,10 +40,13 @@ private:
   std::FILE *in_;
   size_t block_size_;
   std::vector<char> buf_;
-  size_t pos_ = 0;   // next unread byte
-  size_t end_ = 0;   // end of the bytes read so far
-  size_t keep_ = 0;  // start of the pair in progress: kept across refills
-  size_t shift_ = 0; // bytes the refills moved the buffer down, in all
+  size_t pos_ = 0;         // next unread byte
+  size_t end_ = 0;         // end of the bytes read so far
+  size_t keep_ = 0;        // start of the pair in progress: kept across refills
+  size_t shift_ = 0;       // bytes the refills moved the buffer down, in all
+  uint64_t line_ends_ = 0; // '\n' bytes before pos_
+  uint64_t first_line_ = 0;
+  uint64_t second_line_ = 0;
   bool eof_ = false;
   int error_ = 0;
 };

@@ -417,6 +417,10 @@ constexpr MethodInfo kMethods[] = {
 
 } // namespace
 
+std::span<const MethodInfo> AllMethods() {
+  return kMethods;
+}
+
 const MethodInfo &InfoOf(Method method) {
   for (const MethodInfo &info : kMethods) {
     if (info.method == method) {

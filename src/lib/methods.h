@@ -7,6 +7,7 @@
 #include "knotfit/method.hpp"
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace knotfit {
@@ -25,6 +26,8 @@ struct MethodInfo {
 
 // The method's row of the table.
 const MethodInfo &InfoOf(Method method);
+// Every row, in the order of Method.
+std::span<const MethodInfo> AllMethods();
 
 // Why `choice` cannot fit these points (which passed PointsProblem); empty
 // when it can. In the words of PointsProblem's messages, e.g. "akima needs at

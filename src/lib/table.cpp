@@ -7,12 +7,14 @@
 #include "short_numbers.h"
 #include "table_encoding.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <istream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -68,80 +70,99 @@ void write_table(const Spline &spline, std::ostream &out) {
 
 class TableMaker {
 public:
-  // Decodes a table; name starts every message ("table", or a path).
-  static Table Decode(const unsigned char *data, std::size_t size,
-                      const std::string &name) {
+  // Decodes a table record by record as read(out, count) delivers its bytes
+  // (fewer than asked only at the end), reading no more than 4 + 20*n + 1
+  // bytes and checking each record as it arrives: random bytes are refused
+  // within a few records, and memory grows with the records read, never
+  // from the count alone. name starts every message ("table", or a path);
+  // size is the whole size where the caller knows it.
+  template <class Read>
+  static Table Decode(Read read, const std::string &name,
+                      std::optional<std::size_t> size) {
     auto fail = [&name](const std::string &problem) {
       return Error(name + ": " + problem);
     };
-    if (size < 4) {
-      throw fail(std::to_string(size) + " bytes, too short for the knot count");
+    unsigned char bytes[20];
+    std::size_t got = read(bytes, 4);
+    if (got < 4) {
+      throw fail(std::to_string(got) + " bytes, too short for the knot count");
     }
-    const auto count = static_cast<int32_t>(LoadBigEndian32(data));
+    const auto count = static_cast<int32_t>(LoadBigEndian32(bytes));
     if (count < 1) {
       throw fail("knot count " + std::to_string(count) +
                  " at byte 0 is below 1");
     }
     const auto n = static_cast<std::size_t>(count);
     const uint64_t needed = 4 + 20 * uint64_t{n};
-    if (size != needed) {
-      throw fail("knot count " + std::to_string(count) + " at byte 0 needs " +
-                 std::to_string(needed) + " bytes, the table has " +
-                 std::to_string(size));
-    }
+    auto wrong_size = [&](const std::string &has) {
+      return fail("knot count " + std::to_string(count) + " at byte 0 needs " +
+                  std::to_string(needed) + " bytes, the table has " + has);
+    };
     Table t;
     std::vector<float> *fields[5] = {&t.x_, &t.y_, &t.a_, &t.b_, &t.c_};
-    for (std::vector<float> *field : fields) {
-      field->resize(n);
-    }
-    // Knot k's record starts at byte 4 + 20*(n-1-k).
-    auto offset = [n](std::size_t k, std::size_t f) {
-      return std::to_string(4 + 20 * (n - 1 - k) + 4 * f);
-    };
-    for (std::size_t k = n; k-- > 0;) {
+    // Record j holds knot n-1-j and starts at byte 4 + 20*j.
+    for (std::size_t j = 0; j < n; ++j) {
+      got = read(bytes, 20);
+      if (got < 20) {
+        throw wrong_size(std::to_string(4 + 20 * j + got));
+      }
+      const std::size_t k = n - 1 - j;
       for (std::size_t f = 0; f < 5; ++f) {
-        const float v = Binary32FromBits(
-            LoadBigEndian32(data + 4 + 20 * (n - 1 - k) + 4 * f));
+        const float v = Binary32FromBits(LoadBigEndian32(bytes + 4 * f));
         if (!std::isfinite(v)) {
           throw fail(std::string(kFieldNames[f]) + " of knot " +
-                     std::to_string(k) + " at byte " + offset(k, f) +
-                     " is not finite");
+                     std::to_string(k) + " at byte " +
+                     std::to_string(4 + 20 * j + 4 * f) + " is not finite");
         }
-        (*fields[f])[k] = v;
+        fields[f]->push_back(v);
+      }
+      // Equal x are knots that collapsed in binary32: a segment of zero
+      // width, which no reader ever selects.
+      if (j > 0 && t.x_[j] > t.x_[j - 1]) {
+        throw fail("x of knot " + std::to_string(k + 1) + " at byte " +
+                   std::to_string(4 + 20 * (j - 1)) + " is below x of knot " +
+                   std::to_string(k) + " (" + ShortBinary32(t.x_[j - 1]) +
+                   " after " + ShortBinary32(t.x_[j]) + ")");
       }
     }
-    // Equal x are knots that collapsed in binary32: a segment of zero width,
-    // which no reader ever selects.
-    for (std::size_t k = 1; k < n; ++k) {
-      if (t.x_[k] < t.x_[k - 1]) {
-        throw fail("x of knot " + std::to_string(k) + " at byte " +
-                   offset(k, 0) + " is below x of knot " +
-                   std::to_string(k - 1) + " (" + ShortBinary32(t.x_[k]) +
-                   " after " + ShortBinary32(t.x_[k - 1]) + ")");
-      }
+    if (read(bytes, 1) != 0) {
+      throw wrong_size(size ? std::to_string(*size) : "more");
+    }
+    for (std::vector<float> *field : fields) {
+      std::reverse(field->begin(), field->end()); // knot 0 first
     }
     return t;
+  }
+
+  static Table Decode(const unsigned char *data, std::size_t size) {
+    std::size_t at = 0;
+    auto read = [&](unsigned char *out, std::size_t count) {
+      const std::size_t got = std::min(count, size - at);
+      std::copy(data + at, data + at + got, out);
+      at += got;
+      return got;
+    };
+    return Decode(read, "table", size);
   }
 };
 
 Table read_table(const unsigned char *data, std::size_t size) {
-  return TableMaker::Decode(data, size, "table");
+  return TableMaker::Decode(data, size);
 }
 
 Table read_table(const std::vector<unsigned char> &bytes) {
-  return TableMaker::Decode(bytes.data(), bytes.size(), "table");
+  return TableMaker::Decode(bytes.data(), bytes.size());
 }
 
 Table read_table(std::istream &in) {
-  std::vector<unsigned char> bytes;
-  char block[4096];
-  while (in.read(block, sizeof block) || in.gcount() > 0) {
-    bytes.insert(bytes.end(), block, block + in.gcount());
-  }
-  if (in.bad()) {
-    throw Error("table: read failed");
-  }
-  return read_table(bytes);
+  auto read = [&in](unsigned char *out, std::size_t count) {
+    in.read(reinterpret_cast<char *>(out), static_cast<std::streamsize>(count));
+    if (in.bad()) {
+      throw Error("table: read failed");
+    }
+    return static_cast<std::size_t>(in.gcount());
+  };
+  return TableMaker::Decode(read, "table", std::nullopt);
 }
 
 Table read_table_file(const std::string &path) {
@@ -154,16 +175,14 @@ Table read_table_file(const std::string &path) {
   if (!f) {
     throw failure("cannot open");
   }
-  std::vector<unsigned char> bytes;
-  unsigned char block[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(block, 1, sizeof block, f.get())) > 0) {
-    bytes.insert(bytes.end(), block, block + got);
-  }
-  if (std::ferror(f.get())) {
-    throw failure("cannot read");
-  }
-  return TableMaker::Decode(bytes.data(), bytes.size(), path);
+  auto read = [&](unsigned char *out, std::size_t count) {
+    const std::size_t got = std::fread(out, 1, count, f.get());
+    if (got < count && std::ferror(f.get())) {
+      throw failure("cannot read");
+    }
+    return got;
+  };
+  return TableMaker::Decode(read, path, std::nullopt);
 }
 
 namespace {

@@ -29,6 +29,7 @@ using knotfit::TableProblem;
 
 // The fits: every method by its table row, and the not-a-knot solver for
 // fits the program keeps in its own form.
+using knotfit::AllMethods;
 using knotfit::ComputeSpline;
 using knotfit::Hermite;
 using knotfit::SegmentCoefficients;
@@ -45,10 +46,12 @@ using knotfit::ClampedValue;
 using knotfit::CubicAt;
 using knotfit::SamplePlot;
 
-// Number text, and outside text in messages: the one quoting rule of every
-// program (knotfit-eval uses it too).
+// Number text (knotfit-export's texts of values too), and outside text in
+// messages: the one quoting rule of every program (knotfit-eval uses it
+// too).
 using knotfit::NonFiniteText;
 using knotfit::Quoted;
+using knotfit::ShortBinary32;
 using knotfit::ShortNumber;
 using knotfit::StrtodC;
 

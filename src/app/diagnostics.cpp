@@ -1,0 +1,387 @@
+#include "diagnostics.h"
+
+#include "knotfit_internal.h"
+
+#include "knotfit/table.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const std::vector<FlagInfo> kFlagInfo = {
+    {Flag::kOvershoot, "overshoot",
+     "Where the data run one way, the curve leaves the band of a segment's "
+     "two points by more than 0.1% of the data's y range: it swings past "
+     "the data."},
+    {Flag::kNotMonotone, "not-monotone",
+     "The data rise (or fall) throughout but the curve turns back somewhere: "
+     "an inverse lookup finds more than one x."},
+    {Flag::kBinary32, "binary32",
+     "The coefficient table, as its readers evaluate it, differs from the "
+     "fit by more than 1e-6 of the y range, or a coefficient narrowed to a "
+     "subnormal or to zero, or two knots have the same x in binary32."},
+    {Flag::kSpacing, "spacing",
+     "The largest gap between neighbouring knots is more than 1000 times the "
+     "smallest: the fit is ill-conditioned there."},
+};
+
+// The roots of p*u^2 + q*u + r in (0, h), in increasing order. The larger
+// root in magnitude comes from the formula without cancellation, the other
+// from the product of the roots.
+Roots RootsWithin(double p, double q, double r, double h) {
+  double found[2];
+  size_t count = 0;
+  if (p == 0.0) {
+    if (q != 0.0) {
+      found[count++] = -r / q;
+    }
+  } else if (const double disc = q * q - 4.0 * p * r; disc >= 0.0) {
+    const double big = -0.5 * (q + std::copysign(std::sqrt(disc), q));
+    found[count++] = big / p;
+    if (big != 0.0) {
+      found[count++] = r / big;
+    }
+  }
+  Roots roots;
+  for (size_t i = 0; i < count; ++i) {
+    if (found[i] > 0.0 && found[i] < h) {
+      roots.u[roots.n++] = found[i];
+    }
+  }
+  if (roots.n == 2 && roots.u[1] < roots.u[0]) {
+    std::swap(roots.u[0], roots.u[1]);
+  }
+  return roots;
+}
+
+Roots Turns(const knotfit::Spline &s, size_t k) {
+  return TurningPoints(s.a()[k], s.b()[k], s.c()[k], s.x()[k + 1] - s.x()[k]);
+}
+
+// What the tolerances are relative to: the data's y range, or for level
+// data their magnitude.
+double Scale(const std::vector<double> &y) {
+  const auto [lo, hi] = std::minmax_element(y.begin(), y.end());
+  if (*hi > *lo) {
+    return *hi - *lo;
+  }
+  const double size = std::max(std::fabs(*lo), std::fabs(*hi));
+  return size > 0.0 ? size : 1.0;
+}
+
+// The data run one way from y[k-1] to y[k+2], the window cut at the ends.
+bool LocallyMonotone(const std::vector<double> &y, size_t k) {
+  const size_t lo = k > 0 ? k - 1 : 0;
+  const size_t hi = std::min(k + 2, y.size() - 1);
+  bool rise = true, fall = true;
+  for (size_t i = lo; i < hi; ++i) {
+    rise = rise && y[i + 1] >= y[i];
+    fall = fall && y[i + 1] <= y[i];
+  }
+  return rise || fall;
+}
+
+// Each check below looks at the whole fit, or with quick only until the
+// flag is certain: the other methods' fits need no more.
+void CheckOvershoot(const knotfit::Spline &s, double scale, bool quick,
+                    Diagnosis &out) {
+  const std::vector<double> &x = s.x(), &y = s.y();
+  Finding worst(Flag::kOvershoot);
+  for (size_t k = 0; k + 1 < x.size(); ++k) {
+    if (!LocallyMonotone(y, k)) {
+      continue; // a peak of oscillating data lies between such knots
+    }
+    const double lo = std::min(y[k], y[k + 1]), hi = std::max(y[k], y[k + 1]);
+    double beyond = 0.0, at = 0.0;
+    for (const double u : Turns(s, k)) {
+      const double v = s.value(x[k] + u);
+      const double by = std::max(lo - v, v - hi);
+      if (by > beyond) {
+        beyond = by;
+        at = x[k] + u;
+      }
+    }
+    if (beyond > 1e-3 * scale) {
+      out.overshoot.push_back({x[k], x[k + 1]});
+      if (beyond > worst.amount) {
+        worst.amount = beyond;
+        worst.at = at;
+      }
+      if (quick) {
+        break;
+      }
+    }
+  }
+  if (!out.overshoot.empty()) {
+    out.findings.push_back(worst);
+  }
+}
+
+void CheckMonotone(const knotfit::Spline &s, double scale, bool quick,
+                   Diagnosis &out) {
+  const std::vector<double> &x = s.x(), &y = s.y();
+  bool rise = true, fall = true;
+  for (size_t i = 0; i + 1 < y.size(); ++i) {
+    rise = rise && y[i + 1] >= y[i];
+    fall = fall && y[i + 1] <= y[i];
+  }
+  if (rise == fall) {
+    return; // not monotone data, or level data
+  }
+  // Walk the knots and turning points in order: the largest fall (for
+  // rising data) from the highest value so far.
+  const double sign = rise ? 1.0 : -1.0;
+  double top = sign * y[0];
+  Finding worst(Flag::kNotMonotone);
+  auto visit = [&](double t, double v) {
+    top = std::max(top, sign * v);
+    if (top - sign * v > worst.amount) {
+      worst.amount = top - sign * v;
+      worst.at = t;
+    }
+  };
+  // Rounding alone moves S by far less than this.
+  const double tolerance = 1e-12 * scale;
+  for (size_t k = 0; k + 1 < x.size(); ++k) {
+    for (const double u : Turns(s, k)) {
+      visit(x[k] + u, s.value(x[k] + u));
+    }
+    visit(x[k + 1], y[k + 1]);
+    if (quick && worst.amount > tolerance) {
+      break;
+    }
+  }
+  if (worst.amount > tolerance) {
+    out.findings.push_back(worst);
+  }
+}
+
+// The first field of y, a, b, c that is not zero but narrows to a subnormal
+// or to zero in binary32; empty when there is none.
+std::string Underflow(const knotfit::Spline &s) {
+  const std::vector<double> *fields[4] = {&s.y(), &s.a(), &s.b(), &s.c()};
+  static const char *const kNames[4] = {"y", "a", "b", "c"};
+  for (size_t f = 0; f < 4; ++f) {
+    for (size_t k = 0; k < s.size(); ++k) {
+      const double v = (*fields[f])[k];
+      if (v == 0.0 || !knotfit::detail::FitsBinary32(v)) {
+        continue;
+      }
+      const auto narrowed = static_cast<float>(v);
+      if (narrowed == 0.0f || !std::isnormal(narrowed)) {
+        return std::string(kNames[f]) + " of knot " + std::to_string(k) + " (" +
+               knotfit::detail::ShortNumber(v) + ") narrows to " +
+               (narrowed == 0.0f ? "zero" : "a subnormal");
+      }
+    }
+  }
+  return {};
+}
+
+// T - S on segment k of S, where T is the table's curve: T's segment k
+// (fields x, y, a, b, c rounded to binary32) expanded about S's knot gives
+// T - S = D0 + D1*u + D2*u^2 + D3*u^3, with u = t - x[k]. T's own knots
+// lie so close to S's that T - S hardly changes between them.
+struct Difference {
+  double d[4];
+  double At(double u) const {
+    return d[0] + u * (d[1] + u * (d[2] + u * d[3]));
+  }
+  // Where |T - S| peaks on the segment: its ends and where D' is zero.
+  Roots Extremes(double h) const {
+    return RootsWithin(3.0 * d[3], 2.0 * d[2], d[1], h);
+  }
+  // That peak, from the polynomial: the readers' evaluation differs from
+  // it only by rounding.
+  double Peak(double h) const {
+    double peak = std::max(std::fabs(At(0.0)), std::fabs(At(h)));
+    for (const double u : Extremes(h)) {
+      peak = std::max(peak, std::fabs(At(u)));
+    }
+    return peak;
+  }
+};
+
+Difference DifferenceOn(const knotfit::Spline &s, size_t k) {
+  auto narrowed = [](double v) {
+    return static_cast<double>(knotfit::detail::Narrow(v));
+  };
+  const double d = s.x()[k] - narrowed(s.x()[k]);
+  const double at = narrowed(s.a()[k]), bt = narrowed(s.b()[k]),
+               ct = narrowed(s.c()[k]);
+  return {
+      {(narrowed(s.y()[k]) - s.y()[k]) + at * d + bt * d * d + ct * d * d * d,
+       (at - s.a()[k]) + 2.0 * bt * d + 3.0 * ct * d * d,
+       (bt - s.b()[k]) + 3.0 * ct * d, ct - s.c()[k]}};
+}
+
+// The largest |T - S| on segment k, with T evaluated as the table's readers
+// do: at the segment's first knot (its last is the next one's first) and
+// where the derivative of T - S is zero.
+void LargestDifference(const knotfit::Spline &s, const knotfit::Table &t,
+                       size_t k, const Difference &diff, Finding &worst) {
+  const double x0 = s.x()[k], h = s.x()[k + 1] - x0;
+  auto visit = [&](double u) {
+    const double by = std::fabs(t.value(x0 + u) - s.value(x0 + u));
+    if (by > worst.amount) {
+      worst.amount = by;
+      worst.at = x0 + u;
+    }
+  };
+  visit(0.0);
+  for (const double u : diff.Extremes(h)) {
+    visit(u);
+  }
+  if (k + 2 == s.size()) {
+    visit(h);
+  }
+}
+
+void CheckBinary32(const knotfit::Spline &s, double scale, bool quick,
+                   Diagnosis &out) {
+  Finding worst(Flag::kBinary32);
+  const auto n = static_cast<int32_t>(s.size());
+  worst.cause = knotfit::detail::CollapsedKnots(n, s.x().data());
+  if (!worst.cause.empty()) {
+    // Knots no reader can tell apart: the table's curve is not the fit's,
+    // whatever it is.
+    worst.amount = std::numeric_limits<double>::quiet_NaN();
+    out.findings.push_back(worst);
+    return;
+  }
+  worst.cause = Underflow(s);
+  if (!worst.cause.empty() && quick) {
+    out.findings.push_back(worst);
+    return;
+  }
+  // Only segments whose polynomial peaks at half the tolerance or more are
+  // evaluated as the readers do; the table is read only when there is one.
+  const double tolerance = 1e-6 * scale;
+  std::vector<std::pair<size_t, Difference>> suspects;
+  for (size_t k = 0; k + 1 < s.size(); ++k) {
+    const Difference diff = DifferenceOn(s, k);
+    if (diff.Peak(s.x()[k + 1] - s.x()[k]) >= 0.5 * tolerance) {
+      suspects.emplace_back(k, diff);
+    }
+  }
+  if (!suspects.empty()) {
+    try {
+      const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
+      for (const auto &[k, diff] : suspects) {
+        LargestDifference(s, t, k, diff, worst);
+        if (quick && worst.amount > tolerance) {
+          break;
+        }
+      }
+    } catch (const knotfit::Error &e) {
+      worst.cause = e.what(); // a field binary32 cannot hold
+      worst.amount = std::numeric_limits<double>::quiet_NaN();
+    }
+  }
+  if (!worst.cause.empty() || worst.amount > tolerance) {
+    out.findings.push_back(worst);
+  }
+}
+
+void CheckSpacing(const knotfit::Spline &s, Diagnosis &out) {
+  const std::vector<double> &x = s.x();
+  size_t widest = 0, narrowest = 0;
+  for (size_t k = 1; k + 1 < x.size(); ++k) {
+    const double h = x[k + 1] - x[k];
+    widest = h > x[widest + 1] - x[widest] ? k : widest;
+    narrowest = h < x[narrowest + 1] - x[narrowest] ? k : narrowest;
+  }
+  const double big = x[widest + 1] - x[widest];
+  const double small = x[narrowest + 1] - x[narrowest];
+  if (big > 1000.0 * small) {
+    out.findings.emplace_back(
+        Flag::kSpacing, big / small, x[narrowest],
+        "gap " + knotfit::detail::ShortNumber(big) +
+            " after x = " + knotfit::detail::ShortNumber(x[widest]) + ", gap " +
+            knotfit::detail::ShortNumber(small) +
+            " after x = " + knotfit::detail::ShortNumber(x[narrowest]));
+  }
+}
+
+Diagnosis Check(const knotfit::Spline &s, FlagSet which, bool quick) {
+  Diagnosis out;
+  const double scale = Scale(s.y());
+  if ((which & Bit(Flag::kOvershoot)) != 0) {
+    CheckOvershoot(s, scale, quick, out);
+  }
+  if ((which & Bit(Flag::kNotMonotone)) != 0) {
+    CheckMonotone(s, scale, quick, out);
+  }
+  if ((which & Bit(Flag::kBinary32)) != 0) {
+    CheckBinary32(s, scale, quick, out);
+  }
+  if ((which & Bit(Flag::kSpacing)) != 0) {
+    CheckSpacing(s, out);
+  }
+  return out;
+}
+
+} // namespace
+
+Roots TurningPoints(double a, double b, double c, double h) {
+  return RootsWithin(3.0 * c, 2.0 * b, a, h);
+}
+
+const std::vector<FlagInfo> &AllFlags() {
+  return kFlagInfo;
+}
+
+const FlagInfo &InfoOf(Flag flag) {
+  return kFlagInfo[static_cast<size_t>(flag)];
+}
+
+bool ParseFlag(std::string_view name, Flag &out) {
+  for (const FlagInfo &info : kFlagInfo) {
+    if (name == info.name) {
+      out = info.flag;
+      return true;
+    }
+  }
+  return false;
+}
+
+FlagSet Diagnosis::flags() const {
+  FlagSet set = 0;
+  for (const Finding &f : findings) {
+    set |= Bit(f.flag);
+  }
+  return set;
+}
+
+Diagnosis Diagnose(const knotfit::Spline &fit,
+                   const knotfit::MethodChoice &method) {
+  Diagnosis d = Check(fit, ~FlagSet{0}, false);
+  const FlagSet raised = d.flags();
+  if (raised == 0) {
+    return d;
+  }
+  const auto n = static_cast<int32_t>(fit.size());
+  for (const auto &info : knotfit::detail::AllMethods()) {
+    // Clamped is left out: the end slopes it needs are the user's to know.
+    const knotfit::Method other = info.method;
+    if (other == method.method || other == knotfit::Method::kClamped) {
+      continue;
+    }
+    const knotfit::MethodChoice choice{other};
+    if (!knotfit::detail::MethodProblem(choice, n, fit.x().data(),
+                                        fit.y().data())
+             .empty()) {
+      continue; // the method cannot fit these points
+    }
+    const FlagSet still =
+        Check(knotfit::fit(fit.x(), fit.y(), choice), raised, true).flags();
+    for (Finding &f : d.findings) {
+      if ((still & Bit(f.flag)) == 0) {
+        f.avoided_by.push_back(other);
+      }
+    }
+  }
+  return d;
+}

@@ -1,0 +1,126 @@
+#include "json_summary.h"
+
+#include "knotfit_internal.h"
+
+#include <cmath>
+
+namespace {
+
+// A number, or null for one that is not finite (JSON has no NaN).
+std::string Number(double v) {
+  return std::isfinite(v) ? knotfit::detail::ShortNumber(v) : "null";
+}
+
+std::string Pair(double lo, double hi) {
+  std::string text = "[";
+  text += Number(lo);
+  text += ", ";
+  text += Number(hi);
+  return text + "]";
+}
+
+// The length of the UTF-8 sequence at text[i], or 0 when it is not one.
+size_t Utf8Length(std::string_view text, size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  const size_t length = lead < 0xc2   ? 0
+                        : lead < 0xe0 ? 2
+                        : lead < 0xf0 ? 3
+                        : lead < 0xf5 ? 4
+                                      : 0;
+  if (length == 0 || i + length > text.size()) {
+    return 0;
+  }
+  for (size_t k = 1; k < length; ++k) {
+    if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) {
+      return 0;
+    }
+  }
+  // Overlong forms, surrogates and values beyond U+10FFFF.
+  const auto second = static_cast<unsigned char>(text[i + 1]);
+  if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second > 0x9f) ||
+      (lead == 0xf0 && second < 0x90) || (lead == 0xf4 && second > 0x8f)) {
+    return 0;
+  }
+  return length;
+}
+
+} // namespace
+
+std::string JsonString(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += text[i];
+    } else if (byte < 0x20) {
+      out += "\\u00";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else if (byte < 0x80) {
+      out += text[i];
+    } else if (const size_t length = Utf8Length(text, i); length > 0) {
+      out.append(text, i, length);
+      i += length - 1;
+    } else {
+      out += "\\ufffd";
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonSummary(const std::vector<DataSetRecord> &records,
+                        size_t failed_fail_on) {
+  size_t written = 0, flagged = 0;
+  std::vector<size_t> per_flag(AllFlags().size());
+  std::string sets;
+  for (const DataSetRecord &r : records) {
+    written += r.skipped.empty() ? 1 : 0;
+    flagged += r.diagnosis.findings.empty() ? 0 : 1;
+    sets += sets.empty() ? "\n    {" : ",\n    {";
+    sets += "\"name\": " + JsonString(r.name) +
+            ", \"input\": " + JsonString(r.input) +
+            ", \"line\": " + std::to_string(r.line) +
+            ", \"points\": " + std::to_string(r.points) +
+            ", \"method\": " + JsonString(knotfit::MethodName(r.method.method));
+    if (r.points > 0) {
+      sets += ", \"x_range\": " + Pair(r.x_min, r.x_max) +
+              ", \"y_range\": " + Pair(r.y_min, r.y_max);
+    }
+    sets += r.skipped.empty() ? ", \"status\": \"written\""
+                              : ", \"status\": \"skipped\", \"reason\": " +
+                                    JsonString(r.skipped);
+    sets += ", \"flags\": [";
+    const char *separator = "";
+    for (const Finding &f : r.diagnosis.findings) {
+      ++per_flag[static_cast<size_t>(f.flag)];
+      sets += separator;
+      separator = ", ";
+      sets += "{\"flag\": " + JsonString(InfoOf(f.flag).name) +
+              ", \"amount\": " + Number(f.amount) + ", \"at\": " + Number(f.at);
+      if (!f.cause.empty()) {
+        sets += ", \"cause\": " + JsonString(f.cause);
+      }
+      sets += ", \"avoided_by\": [";
+      for (size_t m = 0; m < f.avoided_by.size(); ++m) {
+        sets += (m > 0 ? ", " : "") +
+                JsonString(knotfit::MethodName(f.avoided_by[m]));
+      }
+      sets += "]}";
+    }
+    sets += "]}";
+  }
+  std::string flags;
+  for (const FlagInfo &info : AllFlags()) {
+    flags += (flags.empty() ? "" : ", ") + JsonString(info.name) + ": " +
+             std::to_string(per_flag[static_cast<size_t>(info.flag)]);
+  }
+  return "{\n  \"totals\": {\"data_sets\": " + std::to_string(records.size()) +
+         ", \"written\": " + std::to_string(written) +
+         ", \"skipped\": " + std::to_string(records.size() - written) +
+         ", \"flagged\": " + std::to_string(flagged) +
+         ", \"failed_fail_on\": " + std::to_string(failed_fail_on) +
+         ", \"flags\": {" + flags + "}},\n  \"data_sets\": [" + sets +
+         (sets.empty() ? "]\n}\n" : "\n  ]\n}\n");
+}

@@ -1,0 +1,109 @@
+// The flags of the report and --fail-on, each on data made to raise it and
+// on data made not to; the other methods that avoid a flag.
+#include "diagnostics.h"
+#include "plot_envelope.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using knotfit::Method;
+using Points = std::vector<double>;
+
+// maps/monotone: a sensor curve that rises from 0 to 1 in a step.
+const Points kStepX = {0, 1, 2, 3, 3.5, 4, 5, 6, 7, 8};
+const Points kStepY = {0, 0, 0.01, 0.05, 0.5, 0.95, 0.99, 1, 1, 1};
+
+Points Sines() {
+  Points y;
+  for (int i = 0; i < 12; ++i) {
+    y.push_back(std::sin(0.9 * i));
+  }
+  return y;
+}
+
+TEST(Diagnostics, EachFlagOnDataMadeToRaiseItAndNotTo) {
+  const struct {
+    const char *what;
+    Points x, y;
+    Method method;
+    FlagSet flags;
+  } kCases[] = {
+      {"the cube", {0, 1, 2, 3, 4}, {0, 1, 8, 27, 64}, Method::kNotAKnot, 0},
+      {"a step, not-a-knot", kStepX, kStepY, Method::kNotAKnot,
+       Bit(Flag::kOvershoot) | Bit(Flag::kNotMonotone)},
+      {"a step, pchip", kStepX, kStepY, Method::kPchip, 0},
+      {"peaks of oscillating data",
+       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+       Sines(),
+       Method::kNotAKnot,
+       0},
+      // The cubic coefficients underflow: 2e-41 is a subnormal in binary32.
+      {"x near 3e10, y near 1e-14",
+       {3e10, 3.1e10, 3.2e10, 3.3e10, 3.4e10, 3.5e10},
+       {1e-14, 3e-14, 2e-14, 5e-14, 4e-14, 6e-14},
+       Method::kNotAKnot,
+       Bit(Flag::kBinary32)},
+      {"epoch seconds",
+       {1.7e9, 1.7e9 + 1, 1.7e9 + 2, 1.7e9 + 3},
+       {0, 1, 2, 3},
+       Method::kNotAKnot,
+       Bit(Flag::kBinary32)},
+      {"gaps 1 and 0.0005",
+       {0, 1, 2, 3, 3.0005, 4},
+       {0, 1, 4, 9, 9.003, 16},
+       Method::kNotAKnot,
+       Bit(Flag::kSpacing)},
+      {"gaps 1 and 0.002",
+       {0, 1, 2, 3, 3.002, 4},
+       {0, 1, 4, 9, 9.012, 16},
+       Method::kNotAKnot,
+       0},
+  };
+  for (const auto &c : kCases) {
+    const knotfit::MethodChoice method{c.method};
+    EXPECT_EQ(Diagnose(knotfit::fit(c.x, c.y, method), method).flags(), c.flags)
+        << c.what;
+  }
+}
+
+TEST(Diagnostics, SayHowMuchWhereAndWhichMethodsAvoidIt) {
+  const Diagnosis d = Diagnose(knotfit::fit(kStepX, kStepY), {});
+  ASSERT_EQ(d.findings.size(), 2u);
+  // S dips to -0.062 between x = 2 and 3, where the band is [0.01, 0.05].
+  const Finding &over = d.findings[0];
+  EXPECT_NEAR(over.amount, 0.072, 0.001);
+  EXPECT_GT(over.at, 2.0);
+  EXPECT_LT(over.at, 3.0);
+  const std::vector<Method> monotone = {Method::kPchip, Method::kSteffen};
+  EXPECT_EQ(d.findings[1].avoided_by, monotone);
+  for (const Method m : monotone) {
+    EXPECT_NE(std::find(over.avoided_by.begin(), over.avoided_by.end(), m),
+              over.avoided_by.end());
+  }
+  // Segments [0, 3] and [4, 8] swing past their points; [3, 4] does not.
+  ASSERT_EQ(d.overshoot.size(), 7u);
+  EXPECT_EQ(d.overshoot[2].to, 3.0);
+  EXPECT_EQ(d.overshoot[3].from, 4.0);
+}
+
+TEST(Diagnostics, EnvelopeHoldsEveryExtremeOfItsColumn) {
+  const knotfit::Spline s = knotfit::fit(kStepX, kStepY);
+  const Envelope e = EnvelopeOf(s);
+  ASSERT_EQ(e.low.size(), kPlotColumns);
+  const double width = 8.0 / kPlotColumns;
+  for (size_t c = 0; c < kPlotColumns; c += 7) {
+    for (int j = 0; j <= 16; ++j) {
+      const double v = s.value(width * (static_cast<double>(c) + j / 16.0));
+      EXPECT_LE(e.low[c], v + 1e-15);
+      EXPECT_GE(e.high[c], v - 1e-15);
+    }
+  }
+  // The dip to -0.062 lies in some column.
+  EXPECT_NEAR(*std::min_element(e.low.begin(), e.low.end()), -0.0618, 1e-3);
+}
+
+} // namespace

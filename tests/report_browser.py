@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""report_browser.py KNOTFIT GEN_WORKLOAD: loads reports that knotfit
+writes (--report) in headless Chromium: the DOM holds one plot per data set
+with its data and the flagged rows first; the cube's curve is drawn where
+S(t) = t^3 maps; W2's report loads. Exits 77 (skipped) without chromium."""
+import base64
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import zlib
+
+STEP = "0 0\n1 0\n2 0.01\n3 0.05\n3.5 0.5\n4 0.95\n5 0.99\n6 1\n7 1\n8 1\nNAME step\n"
+CUBE = "0 0\n1 1\n2 8\n3 27\n4 64\nNAME cube\n"
+BACK = "1 1\n0 0\nNAME back\n"
+CURVE = (31, 95, 191)  # the light theme's curve colour, #1f5fbf
+
+
+def chromium(url, *args, timeout=60):
+    with tempfile.TemporaryDirectory() as profile:
+        return subprocess.run(
+            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--user-data-dir=" + profile, "--window-size=1000,1000", *args, url],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout, check=True).stdout
+
+
+def report(knotfit, work, name, text=None):
+    """Runs knotfit -q --report on name.txt, written first when a text is
+    given; the page's file URL."""
+    if text is not None:
+        with open(os.path.join(work, name + ".txt"), "w") as f:
+            f.write(text)
+    page = os.path.join(work, name + ".html")
+    subprocess.run([knotfit, "-q", "--report", page, name + ".txt"], cwd=work, timeout=120,
+                   env={"TROV_KEL": "kel"}, stderr=subprocess.DEVNULL)
+    return "file://" + page
+
+
+def doubles(text):
+    raw = base64.b64decode(text)
+    return list(struct.unpack(">%dd" % (len(raw) // 8), raw))
+
+
+def png_pixels(data):
+    """(width, rows of (r, g, b)) of an 8-bit RGB or RGBA PNG."""
+    width, height, _, kind = struct.unpack(">IIBB", data[16:26])
+    size = 4 if kind == 6 else 3
+    chunks, at = b"", 8
+    while at < len(data):
+        length, tag = struct.unpack(">I4s", data[at:at + 8])
+        chunks += data[at + 8:at + 8 + length] if tag == b"IDAT" else b""
+        at += 12 + length
+    raw, rows, prev, stride = zlib.decompress(chunks), [], bytearray(width * size), width * size
+    for y in range(height):
+        kind_of_row, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a, b = line[i - size] if i >= size else 0, prev[i]
+            c = prev[i - size] if i >= size else 0
+            p = a + b - c
+            pred = [0, a, b, (a + b) // 2,
+                    a if abs(p - a) <= min(abs(p - b), abs(p - c)) else b if abs(p - b) <= abs(p - c) else c]
+            line[i] = (line[i] + pred[kind_of_row]) & 255
+        rows.append(line)
+        prev = line
+    return [[tuple(r[x * size:x * size + 3]) for x in range(width)] for r in rows]
+
+
+def main():
+    knotfit, gen = sys.argv[1], sys.argv[2]
+    if not shutil.which("chromium"):
+        print("skipped: chromium is not installed")
+        return 77
+    failures = []
+    with tempfile.TemporaryDirectory() as work:
+        os.makedirs(os.path.join(work, "kel/CS/plot"))
+        dom = chromium(report(knotfit, work, "three", STEP + CUBE + BACK) + "#all", "--dump-dom").decode()
+        figures = re.findall(r'<figure class="plot"[^>]*>', dom)
+        names = [re.search(r'data-name="([^"]*)"', f).group(1) for f in figures]
+        rows = re.findall(r"<tr data-i[^>]*><td><a[^>]*>([^<]*)</a>.*?<td class=\"(\w+)\">([^<]*)</td></tr>", dom)
+        if names != ["step", "cube", "back"]:
+            failures.append("plots: %s" % names)
+        if rows[0] != ("step", "flags", "overshoot, not-monotone") or "x not increasing" not in rows[1][2]:
+            failures.append("index rows, flagged first: %s" % rows)
+        if doubles(re.search(r'data-x="([^"]*)"', figures[1]).group(1)) != [0, 1, 2, 3, 4]:
+            failures.append("the cube's plot does not carry its knots")
+        if dom.count('class="curve"') != 2 or dom.count('class="over"') != 2:
+            failures.append("drawn: %d curves, %d overshoot regions" %
+                            (dom.count('class="curve"'), dom.count('class="over"')))
+
+        url = report(knotfit, work, "cube", CUBE) + "#all"
+        svg = re.search(r'<svg[^>]*data-map="([^"]*)"[^>]*data-box="([^"]*)"', chromium(url, "--dump-dom").decode())
+        x0, x1, y0, y1, left, top, width, height = map(float, svg.group(1).split())
+        bx, by = map(float, svg.group(2).split())
+        chromium(url, "--screenshot=" + os.path.join(work, "shot.png"))
+        with open(os.path.join(work, "shot.png"), "rb") as f:
+            pixels = png_pixels(f.read())
+        for t in (0.5, 1.25, 2.5, 3.2, 3.8):
+            px = round(bx + left + (t - x0) / (x1 - x0) * width)
+            py = round(by + top + (y1 - t ** 3) / (y1 - y0) * height)
+            near = [pixels[y][x] for y in range(py - 2, py + 3) for x in range(px - 2, px + 3)]
+            if not any(sum((p - q) ** 2 for p, q in zip(c, CURVE)) < 40 ** 2 for c in near):
+                failures.append("no curve pixel within 2 px of S(%g) at (%d, %d)" % (t, px, py))
+
+        with open(os.path.join(work, "w2.txt"), "w") as f:
+            subprocess.run([gen, "w2"], stdout=f, check=True, timeout=120)
+        url = report(knotfit, work, "w2")
+        dom = chromium(url, "--dump-dom", timeout=20)  # loads without freezing the browser
+        if dom.count(b'<figure class="plot"') != 20000:
+            failures.append("W2: %d plots" % dom.count(b'<figure class="plot"'))
+    for f in failures:
+        print("FAILED:", f)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
