@@ -105,22 +105,48 @@ uint64_t EightDigits(uint32_t n) {
   return y | (x - y * 10) << 8;
 }
 
+// "00" "01" ... "99"
+constexpr char kTwoDigits[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536"
+    "37383940414243444546474849505152535455565758596061626364656667686970717273"
+    "7475767778798081828384858687888990919293949596979899";
+
+char *TwoDigits(char *out, uint32_t value) {
+  std::memcpy(out, kTwoDigits + size_t{2} * value, 2);
+  return out + 2;
+}
+
 // Writes q / 10^6 with six decimals: the integer part (at least one digit,
-// at most 7 as q < 2^43), the point, the six digits of q % 10^6. The eight
-// places of the integer part are shifted down past its leading zeros and
-// stored whole, then the point and the decimals over what follows: no
-// branch depends on the value, and nothing is read back from memory. out
+// at most 7 as q < 2^43) two digits at a time from the right, the point,
+// and the six digits of q % 10^6 stored as one word of eight bytes (its two
+// leading zeros dropped; the two bytes after the text are scratch). out
 // must hold 17 bytes.
 char *WriteMicros(char *out, uint64_t q) {
-  const uint64_t whole = EightDigits(static_cast<uint32_t>(q / 1000000));
-  const uint64_t micros = EightDigits(static_cast<uint32_t>(q % 1000000));
-  // The leading zero bytes, but never the last digit.
-  const int skip = std::countr_zero(whole | uint64_t{1} << 56) / 8;
-  const int length = 8 - skip;
-  StoreLittle(out, (whole + 0x3030303030303030u) >> 8 * skip);
-  out[length] = '.';
-  StoreLittle(out + length + 1, (micros >> 16) + 0x0000303030303030u);
-  return out + length + 7;
+  auto whole = static_cast<uint32_t>(q / 1000000);
+  const auto micros = static_cast<uint32_t>(q % 1000000);
+  const int length = whole < 10        ? 1
+                     : whole < 100     ? 2
+                     : whole < 1000    ? 3
+                     : whole < 10000   ? 4
+                     : whole < 100000  ? 5
+                     : whole < 1000000 ? 6
+                                       : 7;
+  char *digit = out + length; // filled from the right
+  while (whole >= 100) {
+    digit -= 2;
+    TwoDigits(digit, whole % 100);
+    whole /= 100;
+  }
+  if (whole >= 10) {
+    TwoDigits(digit - 2, whole);
+  } else {
+    digit[-1] = static_cast<char>('0' + whole);
+  }
+  out += length;
+  *out++ = '.';
+  const uint64_t m = EightDigits(micros);
+  StoreLittle(out, (m >> 16) + 0x0000303030303030u);
+  return out + 6;
 }
 
 } // namespace
