@@ -55,20 +55,21 @@ def from_hex(text):
     return bytes.fromhex("".join(line.split("#")[0] for line in text.splitlines()))
 
 
-def run(knotfit, args, env, cwd, stdout="capture", timeout=60):
+def run(knotfit, args, env, cwd, stdout="capture", timeout=60, stdin=os.devnull):
     """knotfit with exactly these arguments and environment, standard input
-    from /dev/null, standard output as STDOUT_MODES says. Returns (status,
-    stdout, stderr); a signal gives 128 + its number."""
+    from the file stdin, standard output as STDOUT_MODES says. Returns
+    (status, stdout, stderr); a signal gives 128 + its number."""
     def close_stdout():
         os.close(1)
 
-    with open(os.devnull, "rb") as null, open("/dev/full", "wb") as full:
+    with open(stdin, "rb") as source, open(os.devnull, "rb") as null, \
+            open("/dev/full", "wb") as full:
         out = {"capture": subprocess.PIPE, "full": full, "closed": null}.get(stdout)
         if stdout == "broken-pipe":
             reader, out = os.pipe()
             os.close(reader)
         try:
-            p = subprocess.run([knotfit] + args, env=env, cwd=cwd, stdin=null, stdout=out,
+            p = subprocess.run([knotfit] + args, env=env, cwd=cwd, stdin=source, stdout=out,
                                stderr=subprocess.PIPE, timeout=timeout,
                                preexec_fn=close_stdout if stdout == "closed" else None)
         finally:
