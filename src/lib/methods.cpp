@@ -12,7 +12,7 @@
 // Where a reference computes a slope in a particular grouping, it is kept.
 #include "methods.h"
 
-#include "from_chars_fallback.h"
+#include "strtod_c.h"
 #include "hermite.h"
 #include "knotfit.h"
 #include "short_numbers.h"

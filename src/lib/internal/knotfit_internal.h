@@ -8,7 +8,7 @@
 #include "../checks.h"
 #include "../evaluate.h"
 #include "../exact_math.h"
-#include "../from_chars_fallback.h"
+#include "../strtod_c.h"
 #include "../hermite.h"
 #include "../methods.h"
 #include "../not_a_knot.h"
