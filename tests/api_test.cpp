@@ -91,6 +91,7 @@ TEST(Api, CalculusIsExactForCubics) {
     expected += simpson(from, hi);
     EXPECT_NEAR(s.integral(lo, hi), expected, 1e-10 * (hi - lo + 1));
     EXPECT_EQ(s.integral(hi, lo), -s.integral(lo, hi));
+    EXPECT_EQ(s.integral(lo, lo), 0.0);
   }
   for (const double outside : {x.front() - 1, x.back() + 1}) {
     EXPECT_EQ(s.derivative(outside), 0.0);

@@ -67,8 +67,8 @@ for echo in ("read(4999) : 4999 \t 1\n", "read(0) : %s \t 0\n" % long_number,
              "read(4) : NAME \t %s\n" % long_name):
     check("echo " + echo[:30], echo in out, True)
 
-# The reason is given once. A closed standard output must not lend its
-# descriptor to a coefficient table, which the trace would then overwrite:
+# The reason is given once. A closed standard output (and error) must not lend
+# its descriptor to a coefficient table, which the trace would then overwrite:
 # with the input piped and the name in a subdirectory, 1 would be the lowest
 # free descriptor when the table is created, and the echo fits in the buffer
 # until the trace follows. The full one's data set passes the 4 MiB above
@@ -78,13 +78,15 @@ for to, n, name, want_status, reason in (
          "knotfit: write error on standard output: No space left on device\n"),
         ("closed", 30000, "sub/big", 1,
          "knotfit: write error on standard output: Bad file descriptor\n"),
+        ("closed-all", 30000, "sub/big", 1, ""),
         ("broken-pipe", 20000, "big", 128 + 13, "")):  # ended by SIGPIPE, quietly
-    status, out, err, tables = run_on(points(n) + "NAME %s\n" % name, to, to == "closed")
+    piped = to.startswith("closed")
+    status, out, err, tables = run_on(points(n) + "NAME %s\n" % name, to, piped)
     check(to + " status", status, want_status)
     check(to + " stderr", err, reason)
-    if want_status == 1:
-        check(to + " table size", len(tables.get("big", b"")), 4 + n * 20)
-        status, out, err, tables = run_on(points(n), to, to == "closed")
+    check(to + " table size", len(tables.get("big", b"")), 4 + n * 20 if want_status == 1 else 0)
+    if reason:
+        status, out, err, tables = run_on(points(n), to, piped)
         check(to + " stderr, echo only", err,
               reason + "knotfit: %d points after the last NAME line not written\n" % n)
 

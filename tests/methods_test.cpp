@@ -1,5 +1,7 @@
-// The interpolation methods: SciPy's fits and hand-worked slopes from
-// tests/data/methods, and on random data the properties each method promises.
+// The fits: the not-a-knot cube's exact bits, SciPy's fits and hand-worked
+// slopes from tests/data/methods, and on random data the properties each
+// method promises. (getValue is checked against the C reader in
+// table_header_test.)
 #include "knotfit.h"
 #include "methods.h"
 
@@ -66,6 +68,19 @@ std::vector<Case> ReadCases(const std::string &path) {
     }
   }
   return cases;
+}
+
+// The stored tables of y = x^3 on 0..4 depend on these exact doubles, in every
+// build type: a changed grouping or a fused multiply-add shows up here.
+TEST(ComputeCubicSpline, CubeIsBitExact) {
+  const double x[] = {0, 1, 2, 3, 4}, y[] = {0, 1, 8, 27, 64};
+  Values a(5, NAN), b(a), c(a);
+  ComputeCubicSpline(5, x, y, a.data(), b.data(), c.data());
+  EXPECT_EQ(a, (Values{0x1p-49, 2.999999999999999, 12.000000000000002,
+                       26.999999999999993, 48.000000000000014}));
+  EXPECT_EQ(b, (Values{-2.6645352591003757e-15, 3.000000000000001,
+                       6.000000000000005, 9.000000000000007, 0.0}));
+  EXPECT_EQ(c, (Values{1.0000000000000009, 1.0, 0.9999999999999929, 1.0, 0.0}));
 }
 
 TEST(ComputeSpline, MatchesReferenceFitsAndRefusals) {

@@ -10,9 +10,9 @@ import sys
 import tempfile
 
 
-# Where a run's standard output goes: captured, a full device, closed, or a
-# pipe whose reader has already gone.
-STDOUT_MODES = ("capture", "full", "closed", "broken-pipe")
+# Where a run's standard output goes: captured, a full device, closed (with
+# standard error too: closed-all), or a pipe whose reader has already gone.
+STDOUT_MODES = ("capture", "full", "closed", "closed-all", "broken-pipe")
 
 
 def lines(path, default):
@@ -61,17 +61,19 @@ def run(knotfit, args, env, cwd, stdout="capture", timeout=60, stdin=os.devnull)
     (status, stdout, stderr); a signal gives 128 + its number."""
     def close_stdout():
         os.close(1)
+        if stdout == "closed-all":
+            os.close(2)
 
     with open(stdin, "rb") as source, open(os.devnull, "rb") as null, \
             open("/dev/full", "wb") as full:
-        out = {"capture": subprocess.PIPE, "full": full, "closed": null}.get(stdout)
+        out = {"capture": subprocess.PIPE, "full": full}.get(stdout, null)
         if stdout == "broken-pipe":
             reader, out = os.pipe()
             os.close(reader)
         try:
             p = subprocess.run([knotfit] + args, env=env, cwd=cwd, stdin=source, stdout=out,
                                stderr=subprocess.PIPE, timeout=timeout,
-                               preexec_fn=close_stdout if stdout == "closed" else None)
+                               preexec_fn=close_stdout if stdout.startswith("closed") else None)
         finally:
             if stdout == "broken-pipe":
                 os.close(out)

@@ -136,6 +136,14 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     check("plot dir: temporary files", hidden(work + "/kel/CS/plot"), [])
     os.rmdir(work + "/kel/CS/plot/big")
 
+    # A table that cannot be created in CS itself (no descriptor left) ends
+    # the run.
+    run = Started(work, ["cube"], [(resource.RLIMIT_NOFILE, 6)])
+    check("no descriptor: status", run.finish(), 255)
+    check("no descriptor: stderr", read_file(run.err_path).decode(),
+          "knotfit(SaveKEL) error opening file\n"
+          "knotfit: cannot create 'kel/CS/cube': Too many open files\n")
+
     # A replaced file keeps its mode; a new one gets 0666 less the umask.
     os.chmod(work + "/kel/CS/big", 0o640)
     check("mode: run", Started(work, ["small"]).finish(), 0)
@@ -210,7 +218,7 @@ check("progress: a line", shown.startswith("\rknotfit: ") and "MB read, 0 data s
 check("progress: cleared at the end", shown.endswith("\r\033[K"), True)
 check("--no-progress", progress("--no-progress"), (0, ""))
 status, shown = progress("--method=pchip", fifo=False)
-check("progress of a known total", (status, "MB read (" in shown), (0, True))
+check("progress of a known total", (status, "of 0.8 MB read (" in shown), (0, True))
 
 print("\n".join(problems) or "ok")
 sys.exit(1 if problems else 0)

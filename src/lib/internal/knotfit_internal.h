@@ -8,12 +8,12 @@
 #include "../checks.h"
 #include "../evaluate.h"
 #include "../exact_math.h"
-#include "../strtod_c.h"
 #include "../hermite.h"
 #include "../methods.h"
 #include "../not_a_knot.h"
 #include "../plot_samples.h"
 #include "../short_numbers.h"
+#include "../strtod_c.h"
 #include "../table_encoding.h"
 
 namespace knotfit::detail {
