@@ -8,7 +8,8 @@ case directory cannot describe: every output file stays whole or untouched.
   or SIGKILL) or stopped there by the file size limit leaves the previous
   table and plot byte for byte, and no temporary file (but after SIGKILL);
 - two runs on one name leave the table of the later rename, whole;
-- out of memory is a message and status 255, never an abort;
+- out of memory is a message and status 255, never an abort; so is a table
+  that cannot be created in CS itself;
 - the progress line shows on a terminal, and is cleared; never with
   --no-progress.
 Every run has a timeout."""
@@ -136,14 +137,6 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     check("plot dir: temporary files", hidden(work + "/kel/CS/plot"), [])
     os.rmdir(work + "/kel/CS/plot/big")
 
-    # A table that cannot be created in CS itself (no descriptor left) ends
-    # the run.
-    run = Started(work, ["cube"], [(resource.RLIMIT_NOFILE, 6)])
-    check("no descriptor: status", run.finish(), 255)
-    check("no descriptor: stderr", read_file(run.err_path).decode(),
-          "knotfit(SaveKEL) error opening file\n"
-          "knotfit: cannot create 'kel/CS/cube': Too many open files\n")
-
     # A replaced file keeps its mode; a new one gets 0666 less the umask.
     os.chmod(work + "/kel/CS/big", 0o640)
     check("mode: run", Started(work, ["small"]).finish(), 0)
@@ -160,13 +153,20 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
               "knotfit: data set 'cube': 'kel/CS/cube' is a file you may not "
               "write; skipped\n")
 
-    # Out of memory: a token of NUL bytes that never ends. (The sanitizers'
-    # shadow memory needs more address space than the limit: skipped there.)
+    # Out of memory: a token of NUL bytes that never ends; and a table that
+    # cannot be created in CS itself (no descriptor left), which ends the
+    # run. (The sanitizers need more address space and descriptors than the
+    # limits leave: skipped there.)
     if "KNOTFIT_SANITIZED" not in os.environ:
         run = Started(work, ["/dev/zero"], [(resource.RLIMIT_AS, 256 << 20)])
         check("memory: status", run.finish(), 255)
         check("memory: stderr", read_file(run.err_path).decode(),
               "knotfit: out of memory; run ended\n")
+        run = Started(work, ["cube"], [(resource.RLIMIT_NOFILE, 6)])
+        check("no descriptor: status", run.finish(), 255)
+        check("no descriptor: stderr", read_file(run.err_path).decode(),
+              "knotfit(SaveKEL) error opening file\n"
+              "knotfit: cannot create 'kel/CS/cube': Too many open files\n")
 
 
 def progress(option, fifo=True):
