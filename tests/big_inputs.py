@@ -22,20 +22,24 @@ def points(count):
     return "".join("%d %d\n" % (i, i % 7) for i in range(count))
 
 
-def run_on(text, stdout="capture"):
-    """knotfit on text in a fresh directory with a KEL tree; also returns
-    every table written, by name."""
+def run_on(text, stdout="capture", piped=False):
+    """knotfit on text (piped: as standard input) in a fresh directory with a
+    KEL tree and subdirectories sub; also returns every table written in CS
+    and CS/sub, by name."""
     with tempfile.TemporaryDirectory(prefix="knotfit-big-") as work:
-        os.makedirs(os.path.join(work, "kel/CS/plot"))
-        with open(os.path.join(work, "input"), "w") as f:
+        for sub in ("kel/CS/plot/sub", "kel/CS/sub"):
+            os.makedirs(os.path.join(work, sub))
+        source = os.path.join(work, "input")
+        with open(source, "w") as f:
             f.write(text)
-        status, out, err = run(knotfit, ["input"], {"TROV_KEL": "kel"}, work, stdout)
-        tables = os.path.join(work, "kel/CS")
+        status, out, err = run(knotfit, ["-" if piped else "input"], {"TROV_KEL": "kel"},
+                               work, stdout, stdin=source if piped else os.devnull)
         found = {}
-        for name in os.listdir(tables):
-            if os.path.isfile(os.path.join(tables, name)):
-                with open(os.path.join(tables, name), "rb") as f:
-                    found[name] = f.read()
+        for sub in ("kel/CS", "kel/CS/sub"):
+            for name in os.listdir(os.path.join(work, sub)):
+                if os.path.isfile(os.path.join(work, sub, name)):
+                    with open(os.path.join(work, sub, name), "rb") as f:
+                        found[name] = f.read()
     return status, out.decode(), err.decode(), found
 
 
@@ -63,20 +67,29 @@ for echo in ("read(4999) : 4999 \t 1\n", "read(0) : %s \t 0\n" % long_number,
              "read(4) : NAME \t %s\n" % long_name):
     check("echo " + echo[:30], echo in out, True)
 
-# The reason is given once; a closed standard output must not lend its
-# descriptor to a coefficient table, which the trace would then overwrite.
-for to, want_status, reason in (
-        ("full", 1, "knotfit: write error on standard output: No space left on device\n"),
-        ("closed", 1, "knotfit: write error on standard output: Bad file descriptor\n"),
-        ("broken-pipe", 128 + 13, "")):  # ended by SIGPIPE, quietly
-    status, out, err, tables = run_on(points(20000) + "NAME big\n", to)
+# The reason is given once. A closed standard output (and error) must not lend
+# its descriptor to a coefficient table, which the trace would then overwrite:
+# with the input piped and the name in a subdirectory, 1 would be the lowest
+# free descriptor when the table is created, and the echo fits in the buffer
+# until the trace follows. The full one's data set passes the 4 MiB above
+# which its arrays are mapped, and grow by remapping.
+for to, n, name, want_status, reason in (
+        ("full", 1100000, "big", 1,
+         "knotfit: write error on standard output: No space left on device\n"),
+        ("closed", 30000, "sub/big", 1,
+         "knotfit: write error on standard output: Bad file descriptor\n"),
+        ("closed-all", 30000, "sub/big", 1, ""),
+        ("broken-pipe", 20000, "big", 128 + 13, "")):  # ended by SIGPIPE, quietly
+    piped = to.startswith("closed")
+    status, out, err, tables = run_on(points(n) + "NAME %s\n" % name, to, piped)
     check(to + " status", status, want_status)
     check(to + " stderr", err, reason)
-    if want_status == 1:
-        check(to + " table size", len(tables.get("big", b"")), 4 + 20000 * 20)
-        status, out, err, tables = run_on(points(20000), to)
+    check(to + " table size", len(tables.get("big", b"")), 4 + n * 20 if want_status == 1 else 0)
+    if reason:
+        status, out, err, tables = run_on(points(n), to, piped)
         check(to + " stderr, echo only", err,
-              reason + "knotfit: input:1: 20000 points after the last NAME line not written\n")
+              reason + "knotfit: %s:1: %d points after the last NAME line not written\n"
+              % ("-" if piped else "input", n))
 
 print("\n".join(problems) or "ok")
 sys.exit(1 if problems else 0)

@@ -12,9 +12,9 @@ import sys
 import tempfile
 
 
-# Where a run's standard output goes: captured, a full device, closed, or a
-# pipe whose reader has already gone.
-STDOUT_MODES = ("capture", "full", "closed", "broken-pipe")
+# Where a run's standard output goes: captured, a full device, closed (with
+# standard error too: closed-all), or a pipe whose reader has already gone.
+STDOUT_MODES = ("capture", "full", "closed", "closed-all", "broken-pipe")
 
 
 def lines(path, default):
@@ -61,15 +61,17 @@ def run(knotfit, args, env, cwd, stdout="capture", timeout=60, stdin=os.devnull)
     """knotfit with exactly these arguments and environment, standard input
     from the file stdin (or closed), standard output as STDOUT_MODES says.
     Returns (status, stdout, stderr); a signal gives 128 + its number."""
-    closed = [fd for fd, mode in ((0, stdin), (1, stdout)) if mode == "closed"]
+    closed = ([0] if stdin == "closed" else []) + \
+        {"closed": [1], "closed-all": [1, 2]}.get(stdout, [])
 
     def close():
         for fd in closed:
             os.close(fd)
 
     source_path = os.devnull if stdin == "closed" else stdin
-    with open(source_path, "rb") as source, open("/dev/full", "wb") as full:
-        out = {"capture": subprocess.PIPE, "full": full, "closed": source}.get(stdout)
+    with open(source_path, "rb") as source, open(os.devnull, "rb") as null, \
+            open("/dev/full", "wb") as full:
+        out = {"capture": subprocess.PIPE, "full": full}.get(stdout, null)
         if stdout == "broken-pipe":
             reader, out = os.pipe()
             os.close(reader)

@@ -11,7 +11,8 @@ case directory cannot describe: every output file stays whole or untouched.
   while the plot file is written; a signal that comes while the first file
   is renamed ends the run only once both are;
 - two runs on one name leave the table of the later rename, whole;
-- out of memory is a message and status 255, never an abort;
+- out of memory is a message and status 255, never an abort; so is a table
+  that cannot be created in CS itself;
 - the progress line shows on a terminal, and is cleared; never with
   --no-progress.
 Every knotfit run gets the OPTIONs first (-j 2: the same with threads).
@@ -157,6 +158,20 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     check("race: the later rename's table, whole", len(second), 4 + 200000 * 20)
     check("race: not the first run's", second != table, True)
 
+    # Frozen in its table while a directory takes the old plot's place: the
+    # new plot cannot be renamed there, and the directory is not removed.
+    run = Started(work, ["second"])
+    check("plot dir: frozen", run.read_until(b" writing : \n"), True)
+    os.remove(work + "/kel/CS/plot/big")
+    os.mkdir(work + "/kel/CS/plot/big")
+    check("plot dir: status", run.finish(), 1)
+    check("plot dir: stderr", read_file(run.err_path).decode(),
+          ">>>>> writing error\nknotfit: second:200001: data set 'big': cannot write "
+          "'kel/CS/plot/big': Is a directory; no plot file written, old plot file NOT "
+          "removed\nknotfit: 0 data sets written, 1 skipped\n")
+    check("plot dir: temporary files", hidden(work + "/kel/CS/plot"), [])
+    os.rmdir(work + "/kel/CS/plot/big")
+
     # A replaced file keeps its mode, never set-user-ID, and (as root) its
     # owner and group; a new one gets 0666 less the umask.
     if os.geteuid() == 0:
@@ -179,37 +194,50 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
               "knotfit: data set 'cube': 'kel/CS/cube' is a file you may not "
               "write; skipped\n")
 
-    # Out of memory: a token of NUL bytes that never ends. (The sanitizers'
-    # shadow memory needs more address space than the limit: skipped there.)
+    # Out of memory: a token of NUL bytes that never ends; and a table that
+    # cannot be created in CS itself (no descriptor left), which ends the
+    # run. (The sanitizers need more address space and descriptors than the
+    # limits leave: skipped there.)
     if "KNOTFIT_SANITIZED" not in os.environ:
         run = Started(work, ["/dev/zero"], [(resource.RLIMIT_AS, 256 << 20)])
         check("memory: status", run.finish(), 255)
         check("memory: stderr", read_file(run.err_path).decode(),
               "knotfit: out of memory; run ended\n")
+        run = Started(work, ["cube"], [(resource.RLIMIT_NOFILE, 6)])
+        check("no descriptor: status", run.finish(), 255)
+        check("no descriptor: stderr", read_file(run.err_path).decode(),
+              "knotfit(SaveKEL) error opening file\n"
+              "knotfit: cube:1: cannot create 'kel/CS/cube': Too many open files\n")
 
 
-def progress(option):
-    """What knotfit shows on a terminal as standard error, its standard
-    output to a file and its input fed through a FIFO with a pause."""
+def progress(option, fifo=True):
+    """What knotfit shows on a terminal as standard error, with a pause in
+    the run: its input fed through a FIFO, standard output to a file; or
+    (not fifo) a file of known size, standard output a pipe read late."""
     with tempfile.TemporaryDirectory(prefix="knotfit-progress-") as work:
         os.makedirs(os.path.join(work, "kel/CS/plot"))
-        fifo = os.path.join(work, "fifo")
-        os.mkfifo(fifo)
+        source = os.path.join(work, "input")
 
         def feed():
-            with open(fifo, "w") as f:
+            with open(source, "w") as f:
                 f.write(points(20000)[:-9])  # without its NAME line
                 f.flush()
-                time.sleep(1.3)
-                f.write("".join("%d 1\n" % i for i in range(20000, 40000)) + "NAME p\n")
-        feeder = threading.Thread(target=feed)
+                time.sleep(1.3 if fifo else 0)
+                f.write("".join("%d 1\n" % i for i in range(20000, 100000)) + "NAME p\n")
+        if fifo:
+            os.mkfifo(source)
+        else:
+            feed()
+        feeder = threading.Thread(target=feed if fifo else lambda: time.sleep(1.3))
         feeder.start()
         terminal, other = pty.openpty()
         with open(os.path.join(work, "out"), "wb") as out:
-            proc = subprocess.Popen([knotfit] + options + [option, "fifo"], cwd=work,
+            proc = subprocess.Popen([knotfit] + options + [option, "input"], cwd=work,
                                     env={"TROV_KEL": "kel"}, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=other)
+                                    stdout=out if fifo else subprocess.PIPE, stderr=other)
         os.close(other)
+        if not fifo:  # drained once the pause is over
+            threading.Thread(target=lambda: (feeder.join(), proc.stdout.read())).start()
         shown = b""
         while select.select([terminal], [], [], 20)[0]:
             try:
@@ -230,6 +258,8 @@ check("progress: status", status, 0)
 check("progress: a line", shown.startswith("\rknotfit: ") and "MB read, 0 data sets written" in shown, True)
 check("progress: cleared at the end", shown.endswith("\r\033[K"), True)
 check("--no-progress", progress("--no-progress"), (0, ""))
+status, shown = progress("--method=pchip", fifo=False)
+check("progress of a known total", (status, "of 0.8 MB read (" in shown), (0, True))
 
 print("\n".join(problems) or "ok")
 sys.exit(1 if problems else 0)

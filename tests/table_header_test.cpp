@@ -78,18 +78,6 @@ Decoded Decode(const std::string &table, size_t capacity = 8) {
   return d;
 }
 
-TEST(TableHeader, DecodesKnotZeroFirst) {
-  const Decoded d = Decode(Bytes(kCube), 5);
-  EXPECT_EQ(d.status, KNOTFIT_TABLE_OK);
-  EXPECT_EQ(d.n, 5);
-  EXPECT_EQ((std::vector<std::vector<float>>{d.x, d.y, d.a, d.b, d.c}),
-            (std::vector<std::vector<float>>{{0, 1, 2, 3, 4},
-                                             {0, 1, 8, 27, 64},
-                                             {0x1p-49f, 3, 12, 27, 48},
-                                             {-0x1.8p-49f, 3, 6, 9, 0},
-                                             {1, 1, 1, 1, 0}}));
-}
-
 TEST(TableHeader, EveryDefectHasItsStatus) {
   const std::string cube = Bytes(kCube);
   auto with = [&](size_t offset, const char *hex) {

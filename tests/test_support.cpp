@@ -1,25 +1,7 @@
 #include "test_support.h"
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
-
-namespace fs = std::filesystem;
-
-ScratchDir::ScratchDir() {
-  std::string pattern = fs::temp_directory_path() / "knotfit-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("mkdtemp failed");
-  }
-  path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
 
 std::string ReadFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);

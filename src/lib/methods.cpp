@@ -12,10 +12,10 @@
 // Where a reference computes a slope in a particular grouping, it is kept.
 #include "methods.h"
 
-#include "from_chars_fallback.h"
 #include "hermite.h"
 #include "knotfit.h"
 #include "short_numbers.h"
+#include "strtod_c.h"
 
 #include <algorithm>
 #include <charconv>

@@ -8,13 +8,13 @@
 #include "../checks.h"
 #include "../evaluate.h"
 #include "../exact_math.h"
-#include "../from_chars_fallback.h"
 #include "../hermite.h"
 #include "../methods.h"
 #include "../not_a_knot.h"
 #include "../plot_samples.h"
 #include "../quoted.h"
 #include "../short_numbers.h"
+#include "../strtod_c.h"
 #include "../table_encoding.h"
 
 namespace knotfit::detail {

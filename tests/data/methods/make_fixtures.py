@@ -37,6 +37,8 @@ DATA = {  # name: (x, y); the ones that end where they start are for periodic
     # At knot 3 the secant pairs on either side differ by 1e-8 and 2e-8: under
     # Akima's cut-off of 1e-9 of the largest weight (from the jump of 100).
     "near-tie": ([0, 1, 2, 3, 4, 5, 6], [0, 1, 1, 1 + 1e-8, 1.5 + 1e-8, 2 + 3e-8, 102 + 3e-8]),
+    # Secants of exactly 1 beside interior knots: pchip's harmonic mean there.
+    "unit-secants": ([0, 1, 2, 3, 5], [0, 1, 3, 4, 6]),
     "closed-two": ([0, 2.5], [1.5, 1.5]),
     "closed-three": ([0, 0.5, 2], [1, 3, 1]),
     "closed-four": ([0, 1, 3, 4], [0, 2, -1, 0]),

@@ -1,4 +1,4 @@
-#include "from_chars_fallback.h"
+#include "strtod_c.h"
 
 #include "exact_math.h"
 
