@@ -8,14 +8,21 @@
 
 namespace {
 
-// "--name VALUE" or "--name=VALUE": true when arg is the option, with its
-// value taken (from the next argument for the first form).
+// "--name VALUE" or "--name=VALUE", and with a short letter also "-x VALUE"
+// or "-xVALUE": true when arg is the option, with its value taken (from the
+// next argument for the separate forms; missing when there is none).
 bool OptionValue(std::string_view arg, std::string_view name, int argc,
                  const char *const *argv, int &i, std::string_view &value,
-                 bool &missing) {
-  if (arg == name) {
+                 bool &missing, char letter = 0) {
+  const bool is_short =
+      letter != 0 && arg.size() >= 2 && arg[0] == '-' && arg[1] == letter;
+  if (arg == name || (is_short && arg.size() == 2)) {
     missing = i + 1 == argc;
     value = missing ? std::string_view() : std::string_view(argv[++i]);
+    return true;
+  }
+  if (is_short) {
+    value = arg.substr(2);
     return true;
   }
   if (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
@@ -143,37 +150,23 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
           line.csv_options.columns[k] = column;
         }
       }
-    } else if (arg == "--method" || arg == "-m" ||
-               arg.substr(0, 9) == "--method=" ||
-               (arg.substr(0, 2) == "-m" && arg.size() > 2)) {
-      std::string_view name;
-      if (arg == "--method" || arg == "-m") {
-        if (i + 1 == argc) {
-          return fail("option '" + knotfit::detail::Quoted(arg) +
-                      "' needs a method");
-        }
-        name = argv[++i];
-      } else {
-        name = arg.substr(arg[1] == 'm' ? 2 : 9);
+    } else if (OptionValue(arg, "--method", argc, argv, i, value, missing,
+                           'm')) {
+      if (missing) {
+        return fail("option '" + knotfit::detail::Quoted(arg) +
+                    "' needs a method");
       }
-      if (!knotfit::ParseMethod(name, line.method)) {
-        return fail("unknown method '" + knotfit::detail::Quoted(name) +
+      if (!knotfit::ParseMethod(value, line.method)) {
+        return fail("unknown method '" + knotfit::detail::Quoted(value) +
                     "' (not-a-knot, natural, clamped[=D0,DN], periodic, "
                     "pchip, akima, makima, steffen)");
       }
-    } else if (arg == "--jobs" || arg == "-j" ||
-               arg.substr(0, 7) == "--jobs=" ||
-               (arg.substr(0, 2) == "-j" && arg.size() > 2)) {
-      std::string_view count;
-      if (arg == "--jobs" || arg == "-j") {
-        if (i + 1 == argc) {
-          return fail("option '" + knotfit::detail::Quoted(arg) +
-                      "' needs a number of threads");
-        }
-        count = argv[++i];
-      } else {
-        count = arg.substr(arg[1] == 'j' ? 2 : 7);
+    } else if (OptionValue(arg, "--jobs", argc, argv, i, value, missing, 'j')) {
+      if (missing) {
+        return fail("option '" + knotfit::detail::Quoted(arg) +
+                    "' needs a number of threads");
       }
+      const std::string_view count = value;
       const auto [end, ec] =
           std::from_chars(count.data(), count.data() + count.size(), line.jobs);
       if (ec != std::errc() || end != count.data() + count.size() ||
