@@ -344,23 +344,25 @@ std::string IndexRow(const DataSetRecord &r, size_t i) {
   return row + "<td class=\"flags\">" + FlagNames(r.diagnosis) + "</td></tr>\n";
 }
 
-std::string Figure(const DataSetRecord &r, size_t i) {
+} // namespace
+
+std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot) {
   std::string fig = "<figure class=\"plot\" id=\"d" + std::to_string(i) +
                     "\" data-name=\"" + Escaped(r.name) + "\"";
   const Diagnosis &d = r.diagnosis;
-  if (r.fit) {
-    const knotfit::Spline &s = *r.fit;
+  if (plot.fit) {
+    const knotfit::Spline &s = *plot.fit;
     AppendDoubles(fig, "x", s.x());
     AppendDoubles(fig, "y", s.y());
     AppendDoubles(fig, "a", s.a());
-  } else if (!r.curve.low.empty()) {
+  } else if (!plot.curve.low.empty()) {
     fig += Attribute("from", knotfit::detail::ShortNumber(r.x_min)) +
            Attribute("to", knotfit::detail::ShortNumber(r.x_max));
-    AppendDoubles(fig, "low", r.curve.low);
-    AppendDoubles(fig, "high", r.curve.high);
-    if (!r.table.low.empty()) {
-      AppendDoubles(fig, "tlow", r.table.low);
-      AppendDoubles(fig, "thigh", r.table.high);
+    AppendDoubles(fig, "low", plot.curve.low);
+    AppendDoubles(fig, "high", plot.curve.high);
+    if (!plot.table.low.empty()) {
+      AppendDoubles(fig, "tlow", plot.table.low);
+      AppendDoubles(fig, "thigh", plot.table.high);
     }
   }
   if (!d.overshoot.empty()) {
@@ -400,9 +402,7 @@ std::string Figure(const DataSetRecord &r, size_t i) {
   return fig + "</figure>\n";
 }
 
-} // namespace
-
-std::string HtmlReport(const std::vector<DataSetRecord> &records,
+std::string HtmlReport(const std::deque<DataSetRecord> &records,
                        size_t failed_fail_on) {
   // Flagged data sets first, then the skipped ones, then the rest, each in
   // the order of the run.
@@ -452,8 +452,8 @@ std::string HtmlReport(const std::vector<DataSetRecord> &records,
       page += "</tbody></table></div>\n";
     }
   }
-  for (size_t i = 0; i < records.size(); ++i) {
-    page += Figure(records[i], i);
+  for (const DataSetRecord &r : records) {
+    page += r.figure;
   }
   page += "<script>";
   page += kScript;

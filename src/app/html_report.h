@@ -6,10 +6,15 @@
 
 #include "run_report.h"
 
+#include <deque>
 #include <string>
-#include <vector>
 
-std::string HtmlReport(const std::vector<DataSetRecord> &records,
+// Data set i's figure: its caption, its flags in words, and the data its
+// plot is drawn from.
+std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot);
+
+// The page: the index of every data set, then their figures.
+std::string HtmlReport(const std::deque<DataSetRecord> &records,
                        size_t failed_fail_on);
 
 #endif

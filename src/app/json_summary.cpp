@@ -70,7 +70,7 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
-std::string JsonSummary(const std::vector<DataSetRecord> &records,
+std::string JsonSummary(const std::deque<DataSetRecord> &records,
                         size_t failed_fail_on) {
   size_t written = 0, flagged = 0;
   std::vector<size_t> per_flag(AllFlags().size());

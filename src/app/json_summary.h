@@ -5,10 +5,10 @@
 
 #include "run_report.h"
 
+#include <deque>
 #include <string>
-#include <vector>
 
-std::string JsonSummary(const std::vector<DataSetRecord> &records,
+std::string JsonSummary(const std::deque<DataSetRecord> &records,
                         size_t failed_fail_on);
 
 // The text as a JSON string, quotes included; bytes that are not UTF-8

@@ -35,45 +35,100 @@ std::string WriteWhole(const std::string &path, const std::string &text) {
 // What the plot of a written data set draws: a short fit as it is; a long
 // one as the extremes of each pixel column, of the fit and, where binary32
 // flagged a difference, of the table's curve.
-void KeepForPlot(knotfit::Spline fit, DataSetRecord &r) {
+PlotData ToPlot(knotfit::Spline fit, const DataSetRecord &r) {
+  PlotData plot;
   if (fit.size() <= kPlotColumns / 2) {
-    r.fit = std::move(fit);
-    return;
+    plot.fit = std::move(fit);
+    return plot;
   }
-  r.curve = EnvelopeOf(fit);
+  plot.curve = EnvelopeOf(fit);
   const Finding *b32 = nullptr;
   for (const Finding &f : r.diagnosis.findings) {
     b32 = f.flag == Flag::kBinary32 && f.amount > 0.0 ? &f : b32;
   }
   if (b32 != nullptr) {
     const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(fit));
-    r.table = EnvelopeOf(t, r.x_min, r.x_max);
+    plot.table = EnvelopeOf(t, r.x_min, r.x_max);
   }
+  return plot;
 }
+
+// Data sets are handed to the thread beside the run in batches of about
+// this many points (and at most kBatchSets of them), so that it wakes a few
+// hundred times in a run of 20,000 small data sets, not 20,000 times; at
+// most kPointsBeside points wait for it, the memory their copies take.
+constexpr uint64_t kBatchPoints = 4096;
+constexpr size_t kBatchSets = 64;
+constexpr uint64_t kPointsBeside = uint64_t{1} << 20;
 
 } // namespace
 
-bool RunReport::Add(DataSetRecord record, const double *x, const double *y,
-                    Console &console) {
-  DataSetRecord &r = records_.emplace_back(std::move(record));
+// Data sets handed over together, with copies of their points.
+struct RunReport::Batch {
+  std::vector<DataSetRecord *> records;
+  std::vector<size_t> index; // of each record in the run
+  std::vector<size_t> start; // of each one's points in x and y
+  std::vector<double> x, y;
+  Workers::Task task;
+};
+
+RunReport::RunReport(RunReportOptions options) : options_(std::move(options)) {
+  if (options_.fail_on == 0) {
+    beside_.emplace(1);
+    if (beside_->threads() == 0) {
+      beside_.reset(); // no thread to be had: all is done on this one
+    }
+  }
+}
+
+RunReport::~RunReport() = default;
+
+// Its ranges, its diagnosis when it was written, and its figure.
+void RunReport::Complete(DataSetRecord &r, size_t i, const double *x,
+                         const double *y) const {
   if (r.points > 0) {
     r.x_min = *std::min_element(x, x + r.points);
     r.x_max = *std::max_element(x, x + r.points);
     r.y_min = *std::min_element(y, y + r.points);
     r.y_max = *std::max_element(y, y + r.points);
   }
-  if (!r.skipped.empty()) {
+  PlotData plot;
+  if (r.skipped.empty()) {
+    try {
+      knotfit::Spline fit = knotfit::fit(x, y, r.points, r.method);
+      r.diagnosis = Diagnose(fit, r.method);
+      if (!options_.report.empty()) {
+        plot = ToPlot(std::move(fit), r);
+      }
+    } catch (const knotfit::Error &) {
+      // Written by the program, so never: nothing to show.
+    }
+  }
+  if (!options_.report.empty()) {
+    r.figure = HtmlFigure(r, i, plot);
+  }
+}
+
+bool RunReport::Add(DataSetRecord record, const double *x, const double *y,
+                    Console &console) {
+  const size_t i = records_.size();
+  DataSetRecord &r = records_.emplace_back(std::move(record));
+  if (beside_) {
+    if (batches_.empty() || batches_.back().task.work) {
+      batches_.emplace_back();
+    }
+    Batch &batch = batches_.back();
+    batch.records.push_back(&r);
+    batch.index.push_back(i);
+    batch.start.push_back(batch.x.size());
+    batch.x.insert(batch.x.end(), x, x + r.points);
+    batch.y.insert(batch.y.end(), y, y + r.points);
+    if (batch.x.size() >= kBatchPoints || batch.records.size() >= kBatchSets) {
+      HandOver();
+    }
     return false;
   }
-  try {
-    knotfit::Spline fit = knotfit::fit(x, y, r.points, r.method);
-    r.diagnosis = Diagnose(fit, r.method);
-    if (!options_.report.empty()) {
-      KeepForPlot(std::move(fit), r);
-    }
-  } catch (const knotfit::Error &) {
-    return false; // written by the program, so never: nothing to show
-  }
+  Complete(r, i, x, y);
   const FlagSet failing = r.diagnosis.flags() & options_.fail_on;
   if (failing == 0) {
     return false;
@@ -91,10 +146,44 @@ bool RunReport::Add(DataSetRecord record, const double *x, const double *y,
   return true;
 }
 
-bool RunReport::Write(Console &console) const {
+// Starts the last batch on the thread beside the run, after waiting for
+// older ones while too many points wait.
+void RunReport::HandOver() {
+  Batch &batch = batches_.back();
+  while (points_beside_ > 0 &&
+         points_beside_ + batch.x.size() > kPointsBeside) {
+    WaitOldest();
+  }
+  batch.task.work = [this, &batch] {
+    for (size_t k = 0; k < batch.records.size(); ++k) {
+      Complete(*batch.records[k], batch.index[k],
+               batch.x.data() + batch.start[k],
+               batch.y.data() + batch.start[k]);
+    }
+  };
+  points_beside_ += batch.x.size();
+  beside_->Start(batch.task);
+}
+
+// Waits for the oldest batch handed over, and frees its points; throws what
+// its diagnosis threw (out of memory).
+void RunReport::WaitOldest() {
+  Batch &oldest = batches_.front();
+  beside_->Wait(oldest.task);
+  points_beside_ -= oldest.x.size();
+  batches_.pop_front();
+}
+
+bool RunReport::Write(Console &console) {
+  if (!batches_.empty() && !batches_.back().task.work) {
+    HandOver();
+  }
+  while (!batches_.empty()) {
+    WaitOldest();
+  }
   bool ok = true;
   const std::pair<const std::string *,
-                  std::string (*)(const std::vector<DataSetRecord> &, size_t)>
+                  std::string (*)(const std::deque<DataSetRecord> &, size_t)>
       outputs[] = {{&options_.report, HtmlReport},
                    {&options_.json, JsonSummary}};
   for (const auto &[path, make] : outputs) {

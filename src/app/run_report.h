@@ -1,17 +1,22 @@
 // What --report, --json and --fail-on keep of a run: one record per data set
-// (written or skipped) with its diagnostics, the HTML report and the JSON
-// summary made from them at the end, and the data sets that fail the run.
+// (written or skipped) with its diagnostics and its figure, the HTML report
+// and the JSON summary made from them at the end, and the data sets that fail
+// the run. Without --fail-on nothing that is printed waits for a diagnosis,
+// so the data sets are diagnosed and drawn on a thread of their own beside
+// the run.
 #ifndef KNOTFIT_APP_RUN_REPORT_H
 #define KNOTFIT_APP_RUN_REPORT_H
 
 #include "console.h"
 #include "diagnostics.h"
+#include "workers.h"
 
 #include "knotfit/method.hpp"
 #include "knotfit/spline.hpp"
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,8 +40,13 @@ struct DataSetRecord {
   double x_min = 0, x_max = 0, y_min = 0, y_max = 0; // when points > 0
   std::string skipped; // why it was not written; empty when it was
   Diagnosis diagnosis;
-  // What its plot draws: a short fit itself; for a long one, the extremes
-  // of S in each column, and of the table's curve where it differs.
+  std::string figure; // its part of the HTML report
+};
+
+// What the plot of a written data set draws: a short fit itself; for a long
+// one, the extremes of S in each column, and of the table's curve where it
+// differs.
+struct PlotData {
   std::optional<knotfit::Spline> fit;
   Envelope curve, table;
 };
@@ -50,25 +60,39 @@ struct RunReportOptions {
 
 class RunReport {
 public:
-  explicit RunReport(RunReportOptions options) : options_(std::move(options)) {}
+  explicit RunReport(RunReportOptions options);
+  // Drops what the thread beside the run has not begun.
+  ~RunReport();
+  RunReport(const RunReport &) = delete;
+  RunReport &operator=(const RunReport &) = delete;
 
   // A data set at its NAME pair, once written (skipped empty) or skipped.
-  // A written one is diagnosed; one flagged with a flag of --fail-on is
-  // reported on the console, and true is returned: it fails the run.
+  // A written one is diagnosed; with --fail-on at once, and one flagged
+  // with a flag of it is reported on the console, and true is returned: it
+  // fails the run. Otherwise its points are copied and it is diagnosed
+  // beside the run.
   bool Add(DataSetRecord record, const double *x, const double *y,
            Console &console);
 
-  // Writes the report and the summary, each to a temporary file renamed
-  // over its target. False, with a message, when one could not be written.
-  bool Write(Console &console) const;
-
-  size_t failed_fail_on() const { return failed_fail_on_; }
-  const std::vector<DataSetRecord> &records() const { return records_; }
+  // Waits for every diagnosis, then writes the report and the summary, each
+  // to a temporary file renamed over its target. False, with a message,
+  // when one could not be written.
+  bool Write(Console &console);
 
 private:
+  struct Batch;
+
+  void Complete(DataSetRecord &r, size_t i, const double *x,
+                const double *y) const;
+  void HandOver();
+  void WaitOldest();
+
   RunReportOptions options_;
-  std::vector<DataSetRecord> records_;
+  std::deque<DataSetRecord> records_; // stay in place while diagnosed
+  std::deque<Batch> batches_;         // handed over, oldest first
+  uint64_t points_beside_ = 0;        // in batches_
   size_t failed_fail_on_ = 0;
+  std::optional<Workers> beside_; // last: its thread stops first
 };
 
 #endif
