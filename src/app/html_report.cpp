@@ -320,7 +320,9 @@ std::string Explained(const Finding &f) {
          "</p>";
 }
 
-std::string IndexRow(const DataSetRecord &r, size_t i) {
+} // namespace
+
+std::string HtmlIndexRow(const DataSetRecord &r, size_t i) {
   std::string row =
       "<tr data-i=\"" + std::to_string(i) + "\"><td><a href=\"#d" +
       std::to_string(i) + "\">" + Escaped(r.name) + "</a></td><td data-v=\"" +
@@ -343,8 +345,6 @@ std::string IndexRow(const DataSetRecord &r, size_t i) {
   }
   return row + "<td class=\"flags\">" + FlagNames(r.diagnosis) + "</td></tr>\n";
 }
-
-} // namespace
 
 std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot) {
   std::string fig = "<figure class=\"plot\" id=\"d" + std::to_string(i) +
@@ -402,8 +402,8 @@ std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot) {
   return fig + "</figure>\n";
 }
 
-std::string HtmlReport(const std::deque<DataSetRecord> &records,
-                       size_t failed_fail_on) {
+void HtmlReport(const std::deque<DataSetRecord> &records, size_t failed_fail_on,
+                ChunkWriter &out) {
   // Flagged data sets first, then the skipped ones, then the rest, each in
   // the order of the run.
   std::vector<size_t> order(records.size());
@@ -424,7 +424,6 @@ std::string HtmlReport(const std::deque<DataSetRecord> &records,
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width\">\n"
       "<title>knotfit report</title>\n<style>";
-  page.reserve(2048 * records.size());
   page += kStyle;
   page += "</style>\n</head>\n<body>\n<h1>knotfit report</h1>\n<p>" +
           std::to_string(records.size()) +
@@ -442,21 +441,23 @@ std::string HtmlReport(const std::deque<DataSetRecord> &records,
   page += "</dl>\n<table id=\"index\"><thead><tr><th>name</th><th>input:line"
           "</th><th>points</th><th>method</th><th>x range</th><th>y range</th>"
           "<th>flags</th></tr></thead></table>\n";
+  out.AppendAll(page);
   // The rows in blocks of kIndexRows, each its own table, that the browser
   // lays out only when it comes into view: an index of 20,000 rows stays
   // light.
   for (size_t k = 0; k < order.size(); ++k) {
-    page += k % kIndexRows == 0 ? "<div class=\"rows\"><table><tbody>\n" : "";
-    page += IndexRow(records[order[k]], order[k]);
+    if (k % kIndexRows == 0) {
+      out.Append("<div class=\"rows\"><table><tbody>\n");
+    }
+    out.AppendAll(records[order[k]].row);
     if (k + 1 == order.size() || (k + 1) % kIndexRows == 0) {
-      page += "</tbody></table></div>\n";
+      out.Append("</tbody></table></div>\n");
     }
   }
   for (const DataSetRecord &r : records) {
-    page += r.figure;
+    out.AppendAll(r.figure);
   }
-  page += "<script>";
-  page += kScript;
-  page += "</script>\n</body>\n</html>\n";
-  return page;
+  out.Append("<script>");
+  out.AppendAll(kScript);
+  out.Append("</script>\n</body>\n</html>\n");
 }

@@ -4,17 +4,21 @@
 #ifndef KNOTFIT_APP_HTML_REPORT_H
 #define KNOTFIT_APP_HTML_REPORT_H
 
+#include "chunk_writer.h"
 #include "run_report.h"
 
 #include <deque>
 #include <string>
+
+// Data set i's row of the index.
+std::string HtmlIndexRow(const DataSetRecord &r, size_t i);
 
 // Data set i's figure: its caption, its flags in words, and the data its
 // plot is drawn from.
 std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot);
 
 // The page: the index of every data set, then their figures.
-std::string HtmlReport(const std::deque<DataSetRecord> &records,
-                       size_t failed_fail_on);
+void HtmlReport(const std::deque<DataSetRecord> &records, size_t failed_fail_on,
+                ChunkWriter &out);
 
 #endif

@@ -70,57 +70,68 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
-std::string JsonSummary(const std::deque<DataSetRecord> &records,
-                        size_t failed_fail_on) {
+std::string JsonEntry(const DataSetRecord &r) {
+  std::string out =
+      "{\"name\": " + JsonString(r.name) +
+      ", \"input\": " + JsonString(r.input) +
+      ", \"line\": " + std::to_string(r.line) +
+      ", \"points\": " + std::to_string(r.points) +
+      ", \"method\": " + JsonString(knotfit::MethodName(r.method.method));
+  if (r.points > 0) {
+    out += ", \"x_range\": " + Pair(r.x_min, r.x_max) +
+           ", \"y_range\": " + Pair(r.y_min, r.y_max);
+  }
+  out += r.skipped.empty() ? ", \"status\": \"written\""
+                           : ", \"status\": \"skipped\", \"reason\": " +
+                                 JsonString(r.skipped);
+  out += ", \"flags\": [";
+  const char *separator = "";
+  for (const Finding &f : r.diagnosis.findings) {
+    out += separator;
+    separator = ", ";
+    out += "{\"flag\": " + JsonString(InfoOf(f.flag).name) +
+           ", \"amount\": " + Number(f.amount) + ", \"at\": " + Number(f.at);
+    if (!f.cause.empty()) {
+      out += ", \"cause\": " + JsonString(f.cause);
+    }
+    out += ", \"avoided_by\": [";
+    for (size_t m = 0; m < f.avoided_by.size(); ++m) {
+      out += (m > 0 ? ", " : "") +
+             JsonString(knotfit::MethodName(f.avoided_by[m]));
+    }
+    out += "]}";
+  }
+  return out + "]}";
+}
+
+void JsonSummary(const std::deque<DataSetRecord> &records,
+                 size_t failed_fail_on, ChunkWriter &out) {
   size_t written = 0, flagged = 0;
   std::vector<size_t> per_flag(AllFlags().size());
-  std::string sets;
   for (const DataSetRecord &r : records) {
     written += r.skipped.empty() ? 1 : 0;
     flagged += r.diagnosis.findings.empty() ? 0 : 1;
-    sets += sets.empty() ? "\n    {" : ",\n    {";
-    sets += "\"name\": " + JsonString(r.name) +
-            ", \"input\": " + JsonString(r.input) +
-            ", \"line\": " + std::to_string(r.line) +
-            ", \"points\": " + std::to_string(r.points) +
-            ", \"method\": " + JsonString(knotfit::MethodName(r.method.method));
-    if (r.points > 0) {
-      sets += ", \"x_range\": " + Pair(r.x_min, r.x_max) +
-              ", \"y_range\": " + Pair(r.y_min, r.y_max);
-    }
-    sets += r.skipped.empty() ? ", \"status\": \"written\""
-                              : ", \"status\": \"skipped\", \"reason\": " +
-                                    JsonString(r.skipped);
-    sets += ", \"flags\": [";
-    const char *separator = "";
     for (const Finding &f : r.diagnosis.findings) {
       ++per_flag[static_cast<size_t>(f.flag)];
-      sets += separator;
-      separator = ", ";
-      sets += "{\"flag\": " + JsonString(InfoOf(f.flag).name) +
-              ", \"amount\": " + Number(f.amount) + ", \"at\": " + Number(f.at);
-      if (!f.cause.empty()) {
-        sets += ", \"cause\": " + JsonString(f.cause);
-      }
-      sets += ", \"avoided_by\": [";
-      for (size_t m = 0; m < f.avoided_by.size(); ++m) {
-        sets += (m > 0 ? ", " : "") +
-                JsonString(knotfit::MethodName(f.avoided_by[m]));
-      }
-      sets += "]}";
     }
-    sets += "]}";
   }
   std::string flags;
   for (const FlagInfo &info : AllFlags()) {
     flags += (flags.empty() ? "" : ", ") + JsonString(info.name) + ": " +
              std::to_string(per_flag[static_cast<size_t>(info.flag)]);
   }
-  return "{\n  \"totals\": {\"data_sets\": " + std::to_string(records.size()) +
-         ", \"written\": " + std::to_string(written) +
-         ", \"skipped\": " + std::to_string(records.size() - written) +
-         ", \"flagged\": " + std::to_string(flagged) +
-         ", \"failed_fail_on\": " + std::to_string(failed_fail_on) +
-         ", \"flags\": {" + flags + "}},\n  \"data_sets\": [" + sets +
-         (sets.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  out.AppendAll(
+      "{\n  \"totals\": {\"data_sets\": " + std::to_string(records.size()) +
+      ", \"written\": " + std::to_string(written) +
+      ", \"skipped\": " + std::to_string(records.size() - written) +
+      ", \"flagged\": " + std::to_string(flagged) +
+      ", \"failed_fail_on\": " + std::to_string(failed_fail_on) +
+      ", \"flags\": {" + flags + "}},\n  \"data_sets\": [");
+  const char *separator = "\n    ";
+  for (const DataSetRecord &r : records) {
+    out.Append(separator);
+    separator = ",\n    ";
+    out.AppendAll(r.json);
+  }
+  out.Append(records.empty() ? "]\n}\n" : "\n  ]\n}\n");
 }

@@ -3,13 +3,18 @@
 #ifndef KNOTFIT_APP_JSON_SUMMARY_H
 #define KNOTFIT_APP_JSON_SUMMARY_H
 
+#include "chunk_writer.h"
 #include "run_report.h"
 
 #include <deque>
 #include <string>
 
-std::string JsonSummary(const std::deque<DataSetRecord> &records,
-                        size_t failed_fail_on);
+// A data set's object in the summary's list.
+std::string JsonEntry(const DataSetRecord &r);
+
+// The summary: the run's totals, then every data set's entry.
+void JsonSummary(const std::deque<DataSetRecord> &records,
+                 size_t failed_fail_on, ChunkWriter &out);
 
 // The text as a JSON string, quotes included; bytes that are not UTF-8
 // become U+FFFD.

@@ -14,9 +14,15 @@
 
 namespace {
 
-// Writes text to a temporary file beside path and renames it over path.
+// What writes the page or the summary.
+using WriteText = void (*)(const std::deque<DataSetRecord> &, size_t,
+                           ChunkWriter &);
+
+// Writes a temporary file beside path with write and renames it over path.
 // Empty on success, else why not.
-std::string WriteWhole(const std::string &path, const std::string &text) {
+std::string WriteWhole(const std::string &path, WriteText write,
+                       const std::deque<DataSetRecord> &records,
+                       size_t failed_fail_on) {
   KelTarget target = LocateFile(path);
   if (!target) {
     return std::strerror(target.problem.error);
@@ -26,7 +32,12 @@ std::string WriteWhole(const std::string &path, const std::string &text) {
     return "it is " + existing;
   }
   ReplacementFile f(std::move(target));
-  if (!f.Create() || !f.Write(text.data(), text.size()) || !f.Commit()) {
+  if (!f.Create()) {
+    return std::strerror(f.error());
+  }
+  ChunkWriter out(f);
+  write(records, failed_fail_on, out);
+  if (!out.Flush() || !f.Commit()) {
     return std::strerror(f.error());
   }
   return {};
@@ -83,7 +94,8 @@ RunReport::RunReport(RunReportOptions options) : options_(std::move(options)) {
 
 RunReport::~RunReport() = default;
 
-// Its ranges, its diagnosis when it was written, and its figure.
+// Its ranges, its diagnosis when it was written, and its parts of the page
+// and the summary.
 void RunReport::Complete(DataSetRecord &r, size_t i, const double *x,
                          const double *y) const {
   if (r.points > 0) {
@@ -105,7 +117,11 @@ void RunReport::Complete(DataSetRecord &r, size_t i, const double *x,
     }
   }
   if (!options_.report.empty()) {
+    r.row = HtmlIndexRow(r, i);
     r.figure = HtmlFigure(r, i, plot);
+  }
+  if (!options_.json.empty()) {
+    r.json = JsonEntry(r);
   }
 }
 
@@ -182,16 +198,14 @@ bool RunReport::Write(Console &console) {
     WaitOldest();
   }
   bool ok = true;
-  const std::pair<const std::string *,
-                  std::string (*)(const std::deque<DataSetRecord> &, size_t)>
-      outputs[] = {{&options_.report, HtmlReport},
-                   {&options_.json, JsonSummary}};
-  for (const auto &[path, make] : outputs) {
+  const std::pair<const std::string *, WriteText> outputs[] = {
+      {&options_.report, HtmlReport}, {&options_.json, JsonSummary}};
+  for (const auto &[path, write] : outputs) {
     if (path->empty()) {
       continue;
     }
     const std::string problem =
-        WriteWhole(*path, make(records_, failed_fail_on_));
+        WriteWhole(*path, write, records_, failed_fail_on_);
     if (!problem.empty()) {
       console.Message("knotfit: cannot write '" + Quoted(*path) +
                       "': " + problem);

@@ -40,7 +40,9 @@ struct DataSetRecord {
   double x_min = 0, x_max = 0, y_min = 0, y_max = 0; // when points > 0
   std::string skipped; // why it was not written; empty when it was
   Diagnosis diagnosis;
-  std::string figure; // its part of the HTML report
+  // Its parts of the HTML report (index row, figure) and of the JSON
+  // summary, made with its diagnosis.
+  std::string row, figure, json;
 };
 
 // What the plot of a written data set draws: a short fit itself; for a long

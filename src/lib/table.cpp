@@ -100,6 +100,12 @@ public:
     };
     Table t;
     std::vector<float> *fields[5] = {&t.x_, &t.y_, &t.a_, &t.b_, &t.c_};
+    if (size && *size == needed) {
+      // The bytes are all there: room for the fields at once.
+      for (std::vector<float> *field : fields) {
+        field->reserve(n);
+      }
+    }
     // Record j holds knot n-1-j and starts at byte 4 + 20*j.
     for (std::size_t j = 0; j < n; ++j) {
       got = read(bytes, 20);
