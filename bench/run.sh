@@ -7,7 +7,8 @@
 #       output tree over an existing copy (knotfit replaces existing files
 #       too) plus cat of the same stdout;
 #   both with -j 1 (one thread) and with -j $BENCH_JOBS (default 0: the
-#   usable cores), and the speed-up between them; both again with -q; peak
+#   usable cores), and the speed-up between them; both again with -q; W2
+#   with -q and --report, against W2 with -q; peak
 #   memory per point on W1 (with -j 1 and with threads); the fit of 1,000,000
 #   knots against a chain of as many dependent divisions as the fit's two
 #   chains hold (micro_bench); the outputs byte for byte against a
@@ -86,6 +87,8 @@ for ((i = 1; i <= runs; i++)); do
   TROV_KEL=$work/kel.b2 time_it b2 "$work/base/knotfit" "$work/w2.txt"
   tree "$work/kel.q2" "$work/kel.base.w2"
   TROV_KEL=$work/kel.q2 time_it q2 "$cur" -q "$work/w2.txt"
+  tree "$work/kel.r2" "$work/kel.base.w2"
+  TROV_KEL=$work/kel.r2 time_it r2 "$cur" -q --report "$work/report.html" "$work/w2.txt"
   tree "$work/floor2" "$work/kel.base.w2"
   time_it floor2 sh -c "cp -r '$work/kel.base.w2/.' '$work/floor2/' &&
     cat '$work/stdout.base.w2' >'$work/floor2/out'"
@@ -121,7 +124,7 @@ ratios() { # per-run ratios of two t.TAG files, paired by line
 }
 echo
 echo "medians of $runs paired runs, seconds (min-max):"
-for tag in w1 j1 q1 b1 floor1 w2 j2 q2 b2 floor2; do
+for tag in w1 j1 q1 b1 floor1 w2 j2 q2 r2 b2 floor2; do
   read -r med lo hi < <(stats $tag 1)
   printf '  %-7s %8s  (%s-%s)\n' "$tag" "$med" "$lo" "$hi"
 done
@@ -135,6 +138,7 @@ echo "W2 -j 1 / its floor:        $(ratios w2 floor2)"
 echo "W2 -j $threads / its floor:    $(ratios j2 floor2)   target <= 1.3x"
 echo "W2 -q / its floor:          $(ratios q2 floor2)"
 echo "W2 speed-up, -j 1 / -j $jobs:  $(ratios w2 j2)"
+echo "W2 -q --report / W2 -q:     $(ratios r2 q2)   target <= 1.15x"
 echo "W1 -j 1 / $base_rev:  $(ratios w1 b1)   target <= 1.03x against the last main"
 echo "W2 -j 1 / $base_rev:  $(ratios w2 b2)   target <= 1.03x against the last main"
 for tag in w1 j1; do
