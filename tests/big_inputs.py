@@ -91,5 +91,32 @@ for to, n, name, want_status, reason in (
               reason + "knotfit: %s:1: %d points after the last NAME line not written\n"
               % ("-" if piped else "input", n))
 
+# The report and the summary are the same whether the data sets were
+# diagnosed beside the run, handed over in batches (by count, and by points
+# for the long ones), or one at a time (any --fail-on, here of a flag none
+# has).
+text = ""
+for k in range(300):
+    n = 5000 if k % 50 == 7 else 3 + k % 17
+    x = [i + (k % 5) * 0.25 * (i % 2) for i in range(n)]
+    if k % 61 == 5:
+        x[1] = x[0]  # skipped: x not increasing
+    text += "".join("%r %d\n" % (x[i], (i * 7919 + k) % 13) for i in range(n))
+    text += "NAME s%d\n" % k
+made = {}
+with tempfile.TemporaryDirectory(prefix="knotfit-big-") as work:
+    os.makedirs(os.path.join(work, "kel/CS/plot"))
+    with open(os.path.join(work, "input"), "w") as f:
+        f.write(text)
+    for how, extra in (("beside", []), ("in turn", ["--fail-on=spacing"])):
+        status, _, err = run(knotfit, ["-q", "--report=r.html", "--json=r.json"] + extra +
+                             ["input"], {"TROV_KEL": "kel"}, work)
+        check(how + ": status", status, 1)
+        with open(os.path.join(work, "r.html"), "rb") as f, \
+                open(os.path.join(work, "r.json"), "rb") as g:
+            made[how] = (err, f.read(), g.read())
+check("report beside the run", made["beside"], made["in turn"])
+check("report: data sets", made["beside"][2].count(b'"name": "s'), 300)
+
 print("\n".join(problems) or "ok")
 sys.exit(1 if problems else 0)
