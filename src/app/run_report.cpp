@@ -74,15 +74,6 @@ constexpr uint64_t kPointsBeside = uint64_t{1} << 20;
 
 } // namespace
 
-// Data sets handed over together, with copies of their points.
-struct RunReport::Batch {
-  std::vector<DataSetRecord *> records;
-  std::vector<size_t> index; // of each record in the run
-  std::vector<size_t> start; // of each one's points in x and y
-  std::vector<double> x, y;
-  Workers::Task task;
-};
-
 RunReport::RunReport(RunReportOptions options) : options_(std::move(options)) {
   if (options_.fail_on == 0) {
     beside_.emplace(1);

@@ -82,7 +82,14 @@ public:
   bool Write(Console &console);
 
 private:
-  struct Batch;
+  // Data sets handed over together, with copies of their points.
+  struct Batch {
+    std::vector<DataSetRecord *> records;
+    std::vector<size_t> index; // of each record in the run
+    std::vector<size_t> start; // of each one's points in x and y
+    std::vector<double> x, y;
+    Workers::Task task;
+  };
 
   void Complete(DataSetRecord &r, size_t i, const double *x,
                 const double *y) const;
