@@ -82,7 +82,8 @@ public:
   bool Write(Console &console);
 
 private:
-  // Data sets handed over together, with copies of their points.
+  // Data sets handed over together, with copies of their points; handed
+  // over once task.work is set.
   struct Batch {
     std::vector<DataSetRecord *> records;
     std::vector<size_t> index; // of each record in the run
@@ -98,8 +99,8 @@ private:
 
   RunReportOptions options_;
   std::deque<DataSetRecord> records_; // stay in place while diagnosed
-  std::deque<Batch> batches_;         // handed over, oldest first
-  uint64_t points_beside_ = 0;        // in batches_
+  std::deque<Batch> batches_;         // oldest first; the last may be filling
+  uint64_t points_beside_ = 0;        // in the batches handed over
   size_t failed_fail_on_ = 0;
   std::optional<Workers> beside_; // last: its thread stops first
 };
