@@ -1,6 +1,7 @@
 // The flags of the report and --fail-on, each on data made to raise it and
 // on data made not to; the other methods that avoid a flag.
 #include "diagnostics.h"
+#include "json_summary.h"
 #include "plot_envelope.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +71,26 @@ TEST(Diagnostics, EachFlagOnDataMadeToRaiseItAndNotTo) {
   }
 }
 
+TEST(Diagnostics, NarrowingToZeroIsFoundAtAnyKnot) {
+  const Points x = {0, 1, 2, 3, 4}, y = {1, 2, 3, 1e-50, 5};
+  const Diagnosis d = Diagnose(knotfit::fit(x, y), {});
+  const auto b32 =
+      std::find_if(d.findings.begin(), d.findings.end(),
+                   [](const Finding &f) { return f.flag == Flag::kBinary32; });
+  ASSERT_NE(b32, d.findings.end());
+  EXPECT_EQ(b32->cause, "y of knot 3 (1e-50) narrows to zero");
+}
+
+// The slope 3(u - 1e-9)(u - 1) has a root close to 0, which the textbook
+// formula would lose to cancellation.
+TEST(Diagnostics, TurningPointsKeepTheirDigits) {
+  const Roots r = TurningPoints(3e-9, -1.5 * (1 + 1e-9), 1.0, 2.0);
+  ASSERT_EQ(r.n, 2u);
+  EXPECT_NEAR(r.u[0], 1e-9, 1e-9 * 1e-14);
+  EXPECT_NEAR(r.u[1], 1.0, 1e-14);
+  EXPECT_EQ(TurningPoints(3e-9, -1.5 * (1 + 1e-9), 1.0, 0.5).n, 1u);
+}
+
 TEST(Diagnostics, SayHowMuchWhereAndWhichMethodsAvoidIt) {
   const Diagnosis d = Diagnose(knotfit::fit(kStepX, kStepY), {});
   ASSERT_EQ(d.findings.size(), 2u);
@@ -91,19 +112,43 @@ TEST(Diagnostics, SayHowMuchWhereAndWhichMethodsAvoidIt) {
 }
 
 TEST(Diagnostics, EnvelopeHoldsEveryExtremeOfItsColumn) {
-  const knotfit::Spline s = knotfit::fit(kStepX, kStepY);
+  Points x = kStepX;
+  for (double &v : x) {
+    v += 10.0; // columns from x = 10 on
+  }
+  const knotfit::Spline s = knotfit::fit(x, kStepY);
   const Envelope e = EnvelopeOf(s);
   ASSERT_EQ(e.low.size(), kPlotColumns);
   const double width = 8.0 / kPlotColumns;
   for (size_t c = 0; c < kPlotColumns; c += 7) {
     for (int j = 0; j <= 16; ++j) {
-      const double v = s.value(width * (static_cast<double>(c) + j / 16.0));
+      const double v =
+          s.value(10.0 + width * (static_cast<double>(c) + j / 16.0));
       EXPECT_LE(e.low[c], v + 1e-15);
       EXPECT_GE(e.high[c], v - 1e-15);
     }
   }
   // The dip to -0.062 lies in some column.
   EXPECT_NEAR(*std::min_element(e.low.begin(), e.low.end()), -0.0618, 1e-3);
+}
+
+// Names are bytes; the summary is UTF-8, each byte of a bad sequence one
+// U+FFFD.
+TEST(JsonSummary, StringsAreValidJson) {
+  const struct {
+    std::string text, json;
+  } kCases[] = {
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {"\x01\x1f", "\"\\u0001\\u001f\""},
+      {"caf\xc3\xa9 \xf0\x9f\x98\x80", "\"caf\xc3\xa9 \xf0\x9f\x98\x80\""},
+      {"\xe0\x80\x80", "\"\\ufffd\\ufffd\\ufffd\""},            // overlong
+      {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},            // a surrogate
+      {"\xf4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""}, // > U+10FFFF
+      {"x\xff\xc3", "\"x\\ufffd\\ufffd\""}, // not a lead; cut short
+  };
+  for (const auto &c : kCases) {
+    EXPECT_EQ(JsonString(c.text), c.json) << c.json;
+  }
 }
 
 } // namespace

@@ -94,6 +94,9 @@ def main():
         url = report(knotfit, work, "cube", CUBE) + "#all"
         svg = re.search(r'<svg[^>]*data-map="([^"]*)"[^>]*data-box="([^"]*)"', chromium(url, "--dump-dom").decode())
         x0, x1, y0, y1, left, top, width, height = map(float, svg.group(1).split())
+        # The y axis spans the curve's extremes, 0 and 64, and 5% more each side.
+        if abs(y0 + 3.2) > 1e-9 or abs(y1 - 67.2) > 1e-9:
+            failures.append("the cube's plot spans y %g to %g" % (y0, y1))
         bx, by = map(float, svg.group(2).split())
         chromium(url, "--screenshot=" + os.path.join(work, "shot.png"))
         with open(os.path.join(work, "shot.png"), "rb") as f:
