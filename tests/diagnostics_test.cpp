@@ -4,6 +4,8 @@
 #include "json_summary.h"
 #include "plot_envelope.h"
 
+#include "knotfit/table.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -79,6 +81,30 @@ TEST(Diagnostics, NarrowingToZeroIsFoundAtAnyKnot) {
                    [](const Finding &f) { return f.flag == Flag::kBinary32; });
   ASSERT_NE(b32, d.findings.end());
   EXPECT_EQ(b32->cause, "y of knot 3 (1e-50) narrows to zero");
+}
+
+// The binary32 difference is the largest there is: no sample of the table's
+// curve, as its readers evaluate it, lies farther from the fit.
+TEST(Diagnostics, Binary32DifferenceIsTheLargest) {
+  Points x, y;
+  for (int i = 0; i < 40; ++i) {
+    x.push_back(3e7 + 10.0 * i + 3.3 * std::sin(i));
+    y.push_back(std::cos(0.4 * i) + 1e-3 * i);
+  }
+  const knotfit::Spline s = knotfit::fit(x, y);
+  const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
+  double sampled = 0.0;
+  for (int j = 0; j <= 40000; ++j) {
+    const double at = x.front() + (x.back() - x.front()) * j / 40000.0;
+    sampled = std::max(sampled, std::fabs(t.value(at) - s.value(at)));
+  }
+  const Diagnosis d = Diagnose(s, {});
+  ASSERT_FALSE(d.findings.empty());
+  const Finding &b32 = d.findings.back();
+  ASSERT_EQ(b32.flag, Flag::kBinary32);
+  EXPECT_GE(b32.amount, sampled);
+  EXPECT_LE(b32.amount, 1.01 * sampled);
+  EXPECT_EQ(std::fabs(t.value(b32.at) - s.value(b32.at)), b32.amount);
 }
 
 // The slope 3(u - 1e-9)(u - 1) has a root close to 0, which the textbook

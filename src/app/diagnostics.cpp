@@ -180,62 +180,117 @@ std::string Underflow(const knotfit::Spline &s) {
   return {};
 }
 
-// T - S on segment k of S, where T is the table's curve: T's segment k
-// (fields x, y, a, b, c rounded to binary32) expanded about S's knot gives
-// T - S = D0 + D1*u + D2*u^2 + D3*u^3, with u = t - x[k]. T's own knots
-// lie so close to S's that T - S hardly changes between them.
+// T - S on a piece of segment k of S, where T is the table's curve, whose
+// segment j there has the fields x, y, a, b, c rounded to binary32: expanded
+// about S's knot, T - S = D0 + D1*u + D2*u^2 + D3*u^3 with u = t - x[k].
 struct Difference {
   double d[4];
   double At(double u) const {
     return d[0] + u * (d[1] + u * (d[2] + u * d[3]));
   }
-  // Where |T - S| peaks on the segment: its ends and where D' is zero.
-  Roots Extremes(double h) const {
-    return RootsWithin(3.0 * d[3], 2.0 * d[2], d[1], h);
-  }
-  // That peak, from the polynomial: the readers' evaluation differs from
-  // it only by rounding.
-  double Peak(double h) const {
-    double peak = std::max(std::fabs(At(0.0)), std::fabs(At(h)));
-    for (const double u : Extremes(h)) {
-      peak = std::max(peak, std::fabs(At(u)));
-    }
-    return peak;
-  }
 };
 
-Difference DifferenceOn(const knotfit::Spline &s, size_t k) {
+// T's knots are S's rounded, so within S's segment k T may still be on its
+// segment k-1 (up to X[k], S's x[k] rounded, when that lies above x[k]) and
+// already on its segment k+1 (from X[k+1], when that lies below x[k+1]):
+// up to three pieces, on each of which T - S is one cubic. Before X[0] and
+// after X[n-1] T is flat, its end value (segment -1 and n-1 below). Knots
+// that collapsed are flagged before this is needed; otherwise X[k] <= x[k+1]
+// and X[k+1] >= x[k], since rounding keeps order.
+struct Piece {
+  double from, to; // u = t - x[k]
+  Difference diff;
+};
+
+Difference DifferenceOn(const knotfit::Spline &s, size_t k, ptrdiff_t j) {
   auto narrowed = [](double v) {
     return static_cast<double>(knotfit::detail::Narrow(v));
   };
-  const double d = s.x()[k] - narrowed(s.x()[k]);
-  const double at = narrowed(s.a()[k]), bt = narrowed(s.b()[k]),
-               ct = narrowed(s.c()[k]);
+  const auto n = static_cast<ptrdiff_t>(s.size());
+  if (j < 0 || j == n - 1) {
+    const double end = narrowed(s.y()[j < 0 ? 0 : n - 1]);
+    return {{end - s.y()[k], -s.a()[k], -s.b()[k], -s.c()[k]}};
+  }
+  const auto m = static_cast<size_t>(j);
+  const double d = s.x()[k] - narrowed(s.x()[m]);
+  const double at = narrowed(s.a()[m]), bt = narrowed(s.b()[m]),
+               ct = narrowed(s.c()[m]);
   return {
-      {(narrowed(s.y()[k]) - s.y()[k]) + at * d + bt * d * d + ct * d * d * d,
+      {(narrowed(s.y()[m]) - s.y()[k]) + at * d + bt * d * d + ct * d * d * d,
        (at - s.a()[k]) + 2.0 * bt * d + 3.0 * ct * d * d,
        (bt - s.b()[k]) + 3.0 * ct * d, ct - s.c()[k]}};
 }
 
-// The largest |T - S| on segment k, with T evaluated as the table's readers
-// do: at the segment's first knot (its last is the next one's first) and
-// where the derivative of T - S is zero.
-void LargestDifference(const knotfit::Spline &s, const knotfit::Table &t,
-                       size_t k, const Difference &diff, Finding &worst) {
+// At most three pieces, in order.
+struct Pieces {
+  Piece p[3];
+  size_t n = 0;
+  const Piece *begin() const { return p; }
+  const Piece *end() const { return p + n; }
+};
+
+Pieces PiecesOf(const knotfit::Spline &s, size_t k) {
   const double x0 = s.x()[k], h = s.x()[k + 1] - x0;
-  auto visit = [&](double u) {
-    const double by = std::fabs(t.value(x0 + u) - s.value(x0 + u));
-    if (by > worst.amount) {
-      worst.amount = by;
-      worst.at = x0 + u;
-    }
-  };
-  visit(0.0);
-  for (const double u : diff.Extremes(h)) {
-    visit(u);
+  const double lo = static_cast<double>(knotfit::detail::Narrow(x0)) - x0;
+  const double hi =
+      static_cast<double>(knotfit::detail::Narrow(s.x()[k + 1])) - x0;
+  const auto j = static_cast<ptrdiff_t>(k);
+  Pieces pieces;
+  if (lo > 0.0) {
+    pieces.p[pieces.n++] = {0.0, lo, DifferenceOn(s, k, j - 1)};
   }
-  if (k + 2 == s.size()) {
-    visit(h);
+  pieces.p[pieces.n++] = {std::max(lo, 0.0), std::min(hi, h),
+                          DifferenceOn(s, k, j)};
+  if (hi < h) {
+    pieces.p[pieces.n++] = {hi, h, DifferenceOn(s, k, j + 1)};
+  }
+  return pieces;
+}
+
+// Where |T - S| may peak on a piece: its ends and where D' is zero.
+struct Candidates {
+  explicit Candidates(const Piece &p) {
+    const Difference &d = p.diff;
+    u[n++] = p.from;
+    u[n++] = p.to;
+    for (const double r :
+         RootsWithin(3.0 * d.d[3], 2.0 * d.d[2], d.d[1], p.to)) {
+      if (r > p.from) {
+        u[n++] = r;
+      }
+    }
+  }
+  double u[4] = {};
+  size_t n = 0;
+  const double *begin() const { return u; }
+  const double *end() const { return u + n; }
+};
+
+// That peak, from the polynomials: the readers' evaluation differs from it
+// only by rounding.
+double Peak(const Pieces &pieces) {
+  double peak = 0.0;
+  for (const Piece &p : pieces) {
+    for (const double u : Candidates(p)) {
+      peak = std::max(peak, std::fabs(p.diff.At(u)));
+    }
+  }
+  return peak;
+}
+
+// The largest |T - S| on segment k, with T evaluated as the table's readers
+// do, at every point where it may peak.
+void LargestDifference(const knotfit::Spline &s, const knotfit::Table &t,
+                       size_t k, const Pieces &pieces, Finding &worst) {
+  const double x0 = s.x()[k];
+  for (const Piece &p : pieces) {
+    for (const double u : Candidates(p)) {
+      const double by = std::fabs(t.value(x0 + u) - s.value(x0 + u));
+      if (by > worst.amount) {
+        worst.amount = by;
+        worst.at = x0 + u;
+      }
+    }
   }
 }
 
@@ -256,21 +311,21 @@ void CheckBinary32(const knotfit::Spline &s, double scale, bool quick,
     out.findings.push_back(worst);
     return;
   }
-  // Only segments whose polynomial peaks at half the tolerance or more are
+  // Only segments whose polynomials peak at half the tolerance or more are
   // evaluated as the readers do; the table is read only when there is one.
   const double tolerance = 1e-6 * scale;
-  std::vector<std::pair<size_t, Difference>> suspects;
+  std::vector<std::pair<size_t, Pieces>> suspects;
   for (size_t k = 0; k + 1 < s.size(); ++k) {
-    const Difference diff = DifferenceOn(s, k);
-    if (diff.Peak(s.x()[k + 1] - s.x()[k]) >= 0.5 * tolerance) {
-      suspects.emplace_back(k, diff);
+    const Pieces pieces = PiecesOf(s, k);
+    if (Peak(pieces) >= 0.5 * tolerance) {
+      suspects.emplace_back(k, pieces);
     }
   }
   if (!suspects.empty()) {
     try {
       const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
-      for (const auto &[k, diff] : suspects) {
-        LargestDifference(s, t, k, diff, worst);
+      for (const auto &[k, pieces] : suspects) {
+        LargestDifference(s, t, k, pieces, worst);
         if (quick && worst.amount > tolerance) {
           break;
         }
