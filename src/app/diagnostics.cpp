@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -312,28 +313,26 @@ void CheckBinary32(const knotfit::Spline &s, double scale, bool quick,
     return;
   }
   // Only segments whose polynomials peak at half the tolerance or more are
-  // evaluated as the readers do; the table is read only when there is one.
+  // evaluated as the readers do; the table is read at the first of them.
   const double tolerance = 1e-6 * scale;
-  std::vector<std::pair<size_t, Pieces>> suspects;
-  for (size_t k = 0; k + 1 < s.size(); ++k) {
-    const Pieces pieces = PiecesOf(s, k);
-    if (Peak(pieces) >= 0.5 * tolerance) {
-      suspects.emplace_back(k, pieces);
-    }
-  }
-  if (!suspects.empty()) {
-    try {
-      const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
-      for (const auto &[k, pieces] : suspects) {
-        LargestDifference(s, t, k, pieces, worst);
-        if (quick && worst.amount > tolerance) {
-          break;
-        }
+  try {
+    std::optional<knotfit::Table> table;
+    for (size_t k = 0; k + 1 < s.size(); ++k) {
+      const Pieces pieces = PiecesOf(s, k);
+      if (Peak(pieces) < 0.5 * tolerance) {
+        continue;
       }
-    } catch (const knotfit::Error &e) {
-      worst.cause = e.what(); // a field binary32 cannot hold
-      worst.amount = std::numeric_limits<double>::quiet_NaN();
+      if (!table) {
+        table = knotfit::read_table(knotfit::table_bytes(s));
+      }
+      LargestDifference(s, *table, k, pieces, worst);
+      if (quick && worst.amount > tolerance) {
+        break;
+      }
     }
+  } catch (const knotfit::Error &e) {
+    worst.cause = e.what(); // a field binary32 cannot hold
+    worst.amount = std::numeric_limits<double>::quiet_NaN();
   }
   if (!worst.cause.empty() || worst.amount > tolerance) {
     out.findings.push_back(worst);
