@@ -92,11 +92,20 @@ def main():
                             (dom.count('class="curve"'), dom.count('class="over"')))
 
         url = report(knotfit, work, "cube", CUBE) + "#all"
-        svg = re.search(r'<svg[^>]*data-map="([^"]*)"[^>]*data-box="([^"]*)"', chromium(url, "--dump-dom").decode())
+        dom = chromium(url, "--dump-dom").decode()
+        svg = re.search(r'<svg[^>]*data-map="([^"]*)"[^>]*data-box="([^"]*)"', dom)
         x0, x1, y0, y1, left, top, width, height = map(float, svg.group(1).split())
         # The y axis spans the curve's extremes, 0 and 64, and 5% more each side.
         if abs(y0 + 3.2) > 1e-9 or abs(y1 - 67.2) > 1e-9:
             failures.append("the cube's plot spans y %g to %g" % (y0, y1))
+        # Every point of the curve's path is S = t^3, to its two decimals.
+        path = re.search(r'<path class="curve" d="M([^"]*)"', dom).group(1)
+        for point in path.split("L"):
+            px, py = map(float, point.split(","))
+            t = x0 + (px - left) / width * (x1 - x0)
+            if abs(py - (top + (y1 - t ** 3) / (y1 - y0) * height)) > 0.02:
+                failures.append("the cube's curve passes (%s), off S" % point)
+                break
         bx, by = map(float, svg.group(2).split())
         chromium(url, "--screenshot=" + os.path.join(work, "shot.png"))
         with open(os.path.join(work, "shot.png"), "rb") as f:
