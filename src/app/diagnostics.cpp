@@ -209,7 +209,7 @@ Difference DifferenceOn(const knotfit::Spline &s, size_t k, ptrdiff_t j) {
   };
   const auto n = static_cast<ptrdiff_t>(s.size());
   if (j < 0 || j == n - 1) {
-    const double end = narrowed(s.y()[j < 0 ? 0 : n - 1]);
+    const double end = narrowed(j < 0 ? s.y().front() : s.y().back());
     return {{end - s.y()[k], -s.a()[k], -s.b()[k], -s.c()[k]}};
   }
   const auto m = static_cast<size_t>(j);
