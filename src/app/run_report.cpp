@@ -122,12 +122,10 @@ bool RunReport::Add(DataSetRecord record, const double *x, const double *y,
   DataSetRecord &r = records_.emplace_back(std::move(record));
   if (beside_) {
     if (batches_.empty() || batches_.back().task.work) {
-      batches_.emplace_back();
+      batches_.emplace_back().first = i;
     }
     Batch &batch = batches_.back();
     batch.records.push_back(&r);
-    batch.index.push_back(i);
-    batch.start.push_back(batch.x.size());
     batch.x.insert(batch.x.end(), x, x + r.points);
     batch.y.insert(batch.y.end(), y, y + r.points);
     if (batch.x.size() >= kBatchPoints || batch.records.size() >= kBatchSets) {
@@ -162,10 +160,12 @@ void RunReport::HandOver() {
     WaitOldest();
   }
   batch.task.work = [this, &batch] {
+    size_t start = 0;
     for (size_t k = 0; k < batch.records.size(); ++k) {
-      Complete(*batch.records[k], batch.index[k],
-               batch.x.data() + batch.start[k],
-               batch.y.data() + batch.start[k]);
+      DataSetRecord &r = *batch.records[k];
+      Complete(r, batch.first + k, batch.x.data() + start,
+               batch.y.data() + start);
+      start += r.points;
     }
   };
   points_beside_ += batch.x.size();

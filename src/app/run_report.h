@@ -85,10 +85,9 @@ private:
   // Data sets handed over together, with copies of their points; handed
   // over once task.work is set.
   struct Batch {
+    size_t first = 0; // the run's index of records[0]; the rest follow
     std::vector<DataSetRecord *> records;
-    std::vector<size_t> index; // of each record in the run
-    std::vector<size_t> start; // of each one's points in x and y
-    std::vector<double> x, y;
+    std::vector<double> x, y; // their points, one after another
     Workers::Task task;
   };
 
