@@ -49,7 +49,7 @@ struct PreparedDataSet; // made ahead by a worker thread (-j), see kel.h
 
 // Fits and writes a data set, with what was made of it ahead or null.
 using WriteDataSet =
-    std::function<Outcome(const DataSet &set, const PreparedDataSet *ahead)>;
+    std::function<Outcome(const DataSet &set, PreparedDataSet *ahead)>;
 
 // What is done with a data set at its NAME pair: it is fitted and written,
 // at once or later (several threads). Either way done gets its outcome on

@@ -115,14 +115,41 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   return made;
 }
 
+void WriteAhead(PreparedDataSet &made, const char *name,
+                const KelSettings &kel) {
+  if (!made.problem.empty() || !made.binary32.empty() ||
+      !made.plot_problem.empty() || kel.mkdir) {
+    return;
+  }
+  KelTargets targets = LocateKelTargets(name, kel);
+  if (!targets.table || !targets.plot || !TargetProblem(targets).empty()) {
+    return; // reported in its turn, as it then stands
+  }
+  auto write = [](KelTarget target, const std::string &bytes) {
+    auto f = std::make_unique<ReplacementFile>(std::move(target));
+    const bool written = f->Create(ReplacementFile::Creator::kWorker) &&
+                         f->Write(bytes.data(), bytes.size()) && f->Close();
+    return written ? std::move(f) : nullptr;
+  };
+  made.table_file = write(std::move(targets.table), made.table);
+  made.plot_file =
+      made.table_file ? write(std::move(targets.plot), made.plot) : nullptr;
+  if (!made.plot_file) {
+    made.table_file.reset(); // removes its temporary file
+    made.ahead_failed = true;
+  }
+}
+
 Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name, const Run &run,
-                            const PreparedDataSet *ahead) {
+                            PreparedDataSet *ahead) {
   Console &console = run.console;
   std::string problem =
       ahead != nullptr ? ahead->problem : DataSetProblem(n, x, y, name, run);
+  // Files written ahead were located, and looked at, there.
+  const bool written_ahead = ahead != nullptr && ahead->plot_file != nullptr;
   KelTargets targets;
-  if (problem.empty()) {
+  if (problem.empty() && !written_ahead) {
     static const KelSettings kEnvironment; // no --kel, no --mkdir
     targets =
         LocateKelTargets(name, run.kel != nullptr ? *run.kel : kEnvironment);
@@ -161,10 +188,15 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   // Both files change together: the table's temporary file is completed
   // first, then the plot file's, then both are renamed.
   const WriterInput input{fit ? &*fit : nullptr, ahead};
-  std::unique_ptr<ReplacementFile> table;
+  std::unique_ptr<ReplacementFile> table, plot;
+  if (written_ahead) {
+    table = std::move(ahead->table_file);
+    plot = std::move(ahead->plot_file);
+  }
   Outcome outcome = SaveKEL(name, input, std::move(targets.table), run, table);
   if (outcome == Outcome::kWritten) {
-    outcome = SavePlotFile(name, input, std::move(targets.plot), run, *table);
+    outcome = SavePlotFile(name, input, std::move(targets.plot), run, *table,
+                           std::move(plot));
   }
   return outcome == Outcome::kWritten && !collapsed.empty() ? Outcome::kWarned
                                                             : outcome;

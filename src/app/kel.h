@@ -42,10 +42,26 @@ struct PreparedDataSet {
   std::string table;        // the table file's bytes
   std::string plot;         // the plot file's lines,
   std::string plot_problem; // or why it has none
+  // Both files written ahead too (WriteAhead): complete temporary files
+  // beside their targets, waiting to be renamed in the data set's turn.
+  // Null when they were not.
+  std::unique_ptr<ReplacementFile> table_file, plot_file;
+  bool ahead_failed = false; // a file could not be created or written ahead
 };
 PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
                                const char *name, const Run &run,
                                Workspace &work);
+
+// Locates the targets of a data set prepared without a problem and writes
+// its table and plot file into their temporary files, on a worker thread,
+// ahead of its turn: then only the renames are left for the reading thread.
+// Leaves no file where anything is not that simple (a problem, a target that
+// is not a plain new or writable file, a directory to make with --mkdir,
+// which must happen in its turn), and when a file could not be created or
+// written (ahead_failed). The caller makes sure that no earlier data set in
+// flight goes to the same files.
+void WriteAhead(PreparedDataSet &made, const char *name,
+                const KelSettings &kel);
 
 // What SaveKEL and SavePlotFile write: the fit, formatted as it is written
 // (one thread; and a long data set, whose output is never held whole), or
@@ -66,13 +82,15 @@ std::string CheckDataSet(int32_t n, const double *x, const double *y,
 // SavePlotFile, which puts both files in place together. kWarned when both
 // files were written but binary32 cannot tell two knots apart; else the
 // writers' outcome. With a data set prepared ahead, its checks, fit and
-// bytes are taken from there, and only the file system is looked at.
+// bytes are taken from there, and only the file system is looked at; with
+// its files written ahead, they are taken too, and only renamed.
 Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name, const Run &run,
-                            const PreparedDataSet *ahead = nullptr);
+                            PreparedDataSet *ahead = nullptr);
 
 // Writes the binary coefficient table CS/<name> for the fit to a temporary
-// file beside it and traces every value on standard output. kWritten when
+// file beside it and traces every value on standard output; a table already
+// in table was written ahead, and only its trace is printed. kWritten when
 // the temporary file is complete: it waits in table for SavePlotFile, which
 // renames it over the target together with the plot file. kFailed when the
 // file could not be created in a subdirectory of CS or written (the
@@ -90,9 +108,11 @@ Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
 // and an old plot file of that name removed, as it no longer belongs to the
 // table (or, when the table cannot be renamed, nothing changes). kNoPlots
 // when CS/plot itself cannot be used, which ends the run after the data
-// set's new table.
+// set's new table. A plot file written ahead comes in ahead; target is then
+// unused.
 Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
-                     const Run &run, ReplacementFile &table);
+                     const Run &run, ReplacementFile &table,
+                     std::unique_ptr<ReplacementFile> ahead = nullptr);
 
 // Opens a new file that will replace the target once it is committed: files
 // are only ever written whole. The result is never null; when the target

@@ -291,8 +291,9 @@ bool WritePlotLines(Sink &file,
 Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
                 const Run &run, std::unique_ptr<ReplacementFile> &table) {
   Console &console = run.console;
-  auto f = open_KEL_file(std::move(target));
-  if (!f->is_open()) {
+  const bool written_ahead = table != nullptr;
+  auto f = written_ahead ? std::move(table) : open_KEL_file(std::move(target));
+  if (!f->is_open() && !written_ahead) {
     if (EndsTheRun(*f)) {
       return EndRun(run, "SaveKEL", Outcome::kNoTables, *f);
     }
@@ -303,16 +304,17 @@ Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
   if (trace != nullptr) {
     trace->Append(" writing : \n ");
   }
-  bool written = false;
+  bool written = written_ahead;
   if (fit.made != nullptr) {
     if (trace != nullptr) {
       trace->AppendAll(fit.made->trace);
     }
-    written = f->Write(fit.made->table.data(), fit.made->table.size());
+    written =
+        written || f->Write(fit.made->table.data(), fit.made->table.size());
   } else {
     written = WriteCoefficientTable(*f, trace, fit.fit->fields(), run.workers);
   }
-  if (!written || !f->Close()) {
+  if (!written_ahead && (!written || !f->Close())) {
     ReportTableFailure(run, name, *f);
     return Outcome::kFailed;
   }
@@ -324,7 +326,8 @@ Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
 }
 
 Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
-                     const Run &run, ReplacementFile &table) {
+                     const Run &run, ReplacementFile &table,
+                     std::unique_ptr<ReplacementFile> ahead) {
   Console &console = run.console;
   // The files are put in place after what was printed before them.
   console.Settle();
@@ -344,8 +347,10 @@ Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
   if (!problem.empty()) {
     return without_plot(target, problem);
   }
-  const auto f = open_KEL_file(std::move(target));
-  if (!f->is_open()) {
+  const bool written_ahead = ahead != nullptr;
+  const auto f =
+      written_ahead ? std::move(ahead) : open_KEL_file(std::move(target));
+  if (!f->is_open() && !written_ahead) {
     if (EndsTheRun(*f)) {
       // The run ends there, after the data set's new table.
       if (!PlaceFiles(table, nullptr, KelTarget{}).table) {
@@ -355,10 +360,11 @@ Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
     }
     return without_plot(f->target(), OpenFailure(*f));
   }
-  const bool written = fit.made != nullptr ? f->Write(fit.made->plot.data(),
-                                                      fit.made->plot.size())
-                                           : WritePlotLines(*f, samples);
-  if (!written || !f->Close()) {
+  const bool written =
+      written_ahead || (fit.made != nullptr ? f->Write(fit.made->plot.data(),
+                                                       fit.made->plot.size())
+                                            : WritePlotLines(*f, samples));
+  if (!written_ahead && (!written || !f->Close())) {
     console.Message(">>>>> writing error");
     return without_plot(f->target(), CannotWrite(*f));
   }

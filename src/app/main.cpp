@@ -84,7 +84,7 @@ std::string CsvName(const std::string &path) {
 // input (with -j, in its turn, on the reading thread, with what was made of
 // it ahead). With report, it is also recorded for the report, with its
 // points, and a flag of --fail-on fails it.
-Outcome WriteAndRecord(const DataSet &set, const PreparedDataSet *ahead,
+Outcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
                        const Run &run, RunReport *report) {
   Console &console = run.console;
   Run here = run;
@@ -215,7 +215,7 @@ int main(int argc, char **argv) {
   }
   try {
     const WriteDataSet write = [&run, &report](const DataSet &set,
-                                               const PreparedDataSet *ahead) {
+                                               PreparedDataSet *ahead) {
       return WriteAndRecord(set, ahead, run, report ? &*report : nullptr);
     };
     WriteAtOnce at_once(write);

@@ -1,5 +1,8 @@
 #include "pipeline.h"
 
+#include "kel_path.h"
+
+#include <algorithm>
 #include <new>
 #include <string>
 #include <utility>
@@ -25,6 +28,7 @@ struct DataSetPipeline::Job {
   std::vector<double> x, y;
   std::string name, input, place;
   uint64_t line = 0;
+  bool write_ahead = false; // its files may be written ahead
   Done done;
   PreparedDataSet prepared;
   Workers::Task task;
@@ -63,12 +67,25 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
   job->place = set.place;
   job->line = set.line;
   job->done = done;
+  // Files are written ahead unless an earlier data set in flight goes to the
+  // same files: its rename, and what it finds there, must come first.
+  const std::string file = FileName(set.name);
+  job->write_ahead =
+      write_ahead_ && run_.kel != nullptr && !run_.kel->mkdir &&
+      2 * (files_ahead_ + 1) <= kMaxFilesAhead &&
+      std::none_of(jobs_.begin(), jobs_.end(), [&file](const auto &earlier) {
+        return FileName(earlier->name) == file;
+      });
+  files_ahead_ += job->write_ahead ? 1 : 0;
   Job &made = *job;
   made.task.work = [&made, this] {
     Workspace workspace;
     made.prepared =
         PrepareDataSet(static_cast<int32_t>(made.x.size()), made.x.data(),
                        made.y.data(), made.name.c_str(), run_, workspace);
+    if (made.write_ahead) {
+      WriteAhead(made.prepared, made.name.c_str(), *run_.kel);
+    }
   };
   jobs_.push_back(std::move(job));
   points_ahead_ += static_cast<uint64_t>(n);
@@ -102,6 +119,14 @@ void DataSetPipeline::Finish() {
 void DataSetPipeline::WriteFirst() {
   Job &job = *jobs_.front();
   workers_.Wait(job.task); // throws what the worker threw: out of memory
+  // Files written in their turn on this thread find the file system as with
+  // one thread: without the temporary files of later data sets, which could
+  // take the space they need. After a file failed ahead, none is any more.
+  const PreparedDataSet &made = job.prepared;
+  if (made.problem.empty() && made.binary32.empty() && !made.plot_file) {
+    write_ahead_ = write_ahead_ && !made.ahead_failed;
+    DropFilesAhead();
+  }
   Console &console = run_.console;
   console.HoldIn(nullptr);
   const DataSet set{static_cast<int32_t>(job.x.size()),
@@ -116,14 +141,36 @@ void DataSetPipeline::WriteFirst() {
   if (EndsRun(outcome)) {
     ended_ = true;
     workers_.Cancel();
-    jobs_.clear();
+    jobs_.clear(); // removes the temporary files written ahead
     points_ahead_ = 0;
+    files_ahead_ = 0;
   } else {
     job.after.ReplayTo(console);
     points_ahead_ -= job.x.size();
+    files_ahead_ -= job.write_ahead ? 1 : 0;
     jobs_.pop_front();
   }
   Hold();
+}
+
+// Removes the files the later data sets in flight wrote ahead, once their
+// workers are done with them; those data sets write them in their turn.
+void DataSetPipeline::DropFilesAhead() {
+  for (size_t k = 1; k < jobs_.size(); ++k) {
+    Job &later = *jobs_[k];
+    if (!later.write_ahead) {
+      continue;
+    }
+    try {
+      workers_.Wait(later.task);
+    } catch (...) {
+      // Its error stays with its task and is thrown again in its turn.
+    }
+    later.write_ahead = false;
+    --files_ahead_;
+    later.prepared.table_file.reset();
+    later.prepared.plot_file.reset();
+  }
 }
 
 // Where the reader's output goes: behind the last data set not yet written,

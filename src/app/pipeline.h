@@ -1,9 +1,11 @@
 // Data sets fitted and formatted ahead on worker threads and written in
 // input order by the thread that reads them: what `-j N` runs. The workers
-// only compute; every file, every byte printed, every message and every
-// outcome, and what follows from it (the counts, the report), is made on the
-// reading thread, in input order, by the same code as with one thread, so a
-// run shows exactly what it shows with one thread.
+// compute, and write a data set's two files into their temporary files when
+// nothing can make that differ from writing them in its turn; every rename,
+// every byte printed, every message and every outcome, and what follows from
+// it (the counts, the report), is made on the reading thread, in input
+// order, by the same code as with one thread, so a run shows exactly what it
+// shows with one thread.
 #ifndef KNOTFIT_APP_PIPELINE_H
 #define KNOTFIT_APP_PIPELINE_H
 
@@ -41,6 +43,7 @@ private:
   struct Job;
 
   void WriteFirst();
+  void DropFilesAhead();
   void Hold();
 
   Run run_;
@@ -48,6 +51,8 @@ private:
   WriteDataSet write_;
   std::deque<std::unique_ptr<Job>> jobs_; // handed over, not yet written
   uint64_t points_ahead_ = 0;             // in jobs_
+  int files_ahead_ = 0;                   // jobs_ that may write files ahead
+  bool write_ahead_ = true;               // no file failed to be written ahead
   bool ended_ = false;                    // an outcome ended the run
   Transcript dropped_; // what the reader prints after the run ended
 };

@@ -1,10 +1,12 @@
 #include "replacement_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,41 +44,75 @@ const sigset_t &CleanupSignals() {
 }
 
 // The temporary files being written, for the signal handler: the one mutable
-// global of the program. A data set has at most two at a time, its table's
-// and its plot file's. A slot is only changed with the cleanup signals
-// blocked, so the handler never sees half a record.
+// global of the program. Slots 0 and 1 are the run thread's (a data set has
+// at most two files at a time, its table's and its plot file's); the others
+// are for the worker threads that write data sets' files ahead (-j).
+//
+// The handler runs on the run thread, which changes its slots only with the
+// cleanup signals blocked, but a worker may change one of its slots at any
+// moment. So a slot is claimed (kBusy) before its name is written and its
+// file created, and holds the file (kHeld) after that; the handler first
+// marks the run as ending, after which no slot is claimed any more, waits
+// for the busy slots to settle, and then removes every held file. A name is
+// never rewritten once the handler may read it: a claim made before the
+// mark is seen by the handler (it waits for it), one made after backs out.
+enum SlotState : int { kFree, kBusy, kHeld };
 struct PendingTemporary {
-  volatile sig_atomic_t active = 0;
-  int dir = -1;
-  char name[NAME_MAX + 1] = {};
+  std::atomic<int> state{kFree};
+  int dir = -1;                 // written only while busy
+  char name[NAME_MAX + 1] = {}; // likewise
 };
-PendingTemporary g_pending[2]; // NOLINT: read by the signal handler
+constexpr int kRunSlots = 2;
+constexpr int kSlots = kRunSlots + kMaxFilesAhead;
+PendingTemporary g_pending[kSlots]; // NOLINT: read by the signal handler
+std::atomic<int> g_ending{0};       // NOLINT: set by the signal handler
+static_assert(std::atomic<int>::is_always_lock_free);
 
-// Records a temporary file for the handler: its slot, or -1 when both are
-// taken. Called with the cleanup signals blocked, as Forget is.
-int Remember(int dir, const std::string &name) {
-  for (int slot = 0; slot < 2; ++slot) {
-    PendingTemporary &pending = g_pending[slot];
-    if (pending.active == 0) {
-      std::memcpy(pending.name, name.c_str(), name.size() + 1);
-      pending.dir = dir;
-      pending.active = 1;
+// Claims a free slot, the run thread's or the workers', and keeps it busy;
+// -1 when none is free or the run is ending.
+int Claim(ReplacementFile::Creator creator) {
+  const bool run = creator == ReplacementFile::Creator::kRunThread;
+  for (int slot = run ? 0 : kRunSlots; slot < (run ? kRunSlots : kSlots);
+       ++slot) {
+    int expected = kFree;
+    if (g_pending[slot].state.compare_exchange_strong(expected, kBusy)) {
+      if (g_ending.load() != 0) {
+        g_pending[slot].state.store(kFree);
+        return -1;
+      }
       return slot;
     }
   }
   return -1;
 }
 
+// The temporary file the busy slot will hold, before it is created.
+void Name(int slot, int dir, const std::string &name) {
+  std::memcpy(g_pending[slot].name, name.c_str(), name.size() + 1);
+  g_pending[slot].dir = dir;
+}
+
+void Hold(int slot) {
+  g_pending[slot].state.store(kHeld);
+}
+
 void Forget(int &slot) {
   if (slot >= 0) {
-    g_pending[slot].active = 0;
+    g_pending[slot].state.store(kFree);
     slot = -1;
   }
 }
 
 extern "C" void RemovePendingAndDie(int signal_number) {
+  g_ending.store(1);
   for (const PendingTemporary &pending : g_pending) {
-    if (pending.active != 0) {
+    int state = kBusy;
+    while ((state = pending.state.load()) == kBusy) {
+      // A worker is creating the file: it is done within a system call.
+      const timespec pause{0, 100000};
+      nanosleep(&pause, nullptr); // async-signal-safe
+    }
+    if (state == kHeld) {
       unlinkat(pending.dir, pending.name, 0); // async-signal-safe
     }
   }
@@ -148,6 +184,10 @@ SignalsBlocked::~SignalsBlocked() {
 }
 
 void RemoveTemporaryFileOnSignals() {
+  // Read once, before any other thread runs: umask can only be read by
+  // setting it, which would change it for a file created meanwhile.
+  DefaultMode();
+  InGroup(0);
   for (int s = 1; s < NSIG; ++s) {
     struct sigaction old {};
     if (sigismember(&CleanupSignals(), s) != 1 ||
@@ -169,7 +209,7 @@ ReplacementFile::~ReplacementFile() {
   Discard();
 }
 
-bool ReplacementFile::Create() {
+bool ReplacementFile::Create(Creator creator) {
   if (!target_) {
     return false;
   }
@@ -182,8 +222,16 @@ bool ReplacementFile::Create() {
   stem += std::to_string(self);
   stem += '.';
   const SignalsBlocked blocked;
+  slot_ = Claim(creator);
+  if (slot_ < 0) {
+    // A third file at once on the run thread (the writers never ask), or
+    // more ahead than the workers' slots hold.
+    error_ = EMFILE;
+    return false;
+  }
   for (unsigned attempt = 0;; ++attempt) {
     temp_name_ = stem + std::to_string(attempt);
+    Name(slot_, target_.dir.get(), temp_name_);
     // 0666 and the umask: the mode fopen "w" gives a new file.
     fd_.reset(openat(target_.dir.get(), temp_name_.c_str(),
                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
@@ -194,14 +242,10 @@ bool ReplacementFile::Create() {
   if (!fd_) {
     error_ = errno;
     temp_name_.clear(); // not ours to remove
+    Forget(slot_);
     return false;
   }
-  slot_ = Remember(target_.dir.get(), temp_name_);
-  if (slot_ < 0) {
-    error_ = EMFILE; // a third temporary file at once: the writers never ask
-    Discard();
-    return false;
-  }
+  Hold(slot_);
   // A replaced file keeps its mode, owner and group; a new one gets what
   // fopen "w" gives.
   if (target_.exists && S_ISREG(target_.mode) &&

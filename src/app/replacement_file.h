@@ -14,6 +14,9 @@
 #include <cstddef>
 #include <string>
 
+// How many temporary files the worker threads may hold at once.
+constexpr int kMaxFilesAhead = 128;
+
 class ReplacementFile final : public Sink {
 public:
   // A file for the target; a target that could not be located gives a file
@@ -23,12 +26,18 @@ public:
   ReplacementFile(const ReplacementFile &) = delete;
   ReplacementFile &operator=(const ReplacementFile &) = delete;
 
+  // Which thread creates the file: the run's own, which handles the
+  // signals, or a worker that writes a data set's files ahead (-j). Each
+  // has its own slots for the signal handler; a worker finds none free
+  // (EMFILE) when more than kMaxFilesAhead files are ahead at once.
+  enum class Creator { kRunThread, kWorker };
+
   // Creates the temporary file: ".<name> <pid>.<try>" (hidden, and with a
   // space, which no data set name has). A new file gets the mode fopen "w"
   // would give it; a replaced file keeps its mode (without set-user-ID and
   // set-group-ID) and, as far as the process may give them, its owner and
   // group. False when it cannot be created; error() tells why.
-  bool Create();
+  bool Create(Creator creator = Creator::kRunThread);
   bool Write(const char *data, size_t size) override;
   // Closes the temporary file and renames it over the target. On failure
   // the temporary file is removed and the target is left as it was.
@@ -76,8 +85,9 @@ private:
 
 // Removes the temporary files being written when a signal ends the run (any
 // whose default action ends the process, but SIGKILL, SIGSTOP and the
-// faults), then lets the signal end it. A signal the caller set to be
-// ignored (nohup) stays ignored.
+// faults), then lets the signal end it; those of worker threads too, which
+// never handle these signals themselves. A signal the caller set to be
+// ignored (nohup) stays ignored. Called before any other thread starts.
 void RemoveTemporaryFileOnSignals();
 
 // Removes the plain file at the target: an old plot file must not stay
