@@ -10,6 +10,10 @@ case directory cannot describe: every output file stays whole or untouched.
   byte for byte, and no temporary file (but after SIGKILL); so does SIGXFSZ
   while the plot file is written; a signal that comes while the first file
   is renamed ends the run only once both are;
+- many small data sets (their files written ahead with -j) stopped by a
+  signal leave a prefix of them with their new files, the rest with their
+  old ones, and no temporary file; a file size limit that stops every plot
+  file stops it in each data set's turn, with the same messages;
 - two runs on one name leave the table of the later rename, whole;
 - out of memory is a message and status 255, never an abort; so is a table
   that cannot be created in CS itself;
@@ -157,6 +161,45 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     second = read_file(work + "/kel/CS/big")
     check("race: the later rename's table, whole", len(second), 4 + 200000 * 20)
     check("race: not the first run's", second != table, True)
+
+    # Many small data sets, their files written ahead by the workers with
+    # -j: stopped while the run waits for its standard output to be read, the
+    # data sets up to some point have their new files, the others their old
+    # ones, and no temporary file is left.
+    names = ["s%04d" % k for k in range(3000)]
+    for name, offset in (("many", 0), ("many2", 3)):
+        with open(os.path.join(work, name), "w") as f:
+            f.write("".join(points(30, offset, n) for n in names))
+    check("many: first run", Started(work, ["many"]).finish(), 0)
+    old = [(read_file(work + "/kel/CS/" + n), read_file(work + "/kel/CS/plot/" + n))
+           for n in names]
+    run = Started(work, ["many2"])
+    check("many: frozen", run.read_until(b"NAME \t s0300\n"), True)
+    check("many: status", run.finish(signal.SIGTERM), 128 + signal.SIGTERM)
+    new = [(read_file(work + "/kel/CS/" + n), read_file(work + "/kel/CS/plot/" + n))
+           for n in names]
+    replaced = [a != b for a, b in zip(old, new)]
+    done = replaced.index(False)
+    check("many: a prefix replaced", (done >= 300, any(replaced[done:])), (True, False))
+    check("many: pairs whole", all(a[0] != b[0] and a[1] != b[1] for a, b in
+                                   zip(old[:done], new[:done])), True)
+    check("many: temporary files", temporaries(work), [])
+
+    # The file size limit stops each plot file: every data set says so in
+    # turn, as with one thread, and keeps its new table.
+    with open(os.path.join(work, "few"), "w") as f:
+        f.write("".join(points(30, 5, n) for n in names[:20]))
+    run = Started(work, ["few"], [(resource.RLIMIT_FSIZE, 6000)])
+    check("few full: status", run.finish(), 1)
+    check("few full: stderr", read_file(run.err_path).decode().splitlines(), [
+        line for k, n in enumerate(names[:20]) for line in (
+            ">>>>> writing error",
+            "knotfit: few:%d: data set '%s': cannot write 'kel/CS/plot/%s': File too "
+            "large; no plot file written, old plot file removed" % (31 * (k + 1), n, n))] +
+        ["knotfit: 0 data sets written, 20 skipped"])
+    check("few full: tables new", [read_file(work + "/kel/CS/" + n) != o[0]
+                                   for n, o in zip(names, old[:20])], [True] * 20)
+    check("few full: temporary files", temporaries(work), [])
 
     # Frozen in its table while a directory takes the old plot's place: the
     # new plot cannot be renamed there, and the directory is not removed.
