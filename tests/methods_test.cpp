@@ -4,6 +4,7 @@
 // table_header_test.)
 #include "knotfit.h"
 #include "methods.h"
+#include "table_form.h"
 
 #include <gtest/gtest.h>
 
@@ -198,6 +199,36 @@ TEST(ParseMethod, ClampedSlopesAndBadNames) {
   const double x[] = {0, 1};
   EXPECT_EQ(knotfit::MethodProblem({Method::kClamped, 0, INFINITY}, 2, x, x),
             "clamped end slope is not finite (inf)");
+}
+
+} // namespace
+
+namespace {
+
+// The plot's walk over the segments gives the values of the search, for the
+// SplineTable form (pchip) and the compact one (a long not-a-knot fit), where
+// samples fall on knots, just below them, inside segments and beyond the
+// ends, and between two knots 2^-40 apart.
+TEST(TableForm, ValueAfterIsTheSearchedValue) {
+  const Values x = {0, 7, 7.5, 100, 250, 251, 499.0 - 0x1p-40, 499, 500};
+  Values y;
+  for (double v : x) {
+    y.push_back(std::sin(v / 30.0) * 40.0);
+  }
+  for (const char *name : {"pchip", "not-a-knot"}) {
+    MethodChoice method;
+    ASSERT_TRUE(knotfit::ParseMethod(name, method));
+    Workspace work;
+    const TableForm fit(method, static_cast<int32_t>(x.size()), x.data(),
+                        y.data(), work);
+    size_t segment = 0;
+    for (double t = -1.0; t <= 501.0; t += 0.25) {
+      for (double u : {std::nextafter(t, -1e9), t}) {
+        EXPECT_EQ(fit.ValueAfter(u, segment), fit.Value(u)) << name << " " << u;
+      }
+    }
+    EXPECT_EQ(segment, x.size() - 2) << name;
+  }
 }
 
 } // namespace

@@ -270,8 +270,11 @@ bool WriteCoefficientTable(Sink &file, ChunkWriter *trace,
 std::string SampleFit(const TableForm &fit,
                       std::vector<knotfit::PlotSample> &samples) {
   const double *x = fit.x();
+  size_t segment = 0;
   return knotfit::detail::SamplePlot(
-      x[0], x[fit.n() - 1], [&fit](double t) { return fit.Value(t); }, samples);
+      x[0], x[fit.n() - 1],
+      [&fit, &segment](double t) { return fit.ValueAfter(t, segment); },
+      samples);
 }
 
 bool WritePlotLines(Sink &file,

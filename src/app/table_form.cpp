@@ -2,6 +2,7 @@
 
 #include "knotfit.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace detail = knotfit::detail;
@@ -69,9 +70,30 @@ double TableForm::Value(double t) const {
     return getValue(t, f.n, f.x, f.y, f.a, f.b, f.c);
   }
   return detail::ClampedValue(
-      static_cast<size_t>(f.n), f.x, f.y, t, [&f](size_t k, double u) {
-        const detail::SegmentCoefficients seg = detail::Hermite(
-            f.x[k], f.x[k + 1], f.y[k], f.y[k + 1], f.a[k], f.a[k + 1]);
-        return detail::CubicAt(f.y[k], f.a[k], seg.b, seg.c, u);
-      });
+      static_cast<size_t>(f.n), f.x, f.y, t,
+      [this](size_t k, double u) { return SegmentValue(k, u); });
+}
+
+double TableForm::ValueAfter(double t, size_t &segment) const {
+  const detail::TableFields &f = fields_;
+  const auto n = static_cast<size_t>(f.n);
+  if (std::isnan(t) || t <= f.x[0] || t >= f.x[n - 1]) {
+    return Value(t); // the flat ends
+  }
+  while (segment + 2 < n && f.x[segment + 1] < t) {
+    ++segment;
+  }
+  return SegmentValue(segment, t - f.x[segment]);
+}
+
+// S on segment k at u = t - x[k]: the SplineTable's cubic, or the compact
+// form's segment recomputed from its slopes.
+double TableForm::SegmentValue(size_t k, double u) const {
+  const detail::TableFields &f = fields_;
+  if (f.bc == nullptr) {
+    return detail::CubicAt(f.y[k], f.a[k], f.b[k], f.c[k], u);
+  }
+  const detail::SegmentCoefficients seg = detail::Hermite(
+      f.x[k], f.x[k + 1], f.y[k], f.y[k + 1], f.a[k], f.a[k + 1]);
+  return detail::CubicAt(f.y[k], f.a[k], seg.b, seg.c, u);
 }

@@ -39,8 +39,15 @@ public:
   // S(t), the clamped value getValue gives: getValue itself for a fit held
   // as a SplineTable, the same bits from the compact form.
   double Value(double t) const;
+  // The same value, for t no lower than at the last call with this segment
+  // (start at 0): the plot's samples go up, so the segment is found by
+  // walking on from the last one instead of by a search. The segment is the
+  // one the search finds: the last knot below t, at most the last but one.
+  double ValueAfter(double t, size_t &segment) const;
 
 private:
+  double SegmentValue(size_t k, double u) const;
+
   struct CompactWork;
 
   knotfit::detail::TableFields fields_;
