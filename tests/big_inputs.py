@@ -22,7 +22,7 @@ def points(count):
     return "".join("%d %d\n" % (i, i % 7) for i in range(count))
 
 
-def run_on(text, stdout="capture", piped=False):
+def run_on(text, stdout="capture", piped=False, options=()):
     """knotfit on text (piped: as standard input) in a fresh directory with a
     KEL tree and subdirectories sub; also returns every table written in CS
     and CS/sub, by name."""
@@ -32,7 +32,8 @@ def run_on(text, stdout="capture", piped=False):
         source = os.path.join(work, "input")
         with open(source, "w") as f:
             f.write(text)
-        status, out, err = run(knotfit, ["-" if piped else "input"], {"TROV_KEL": "kel"},
+        status, out, err = run(knotfit, list(options) + ["-" if piped else "input"],
+                               {"TROV_KEL": "kel"},
                                work, stdout, stdin=source if piped else os.devnull)
         found = {}
         for sub in ("kel/CS", "kel/CS/sub"):
@@ -117,6 +118,29 @@ with tempfile.TemporaryDirectory(prefix="knotfit-big-") as work:
             made[how] = (err, f.read(), g.read())
 check("report beside the run", made["beside"], made["in turn"])
 check("report: data sets", made["beside"][2].count(b'"name": "s'), 300)
+
+# Long data sets whose points the workers parse in batches (-j): a token
+# that is not a number as a whole far into one, then a NAME in the second
+# place, are reported in that order, each in its place among the other data
+# sets' messages, and everything else is as with one thread.
+lines = points(10000).splitlines()
+lines[7000] = "7000.0abc 0"
+lines[8000] = "8000 NAME"
+text = "\n".join(lines) + "\nNAME a\n0 0 0 1 NAME skipped\n"
+lines = points(9000).splitlines()
+lines[6000] = "6000 1,5"
+text += "\n".join(lines) + "\nNAME b\n"
+one = run_on(text, options=["-j", "1"])
+check("batches: stderr", one[2], "".join([
+    "knotfit: input:7001: '7000.0abc' is not a number as a whole, read as 7000\n",
+    "knotfit: input:8001: pair 8001 has NAME as its second token: a token is missing "
+    "or extra before it\n",
+    "knotfit: input:10002: data set 'skipped': x not increasing at point 1 (0 after 0); "
+    "skipped\n",
+    "knotfit: input:16003: '1,5' is not a number as a whole, read as 1 (a comma, a "
+    "decimal comma or a header?)\n",
+    "knotfit: 2 data sets written, 1 skipped, 2 written with warnings\n"]))
+check("batches: -j 2 as -j 1", run_on(text, options=["-j", "2"]), one)
 
 print("\n".join(problems) or "ok")
 sys.exit(1 if problems else 0)

@@ -4,6 +4,7 @@
 #include "chunk_writer.h"
 #include "kel_path.h"
 #include "number_text.h"
+#include "point_parser.h"
 #include "report.h"
 
 #include "knotfit_internal.h"
@@ -155,6 +156,7 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   // The points: no copy when they grow, and huge pages for long data sets.
   BigArray<double> x;
   BigArray<double> y;
+  PointParser points(input.workers, x, y);
   const bool quiet = console.quiet();
   std::string name;
   std::string_view first;
@@ -166,8 +168,22 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   uint64_t first_point = 0; // the line of the data set's first point
   auto progress = [&] {
     console.Progress(reader.bytes_read(),
-                     before.points + summary.points + x.size(),
+                     before.points + summary.points + points.size(),
                      before.written + summary.written);
+  };
+  // Read as atof reads it, as always; but the user hears of a token that
+  // is not a number as a whole, once per data set, in its place among the
+  // messages: the points parsed ahead are settled before any other message.
+  auto settle = [&] {
+    points.Settle();
+    const std::optional<PointParser::Suspect> &suspect = points.suspect();
+    if (suspect && !warned) {
+      warned = true;
+      console.Message(
+          "knotfit: " + at(suspect->line) + "'" + Quoted(suspect->token) +
+          "' is not a number as a whole, read as " +
+          knotfit::detail::ShortNumber(suspect->value) + Guess(suspect->token));
+    }
   };
   while ((pair = reader.NextPair(first, second)) == TokenReader::Pair::kPair) {
     ++pairs;
@@ -180,51 +196,41 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
     }
     if (!quiet) {
       // The echo's buffer is held while data sets wait (-j): taken afresh.
-      EchoPair(console.out(), x.size(), first, second);
+      EchoPair(console.out(), points.size(), first, second);
     }
     if (first != "NAME") {
       // NAME as the second token: the pairing is shifted (a header line, a
       // missing or extra value), so the data set it should close is lost.
       if (second == "NAME" && !name_second_seen) {
         name_second_seen = true;
+        settle();
         console.Message("knotfit: " + at(reader.second_line()) + "pair " +
                         std::to_string(pairs) +
                         " has NAME as its second token: a token is missing "
                         "or extra before it");
         ++summary.failed;
       }
-      if (x.empty()) {
+      if (points.size() == 0) {
         first_point = reader.first_line();
       }
-      bool whole_x = true;
-      bool whole_y = true;
-      x.push_back(ParseAtof(first, &whole_x));
-      y.push_back(ParseAtof(second, &whole_y));
-      // Read as atof reads it, as always; but the user hears of it, once
-      // per data set. NAME itself is no number to be read.
-      if (!(whole_x && (whole_y || second == "NAME")) && !warned) {
-        warned = true;
-        const bool is_x = !whole_x;
-        const std::string_view token = is_x ? first : second;
-        console.Message("knotfit: " +
-                        at(is_x ? reader.first_line() : reader.second_line()) +
-                        "'" + Quoted(token) +
-                        "' is not a number as a whole, read as " +
-                        knotfit::detail::ShortNumber(is_x ? x[x.size() - 1]
-                                                          : y[y.size() - 1]) +
-                        Guess(token));
+      points.Add(first, second, reader.first_line(), reader.second_line());
+      if (!warned && points.suspect()) {
+        settle(); // parsed on the spot: warned at once
       }
       continue;
     }
+    settle();
     name.assign(second);
     CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
                  input, summary);
     if (summary.end_status != 0) {
       return summary;
     }
+    points.Clear();
     warned = false;
     progress();
   }
+  settle();
   handle.Finish();
   if (summary.end_status != 0) {
     return summary;

@@ -7,6 +7,7 @@
 #include "csv_reader.h"
 #include "outcome.h"
 #include "token_reader.h"
+#include "workers.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -93,6 +94,7 @@ struct InputSettings {
   std::string shown;               // how messages name it: its path, or "-"
   bool strict = false;             // a warning fails the run
   WrittenNames *written = nullptr; // the run's, across its inputs
+  Workers *workers = nullptr;      // -j: they parse long data sets' points
 };
 
 // Reads pairs until the input ends: echoes each pair (unless the console is

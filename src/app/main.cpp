@@ -121,7 +121,7 @@ Outcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
 // status of an outcome that ended the run (255, 254).
 int ProcessFile(const std::string &input, const CommandLine &line,
                 Console &console, DataSetHandler &handle, RunSummary &total,
-                WrittenNames &written) {
+                WrittenNames &written, Workers *workers) {
   File opened;
   std::FILE *in = stdin;
   if (input != "-") {
@@ -135,7 +135,7 @@ int ProcessFile(const std::string &input, const CommandLine &line,
     }
     in = opened.get();
   }
-  const InputSettings settings{input, line.strict, &written};
+  const InputSettings settings{input, line.strict, &written, workers};
   RunSummary summary;
   int error = 0;
   if (line.csv) {
@@ -226,8 +226,8 @@ int main(int argc, char **argv) {
     DataSetHandler &handle =
         pipeline ? static_cast<DataSetHandler &>(*pipeline) : at_once;
     for (const std::string &input : line.inputs) {
-      status = std::max(
-          status, ProcessFile(input, line, console, handle, total, written));
+      status = std::max(status, ProcessFile(input, line, console, handle, total,
+                                            written, run.workers));
       if (total.end_status != 0) {
         status = total.end_status; // the writer's status, as it always was
         break;
