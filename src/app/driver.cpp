@@ -54,20 +54,6 @@ std::string WrittenNames::Replaces(std::string_view name,
 
 namespace {
 
-// "read(<count>) : <first> \t <second>\n", the count before this pair.
-void EchoPair(ChunkWriter &echo, size_t count, std::string_view first,
-              std::string_view second) {
-  char *text = echo.Room(first.size() + second.size() + 40);
-  text = std::copy_n("read(", 5, text);
-  text = std::to_chars(text, text + 24, count).ptr;
-  text = std::copy_n(") : ", 4, text);
-  text = std::copy(first.begin(), first.end(), text);
-  text = std::copy_n(" \t ", 3, text);
-  text = std::copy(second.begin(), second.end(), text);
-  *text++ = '\n';
-  echo.Commit(text);
-}
-
 // Counts what became of a data set in summary, in input order (with -j,
 // once every earlier data set was written); warned: a warning about one of
 // its tokens was given. A written data set that replaces the files of an
@@ -156,8 +142,7 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   // The points: no copy when they grow, and huge pages for long data sets.
   BigArray<double> x;
   BigArray<double> y;
-  PointParser points(input.workers, x, y);
-  const bool quiet = console.quiet();
+  PointParser points(input.workers, x, y, console);
   std::string name;
   std::string_view first;
   std::string_view second;
@@ -194,10 +179,6 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
         return summary;
       }
     }
-    if (!quiet) {
-      // The echo's buffer is held while data sets wait (-j): taken afresh.
-      EchoPair(console.out(), points.size(), first, second);
-    }
     if (first != "NAME") {
       // NAME as the second token: the pairing is shifted (a header line, a
       // missing or extra value), so the data set it should close is lost.
@@ -220,6 +201,9 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
       continue;
     }
     settle();
+    if (!console.quiet()) {
+      EchoPair(console.out(), points.size(), first, second);
+    }
     name.assign(second);
     CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
                  input, summary);

@@ -2,6 +2,22 @@
 
 #include "number_text.h"
 
+#include <algorithm>
+#include <charconv>
+
+void EchoPair(ChunkWriter &echo, size_t count, std::string_view first,
+              std::string_view second) {
+  char *text = echo.Room(first.size() + second.size() + 40);
+  text = std::copy_n("read(", 5, text);
+  text = std::to_chars(text, text + 24, count).ptr;
+  text = std::copy_n(") : ", 4, text);
+  text = std::copy(first.begin(), first.end(), text);
+  text = std::copy_n(" \t ", 3, text);
+  text = std::copy(second.begin(), second.end(), text);
+  *text++ = '\n';
+  echo.Commit(text);
+}
+
 namespace {
 
 // A batch handed to a worker holds this many pairs, or this many bytes of
@@ -36,29 +52,38 @@ struct PointParser::Batch {
   std::string text;            // the tokens one after the other
   std::vector<size_t> ends;    // the end of each token in text
   std::vector<uint64_t> lines; // the line of each token
+  size_t count = 0;            // the echo's count of its first pair
   std::vector<double> x, y;
   std::optional<Suspect> suspect; // the batch's first
+  std::string echo;
   Workers::Task task;
 
   size_t pairs() const { return ends.size() / 2; }
 
-  void Parse() {
+  void Parse(bool echoed) {
     x.resize(pairs());
     y.resize(pairs());
+    Collect text_out;
+    ChunkWriter writer(text_out);
     for (size_t i = 0; i < pairs(); ++i) {
       const size_t begin = i == 0 ? 0 : ends[2 * i - 1];
       const std::string_view first(text.data() + begin, ends[2 * i] - begin);
       const std::string_view second(text.data() + ends[2 * i],
                                     ends[2 * i + 1] - ends[2 * i]);
+      if (echoed) {
+        EchoPair(writer, count + i, first, second);
+      }
       ParsePair(first, second, lines[2 * i], lines[2 * i + 1], x[i], y[i],
                 suspect);
     }
+    writer.Flush();
+    echo = std::move(text_out.text);
   }
 };
 
 PointParser::PointParser(Workers *workers, BigArray<double> &x,
-                         BigArray<double> &y)
-    : workers_(workers), x_(x), y_(y) {}
+                         BigArray<double> &y, Console &console)
+    : workers_(workers), console_(console), x_(x), y_(y) {}
 
 PointParser::~PointParser() {
   if (!batches_.empty()) {
@@ -70,6 +95,10 @@ void PointParser::Add(std::string_view first, std::string_view second,
                       uint64_t first_line, uint64_t second_line) {
   ++added_;
   if (workers_ == nullptr || added_ <= kBatchPairs) {
+    if (!console_.quiet()) {
+      // The echo's buffer is held while data sets wait (-j): taken afresh.
+      EchoPair(console_.out(), added_ - 1, first, second);
+    }
     double x = 0.0;
     double y = 0.0;
     ParsePair(first, second, first_line, second_line, x, y, suspect_);
@@ -79,6 +108,7 @@ void PointParser::Add(std::string_view first, std::string_view second,
   }
   if (!filling_) {
     filling_ = std::make_unique<Batch>();
+    filling_->count = added_ - 1;
   }
   Batch &batch = *filling_;
   batch.text.append(first);
@@ -90,7 +120,9 @@ void PointParser::Add(std::string_view first, std::string_view second,
   if (batch.pairs() < kBatchPairs && batch.text.size() < kBatchBytes) {
     return;
   }
-  batch.task.work = [&batch] { batch.Parse(); };
+  batch.task.work = [&batch, echoed = !console_.quiet()] {
+    batch.Parse(echoed);
+  };
   workers_->Start(batch.task);
   batches_.push_back(std::move(filling_));
   // A bound on the memory the batches take: the oldest is placed.
@@ -106,7 +138,7 @@ void PointParser::Settle() {
     batches_.pop_front();
   }
   if (filling_) {
-    filling_->Parse();
+    filling_->Parse(!console_.quiet());
     Place(*filling_);
     filling_.reset();
   }
@@ -122,6 +154,9 @@ void PointParser::Place(Batch &batch) {
   }
   if (!suspect_) {
     suspect_ = std::move(batch.suspect);
+  }
+  if (!console_.quiet()) {
+    console_.out().AppendAll(batch.echo);
   }
 }
 

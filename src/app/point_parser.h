@@ -1,13 +1,15 @@
-// The points of a data set as its pairs are read: both tokens read as atof
-// reads them, into the data set's x and y. With worker threads (-j), the
-// pairs of a long data set are parsed ahead, a batch at a time, while the
-// reading thread reads on; Settle then puts every value in place, in input
-// order, before anything looks at them. A short data set never waits for a
-// worker: what is left in the batch at its end is parsed on the spot.
+// The points of a data set as its pairs are read: each pair echoed, both
+// tokens read as atof reads them, into the data set's x and y. With worker
+// threads (-j), the pairs of a long data set are echoed and parsed ahead, a
+// batch at a time, while the reading thread reads on; Settle then puts
+// every value and echo line in place, in input order, before anything looks
+// at them or follows them. A short data set never waits for a worker.
 #ifndef KNOTFIT_APP_POINT_PARSER_H
 #define KNOTFIT_APP_POINT_PARSER_H
 
 #include "big_array.h"
+#include "chunk_writer.h"
+#include "console.h"
 #include "workers.h"
 
 #include <cstdint>
@@ -17,6 +19,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+// "read(<count>) : <first> \t <second>\n", the count before this pair.
+void EchoPair(ChunkWriter &echo, size_t count, std::string_view first,
+              std::string_view second);
 
 class PointParser {
 public:
@@ -29,8 +35,10 @@ public:
     bool is_x = false;
   };
 
-  // Parses into x and y, on workers when there are any.
-  PointParser(Workers *workers, BigArray<double> &x, BigArray<double> &y);
+  // Parses into x and y, on workers when there are any, and echoes on the
+  // console's standard output unless it is quiet.
+  PointParser(Workers *workers, BigArray<double> &x, BigArray<double> &y,
+              Console &console);
   // Drops the batches not yet parsed.
   ~PointParser();
   PointParser(const PointParser &) = delete;
@@ -41,7 +49,7 @@ public:
            uint64_t second_line);
   // The pairs added since the last Clear.
   size_t size() const { return added_; }
-  // Puts every pair added in place in x and y.
+  // Puts every pair added in place in x and y, and its echo.
   void Settle();
   // The first suspect token among the pairs in place, if any.
   const std::optional<Suspect> &suspect() const { return suspect_; }
@@ -54,6 +62,7 @@ private:
   void Place(Batch &batch);
 
   Workers *workers_;
+  Console &console_;
   BigArray<double> &x_;
   BigArray<double> &y_;
   size_t added_ = 0;
