@@ -80,6 +80,7 @@ class Started:
                                      stdout=subprocess.PIPE, stderr=self.err,
                                      preexec_fn=lower, restore_signals=True)
         self.tail = b""
+        self.traced = 0  # trace lines read
 
     def read_until(self, text):
         while text not in self.tail:
@@ -87,6 +88,7 @@ class Started:
             chunk = os.read(self.proc.stdout.fileno(), 65536) if ready else b""
             if not chunk:
                 return False
+            self.traced += (self.tail[-4:] + chunk).count(b"\ttab(")
             self.tail = self.tail[-len(text):] + chunk
         return True
 
@@ -144,6 +146,8 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     # A full disk (the file size limit) in the middle of the table.
     run = Started(work, ["second"], [(resource.RLIMIT_FSIZE, 100000)])
     check("full: status", run.finish(), 1)
+    # The trace stops at the record whose write of the first MiB failed.
+    check("full: trace lines", run.traced, -(-(2**20 - 4) // 20))
     check("full: table", read_file(work + "/kel/CS/big") == table, True)
     check("full: temporary files", temporaries(work), [])
     check("full: stderr", read_file(run.err_path).decode(),

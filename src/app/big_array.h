@@ -8,7 +8,9 @@
 #ifndef KNOTFIT_APP_BIG_ARRAY_H
 #define KNOTFIT_APP_BIG_ARRAY_H
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <type_traits>
 
 // Raw storage: never zero-filled (every element is written before it is
@@ -48,6 +50,15 @@ public:
       region_.Reserve(2 * region_.capacity() + 4096, size_ * sizeof(T));
     }
     data()[size_++] = v;
+  }
+  void append(const T *values, size_t count) {
+    if ((size_ + count) * sizeof(T) > region_.capacity()) {
+      region_.Reserve(
+          std::max(2 * region_.capacity() + 4096, (size_ + count) * sizeof(T)),
+          size_ * sizeof(T));
+    }
+    std::memcpy(data() + size_, values, count * sizeof(T));
+    size_ += count;
   }
   // n elements whose values are to be written; the old ones are not kept.
   void ResizeForOverwrite(size_t n) {

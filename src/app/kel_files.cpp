@@ -161,10 +161,11 @@ char *TraceLine(char *text, const float fields[5]) {
 }
 
 // The trace of a long table, formatted ahead by the worker threads, a block
-// of records each, a few blocks at a time, and handed out line by line in
-// the table's order, as the table is written: the lines, and the record at
-// which a failed write stops them, are those of a trace formatted on the
-// spot.
+// of records each, a few blocks at a time, and handed out in the table's
+// order as the table is written: a block's lines all at once when its last
+// record is written, and at the end (Finish) the lines of the records
+// written of the last block. The lines, and the record at which a failed
+// write stops them, are those of a trace formatted on the spot.
 class TraceAhead {
 public:
   TraceAhead(Workers &workers, const knotfit::detail::TableFields &fields)
@@ -178,20 +179,24 @@ public:
   TraceAhead(const TraceAhead &) = delete;
   TraceAhead &operator=(const TraceAhead &) = delete;
 
-  // The next record's line (knot n-1 first).
+  // The next record (knot n-1 first) was written.
   void Next(ChunkWriter &trace) {
-    Block &block = blocks_[current_ % blocks_.size()];
-    if (line_ == 0) {
-      workers_.Wait(block.task);
-    }
-    const size_t from = line_ == 0 ? 0 : block.ends[line_ - 1];
-    trace.Append(
-        std::string_view(block.text() + from, block.ends[line_] - from));
-    if (++line_ == block.ends.size()) {
-      line_ = 0;
+    if (++line_ == static_cast<size_t>(kLines)) {
+      Finish(trace);
       Start(current_ + blocks_.size()); // the block just read, refilled
       ++current_;
     }
+  }
+
+  // The lines of the records written since the last block was handed out.
+  void Finish(ChunkWriter &trace) {
+    if (line_ == 0) {
+      return;
+    }
+    Block &block = blocks_[current_ % blocks_.size()];
+    workers_.Wait(block.task);
+    trace.AppendAll(std::string_view(block.text(), block.ends[line_ - 1]));
+    line_ = 0;
   }
 
   static constexpr int64_t kLines = 2048; // a block's
@@ -234,7 +239,7 @@ private:
   const knotfit::detail::TableFields &fields_;
   std::vector<Block> blocks_;
   size_t current_ = 0; // the block being read
-  size_t line_ = 0;    // its next line
+  size_t line_ = 0;    // its records written
 };
 
 } // namespace
@@ -259,6 +264,7 @@ bool WriteCoefficientTable(Sink &file, ChunkWriter *trace,
     TraceAhead ahead(*workers, fields);
     knotfit::detail::EncodeTable(
         fields, table, [trace, &ahead](const float *) { ahead.Next(*trace); });
+    ahead.Finish(*trace);
   } else {
     knotfit::detail::EncodeTable(fields, table, [trace](const float *f) {
       trace->Commit(TraceLine(trace->Room(kTraceLineMax), f));

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 void EchoPair(ChunkWriter &echo, size_t count, std::string_view first,
               std::string_view second) {
@@ -24,8 +25,11 @@ namespace {
 // tokens: long enough that the hand-over costs little. The first batch's
 // worth of a data set's pairs is parsed on the spot, so that a short data
 // set neither copies its tokens nor waits for a worker.
-constexpr size_t kBatchPairs = 4096;
-constexpr size_t kBatchBytes = size_t{1} << 20;
+constexpr size_t kBatchPairs = 2048;
+constexpr size_t kBatchBytes = size_t{1} << 16;
+// At most this many batches wait to be placed, whatever the threads: the
+// reading thread is what limits a long data set, and this bounds memory.
+constexpr size_t kBatchesAhead = 4;
 
 // Reads one pair into x and y; a token that is not a number as a whole
 // becomes the suspect unless there already is one.
@@ -44,27 +48,65 @@ void ParsePair(std::string_view first, std::string_view second,
   }
 }
 
+// Copies a token of a few bytes, as numbers are, in two fixed-size copies
+// that may overlap instead of a call with its length; a long one whole.
+void CopyToken(char *to, std::string_view token) {
+  const char *from = token.data();
+  const size_t n = token.size();
+  if (n >= 8 && n <= 16) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + n - 8, from + n - 8, 8);
+  } else if (n >= 4 && n < 8) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + n - 4, from + n - 4, 4);
+  } else if (n > 16) {
+    std::memcpy(to, from, n);
+  } else {
+    for (size_t i = 0; i < n; ++i) {
+      to[i] = from[i];
+    }
+  }
+}
+
 } // namespace
 
-// The tokens of up to kBatchPairs pairs, copied, and their values once
-// parsed.
+// The tokens of up to kBatchPairs pairs, copied, and their values and echo
+// once parsed. A batch is used again and again, its memory kept.
 struct PointParser::Batch {
-  std::string text;            // the tokens one after the other
+  // The tokens one after the other.
+  std::vector<char> text;
+  size_t used = 0;
   std::vector<size_t> ends;    // the end of each token in text
   std::vector<uint64_t> lines; // the line of each token
   size_t count = 0;            // the echo's count of its first pair
   std::vector<double> x, y;
   std::optional<Suspect> suspect; // the batch's first
-  std::string echo;
+  Collect echo;
   Workers::Task task;
 
+  Batch() : text(kBatchBytes) {
+    ends.reserve(2 * kBatchPairs);
+    lines.reserve(2 * kBatchPairs);
+  }
+
   size_t pairs() const { return ends.size() / 2; }
+  bool full() const { return pairs() == kBatchPairs || used >= kBatchBytes; }
+
+  void Take(std::string_view token, uint64_t line) {
+    if (text.size() - used < token.size()) {
+      text.resize(used + token.size());
+    }
+    CopyToken(text.data() + used, token);
+    used += token.size();
+    ends.push_back(used);
+    lines.push_back(line);
+  }
 
   void Parse(bool echoed) {
     x.resize(pairs());
     y.resize(pairs());
-    Collect text_out;
-    ChunkWriter writer(text_out);
+    echo.text.clear();
+    ChunkWriter writer(echo);
     for (size_t i = 0; i < pairs(); ++i) {
       const size_t begin = i == 0 ? 0 : ends[2 * i - 1];
       const std::string_view first(text.data() + begin, ends[2 * i] - begin);
@@ -77,7 +119,15 @@ struct PointParser::Batch {
                 suspect);
     }
     writer.Flush();
-    echo = std::move(text_out.text);
+  }
+
+  void Reset(size_t first_count) {
+    used = 0;
+    ends.clear();
+    lines.clear();
+    count = first_count;
+    suspect.reset();
+    task.work = nullptr;
   }
 };
 
@@ -107,17 +157,18 @@ void PointParser::Add(std::string_view first, std::string_view second,
     return;
   }
   if (!filling_) {
-    filling_ = std::make_unique<Batch>();
-    filling_->count = added_ - 1;
+    if (spare_.empty()) {
+      filling_ = std::make_unique<Batch>();
+    } else {
+      filling_ = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    filling_->Reset(added_ - 1);
   }
   Batch &batch = *filling_;
-  batch.text.append(first);
-  batch.ends.push_back(batch.text.size());
-  batch.text.append(second);
-  batch.ends.push_back(batch.text.size());
-  batch.lines.push_back(first_line);
-  batch.lines.push_back(second_line);
-  if (batch.pairs() < kBatchPairs && batch.text.size() < kBatchBytes) {
+  batch.Take(first, first_line);
+  batch.Take(second, second_line);
+  if (!batch.full()) {
     return;
   }
   batch.task.work = [&batch, echoed = !console_.quiet()] {
@@ -126,37 +177,40 @@ void PointParser::Add(std::string_view first, std::string_view second,
   workers_->Start(batch.task);
   batches_.push_back(std::move(filling_));
   // A bound on the memory the batches take: the oldest is placed.
-  if (batches_.size() > 2 * size_t{workers_->threads()}) {
-    Place(*batches_.front());
-    batches_.pop_front();
+  if (batches_.size() >
+      std::min(kBatchesAhead, 2 * size_t{workers_->threads()})) {
+    PlaceFirst();
   }
 }
 
 void PointParser::Settle() {
   while (!batches_.empty()) {
-    Place(*batches_.front());
-    batches_.pop_front();
+    PlaceFirst();
   }
   if (filling_) {
     filling_->Parse(!console_.quiet());
     Place(*filling_);
-    filling_.reset();
+    spare_.push_back(std::move(filling_));
   }
+}
+
+void PointParser::PlaceFirst() {
+  Place(*batches_.front());
+  spare_.push_back(std::move(batches_.front()));
+  batches_.pop_front();
 }
 
 void PointParser::Place(Batch &batch) {
   if (batch.task.work) {
     workers_->Wait(batch.task); // throws what the worker threw: out of memory
   }
-  for (size_t i = 0; i < batch.pairs(); ++i) {
-    x_.push_back(batch.x[i]);
-    y_.push_back(batch.y[i]);
-  }
+  x_.append(batch.x.data(), batch.pairs());
+  y_.append(batch.y.data(), batch.pairs());
   if (!suspect_) {
     suspect_ = std::move(batch.suspect);
   }
   if (!console_.quiet()) {
-    console_.out().AppendAll(batch.echo);
+    console_.out().AppendAll(batch.echo.text);
   }
 }
 

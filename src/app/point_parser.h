@@ -60,6 +60,7 @@ private:
   struct Batch;
 
   void Place(Batch &batch);
+  void PlaceFirst();
 
   Workers *workers_;
   Console &console_;
@@ -69,6 +70,7 @@ private:
   std::optional<Suspect> suspect_;
   std::deque<std::unique_ptr<Batch>> batches_; // handed to the workers
   std::unique_ptr<Batch> filling_;             // pairs not yet handed over
+  std::vector<std::unique_ptr<Batch>> spare_;  // placed, to be used again
 };
 
 #endif
