@@ -221,13 +221,13 @@ TEST(TableForm, ValueAfterIsTheSearchedValue) {
     Workspace work;
     const TableForm fit(method, static_cast<int32_t>(x.size()), x.data(),
                         y.data(), work);
-    size_t segment = 0;
+    TableForm::Walk walk;
     for (double t = -1.0; t <= 501.0; t += 0.25) {
       for (double u : {std::nextafter(t, -1e9), t}) {
-        EXPECT_EQ(fit.ValueAfter(u, segment), fit.Value(u)) << name << " " << u;
+        EXPECT_EQ(fit.ValueAfter(u, walk), fit.Value(u)) << name << " " << u;
       }
     }
-    EXPECT_EQ(segment, x.size() - 2) << name;
+    EXPECT_EQ(walk.segment, x.size() - 2) << name;
   }
 }
 

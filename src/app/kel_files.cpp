@@ -276,11 +276,10 @@ bool WriteCoefficientTable(Sink &file, ChunkWriter *trace,
 std::string SampleFit(const TableForm &fit,
                       std::vector<knotfit::PlotSample> &samples) {
   const double *x = fit.x();
-  size_t segment = 0;
+  TableForm::Walk walk;
   return knotfit::detail::SamplePlot(
       x[0], x[fit.n() - 1],
-      [&fit, &segment](double t) { return fit.ValueAfter(t, segment); },
-      samples);
+      [&fit, &walk](double t) { return fit.ValueAfter(t, walk); }, samples);
 }
 
 bool WritePlotLines(Sink &file,

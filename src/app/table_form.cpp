@@ -74,16 +74,25 @@ double TableForm::Value(double t) const {
       [this](size_t k, double u) { return SegmentValue(k, u); });
 }
 
-double TableForm::ValueAfter(double t, size_t &segment) const {
+double TableForm::ValueAfter(double t, Walk &walk) const {
   const detail::TableFields &f = fields_;
   const auto n = static_cast<size_t>(f.n);
   if (std::isnan(t) || t <= f.x[0] || t >= f.x[n - 1]) {
     return Value(t); // the flat ends
   }
-  while (segment + 2 < n && f.x[segment + 1] < t) {
-    ++segment;
+  size_t &k = walk.segment;
+  while (k + 2 < n && f.x[k + 1] < t) {
+    ++k;
   }
-  return SegmentValue(segment, t - f.x[segment]);
+  if (f.bc == nullptr) {
+    return detail::CubicAt(f.y[k], f.a[k], f.b[k], f.c[k], t - f.x[k]);
+  }
+  if (walk.made != k) {
+    const detail::SegmentCoefficients seg = detail::Hermite(
+        f.x[k], f.x[k + 1], f.y[k], f.y[k + 1], f.a[k], f.a[k + 1]);
+    walk = {k, k, seg.b, seg.c};
+  }
+  return detail::CubicAt(f.y[k], f.a[k], walk.b, walk.c, t - f.x[k]);
 }
 
 // S on segment k at u = t - x[k]: the SplineTable's cubic, or the compact

@@ -39,11 +39,19 @@ public:
   // S(t), the clamped value getValue gives: getValue itself for a fit held
   // as a SplineTable, the same bits from the compact form.
   double Value(double t) const;
-  // The same value, for t no lower than at the last call with this segment
-  // (start at 0): the plot's samples go up, so the segment is found by
-  // walking on from the last one instead of by a search. The segment is the
-  // one the search finds: the last knot below t, at most the last but one.
-  double ValueAfter(double t, size_t &segment) const;
+  // Where a walk along the fit stands: its segment (start at 0) and, for
+  // the compact form, that segment's coefficients, made once.
+  struct Walk {
+    size_t segment = 0;
+    size_t made = SIZE_MAX; // the segment whose b and c these are
+    double b = 0.0, c = 0.0;
+  };
+  // The same value, for t no lower than at the last call with this walk:
+  // the plot's samples go up, so the segment is found by walking on from
+  // the last one instead of by a search, and the compact form's segment is
+  // recomputed once, not at every sample. The segment is the one the search
+  // finds: the last knot below t, at most the last but one.
+  double ValueAfter(double t, Walk &walk) const;
 
 private:
   double SegmentValue(size_t k, double u) const;
