@@ -6,47 +6,13 @@
 #include <charconv>
 #include <cstring>
 
-void EchoPair(ChunkWriter &echo, size_t count, std::string_view first,
-              std::string_view second) {
-  char *text = echo.Room(first.size() + second.size() + 40);
-  text = std::copy_n("read(", 5, text);
-  text = std::to_chars(text, text + 24, count).ptr;
-  text = std::copy_n(") : ", 4, text);
-  text = std::copy(first.begin(), first.end(), text);
-  text = std::copy_n(" \t ", 3, text);
-  text = std::copy(second.begin(), second.end(), text);
-  *text++ = '\n';
-  echo.Commit(text);
-}
-
 namespace {
 
-// A batch handed to a worker holds this many pairs, or this many bytes of
-// tokens: long enough that the hand-over costs little. The first batch's
-// worth of a data set's pairs is parsed on the spot, so that a short data
-// set neither copies its tokens nor waits for a worker.
-constexpr size_t kBatchPairs = 2048;
+// At most this many bytes of tokens go into a batch.
 constexpr size_t kBatchBytes = size_t{1} << 16;
 // At most this many batches wait to be placed, whatever the threads: the
 // reading thread is what limits a long data set, and this bounds memory.
 constexpr size_t kBatchesAhead = 4;
-
-// Reads one pair into x and y; a token that is not a number as a whole
-// becomes the suspect unless there already is one.
-void ParsePair(std::string_view first, std::string_view second,
-               uint64_t first_line, uint64_t second_line, double &x, double &y,
-               std::optional<PointParser::Suspect> &suspect) {
-  bool whole_x = true;
-  bool whole_y = true;
-  x = ParseAtof(first, &whole_x);
-  y = ParseAtof(second, &whole_y);
-  if (!(whole_x && (whole_y || second == "NAME")) && !suspect) {
-    const bool is_x = !whole_x;
-    suspect = PointParser::Suspect{std::string(is_x ? first : second),
-                                   is_x ? first_line : second_line,
-                                   is_x ? x : y, is_x};
-  }
-}
 
 // Copies a token of a few bytes, as numbers are, in two fixed-size copies
 // that may overlap instead of a call with its length; a long one whole.
@@ -141,21 +107,8 @@ PointParser::~PointParser() {
   }
 }
 
-void PointParser::Add(std::string_view first, std::string_view second,
-                      uint64_t first_line, uint64_t second_line) {
-  ++added_;
-  if (workers_ == nullptr || added_ <= kBatchPairs) {
-    if (!console_.quiet()) {
-      // The echo's buffer is held while data sets wait (-j): taken afresh.
-      EchoPair(console_.out(), added_ - 1, first, second);
-    }
-    double x = 0.0;
-    double y = 0.0;
-    ParsePair(first, second, first_line, second_line, x, y, suspect_);
-    x_.push_back(x);
-    y_.push_back(y);
-    return;
-  }
+void PointParser::AddToBatch(std::string_view first, std::string_view second,
+                             uint64_t first_line, uint64_t second_line) {
   if (!filling_) {
     if (spare_.empty()) {
       filling_ = std::make_unique<Batch>();

@@ -10,8 +10,11 @@
 #include "big_array.h"
 #include "chunk_writer.h"
 #include "console.h"
+#include "number_text.h"
 #include "workers.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -21,8 +24,19 @@
 #include <vector>
 
 // "read(<count>) : <first> \t <second>\n", the count before this pair.
-void EchoPair(ChunkWriter &echo, size_t count, std::string_view first,
-              std::string_view second);
+// Inline, as the parsing below: once per pair read.
+inline void EchoPair(ChunkWriter &echo, size_t count, std::string_view first,
+                     std::string_view second) {
+  char *text = echo.Room(first.size() + second.size() + 40);
+  text = std::copy_n("read(", 5, text);
+  text = std::to_chars(text, text + 24, count).ptr;
+  text = std::copy_n(") : ", 4, text);
+  text = std::copy(first.begin(), first.end(), text);
+  text = std::copy_n(" \t ", 3, text);
+  text = std::copy(second.begin(), second.end(), text);
+  *text++ = '\n';
+  echo.Commit(text);
+}
 
 class PointParser {
 public:
@@ -46,7 +60,22 @@ public:
 
   // A pair read, and the lines its tokens start on.
   void Add(std::string_view first, std::string_view second, uint64_t first_line,
-           uint64_t second_line);
+           uint64_t second_line) {
+    ++added_;
+    if (workers_ != nullptr && added_ > kBatchPairs) {
+      AddToBatch(first, second, first_line, second_line);
+      return;
+    }
+    if (!console_.quiet()) {
+      // The echo's buffer is held while data sets wait (-j): taken afresh.
+      EchoPair(console_.out(), added_ - 1, first, second);
+    }
+    double x = 0.0;
+    double y = 0.0;
+    ParsePair(first, second, first_line, second_line, x, y, suspect_);
+    x_.push_back(x);
+    y_.push_back(y);
+  }
   // The pairs added since the last Clear.
   size_t size() const { return added_; }
   // Puts every pair added in place in x and y, and its echo.
@@ -57,8 +86,32 @@ public:
   void Clear();
 
 private:
+  // Reads one pair into x and y; a token that is not a number as a whole
+  // becomes the suspect unless there already is one.
+  static void ParsePair(std::string_view first, std::string_view second,
+                        uint64_t first_line, uint64_t second_line, double &x,
+                        double &y, std::optional<Suspect> &suspect) {
+    bool whole_x = true;
+    bool whole_y = true;
+    x = ParseAtof(first, &whole_x);
+    y = ParseAtof(second, &whole_y);
+    if (!(whole_x && (whole_y || second == "NAME")) && !suspect) {
+      const bool is_x = !whole_x;
+      suspect = Suspect{std::string(is_x ? first : second),
+                        is_x ? first_line : second_line, is_x ? x : y, is_x};
+    }
+  }
+
+  // A batch handed to a worker holds this many pairs (or fewer, of long
+  // tokens): long enough that the hand-over costs little. The first batch's
+  // worth of a data set's pairs is parsed on the spot, so that a short data
+  // set neither copies its tokens nor waits for a worker.
+  static constexpr size_t kBatchPairs = 2048;
+
   struct Batch;
 
+  void AddToBatch(std::string_view first, std::string_view second,
+                  uint64_t first_line, uint64_t second_line);
   void Place(Batch &batch);
   void PlaceFirst();
 
