@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -221,7 +222,12 @@ bool ReplacementFile::Create(Creator creator) {
   static const pid_t self = getpid(); // a system call saved per file
   stem += std::to_string(self);
   stem += '.';
-  const SignalsBlocked blocked;
+  // The run thread holds the signals back while it creates and records the
+  // file; a worker has them blocked for good.
+  std::optional<SignalsBlocked> blocked;
+  if (creator == Creator::kRunThread) {
+    blocked.emplace();
+  }
   slot_ = Claim(creator);
   if (slot_ < 0) {
     // A third file at once on the run thread (the writers never ask), or
