@@ -27,6 +27,7 @@ constexpr size_t kHeldBytes = size_t{4} << 20;
 struct DataSetPipeline::Job {
   std::vector<double> x, y;
   std::string name, input, place;
+  std::string file; // the name as the file it goes to
   uint64_t line = 0;
   bool write_ahead = false; // its files may be written ahead
   Done done;
@@ -69,12 +70,12 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
   job->done = done;
   // Files are written ahead unless an earlier data set in flight goes to the
   // same files: its rename, and what it finds there, must come first.
-  const std::string file = FileName(set.name);
+  job->file = FileName(set.name);
   job->write_ahead =
       write_ahead_ && run_.kel != nullptr && !run_.kel->mkdir &&
       2 * (files_ahead_ + 1) <= kMaxFilesAhead &&
-      std::none_of(jobs_.begin(), jobs_.end(), [&file](const auto &earlier) {
-        return FileName(earlier->name) == file;
+      std::none_of(jobs_.begin(), jobs_.end(), [&job](const auto &earlier) {
+        return earlier->file == job->file;
       });
   files_ahead_ += job->write_ahead ? 1 : 0;
   Job &made = *job;
