@@ -119,11 +119,12 @@ with tempfile.TemporaryDirectory(prefix="knotfit-big-") as work:
 check("report beside the run", made["beside"], made["in turn"])
 check("report: data sets", made["beside"][2].count(b'"name": "s'), 300)
 
-# Long data sets whose points the workers parse in batches (-j): a token
-# that is not a number as a whole far into one, then a NAME in the second
-# place, are reported in that order, each in its place among the other data
+# Long data sets whose points the workers parse in batches (-j), one token
+# longer than a batch's room: a token that is not a number as a whole far
+# into one, then a NAME in the second place, are reported in that order, each in its place among the other data
 # sets' messages, and everything else is as with one thread.
 lines = points(10000).splitlines()
+lines[3000] = "3000." + "0" * 70000 + " 4"  # longer than a batch holds
 lines[7000] = "7000.0abc 0"
 lines[8000] = "8000 NAME"
 text = "\n".join(lines) + "\nNAME a\n0 0 0 1 NAME skipped\n"
