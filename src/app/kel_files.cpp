@@ -299,6 +299,8 @@ bool WritePlotLines(Sink &file,
 Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
                 const Run &run, std::unique_ptr<ReplacementFile> &table) {
   Console &console = run.console;
+  // A table written ahead (-j) is complete and closed: only its trace is
+  // left to print.
   const bool written_ahead = table != nullptr;
   auto f = written_ahead ? std::move(table) : open_KEL_file(std::move(target));
   if (!f->is_open() && !written_ahead) {
