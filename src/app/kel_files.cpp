@@ -319,8 +319,9 @@ Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
     if (trace != nullptr) {
       trace->AppendAll(fit.made->trace);
     }
-    written =
-        written || f->Write(fit.made->table.data(), fit.made->table.size());
+    if (!written_ahead) {
+      written = f->Write(fit.made->table.data(), fit.made->table.size());
+    }
   } else {
     written = WriteCoefficientTable(*f, trace, fit.fit->fields(), run.workers);
   }

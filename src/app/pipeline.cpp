@@ -71,13 +71,15 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
   // Files are written ahead unless an earlier data set in flight goes to the
   // same files: its rename, and what it finds there, must come first.
   job->file = FileName(set.name);
+  const auto files_ahead =
+      std::count_if(jobs_.begin(), jobs_.end(),
+                    [](const auto &earlier) { return earlier->write_ahead; });
   job->write_ahead =
       write_ahead_ && run_.kel != nullptr && !run_.kel->mkdir &&
-      2 * (files_ahead_ + 1) <= kMaxFilesAhead &&
+      2 * (files_ahead + 1) <= kMaxFilesAhead &&
       std::none_of(jobs_.begin(), jobs_.end(), [&job](const auto &earlier) {
         return earlier->file == job->file;
       });
-  files_ahead_ += job->write_ahead ? 1 : 0;
   Job &made = *job;
   made.task.work = [&made, this] {
     Workspace workspace;
@@ -144,11 +146,9 @@ void DataSetPipeline::WriteFirst() {
     workers_.Cancel();
     jobs_.clear(); // removes the temporary files written ahead
     points_ahead_ = 0;
-    files_ahead_ = 0;
   } else {
     job.after.ReplayTo(console);
     points_ahead_ -= job.x.size();
-    files_ahead_ -= job.write_ahead ? 1 : 0;
     jobs_.pop_front();
   }
   Hold();
@@ -168,7 +168,6 @@ void DataSetPipeline::DropFilesAhead() {
       // Its error stays with its task and is thrown again in its turn.
     }
     later.write_ahead = false;
-    --files_ahead_;
     later.prepared.table_file.reset();
     later.prepared.plot_file.reset();
   }

@@ -51,7 +51,6 @@ private:
   WriteDataSet write_;
   std::deque<std::unique_ptr<Job>> jobs_; // handed over, not yet written
   uint64_t points_ahead_ = 0;             // in jobs_
-  int files_ahead_ = 0;                   // jobs_ that may write files ahead
   bool write_ahead_ = true;               // no file failed to be written ahead
   bool ended_ = false;                    // an outcome ended the run
   Transcript dropped_; // what the reader prints after the run ended

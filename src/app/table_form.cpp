@@ -85,7 +85,7 @@ double TableForm::ValueAfter(double t, Walk &walk) const {
     ++k;
   }
   if (f.bc == nullptr) {
-    return detail::CubicAt(f.y[k], f.a[k], f.b[k], f.c[k], t - f.x[k]);
+    return SegmentValue(k, t - f.x[k]);
   }
   if (walk.made != k) {
     const detail::SegmentCoefficients seg = detail::Hermite(
