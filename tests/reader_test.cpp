@@ -82,7 +82,8 @@ TEST(TokenReader, LineOfEachToken) {
   }
 }
 
-// Hand-picked edge cases, then random doubles in every printf form.
+// Hand-picked edge cases, random doubles in every printf form, and random
+// texts of digits and points around the lengths read at once.
 TEST(ParseAtof, MatchesTheCLibrary) {
   std::vector<std::string> tokens = DataLines("atof_tokens.txt");
   ASSERT_GT(tokens.size(), 40u);
@@ -92,7 +93,7 @@ TEST(ParseAtof, MatchesTheCLibrary) {
     const uint64_t bits = rng();
     std::memcpy(&v, &bits, sizeof v);
     char text[64];
-    switch (i % 4) {
+    switch (i % 5) {
     case 0:
       std::snprintf(text, sizeof text, "%.17g", v);
       break;
@@ -102,6 +103,17 @@ TEST(ParseAtof, MatchesTheCLibrary) {
     case 2:
       std::snprintf(text, sizeof text, "%.*e", static_cast<int>(rng() % 25), v);
       break;
+    case 3: { // mostly digits, a point or two, now and then a stray byte
+      const size_t length = 6 + rng() % 13;
+      for (size_t k = 0; k < length; ++k) {
+        const uint64_t pick = rng() % 40;
+        text[k] = pick < 32   ? static_cast<char>('0' + pick % 10)
+                  : pick < 37 ? '.'
+                              : "-eE:/ x\x80"[rng() % 8];
+      }
+      text[length] = '\0';
+      break;
+    }
     default:
       std::snprintf(text, sizeof text, "%a", v);
       break;

@@ -55,6 +55,21 @@ uint64_t EightBytes(const char *p, const char *begin, const char *end) {
   return word;
 }
 
+// A word of eight bytes with b in each.
+constexpr uint64_t EachByte(uint8_t b) {
+  return 0x0101010101010101u * b;
+}
+
+// The value of the digits in the top bytes of v (values 0..9, the lowest of
+// them the most significant digit), zeros below them: pairs, then quads,
+// then the eight-digit value, each step one multiplication.
+uint64_t DigitsValue(uint64_t v) {
+  v = v * 10 + (v >> 8);
+  return ((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+          ((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+         32;
+}
+
 // Appends the digits from p on to m (m * 10 + digit for each; m may wrap
 // for very long runs, which the caller then does not use) and returns the
 // first character that is not a digit, or end. Eight bytes at a time:
@@ -64,22 +79,15 @@ uint64_t EightBytes(const char *p, const char *begin, const char *end) {
 const char *ReadDigits(const char *p, const char *begin, const char *end,
                        uint64_t &m) {
   for (;;) {
-    const uint64_t d = EightBytes(p, begin, end) - 0x3030303030303030u;
-    const uint64_t not_digit =
-        (d | (d + 0x0606060606060606u)) & 0xF0F0F0F0F0F0F0F0u;
+    const uint64_t d = EightBytes(p, begin, end) - EachByte('0');
+    const uint64_t not_digit = (d | (d + EachByte(6))) & EachByte(0xF0);
     const int count = not_digit == 0 ? 8 : std::countr_zero(not_digit) / 8;
     if (count == 0) {
       return p;
     }
     // The digits moved to the top bytes, zeros (leading zeros of the
-    // number) below; then pairs, quads and the eight-digit value, the first
-    // byte being the most significant digit.
-    uint64_t v = d << (8 * (8 - count));
-    v = v * 10 + (v >> 8);
-    v = ((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
-         ((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
-        32;
-    m = m * kPow10Int[count] + v;
+    // number) below.
+    m = m * kPow10Int[count] + DigitsValue(d << (8 * (8 - count)));
     p += count;
     if (count < 8) {
       return p;
@@ -87,9 +95,48 @@ const char *ReadDigits(const char *p, const char *begin, const char *end,
   }
 }
 
+// The top bit of each byte of x that is not a digit, where x holds text
+// XORed with '0' in every byte, so that a digit's byte is 0..9. Each byte
+// is cut to seven bits before the addition so that none carries into the
+// next; the byte's own top bit is put back by the or.
+uint64_t NotDigits(uint64_t x) {
+  return (((x & EachByte(0x7F)) + EachByte(0x76)) | x) & EachByte(0x80);
+}
+
 // 10^0 .. 10^15, all exact doubles.
 constexpr double kPow10[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// The form numbers are most often written in, digits.digits of 8 to 16
+// characters (after any sign) with 1 to 8 decimals, read without a loop:
+// one load from the start holds the integer digits and the point, one that
+// ends at the end holds the decimals. The digits number at most 15, so
+// m = integer * 10^d + decimals is below 10^15 and value = m / 10^d is a
+// quotient of two exact doubles: its one rounding is the correctly rounded
+// value strtod returns. False (value untouched) for any other text.
+bool ParseCommonForm(const char *s, size_t length, double &value) {
+  if (length < 8 || length > 16) {
+    return false;
+  }
+  const uint64_t head = LoadLittle(s) ^ EachByte('0');
+  const uint64_t head_not_digits = NotDigits(head);
+  const int point =
+      head_not_digits == 0 ? 8 : std::countr_zero(head_not_digits) / 8;
+  const int decimals = static_cast<int>(length) - point - 1;
+  if (point == 0 || decimals < 1 || decimals > 8 || s[point] != '.') {
+    return false;
+  }
+  const int below = 64 - 8 * decimals; // the tail's bits before its decimals
+  const uint64_t tail = LoadLittle(s + length - 8) ^ EachByte('0');
+  if (NotDigits(tail) >> below != 0) {
+    return false;
+  }
+  const uint64_t m =
+      DigitsValue(head << (8 * (8 - point))) * kPow10Int[decimals] +
+      DigitsValue(tail >> below << below);
+  value = static_cast<double>(m) / kPow10[decimals];
+  return true;
+}
 
 // The eight decimal digits of n < 10^8 as values 0..9, the most significant
 // in the lowest byte. The halves n / 10^4 and n % 10^4 sit in the two 32-bit
@@ -152,14 +199,21 @@ char *WriteMicros(char *out, uint64_t q) {
 } // namespace
 
 double ParseAtof(std::string_view token, bool *whole) {
-  // Fast path for the common form [-]digits[.digits] with at most 15
-  // digits: the digits make an integer m < 10^15 and the value is
-  // m / 10^decimals, a quotient of two exact doubles, so the one rounding of
-  // the division is the correctly rounded value strtod returns.
+  // Fast paths: the most common form at once, then any [-]digits[.digits]
+  // with at most 15 digits: the digits make an integer m < 10^15 and the
+  // value is m / 10^decimals, a quotient of two exact doubles, so the one
+  // rounding of the division is the correctly rounded value strtod returns.
   const char *p = token.data();
   const char *const end = p + token.size();
   const bool negative = p < end && *p == '-';
   p += negative ? 1 : 0;
+  if (double value = 0.0;
+      ParseCommonForm(p, static_cast<size_t>(end - p), value)) {
+    if (whole != nullptr) {
+      *whole = true;
+    }
+    return negative ? -value : value;
+  }
   const char *const digits_start = p;
   uint64_t m = 0;
   p = ReadDigits(p, token.data(), end, m);
