@@ -15,9 +15,13 @@ namespace {
 // file's few tens of kilobytes); longer ones are written as they are made,
 // after every earlier data set.
 constexpr int32_t kAheadPoints = 1 << 14;
-// At most this many points, and four data sets per worker, wait to be
-// written: a bound on the memory the data sets ahead take.
+// At most this many points, and this many data sets per worker, wait to be
+// written: a bound on the memory the data sets ahead take. A wide window
+// keeps a worker busy while the first data set's worker has lost its core
+// for a while: with only four per worker, the other worker often ran out of
+// data sets, and a core idled, until the first was done.
 constexpr uint64_t kPointsAhead = uint64_t{1} << 18;
+constexpr size_t kDataSetsPerWorker = 16;
 // What the reader may print while earlier data sets are not yet written,
 // before it waits for them.
 constexpr size_t kHeldBytes = size_t{4} << 20;
@@ -95,8 +99,9 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
   workers_.Start(made.task);
   Hold();
   Poll();
-  while (!jobs_.empty() && (jobs_.size() > 4 * size_t{workers_.threads()} ||
-                            points_ahead_ > kPointsAhead)) {
+  while (!jobs_.empty() &&
+         (jobs_.size() > kDataSetsPerWorker * size_t{workers_.threads()} ||
+          points_ahead_ > kPointsAhead)) {
     WriteFirst();
   }
 }
