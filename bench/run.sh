@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Benchmarks knotfit, whole process, stdout to a file, inputs and outputs on
-# tmpfs, paired runs (medians and spread):
+# tmpfs, paired runs (medians and spread; every other round in the reverse
+# order):
 #   W1  one data set of 2,000,000 points, against its I/O floor: cat of the
 #       input, and of the same stdout, table and plot into fresh files;
 #   W2  20,000 data sets of 20 points, against its floor: cp -r of the same
@@ -65,38 +66,49 @@ for w in w1 w2; do
   tree "$work/kel.base.$w"
   TROV_KEL=$work/kel.base.$w "$work/base/knotfit" "$work/$w.txt" >"$work/stdout.base.$w"
 done
+# One timed run, by its tag.
+run() {
+  case $1 in
+  w1 | j1 | b1 | q1)
+    tree "$work/kel.$1"
+    local bin=$cur opts=(-j 1)
+    [ "$1" != j1 ] || opts=(-j "$jobs")
+    [ "$1" != b1 ] || { bin=$work/base/knotfit; opts=(); }
+    [ "$1" != q1 ] || opts=(-q)
+    TROV_KEL=$work/kel.$1 time_it "$1" "$bin" "${opts[@]}" "$work/w1.txt"
+    ;;
+  floor1)
+    tree "$work/floor1"
+    time_it floor1 sh -c "cat '$work/w1.txt' >/dev/null &&
+      cat '$work/stdout.base.w1' >'$work/floor1/out' &&
+      cat '$work/kel.base.w1/CS/w1' >'$work/floor1/table' &&
+      cat '$work/kel.base.w1/CS/plot/w1' >'$work/floor1/plot'"
+    ;;
+  w2 | j2 | b2 | q2 | r2)
+    tree "$work/kel.$1" "$work/kel.base.w2"
+    local bin=$cur opts=(-j 1)
+    [ "$1" != j2 ] || opts=(-j "$jobs")
+    [ "$1" != b2 ] || { bin=$work/base/knotfit; opts=(); }
+    [ "$1" != q2 ] || opts=(-q)
+    [ "$1" != r2 ] || opts=(-q --report "$work/report.html")
+    TROV_KEL=$work/kel.$1 time_it "$1" "$bin" "${opts[@]}" "$work/w2.txt"
+    ;;
+  floor2)
+    tree "$work/floor2" "$work/kel.base.w2"
+    time_it floor2 sh -c "cp -r '$work/kel.base.w2/.' '$work/floor2/' &&
+      cat '$work/stdout.base.w2' >'$work/floor2/out'"
+    ;;
+  esac
+}
+# Every other round takes them in the reverse order, so that no run always
+# follows the same other one: the machine's drift falls on both of a pair.
+order="w1 j1 b1 q1 floor1 w2 j2 b2 q2 r2 floor2"
 for ((i = 1; i <= runs; i++)); do
-  tree "$work/kel.w1"
-  TROV_KEL=$work/kel.w1 time_it w1 "$cur" -j 1 "$work/w1.txt"
-  tree "$work/kel.j1"
-  TROV_KEL=$work/kel.j1 time_it j1 "$cur" -j "$jobs" "$work/w1.txt"
-  tree "$work/kel.b1"
-  TROV_KEL=$work/kel.b1 time_it b1 "$work/base/knotfit" "$work/w1.txt"
-  tree "$work/kel.q1"
-  TROV_KEL=$work/kel.q1 time_it q1 "$cur" -q "$work/w1.txt"
-  tree "$work/floor1"
-  time_it floor1 sh -c "cat '$work/w1.txt' >/dev/null &&
-    cat '$work/stdout.base.w1' >'$work/floor1/out' &&
-    cat '$work/kel.base.w1/CS/w1' >'$work/floor1/table' &&
-    cat '$work/kel.base.w1/CS/plot/w1' >'$work/floor1/plot'"
-  tree "$work/kel.w2" "$work/kel.base.w2"
-  TROV_KEL=$work/kel.w2 time_it w2 "$cur" -j 1 "$work/w2.txt"
-  tree "$work/kel.j2" "$work/kel.base.w2"
-  TROV_KEL=$work/kel.j2 time_it j2 "$cur" -j "$jobs" "$work/w2.txt"
-  tree "$work/kel.b2" "$work/kel.base.w2"
-  TROV_KEL=$work/kel.b2 time_it b2 "$work/base/knotfit" "$work/w2.txt"
-  # -q and -q --report, in turns first: the pair the report's cost is read from.
-  for tag in $( ((i % 2)) && echo q2 r2 || echo r2 q2); do
-    tree "$work/kel.$tag" "$work/kel.base.w2"
-    if [ $tag = q2 ]; then
-      TROV_KEL=$work/kel.q2 time_it q2 "$cur" -q "$work/w2.txt"
-    else
-      TROV_KEL=$work/kel.r2 time_it r2 "$cur" -q --report "$work/report.html" "$work/w2.txt"
-    fi
+  tags=$order
+  ((i % 2)) || tags=$(printf '%s\n' $order | tac)
+  for tag in $tags; do
+    run "$tag"
   done
-  tree "$work/floor2" "$work/kel.base.w2"
-  time_it floor2 sh -c "cp -r '$work/kel.base.w2/.' '$work/floor2/' &&
-    cat '$work/stdout.base.w2' >'$work/floor2/out'"
 done
 same() { # same W OUTPUT_FILE KEL_TREE: as the baseline's output?
   cmp -s "$work/stdout.base.$1" "$2" && diff -r "$work/kel.base.$1" "$3" >/dev/null
