@@ -46,7 +46,6 @@ public:
     std::string token;
     uint64_t line = 0;
     double value = 0.0; // what it was read as
-    bool is_x = false;
   };
 
   // Parses into x and y, on workers when there are any, and echoes on the
@@ -98,7 +97,7 @@ private:
     if (!(whole_x && (whole_y || second == "NAME")) && !suspect) {
       const bool is_x = !whole_x;
       suspect = Suspect{std::string(is_x ? first : second),
-                        is_x ? first_line : second_line, is_x ? x : y, is_x};
+                        is_x ? first_line : second_line, is_x ? x : y};
     }
   }
 

@@ -88,8 +88,7 @@ double TableForm::ValueAfter(double t, Walk &walk) const {
     return SegmentValue(k, t - f.x[k]);
   }
   if (walk.made != k) {
-    const detail::SegmentCoefficients seg = detail::Hermite(
-        f.x[k], f.x[k + 1], f.y[k], f.y[k + 1], f.a[k], f.a[k + 1]);
+    const detail::SegmentCoefficients seg = CompactSegment(k);
     walk = {k, k, seg.b, seg.c};
   }
   return detail::CubicAt(f.y[k], f.a[k], walk.b, walk.c, t - f.x[k]);
@@ -102,7 +101,13 @@ double TableForm::SegmentValue(size_t k, double u) const {
   if (f.bc == nullptr) {
     return detail::CubicAt(f.y[k], f.a[k], f.b[k], f.c[k], u);
   }
-  const detail::SegmentCoefficients seg = detail::Hermite(
-      f.x[k], f.x[k + 1], f.y[k], f.y[k + 1], f.a[k], f.a[k + 1]);
+  const detail::SegmentCoefficients seg = CompactSegment(k);
   return detail::CubicAt(f.y[k], f.a[k], seg.b, seg.c, u);
+}
+
+// The compact form's b and c of segment k, from the slopes at its ends.
+detail::SegmentCoefficients TableForm::CompactSegment(size_t k) const {
+  const detail::TableFields &f = fields_;
+  return detail::Hermite(f.x[k], f.x[k + 1], f.y[k], f.y[k + 1], f.a[k],
+                         f.a[k + 1]);
 }

@@ -55,6 +55,7 @@ public:
 
 private:
   double SegmentValue(size_t k, double u) const;
+  knotfit::detail::SegmentCoefficients CompactSegment(size_t k) const;
 
   struct CompactWork;
 
