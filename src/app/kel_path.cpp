@@ -112,7 +112,10 @@ std::string NameProblem(std::string_view name) {
              " bytes";
     }
   }
-  if (parts.empty() || name.back() == '/') {
+  // A last component "." names the directory before it, as a trailing "/"
+  // does: "a/." is the directory a, never a file a.
+  if (parts.empty() || name.back() == '/' ||
+      (name.size() >= 2 && name.substr(name.size() - 2) == "/.")) {
     return "name leaves no file name";
   }
   if (parts.front() == "plot") {

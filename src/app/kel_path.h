@@ -9,8 +9,8 @@
 #include <string_view>
 
 // Why the name cannot name a file under CS: a ".." component, nothing left
-// for a file name (empty, ".", a trailing "/"), a component longer than a
-// file name may be, or a first component "plot" (the plot directory). Empty
+// for a file name (empty, ".", a trailing "/" or "/."), a component longer than
+// a file name may be, or a first component "plot" (the plot directory). Empty
 // and "." components are dropped first, as the file system drops them.
 std::string NameProblem(std::string_view name);
 
