@@ -112,10 +112,10 @@ std::string NameProblem(std::string_view name) {
              " bytes";
     }
   }
-  // A last component "." names the directory before it, as a trailing "/"
-  // does: "a/." is the directory a, never a file a.
-  if (parts.empty() || name.back() == '/' ||
-      (name.size() >= 2 && name.substr(name.size() - 2) == "/.")) {
+  // What follows the last '/' is the file's name: "a/" and "a/." name the
+  // directory a, never a file a.
+  const std::string_view last = name.substr(name.rfind('/') + 1);
+  if (parts.empty() || last.empty() || last == ".") {
     return "name leaves no file name";
   }
   if (parts.front() == "plot") {
