@@ -6,6 +6,7 @@
 #define KNOTFIT_LIB_TABLE_ENCODING_H
 
 #include "big_endian.h"
+#include "checks.h"
 
 #include <cmath>
 #include <cstdint>
@@ -62,14 +63,17 @@ std::string FieldProblem(const char *field, int32_t i, double v);
 
 // The first field that binary32 cannot hold, all x first, then y, a, b and
 // c (a y that overflows is the cause, the slopes it spoils only the effect),
-// in FieldProblem's words. Pairs already rounded are their maker's to check,
-// with FieldProblem, as it rounds them. Empty when every field fits.
-std::string TableProblem(const TableFields &t);
+// in FieldProblem's words, about set to that field of that point. Pairs
+// already rounded are their maker's to check, with FieldProblem, as it rounds
+// them. Empty when every field fits.
+std::string TableProblem(const TableFields &t, ProblemPoint *about = nullptr);
 
 // The first two neighbouring knots whose x round to the same binary32 value,
 // e.g. "x of points 0 and 1 are both 1.7e+09 in binary32": a reader cannot
-// tell them apart. Empty when x still increases strictly there.
-std::string CollapsedKnots(int32_t n, const double *x);
+// tell them apart; about is set to the x of the second. Empty when x still
+// increases strictly there.
+std::string CollapsedKnots(int32_t n, const double *x,
+                           ProblemPoint *about = nullptr);
 
 // Encodes the table of t into out, which offers char *Room(size),
 // Commit(end) and bool ok(), as the program's ChunkWriter does; stops once

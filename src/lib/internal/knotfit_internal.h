@@ -25,6 +25,7 @@ using knotfit::CollapsedKnots;
 using knotfit::FieldProblem;
 using knotfit::MethodProblem;
 using knotfit::PointsProblem;
+using knotfit::ProblemPoint;
 using knotfit::TableProblem;
 
 // The fits: every method by its table row, and the not-a-knot solver for
