@@ -42,6 +42,9 @@ public:
   const std::string &problem() const { return problem_; }
   uint64_t line() const { return line_; }
   size_t column() const { return column_; }
+  // The columns of x and y (from 1), once a row was read.
+  size_t x_column() const { return chosen_[0] + 1; }
+  size_t y_column() const { return chosen_[1] + 1; }
   // The line of the first data row (1 while there is none).
   uint64_t first_row_line() const { return first_row_line_; }
   // The errno of a failed read, 0 while none failed.

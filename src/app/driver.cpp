@@ -91,9 +91,9 @@ void CountDataSet(Outcome outcome, Console &console, const std::string &name,
 // Hands a data set to handle, to be counted when it is done with; the
 // points are cleared for the next.
 void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
-                  BigArray<double> &y, const std::string &name, uint64_t line,
-                  bool warned, const InputSettings &input,
-                  RunSummary &summary) {
+                  BigArray<double> &y, const PointPlaces &points,
+                  const std::string &name, uint64_t line, bool warned,
+                  const InputSettings &input, RunSummary &summary) {
   const std::string place = Place(input.shown, line);
   summary.points += x.size();
   if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
@@ -110,7 +110,8 @@ void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
                       name.c_str(),
                       input.shown,
                       place,
-                      line};
+                      line,
+                      &points};
     handle.Handle(set, [&console, name, place, warned, &input,
                         &summary](Outcome outcome) {
       CountDataSet(outcome, console, name, place, warned, input, summary);
@@ -205,8 +206,8 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
       EchoPair(console.out(), points.size(), first, second);
     }
     name.assign(second);
-    CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
-                 input, summary);
+    CloseDataSet(handle, console, x, y, points.places(), name,
+                 reader.first_line(), warned, input, summary);
     if (summary.end_status != 0) {
       return summary;
     }
@@ -240,14 +241,17 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
   RunSummary summary;
   BigArray<double> x;
   BigArray<double> y;
+  PointPlaces places;
   CsvReader::Row row;
   while (reader.Next(row)) {
     if (!console.quiet()) {
       EchoPair(console.out(), x.size(), row.x_text, row.y_text);
     }
+    places.Add(x.size(), row.x, row.y, reader.line(), reader.line());
     x.push_back(row.x);
     y.push_back(row.y);
   }
+  places.SetColumns(reader.x_column(), reader.y_column());
   if (reader.error() != 0) {
     return summary; // the caller reports the input as unreadable
   }
@@ -261,8 +265,8 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
   if (!console.quiet()) {
     EchoPair(console.out(), x.size(), "NAME", name);
   }
-  CloseDataSet(handle, console, x, y, name, reader.first_row_line(), false,
-               input, summary);
+  CloseDataSet(handle, console, x, y, places, name, reader.first_row_line(),
+               false, input, summary);
   handle.Finish();
   return summary;
 }

@@ -6,6 +6,7 @@
 #include "console.h"
 #include "csv_reader.h"
 #include "outcome.h"
+#include "point_places.h"
 #include "token_reader.h"
 #include "workers.h"
 
@@ -44,6 +45,9 @@ struct DataSet {
   std::string_view input; // as messages name it: its path, or "-"
   std::string_view place; // "input:12: ", where its messages point
   uint64_t line = 0;      // of its NAME pair
+  // Where the points its messages can name were read; null: unknown, and
+  // those messages point at place too.
+  const PointPlaces *points = nullptr;
 };
 
 struct PreparedDataSet; // made ahead by a worker thread (-j), see kel.h

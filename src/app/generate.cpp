@@ -66,18 +66,31 @@ std::vector<std::string> MissingDirectories(const KelTargets &targets) {
 
 } // namespace
 
-std::string CheckDataSet(int32_t n, const double *x, const double *y,
-                         const char *name) {
-  const std::string problem = NameProblem(name);
-  return problem.empty() ? knotfit::detail::PointsProblem(n, x, y) : problem;
+Problem CheckDataSet(int32_t n, const double *x, const double *y,
+                     const char *name) {
+  Problem problem{NameProblem(name), {}};
+  if (problem.empty()) {
+    problem.text = knotfit::detail::PointsProblem(n, x, y, &problem.about);
+  }
+  return problem;
 }
 
 // The checks that need only the data set and the method.
-std::string DataSetProblem(int32_t n, const double *x, const double *y,
-                           const char *name, const Run &run) {
-  const std::string problem = CheckDataSet(n, x, y, name);
-  return problem.empty() ? knotfit::detail::MethodProblem(run.method, n, x, y)
-                         : problem;
+Problem DataSetProblem(int32_t n, const double *x, const double *y,
+                       const char *name, const Run &run) {
+  Problem problem = CheckDataSet(n, x, y, name);
+  if (problem.empty()) {
+    problem.text = knotfit::detail::MethodProblem(run.method, n, x, y);
+  }
+  return problem;
+}
+
+// Where a message about the problem points: where the value it is about was
+// read, else the data set's place.
+std::string PlaceOf(const Problem &problem, const Run &run) {
+  const std::optional<PointPlaces::Where> at =
+      run.points != nullptr ? run.points->Find(problem.about) : std::nullopt;
+  return at ? Place(run.input, at->line, at->column) : std::string(run.place);
 }
 
 PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
@@ -93,7 +106,8 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   if (!made.binary32.empty()) {
     return made;
   }
-  made.collapsed = knotfit::detail::CollapsedKnots(n, x);
+  made.collapsed.text =
+      knotfit::detail::CollapsedKnots(n, x, &made.collapsed.about);
   Collect table;
   if (run.console.quiet()) {
     WriteCoefficientTable(table, nullptr, fit.fields());
@@ -144,7 +158,7 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
                             const char *name, const Run &run,
                             PreparedDataSet *ahead) {
   Console &console = run.console;
-  std::string problem =
+  Problem problem =
       ahead != nullptr ? ahead->problem : DataSetProblem(n, x, y, name, run);
   // Files written ahead were located, and looked at, there.
   const bool written_ahead = ahead != nullptr && ahead->plot_file != nullptr;
@@ -153,10 +167,11 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
     static const KelSettings kEnvironment; // no --kel, no --mkdir
     targets =
         LocateKelTargets(name, run.kel != nullptr ? *run.kel : kEnvironment);
-    problem = TargetProblem(targets);
+    problem = {TargetProblem(targets), {}};
   }
   if (!problem.empty()) {
-    ReportDataSet(console, run.place, name, problem, "skipped");
+    ReportDataSet(console, PlaceOf(problem, run), name, problem.text,
+                  "skipped");
     const std::vector<std::string> missing = MissingDirectories(targets);
     if (!missing.empty()) {
       console.Message(MkdirHint(missing));
@@ -175,14 +190,18 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   // always, with a warning.
   problem = ahead != nullptr ? ahead->binary32 : fit->Binary32Problem();
   if (!problem.empty()) {
-    ReportDataSet(console, run.place, name, problem, "skipped");
+    ReportDataSet(console, PlaceOf(problem, run), name, problem.text,
+                  "skipped");
     return Outcome::kFailed;
   }
-  const std::string collapsed = ahead != nullptr
-                                    ? ahead->collapsed
-                                    : knotfit::detail::CollapsedKnots(n, x);
+  Problem collapsed;
+  if (ahead != nullptr) {
+    collapsed = ahead->collapsed;
+  } else {
+    collapsed.text = knotfit::detail::CollapsedKnots(n, x, &collapsed.about);
+  }
   if (!collapsed.empty()) {
-    ReportDataSet(console, run.place, name, collapsed,
+    ReportDataSet(console, PlaceOf(collapsed, run), name, collapsed.text,
                   "the table cannot tell them apart");
   }
   // Both files change together: the table's temporary file is completed

@@ -6,6 +6,7 @@
 #include "console.h"
 #include "kel_path.h"
 #include "outcome.h"
+#include "point_places.h"
 #include "replacement_file.h"
 #include "table_form.h"
 #include "workers.h"
@@ -20,7 +21,8 @@
 // What every data set of a run shares: where its console output goes, which
 // interpolant is fitted, the arrays reused from one data set to the next (a
 // data set without them uses its own), where the KEL path is and, with -j,
-// the worker threads; and where the data set at hand stands in its input.
+// the worker threads; and where the data set at hand and its points stand in
+// its input.
 struct Run {
   Console &console;
   knotfit::MethodChoice method{};
@@ -29,15 +31,19 @@ struct Run {
   const KelSettings *kel = nullptr; // --kel and --mkdir; null: neither
   std::string_view place{}; // where the data set at hand stands in its input
                             // ("input:12: "), for its messages
+  std::string_view input{}; // its input, as messages name it
+  // Where its points were read, for the messages about one of them; null:
+  // they point at place too.
+  const PointPlaces *points = nullptr;
 };
 
 // A data set's checks, fit and every byte its writers write, made ahead of
 // its turn by a worker thread (-j), which prints and touches nothing: what
 // GenerateCubicSpline then needs no more than the file system for.
 struct PreparedDataSet {
-  std::string problem;      // CheckDataSet, then the method's own needs
-  std::string binary32;     // a field of the fit that binary32 cannot hold
-  std::string collapsed;    // knots that binary32 cannot tell apart
+  Problem problem;          // CheckDataSet, then the method's own needs
+  Problem binary32;         // a field of the fit that binary32 cannot hold
+  Problem collapsed;        // knots that binary32 cannot tell apart
   std::string trace;        // the trace's record lines (none when quiet)
   std::string table;        // the table file's bytes
   std::string plot;         // the plot file's lines,
@@ -73,8 +79,8 @@ struct WriterInput {
 
 // Why the data set cannot be fitted and written: a name that cannot name a
 // file under CS, or points no spline passes through. Empty when it can.
-std::string CheckDataSet(int32_t n, const double *x, const double *y,
-                         const char *name);
+Problem CheckDataSet(int32_t n, const double *x, const double *y,
+                     const char *name);
 
 // Checks the data set (CheckDataSet, the method's own needs, both targets
 // located once; a problem is reported and fails it), fits it and checks its

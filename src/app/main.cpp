@@ -89,6 +89,8 @@ Outcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
   Console &console = run.console;
   Run here = run;
   here.place = set.place;
+  here.input = set.input;
+  here.points = set.points;
   if (report != nullptr) {
     console.TakeProblem(); // what this data set reports, nothing older
   }

@@ -33,6 +33,7 @@ struct DataSetPipeline::Job {
   std::string name, input, place;
   std::string file; // the name as the file it goes to
   uint64_t line = 0;
+  PointPlaces points;
   bool write_ahead = false; // its files may be written ahead
   Done done;
   PreparedDataSet prepared;
@@ -71,6 +72,9 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
   job->input = set.input;
   job->place = set.place;
   job->line = set.line;
+  if (set.points != nullptr) {
+    job->points = *set.points;
+  }
   job->done = done;
   // Files are written ahead unless an earlier data set in flight goes to the
   // same files: its rename, and what it finds there, must come first.
@@ -143,7 +147,8 @@ void DataSetPipeline::WriteFirst() {
                     job.name.c_str(),
                     job.input,
                     job.place,
-                    job.line};
+                    job.line,
+                    &job.points};
   const Outcome outcome = write_(set, &job.prepared);
   job.done(outcome);
   if (EndsRun(outcome)) {
