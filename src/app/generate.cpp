@@ -64,6 +64,14 @@ std::vector<std::string> MissingDirectories(const KelTargets &targets) {
   return missing;
 }
 
+// Where a message about the problem points: where the value it is about was
+// read, else the data set's place.
+std::string PlaceOf(const Problem &problem, const Run &run) {
+  const std::optional<PointPlaces::Where> at =
+      run.points != nullptr ? run.points->Find(problem.about) : std::nullopt;
+  return at ? Place(run.input, at->line, at->column) : std::string(run.place);
+}
+
 } // namespace
 
 Problem CheckDataSet(int32_t n, const double *x, const double *y,
@@ -83,14 +91,6 @@ Problem DataSetProblem(int32_t n, const double *x, const double *y,
     problem.text = knotfit::detail::MethodProblem(run.method, n, x, y);
   }
   return problem;
-}
-
-// Where a message about the problem points: where the value it is about was
-// read, else the data set's place.
-std::string PlaceOf(const Problem &problem, const Run &run) {
-  const std::optional<PointPlaces::Where> at =
-      run.points != nullptr ? run.points->Find(problem.about) : std::nullopt;
-  return at ? Place(run.input, at->line, at->column) : std::string(run.place);
 }
 
 PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,

@@ -9,16 +9,13 @@ void PointPlaces::Keep(Rule rule, size_t point, char value, uint64_t line) {
   }
 }
 
-// The rules one by one, in the words of the checks: a value that is not
-// finite is named before the order, x before y.
+// The rules one by one, as the checks apply them.
 void PointPlaces::Broken(size_t i, double x, double y, uint64_t x_line,
                          uint64_t y_line) {
-  if (!std::isfinite(x)) {
-    Keep(kPoints, i, 'x', x_line);
-  } else if (!std::isfinite(y)) {
-    Keep(kPoints, i, 'y', y_line);
-  } else if (i > 0 && !(x > last_x_)) {
-    Keep(kPoints, i, 'x', x_line);
+  if (!std::isfinite(x) || !std::isfinite(y) || (i > 0 && !(x > last_x_))) {
+    // A value that is not finite is named before the order, x before y.
+    const bool bad_y = std::isfinite(x) && !std::isfinite(y);
+    Keep(kPoints, i, bad_y ? 'y' : 'x', bad_y ? y_line : x_line);
   }
   if (!detail::FitsBinary32(x)) {
     Keep(kXRange, i, 'x', x_line);
