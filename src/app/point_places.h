@@ -48,7 +48,7 @@ public:
     // (rounding to binary32 keeps the order, so x is above it in double):
     // no rule broken.
     if (knotfit::detail::FitsBinary32(x) && knotfit::detail::FitsBinary32(y) &&
-        static_cast<float>(x) > last_) {
+        static_cast<float>(x) > last_) [[likely]] {
       last_ = static_cast<float>(x);
       last_x_ = x;
       return;
