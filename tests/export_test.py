@@ -77,8 +77,9 @@ int main(int argc, char **argv) {
 
 
 def run(*args, **kwargs):
+    """Bytes that are not UTF-8 read as lone surrogates ("\\xff" as "\\udcff")."""
     return subprocess.run(args, capture_output=True, text=True, timeout=120,
-                          **kwargs)
+                          errors="surrogateescape", **kwargs)
 
 
 def check(what, got, want):
@@ -128,6 +129,8 @@ with tempfile.TemporaryDirectory() as work:
                               + "00000000 00000000 3f800000" + "00" * 8))
     names = ["cube", "wave", "collapsed"]
     paths = [f"{work}/CS/{name}" for name in names]
+    odd = f"{work}/CS/e\x1b[2J\udcff"  # ESC and the byte 0xFF
+    shutil.copy(paths[0], odd)
     tables = [read_table.load(path) for path in paths]
 
     for kind in ("float", "double", "i32", "i16"):
@@ -202,9 +205,12 @@ with tempfile.TemporaryDirectory() as work:
             check(f"{cc} {bad}", r.returncode != 0 and "#error" in r.stderr,
                   True)
 
-    # JSON and CSV: the binary32 fields, read back.
-    r = run(export, "--format", "json", *paths)
-    for line, name, table in zip(r.stdout.splitlines(), names, tables):
+    # JSON and CSV: the binary32 fields, read back; a name's byte that is
+    # not UTF-8 as U+FFFD.
+    r = run(export, "--format", "json", *paths, odd)
+    check("json lines", len(r.stdout.splitlines()), 4)
+    for line, name, table in zip(r.stdout.splitlines(),
+                                 names + ["e\x1b[2J\ufffd"], tables + tables):
         got = json.loads(line)
         check("json", (got["name"], got["n"]), (name, len(table.x)))
         for field in "xyabc":

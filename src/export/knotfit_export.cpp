@@ -25,6 +25,8 @@
 
 namespace {
 
+using knotfit::detail::JsonString;
+using knotfit::detail::Quoted;
 using knotfit::detail::ShortBinary32;
 
 const char kUsage[] =
@@ -81,24 +83,6 @@ std::string SymbolFor(const std::string &name,
     symbol = base + "_" + std::to_string(i);
   }
   return symbol;
-}
-
-std::string JsonString(const std::string &s) {
-  std::string out = "\"";
-  for (const char ch : s) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (byte < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
 }
 
 std::string Json(const Exported &e) {

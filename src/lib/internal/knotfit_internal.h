@@ -47,8 +47,9 @@ using knotfit::CubicAt;
 using knotfit::SamplePlot;
 
 // Number text (knotfit-export's texts of values too), and outside text in
-// messages: the one quoting rule of every program (knotfit-eval uses it
-// too).
+// messages: the one quoting rule of every program (knotfit-eval and
+// knotfit-export use it too); in JSON strings, the same text as UTF-8.
+using knotfit::JsonString;
 using knotfit::NonFiniteText;
 using knotfit::Quoted;
 using knotfit::ShortBinary32;
