@@ -223,16 +223,24 @@ with tempfile.TemporaryDirectory() as work:
                   for row in rows[1:]],
           list(zip(*(getattr(tables[1], f) for f in "xyabc"))))
 
-    # Refusals: status 1, nothing on standard output.
+    # Refusals: status 1, nothing on standard output; paths and values
+    # quoted as knotfit quotes them (ESC escaped, 0xFF as it is).
+    quoted = f"{work}/CS/e\\x1b[2J\udcff"
     for args, message in [
             (["--type", "i16", f"{work}/CS/big"], "y of knot 1 (1e+06) "
              "does not fit i16 at any scale"),
             (["--type", "i16", "--max-error", "1e-7", paths[0]],
              "exceeds --max-error 9.9999999999999995e-08"),
+            (["--type", "i16", "--max-error", "1e-7", odd],
+             f"knotfit-export: {quoted}: difference "),
+            ([odd + "x"], f"knotfit-export: {quoted}x: "),
+            (["--symbol", "a\x1b", paths[0]], "symbol 'a\\x1b' is not"),
+            (["--format=\x1b"], "unknown format '\\x1b'"),
+            (["--\x1b"], "unknown option '--\\x1b'"),
             (["--format", "csv", *paths], "--format csv takes one table")]:
         r = run(export, *args)
-        check(" ".join(args), (r.returncode, r.stdout, message in r.stderr),
-              (1, "", True))
+        check(" ".join(args), (r.returncode, r.stdout, message in r.stderr,
+                               "\x1b" in r.stderr), (1, "", True, False))
     check("within --max-error",
           run(export, "--type", "i16", "--max-error", "1e-3",
               paths[0]).returncode, 0)
