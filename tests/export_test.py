@@ -205,6 +205,11 @@ with tempfile.TemporaryDirectory() as work:
             check(f"{cc} {bad}", r.returncode != 0 and "#error" in r.stderr,
                   True)
 
+    # A name in the C header's comments: printable, ESC and 0xFF escaped.
+    r = run(export, odd)
+    check("c comment", (r.stdout.isascii(), r.stdout.count(
+        "e\\x1b[2J\\xff")), (True, 2))
+
     # JSON and CSV: the binary32 fields, read back; a name's byte that is
     # not UTF-8 as U+FFFD.
     r = run(export, "--format", "json", *paths, odd)

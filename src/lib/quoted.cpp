@@ -89,6 +89,10 @@ std::string Quoted(std::string_view text) {
   return Quote(text, false);
 }
 
+std::string QuotedUtf8(std::string_view text) {
+  return Quote(text, true);
+}
+
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
   size_t i = 0;
