@@ -210,7 +210,7 @@ int Run(const knotfit::Table &table, const Options &o) {
 
 // An argument that is an option: "-" followed by anything but a number or
 // its start. "-2.5", "-.5" and "-inf" are abscissas (the last one refused
-// as not finite, as "inf" is), and so is "-2x" (refused as no number).
+// as not finite, as "inf" is), and so is "-2x" (refused as not a number).
 bool IsOption(std::string_view arg) {
   return arg.size() > 1 && arg[0] == '-' &&
          !std::isdigit(static_cast<unsigned char>(arg[1])) && arg[1] != '.' &&
