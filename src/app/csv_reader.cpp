@@ -109,7 +109,9 @@ bool CsvReader::ReadLine() {
 
 // The line's fields: split at the separator outside double quotes; a quoted
 // field loses its quotes ("" inside is one quote), every field its
-// surrounding blanks.
+// surrounding blanks. A quote still open at the line's end is a problem of
+// its field: fields do not run across lines here, so the rest of the line
+// would be taken into it unseen.
 bool CsvReader::Split() {
   fields_.assign(1, std::string());
   bool in_quotes = false;
@@ -135,6 +137,11 @@ bool CsvReader::Split() {
       field += ch;
     }
   }
+  if (in_quotes) {
+    problem_ = "unterminated quote";
+    column_ = fields_.size();
+    return false;
+  }
   for (std::string &field : fields_) {
     field = std::string(TrimBlanks(field));
   }
@@ -143,8 +150,9 @@ bool CsvReader::Split() {
 
 // At the first line: the chosen columns, and whether the line is a header
 // (a column chosen by name, or a chosen field that is not a number), then
-// passed over. False when a named column is not in the header, or nothing
-// follows the header.
+// passed over. False when a named column is not in the header or names two
+// of its columns (which one is meant cannot be told), or nothing follows the
+// header.
 bool CsvReader::Start() {
   started_ = true;
   bool header = false;
@@ -161,6 +169,13 @@ bool CsvReader::Start() {
       return false;
     }
     chosen_[k] = static_cast<size_t>(found - fields_.begin());
+    const auto again = std::find(found + 1, fields_.end(), column);
+    if (again != fields_.end()) {
+      problem_ = InQuotes(column) + " names both column " +
+                 std::to_string(chosen_[k] + 1) + " and column " +
+                 std::to_string(again - fields_.begin() + 1) + " of the header";
+      return false;
+    }
   }
   for (const size_t k : chosen_) {
     double value = 0;
