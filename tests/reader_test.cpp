@@ -20,13 +20,10 @@ namespace {
 // A stream of text whose reads then fail with EIO, as a disk's would.
 ssize_t ReadThenFail(void *cookie, char *to, size_t size) {
   auto &left = *static_cast<std::string_view *>(cookie);
-  if (left.empty()) {
-    errno = EIO;
-    return -1;
-  }
   const size_t n = left.copy(to, size);
   left.remove_prefix(n);
-  return static_cast<ssize_t>(n);
+  errno = EIO;
+  return n > 0 ? static_cast<ssize_t>(n) : -1;
 }
 
 // All pairs of text, read through blocks of the given size; an unpaired
@@ -77,8 +74,7 @@ TEST(TokenReader, TokensAcrossEveryBlockEdge) {
                {std::string(3000, 'z') + " " + std::string(2000, 'y'),
                 {std::string(3000, 'z'), std::string(2000, 'y')}},
                {"1 2\nNAME cube", {"1", "2"}, true},
-               {"1 2 3 ", {"1", "2"}, true},
-               {"1 2\n", {"1", "2"}, true}};
+               {"1 2 3 ", {"1", "2"}, true}};
   for (const auto &tc : cases) {
     for (const size_t block : {1u, 2u, 3u, 5u, 7u, 64u, 4096u}) {
       EXPECT_EQ(Split(tc.text, block, tc.fails), tc.tokens)
