@@ -1,5 +1,6 @@
 #include "html_report.h"
 
+#include "json_summary.h"
 #include "knotfit_internal.h"
 #include "report.h"
 
@@ -197,11 +198,23 @@ document.querySelectorAll("#index th").forEach(th => th.addEventListener("click"
 }));
 )js";
 
-// Text in an element or an attribute.
+// Text in an element or an attribute; a byte that is not UTF-8 (a name in
+// Latin-1) becomes U+FFFD, so that the page stays the UTF-8 it declares.
 std::string Escaped(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (const char ch : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
+    if (static_cast<unsigned char>(ch) >= 0x80) {
+      const size_t length = Utf8Length(text, i);
+      if (length == 0) {
+        out += "\xef\xbf\xbd";
+      } else {
+        out.append(text, i, length);
+        i += length - 1;
+      }
+      continue;
+    }
     switch (ch) {
     case '&':
       out += "&amp;";

@@ -19,7 +19,8 @@ std::string Pair(double lo, double hi) {
   return text + "]";
 }
 
-// The length of the UTF-8 sequence at text[i], or 0 when it is not one.
+} // namespace
+
 size_t Utf8Length(std::string_view text, size_t i) {
   const auto lead = static_cast<unsigned char>(text[i]);
   const size_t length = lead < 0xc2   ? 0
@@ -43,8 +44,6 @@ size_t Utf8Length(std::string_view text, size_t i) {
   }
   return length;
 }
-
-} // namespace
 
 std::string JsonString(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";

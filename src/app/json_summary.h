@@ -20,4 +20,9 @@ void JsonSummary(const std::deque<DataSetRecord> &records,
 // become U+FFFD.
 std::string JsonString(std::string_view text);
 
+// The length of the well-formed UTF-8 sequence of two to four bytes at
+// text[i], or 0 when none starts there (an ASCII byte, or a byte that is
+// not UTF-8, which the summary and the report write as U+FFFD).
+size_t Utf8Length(std::string_view text, size_t i);
+
 #endif
