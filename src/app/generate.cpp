@@ -154,9 +154,9 @@ void WriteAhead(PreparedDataSet &made, const char *name,
   }
 }
 
-Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                            const char *name, const Run &run,
-                            PreparedDataSet *ahead) {
+DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
+                                   const char *name, const Run &run,
+                                   PreparedDataSet *ahead) {
   Console &console = run.console;
   Problem problem =
       ahead != nullptr ? ahead->problem : DataSetProblem(n, x, y, name, run);
@@ -176,7 +176,7 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
     if (!missing.empty()) {
       console.Message(MkdirHint(missing));
     }
-    return Outcome::kFailed;
+    return {};
   }
   Workspace own;
   std::optional<TableForm> fit;
@@ -192,7 +192,7 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   if (!problem.empty()) {
     ReportDataSet(console, PlaceOf(problem, run), name, problem.text,
                   "skipped");
-    return Outcome::kFailed;
+    return {};
   }
   Problem collapsed;
   if (ahead != nullptr) {
@@ -217,6 +217,7 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
     outcome = SavePlotFile(name, input, std::move(targets.plot), run, *table,
                            std::move(plot));
   }
-  return outcome == Outcome::kWritten && !collapsed.empty() ? Outcome::kWarned
-                                                            : outcome;
+  const bool table_written =
+      outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
+  return {outcome, table_written && !collapsed.empty()};
 }

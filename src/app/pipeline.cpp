@@ -58,7 +58,7 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
     return;
   }
   const int32_t n = set.n;
-  if (n > kAheadPoints) {
+  if (n > kAheadPoints || !set.skipped.empty()) {
     Finish();
     if (!ended_) {
       done(write_(set, nullptr));
@@ -148,10 +148,11 @@ void DataSetPipeline::WriteFirst() {
                     job.input,
                     job.place,
                     job.line,
+                    {},
                     &job.points};
-  const Outcome outcome = write_(set, &job.prepared);
+  const DataSetOutcome outcome = write_(set, &job.prepared);
   job.done(outcome);
-  if (EndsRun(outcome)) {
+  if (EndsRun(outcome.files)) {
     ended_ = true;
     workers_.Cancel();
     jobs_.clear(); // removes the temporary files written ahead
