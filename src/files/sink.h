@@ -1,6 +1,6 @@
 // Where a ChunkWriter's bytes go: standard output or an output file.
-#ifndef KNOTFIT_APP_SINK_H
-#define KNOTFIT_APP_SINK_H
+#ifndef KNOTFIT_FILES_SINK_H
+#define KNOTFIT_FILES_SINK_H
 
 #include <cstddef>
 #include <string>

@@ -3,8 +3,8 @@
 // target once every write and the close succeeded. Nothing is ever written
 // through the target's path, so a link planted there is replaced, not
 // followed, and a run stopped half-way leaves the previous file as it was.
-#ifndef KNOTFIT_APP_REPLACEMENT_FILE_H
-#define KNOTFIT_APP_REPLACEMENT_FILE_H
+#ifndef KNOTFIT_FILES_REPLACEMENT_FILE_H
+#define KNOTFIT_FILES_REPLACEMENT_FILE_H
 
 #include "kel_path.h"
 #include "sink.h"

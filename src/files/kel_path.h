@@ -1,7 +1,7 @@
 // Where a data set's two files go: CS/<name> and CS/plot/<name> under the KEL
 // path, reached without following a symbolic link inside the name.
-#ifndef KNOTFIT_APP_KEL_PATH_H
-#define KNOTFIT_APP_KEL_PATH_H
+#ifndef KNOTFIT_FILES_KEL_PATH_H
+#define KNOTFIT_FILES_KEL_PATH_H
 
 #include "unique_fd.h"
 

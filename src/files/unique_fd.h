@@ -1,7 +1,7 @@
 // A file descriptor closed when it goes out of scope. A writer that must know
 // whether its data reached the file closes it itself and checks.
-#ifndef KNOTFIT_APP_UNIQUE_FD_H
-#define KNOTFIT_APP_UNIQUE_FD_H
+#ifndef KNOTFIT_FILES_UNIQUE_FD_H
+#define KNOTFIT_FILES_UNIQUE_FD_H
 
 #include <unistd.h>
 #include <utility>
