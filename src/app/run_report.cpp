@@ -2,7 +2,6 @@
 
 #include "html_report.h"
 #include "json_summary.h"
-#include "kel_path.h"
 #include "plot_envelope.h"
 #include "replacement_file.h"
 #include "report.h"
@@ -10,7 +9,6 @@
 #include "knotfit/table.hpp"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -18,29 +16,16 @@ namespace {
 using WriteText = void (*)(const std::deque<DataSetRecord> &, size_t,
                            ChunkWriter &);
 
-// Writes a temporary file beside path with write and renames it over path.
-// Empty on success, else why not.
+// Writes the page or the summary to a temporary file beside path and renames
+// it over path. Empty on success, else why not.
 std::string WriteWhole(const std::string &path, WriteText write,
                        const std::deque<DataSetRecord> &records,
                        size_t failed_fail_on) {
-  KelTarget target = LocateFile(path);
-  if (!target) {
-    return std::strerror(target.problem.error);
-  }
-  const std::string existing = ExistingFileProblem(target);
-  if (!existing.empty()) {
-    return "it is " + existing;
-  }
-  ReplacementFile f(std::move(target));
-  if (!f.Create()) {
-    return std::strerror(f.error());
-  }
-  ChunkWriter out(f);
-  write(records, failed_fail_on, out);
-  if (!out.Flush() || !f.Commit()) {
-    return std::strerror(f.error());
-  }
-  return {};
+  return ReplaceWholeFile(path, [&](Sink &file) {
+    ChunkWriter out(file);
+    write(records, failed_fail_on, out);
+    return out.Flush();
+  });
 }
 
 // What the plot of a written data set draws: a short fit as it is; a long

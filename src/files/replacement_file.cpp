@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <functional>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,14 +88,20 @@ int Claim(ReplacementFile::Creator creator) {
   return -1;
 }
 
-// The temporary file the busy slot will hold, before it is created.
+// The temporary file the busy slot will hold, before it is created; no slot
+// (-1) for a file no handler watches.
 void Name(int slot, int dir, const std::string &name) {
+  if (slot < 0) {
+    return;
+  }
   std::memcpy(g_pending[slot].name, name.c_str(), name.size() + 1);
   g_pending[slot].dir = dir;
 }
 
 void Hold(int slot) {
-  g_pending[slot].state.store(kHeld);
+  if (slot >= 0) {
+    g_pending[slot].state.store(kHeld);
+  }
 }
 
 void Forget(int &slot) {
@@ -124,7 +131,10 @@ extern "C" void RemovePendingAndDie(int signal_number) {
 }
 
 // The mode a new file gets from open(..., 0666): 0666 less the umask, which
-// can only be read by setting it.
+// can only be read by setting it: read once, before any other thread of the
+// program starts (another thread's new file would get the mode 0666 in the
+// meantime), and never by the Python module, whose process may also change
+// its umask at any moment.
 unsigned DefaultMode() {
   static const unsigned mode = [] {
     const mode_t mask = umask(0);
@@ -153,8 +163,10 @@ bool InGroup(gid_t group) {
 // them may clear mode bits. The file was created with the process's own
 // owner and group, so those need no call (in a set-group-ID directory it got
 // the directory's group, which an old file of the process's group then
-// takes on).
-bool TakeOwnerAndMode(int fd, const KelTarget &old) {
+// takes on). The program skips the mode when the new file has it already;
+// elsewhere (kUnwatched) the umask is not known, and the mode always set.
+bool TakeOwnerAndMode(int fd, const KelTarget &old,
+                      ReplacementFile::Creator creator) {
   static const uid_t self = geteuid(); // system calls saved per file
   static const gid_t own_group = getegid();
   const bool root = self == 0;
@@ -171,7 +183,9 @@ bool TakeOwnerAndMode(int fd, const KelTarget &old) {
     return false;
   }
   const unsigned mode = old.mode & 01777;
-  return mode == DefaultMode() || fchmod(fd, mode) == 0;
+  return (creator != ReplacementFile::Creator::kUnwatched &&
+          mode == DefaultMode()) ||
+         fchmod(fd, mode) == 0;
 }
 
 } // namespace
@@ -228,12 +242,14 @@ bool ReplacementFile::Create(Creator creator) {
   if (creator == Creator::kRunThread) {
     blocked.emplace();
   }
-  slot_ = Claim(creator);
-  if (slot_ < 0) {
-    // A third file at once on the run thread (the writers never ask), or
-    // more ahead than the workers' slots hold.
-    error_ = EMFILE;
-    return false;
+  if (creator != Creator::kUnwatched) {
+    slot_ = Claim(creator);
+    if (slot_ < 0) {
+      // A third file at once on the run thread (the writers never ask), or
+      // more ahead than the workers' slots hold.
+      error_ = EMFILE;
+      return false;
+    }
   }
   for (unsigned attempt = 0;; ++attempt) {
     temp_name_ = stem + std::to_string(attempt);
@@ -255,7 +271,7 @@ bool ReplacementFile::Create(Creator creator) {
   // A replaced file keeps its mode, owner and group; a new one gets what
   // fopen "w" gives.
   if (target_.exists && S_ISREG(target_.mode) &&
-      !TakeOwnerAndMode(fd_.get(), target_)) {
+      !TakeOwnerAndMode(fd_.get(), target_, creator)) {
     error_ = errno;
     Discard();
     return false;
@@ -318,6 +334,24 @@ void ReplacementFile::Discard() {
   unlinkat(target_.dir.get(), temp_name_.c_str(), 0);
   Forget(slot_);
   temp_name_.clear();
+}
+
+std::string ReplaceWholeFile(const std::string &path,
+                             const std::function<bool(Sink &)> &write,
+                             ReplacementFile::Creator creator) {
+  KelTarget target = LocateFile(path);
+  if (!target) {
+    return std::strerror(target.problem.error);
+  }
+  const std::string existing = ExistingFileProblem(target);
+  if (!existing.empty()) {
+    return "it is " + existing;
+  }
+  ReplacementFile f(std::move(target));
+  if (!f.Create(creator) || !write(f) || !f.Commit()) {
+    return std::strerror(f.error());
+  }
+  return {};
 }
 
 Removal RemoveStaleFile(const KelTarget &target) {

@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 // How many temporary files the worker threads may hold at once.
@@ -29,8 +30,10 @@ public:
   // Which thread creates the file: the run's own, which handles the
   // signals, or a worker that writes a data set's files ahead (-j). Each
   // has its own slots for the signal handler; a worker finds none free
-  // (EMFILE) when more than kMaxFilesAhead files are ahead at once.
-  enum class Creator { kRunThread, kWorker };
+  // (EMFILE) when more than kMaxFilesAhead files are ahead at once. A
+  // process without the program's signal handler (the Python module, on
+  // any number of threads) takes no slot: kUnwatched.
+  enum class Creator { kRunThread, kWorker, kUnwatched };
 
   // Creates the temporary file: ".<name> <pid>.<try>" (hidden, and with a
   // space, which no data set name has). A new file gets the mode fopen "w"
@@ -89,6 +92,15 @@ private:
 // never handle these signals themselves. A signal the caller set to be
 // ignored (nohup) stays ignored. Called before any other thread starts.
 void RemoveTemporaryFileOnSignals();
+
+// Writes the file at path whole: its directory opened (links followed, as
+// the user named it), anything at path but a plain file the process may
+// write refused (a link is not followed), write(file) fills the temporary
+// file, which then replaces path. Empty on success, else why not: "it is a
+// symbolic link", or the system's message.
+std::string ReplaceWholeFile(
+    const std::string &path, const std::function<bool(Sink &)> &write,
+    ReplacementFile::Creator creator = ReplacementFile::Creator::kRunThread);
 
 // Removes the plain file at the target: an old plot file must not stay
 // beside a new table it does not belong to.
