@@ -26,11 +26,17 @@ std::string TypeName(const py::handle &value) {
 }
 
 // Any array or sequence of real numbers (bool, integer or floating point) as
-// contiguous doubles. Anything else raises knotfit.Error, not whatever numpy
-// would raise from deep inside.
+// contiguous doubles. A value numpy cannot take raises knotfit.Error, not
+// whatever numpy would raise from deep inside; a conversion that fails for
+// want of memory (a copy of a huge broadcast view) raises MemoryError.
 Doubles RealArray(const py::handle &values, const std::string &what) {
-  const py::array array = py::array::ensure(values);
-  if (!array) {
+  py::array array;
+  try {
+    array = py::reinterpret_borrow<py::object>(values);
+  } catch (py::error_already_set &e) {
+    if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError)) {
+      throw;
+    }
     throw Error(what + " must be numbers, not " + TypeName(values));
   }
   const char kind = array.dtype().kind();
@@ -38,7 +44,7 @@ Doubles RealArray(const py::handle &values, const std::string &what) {
     throw Error(what + " must be real numbers, not " +
                 std::string(py::str(array.dtype())));
   }
-  return Doubles::ensure(array);
+  return Doubles(std::move(array));
 }
 
 Doubles Vector(const py::handle &values, const std::string &what) {

@@ -148,6 +148,40 @@ def test_write_table_replaces_whole_files_only(tmp_path):
     assert sorted(p.name for p in tmp_path.iterdir()) == ["link", "t"]
 
 
+def run_python(code, *args):
+    """code in a Python of its own: a crash or a hang fails the test, not pytest."""
+    return subprocess.run([sys.executable, "-c", code, *map(str, args)],
+                          timeout=60, capture_output=True, text=True)
+
+
+# The allocations that cannot be made in MiB of address space left: a huge
+# view's copy as doubles, the result, the fit's own arrays.
+OUT_OF_MEMORY = """import resource, sys, numpy as np, knotfit
+s = knotfit.fit([0, 1, 2, 3], [0, 1, 4, 9])
+t = knotfit.read_table(knotfit.table_bytes(s))
+vm = next(int(l.split()[1]) for l in open("/proc/self/status") if l[:7] == "VmSize:")
+hard = resource.getrlimit(resource.RLIMIT_AS)[1]
+resource.setrlimit(resource.RLIMIT_AS, (vm * 1024 + (int(sys.argv[2]) << 20), hard))
+try:
+    eval(sys.argv[1])
+except MemoryError:
+    print("MemoryError")
+"""
+
+
+@pytest.mark.parametrize("call, room", [
+    ("s(np.broadcast_to(1.0, (10**11,)))", 1024),
+    ("s.derivative(np.broadcast_to(1, (10**11,)), 2)", 1024),
+    ("t(np.broadcast_to(1.0, (10**11,)), 'linear')", 1024),
+    ("knotfit.fit(np.broadcast_to(1.0, (10**11,)), [0, 1])", 1024),
+    ("t.derivative(np.zeros(2 * 10**8, np.int8))", 256),
+    ("s(np.zeros(10**8))", 1024),
+    ("knotfit.fit(np.arange(2e7), np.zeros(2 * 10**7))", 400)])
+def test_an_allocation_that_fails_raises_memory_error(call, room):
+    done = run_python(OUT_OF_MEMORY, call, room)
+    assert (done.returncode, done.stdout) == (0, "MemoryError\n"), done.stderr
+
+
 def test_installed_package_imports_from_a_prefix(tmp_path):
     subprocess.run([ENV["KNOTFIT_CMAKE"], "--install", ENV["KNOTFIT_BUILD"],
                     "--component", "python", "--prefix", str(tmp_path)], **RUN)
