@@ -1,9 +1,11 @@
 // The Python module knotfit: the library's fit, its Spline and Table and the
 // table files, with numbers or numpy arrays in and out. Every loop over an
 // array runs here, in C++, without the interpreter lock; every value comes
-// from the library itself, so it is bit for bit what the C++ API gives.
+// from the library itself, so it is bit for bit what the C++ API gives, and
+// every table file is written by the program's own rule.
 #include "knotfit/table.hpp"
-#include "replace_file.h"
+#include "knotfit_internal.h"
+#include "replacement_file.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -16,6 +18,7 @@ using knotfit::Error;
 using knotfit::Extrapolation;
 using knotfit::Spline;
 using knotfit::Table;
+using knotfit::detail::Quoted;
 
 namespace {
 
@@ -256,14 +259,25 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
                       choice);
 }
 
-// A path as the file system takes it: the bytes os.fsencode gives.
+// A path as the file system takes it: the bytes os.fsencode gives. The
+// system reads a path up to its first NUL byte, so a path holding one would
+// name another file: refused, as open refuses it.
 std::string PathBytes(const py::handle &path) {
+  std::string bytes;
   try {
-    return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
-  } catch (py::error_already_set &) {
+    bytes =
+        py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  } catch (py::error_already_set &e) {
+    if (!e.matches(PyExc_TypeError)) {
+      throw;
+    }
     throw Error("a path must be str, bytes or os.PathLike, not " +
                 TypeName(path));
   }
+  if (bytes.find('\0') != std::string::npos) {
+    throw Error("path '" + Quoted(bytes) + "' holds a NUL byte");
+  }
+  return bytes;
 }
 
 Table ReadTable(const py::handle &source) {
@@ -283,8 +297,21 @@ Table ReadTable(const py::handle &source) {
                              static_cast<std::size_t>(bytes.size));
 }
 
+// The program's writer, with neither its signal handler nor its umask,
+// which are not this process's.
 void WriteTable(const Spline &spline, const py::handle &path) {
-  knotfit_python::ReplaceFile(PathBytes(path), knotfit::table_bytes(spline));
+  const std::string name = PathBytes(path);
+  const std::vector<unsigned char> bytes = knotfit::table_bytes(spline);
+  const std::string problem = ReplaceWholeFile(
+      name,
+      [&bytes](Sink &file) {
+        return file.Write(reinterpret_cast<const char *>(bytes.data()),
+                          bytes.size());
+      },
+      ReplacementFile::Creator::kUnwatched);
+  if (!problem.empty()) {
+    throw Error("cannot write '" + Quoted(name) + "': " + problem);
+  }
 }
 
 std::string Describe(const char *what, std::size_t n, double first,
@@ -354,16 +381,19 @@ PYBIND11_MODULE(knotfit, m) {
         "read_table(source) -> Table\n\n"
         "Reads a coefficient table from a path (str or os.PathLike) or from "
         "its\nbytes (bytes, bytearray, memoryview). A malformed table raises\n"
-        "knotfit.Error naming the defect and its byte.");
+        "knotfit.Error naming the defect and its byte; a path holding a NUL "
+        "byte\nraises it too.");
   m.def("write_table", &WriteTable, py::arg("spline"), py::arg("path"),
         "write_table(spline, path) -> None\n\n"
         "Writes the spline's coefficient table, the very bytes the knotfit\n"
         "program writes, as the program writes them: into a temporary file\n"
         "beside path, renamed over it once complete, so that a reader never "
-        "sees\na part. A replaced file keeps its mode; a symbolic link or "
-        "other\nnon-regular file at path is refused. Raises knotfit.Error, "
-        "before\nwriting anything, for a value that binary32 cannot hold or "
-        "two knots\nthat round to the same x.");
+        "sees\na part. A replaced file keeps its mode (less set-user-ID and "
+        "set-group-ID)\nand, as far as the process may give them, its owner "
+        "and group; a\nsymbolic link, any other non-regular file or a file "
+        "you may not write at\npath is refused. Raises knotfit.Error, "
+        "before writing anything, for a\nvalue that binary32 cannot hold, "
+        "two knots that round to the same x or\na path holding a NUL byte.");
   m.def(
       "table_bytes",
       [](const Spline &s) {

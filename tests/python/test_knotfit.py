@@ -111,7 +111,6 @@ BAD = [
     (lambda: knotfit.table_bytes(knotfit.fit([0, 1], [0, 1e39])), "overflows"),
     (lambda: knotfit.read_table(b"\0\0\0\2" + bytes(20)), "table: "),
     (lambda: knotfit.read_table("/nonexistent"), "cannot open"),
-    (lambda: knotfit.read_table(7), "a path or bytes"),
     (lambda: knotfit.fit([0, 1], [0, 1])("t"), "t must be real numbers"),
     (lambda: knotfit.fit([0, 1], [0, 1])(0, "wild"), "unknown extrapolation"),
     (lambda: knotfit.fit([0, 1], [0, 1]).derivative(0, 3), "order must be"),
@@ -133,18 +132,25 @@ def test_to_ppoly_names_scipy_where_it_is_missing(monkeypatch):
 
 
 def test_write_table_replaces_whole_files_only(tmp_path):
-    spline = knotfit.fit([0, 1, 2], [0, 1, 4])
+    spline, other = knotfit.fit([0, 1, 2], [0, 1, 4]), knotfit.fit([0, 1], [5, 6])
     target, link = tmp_path / "t", tmp_path / "link"
     target.write_bytes(b"old")
-    target.chmod(0o640)
+    target.chmod(0o7640)  # the program keeps the sticky bit, drops set-ID
+    owner = (4321, 4321) if os.geteuid() == 0 else (os.geteuid(), os.getegid())
+    os.chown(target, *owner)  # root gives the old owner back
     link.symlink_to(target)
     knotfit.write_table(spline, str(target))
     assert target.read_bytes() == knotfit.table_bytes(spline)
-    assert target.stat().st_mode & 0o777 == 0o640
-    for path, message in [(link, "symbolic link"), (f"{tmp_path}/", "names no"),
-                          (tmp_path / "no/t", "No such file")]:
+    st = target.stat()
+    assert (st.st_mode & 0o7777, st.st_uid, st.st_gid) == (0o1640, *owner)
+    for path, message in [(link, "symbolic link"), (f"{tmp_path}/", "Is a dir"),
+                          (tmp_path / "no/t", "No such file"),
+                          (f"{target}\0.bak", r"/t\\x00\.bak' holds a NUL")]:
         with pytest.raises(knotfit.Error, match=message):
-            knotfit.write_table(spline, path)
+            knotfit.write_table(other, path)
+    with pytest.raises(ValueError, match="NUL"):
+        knotfit.read_table(f"{target}\0zzz")
+    assert target.read_bytes() == knotfit.table_bytes(spline)
     assert sorted(p.name for p in tmp_path.iterdir()) == ["link", "t"]
 
 
