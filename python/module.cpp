@@ -1,8 +1,9 @@
 // The Python module knotfit: the library's fit, its Spline and Table and the
 // table files, with numbers or numpy arrays in and out. Every loop over an
-// array runs here, in C++, without the interpreter lock; every value comes
-// from the library itself, so it is bit for bit what the C++ API gives, and
-// every table file is written by the program's own rule.
+// array and every file's reading or writing runs here, in C++, without the
+// interpreter lock, on what was copied out of the Python objects first;
+// every value comes from the library itself, so it is bit for bit what the
+// C++ API gives, and every table file is written by the program's own rule.
 #include "knotfit/table.hpp"
 #include "knotfit_internal.h"
 #include "replacement_file.h"
@@ -283,16 +284,22 @@ std::string PathBytes(const py::handle &path) {
 Table ReadTable(const py::handle &source) {
   if (py::isinstance<py::str>(source) ||
       py::isinstance(source, py::module_::import("os").attr("PathLike"))) {
-    return knotfit::read_table_file(PathBytes(source));
+    const std::string path = PathBytes(source);
+    // Opening a FIFO waits for its writer, and a slow disk for itself.
+    const py::gil_scoped_release unlocked;
+    return knotfit::read_table_file(path);
   }
   if (!PyObject_CheckBuffer(source.ptr())) {
     throw Error("read_table takes a path or bytes, not " + TypeName(source));
   }
+  // The view keeps the bytes where they are (a bytearray cannot be resized
+  // while it lives), so they are read without the interpreter lock.
   const py::buffer_info bytes =
       py::reinterpret_borrow<py::buffer>(source).request();
   if (bytes.itemsize != 1 || bytes.ndim != 1 || bytes.strides[0] != 1) {
     throw Error("read_table takes the table's bytes as one contiguous run");
   }
+  const py::gil_scoped_release unlocked;
   return knotfit::read_table(static_cast<const unsigned char *>(bytes.ptr),
                              static_cast<std::size_t>(bytes.size));
 }
@@ -301,6 +308,7 @@ Table ReadTable(const py::handle &source) {
 // which are not this process's.
 void WriteTable(const Spline &spline, const py::handle &path) {
   const std::string name = PathBytes(path);
+  const py::gil_scoped_release unlocked;
   const std::vector<unsigned char> bytes = knotfit::table_bytes(spline);
   const std::string problem = ReplaceWholeFile(
       name,
@@ -380,9 +388,10 @@ PYBIND11_MODULE(knotfit, m) {
   m.def("read_table", &ReadTable, py::arg("source"),
         "read_table(source) -> Table\n\n"
         "Reads a coefficient table from a path (str or os.PathLike) or from "
-        "its\nbytes (bytes, bytearray, memoryview). A malformed table raises\n"
-        "knotfit.Error naming the defect and its byte; a path holding a NUL "
-        "byte\nraises it too.");
+        "its\nbytes (bytes, bytearray, memoryview), without holding the "
+        "interpreter lock:\nother threads run while it waits (on a FIFO, a "
+        "slow disk). A malformed\ntable raises knotfit.Error naming the "
+        "defect and its byte; a path\nholding a NUL byte raises it too.");
   m.def("write_table", &WriteTable, py::arg("spline"), py::arg("path"),
         "write_table(spline, path) -> None\n\n"
         "Writes the spline's coefficient table, the very bytes the knotfit\n"

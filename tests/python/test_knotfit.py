@@ -188,6 +188,30 @@ def test_an_allocation_that_fails_raises_memory_error(call, room):
     assert (done.returncode, done.stdout) == (0, "MemoryError\n"), done.stderr
 
 
+# A FIFO read on a thread while this one runs on: written to later, or never.
+FIFO = """import sys, threading, knotfit
+got = []
+reader = threading.Thread(target=lambda: got.append(knotfit.read_table(sys.argv[1])),
+                          daemon=True)
+reader.start()
+reader.join(0.3)
+if sys.argv[2]:
+    with open(sys.argv[1], "wb") as fifo:
+        fifo.write(bytes.fromhex(sys.argv[2]))
+    reader.join(30)
+print(len(got[0]) if got else "waiting")
+"""
+
+
+@pytest.mark.parametrize("knots", [3, 0])
+def test_read_table_waits_without_the_interpreter_lock(tmp_path, knots):
+    os.mkfifo(tmp_path / "fifo")
+    table = knotfit.table_bytes(knotfit.fit(range(knots), range(knots))) \
+        if knots else b""
+    done = run_python(FIFO, tmp_path / "fifo", table.hex())
+    assert done.stdout == f"{knots or 'waiting'}\n", done.stderr
+
+
 def test_installed_package_imports_from_a_prefix(tmp_path):
     subprocess.run([ENV["KNOTFIT_CMAKE"], "--install", ENV["KNOTFIT_BUILD"],
                     "--component", "python", "--prefix", str(tmp_path)], **RUN)
