@@ -25,8 +25,10 @@ namespace {
 
 using Doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
+// A class's name is anyone's text.
 std::string TypeName(const py::handle &value) {
-  return py::str(py::type::handle_of(value).attr("__name__"));
+  return Quoted(
+      std::string(py::str(py::type::handle_of(value).attr("__name__"))));
 }
 
 // Any array or sequence of real numbers (bool, integer or floating point) as
@@ -72,7 +74,7 @@ double Number(const py::handle &value, const std::string &what) {
 Extrapolation Rule(const std::string &name) {
   Extrapolation e{};
   if (!knotfit::ParseExtrapolation(name, e)) {
-    throw Error("unknown extrapolation '" + name +
+    throw Error("unknown extrapolation '" + Quoted(name) +
                 "' (clamp, linear, cubic, nan)");
   }
   return e;
@@ -237,7 +239,7 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
            const py::handle &end_slopes) {
   knotfit::MethodChoice choice;
   if (!knotfit::ParseMethod(method, choice)) {
-    throw Error("unknown method '" + method +
+    throw Error("unknown method '" + Quoted(method) +
                 "' (not-a-knot, natural, clamped[=D0,DN], periodic, "
                 "pchip, akima, makima, steffen)");
   }
@@ -287,7 +289,11 @@ Table ReadTable(const py::handle &source) {
     const std::string path = PathBytes(source);
     // Opening a FIFO waits for its writer, and a slow disk for itself.
     const py::gil_scoped_release unlocked;
-    return knotfit::read_table_file(path);
+    try {
+      return knotfit::read_table_file(path);
+    } catch (const Error &e) {
+      throw Error(Quoted(e.what())); // the path starts the message
+    }
   }
   if (!PyObject_CheckBuffer(source.ptr())) {
     throw Error("read_table takes a path or bytes, not " + TypeName(source));
@@ -322,6 +328,24 @@ void WriteTable(const Spline &spline, const py::handle &path) {
   }
 }
 
+// knotfit.Error with the message's bytes as text, a byte that is not UTF-8
+// (of a Latin-1 path, which the message passes as it is) shown as \xHH
+// rather than losing the message.
+void RaiseError(std::exception_ptr thrown) {
+  try {
+    std::rethrow_exception(thrown);
+  } catch (const Error &e) {
+    const std::string_view text = e.what();
+    const py::object message = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<py::ssize_t>(text.size()),
+                             "backslashreplace"));
+    if (message) { // else MemoryError is raised
+      PyErr_SetObject(py::module_::import("knotfit").attr("Error").ptr(),
+                      message.ptr());
+    }
+  }
+}
+
 std::string Describe(const char *what, std::size_t n, double first,
                      double last) {
   return "<knotfit." + std::string(what) + ": " + std::to_string(n) +
@@ -351,6 +375,7 @@ PYBIND11_MODULE(knotfit, m) {
   py::options options;
   options.disable_function_signatures();
   py::register_exception<Error>(m, "Error", PyExc_ValueError);
+  py::register_exception_translator(RaiseError);
 
   py::class_<Spline> spline(
       m, "Spline",
