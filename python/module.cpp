@@ -11,7 +11,10 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <exception>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace py = pybind11;
@@ -50,7 +53,7 @@ Doubles RealArray(const py::handle &values, const std::string &what) {
     throw Error(what + " must be real numbers, not " +
                 std::string(py::str(array.dtype())));
   }
-  return Doubles(std::move(array));
+  return Doubles(array);
 }
 
 Doubles Vector(const py::handle &values, const std::string &what) {
@@ -333,7 +336,7 @@ void WriteTable(const Spline &spline, const py::handle &path) {
 // rather than losing the message.
 void RaiseError(std::exception_ptr thrown) {
   try {
-    std::rethrow_exception(thrown);
+    std::rethrow_exception(std::move(thrown));
   } catch (const Error &e) {
     const std::string_view text = e.what();
     const py::object message = py::reinterpret_steal<py::object>(
