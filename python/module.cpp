@@ -12,6 +12,7 @@
 #include <pybind11/pybind11.h>
 
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -333,7 +334,9 @@ void WriteTable(const Spline &spline, const py::handle &path) {
 
 // knotfit.Error with the message's bytes as text, a byte that is not UTF-8
 // (of a Latin-1 path, which the message passes as it is) shown as \xHH
-// rather than losing the message.
+// rather than losing the message. pybind11 reports a Python object it could
+// not allocate (the bytes of a large table) as a RuntimeError of its own,
+// over the MemoryError Python raised: that MemoryError stays.
 void RaiseError(std::exception_ptr thrown) {
   try {
     std::rethrow_exception(std::move(thrown));
@@ -345,6 +348,10 @@ void RaiseError(std::exception_ptr thrown) {
     if (message) { // else MemoryError is raised
       PyErr_SetObject(py::module_::import("knotfit").attr("Error").ptr(),
                       message.ptr());
+    }
+  } catch (const std::runtime_error &) {
+    if (PyErr_ExceptionMatches(PyExc_MemoryError) == 0) {
+      throw;
     }
   }
 }
