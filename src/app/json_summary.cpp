@@ -6,6 +6,8 @@
 
 namespace {
 
+using knotfit::detail::JsonString;
+
 // A number, or null for one that is not finite (JSON has no NaN).
 std::string Number(double v) {
   return std::isfinite(v) ? knotfit::detail::ShortNumber(v) : "null";
@@ -19,56 +21,7 @@ std::string Pair(double lo, double hi) {
   return text + "]";
 }
 
-// The length of the UTF-8 sequence at text[i], or 0 when it is not one.
-size_t Utf8Length(std::string_view text, size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  const size_t length = lead < 0xc2   ? 0
-                        : lead < 0xe0 ? 2
-                        : lead < 0xf0 ? 3
-                        : lead < 0xf5 ? 4
-                                      : 0;
-  if (length == 0 || i + length > text.size()) {
-    return 0;
-  }
-  for (size_t k = 1; k < length; ++k) {
-    if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) {
-      return 0;
-    }
-  }
-  // Overlong forms, surrogates and values beyond U+10FFFF.
-  const auto second = static_cast<unsigned char>(text[i + 1]);
-  if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second > 0x9f) ||
-      (lead == 0xf0 && second < 0x90) || (lead == 0xf4 && second > 0x8f)) {
-    return 0;
-  }
-  return length;
-}
-
 } // namespace
-
-std::string JsonString(std::string_view text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '"' || byte == '\\') {
-      out += '\\';
-      out += text[i];
-    } else if (byte < 0x20) {
-      out += "\\u00";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    } else if (byte < 0x80) {
-      out += text[i];
-    } else if (const size_t length = Utf8Length(text, i); length > 0) {
-      out.append(text, i, length);
-      i += length - 1;
-    } else {
-      out += "\\ufffd";
-    }
-  }
-  return out + "\"";
-}
 
 std::string JsonEntry(const DataSetRecord &r) {
   std::string out =
@@ -81,9 +34,15 @@ std::string JsonEntry(const DataSetRecord &r) {
     out += ", \"x_range\": " + Pair(r.x_min, r.x_max) +
            ", \"y_range\": " + Pair(r.y_min, r.y_max);
   }
-  out += r.skipped.empty() ? ", \"status\": \"written\""
-                           : ", \"status\": \"skipped\", \"reason\": " +
-                                 JsonString(r.skipped);
+  if (!r.skipped.empty()) {
+    out += ", \"status\": \"skipped\", \"reason\": " + JsonString(r.skipped);
+  } else if (!r.plot.empty()) {
+    out +=
+        ", \"status\": \"written\", \"plot\": \"not written\", \"reason\": " +
+        JsonString(r.plot);
+  } else {
+    out += ", \"status\": \"written\"";
+  }
   out += ", \"flags\": [";
   const char *separator = "";
   for (const Finding &f : r.diagnosis.findings) {
@@ -105,12 +64,9 @@ std::string JsonEntry(const DataSetRecord &r) {
 }
 
 void JsonSummary(const std::deque<DataSetRecord> &records,
-                 size_t failed_fail_on, ChunkWriter &out) {
-  size_t written = 0, flagged = 0;
+                 const RecordTotals &totals, ChunkWriter &out) {
   std::vector<size_t> per_flag(AllFlags().size());
   for (const DataSetRecord &r : records) {
-    written += r.skipped.empty() ? 1 : 0;
-    flagged += r.diagnosis.findings.empty() ? 0 : 1;
     for (const Finding &f : r.diagnosis.findings) {
       ++per_flag[static_cast<size_t>(f.flag)];
     }
@@ -120,12 +76,18 @@ void JsonSummary(const std::deque<DataSetRecord> &records,
     flags += (flags.empty() ? "" : ", ") + JsonString(info.name) + ": " +
              std::to_string(per_flag[static_cast<size_t>(info.flag)]);
   }
+  // A count of data sets without their plot file only where there are any,
+  // as their entries' "plot".
+  const std::string without_plot =
+      totals.without_plot > 0
+          ? ", \"without_plot\": " + std::to_string(totals.without_plot)
+          : "";
   out.AppendAll(
-      "{\n  \"totals\": {\"data_sets\": " + std::to_string(records.size()) +
-      ", \"written\": " + std::to_string(written) +
-      ", \"skipped\": " + std::to_string(records.size() - written) +
-      ", \"flagged\": " + std::to_string(flagged) +
-      ", \"failed_fail_on\": " + std::to_string(failed_fail_on) +
+      "{\n  \"totals\": {\"data_sets\": " + std::to_string(totals.data_sets) +
+      ", \"written\": " + std::to_string(totals.written) + without_plot +
+      ", \"skipped\": " + std::to_string(totals.skipped) +
+      ", \"flagged\": " + std::to_string(totals.flagged) +
+      ", \"failed_fail_on\": " + std::to_string(totals.failed_fail_on) +
       ", \"flags\": {" + flags + "}},\n  \"data_sets\": [");
   const char *separator = "\n    ";
   for (const DataSetRecord &r : records) {

@@ -10,9 +10,47 @@ bool IsContinuation(unsigned char byte) {
   return byte >= 0x80 && byte <= 0xbf;
 }
 
-// The length of the well-formed UTF-8 sequence of two to four bytes that
-// starts text[i], or 0 when none does (no overlong forms, no surrogates,
-// nothing beyond U+10FFFF).
+// byte as prefix and two hex digits.
+void AppendEscaped(std::string &out, const char *prefix, unsigned char byte) {
+  static const char kHex[] = "0123456789abcdef";
+  out += prefix;
+  out += kHex[byte >> 4];
+  out += kHex[byte & 15];
+}
+
+// Quoted, and with utf8 also every byte outside well-formed UTF-8 escaped.
+std::string Quote(std::string_view text, bool utf8) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const size_t length = byte >= 0xc2 ? Utf8Length(text, i) : 0;
+    if (length > 0) {
+      // U+0080-U+009F, the C1 controls, are 0xc2 0x80-0x9f.
+      const auto second = static_cast<unsigned char>(text[i + 1]);
+      if (byte == 0xc2 && second <= 0x9f) {
+        AppendEscaped(out, "\\x", byte);
+        AppendEscaped(out, "\\x", second);
+      } else {
+        out.append(text.substr(i, length));
+      }
+      i += length;
+      continue;
+    }
+    if (byte < 0x20 || byte == 0x7f ||
+        (byte >= 0x80 && (utf8 || byte <= 0x9f))) {
+      AppendEscaped(out, "\\x", byte);
+    } else {
+      out += static_cast<char>(byte);
+    }
+    ++i;
+  }
+  return out;
+}
+
+} // namespace
+
 size_t Utf8Length(std::string_view text, size_t i) {
   const auto byte = [&text](size_t k) {
     return static_cast<unsigned char>(text[k]);
@@ -44,42 +82,38 @@ size_t Utf8Length(std::string_view text, size_t i) {
   return length;
 }
 
-void AppendEscaped(std::string &out, unsigned char byte) {
-  static const char kHex[] = "0123456789abcdef";
-  out += "\\x";
-  out += kHex[byte >> 4];
-  out += kHex[byte & 15];
+std::string Quoted(std::string_view text) {
+  return Quote(text, false);
 }
 
-} // namespace
+std::string QuotedUtf8(std::string_view text) {
+  return Quote(text, true);
+}
 
-std::string Quoted(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
   size_t i = 0;
   while (i < text.size()) {
     const auto byte = static_cast<unsigned char>(text[i]);
     const size_t length = byte >= 0xc2 ? Utf8Length(text, i) : 0;
     if (length > 0) {
-      // U+0080-U+009F, the C1 controls, are 0xc2 0x80-0x9f.
-      const auto second = static_cast<unsigned char>(text[i + 1]);
-      if (byte == 0xc2 && second <= 0x9f) {
-        AppendEscaped(out, byte);
-        AppendEscaped(out, second);
-      } else {
-        out.append(text.substr(i, length));
-      }
+      out.append(text.substr(i, length));
       i += length;
       continue;
     }
-    if (byte < 0x20 || byte == 0x7f || (byte >= 0x80 && byte <= 0x9f)) {
-      AppendEscaped(out, byte);
-    } else {
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
       out += static_cast<char>(byte);
+    } else if (byte < 0x20) {
+      AppendEscaped(out, "\\u00", byte);
+    } else if (byte < 0x80) {
+      out += static_cast<char>(byte);
+    } else {
+      out += "\\ufffd";
     }
     ++i;
   }
-  return out;
+  return out + "\"";
 }
 
 } // namespace knotfit
