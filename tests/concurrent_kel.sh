@@ -3,7 +3,7 @@
 # as the jobs of a job array do: every file in the shared tree must equal,
 # byte for byte, what its input writes when it runs alone, and nothing else
 # may be left there.
-#   sh concurrent_kel_test.sh KNOTFIT WORK_DIR
+#   sh concurrent_kel.sh KNOTFIT WORK_DIR
 set -eu
 knotfit=$1
 work=$2
