@@ -70,6 +70,7 @@ bool TokenReader::Refill() {
   if (buf_.size() - end_ < block_size_ + 1 + kPadding) {
     buf_.resize(end_ + block_size_ + 1 + kPadding);
   }
+  errno = 0;
   const size_t got = std::fread(buf_.data() + end_, 1, block_size_, in_);
   end_ += got;
   buf_[end_] = ' ';
@@ -131,6 +132,9 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
     const bool more = Refill();
     begin -= shift_ - shift_before;
     if (!more) {
+      if (error_ != 0) {
+        return false; // cut short by a failed read: no token at all
+      }
       break;
     }
   }
@@ -151,7 +155,8 @@ TokenReader::Pair TokenReader::NextPair(std::string_view &first,
   e1 -= shift_ - shift_before;
   first = std::string_view(buf_.data() + b1, e1 - b1);
   if (!paired) {
-    return Pair::kLoneToken;
+    // After a failed read the input has no end to be unpaired at.
+    return error_ != 0 ? Pair::kEnd : Pair::kLoneToken;
   }
   second = std::string_view(buf_.data() + b2, e2 - b2);
   second_line_ = line_ends_ + 1;

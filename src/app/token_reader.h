@@ -16,9 +16,9 @@ public:
   explicit TokenReader(std::FILE *in, size_t block_size = size_t{1} << 20);
 
   // The next two tokens. kLoneToken: the input ended after first; kEnd: no
-  // token was left. The views stay valid until the next call. As for any C
-  // string, a token ends at a NUL byte: what follows it up to the next
-  // whitespace is dropped.
+  // token was left, or a read failed (no token cut short by it is returned).
+  // The views stay valid until the next call. As for any C string, a token ends
+  // at a NUL byte: what follows it up to the next whitespace is dropped.
   Pair NextPair(std::string_view &first, std::string_view &second);
 
   // The lines (from 1) on which the first and the second token of the last
@@ -30,7 +30,7 @@ public:
   uint64_t bytes_read() const { return shift_ + pos_; }
 
   // The errno of a failed read, 0 while none failed. A failed read ends the
-  // input.
+  // reading, but is not the end of the input: the caller says so.
   int error() const { return error_; }
 
 private:
