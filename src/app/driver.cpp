@@ -97,7 +97,7 @@ void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
   const std::string place = Place(input.shown, line);
   summary.points += x.size();
   if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-    ReportDataSet(console, place, name.c_str(),
+    ReportDataSet(console, place, name,
                   std::to_string(x.size()) +
                       " points, more than a coefficient table holds",
                   "skipped");
@@ -107,7 +107,7 @@ void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
     const DataSet set{static_cast<int32_t>(x.size()),
                       x.data(),
                       y.data(),
-                      name.c_str(),
+                      name,
                       input.shown,
                       place,
                       line};
@@ -194,7 +194,13 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
       if (points.size() == 0) {
         first_point = reader.first_line();
       }
-      points.Add(first, second, reader.first_line(), reader.second_line());
+      if (reader.held_nul()) {
+        points.AddHoldingNul(first, second, reader.first_whole(),
+                             reader.second_whole(), reader.first_line(),
+                             reader.second_line());
+      } else {
+        points.Add(first, second, reader.first_line(), reader.second_line());
+      }
       if (!warned && points.suspect()) {
         settle(); // parsed on the spot: warned at once
       }
@@ -204,7 +210,7 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
     if (!console.quiet()) {
       EchoPair(console.out(), points.size(), first, second);
     }
-    name.assign(second);
+    name.assign(reader.second_whole()); // a NUL byte in it skips it
     CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
                  input, summary);
     if (summary.end_status != 0) {
@@ -228,7 +234,7 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   }
   if (pair == TokenReader::Pair::kLoneToken) {
     console.Message("knotfit: " + at(reader.first_line()) + "unpaired token '" +
-                    Quoted(first) + "' at end of input ignored");
+                    Quoted(reader.first_whole()) + "' at end of input ignored");
     ++summary.failed;
   }
   return summary;
@@ -253,7 +259,7 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
   }
   if (!reader.problem().empty()) {
     ReportDataSet(console, Place(input.shown, reader.line(), reader.column()),
-                  name.c_str(), reader.problem(), "skipped");
+                  name, reader.problem(), "skipped");
     ++summary.skipped;
     ++summary.failed;
     return summary;

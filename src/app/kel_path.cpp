@@ -100,6 +100,11 @@ std::string FileName(std::string_view name) {
 }
 
 std::string NameProblem(std::string_view name) {
+  // A file name is a C string: the system would read the name up to the
+  // NUL, and two different names would go to one file.
+  if (name.find('\0') != std::string_view::npos) {
+    return "name holds a NUL byte";
+  }
   const std::vector<std::string_view> parts = Components(name);
   for (const std::string_view part : parts) {
     // ".." could climb out of the KEL tree, or from CS/plot onto another

@@ -8,10 +8,11 @@
 #include <string>
 #include <string_view>
 
-// Why the name cannot name a file under CS: a ".." component, nothing left
-// for a file name (empty, ".", a trailing "/" or "/."), a component longer than
-// a file name may be, or a first component "plot" (the plot directory). Empty
-// and "." components are dropped first, as the file system drops them.
+// Why the name cannot name a file under CS: a NUL byte, a ".." component,
+// nothing left for a file name (empty, ".", a trailing "/" or "/."), a
+// component longer than a file name may be, or a first component "plot" (the
+// plot directory). Empty and "." components are dropped first, as the file
+// system drops them.
 std::string NameProblem(std::string_view name);
 
 // The name as the file system reads it: "/a", "a//b" and "./a" are "a",

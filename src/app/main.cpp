@@ -96,7 +96,7 @@ Outcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
       GenerateCubicSpline(set.n, set.x, set.y, set.name, here, ahead);
   if (report != nullptr && !EndsRun(result)) {
     DataSetRecord r;
-    r.name = set.name;
+    r.name = std::string(set.name);
     r.input = set.input;
     r.line = set.line;
     r.points = static_cast<size_t>(set.n);

@@ -32,7 +32,8 @@ std::string ShellQuoted(std::string_view text);
 std::string MkdirHint(const std::vector<std::string> &dirs);
 
 // "knotfit: <place>data set '<name>': <problem>; <consequence>"
-void ReportDataSet(Console &console, std::string_view place, const char *name,
-                   const std::string &problem, const char *consequence);
+void ReportDataSet(Console &console, std::string_view place,
+                   std::string_view name, const std::string &problem,
+                   const char *consequence);
 
 #endif

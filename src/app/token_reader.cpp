@@ -82,8 +82,21 @@ bool TokenReader::Refill() {
   return got > 0;
 }
 
-// Finds the next token as offsets into buf_, which a refill moves down.
-bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
+// The mark EF BB BF that some editors put at the start of a UTF-8 file: it is
+// no part of the first token, which would then not be a number.
+void TokenReader::SkipByteOrderMark() {
+  started_ = true;
+  while (end_ < 3 && Refill()) {
+  }
+  if (end_ >= 3 && std::memcmp(buf_.data(), "\xef\xbb\xbf", 3) == 0) {
+    pos_ = 3;
+  }
+}
+
+// Finds the next token as offsets into buf_, which a refill moves down: from
+// begin to end, and cut, the end of its C string: its first NUL byte, or end.
+bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end,
+                            size_t &cut) {
   // Line ends are counted here, where white space is passed over anyway:
   // one addition per blank, no pass of its own over the input.
   uint64_t line_ends = line_ends_;
@@ -108,8 +121,10 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
     keep_ = pos_;
   }
   begin = pos_;
-  size_t length = 0; // up to the first NUL: the token as a C string
-  bool cut = false;
+  // The NUL bytes are found by the scan that finds the token's end anyway:
+  // the common token costs nothing more.
+  size_t length = 0; // up to the first NUL
+  bool held_nul = false;
   for (;;) {
     Kind kind;
     while ((kind = KindOf(buf_[pos_ = SkipPrintable(buf_.data(), pos_)])) ==
@@ -117,9 +132,9 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
       ++pos_; // a control byte, which is part of a token
     }
     if (kind == kNul) {
-      if (!cut) {
+      if (!held_nul) {
         length = pos_ - begin;
-        cut = true;
+        held_nul = true;
       }
       ++pos_;
       continue;
@@ -134,26 +149,37 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
       break;
     }
   }
-  end = begin + (cut ? length : pos_ - begin);
+  end = pos_;
+  cut = held_nul ? begin + length : end;
   return true;
 }
 
 TokenReader::Pair TokenReader::NextPair(std::string_view &first,
                                         std::string_view &second) {
-  size_t b1 = 0, e1 = 0, b2 = 0, e2 = 0;
-  if (!NextToken(true, b1, e1)) {
+  if (!started_) {
+    SkipByteOrderMark();
+  }
+  size_t b1 = 0, e1 = 0, c1 = 0, b2 = 0, e2 = 0, c2 = 0;
+  if (!NextToken(true, b1, e1, c1)) {
     return Pair::kEnd;
   }
   first_line_ = line_ends_ + 1;
   const size_t shift_before = shift_;
-  const bool paired = NextToken(false, b2, e2);
-  b1 -= shift_ - shift_before;
-  e1 -= shift_ - shift_before;
-  first = std::string_view(buf_.data() + b1, e1 - b1);
+  const bool paired = NextToken(false, b2, e2, c2);
+  const size_t moved = shift_ - shift_before;
+  b1 -= moved;
+  e1 -= moved;
+  c1 -= moved;
+  first = std::string_view(buf_.data() + b1, c1 - b1);
+  first_whole_ = std::string_view(buf_.data() + b1, e1 - b1);
+  held_nul_ = c1 != e1;
   if (!paired) {
+    second_whole_ = {};
     return Pair::kLoneToken;
   }
-  second = std::string_view(buf_.data() + b2, e2 - b2);
+  second = std::string_view(buf_.data() + b2, c2 - b2);
+  second_whole_ = std::string_view(buf_.data() + b2, e2 - b2);
+  held_nul_ = held_nul_ || c2 != e2;
   second_line_ = line_ends_ + 1;
   return Pair::kPair;
 }
