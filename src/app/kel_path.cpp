@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -129,6 +130,19 @@ std::string NameProblem(std::string_view name) {
   return {};
 }
 
+std::optional<std::string> KelBase(const KelSettings &settings) {
+  if (!settings.dir.empty()) {
+    return settings.dir;
+  }
+  if (const char *kel = std::getenv("TROV_KEL")) {
+    return kel; // an empty TROV_KEL is still a base: the root
+  }
+  if (const char *home = std::getenv("HOME")) {
+    return std::string(home) + "/.TROV_KEL";
+  }
+  return std::nullopt;
+}
+
 KelTarget LocateKelTarget(const char *subdir, std::string_view name,
                           const KelSettings &settings) {
   KelTarget target;
@@ -143,15 +157,11 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
     }
     return failed;
   };
-  if (!settings.dir.empty()) {
-    target.path = settings.dir;
-  } else if (const char *kel = std::getenv("TROV_KEL")) {
-    target.path = kel; // an empty TROV_KEL is still a base: the root
-  } else if (const char *home = std::getenv("HOME")) {
-    target.path = std::string(home) + "/.TROV_KEL";
-  } else {
+  std::optional<std::string> base = KelBase(settings);
+  if (!base) {
     return unreachable(KelProblem::kNoBase, {}, 0);
   }
+  target.path = std::move(*base);
   target.path += '/';
   target.path += subdir;
   const std::string top = target.path;

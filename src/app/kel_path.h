@@ -5,6 +5,7 @@
 
 #include "unique_fd.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,10 @@ struct KelSettings {
   bool mkdir = false; // make what is missing of the KEL path, CS, CS/plot
                       // and the name's directories (0777 less the umask)
 };
+
+// The KEL path: settings.dir, else $TROV_KEL, else $HOME/.TROV_KEL; none
+// when neither variable is set.
+std::optional<std::string> KelBase(const KelSettings &settings);
 
 // Why a target could not be reached.
 struct KelProblem {
