@@ -245,7 +245,9 @@ int main(int argc, char **argv) {
         break;
       }
     }
-    // A run that ended early writes no report, as it prints no summary.
+    // A run that ended early writes no report, as it prints no summary. An
+    // input that could not be opened or read does not end it: the report
+    // shows what the others held.
     if (report && total.end_status == 0 && !report->Write(console)) {
       status = std::max(status, 1);
     }
