@@ -27,9 +27,10 @@ std::vector<std::string> Split(const std::string &text, size_t block) {
   TokenReader::Pair pair;
   while ((pair = reader.NextPair(first, second)) != TokenReader::Pair::kEnd) {
     const bool paired = pair == TokenReader::Pair::kPair;
-    const std::string_view whole[] = {reader.first_whole(),
-                                      reader.second_whole()};
     const std::string_view cut[] = {first, paired ? second : ""};
+    const std::string_view whole[] = {
+        reader.held_nul() ? reader.first_whole() : cut[0],
+        reader.held_nul() ? reader.second_whole() : cut[1]};
     for (size_t k = 0; k < 2; ++k) {
       EXPECT_EQ(cut[k], whole[k].substr(0, whole[k].find('\0')));
     }

@@ -210,7 +210,8 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
     if (!console.quiet()) {
       EchoPair(console.out(), points.size(), first, second);
     }
-    name.assign(reader.second_whole()); // a NUL byte in it skips it
+    // A NUL byte in the name skips its data set: it is kept whole.
+    name.assign(reader.held_nul() ? reader.second_whole() : second);
     CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
                  input, summary);
     if (summary.end_status != 0) {
@@ -234,7 +235,8 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   }
   if (pair == TokenReader::Pair::kLoneToken) {
     console.Message("knotfit: " + at(reader.first_line()) + "unpaired token '" +
-                    Quoted(reader.first_whole()) + "' at end of input ignored");
+                    Quoted(reader.held_nul() ? reader.first_whole() : first) +
+                    "' at end of input ignored");
     ++summary.failed;
   }
   return summary;

@@ -83,9 +83,9 @@ bool TokenReader::Refill() {
 }
 
 // The mark EF BB BF that some editors put at the start of a UTF-8 file: it is
-// no part of the first token, which would then not be a number.
+// no part of the first token, which would then not be a number. Looked at
+// once the first block is read.
 void TokenReader::SkipByteOrderMark() {
-  started_ = true;
   while (end_ < 3 && Refill()) {
   }
   if (end_ >= 3 && std::memcmp(buf_.data(), "\xef\xbb\xbf", 3) == 0) {
@@ -93,10 +93,9 @@ void TokenReader::SkipByteOrderMark() {
   }
 }
 
-// Finds the next token as offsets into buf_, which a refill moves down: from
-// begin to end, and cut, the end of its C string: its first NUL byte, or end.
-bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end,
-                            size_t &cut) {
+// Finds the next token as offsets into buf_, which a refill moves down. A
+// NUL byte in it is noted in held_nul_.
+bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
   // Line ends are counted here, where white space is passed over anyway:
   // one addition per blank, no pass of its own over the input.
   uint64_t line_ends = line_ends_;
@@ -115,16 +114,15 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end,
       line_ends_ = line_ends;
       return false;
     }
+    if (shift_ + pos_ == 0) {
+      SkipByteOrderMark(); // the input's first block
+    }
   }
   line_ends_ = line_ends;
   if (first_of_pair) {
     keep_ = pos_;
   }
   begin = pos_;
-  // The NUL bytes are found by the scan that finds the token's end anyway:
-  // the common token costs nothing more.
-  size_t length = 0; // up to the first NUL
-  bool held_nul = false;
   for (;;) {
     Kind kind;
     while ((kind = KindOf(buf_[pos_ = SkipPrintable(buf_.data(), pos_)])) ==
@@ -132,10 +130,9 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end,
       ++pos_; // a control byte, which is part of a token
     }
     if (kind == kNul) {
-      if (!held_nul) {
-        length = pos_ - begin;
-        held_nul = true;
-      }
+      // Found by the scan for the token's end anyway: the common token
+      // costs nothing more.
+      held_nul_ = true;
       ++pos_;
       continue;
     }
@@ -150,36 +147,34 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end,
     }
   }
   end = pos_;
-  cut = held_nul ? begin + length : end;
   return true;
 }
 
 TokenReader::Pair TokenReader::NextPair(std::string_view &first,
                                         std::string_view &second) {
-  if (!started_) {
-    SkipByteOrderMark();
-  }
-  size_t b1 = 0, e1 = 0, c1 = 0, b2 = 0, e2 = 0, c2 = 0;
-  if (!NextToken(true, b1, e1, c1)) {
+  size_t b1 = 0, e1 = 0, b2 = 0, e2 = 0;
+  held_nul_ = false;
+  if (!NextToken(true, b1, e1)) {
     return Pair::kEnd;
   }
   first_line_ = line_ends_ + 1;
   const size_t shift_before = shift_;
-  const bool paired = NextToken(false, b2, e2, c2);
-  const size_t moved = shift_ - shift_before;
-  b1 -= moved;
-  e1 -= moved;
-  c1 -= moved;
-  first = std::string_view(buf_.data() + b1, c1 - b1);
-  first_whole_ = std::string_view(buf_.data() + b1, e1 - b1);
-  held_nul_ = c1 != e1;
+  const bool paired = NextToken(false, b2, e2);
+  b1 -= shift_ - shift_before;
+  e1 -= shift_ - shift_before;
+  first = std::string_view(buf_.data() + b1, e1 - b1);
+  second =
+      paired ? std::string_view(buf_.data() + b2, e2 - b2) : std::string_view();
+  if (held_nul_) {
+    // Rare: the tokens whole are kept aside, and handed out as C reads them.
+    first_whole_ = first;
+    second_whole_ = second;
+    first = first.substr(0, first.find('\0'));
+    second = second.substr(0, second.find('\0'));
+  }
   if (!paired) {
-    second_whole_ = {};
     return Pair::kLoneToken;
   }
-  second = std::string_view(buf_.data() + b2, c2 - b2);
-  second_whole_ = std::string_view(buf_.data() + b2, e2 - b2);
-  held_nul_ = held_nul_ || c2 != e2;
   second_line_ = line_ends_ + 1;
   return Pair::kPair;
 }

@@ -22,9 +22,9 @@ public:
   // input is no part of a token.
   Pair NextPair(std::string_view &first, std::string_view &second);
 
-  // Whether a token of the last pair holds a NUL byte; then the tokens whole,
-  // up to the next white space, NUL bytes and all, are these (else they are
-  // the pair's tokens themselves).
+  // Whether a token of the last pair holds a NUL byte. Only then are these
+  // the pair's tokens whole, up to the next white space, NUL bytes and all
+  // (an empty second for a lone token).
   bool held_nul() const { return held_nul_; }
   std::string_view first_whole() const { return first_whole_; }
   std::string_view second_whole() const { return second_whole_; }
@@ -42,7 +42,7 @@ public:
   int error() const { return error_; }
 
 private:
-  bool NextToken(bool first_of_pair, size_t &begin, size_t &end, size_t &cut);
+  bool NextToken(bool first_of_pair, size_t &begin, size_t &end);
   bool Refill();
   void SkipByteOrderMark();
 
@@ -57,7 +57,6 @@ private:
   uint64_t first_line_ = 0;
   uint64_t second_line_ = 0;
   bool eof_ = false;
-  bool started_ = false; // the byte-order mark was looked for
   bool held_nul_ = false;
   std::string_view first_whole_;
   std::string_view second_whole_;
