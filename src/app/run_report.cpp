@@ -165,6 +165,9 @@ std::string OutputPathProblem(const RunReportOptions &options,
                          IdOf(*path), DirectoryOf(*path)});
     }
   }
+  if (outputs.empty()) {
+    return {};
+  }
   if (outputs.size() == 2 && SameFile(outputs[0].id, outputs[1].id)) {
     return outputs[0].named + " and " + outputs[1].named + " are the same file";
   }
