@@ -1,7 +1,7 @@
 // The flags of the report and --fail-on, each on data made to raise it and
 // on data made not to; the other methods that avoid a flag.
 #include "diagnostics.h"
-#include "json_summary.h"
+#include "knotfit_internal.h"
 #include "plot_envelope.h"
 
 #include "knotfit/table.hpp"
@@ -14,6 +14,7 @@
 namespace {
 
 using knotfit::Method;
+using knotfit::detail::JsonString;
 using Points = std::vector<double>;
 
 // maps/monotone: a sensor curve that rises from 0 to 1 in a step.
@@ -162,8 +163,8 @@ TEST(Diagnostics, EnvelopeHoldsEveryExtremeOfItsColumn) {
   EXPECT_NEAR(*std::min_element(e.low.begin(), e.low.end()), -0.0618, 1e-3);
 }
 
-// Names are bytes; the summary is UTF-8, each byte of a bad sequence one
-// U+FFFD.
+// Names are bytes; the JSON of knotfit --json and of knotfit-export is
+// UTF-8, each byte of a bad sequence one U+FFFD.
 TEST(JsonSummary, StringsAreValidJson) {
   const struct {
     std::string text, json;

@@ -77,8 +77,9 @@ int main(int argc, char **argv) {
 
 
 def run(*args, **kwargs):
+    """Bytes that are not UTF-8 read as lone surrogates ("\\xff" as "\\udcff")."""
     return subprocess.run(args, capture_output=True, text=True, timeout=120,
-                          **kwargs)
+                          errors="surrogateescape", **kwargs)
 
 
 def check(what, got, want):
@@ -128,6 +129,8 @@ with tempfile.TemporaryDirectory() as work:
                               + "00000000 00000000 3f800000" + "00" * 8))
     names = ["cube", "wave", "collapsed"]
     paths = [f"{work}/CS/{name}" for name in names]
+    odd = f"{work}/CS/e\x1b[2J\udcff"  # ESC and the byte 0xFF
+    shutil.copy(paths[0], odd)
     tables = [read_table.load(path) for path in paths]
 
     for kind in ("float", "double", "i32", "i16"):
@@ -202,9 +205,17 @@ with tempfile.TemporaryDirectory() as work:
             check(f"{cc} {bad}", r.returncode != 0 and "#error" in r.stderr,
                   True)
 
-    # JSON and CSV: the binary32 fields, read back.
-    r = run(export, "--format", "json", *paths)
-    for line, name, table in zip(r.stdout.splitlines(), names, tables):
+    # A name in the C header's comments: printable, ESC and 0xFF escaped.
+    r = run(export, odd)
+    check("c comment", (r.stdout.isascii(), r.stdout.count(
+        "e\\x1b[2J\\xff")), (True, 2))
+
+    # JSON and CSV: the binary32 fields, read back; a name's byte that is
+    # not UTF-8 as U+FFFD.
+    r = run(export, "--format", "json", *paths, odd)
+    check("json lines", len(r.stdout.splitlines()), 4)
+    for line, name, table in zip(r.stdout.splitlines(),
+                                 names + ["e\x1b[2J\ufffd"], tables + tables):
         got = json.loads(line)
         check("json", (got["name"], got["n"]), (name, len(table.x)))
         for field in "xyabc":
@@ -217,16 +228,24 @@ with tempfile.TemporaryDirectory() as work:
                   for row in rows[1:]],
           list(zip(*(getattr(tables[1], f) for f in "xyabc"))))
 
-    # Refusals: status 1, nothing on standard output.
+    # Refusals: status 1, nothing on standard output; paths and values
+    # quoted as knotfit quotes them (ESC escaped, 0xFF as it is).
+    quoted = f"{work}/CS/e\\x1b[2J\udcff"
     for args, message in [
             (["--type", "i16", f"{work}/CS/big"], "y of knot 1 (1e+06) "
              "does not fit i16 at any scale"),
             (["--type", "i16", "--max-error", "1e-7", paths[0]],
              "exceeds --max-error 9.9999999999999995e-08"),
+            (["--type", "i16", "--max-error", "1e-7", odd],
+             f"knotfit-export: {quoted}: difference "),
+            ([odd + "x"], f"knotfit-export: {quoted}x: "),
+            (["--symbol", "a\x1b", paths[0]], "symbol 'a\\x1b' is not"),
+            (["--format=\x1b"], "unknown format '\\x1b'"),
+            (["--\x1b"], "unknown option '--\\x1b'"),
             (["--format", "csv", *paths], "--format csv takes one table")]:
         r = run(export, *args)
-        check(" ".join(args), (r.returncode, r.stdout, message in r.stderr),
-              (1, "", True))
+        check(" ".join(args), (r.returncode, r.stdout, message in r.stderr,
+                               "\x1b" in r.stderr), (1, "", True, False))
     check("within --max-error",
           run(export, "--type", "i16", "--max-error", "1e-3",
               paths[0]).returncode, 0)

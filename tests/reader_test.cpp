@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,11 +17,25 @@
 
 namespace {
 
+// A stream of text whose reads then fail with EIO, as a disk's would.
+ssize_t ReadThenFail(void *cookie, char *to, size_t size) {
+  auto &left = *static_cast<std::string_view *>(cookie);
+  const size_t n = left.copy(to, size);
+  left.remove_prefix(n);
+  errno = EIO;
+  return n > 0 ? static_cast<ssize_t>(n) : -1;
+}
+
 // All pairs of text, read whole through blocks of the given size; an
 // unpaired last token comes back as a pair with "<lone>". The tokens as C
-// strings must end at the first NUL of the whole ones.
-std::vector<std::string> Split(const std::string &text, size_t block) {
-  File f(fmemopen(const_cast<char *>(text.data()), text.size(), "r"));
+// strings must end at the first NUL of the whole ones. With fails, the reads
+// after the text fail, and the reader must say so.
+std::vector<std::string> Split(const std::string &text, size_t block,
+                               bool fails = false) {
+  std::string_view left = text;
+  File f(
+      fails ? fopencookie(&left, "r", {ReadThenFail, nullptr, nullptr, nullptr})
+            : fmemopen(const_cast<char *>(text.data()), text.size(), "r"));
   TokenReader reader(f.get(), block);
   std::vector<std::string> tokens;
   std::string_view first, second;
@@ -38,6 +53,7 @@ std::vector<std::string> Split(const std::string &text, size_t block) {
     tokens.emplace_back(whole[0]);
     tokens.emplace_back(paired ? whole[1] : "<lone>");
   }
+  EXPECT_EQ(reader.error(), fails ? EIO : 0);
   return tokens;
 }
 
@@ -52,9 +68,12 @@ std::vector<std::string> DataLines(const std::string &name) {
 }
 
 TEST(TokenReader, TokensAcrossEveryBlockEdge) {
+  // The last rows fail after their text: that ends the pairs and cuts no
+  // token short ("cube" may go on), nor leaves "3" an unpaired last token.
   const struct {
     std::string text;
     std::vector<std::string> tokens;
+    bool fails = false;
   } cases[] = {{"", {}},
                {" \t\r\n\v\f", {}},
                {"  1\t\t2\r\n3\n\n4  ", {"1", "2", "3", "4"}},
@@ -72,10 +91,12 @@ TEST(TokenReader, TokensAcrossEveryBlockEdge) {
                 {"1", "\xef\xbb\xbf"
                       "2"}},
                {std::string(3000, 'z') + " " + std::string(2000, 'y'),
-                {std::string(3000, 'z'), std::string(2000, 'y')}}};
+                {std::string(3000, 'z'), std::string(2000, 'y')}},
+               {"1 2\nNAME cube", {"1", "2"}, true},
+               {"1 2 3 ", {"1", "2"}, true}};
   for (const auto &tc : cases) {
     for (const size_t block : {1u, 2u, 3u, 5u, 7u, 64u, 4096u}) {
-      EXPECT_EQ(Split(tc.text, block), tc.tokens)
+      EXPECT_EQ(Split(tc.text, block, tc.fails), tc.tokens)
           << "block " << block << " text " << tc.text.substr(0, 40);
     }
   }

@@ -123,13 +123,16 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       }
       csv_only = arg;
       if (option == "--name") {
+        if (text.empty()) {
+          return fail("option '--name' needs a name");
+        }
         line.name = text;
         name_given = true;
       } else if (option == "--separator") {
-        if (text != "tab" &&
-            (text.size() != 1 || std::string_view("\"\r\n#").find(text[0]) !=
-                                     std::string_view::npos)) {
-          return fail("option '--separator' needs one character or 'tab'");
+        // A tab also as itself, as a shell passes $'\t'. Any other
+        // character would split numbers ('.', 'e', '-', a digit).
+        if (text != "," && text != ";" && text != "tab" && text != "\t") {
+          return fail("option '--separator' needs ',', ';' or 'tab'");
         }
         line.csv_options.separator = text == "tab" ? '\t' : text[0];
       } else {

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <sys/types.h>
 
 namespace {
 
@@ -38,31 +37,66 @@ std::string InQuotes(std::string_view text) {
 CsvReader::CsvReader(std::FILE *in, const CsvOptions &options)
     : in_(in), options_(options) {}
 
-CsvReader::~CsvReader() {
-  std::free(text_); // getline's buffer
+// Appends the next block of the input to what is left of the buffer. A line
+// longer than the memory can hold throws std::bad_alloc here: it ends the
+// run, as a token that does not fit does, and is never taken as the end.
+void CsvReader::Refill() {
+  constexpr size_t kBlock = size_t{1} << 16;
+  buffer_.erase(0, pos_);
+  pos_ = 0;
+  const size_t kept = buffer_.size();
+  buffer_.resize(kept + kBlock);
+  errno = 0;
+  const size_t got = std::fread(buffer_.data() + kept, 1, kBlock, in_);
+  buffer_.resize(kept + got);
+  if (got < kBlock) {
+    eof_ = true;
+    if (std::ferror(in_)) {
+      error_ = errno != 0 ? errno : EIO;
+    }
+  }
+}
+
+// The next line of the input without its line end: "\n", "\r\n" or a lone
+// "\r" (a CR at the end of what was read may be the first half of a CRLF:
+// the next block decides). False at the end of the input, and at a failed
+// read, whose line is cut short: it is no line at all.
+bool CsvReader::TakeLine(std::string_view &text) {
+  size_t scanned = 0; // bytes after pos_ known to hold no line end
+  for (;;) {
+    if (error_ != 0) {
+      return false;
+    }
+    const size_t end = buffer_.find_first_of("\r\n", pos_ + scanned);
+    const bool found =
+        end != std::string::npos &&
+        (buffer_[end] == '\n' || end + 1 < buffer_.size() || eof_);
+    if (found || (eof_ && pos_ < buffer_.size())) {
+      const size_t stop = found ? end : buffer_.size();
+      text = std::string_view(buffer_).substr(pos_, stop - pos_);
+      pos_ = stop;
+      if (found) {
+        const bool crlf = buffer_[end] == '\r' && end + 1 < buffer_.size() &&
+                          buffer_[end + 1] == '\n';
+        pos_ += crlf ? 2 : 1;
+      }
+      return true;
+    }
+    if (eof_) {
+      return false;
+    }
+    scanned = (end != std::string::npos ? end : buffer_.size()) - pos_;
+    Refill();
+  }
 }
 
 // The next line that is not blank or a comment, without its line end.
 bool CsvReader::ReadLine() {
-  for (;;) {
-    errno = 0;
-    const ssize_t got = getline(&text_, &text_capacity_, in_);
-    if (got < 0) {
-      if (std::ferror(in_)) {
-        error_ = errno != 0 ? errno : EIO;
-      }
-      return false;
-    }
+  std::string_view text;
+  while (TakeLine(text)) {
     ++line_;
-    std::string_view text(text_, static_cast<size_t>(got));
     if (line_ == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") {
       text.remove_prefix(3); // a UTF-8 byte-order mark
-    }
-    if (!text.empty() && text.back() == '\n') {
-      text.remove_suffix(1);
-    }
-    if (!text.empty() && text.back() == '\r') {
-      text.remove_suffix(1);
     }
     const std::string_view trimmed = TrimBlanks(text);
     if (!trimmed.empty() && trimmed[0] != '#') {
@@ -70,12 +104,15 @@ bool CsvReader::ReadLine() {
       return true;
     }
   }
+  return false;
 }
 
 // The line's fields: split at the separator outside double quotes; a quoted
 // field loses its quotes ("" inside is one quote), every field its
-// surrounding blanks.
-void CsvReader::Split() {
+// surrounding blanks. A quote still open at the line's end is a problem of
+// its field: fields do not run across lines here, so the rest of the line
+// would be taken into it unseen.
+bool CsvReader::Split() {
   fields_.assign(1, std::string());
   bool in_quotes = false;
   const std::string_view text = line_text_;
@@ -100,15 +137,22 @@ void CsvReader::Split() {
       field += ch;
     }
   }
+  if (in_quotes) {
+    problem_ = "unterminated quote";
+    column_ = fields_.size();
+    return false;
+  }
   for (std::string &field : fields_) {
     field = std::string(TrimBlanks(field));
   }
+  return true;
 }
 
 // At the first line: the chosen columns, and whether the line is a header
 // (a column chosen by name, or a chosen field that is not a number), then
-// passed over. False when a named column is not in the header, or nothing
-// follows the header.
+// passed over. False when a named column is not in the header or names two
+// of its columns (which one is meant cannot be told), or nothing follows the
+// header.
 bool CsvReader::Start() {
   started_ = true;
   bool header = false;
@@ -125,6 +169,13 @@ bool CsvReader::Start() {
       return false;
     }
     chosen_[k] = static_cast<size_t>(found - fields_.begin());
+    const auto again = std::find(found + 1, fields_.end(), column);
+    if (again != fields_.end()) {
+      problem_ = InQuotes(column) + " names both column " +
+                 std::to_string(chosen_[k] + 1) + " and column " +
+                 std::to_string(again - fields_.begin() + 1) + " of the header";
+      return false;
+    }
   }
   for (const size_t k : chosen_) {
     double value = 0;
@@ -135,11 +186,7 @@ bool CsvReader::Start() {
   if (!header) {
     return true;
   }
-  if (!ReadLine()) {
-    return false;
-  }
-  Split();
-  return true;
+  return ReadLine() && Split();
 }
 
 // The value of field k; false when it is not a number as a whole.
@@ -166,8 +213,7 @@ bool CsvReader::Next(Row &row) {
       }
     }
   }
-  Split();
-  if (!started_ && !Start()) {
+  if (!Split() || (!started_ && !Start())) {
     return false;
   }
   if (rows_++ == 0) {

@@ -19,9 +19,6 @@ class CsvReader {
 public:
   // Reads from in, which stays owned by the caller.
   CsvReader(std::FILE *in, const CsvOptions &options);
-  ~CsvReader();
-  CsvReader(const CsvReader &) = delete;
-  CsvReader &operator=(const CsvReader &) = delete;
 
   // A data row: the two chosen fields as written (without their quotes and
   // surrounding blanks), and their values.
@@ -30,11 +27,12 @@ public:
     double x = 0, y = 0;
   };
 
-  // The next data row; false at the end of the input, or at a problem. The
+  // The next data row; false at the end of the input, at a problem or at a
+  // failed read (std::bad_alloc when a line does not fit in memory). The
   // views stay valid until the next call. A UTF-8 byte-order mark, blank
   // lines, lines starting with '#' and a first line that is not numeric (a
-  // header) are passed over; "\r\n" ends a line as "\n" does. With ';' as
-  // separator a decimal comma is a decimal point.
+  // header) are passed over; "\n", "\r\n" and a lone "\r" end a line. With
+  // ';' as separator a decimal comma is a decimal point.
   bool Next(Row &row);
 
   // Why reading stopped before the end ("empty field", ...); empty when it
@@ -44,19 +42,23 @@ public:
   size_t column() const { return column_; }
   // The line of the first data row (1 while there is none).
   uint64_t first_row_line() const { return first_row_line_; }
-  // The errno of a failed read, 0 while none failed.
+  // The errno of a failed read, 0 while none failed. A failed read is never
+  // taken as the end of the input: no row follows it.
   int error() const { return error_; }
 
 private:
+  bool TakeLine(std::string_view &text);
+  void Refill();
   bool ReadLine();
-  void Split();
+  bool Split();
   bool Start();
   bool Field(size_t which, double &value);
 
   std::FILE *in_;
   CsvOptions options_;
-  char *text_ = nullptr; // the line, from getline
-  size_t text_capacity_ = 0;
+  std::string buffer_; // bytes read; those from pos_ on not yet taken
+  size_t pos_ = 0;
+  bool eof_ = false; // nothing more to read: the end, or a failed read
   std::string_view line_text_;
   std::vector<std::string> fields_;
   size_t chosen_[2] = {0, 0}; // from 0

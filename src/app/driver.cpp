@@ -223,7 +223,9 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   }
   settle();
   handle.Finish();
-  if (summary.end_status != 0) {
+  // After a failed read the input did not end here: what is left over is
+  // not known to be left over, and the caller reports the read.
+  if (summary.end_status != 0 || reader.error() != 0) {
     return summary;
   }
   // Read but never written: the run did not do what the input asked.

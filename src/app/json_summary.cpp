@@ -6,6 +6,8 @@
 
 namespace {
 
+using knotfit::detail::JsonString;
+
 // A number, or null for one that is not finite (JSON has no NaN).
 std::string Number(double v) {
   return std::isfinite(v) ? knotfit::detail::ShortNumber(v) : "null";
@@ -19,56 +21,7 @@ std::string Pair(double lo, double hi) {
   return text + "]";
 }
 
-// The length of the UTF-8 sequence at text[i], or 0 when it is not one.
-size_t Utf8Length(std::string_view text, size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  const size_t length = lead < 0xc2   ? 0
-                        : lead < 0xe0 ? 2
-                        : lead < 0xf0 ? 3
-                        : lead < 0xf5 ? 4
-                                      : 0;
-  if (length == 0 || i + length > text.size()) {
-    return 0;
-  }
-  for (size_t k = 1; k < length; ++k) {
-    if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) {
-      return 0;
-    }
-  }
-  // Overlong forms, surrogates and values beyond U+10FFFF.
-  const auto second = static_cast<unsigned char>(text[i + 1]);
-  if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second > 0x9f) ||
-      (lead == 0xf0 && second < 0x90) || (lead == 0xf4 && second > 0x8f)) {
-    return 0;
-  }
-  return length;
-}
-
 } // namespace
-
-std::string JsonString(std::string_view text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '"' || byte == '\\') {
-      out += '\\';
-      out += text[i];
-    } else if (byte < 0x20) {
-      out += "\\u00";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    } else if (byte < 0x80) {
-      out += text[i];
-    } else if (const size_t length = Utf8Length(text, i); length > 0) {
-      out.append(text, i, length);
-      i += length - 1;
-    } else {
-      out += "\\ufffd";
-    }
-  }
-  return out + "\"";
-}
 
 std::string JsonEntry(const DataSetRecord &r) {
   std::string out =

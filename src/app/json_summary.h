@@ -16,8 +16,4 @@ std::string JsonEntry(const DataSetRecord &r);
 void JsonSummary(const std::deque<DataSetRecord> &records,
                  size_t failed_fail_on, ChunkWriter &out);
 
-// The text as a JSON string, quotes included; bytes that are not UTF-8
-// become U+FFFD.
-std::string JsonString(std::string_view text);
-
 #endif

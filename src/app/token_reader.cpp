@@ -70,6 +70,7 @@ bool TokenReader::Refill() {
   if (buf_.size() - end_ < block_size_ + 1 + kPadding) {
     buf_.resize(end_ + block_size_ + 1 + kPadding);
   }
+  errno = 0;
   const size_t got = std::fread(buf_.data() + end_, 1, block_size_, in_);
   end_ += got;
   buf_[end_] = ' ';
@@ -143,6 +144,9 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
     const bool more = Refill();
     begin -= shift_ - shift_before;
     if (!more) {
+      if (error_ != 0) {
+        return false; // cut short by a failed read: no token at all
+      }
       break;
     }
   }
@@ -173,7 +177,8 @@ TokenReader::Pair TokenReader::NextPair(std::string_view &first,
     second = second.substr(0, second.find('\0'));
   }
   if (!paired) {
-    return Pair::kLoneToken;
+    // After a failed read the input has no end to be unpaired at.
+    return error_ != 0 ? Pair::kEnd : Pair::kLoneToken;
   }
   second_line_ = line_ends_ + 1;
   return Pair::kPair;

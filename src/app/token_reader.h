@@ -16,10 +16,11 @@ public:
   explicit TokenReader(std::FILE *in, size_t block_size = size_t{1} << 20);
 
   // The next two tokens. kLoneToken: the input ended after first; kEnd: no
-  // token was left. The views stay valid until the next call. They are the
-  // tokens as C strings read them: a token ends at a NUL byte, as it always
-  // did for atof and strcmp. A UTF-8 byte-order mark at the start of the
-  // input is no part of a token.
+  // token was left, or a read failed (no token cut short by it is returned).
+  // The views stay valid until the next call. They are the tokens as C
+  // strings read them: a token ends at a NUL byte, as it always did for atof
+  // and strcmp. A UTF-8 byte-order mark at the start of the input is no part
+  // of a token.
   Pair NextPair(std::string_view &first, std::string_view &second);
 
   // Whether a token of the last pair holds a NUL byte. Only then are these
@@ -38,7 +39,7 @@ public:
   uint64_t bytes_read() const { return shift_ + pos_; }
 
   // The errno of a failed read, 0 while none failed. A failed read ends the
-  // input.
+  // reading, but is not the end of the input: the caller says so.
   int error() const { return error_; }
 
 private:

@@ -94,13 +94,22 @@ private:
   int error_ = 0;
 };
 
-// The number token reads as (all of it, as strtod reads numbers), or
-// nothing, with a message, when it is not a finite number.
-std::optional<double> Number(const std::string &token) {
+// The number all of token reads as, as strtod reads numbers (infinities
+// and NaNs too), or nothing.
+std::optional<double> WholeNumber(const std::string &token) {
   char *end = nullptr;
   const double x = std::strtod(token.c_str(), &end);
-  if (token.empty() || end != token.c_str() + token.size() ||
-      !std::isfinite(x)) {
+  if (token.empty() || end != token.c_str() + token.size()) {
+    return std::nullopt;
+  }
+  return x;
+}
+
+// The number token reads as, or nothing, with a message, when it is not a
+// finite number.
+std::optional<double> Number(const std::string &token) {
+  const std::optional<double> x = WholeNumber(token);
+  if (!x || !std::isfinite(*x)) {
     std::fprintf(stderr, "knotfit-eval: '%s' is not a finite number\n",
                  knotfit::detail::Quoted(token).c_str());
     return std::nullopt;
@@ -199,11 +208,13 @@ int Run(const knotfit::Table &table, const Options &o) {
   return out.Finish() && all_good ? 0 : 1;
 }
 
-// An argument that is an option: "-" followed by anything but the start of
-// a number ("-2.5" and "-.5" are abscissas).
+// An argument that is an option: "-" followed by anything but a number or
+// its start. "-2.5", "-.5" and "-inf" are abscissas (the last one refused
+// as not finite, as "inf" is), and so is "-2x" (refused as not a number).
 bool IsOption(std::string_view arg) {
   return arg.size() > 1 && arg[0] == '-' &&
-         !std::isdigit(static_cast<unsigned char>(arg[1])) && arg[1] != '.';
+         !std::isdigit(static_cast<unsigned char>(arg[1])) && arg[1] != '.' &&
+         !WholeNumber(std::string(arg));
 }
 
 enum class Parsed { kRun, kHelp, kVersion, kError };

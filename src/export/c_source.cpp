@@ -111,6 +111,13 @@ const char kFixedValue[] = R"(static inline @T@ @S@_value(@T@ x) {
 
 const char *const kFields[5] = {"x", "y", "a", "b", "c"};
 
+// A table's file name inside a C comment: printable UTF-8, which every
+// compiler takes. A file name holds no '/', so it cannot end the comment
+// ("*/") or open another ("/*").
+std::string CommentText(const std::string &name) {
+  return knotfit::detail::QuotedUtf8(name);
+}
+
 // A value as C reads it back exactly: the shortest text of the binary32
 // field (float) or of its double (double), or the fixed-point integer.
 std::string Literal(const ExportedTable &e, const std::string &type,
@@ -138,8 +145,8 @@ std::string Table(const ExportedTable &e, const std::string &type) {
   const std::string narrow = !e.fixed        ? type
                              : type == "i16" ? "int16_t"
                                              : "int32_t";
-  std::string out =
-      "/* " + e.name + " */\nenum { " + s + "_n = " + std::to_string(n);
+  std::string out = "/* " + CommentText(e.name) + " */\nenum { " + s +
+                    "_n = " + std::to_string(n);
   for (std::size_t f = 0; e.fixed && f < 5; ++f) {
     out += ", " + s + "_" + kFields[f] +
            "_frac_bits = " + std::to_string(e.fixed->frac[f]);
@@ -186,7 +193,7 @@ std::string CHeader(const std::vector<ExportedTable> &tables,
   const bool fixed = type == "i32" || type == "i16";
   std::string names, guard = "KNOTFIT_EXPORT_";
   for (const ExportedTable &e : tables) {
-    names += (names.empty() ? "" : ", ") + e.name;
+    names += (names.empty() ? "" : ", ") + CommentText(e.name);
   }
   for (const char ch : tables.front().symbol) {
     guard += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));

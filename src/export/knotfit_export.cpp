@@ -25,6 +25,8 @@
 
 namespace {
 
+using knotfit::detail::JsonString;
+using knotfit::detail::Quoted;
 using knotfit::detail::ShortBinary32;
 
 const char kUsage[] =
@@ -81,24 +83,6 @@ std::string SymbolFor(const std::string &name,
     symbol = base + "_" + std::to_string(i);
   }
   return symbol;
-}
-
-std::string JsonString(const std::string &s) {
-  std::string out = "\"";
-  for (const char ch : s) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (byte < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
 }
 
 std::string Json(const Exported &e) {
@@ -175,12 +159,12 @@ bool Report(const Exported &e, const Options &o) {
   std::fprintf(stderr,
                "knotfit-export: %s: largest difference %.17g at x = %.17g, "
                "%.17g of the y range (%s)\n",
-               e.path.c_str(), worst, worst_at, relative, how.c_str());
+               Quoted(e.path).c_str(), worst, worst_at, relative, how.c_str());
   if (o.max_error && relative > *o.max_error) {
     std::fprintf(stderr,
                  "knotfit-export: %s: difference %.17g of the y range "
                  "exceeds --max-error %.17g\n",
-                 e.path.c_str(), relative, *o.max_error);
+                 Quoted(e.path).c_str(), relative, *o.max_error);
     return false;
   }
   return true;
@@ -208,7 +192,7 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
     } else if (arg == "--version") {
       return Parsed::kVersion;
     } else if (!valued) {
-      return fail("unknown option '" + std::string(arg) + "'");
+      return fail("unknown option '" + Quoted(arg) + "'");
     } else {
       std::string value;
       if (name.size() < arg.size()) {
@@ -216,7 +200,7 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
       } else if (i + 1 < argc) {
         value = argv[++i];
       } else {
-        return fail("option '" + std::string(arg) + "' needs a value");
+        return fail("option '" + Quoted(arg) + "' needs a value");
       }
       if (name == "--format") {
         o.format = value;
@@ -228,7 +212,8 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
         char *end = nullptr;
         const double e = knotfit::detail::StrtodC(value.c_str(), &end);
         if (value.empty() || *end != '\0' || !(e >= 0) || std::isinf(e)) {
-          return fail("--max-error '" + value + "' is not a number >= 0");
+          return fail("--max-error '" + Quoted(value) +
+                      "' is not a number >= 0");
         }
         o.max_error = e;
       }
@@ -237,10 +222,11 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
   const std::vector<std::string> formats = {"c", "json", "csv"};
   const std::vector<std::string> types = {"float", "double", "i32", "i16"};
   if (std::count(formats.begin(), formats.end(), o.format) == 0) {
-    return fail("unknown format '" + o.format + "' (c, json, csv)");
+    return fail("unknown format '" + Quoted(o.format) + "' (c, json, csv)");
   }
   if (std::count(types.begin(), types.end(), o.type) == 0) {
-    return fail("unknown type '" + o.type + "' (float, double, i32, i16)");
+    return fail("unknown type '" + Quoted(o.type) +
+                "' (float, double, i32, i16)");
   }
   if (o.tables.empty()) {
     return fail("no table");
@@ -253,7 +239,7 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
                 " takes one table");
   }
   if (o.symbol && !IsIdentifier(*o.symbol)) {
-    return fail("symbol '" + *o.symbol + "' is not a C identifier");
+    return fail("symbol '" + Quoted(*o.symbol) + "' is not a C identifier");
   }
   return Parsed::kRun;
 }
@@ -317,7 +303,8 @@ int main(int argc, char **argv) {
   try {
     return Run(o);
   } catch (const knotfit::Error &e) {
-    std::fprintf(stderr, "knotfit-export: %s\n", e.what());
+    // The message names the table's path as given.
+    std::fprintf(stderr, "knotfit-export: %s\n", Quoted(e.what()).c_str());
   } catch (const std::bad_alloc &) {
     std::fprintf(stderr, "knotfit-export: out of memory\n");
   }

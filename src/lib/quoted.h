@@ -1,6 +1,7 @@
 // The one rule for text from outside (names, paths, tokens) inside a message
 // of any of the programs: a message stays one line and never drives the
-// terminal it is printed on.
+// terminal it is printed on. And the rules for such text in outputs that
+// must be UTF-8: a C comment, a JSON string.
 #ifndef KNOTFIT_LIB_QUOTED_H
 #define KNOTFIT_LIB_QUOTED_H
 
@@ -14,6 +15,16 @@ namespace knotfit {
 // "\xc2\x9b"), the latter escaped byte by byte. Every other byte passes, so
 // valid UTF-8 ("Grüße") and Latin-1 names read as they are.
 std::string Quoted(std::string_view text);
+
+// As Quoted, and every byte that is not part of well-formed UTF-8 escaped
+// as \xHH too ("Gr\xfc\xdfe"): printable UTF-8 throughout.
+std::string QuotedUtf8(std::string_view text);
+
+// text as a JSON string, quotes included: '"' and '\' escaped, the C0
+// controls as \u00HH, and every byte that is not part of well-formed UTF-8
+// one U+FFFD (as \ufffd); everything else, DEL and the C1 controls
+// included, as it is.
+std::string JsonString(std::string_view text);
 
 } // namespace knotfit
 

@@ -47,10 +47,13 @@ using knotfit::CubicAt;
 using knotfit::SamplePlot;
 
 // Number text (knotfit-export's texts of values too), and outside text in
-// messages: the one quoting rule of every program (knotfit-eval uses it
-// too).
+// messages: the one quoting rule of every program (knotfit-eval and
+// knotfit-export use it too); in C comments and JSON strings, the same
+// text as UTF-8.
+using knotfit::JsonString;
 using knotfit::NonFiniteText;
 using knotfit::Quoted;
+using knotfit::QuotedUtf8;
 using knotfit::ShortBinary32;
 using knotfit::ShortNumber;
 using knotfit::StrtodC;
