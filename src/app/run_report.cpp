@@ -172,6 +172,7 @@ std::string OutputPathProblem(const RunReportOptions &options,
     return outputs[0].named + " and " + outputs[1].named + " are the same file";
   }
   std::vector<FileId> ids;
+  ids.reserve(inputs.size());
   for (const std::string &input : inputs) {
     ids.push_back(IdOf(input));
   }
