@@ -18,6 +18,7 @@
 
 RunSummary &RunSummary::operator+=(const RunSummary &other) {
   written += other.written;
+  unplotted += other.unplotted;
   warned += other.warned;
   skipped += other.skipped;
   flagged += other.flagged;
@@ -28,11 +29,14 @@ RunSummary &RunSummary::operator+=(const RunSummary &other) {
 }
 
 std::string SummaryLine(const RunSummary &summary) {
-  std::string line = "knotfit: " + std::to_string(summary.written) +
-                     (summary.written == 1 ? " data set" : " data sets") +
-                     " written";
+  std::string line =
+      "knotfit: " + Counted(summary.written, "data set", "data sets") +
+      " written";
   const std::pair<size_t, const char *> parts[] = {
       {summary.skipped, "skipped"},
+      {summary.unplotted, summary.unplotted == 1
+                              ? "written without its plot file"
+                              : "written without their plot files"},
       {summary.warned, "written with warnings"},
       {summary.flagged, "failed --fail-on"},
   };
@@ -59,12 +63,13 @@ namespace {
 // its tokens was given. A written data set that replaces the files of an
 // earlier one of its name says so. An outcome that ends the run is kept in
 // summary.end_status.
-void CountDataSet(Outcome outcome, Console &console, const std::string &name,
-                  const std::string &place, bool warned,
-                  const InputSettings &input, RunSummary &summary) {
-  if (EndsRun(outcome)) {
-    summary.end_status = StatusOf(outcome);
-  } else if (outcome == Outcome::kFailed) {
+void CountDataSet(const DataSetOutcome &outcome, Console &console,
+                  const std::string &name, const std::string &place,
+                  bool warned, const InputSettings &input,
+                  RunSummary &summary) {
+  if (EndsRun(outcome.files)) {
+    summary.end_status = StatusOf(outcome.files);
+  } else if (outcome.files == Outcome::kFailed) {
     ++summary.skipped;
     ++summary.failed;
   } else {
@@ -76,46 +81,50 @@ void CountDataSet(Outcome outcome, Console &console, const std::string &name,
                       "' replaces the one of " + before);
       warned = true;
     }
-    // Knots that binary32 cannot tell apart and the flags of --fail-on fail
-    // the run; the warnings about tokens and names only with --strict.
-    const bool flagged = outcome == Outcome::kFlagged;
-    const bool failing = outcome == Outcome::kWarned;
-    warned = warned || failing;
+    // A missing plot file, knots that binary32 cannot tell apart and the
+    // flags of --fail-on fail the run; the warnings about tokens and names
+    // only with --strict.
+    const bool unplotted = outcome.files == Outcome::kUnplotted;
+    warned = warned || outcome.warned;
     ++summary.written;
+    summary.unplotted += unplotted ? 1 : 0;
     summary.warned += warned ? 1 : 0;
-    summary.flagged += flagged ? 1 : 0;
-    summary.failed += failing || flagged || (warned && input.strict) ? 1 : 0;
+    summary.flagged += outcome.flagged ? 1 : 0;
+    summary.failed += unplotted || outcome.warned || outcome.flagged ||
+                              (warned && input.strict)
+                          ? 1
+                          : 0;
   }
 }
 
 // Hands a data set to handle, to be counted when it is done with; the
-// points are cleared for the next.
+// points are cleared for the next. skipped: why the reader skips it, at
+// line and column; a data set too long for a table is skipped here. Either
+// way it is handed over, so that it is reported, recorded and counted in
+// its turn like every other.
 void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
                   BigArray<double> &y, const std::string &name, uint64_t line,
-                  bool warned, const InputSettings &input,
-                  RunSummary &summary) {
-  const std::string place = Place(input.shown, line);
+                  bool warned, const InputSettings &input, RunSummary &summary,
+                  std::string skipped = {}, size_t column = 0) {
+  const std::string place = Place(input.shown, line, column);
   summary.points += x.size();
-  if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-    ReportDataSet(console, place, name,
-                  std::to_string(x.size()) +
-                      " points, more than a coefficient table holds",
-                  "skipped");
-    CountDataSet(Outcome::kFailed, console, name, place, warned, input,
-                 summary);
-  } else {
-    const DataSet set{static_cast<int32_t>(x.size()),
-                      x.data(),
-                      y.data(),
-                      name,
-                      input.shown,
-                      place,
-                      line};
-    handle.Handle(set, [&console, name, place, warned, &input,
-                        &summary](Outcome outcome) {
-      CountDataSet(outcome, console, name, place, warned, input, summary);
-    });
+  if (skipped.empty() &&
+      x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    skipped = std::to_string(x.size()) +
+              " points, more than a coefficient table holds";
   }
+  const DataSet set{skipped.empty() ? static_cast<int32_t>(x.size()) : 0,
+                    x.data(),
+                    y.data(),
+                    name,
+                    input.shown,
+                    place,
+                    line,
+                    skipped};
+  handle.Handle(set, [&console, name, place, warned, &input,
+                      &summary](const DataSetOutcome &outcome) {
+    CountDataSet(outcome, console, name, place, warned, input, summary);
+  });
   x.clear();
   y.clear();
 }
@@ -262,17 +271,15 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
     return summary; // the caller reports the input as unreadable
   }
   if (!reader.problem().empty()) {
-    ReportDataSet(console, Place(input.shown, reader.line(), reader.column()),
-                  name, reader.problem(), "skipped");
-    ++summary.skipped;
-    ++summary.failed;
-    return summary;
+    CloseDataSet(handle, console, x, y, name, reader.line(), false, input,
+                 summary, reader.problem(), reader.column());
+  } else {
+    if (!console.quiet()) {
+      EchoPair(console.out(), x.size(), "NAME", name);
+    }
+    CloseDataSet(handle, console, x, y, name, reader.first_row_line(), false,
+                 input, summary);
   }
-  if (!console.quiet()) {
-    EchoPair(console.out(), x.size(), "NAME", name);
-  }
-  CloseDataSet(handle, console, x, y, name, reader.first_row_line(), false,
-               input, summary);
   handle.Finish();
   return summary;
 }

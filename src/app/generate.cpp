@@ -140,9 +140,9 @@ void WriteAhead(PreparedDataSet &made, std::string_view name,
   }
 }
 
-Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                            std::string_view name, const Run &run,
-                            PreparedDataSet *ahead) {
+DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
+                                   std::string_view name, const Run &run,
+                                   PreparedDataSet *ahead) {
   Console &console = run.console;
   std::string problem =
       ahead != nullptr ? ahead->problem : DataSetProblem(n, x, y, name, run);
@@ -161,7 +161,7 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
     if (!missing.empty()) {
       console.Message(MkdirHint(missing));
     }
-    return Outcome::kFailed;
+    return {};
   }
   Workspace own;
   std::optional<TableForm> fit;
@@ -176,7 +176,7 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   problem = ahead != nullptr ? ahead->binary32 : fit->Binary32Problem();
   if (!problem.empty()) {
     ReportDataSet(console, run.place, name, problem, "skipped");
-    return Outcome::kFailed;
+    return {};
   }
   const std::string collapsed = ahead != nullptr
                                     ? ahead->collapsed
@@ -198,6 +198,7 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
     outcome = SavePlotFile(name, input, std::move(targets.plot), run, *table,
                            std::move(plot));
   }
-  return outcome == Outcome::kWritten && !collapsed.empty() ? Outcome::kWarned
-                                                            : outcome;
+  const bool table_written =
+      outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
+  return {outcome, table_written && !collapsed.empty()};
 }

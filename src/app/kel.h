@@ -79,14 +79,14 @@ std::string CheckDataSet(int32_t n, const double *x, const double *y,
 // Checks the data set (CheckDataSet, the method's own needs, both targets
 // located once; a problem is reported and fails it), fits it and checks its
 // binary32 fields, then calls SaveKEL and, only if that wrote the table,
-// SavePlotFile, which puts both files in place together. kWarned when both
-// files were written but binary32 cannot tell two knots apart; else the
-// writers' outcome. With a data set prepared ahead, its checks, fit and
+// SavePlotFile, which puts both files in place together: the writers'
+// outcome, warned when the table was written but binary32 cannot tell two
+// of its knots apart. With a data set prepared ahead, its checks, fit and
 // bytes are taken from there, and only the file system is looked at; with
 // its files written ahead, they are taken too, and only renamed.
-Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                            std::string_view name, const Run &run,
-                            PreparedDataSet *ahead = nullptr);
+DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
+                                   std::string_view name, const Run &run,
+                                   PreparedDataSet *ahead = nullptr);
 
 // Writes the binary coefficient table CS/<name> for the fit to a temporary
 // file beside it and traces every value on standard output; a table already
@@ -103,10 +103,10 @@ Outcome SaveKEL(std::string_view name, WriterInput fit, KelTarget target,
 // five-hundredth of the knot range, to a temporary file, then renames the
 // data set's table (SaveKEL) and the plot file over their targets with the
 // signals that end a run held back: a stopped run finds both old files or
-// both new ones. kFailed when the plot file could not be written or the
+// both new ones. kUnplotted when the plot file could not be written or the
 // step cannot advance across the range: the new table is still put in place
 // and an old plot file of that name removed, as it no longer belongs to the
-// table (or, when the table cannot be renamed, nothing changes). kNoPlots
+// table (kFailed when the table cannot be renamed: nothing changes). kNoPlots
 // when CS/plot itself cannot be used, which ends the run after the data
 // set's new table. A plot file written ahead comes in ahead; target is then
 // unused.

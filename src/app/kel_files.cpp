@@ -111,7 +111,7 @@ Placed PlaceFiles(ReplacementFile &table, ReplacementFile *plot,
 }
 
 // Reports a data set whose files were placed without a new plot file, for
-// the problem given; kFailed.
+// the problem given: kUnplotted with its new table in place, else kFailed.
 Outcome Unplotted(const Run &run, std::string_view name,
                   const ReplacementFile &table, const Placed &placed,
                   const std::string &problem) {
@@ -131,7 +131,7 @@ Outcome Unplotted(const Run &run, std::string_view name,
     break;
   }
   ReportDataSet(run.console, run.place, name, problem, consequence);
-  return Outcome::kFailed;
+  return Outcome::kUnplotted;
 }
 
 // Copies a string literal (without its NUL) to out; the size is known when

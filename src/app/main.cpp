@@ -90,36 +90,41 @@ std::string CsvName(const std::string &path) {
 
 // Fits and writes a data set, its messages pointing at its place in the
 // input (with -j, in its turn, on the reading thread, with what was made of
-// it ahead). With report, it is also recorded for the report, with its
-// points, and a flag of --fail-on fails it.
-Outcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
-                       const Run &run, RunReport *report) {
+// it ahead); one the reader skipped is only reported. With report, it is
+// also recorded for the report, with its points, and a flag of --fail-on
+// fails it.
+DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
+                              const Run &run, RunReport *report) {
   Console &console = run.console;
   Run here = run;
   here.place = set.place;
   if (report != nullptr) {
     console.TakeProblem(); // what this data set reports, nothing older
   }
-  Outcome result =
-      GenerateCubicSpline(set.n, set.x, set.y, set.name, here, ahead);
-  if (report != nullptr && !EndsRun(result)) {
+  DataSetOutcome result;
+  if (set.skipped.empty()) {
+    result = GenerateCubicSpline(set.n, set.x, set.y, set.name, here, ahead);
+  } else {
+    ReportDataSet(console, set.place, set.name, std::string(set.skipped),
+                  "skipped");
+  }
+  if (report != nullptr && !EndsRun(result.files)) {
     DataSetRecord r;
     r.name = std::string(set.name);
     r.input = set.input;
     r.line = set.line;
     r.points = static_cast<size_t>(set.n);
     r.method = run.method;
-    r.skipped = console.TakeProblem();
-    if (result != Outcome::kFailed) {
-      r.skipped.clear(); // written; a warning is no reason
-    } else if (r.skipped.empty()) {
-      r.skipped = "not written";
+    // The last problem reported is why it was skipped, or why its table
+    // went without its plot file; a warning is no reason.
+    std::string problem = console.TakeProblem();
+    if (result.files == Outcome::kFailed) {
+      r.skipped = problem.empty() ? "not written" : std::move(problem);
+    } else if (result.files == Outcome::kUnplotted) {
+      r.plot = problem.empty() ? "not written" : std::move(problem);
     }
     // A flag of --fail-on fails the run, the files written.
-    if (report->Add(std::move(r), set.x, set.y, console) &&
-        result == Outcome::kWritten) {
-      result = Outcome::kFlagged;
-    }
+    result.flagged = report->Add(std::move(r), set.x, set.y, console);
   }
   return result;
 }
@@ -257,7 +262,8 @@ int main(int argc, char **argv) {
     console.Message("knotfit: out of memory; run ended");
     return 255;
   }
-  if (total.skipped + total.warned + total.flagged > 0 && status < 254) {
+  if (total.skipped + total.unplotted + total.warned + total.flagged > 0 &&
+      status < 254) {
     console.Message(SummaryLine(total));
   }
   if (!console.Close()) {

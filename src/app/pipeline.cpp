@@ -57,7 +57,7 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
     return;
   }
   const int32_t n = set.n;
-  if (n > kAheadPoints) {
+  if (n > kAheadPoints || !set.skipped.empty()) {
     Finish();
     if (!ended_) {
       done(write_(set, nullptr));
@@ -143,10 +143,11 @@ void DataSetPipeline::WriteFirst() {
                     job.name,
                     job.input,
                     job.place,
-                    job.line};
-  const Outcome outcome = write_(set, &job.prepared);
+                    job.line,
+                    {}};
+  const DataSetOutcome outcome = write_(set, &job.prepared);
   job.done(outcome);
-  if (EndsRun(outcome)) {
+  if (EndsRun(outcome.files)) {
     ended_ = true;
     workers_.Cancel();
     jobs_.clear(); // removes the temporary files written ahead

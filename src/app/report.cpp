@@ -7,7 +7,11 @@ void ReportDataSet(Console &console, std::string_view place,
   line += place;
   console.Message(line + "data set '" + Quoted(name) + "': " + problem + "; " +
                   consequence);
-  console.KeepProblem(problem + "; " + consequence);
+  console.KeepProblem(problem);
+}
+
+std::string Counted(uint64_t count, const char *one, const char *many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 std::string Place(std::string_view input, uint64_t line, size_t column) {

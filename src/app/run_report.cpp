@@ -20,14 +20,14 @@
 namespace {
 
 // What writes the page or the summary.
-using WriteText = void (*)(const std::deque<DataSetRecord> &, size_t,
-                           ChunkWriter &);
+using WriteText = void (*)(const std::deque<DataSetRecord> &,
+                           const RecordTotals &, ChunkWriter &);
 
 // Writes a temporary file beside path with write and renames it over path.
 // Empty on success, else why not.
 std::string WriteWhole(const std::string &path, WriteText write,
                        const std::deque<DataSetRecord> &records,
-                       size_t failed_fail_on) {
+                       const RecordTotals &totals) {
   KelTarget target = LocateFile(path);
   if (!target) {
     return std::strerror(target.problem.error);
@@ -41,7 +41,7 @@ std::string WriteWhole(const std::string &path, WriteText write,
     return std::strerror(f.error());
   }
   ChunkWriter out(f);
-  write(records, failed_fail_on, out);
+  write(records, totals, out);
   if (!out.Flush() || !f.Commit()) {
     return std::strerror(f.error());
   }
@@ -116,6 +116,21 @@ FileId IdOf(const std::string &path) {
 bool SameFile(const FileId &a, const FileId &b) {
   return a.exists ? b.exists && a.device == b.device && a.inode == b.inode
                   : !b.exists && !a.path.empty() && a.path == b.path;
+}
+
+// The totals of the records; failed_fail_on is counted as they are added.
+RecordTotals TotalsOf(const std::deque<DataSetRecord> &records,
+                      size_t failed_fail_on) {
+  RecordTotals totals;
+  totals.data_sets = records.size();
+  totals.failed_fail_on = failed_fail_on;
+  for (const DataSetRecord &r : records) {
+    totals.written += r.skipped.empty() ? 1 : 0;
+    totals.without_plot += r.plot.empty() ? 0 : 1;
+    totals.flagged += r.diagnosis.findings.empty() ? 0 : 1;
+  }
+  totals.skipped = totals.data_sets - totals.written;
+  return totals;
 }
 
 // What the plot of a written data set draws: a short fit as it is; a long
@@ -308,14 +323,14 @@ bool RunReport::Write(Console &console) {
     WaitOldest();
   }
   bool ok = true;
+  const RecordTotals totals = TotalsOf(records_, failed_fail_on_);
   const std::pair<const std::string *, WriteText> outputs[] = {
       {&options_.report, HtmlReport}, {&options_.json, JsonSummary}};
   for (const auto &[path, write] : outputs) {
     if (path->empty()) {
       continue;
     }
-    const std::string problem =
-        WriteWhole(*path, write, records_, failed_fail_on_);
+    const std::string problem = WriteWhole(*path, write, records_, totals);
     if (!problem.empty()) {
       console.Message("knotfit: cannot write '" + Quoted(*path) +
                       "': " + problem);

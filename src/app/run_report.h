@@ -40,10 +40,22 @@ struct DataSetRecord {
   knotfit::MethodChoice method;
   double x_min = 0, x_max = 0, y_min = 0, y_max = 0; // when points > 0
   std::string skipped; // why it was not written; empty when it was
+  std::string plot;    // why its table went without its plot file; empty
+                       // when it did not
   Diagnosis diagnosis;
   // Its parts of the HTML report (index row, figure) and of the JSON
   // summary, made with its diagnosis.
   std::string row, figure, json;
+};
+
+// The run's totals, as the report and the summary both give them.
+struct RecordTotals {
+  size_t data_sets = 0;
+  size_t written = 0;      // its table written, those below included
+  size_t without_plot = 0; // its table written, not its plot file
+  size_t skipped = 0;
+  size_t flagged = 0; // with any flag
+  size_t failed_fail_on = 0;
 };
 
 // What the plot of a written data set draws: a short fit itself; for a long
