@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -100,6 +101,11 @@ std::string FileName(std::string_view name) {
 }
 
 std::string NameProblem(std::string_view name) {
+  // A file name is a C string: the system would read the name up to the
+  // NUL, and two different names would go to one file.
+  if (name.find('\0') != std::string_view::npos) {
+    return "name holds a NUL byte";
+  }
   const std::vector<std::string_view> parts = Components(name);
   for (const std::string_view part : parts) {
     // ".." could climb out of the KEL tree, or from CS/plot onto another
@@ -124,6 +130,19 @@ std::string NameProblem(std::string_view name) {
   return {};
 }
 
+std::optional<std::string> KelBase(const KelSettings &settings) {
+  if (!settings.dir.empty()) {
+    return settings.dir;
+  }
+  if (const char *kel = std::getenv("TROV_KEL")) {
+    return kel; // an empty TROV_KEL is still a base: the root
+  }
+  if (const char *home = std::getenv("HOME")) {
+    return std::string(home) + "/.TROV_KEL";
+  }
+  return std::nullopt;
+}
+
 KelTarget LocateKelTarget(const char *subdir, std::string_view name,
                           const KelSettings &settings) {
   KelTarget target;
@@ -138,15 +157,11 @@ KelTarget LocateKelTarget(const char *subdir, std::string_view name,
     }
     return failed;
   };
-  if (!settings.dir.empty()) {
-    target.path = settings.dir;
-  } else if (const char *kel = std::getenv("TROV_KEL")) {
-    target.path = kel; // an empty TROV_KEL is still a base: the root
-  } else if (const char *home = std::getenv("HOME")) {
-    target.path = std::string(home) + "/.TROV_KEL";
-  } else {
+  std::optional<std::string> base = KelBase(settings);
+  if (!base) {
     return unreachable(KelProblem::kNoBase, {}, 0);
   }
+  target.path = std::move(*base);
   target.path += '/';
   target.path += subdir;
   const std::string top = target.path;

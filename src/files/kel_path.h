@@ -5,13 +5,15 @@
 
 #include "unique_fd.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
-// Why the name cannot name a file under CS: a ".." component, nothing left
-// for a file name (empty, ".", a trailing "/" or "/."), a component longer than
-// a file name may be, or a first component "plot" (the plot directory). Empty
-// and "." components are dropped first, as the file system drops them.
+// Why the name cannot name a file under CS: a NUL byte, a ".." component,
+// nothing left for a file name (empty, ".", a trailing "/" or "/."), a
+// component longer than a file name may be, or a first component "plot" (the
+// plot directory). Empty and "." components are dropped first, as the file
+// system drops them.
 std::string NameProblem(std::string_view name);
 
 // The name as the file system reads it: "/a", "a//b" and "./a" are "a",
@@ -25,6 +27,10 @@ struct KelSettings {
   bool mkdir = false; // make what is missing of the KEL path, CS, CS/plot
                       // and the name's directories (0777 less the umask)
 };
+
+// The KEL path: settings.dir, else $TROV_KEL, else $HOME/.TROV_KEL; none
+// when neither variable is set.
+std::optional<std::string> KelBase(const KelSettings &settings);
 
 // Why a target could not be reached.
 struct KelProblem {
