@@ -23,6 +23,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -103,7 +104,7 @@ std::vector<unsigned char> LibraryTable(const knotfit::Spline &s) {
 // Checks the evaluator on the way, then fits and writes as the program does,
 // and compares the table written with the library's.
 DataSetOutcome CheckedGenerate(int32_t n, const double *x, const double *y,
-                               const char *name, const Run &run,
+                               std::string_view name, const Run &run,
                                const fs::path &kel) {
   const bool valid =
       CheckDataSet(n, x, y, name).empty() &&
@@ -125,7 +126,7 @@ DataSetOutcome CheckedGenerate(int32_t n, const double *x, const double *y,
   if (outcome.files == Outcome::kWritten ||
       outcome.files == Outcome::kUnplotted) {
     Check(valid, "only valid data sets are written");
-    const std::string table = (kel / "CS").string() + "/" + name;
+    const std::string table = (kel / "CS").string() + "/" + std::string(name);
     Check(ReadFile(table) == LibraryTable(knotfit::fit(
                                  x, y, static_cast<size_t>(n), run.method)),
           "the program's table is the library's");

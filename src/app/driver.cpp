@@ -117,7 +117,7 @@ void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
   const DataSet set{skipped.empty() ? static_cast<int32_t>(x.size()) : 0,
                     x.data(),
                     y.data(),
-                    name.c_str(),
+                    name,
                     input.shown,
                     place,
                     line,
@@ -205,7 +205,13 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
       if (points.size() == 0) {
         first_point = reader.first_line();
       }
-      points.Add(first, second, reader.first_line(), reader.second_line());
+      if (reader.held_nul()) {
+        points.AddHoldingNul(first, second, reader.first_whole(),
+                             reader.second_whole(), reader.first_line(),
+                             reader.second_line());
+      } else {
+        points.Add(first, second, reader.first_line(), reader.second_line());
+      }
       if (!warned && points.suspect()) {
         settle(); // parsed on the spot: warned at once
       }
@@ -215,7 +221,8 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
     if (!console.quiet()) {
       EchoPair(console.out(), points.size(), first, second);
     }
-    name.assign(second);
+    // A NUL byte in the name skips its data set: it is kept whole.
+    name.assign(reader.held_nul() ? reader.second_whole() : second);
     CloseDataSet(handle, console, x, y, &points.places(), name,
                  reader.first_line(), warned, input, summary);
     if (summary.end_status != 0) {
@@ -241,7 +248,8 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   }
   if (pair == TokenReader::Pair::kLoneToken) {
     console.Message("knotfit: " + at(reader.first_line()) + "unpaired token '" +
-                    Quoted(first) + "' at end of input ignored");
+                    Quoted(reader.held_nul() ? reader.first_whole() : first) +
+                    "' at end of input ignored");
     ++summary.failed;
   }
   return summary;

@@ -44,7 +44,7 @@ struct DataSet {
   int32_t n = 0;
   const double *x = nullptr;
   const double *y = nullptr;
-  const char *name = "";
+  std::string_view name;  // the whole NAME token, NUL bytes and all
   std::string_view input; // as messages name it: its path, or "-"
   std::string_view place; // "input:12: ", where its messages point
   uint64_t line = 0;      // of its NAME pair

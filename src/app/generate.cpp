@@ -75,7 +75,7 @@ std::string PlaceOf(const Problem &problem, const Run &run) {
 } // namespace
 
 Problem CheckDataSet(int32_t n, const double *x, const double *y,
-                     const char *name) {
+                     std::string_view name) {
   Problem problem{NameProblem(name), {}};
   if (problem.empty()) {
     problem.text = knotfit::detail::PointsProblem(n, x, y, &problem.about);
@@ -85,7 +85,7 @@ Problem CheckDataSet(int32_t n, const double *x, const double *y,
 
 // The checks that need only the data set and the method.
 Problem DataSetProblem(int32_t n, const double *x, const double *y,
-                       const char *name, const Run &run) {
+                       std::string_view name, const Run &run) {
   Problem problem = CheckDataSet(n, x, y, name);
   if (problem.empty()) {
     problem.text = knotfit::detail::MethodProblem(run.method, n, x, y);
@@ -94,7 +94,7 @@ Problem DataSetProblem(int32_t n, const double *x, const double *y,
 }
 
 PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
-                               const char *name, const Run &run,
+                               std::string_view name, const Run &run,
                                Workspace &work) {
   PreparedDataSet made;
   made.problem = DataSetProblem(n, x, y, name, run);
@@ -129,7 +129,7 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   return made;
 }
 
-void WriteAhead(PreparedDataSet &made, const char *name,
+void WriteAhead(PreparedDataSet &made, std::string_view name,
                 const KelSettings &kel) {
   if (!made.problem.empty() || !made.binary32.empty() ||
       !made.plot_problem.empty() || kel.mkdir) {
@@ -155,7 +155,7 @@ void WriteAhead(PreparedDataSet &made, const char *name,
 }
 
 DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                                   const char *name, const Run &run,
+                                   std::string_view name, const Run &run,
                                    PreparedDataSet *ahead) {
   Console &console = run.console;
   Problem problem =

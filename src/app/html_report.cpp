@@ -230,6 +230,11 @@ std::string Escaped(std::string_view text) {
     case '"':
       out += "&quot;";
       break;
+    case '\0':
+      // A name skipped for holding one: a browser would drop the byte or
+      // show U+FFFD, so the page shows it as the messages do.
+      out += "\\x00";
+      break;
     default:
       out += ch;
     }

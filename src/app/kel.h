@@ -55,7 +55,7 @@ struct PreparedDataSet {
   bool ahead_failed = false; // a file could not be created or written ahead
 };
 PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
-                               const char *name, const Run &run,
+                               std::string_view name, const Run &run,
                                Workspace &work);
 
 // Locates the targets of a data set prepared without a problem and writes
@@ -66,7 +66,7 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
 // which must happen in its turn), and when a file could not be created or
 // written (ahead_failed). The caller makes sure that no earlier data set in
 // flight goes to the same files.
-void WriteAhead(PreparedDataSet &made, const char *name,
+void WriteAhead(PreparedDataSet &made, std::string_view name,
                 const KelSettings &kel);
 
 // What SaveKEL and SavePlotFile write: the fit, formatted as it is written
@@ -80,7 +80,7 @@ struct WriterInput {
 // Why the data set cannot be fitted and written: a name that cannot name a
 // file under CS, or points no spline passes through. Empty when it can.
 Problem CheckDataSet(int32_t n, const double *x, const double *y,
-                     const char *name);
+                     std::string_view name);
 
 // Checks the data set (CheckDataSet, the method's own needs, both targets
 // located once; a problem is reported and fails it), fits it and checks its
@@ -91,7 +91,7 @@ Problem CheckDataSet(int32_t n, const double *x, const double *y,
 // bytes are taken from there, and only the file system is looked at; with
 // its files written ahead, they are taken too, and only renamed.
 DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                                   const char *name, const Run &run,
+                                   std::string_view name, const Run &run,
                                    PreparedDataSet *ahead = nullptr);
 
 // Writes the binary coefficient table CS/<name> for the fit to a temporary
@@ -102,7 +102,7 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
 // file could not be created in a subdirectory of CS or written (the
 // previous file stays); kNoTables when CS itself cannot be used, which ends
 // the run.
-Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
+Outcome SaveKEL(std::string_view name, WriterInput fit, KelTarget target,
                 const Run &run, std::unique_ptr<ReplacementFile> &table);
 
 // Writes the plot file CS/plot/<name>, the fit sampled in steps of one
@@ -116,7 +116,7 @@ Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
 // when CS/plot itself cannot be used, which ends the run after the data
 // set's new table. A plot file written ahead comes in ahead; target is then
 // unused.
-Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
+Outcome SavePlotFile(std::string_view name, WriterInput fit, KelTarget target,
                      const Run &run, ReplacementFile &table,
                      std::unique_ptr<ReplacementFile> ahead = nullptr);
 

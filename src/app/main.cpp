@@ -69,6 +69,14 @@ int PrintAndExit(void (*print)(std::FILE *)) {
   return 1;
 }
 
+// A usage error: what was wrong, and where to look; status 255.
+int UsageError(const std::string &why) {
+  std::fprintf(stderr,
+               "knotfit: %s\nTry 'knotfit --help' for more information.\n",
+               why.c_str());
+  return 255;
+}
+
 // The data set of a CSV input is named after its file, without the
 // directory and the last extension: data/sensor_a.csv is sensor_a.
 std::string CsvName(const std::string &path) {
@@ -104,7 +112,7 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
   }
   if (report != nullptr && !EndsRun(result.files)) {
     DataSetRecord r;
-    r.name = set.name;
+    r.name = std::string(set.name);
     r.input = set.input;
     r.line = set.line;
     r.points = static_cast<size_t>(set.n);
@@ -187,12 +195,17 @@ int main(int argc, char **argv) {
       std::fprintf(to, "knotfit %s\nLicense: MIT\n", KNOTFIT_VERSION);
     });
   case CommandLine::Action::kError:
-    std::fprintf(stderr,
-                 "knotfit: %s\nTry 'knotfit --help' for more information.\n",
-                 line.error.c_str());
-    return 255;
+    return UsageError(line.error);
   case CommandLine::Action::kRun:
     break;
+  }
+  const KelSettings kel{line.kel, line.mkdir};
+  // Before any input is read: a report or summary written over an input, the
+  // other one, or a table or plot file of the run would destroy it.
+  if (const std::string problem =
+          OutputPathProblem(line.report, line.inputs, kel);
+      !problem.empty()) {
+    return UsageError(problem);
   }
 
   Console::Options options;
@@ -210,7 +223,6 @@ int main(int argc, char **argv) {
       console.WriteBehind();
     }
   }
-  const KelSettings kel{line.kel, line.mkdir};
   Workers *threads = workers && workers->threads() > 0 ? &*workers : nullptr;
   const Run run{console, line.method, &workspace, threads, &kel, {}};
   RunSummary total;
@@ -240,7 +252,9 @@ int main(int argc, char **argv) {
         break;
       }
     }
-    // A run that ended early writes no report, as it prints no summary.
+    // A run that ended early writes no report, as it prints no summary. An
+    // input that could not be opened or read does not end it: the report
+    // shows what the others held.
     if (report && total.end_status == 0 && !report->Write(console)) {
       status = std::max(status, 1);
     }

@@ -93,9 +93,9 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
     Workspace workspace;
     made.prepared =
         PrepareDataSet(static_cast<int32_t>(made.x.size()), made.x.data(),
-                       made.y.data(), made.name.c_str(), run_, workspace);
+                       made.y.data(), made.name, run_, workspace);
     if (made.write_ahead) {
-      WriteAhead(made.prepared, made.name.c_str(), *run_.kel);
+      WriteAhead(made.prepared, made.name, *run_.kel);
     }
   };
   jobs_.push_back(std::move(job));
@@ -144,7 +144,7 @@ void DataSetPipeline::WriteFirst() {
   const DataSet set{static_cast<int32_t>(job.x.size()),
                     job.x.data(),
                     job.y.data(),
-                    job.name.c_str(),
+                    job.name,
                     job.input,
                     job.place,
                     job.line,

@@ -1,7 +1,8 @@
 #include "report.h"
 
-void ReportDataSet(Console &console, std::string_view place, const char *name,
-                   const std::string &problem, const char *consequence) {
+void ReportDataSet(Console &console, std::string_view place,
+                   std::string_view name, const std::string &problem,
+                   const char *consequence) {
   std::string line = "knotfit: ";
   line += place;
   console.Message(line + "data set '" + Quoted(name) + "': " + problem + "; " +

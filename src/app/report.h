@@ -36,7 +36,8 @@ std::string Counted(uint64_t count, const char *one, const char *many);
 
 // "knotfit: <place>data set '<name>': <problem>; <consequence>"; the problem
 // alone is kept for the run's report.
-void ReportDataSet(Console &console, std::string_view place, const char *name,
-                   const std::string &problem, const char *consequence);
+void ReportDataSet(Console &console, std::string_view place,
+                   std::string_view name, const std::string &problem,
+                   const char *consequence);
 
 #endif

@@ -9,6 +9,7 @@
 
 #include "console.h"
 #include "diagnostics.h"
+#include "kel_path.h"
 #include "workers.h"
 
 #include "knotfit/method.hpp"
@@ -71,6 +72,16 @@ struct RunReportOptions {
   FlagSet fail_on = 0;
   bool any() const { return !report.empty() || !json.empty() || fail_on != 0; }
 };
+
+// Why the files of --report and --json must not be written where they are
+// named, looked at before any input is read: they name the same file, one
+// names an input, or one lies in the KEL path's CS directory or below it,
+// where the tables and plot files are replaced. Files are compared by device
+// and inode where they exist ('-' is standard input's file), else by their
+// paths resolved. Empty when nothing is wrong.
+std::string OutputPathProblem(const RunReportOptions &options,
+                              const std::vector<std::string> &inputs,
+                              const KelSettings &kel);
 
 class RunReport {
 public:
