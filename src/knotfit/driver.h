@@ -52,7 +52,8 @@ struct DataSet {
   std::string_view skipped;
 };
 
-struct PreparedDataSet; // made ahead by a worker thread (-j), see fit/generate.h
+struct PreparedDataSet; // made ahead by a worker thread (-j), see
+                        // fit/generate.h
 
 // Fits and writes a data set, with what was made of it ahead or null; one
 // the reader skipped is reported and recorded as skipped.
