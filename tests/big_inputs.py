@@ -138,6 +138,7 @@ check("batches: stderr", one[2], "".join([
     "or extra before it\n",
     "knotfit: input:10002: data set 'skipped': x not increasing at point 1 (0 after 0); "
     "skipped\n",
+    "knotfit: sort them with --sort, merge equal x with --ties mean\n",
     "knotfit: input:16003: '1,5' is not a number as a whole, read as 1 (a comma, a "
     "decimal comma or a header?)\n",
     "knotfit: 2 data sets written, 1 skipped, 2 written with warnings\n"]))

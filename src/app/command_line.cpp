@@ -99,6 +99,17 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
         return fail("unknown flag '" + knotfit::detail::Quoted(unknown) +
                     "' for --fail-on");
       }
+    } else if (arg == "--sort") {
+      line.measured.sort = true;
+    } else if (OptionValue(arg, "--ties", argc, argv, i, value, missing)) {
+      if (missing || !knotfit::detail::ParseTies(value, line.measured.ties)) {
+        return fail("option '--ties' needs mean, first or last");
+      }
+    } else if (OptionValue(arg, "--missing", argc, argv, i, value, missing)) {
+      if (missing || value != "skip") {
+        return fail("option '--missing' needs skip");
+      }
+      line.measured.skip_missing = true;
     } else if (arg == "--strict") {
       line.strict = true;
     } else if (arg == "--mkdir") {

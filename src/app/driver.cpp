@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
 #include <utility>
+#include <vector>
 
 RunSummary &RunSummary::operator+=(const RunSummary &other) {
   written += other.written;
@@ -97,17 +99,77 @@ void CountDataSet(const DataSetOutcome &outcome, Console &console,
   }
 }
 
+// A data set's points as read, for --sort, --ties and --missing: the line
+// of each point, and whether it holds a missing value.
+struct MeasuredPoints {
+  knotfit::detail::MeasuredRules rules;
+  BigArray<uint64_t> lines;
+  BigArray<unsigned char> missing;
+  void clear() {
+    lines.clear();
+    missing.clear();
+  }
+};
+
+// Applies the rules to x and y, which keep the points left. The checks of
+// the points then see those; a point they refuse is named by its line, as
+// its index no longer says where it was read. Empty when they pass.
+std::string Measure(BigArray<double> &x, BigArray<double> &y,
+                    const MeasuredPoints &points, MeasuredAccount &account) {
+  std::vector<size_t> index(x.size());
+  account.counts = knotfit::detail::ApplyMeasuredRules(
+      x.size(), x.data(), y.data(), index.data(), points.missing.data(),
+      points.rules);
+  const knotfit::detail::MeasuredCounts &counts = account.counts;
+  account.first_dropped_line = points.lines[counts.first_dropped];
+  account.first_merged_line = points.lines[counts.first_merged];
+  x.Truncate(counts.used());
+  y.Truncate(counts.used());
+  const size_t n = x.size();
+  if (n < 2 || n > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    return {};
+  }
+  const std::string problem = knotfit::detail::PointsProblem(
+      static_cast<int32_t>(n), x.data(), y.data());
+  if (problem.empty()) {
+    return {};
+  }
+  size_t i = 0;
+  while (i < n && std::isfinite(x[i]) && std::isfinite(y[i]) &&
+         (i == 0 || x[i] > x[i - 1])) {
+    ++i;
+  }
+  std::string text =
+      problem + ", line " + std::to_string(points.lines[index[i]]);
+  if (i < n && ReadAsMissing(x[i], y[i])) {
+    text += " (a missing value? use --missing skip)";
+  }
+  return text;
+}
+
 // Hands a data set to handle, to be counted when it is done with; the
 // points are cleared for the next. skipped: why the reader skips it, at
 // line and column; a data set too long for a table is skipped here. Either
 // way it is handed over, so that it is reported, recorded and counted in
-// its turn like every other.
+// its turn like every other. measured: the points as read, for the rules.
 void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
                   BigArray<double> &y, const std::string &name, uint64_t line,
                   bool warned, const InputSettings &input, RunSummary &summary,
-                  std::string skipped = {}, size_t column = 0) {
+                  std::string skipped = {}, size_t column = 0,
+                  MeasuredPoints *measured = nullptr) {
   const std::string place = Place(input.shown, line, column);
   summary.points += x.size();
+  std::optional<MeasuredAccount> account;
+  if (measured != nullptr && !x.empty()) {
+    account.emplace();
+    const std::string problem = Measure(x, y, *measured, *account);
+    if (skipped.empty()) {
+      skipped = problem;
+    }
+  }
+  if (measured != nullptr) {
+    measured->clear();
+  }
   if (skipped.empty() &&
       x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
     skipped = std::to_string(x.size()) +
@@ -120,7 +182,8 @@ void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
                     input.shown,
                     place,
                     line,
-                    skipped};
+                    skipped,
+                    account};
   handle.Handle(set, [&console, name, place, warned, &input,
                       &summary](const DataSetOutcome &outcome) {
     CountDataSet(outcome, console, name, place, warned, input, summary);
@@ -131,6 +194,9 @@ void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
 
 // What a token that is not a number as a whole may be, for the warning.
 const char *Guess(std::string_view token) {
+  if (knotfit::detail::IsMissingText(token)) {
+    return " (a missing value? use --missing skip)";
+  }
   if (token.find(',') != std::string_view::npos) {
     return " (a comma, a decimal comma or a header?)";
   }
@@ -143,15 +209,26 @@ void WriteAtOnce::Handle(const DataSet &set, const Done &done) {
   done(write_(set, nullptr));
 }
 
-RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
-                        Console &console, const InputSettings &input,
-                        const RunSummary &before) {
+namespace {
+
+// The reading loop; kMeasured: the rules of --sort, --ties or --missing
+// apply, and each point's line and missing values are kept for them (a
+// loop of its own, so that a run without them does no more per pair).
+template <bool kMeasured>
+RunSummary ReadPairs(TokenReader &reader, DataSetHandler &handle,
+                     Console &console, const InputSettings &input,
+                     const RunSummary &before) {
   auto at = [&input](uint64_t line) { return Place(input.shown, line); };
   RunSummary summary;
   // The points: no copy when they grow, and huge pages for long data sets.
   BigArray<double> x;
   BigArray<double> y;
   PointParser points(input.workers, x, y, console);
+  std::optional<MeasuredPoints> measured;
+  if constexpr (kMeasured) {
+    measured.emplace();
+    measured->rules = input.measured;
+  }
   std::string name;
   std::string_view first;
   std::string_view second;
@@ -171,7 +248,10 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   auto settle = [&] {
     points.Settle();
     const std::optional<PointParser::Suspect> &suspect = points.suspect();
-    if (suspect && !warned) {
+    // A missing value that --missing skip drops is noted with its data set.
+    if (suspect && !warned &&
+        !(input.measured.skip_missing &&
+          knotfit::detail::IsMissingText(suspect->token))) {
       warned = true;
       console.Message(
           "knotfit: " + at(suspect->line) + "'" + Quoted(suspect->token) +
@@ -210,6 +290,14 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
       } else {
         points.Add(first, second, reader.first_line(), reader.second_line());
       }
+      if constexpr (kMeasured) {
+        measured->lines.push_back(reader.first_line());
+        measured->missing.push_back(
+            knotfit::detail::IsMissingText(first) ||
+                    knotfit::detail::IsMissingText(second)
+                ? 1
+                : 0);
+      }
       if (!warned && points.suspect()) {
         settle(); // parsed on the spot: warned at once
       }
@@ -221,8 +309,13 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
     }
     // A NUL byte in the name skips its data set: it is kept whole.
     name.assign(reader.held_nul() ? reader.second_whole() : second);
-    CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
-                 input, summary);
+    if constexpr (kMeasured) {
+      CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
+                   input, summary, {}, 0, &*measured);
+    } else {
+      CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
+                   input, summary);
+    }
     if (summary.end_status != 0) {
       return summary;
     }
@@ -251,6 +344,16 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
     ++summary.failed;
   }
   return summary;
+}
+
+} // namespace
+
+RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
+                        Console &console, const InputSettings &input,
+                        const RunSummary &before) {
+  return input.measured.any()
+             ? ReadPairs<true>(reader, handle, console, input, before)
+             : ReadPairs<false>(reader, handle, console, input, before);
 }
 
 RunSummary ProcessCsv(CsvReader &reader, const std::string &name,

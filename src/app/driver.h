@@ -9,9 +9,12 @@
 #include "token_reader.h"
 #include "workers.h"
 
+#include "knotfit_internal.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,6 +40,13 @@ struct RunSummary {
 // warnings, 1 failed --fail-on" (counts of 0 after the first left out).
 std::string SummaryLine(const RunSummary &summary);
 
+// What --sort, --ties and --missing made of a data set's points, and the
+// lines of the first point dropped and of the first merged away.
+struct MeasuredAccount {
+  knotfit::detail::MeasuredCounts counts;
+  uint64_t first_dropped_line = 0, first_merged_line = 0;
+};
+
 // A data set at its NAME pair: its points and name, and where it stands in
 // its input.
 struct DataSet {
@@ -50,6 +60,9 @@ struct DataSet {
   // Why the reader skips it before any fit (n is then 0), as its message
   // and its record give it; empty when it does not.
   std::string_view skipped;
+  // With --sort, --ties or --missing: what they did to its points (the
+  // points above are those that are left).
+  std::optional<MeasuredAccount> measured{};
 };
 
 struct PreparedDataSet; // made ahead by a worker thread (-j), see kel.h
@@ -102,6 +115,7 @@ struct InputSettings {
   bool strict = false;             // a warning fails the run
   WrittenNames *written = nullptr; // the run's, across its inputs
   Workers *workers = nullptr;      // -j: they parse long data sets' points
+  knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
 };
 
 // Reads pairs until the input ends: echoes each pair (unless the console is

@@ -8,6 +8,7 @@
 #include "knotfit_internal.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -68,8 +69,22 @@ std::vector<std::string> MissingDirectories(const KelTargets &targets) {
 
 std::string CheckDataSet(int32_t n, const double *x, const double *y,
                          std::string_view name) {
-  const std::string problem = NameProblem(name);
-  return problem.empty() ? knotfit::detail::PointsProblem(n, x, y) : problem;
+  std::string problem = NameProblem(name);
+  if (!problem.empty()) {
+    return problem;
+  }
+  problem = knotfit::detail::PointsProblem(n, x, y);
+  // nan is a number as a whole, but as a reading it most often says that
+  // there was none.
+  for (int32_t i = 0; !problem.empty() && i < n; ++i) {
+    if (ReadAsMissing(x[i], y[i])) {
+      if (problem.find("not finite (") != std::string::npos) {
+        problem += " (a missing value? use --missing skip)";
+      }
+      break;
+    }
+  }
+  return problem;
 }
 
 // The checks that need only the data set and the method.
@@ -157,6 +172,10 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   }
   if (!problem.empty()) {
     ReportDataSet(console, run.place, name, problem, "skipped");
+    if (const std::string hint = OrderHint(problem, run.measured);
+        !hint.empty()) {
+      console.Message(hint);
+    }
     const std::vector<std::string> missing = MissingDirectories(targets);
     if (!missing.empty()) {
       console.Message(MkdirHint(missing));

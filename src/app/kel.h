@@ -11,6 +11,7 @@
 #include "workers.h"
 
 #include "knotfit/method.hpp"
+#include "knotfit_internal.h"
 
 #include <cstdint>
 #include <memory>
@@ -29,6 +30,7 @@ struct Run {
   const KelSettings *kel = nullptr; // --kel and --mkdir; null: neither
   std::string_view place{}; // where the data set at hand stands in its input
                             // ("input:12: "), for its messages
+  knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
 };
 
 // A data set's checks, fit and every byte its writers write, made ahead of

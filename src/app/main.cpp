@@ -102,11 +102,20 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
     console.TakeProblem(); // what this data set reports, nothing older
   }
   DataSetOutcome result;
+  if (set.measured) {
+    ReportMeasured(console, set.place, set.name, set.measured->counts,
+                   set.measured->first_dropped_line,
+                   set.measured->first_merged_line, run.measured);
+  }
   if (set.skipped.empty()) {
     result = GenerateCubicSpline(set.n, set.x, set.y, set.name, here, ahead);
   } else {
     ReportDataSet(console, set.place, set.name, std::string(set.skipped),
                   "skipped");
+    if (const std::string hint = OrderHint(set.skipped, run.measured);
+        !hint.empty()) {
+      console.Message(hint);
+    }
   }
   if (report != nullptr && !EndsRun(result.files)) {
     DataSetRecord r;
@@ -148,7 +157,8 @@ int ProcessFile(const std::string &input, const CommandLine &line,
     }
     in = opened.get();
   }
-  const InputSettings settings{input, line.strict, &written, workers};
+  const InputSettings settings{input, line.strict, &written, workers,
+                               line.measured};
   RunSummary summary;
   int error = 0;
   if (line.csv) {
@@ -222,7 +232,8 @@ int main(int argc, char **argv) {
     }
   }
   Workers *threads = workers && workers->threads() > 0 ? &*workers : nullptr;
-  const Run run{console, line.method, &workspace, threads, &kel, {}};
+  const Run run{console, line.method, &workspace,   threads,
+                &kel,    {},          line.measured};
   RunSummary total;
   WrittenNames written;
   int status = 0;

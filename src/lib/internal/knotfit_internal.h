@@ -9,6 +9,7 @@
 #include "../evaluate.h"
 #include "../exact_math.h"
 #include "../hermite.h"
+#include "../measured.h"
 #include "../methods.h"
 #include "../not_a_knot.h"
 #include "../plot_samples.h"
@@ -26,6 +27,15 @@ using knotfit::FieldProblem;
 using knotfit::MethodProblem;
 using knotfit::PointsProblem;
 using knotfit::TableProblem;
+
+// Data as measured: sorted, equal x merged, missing readings dropped.
+using knotfit::ApplyMeasuredRules;
+using knotfit::IsMissingText;
+using knotfit::MeasuredCounts;
+using knotfit::MeasuredRules;
+using knotfit::ParseTies;
+using knotfit::Ties;
+using knotfit::TiesName;
 
 // The fits: every method by its table row, and the not-a-knot solver for
 // fits the program keeps in its own form.
