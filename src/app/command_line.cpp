@@ -110,6 +110,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
         return fail("option '--missing' needs skip");
       }
       line.measured.skip_missing = true;
+      line.csv_options.skip_missing = true;
     } else if (arg == "--strict") {
       line.strict = true;
     } else if (arg == "--mkdir") {
@@ -147,22 +148,27 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
         }
         line.csv_options.separator = text == "tab" ? '\t' : text[0];
       } else {
-        const size_t comma = text.find(',');
-        const std::string_view columns[2] = {
-            text.substr(0, comma),
-            comma == text.npos ? "" : text.substr(comma + 1)};
-        for (size_t k = 0; k < 2; ++k) {
-          const std::string_view column = columns[k];
+        // X,Y, or X,Y1,Y2,...: one data set per Y column.
+        std::vector<std::string> columns;
+        for (size_t start = 0; start <= text.size();) {
+          const size_t comma = std::min(text.find(',', start), text.size());
+          const std::string_view column = text.substr(start, comma - start);
           const bool number =
               column.find_first_not_of("0123456789") == column.npos;
           if (column.empty() ||
               (number &&
                (column.size() > 6 || std::stoi(std::string(column)) == 0))) {
-            return fail("option '--columns' needs X,Y: two column numbers "
-                        "(from 1) or header names");
+            columns.clear();
+            break;
           }
-          line.csv_options.columns[k] = column;
+          columns.emplace_back(column);
+          start = comma + 1;
         }
+        if (columns.size() < 2) {
+          return fail("option '--columns' needs X,Y or X,Y1,Y2,...: column "
+                      "numbers (from 1) or header names");
+        }
+        line.csv_options.columns = std::move(columns);
       }
     } else if (OptionValue(arg, "--method", argc, argv, i, value, missing,
                            'm')) {

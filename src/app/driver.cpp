@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <string>
 #include <utility>
@@ -160,12 +161,9 @@ void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
   const std::string place = Place(input.shown, line, column);
   summary.points += x.size();
   std::optional<MeasuredAccount> account;
-  if (measured != nullptr && !x.empty()) {
+  if (measured != nullptr && !x.empty() && skipped.empty()) {
     account.emplace();
-    const std::string problem = Measure(x, y, *measured, *account);
-    if (skipped.empty()) {
-      skipped = problem;
-    }
+    skipped = Measure(x, y, *measured, *account);
   }
   if (measured != nullptr) {
     measured->clear();
@@ -360,28 +358,61 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
                       DataSetHandler &handle, Console &console,
                       const InputSettings &input) {
   RunSummary summary;
-  BigArray<double> x;
-  BigArray<double> y;
+  // One data set per y column; the first one's rows are echoed as they are
+  // read, the others' kept for their turn.
+  const size_t curves = reader.curves();
+  std::deque<BigArray<double>> x(curves), y(curves);
+  std::deque<MeasuredPoints> measured(input.measured.any() ? curves : 0);
+  std::vector<std::string> x_text;
+  std::vector<std::vector<std::string>> y_text(curves);
+  const bool kept = curves > 1 && !console.quiet();
   CsvReader::Row row;
   while (reader.Next(row)) {
     if (!console.quiet()) {
-      EchoPair(console.out(), x.size(), row.x_text, row.y_text);
+      EchoPair(console.out(), x[0].size(), row.text[0], row.text[1]);
     }
-    x.push_back(row.x);
-    y.push_back(row.y);
+    if (kept) {
+      x_text.emplace_back(row.text[0]);
+    }
+    for (size_t c = 0; c < curves; ++c) {
+      x[c].push_back(row.value[0]);
+      y[c].push_back(row.value[c + 1]);
+      if (kept && c > 0) {
+        y_text[c].emplace_back(row.text[c + 1]);
+      }
+      if (!measured.empty()) {
+        measured[c].rules = input.measured;
+        measured[c].lines.push_back(reader.line());
+        measured[c].missing.push_back(row.missing[0] | row.missing[c + 1]);
+      }
+    }
   }
   if (reader.error() != 0) {
     return summary; // the caller reports the input as unreadable
   }
-  if (!reader.problem().empty()) {
-    CloseDataSet(handle, console, x, y, name, reader.line(), false, input,
-                 summary, reader.problem(), reader.column());
-  } else {
-    if (!console.quiet()) {
-      EchoPair(console.out(), x.size(), "NAME", name);
+  for (size_t c = 0; c < curves; ++c) {
+    // "air.Ozone", "air.Temp": each curve its own files.
+    const std::string curve =
+        curves == 1 ? name : name + "." + reader.ColumnLabel(c + 1);
+    if (c > 0 && kept) {
+      for (size_t i = 0; i < y_text[c].size(); ++i) {
+        EchoPair(console.out(), i, x_text[i], y_text[c][i]);
+      }
     }
-    CloseDataSet(handle, console, x, y, name, reader.first_row_line(), false,
-                 input, summary);
+    MeasuredPoints *rules = measured.empty() ? nullptr : &measured[c];
+    if (!reader.problem().empty()) {
+      CloseDataSet(handle, console, x[c], y[c], curve, reader.line(), false,
+                   input, summary, reader.problem(), reader.column(), rules);
+    } else {
+      if (!console.quiet()) {
+        EchoPair(console.out(), x[c].size(), "NAME", curve);
+      }
+      CloseDataSet(handle, console, x[c], y[c], curve, reader.first_row_line(),
+                   false, input, summary, {}, 0, rules);
+    }
+    if (summary.end_status != 0) {
+      return summary;
+    }
   }
   handle.Finish();
   return summary;
