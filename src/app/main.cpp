@@ -123,6 +123,9 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
     r.input = set.input;
     r.line = set.line;
     r.points = static_cast<size_t>(set.n);
+    if (set.measured) {
+      r.measured = set.measured->counts;
+    }
     r.method = run.method;
     // The last problem reported is why it was skipped, or why its table
     // went without its plot file; a warning is no reason.
