@@ -1,0 +1,419 @@
+#include "driver.h"
+
+#include "console/chunk_writer.h"
+#include "console/messages.h"
+#include "fit/big_array.h"
+#include "input/number_text.h"
+#include "input/point_parser.h"
+#include "kel_path.h"
+
+#include "knotfit_internal.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+RunSummary &RunSummary::operator+=(const RunSummary &other) {
+  written += other.written;
+  unplotted += other.unplotted;
+  warned += other.warned;
+  skipped += other.skipped;
+  flagged += other.flagged;
+  failed += other.failed;
+  points += other.points;
+  end_status = std::max(end_status, other.end_status);
+  return *this;
+}
+
+std::string SummaryLine(const RunSummary &summary) {
+  std::string line =
+      "knotfit: " + Counted(summary.written, "data set", "data sets") +
+      " written";
+  const std::pair<size_t, const char *> parts[] = {
+      {summary.skipped, "skipped"},
+      {summary.unplotted, summary.unplotted == 1
+                              ? "written without its plot file"
+                              : "written without their plot files"},
+      {summary.warned, "written with warnings"},
+      {summary.flagged, "failed --fail-on"},
+  };
+  for (const auto &[count, what] : parts) {
+    if (count > 0) {
+      line += ", " + std::to_string(count) + " " + what;
+    }
+  }
+  return line;
+}
+
+std::string WrittenNames::Replaces(std::string_view name,
+                                   const std::string &place) {
+  std::string &seen = places_[FileName(name)];
+  std::string before = seen;
+  seen = place;
+  return before;
+}
+
+namespace {
+
+// Counts what became of a data set in summary, in input order (with -j,
+// once every earlier data set was written); warned: a warning about one of
+// its tokens was given. A written data set that replaces the files of an
+// earlier one of its name says so. An outcome that ends the run is kept in
+// summary.end_status.
+void CountDataSet(const DataSetOutcome &outcome, Console &console,
+                  const std::string &name, const std::string &place,
+                  bool warned, const InputSettings &input,
+                  RunSummary &summary) {
+  if (EndsRun(outcome.files)) {
+    summary.end_status = StatusOf(outcome.files);
+  } else if (outcome.files == Outcome::kFailed) {
+    ++summary.skipped;
+    ++summary.failed;
+  } else {
+    const std::string here = place.substr(0, place.size() - 2); // no ": "
+    const std::string before =
+        input.written != nullptr ? input.written->Replaces(name, here) : "";
+    if (!before.empty()) {
+      console.Message("knotfit: " + place + "data set '" + Quoted(name) +
+                      "' replaces the one of " + before);
+      warned = true;
+    }
+    // A missing plot file, knots that binary32 cannot tell apart and the
+    // flags of --fail-on fail the run; the warnings about tokens and names
+    // only with --strict.
+    const bool unplotted = outcome.files == Outcome::kUnplotted;
+    warned = warned || outcome.warned;
+    ++summary.written;
+    summary.unplotted += unplotted ? 1 : 0;
+    summary.warned += warned ? 1 : 0;
+    summary.flagged += outcome.flagged ? 1 : 0;
+    summary.failed += unplotted || outcome.warned || outcome.flagged ||
+                              (warned && input.strict)
+                          ? 1
+                          : 0;
+  }
+}
+
+// A data set's points as read, for --sort, --ties and --missing: the line
+// of each point, and whether it holds a missing value.
+struct MeasuredPoints {
+  knotfit::detail::MeasuredRules rules;
+  BigArray<uint64_t> lines;
+  BigArray<unsigned char> missing;
+  void clear() {
+    lines.clear();
+    missing.clear();
+  }
+};
+
+// Applies the rules to x and y, which keep the points left. The checks of
+// the points then see those; a point they refuse is named by its line, as
+// its index no longer says where it was read. Empty when they pass.
+std::string Measure(BigArray<double> &x, BigArray<double> &y,
+                    const MeasuredPoints &points, MeasuredAccount &account) {
+  std::vector<size_t> index(x.size());
+  account.counts = knotfit::detail::ApplyMeasuredRules(
+      x.size(), x.data(), y.data(), index.data(), points.missing.data(),
+      points.rules);
+  const knotfit::detail::MeasuredCounts &counts = account.counts;
+  account.first_dropped_line = points.lines[counts.first_dropped];
+  account.first_merged_line = points.lines[counts.first_merged];
+  x.Truncate(counts.used());
+  y.Truncate(counts.used());
+  const size_t n = x.size();
+  if (n < 2 || n > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    return {};
+  }
+  const std::string problem = knotfit::detail::PointsProblem(
+      static_cast<int32_t>(n), x.data(), y.data());
+  if (problem.empty()) {
+    return {};
+  }
+  size_t i = 0;
+  while (i < n && std::isfinite(x[i]) && std::isfinite(y[i]) &&
+         (i == 0 || x[i] > x[i - 1])) {
+    ++i;
+  }
+  std::string text =
+      problem + ", line " + std::to_string(points.lines[index[i]]);
+  if (i < n && ReadAsMissing(x[i], y[i])) {
+    text += " (a missing value? use --missing skip)";
+  }
+  return text;
+}
+
+// Hands a data set to handle, to be counted when it is done with; the
+// points are cleared for the next. skipped: why the reader skips it, at
+// line and column; a data set too long for a table is skipped here. Either
+// way it is handed over, so that it is reported, recorded and counted in
+// its turn like every other. measured: the points as read, for the rules.
+void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
+                  BigArray<double> &y, const std::string &name, uint64_t line,
+                  bool warned, const InputSettings &input, RunSummary &summary,
+                  std::string skipped = {}, size_t column = 0,
+                  MeasuredPoints *measured = nullptr) {
+  const std::string place = Place(input.shown, line, column);
+  summary.points += x.size();
+  std::optional<MeasuredAccount> account;
+  if (measured != nullptr && !x.empty() && skipped.empty()) {
+    account.emplace();
+    skipped = Measure(x, y, *measured, *account);
+  }
+  if (measured != nullptr) {
+    measured->clear();
+  }
+  if (skipped.empty() &&
+      x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    skipped = std::to_string(x.size()) +
+              " points, more than a coefficient table holds";
+  }
+  const DataSet set{skipped.empty() ? static_cast<int32_t>(x.size()) : 0,
+                    x.data(),
+                    y.data(),
+                    name,
+                    input.shown,
+                    place,
+                    line,
+                    skipped,
+                    account};
+  handle.Handle(set, [&console, name, place, warned, &input,
+                      &summary](const DataSetOutcome &outcome) {
+    CountDataSet(outcome, console, name, place, warned, input, summary);
+  });
+  x.clear();
+  y.clear();
+}
+
+// What a token that is not a number as a whole may be, for the warning.
+const char *Guess(std::string_view token) {
+  if (knotfit::detail::IsMissingText(token)) {
+    return " (a missing value? use --missing skip)";
+  }
+  if (token.find(',') != std::string_view::npos) {
+    return " (a comma, a decimal comma or a header?)";
+  }
+  return token.substr(0, 1) == "#" ? " (a comment?)" : "";
+}
+
+} // namespace
+
+void WriteAtOnce::Handle(const DataSet &set, const Done &done) {
+  done(write_(set, nullptr));
+}
+
+namespace {
+
+// The reading loop; kMeasured: the rules of --sort, --ties or --missing
+// apply, and each point's line and missing values are kept for them (a
+// loop of its own, so that a run without them does no more per pair).
+template <bool kMeasured>
+RunSummary ReadPairs(TokenReader &reader, DataSetHandler &handle,
+                     Console &console, const InputSettings &input,
+                     const RunSummary &before) {
+  auto at = [&input](uint64_t line) { return Place(input.shown, line); };
+  RunSummary summary;
+  // The points: no copy when they grow, and huge pages for long data sets.
+  BigArray<double> x;
+  BigArray<double> y;
+  PointParser points(input.workers, x, y, console);
+  std::optional<MeasuredPoints> measured;
+  if constexpr (kMeasured) {
+    measured.emplace();
+    measured->rules = input.measured;
+  }
+  std::string name;
+  std::string_view first;
+  std::string_view second;
+  TokenReader::Pair pair;
+  size_t pairs = 0;
+  bool name_second_seen = false;
+  bool warned = false;      // about a token of this data set
+  uint64_t first_point = 0; // the line of the data set's first point
+  auto progress = [&] {
+    console.Progress(reader.bytes_read(),
+                     before.points + summary.points + points.size(),
+                     before.written + summary.written);
+  };
+  // Read as atof reads it, as always; but the user hears of a token that
+  // is not a number as a whole, once per data set, in its place among the
+  // messages: the points parsed ahead are settled before any other message.
+  auto settle = [&] {
+    points.PutInPlace();
+    const std::optional<PointParser::Suspect> &suspect = points.suspect();
+    // A missing value that --missing skip drops is noted with its data set.
+    if (suspect && !warned &&
+        !(input.measured.skip_missing &&
+          knotfit::detail::IsMissingText(suspect->token))) {
+      warned = true;
+      console.Message(
+          "knotfit: " + at(suspect->line) + "'" + Quoted(suspect->token) +
+          "' is not a number as a whole, read as " +
+          knotfit::detail::ShortNumber(suspect->value) + Guess(suspect->token));
+    }
+  };
+  while ((pair = reader.NextPair(first, second)) == TokenReader::Pair::kPair) {
+    ++pairs;
+    if (pairs % 4096 == 0) {
+      progress();
+      handle.Poll();
+      if (summary.end_status != 0) {
+        return summary;
+      }
+    }
+    if (first != "NAME") {
+      // NAME as the second token: the pairing is shifted (a header line, a
+      // missing or extra value), so the data set it should close is lost.
+      if (second == "NAME" && !name_second_seen) {
+        name_second_seen = true;
+        settle();
+        console.Message("knotfit: " + at(reader.second_line()) + "pair " +
+                        std::to_string(pairs) +
+                        " has NAME as its second token: a token is missing "
+                        "or extra before it");
+        ++summary.failed;
+      }
+      if (points.size() == 0) {
+        first_point = reader.first_line();
+      }
+      if (reader.held_nul()) {
+        points.AddHoldingNul(first, second, reader.first_whole(),
+                             reader.second_whole(), reader.first_line(),
+                             reader.second_line());
+      } else {
+        points.Add(first, second, reader.first_line(), reader.second_line());
+      }
+      if constexpr (kMeasured) {
+        measured->lines.push_back(reader.first_line());
+        measured->missing.push_back(
+            knotfit::detail::IsMissingText(first) ||
+                    knotfit::detail::IsMissingText(second)
+                ? 1
+                : 0);
+      }
+      if (!warned && points.suspect()) {
+        settle(); // parsed on the spot: warned at once
+      }
+      continue;
+    }
+    settle();
+    if (!console.quiet()) {
+      EchoPair(console.out(), points.size(), first, second);
+    }
+    // A NUL byte in the name skips its data set: it is kept whole.
+    name.assign(reader.held_nul() ? reader.second_whole() : second);
+    if constexpr (kMeasured) {
+      CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
+                   input, summary, {}, 0, &*measured);
+    } else {
+      CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
+                   input, summary);
+    }
+    if (summary.end_status != 0) {
+      return summary;
+    }
+    points.Clear();
+    warned = false;
+    progress();
+  }
+  settle();
+  handle.Finish();
+  // After a failed read the input did not end here: what is left over is
+  // not known to be left over, and the caller reports the read.
+  if (summary.end_status != 0 || reader.error() != 0) {
+    return summary;
+  }
+  // Read but never written: the run did not do what the input asked.
+  if (!x.empty()) {
+    console.Message("knotfit: " + at(first_point) + std::to_string(x.size()) +
+                    (x.size() == 1 ? " point" : " points") +
+                    " after the last NAME line not written");
+    ++summary.failed;
+  }
+  if (pair == TokenReader::Pair::kLoneToken) {
+    console.Message("knotfit: " + at(reader.first_line()) + "unpaired token '" +
+                    Quoted(reader.held_nul() ? reader.first_whole() : first) +
+                    "' at end of input ignored");
+    ++summary.failed;
+  }
+  return summary;
+}
+
+} // namespace
+
+RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
+                        Console &console, const InputSettings &input,
+                        const RunSummary &before) {
+  return input.measured.any()
+             ? ReadPairs<true>(reader, handle, console, input, before)
+             : ReadPairs<false>(reader, handle, console, input, before);
+}
+
+RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
+                      DataSetHandler &handle, Console &console,
+                      const InputSettings &input) {
+  RunSummary summary;
+  // One data set per y column; the first one's rows are echoed as they are
+  // read, the others' kept for their turn.
+  const size_t curves = reader.curves();
+  std::deque<BigArray<double>> x(curves), y(curves);
+  std::deque<MeasuredPoints> measured(input.measured.any() ? curves : 0);
+  std::vector<std::string> x_text;
+  std::vector<std::vector<std::string>> y_text(curves);
+  const bool kept = curves > 1 && !console.quiet();
+  CsvReader::Row row;
+  while (reader.Next(row)) {
+    if (!console.quiet()) {
+      EchoPair(console.out(), x[0].size(), row.text[0], row.text[1]);
+    }
+    if (kept) {
+      x_text.emplace_back(row.text[0]);
+    }
+    for (size_t c = 0; c < curves; ++c) {
+      x[c].push_back(row.value[0]);
+      y[c].push_back(row.value[c + 1]);
+      if (kept && c > 0) {
+        y_text[c].emplace_back(row.text[c + 1]);
+      }
+      if (!measured.empty()) {
+        measured[c].rules = input.measured;
+        measured[c].lines.push_back(reader.line());
+        measured[c].missing.push_back(row.missing[0] | row.missing[c + 1]);
+      }
+    }
+  }
+  if (reader.error() != 0) {
+    return summary; // the caller reports the input as unreadable
+  }
+  for (size_t c = 0; c < curves; ++c) {
+    // "air.Ozone", "air.Temp": each curve its own files.
+    const std::string curve =
+        curves == 1 ? name : name + "." + reader.ColumnLabel(c + 1);
+    if (c > 0 && kept) {
+      for (size_t i = 0; i < y_text[c].size(); ++i) {
+        EchoPair(console.out(), i, x_text[i], y_text[c][i]);
+      }
+    }
+    MeasuredPoints *rules = measured.empty() ? nullptr : &measured[c];
+    if (!reader.problem().empty()) {
+      CloseDataSet(handle, console, x[c], y[c], curve, reader.line(), false,
+                   input, summary, reader.problem(), reader.column(), rules);
+    } else {
+      if (!console.quiet()) {
+        EchoPair(console.out(), x[c].size(), "NAME", curve);
+      }
+      CloseDataSet(handle, console, x[c], y[c], curve, reader.first_row_line(),
+                   false, input, summary, {}, 0, rules);
+    }
+    if (summary.end_status != 0) {
+      return summary;
+    }
+  }
+  handle.Finish();
+  return summary;
+}
