@@ -49,7 +49,9 @@ class Table(_Reader):
     """A coefficient table as read (float32 arrays)."""
 
 def fit(x: Numbers, y: Numbers, method: Union[Method, str] = ...,
-        end_slopes: Optional[Tuple[float, float]] = ...) -> Spline: ...
+        end_slopes: Optional[Tuple[float, float]] = ...,
+        sort: bool = ..., ties: Optional[str] = ...,
+        missing: Optional[str] = ...) -> Spline: ...
 def read_table(source: Union[str, os.PathLike, bytes, bytearray,
                              memoryview]) -> Table: ...
 def write_table(spline: Spline,

@@ -144,6 +144,8 @@ for name, i, line, problem in (
     lines[i] = line
     placed.append("knotfit: input:%d: data set '%s': %s\n"
                   % (text.count("\n") + 1 + i, name, problem))
+    if "not increasing" in problem:
+        placed.append("knotfit: sort them with --sort, merge equal x with --ties mean\n")
     text += "\n".join(lines) + "\nNAME %s\n" % name
 one = run_on(text, options=["-j", "1"])
 check("batches: stderr", one[2], "".join([
@@ -152,6 +154,7 @@ check("batches: stderr", one[2], "".join([
     "or extra before it\n",
     "knotfit: input:10002: data set 'skipped': x not increasing at point 1 (0 after 0); "
     "skipped\n",
+    "knotfit: sort them with --sort, merge equal x with --ties mean\n",
     "knotfit: input:16003: '1,5' is not a number as a whole, read as 1 (a comma, a "
     "decimal comma or a header?)\n"] + placed + [
     "knotfit: 3 data sets written, 3 skipped, 3 written with warnings\n"]))

@@ -8,6 +8,7 @@
 #include "knotfit_internal.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -79,6 +80,16 @@ Problem CheckDataSet(int32_t n, const double *x, const double *y,
   Problem problem{NameProblem(name), {}};
   if (problem.empty()) {
     problem.text = knotfit::detail::PointsProblem(n, x, y, &problem.about);
+    // nan is a number as a whole, but as a reading it most often says that
+    // there was none.
+    for (int32_t i = 0; !problem.empty() && i < n; ++i) {
+      if (ReadAsMissing(x[i], y[i])) {
+        if (problem.text.find("not finite (") != std::string::npos) {
+          problem.text += " (a missing value? use --missing skip)";
+        }
+        break;
+      }
+    }
   }
   return problem;
 }
@@ -172,6 +183,10 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   if (!problem.empty()) {
     PrintDataSetMessage(console, PlaceOf(problem, run), name, problem.text,
                         "skipped");
+    if (const std::string hint = OrderHint(problem.text, run.measured);
+        !hint.empty()) {
+      console.Message(hint);
+    }
     const std::vector<std::string> missing = MissingDirectories(targets);
     if (!missing.empty()) {
       console.Message(MkdirHint(missing));

@@ -12,6 +12,7 @@
 #include "replacement_file.h"
 
 #include "knotfit/method.hpp"
+#include "knotfit_internal.h"
 
 #include <cstdint>
 #include <memory>
@@ -35,6 +36,7 @@ struct Run {
   // Where its points were read, for the messages about one of them; null:
   // they point at place too.
   const PointPlaces *points = nullptr;
+  knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
 };
 
 // A data set's checks, fit and every byte its writers write, made ahead of
