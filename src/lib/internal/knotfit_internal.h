@@ -14,6 +14,7 @@
 #include "../plot_samples.h"
 #include "../quoted.h"
 #include "../short_numbers.h"
+#include "../smoothing_spline.h"
 #include "../strtod_c.h"
 #include "../table_encoding.h"
 
@@ -34,6 +35,12 @@ using knotfit::ComputeSpline;
 using knotfit::Hermite;
 using knotfit::SegmentCoefficients;
 using knotfit::SolveNotAKnot;
+
+// The cubic smoothing spline: lambda given, or chosen by GCV or by the
+// degrees of freedom; the table's fields and the fit's statistics.
+using knotfit::FitSmoothingSpline;
+using knotfit::Smoothing;
+using knotfit::SmoothingFit;
 
 // The table's encoding and the one overflow rule.
 using knotfit::EncodeTable;
