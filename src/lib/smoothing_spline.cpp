@@ -280,9 +280,9 @@ class Smoother {
 public:
   explicit Smoother(const Knots &k) : k_(k), kept_(k.x.size()) {}
 
-  // f and f' at the knots (scaled), when wanted.
+  // f - y and f' at the knots (scaled), when wanted.
   struct Curve {
-    double *values;
+    double *shifts;
     double *slopes;
   };
 
@@ -347,10 +347,10 @@ private:
       rest.Add(noise * held);
       score.rss += shift * qs * lambda; // w (y - f)^2
       score.rate += held * k->iw[t];    // at lambda = 0, P / w
-      if (curve.values == nullptr) {
+      if (curve.shifts == nullptr) {
         return;
       }
-      curve.values[t] = k->y[t] + shift;
+      curve.shifts[t] = shift;
       // E[f' | f] from each side, at f = f(x_t), weighed by their variances.
       const double from_left = l.slope + l.gain * shift;
       const double from_right = -(r.slope + r.gain * shift);
@@ -698,9 +698,9 @@ std::string FitSmoothingSpline(std::span<const double> x,
     out.lambda_low = std::ldexp(axis.low, unit);
     out.lambda_high = std::ldexp(high, unit);
   }
-  out.y.assign(m, 0.0);
+  Values shifts(m); // f - y at the knots
   out.a.assign(m, 0.0);
-  const Score score = smoother.At(lambda, {out.y.data(), out.a.data()});
+  const Score score = smoother.At(lambda, {shifts.data(), out.a.data()});
   out.evaluations = smoother.evaluations();
   out.lambda = how.rule == Smoothing::Rule::kLambda ? how.value
                                                     : std::ldexp(lambda, unit);
@@ -710,8 +710,10 @@ std::string FitSmoothingSpline(std::span<const double> x,
   const double per_y = std::ldexp(1.0, k.ey);
   const double per_x = std::ldexp(1.0, -k.ex);
   out.gcv = score.Gcv(m) * per_y * per_y * std::ldexp(1.0, k.ew);
+  out.y.resize(m);
   for (size_t i = 0; i < m; ++i) {
-    out.y[i] *= per_y;
+    shifts[i] *= per_y;
+    out.y[i] = k.y[i] * per_y + shifts[i];
     out.a[i] = out.a[i] * per_y * per_x;
   }
   out.x = std::move(k.x);
@@ -725,7 +727,9 @@ std::string FitSmoothingSpline(std::span<const double> x,
     out.b[i] = seg.b;
     out.c[i] = seg.c;
   }
-  // The residuals of the points as given.
+  // The residuals of the points as given: y - f is the knot's own, less
+  // the point's distance from the knot's mean y (0 but for ties), never a
+  // difference of two nearly equal numbers.
   out.rss = 0.0;
   out.max_residual = 0.0;
   out.max_residual_x = x[0];
@@ -733,7 +737,8 @@ std::string FitSmoothingSpline(std::span<const double> x,
   for (size_t i = 0, j = 0; i < x.size(); ++i) {
     j += x[i] != out.x[j] ? 1 : 0;
     const double wi = w.empty() ? 1.0 : w[i];
-    const double r = y[i] - out.y[j];
+    const double mean = k.y[j] * per_y;
+    const double r = (y[i] - mean) - shifts[j];
     out.rss += wi * r * r;
     weight += wi;
     if (std::fabs(r) > out.max_residual) {
