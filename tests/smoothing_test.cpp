@@ -46,37 +46,39 @@ Dense Reference(const Values &x, const Values &y, const Values &w,
     q[j + 1][j] = -1 / h0 - 1 / h1;
     q[j + 2][j] = 1 / h1;
     m[j][j] = (h0 + h1) / 3;
-    if (j + 1 < p)
+    if (j + 1 < p) {
       m[j][j + 1] = m[j + 1][j] = h1 / 6;
+    }
   }
   for (size_t i = 0; i < p; ++i) {
     for (size_t k = 0; k < n; ++k) {
-      for (size_t j = 0; j < p; ++j)
+      for (size_t j = 0; j < p; ++j) {
         m[i][j] += lambda * q[k][i] * q[k][j] / w[k];
+      }
       rhs[i][k] = q[k][i];
       rhs[i][n] += q[k][i] * y[k];
     }
   }
-  for (size_t c = 0; c < p; ++c) { // Gauss-Jordan: rhs becomes M^-1 rhs
+  for (size_t c = 0; c < p; ++c) { // Gauss-Jordan
     for (size_t r = 0; r < p; ++r) {
       const Real f = r == c ? 0 : m[r][c] / m[c][c];
-      for (size_t k = 0; k < p; ++k)
+      for (size_t k = 0; k < p; ++k) {
         m[r][k] -= f * m[c][k];
-      for (size_t k = 0; k <= n; ++k)
+      }
+      for (size_t k = 0; k <= n; ++k) {
         rhs[r][k] -= f * rhs[c][k];
+      }
     }
   }
-  for (size_t r = 0; r < p; ++r) {
-    for (Real &v : rhs[r])
-      v /= m[r][r];
-  }
-  const Matrix &s = rhs;
+  auto s = [&](size_t j, size_t k) { return rhs[j][k] / m[j][j]; }; // M^-1 rhs
   Dense d{{}, std::vector<Real>(n), {}, Real(n)};
   for (size_t k = 0; k < n; ++k) {
     Real qg = 0, qs = 0;
-    for (size_t j = 0; j < p; ++j)
-      qg += q[k][j] * s[j][n], qs += q[k][j] * s[j][k];
-    d.g[k] = k > 0 && k + 1 < n ? s[k - 1][n] : 0;
+    for (size_t j = 0; j < p; ++j) {
+      qg += q[k][j] * s(j, n);
+      qs += q[k][j] * s(j, k);
+    }
+    d.g[k] = k > 0 && k + 1 < n ? s(k - 1, n) : 0;
     d.residual.push_back(lambda * qg / w[k]);
     d.f.push_back(y[k] - d.residual[k]);
     d.trace -= lambda * qs / w[k];

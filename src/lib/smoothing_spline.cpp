@@ -447,37 +447,73 @@ std::pair<double, double> Minimise(F &&f, double a, double b, double x,
   }
 }
 
-// The lambda (on the axis) minimising GCV. A scan in steps of kCoarse; then
-// a scan in steps of 1 around every coarse point within kNear of the best,
-// or whose parabola through its neighbours dips that low (GCV can have
-// close minima of nearly equal depth, and basins a few steps wide); then
-// Brent's method between the neighbours of the best local minima.
-double GcvMinimum(Smoother &smoother, const Axis &axis, double end, size_t m) {
+// Lower bounds of GCV in the two tails of the useful range. With mu_k the
+// eigenvalues of W^-1 K off the lines and z_k the data's components,
+//   GCV(lambda) = n sum (a_k z_k)^2 / (sum a_k)^2,  a_k = mu_k / (1 + lambda
+//   mu_k)
+//              = n sum (b_k z_k)^2 / (sum b_k)^2,  b_k = lambda a_k,
+// so GCV(lambda) >= GCV(0) / (1 + lambda mu_max)^2, and, b_k being at most 1
+// and at least b(mu_min), GCV(lambda) >= GCV(inf) b(mu_min)^2; the same bounds
+// tie GCV(0) and GCV(inf) to GCV at the range's ends. mu_max <= rate (tr
+// W^-1 K) and mu_min >= least, 1 / (L^3 sum w).
+struct Tails {
+  double rate, least;
+  double low_end, high_end; // GCV at the two ends of the axis
+  double low, high;         // lambda there
+  static double Square(double v) { return v * v; }
+  static double Share(double l, double mu) { return l * mu / (1.0 + l * mu); }
+  double Below(double lambda) const {
+    return std::max(
+        low_end / Square((1.0 + low * rate) * (1.0 + lambda * rate)),
+        high_end * Square(Share(high, least) * Share(lambda, least)));
+  }
+};
+
+// The lambda (on the axis) minimising GCV. A scan in steps of kCoarse, from
+// the middle of the range outwards, skipping points whose lower bound is no
+// better than the best value seen; then a scan in steps of 1 around every
+// coarse local minimum within kNear of the best, or whose parabola through
+// its neighbours dips that low (GCV can have close minima of nearly equal
+// depth, and basins a few steps wide); then Brent's method between the
+// neighbours of the best local minima.
+double GcvMinimum(Smoother &smoother, const Axis &axis, double end, size_t m,
+                  double rate, double least) {
   auto gcv = [&](double s) { return smoother.At(axis.At(s)).Gcv(m); };
   const int last = static_cast<int>(std::ceil(end));
   Values seen(static_cast<size_t>(last) + 1, -1.0); // -1: not evaluated
   auto at = [&](int j) -> double & { return seen[static_cast<size_t>(j)]; };
+  const double inf = std::numeric_limits<double>::infinity();
+  auto value = [&](int j) { return at(j) < 0.0 ? inf : at(j); };
   std::vector<int> coarse;
   for (int j = 0; j < last; j += kCoarse) {
     coarse.push_back(j);
   }
   coarse.push_back(last);
-  double best = std::numeric_limits<double>::infinity();
-  for (const int j : coarse) {
-    at(j) = gcv(j);
-    best = std::min(best, at(j));
+  at(0) = gcv(0);
+  at(last) = gcv(last);
+  const Tails tails{rate, least, at(0), at(last), axis.At(0), axis.At(last)};
+  double best = std::min(at(0), at(last));
+  const size_t middle = coarse.size() / 2;
+  for (size_t d = 0; d <= middle; ++d) {
+    for (const size_t c : {middle - d, middle + d + 1}) {
+      if (c < coarse.size() && at(coarse[c]) < 0.0 &&
+          tails.Below(axis.At(coarse[c])) * (1.0 - 1e-9) < best) {
+        at(coarse[c]) = gcv(coarse[c]);
+        best = std::min(best, at(coarse[c]));
+      }
+    }
   }
   const double near = (1.0 + kNear) * best;
   for (size_t c = 0; c < coarse.size(); ++c) {
     const int j = coarse[c];
-    const double b = at(j);
-    const double a = c > 0 ? at(coarse[c - 1]) : b;
-    const double d = c + 1 < coarse.size() ? at(coarse[c + 1]) : b;
+    const double b = value(j);
+    const double a = c > 0 ? value(coarse[c - 1]) : b;
+    const double d = c + 1 < coarse.size() ? value(coarse[c + 1]) : b;
     const double bend = a - 2.0 * b + d;
     const bool scan =
         b <= a && b <= d &&
-        (b <= near ||
-         (bend > 0.0 && b - (d - a) * (d - a) / (8.0 * bend) <= near));
+        (b <= near || (bend > 0.0 && bend < inf &&
+                       b - (d - a) * (d - a) / (8.0 * bend) <= near));
     for (int i = std::max(0, j - kCoarse + 1);
          scan && i < std::min(last, j + kCoarse); ++i) {
       if (at(i) < 0.0) {
@@ -685,7 +721,9 @@ std::string FitSmoothingSpline(std::span<const double> x,
     const double high = 4.0 * k.range * k.range * k.range * k.weight / kDelta;
     const double end = std::ilogb(high / axis.low) + 1.0;
     if (how.rule == Smoothing::Rule::kGcv) {
-      lambda = axis.At(GcvMinimum(smoother, axis, end, m));
+      lambda =
+          axis.At(GcvMinimum(smoother, axis, end, m, rate,
+                             1.0 / (k.range * k.range * k.range * k.weight)));
     } else {
       std::string problem;
       const double s =
