@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <numbers>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -31,7 +32,7 @@ Points Noisy(size_t n) {
   Points p{std::vector<double>(n), std::vector<double>(n)};
   for (size_t i = 0; i < n; ++i) {
     p.x[i] = static_cast<double>(i) / static_cast<double>(n);
-    p.y[i] = std::sin(6.0 * M_PI * p.x[i]) + noise(rng);
+    p.y[i] = std::sin(6.0 * std::numbers::pi * p.x[i]) + noise(rng);
   }
   return p;
 }
