@@ -469,21 +469,53 @@ struct Tails {
   }
 };
 
+// The local minima among the points of the axis evaluated (value >= 0), best
+// first (the lowest s of equal ones), with their evaluated neighbours (the
+// point itself at an end).
+struct Dip {
+  double value;
+  int at, below, above;
+};
+std::vector<Dip> Dips(const Values &seen) {
+  std::vector<Dip> dips;
+  const int last = static_cast<int>(seen.size()) - 1;
+  auto at = [&](int j) { return seen[static_cast<size_t>(j)]; };
+  int before = -1;
+  for (int j = 0; j <= last; ++j) {
+    if (at(j) < 0.0) {
+      continue;
+    }
+    int after = j + 1;
+    while (after <= last && at(after) < 0.0) {
+      ++after;
+    }
+    if ((before < 0 || at(j) < at(before)) &&
+        (after > last || at(j) <= at(after))) {
+      dips.push_back(
+          {at(j), j, before < 0 ? j : before, after > last ? j : after});
+    }
+    before = j;
+  }
+  std::stable_sort(dips.begin(), dips.end(), [](const Dip &p, const Dip &q) {
+    return p.value < q.value;
+  });
+  return dips;
+}
+
 // The lambda (on the axis) minimising GCV. A scan in steps of kCoarse, from
 // the middle of the range outwards, skipping points whose lower bound is no
-// better than the best value seen; then a scan in steps of 1 around every
-// coarse local minimum within kNear of the best, or whose parabola through
-// its neighbours dips that low (GCV can have close minima of nearly equal
+// better than the best value seen; then a scan in steps of 1 around the best
+// kDips coarse minima within kNear of the best, or whose parabola through
+// their neighbours dips that low (GCV can have close minima of nearly equal
 // depth, and basins a few steps wide); then Brent's method between the
-// neighbours of the best local minima.
+// neighbours of the best kDips local minima, unless GCV is flat there to
+// 1e-9 (with 3 distinct x it is constant).
 double GcvMinimum(Smoother &smoother, const Axis &axis, double end, size_t m,
                   double rate, double least) {
   auto gcv = [&](double s) { return smoother.At(axis.At(s)).Gcv(m); };
   const int last = static_cast<int>(std::ceil(end));
   Values seen(static_cast<size_t>(last) + 1, -1.0); // -1: not evaluated
   auto at = [&](int j) -> double & { return seen[static_cast<size_t>(j)]; };
-  const double inf = std::numeric_limits<double>::infinity();
-  auto value = [&](int j) { return at(j) < 0.0 ? inf : at(j); };
   std::vector<int> coarse;
   for (int j = 0; j < last; j += kCoarse) {
     coarse.push_back(j);
@@ -504,55 +536,32 @@ double GcvMinimum(Smoother &smoother, const Axis &axis, double end, size_t m,
     }
   }
   const double near = (1.0 + kNear) * best;
-  for (size_t c = 0; c < coarse.size(); ++c) {
-    const int j = coarse[c];
-    const double b = value(j);
-    const double a = c > 0 ? value(coarse[c - 1]) : b;
-    const double d = c + 1 < coarse.size() ? value(coarse[c + 1]) : b;
-    const double bend = a - 2.0 * b + d;
-    const bool scan =
-        b <= a && b <= d &&
-        (b <= near || (bend > 0.0 && bend < inf &&
-                       b - (d - a) * (d - a) / (8.0 * bend) <= near));
-    for (int i = std::max(0, j - kCoarse + 1);
-         scan && i < std::min(last, j + kCoarse); ++i) {
-      if (at(i) < 0.0) {
-        at(i) = gcv(i);
+  size_t scanned = 0;
+  for (const Dip &d : Dips(seen)) {
+    const double a = at(d.below), b = d.value, c = at(d.above);
+    const double bend = a - 2.0 * b + c;
+    if (scanned < kDips &&
+        (b <= near ||
+         (bend > 0.0 && b - (c - a) * (c - a) / (8.0 * bend) <= near))) {
+      ++scanned;
+      for (int i = std::max(0, d.at - kCoarse + 1);
+           i < std::min(last, d.at + kCoarse); ++i) {
+        at(i) = at(i) < 0.0 ? gcv(i) : at(i);
       }
     }
   }
-  // The local minima among the points evaluated, best first (the lowest s of
-  // equal ones), with their evaluated neighbours.
-  struct Dip {
-    double value;
-    int at, below, above;
-  };
-  std::vector<Dip> dips;
-  int before = -1;
-  for (int j = 0; j <= last; ++j) {
-    if (at(j) < 0.0) {
-      continue;
-    }
-    int after = j + 1;
-    while (after <= last && at(after) < 0.0) {
-      ++after;
-    }
-    if ((before < 0 || at(j) < at(before)) &&
-        (after > last || at(j) <= at(after))) {
-      dips.push_back(
-          {at(j), j, before < 0 ? j : before, after > last ? j : after});
-    }
-    before = j;
-  }
-  std::stable_sort(dips.begin(), dips.end(), [](const Dip &p, const Dip &q) {
-    return p.value < q.value;
-  });
+  const std::vector<Dip> dips = Dips(seen);
   double best_s = dips.front().at;
   best = dips.front().value;
   for (size_t i = 0; i < dips.size() && i < kDips; ++i) {
     const Dip &d = dips[i];
+    const double rise = std::max(d.below == d.at ? 0.0 : at(d.below) - d.value,
+                                 d.above == d.at ? 0.0 : at(d.above) - d.value);
     if (d.value > (1.0 + kNear) * dips.front().value) {
       break;
+    }
+    if (rise <= 1e-9 * d.value) {
+      continue;
     }
     const auto [s, found] =
         Minimise(gcv, d.below, d.above, d.at, d.value, kMinimumTolerance);
@@ -564,9 +573,10 @@ double GcvMinimum(Smoother &smoother, const Axis &axis, double end, size_t m,
   return best_s;
 }
 
-// The s with tr A = K: a bracket, widened as needed, then regula falsi
-// (Illinois) with bisection when it stalls. target is K, or n - K when K > n/2
-// (compared with n - tr A, which is then the accurate one).
+// The s with tr A = K: a bracket, widened as needed (tr A falls from n to 2
+// as lambda grows), then regula falsi (Illinois) with a bisection every
+// eighth step, to 1e-11 in tr A. Near n, n - tr A is compared with n - K:
+// there it is the one of the two summed exactly.
 double DegreesOfFreedom(Smoother &smoother, const Axis &axis, double end,
                         double k, size_t m, std::string &problem) {
   const double n = static_cast<double>(m);
@@ -583,13 +593,13 @@ double DegreesOfFreedom(Smoother &smoother, const Axis &axis, double end,
     a -= 16.0;
     fa = miss(a);
   }
-  for (int i = 0; fb > 0.0 && i < 64; ++i) {
+  while (fb > 0.0 && axis.At(b + 16.0) <= kLargest) {
     a = b;
     fa = fb;
     b += 16.0;
     fb = miss(b);
   }
-  if (fa < 0.0 || fb > 0.0 || !(axis.At(b) <= kLargest)) {
+  if (fa < 0.0 || fb > 0.0) {
     problem = "smooth df " + ShortNumber(k) + " needs a lambda out of range";
     return 0.0;
   }
@@ -600,7 +610,7 @@ double DegreesOfFreedom(Smoother &smoother, const Axis &axis, double end,
       s = 0.5 * (a + b);
     }
     const double fs = miss(s);
-    if (std::fabs(fs) <= 1e-12 * k || b - a <= 1e-13 * (1.0 + std::fabs(s))) {
+    if (std::fabs(fs) <= 1e-11 || b - a <= 1e-13 * (1.0 + std::fabs(s))) {
       return s;
     }
     if (fs > 0.0) {
