@@ -93,7 +93,8 @@ struct Points {
 
 // y = 100 sin x plus uniform noise up to 10, with gaps and weights from a
 // fixed seed: even, uneven, weighted, gaps over four orders of magnitude
-// (where the dense reference keeps 14 digits), the fewest points; pairs of
+// (where the dense reference keeps 14 digits), the fewest points, a line
+// (10 x, whose GCV is least for the largest lambda); pairs of
 // points 1e-8 apart, where GCV has close minima of about equal depth (and the
 // dense reference fails); and the weighted set in units where unscaled
 // arithmetic would underflow.
@@ -102,14 +103,14 @@ std::vector<Points> Sets() {
   auto u = [&rng] { return static_cast<double>(rng()) / 4294967296.0; };
   std::vector<Points> sets;
   for (const auto &[n, kind] :
-       {std::pair{40, 0}, {60, 1}, {25, 2}, {11, 3}, {3, 2}}) {
+       {std::pair{40, 0}, {60, 1}, {25, 2}, {11, 3}, {3, 2}, {30, 4}}) {
     Points p{{0, 1e-3, 1, 1.01, 3, 3.1, 5, 8, 13, 21, 34}, {}, {}, true};
     p.x.resize(kind == 3 ? 11 : 1);
     while (p.x.size() < static_cast<size_t>(n)) {
       p.x.push_back(p.x.back() + (kind == 0 ? 0.5 : 0.1 + u()));
     }
     for (double x : p.x) {
-      p.y.push_back(100 * std::sin(x) + 10 * u());
+      p.y.push_back((kind == 4 ? 10 * x : 100 * std::sin(x)) + 10 * u());
       p.w.push_back(kind >= 2 ? 0.25 + 4 * u() : 1.0);
     }
     sets.push_back(p);
@@ -236,11 +237,13 @@ TEST(SmoothingSpline, GcvBeatsAGridAndDfIsMet) {
       best = std::min(best, score(low * std::pow(high / low, i / 199.0)));
     }
     EXPECT_LE(gcv.gcv, best * (1 + 1e-6));
+    EXPECT_LE(gcv.evaluations, p.dense ? 40 : 70); // the search's cost
     EXPECT_NEAR(score(low / 1e6), score(low), 1e-7 * score(low));
     EXPECT_NEAR(score(high * 1e6), score(high), 1e-7 * score(high));
     for (const double k : {2 + 1e-9, 2.25, (2 + n) / 2, n - 0.5, n - 1e-9, n}) {
       const SmoothingFit df = Fit(p.x, p.y, p.w, {Rule::kDegreesOfFreedom, k});
       EXPECT_NEAR(df.df, k, 1e-8);
+      EXPECT_LE(df.evaluations, 48);
       if (p.dense) {
         EXPECT_NEAR(D(Reference(p.x, p.y, p.w, df.lambda).trace), k, 1e-8);
       }
