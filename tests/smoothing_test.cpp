@@ -270,6 +270,7 @@ TEST(SmoothingSpline, RefusesWhatItCannotFit) {
             "x, 3");
   EXPECT_EQ(problem(x, {1, 1e31, 1}, {}),
             "smooth needs weights within a factor 2^100 of each other");
+  EXPECT_EQ(problem(x, {1, 0x1p100, 1}, {}), ""); // just within
   EXPECT_EQ(problem({0, 1e-31, 1}, {}, {}),
             "smooth needs every x gap at least 2^-100 of the x range (x 0 "
             "and 1e-31)");
