@@ -60,9 +60,9 @@
 // nothing overflows. lambda scales with the cube of x's unit and with w's
 // unit: lambda' = lambda / 2^(3 ex + ew).
 //
-// Determinism. Only +, -, *, /, sqrt, floor and ldexp, in the order written
-// (no libm exp or log: the lambdas tried come from Exp2 below), no threads:
-// the same doubles in every build.
+// Determinism. Only +, -, *, /, sqrt and the exact fabs, floor, ilogb and
+// ldexp, in the order written (no libm exp or log: the lambdas tried come
+// from Exp2 below), no threads: the same doubles in every build.
 #include "smoothing_spline.h"
 
 #include "exact_math.h"
