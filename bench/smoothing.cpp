@@ -5,7 +5,7 @@
 // them once (the points alone take 16 bytes each):
 //   smoothing_bench [RUNS]
 // (smoothing_bench --once N RULE is the process whose memory is measured.)
-#include "smoothing_spline.h"
+#include "fit/smoothing_spline.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,9 @@
 // The flags of the report and --fail-on, each on data made to raise it and
 // on data made not to; the other methods that avoid a flag.
-#include "diagnostics.h"
-#include "json_summary.h"
-#include "plot_envelope.h"
+#include "knotfit_internal.h"
+#include "report/diagnostics.h"
+#include "report/html_report.h"
+#include "report/plot_envelope.h"
 
 #include "knotfit/table.hpp"
 
@@ -14,6 +15,7 @@
 namespace {
 
 using knotfit::Method;
+using knotfit::detail::JsonString;
 using Points = std::vector<double>;
 
 // maps/monotone: a sensor curve that rises from 0 to 1 in a step.
@@ -162,8 +164,8 @@ TEST(Diagnostics, EnvelopeHoldsEveryExtremeOfItsColumn) {
   EXPECT_NEAR(*std::min_element(e.low.begin(), e.low.end()), -0.0618, 1e-3);
 }
 
-// Names are bytes; the summary is UTF-8, each byte of a bad sequence one
-// U+FFFD.
+// Names are bytes; the JSON of knotfit --json and of knotfit-export is
+// UTF-8, each byte of a bad sequence one U+FFFD.
 TEST(JsonSummary, StringsAreValidJson) {
   const struct {
     std::string text, json;
@@ -179,6 +181,17 @@ TEST(JsonSummary, StringsAreValidJson) {
   for (const auto &c : kCases) {
     EXPECT_EQ(JsonString(c.text), c.json) << c.json;
   }
+}
+
+// A name skipped for its NUL byte reaches the page as the messages show it,
+// not as a byte a browser drops.
+TEST(HtmlReport, NulByteOfANameShownAsInMessages) {
+  DataSetRecord r;
+  r.name = std::string("a\0x<", 4);
+  r.skipped = "name holds a NUL byte";
+  const std::string row = HtmlIndexRow(r, 0);
+  EXPECT_EQ(row.find('\0'), std::string::npos);
+  EXPECT_NE(row.find(">a\\x00x&lt;</a>"), std::string::npos) << row;
 }
 
 } // namespace

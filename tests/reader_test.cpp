@@ -1,11 +1,12 @@
 // The input side without processes: token splitting across block edges, and
 // numbers read and printed exactly as the C library does.
-#include "file.h"
-#include "number_text.h"
-#include "token_reader.h"
+#include "input/number_text.h"
+#include "input/token_reader.h"
+#include "output/file.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,18 +17,43 @@
 
 namespace {
 
-// All pairs of text, read through blocks of the given size; an unpaired
-// last token comes back as a pair with "<lone>".
-std::vector<std::string> Split(const std::string &text, size_t block) {
-  File f(fmemopen(const_cast<char *>(text.data()), text.size(), "r"));
+// A stream of text whose reads then fail with EIO, as a disk's would.
+ssize_t ReadThenFail(void *cookie, char *to, size_t size) {
+  auto &left = *static_cast<std::string_view *>(cookie);
+  const size_t n = left.copy(to, size);
+  left.remove_prefix(n);
+  errno = EIO;
+  return n > 0 ? static_cast<ssize_t>(n) : -1;
+}
+
+// All pairs of text, read whole through blocks of the given size; an
+// unpaired last token comes back as a pair with "<lone>". The tokens as C
+// strings must end at the first NUL of the whole ones. With fails, the reads
+// after the text fail, and the reader must say so.
+std::vector<std::string> Split(const std::string &text, size_t block,
+                               bool fails = false) {
+  std::string_view left = text;
+  File f(
+      fails ? fopencookie(&left, "r", {ReadThenFail, nullptr, nullptr, nullptr})
+            : fmemopen(const_cast<char *>(text.data()), text.size(), "r"));
   TokenReader reader(f.get(), block);
   std::vector<std::string> tokens;
   std::string_view first, second;
   TokenReader::Pair pair;
   while ((pair = reader.NextPair(first, second)) != TokenReader::Pair::kEnd) {
-    tokens.emplace_back(first);
-    tokens.emplace_back(pair == TokenReader::Pair::kPair ? second : "<lone>");
+    const bool paired = pair == TokenReader::Pair::kPair;
+    const std::string_view cut[] = {first, paired ? second : ""};
+    const std::string_view whole[] = {
+        reader.held_nul() ? reader.first_whole() : cut[0],
+        reader.held_nul() ? reader.second_whole() : cut[1]};
+    for (size_t k = 0; k < 2; ++k) {
+      EXPECT_EQ(cut[k], whole[k].substr(0, whole[k].find('\0')));
+    }
+    EXPECT_EQ(reader.held_nul(), cut[0] != whole[0] || cut[1] != whole[1]);
+    tokens.emplace_back(whole[0]);
+    tokens.emplace_back(paired ? whole[1] : "<lone>");
   }
+  EXPECT_EQ(reader.error(), fails ? EIO : 0);
   return tokens;
 }
 
@@ -42,21 +68,35 @@ std::vector<std::string> DataLines(const std::string &name) {
 }
 
 TEST(TokenReader, TokensAcrossEveryBlockEdge) {
+  // The last rows fail after their text: that ends the pairs and cuts no
+  // token short ("cube" may go on), nor leaves "3" an unpaired last token.
   const struct {
     std::string text;
     std::vector<std::string> tokens;
+    bool fails = false;
   } cases[] = {{"", {}},
                {" \t\r\n\v\f", {}},
                {"  1\t\t2\r\n3\n\n4  ", {"1", "2", "3", "4"}},
                {"NAME my file 10", {"NAME", "my", "file", "10"}},
                {"longer-token x y", {"longer-token", "x", "y", "<lone>"}},
-               {std::string("a\0b c", 5), {"a", "c"}}, // a token ends at NUL
-               {std::string("1 22\0b", 6), {"1", "22"}},
+               {std::string("a\0b c", 5), {std::string("a\0b", 3), "c"}},
+               {std::string("1 22\0b\0", 7), {"1", std::string("22\0b\0", 5)}},
+               {"\xef\xbb\xbf"
+                "1 2",
+                {"1", "2"}}, // a byte-order mark
+               {"\xef\xbb\xbf", {}},
+               {"\xef\xbb 1", {"\xef\xbb", "1"}},
+               {"1 \xef\xbb\xbf"
+                "2",
+                {"1", "\xef\xbb\xbf"
+                      "2"}},
                {std::string(3000, 'z') + " " + std::string(2000, 'y'),
-                {std::string(3000, 'z'), std::string(2000, 'y')}}};
+                {std::string(3000, 'z'), std::string(2000, 'y')}},
+               {"1 2\nNAME cube", {"1", "2"}, true},
+               {"1 2 3 ", {"1", "2"}, true}};
   for (const auto &tc : cases) {
     for (const size_t block : {1u, 2u, 3u, 5u, 7u, 64u, 4096u}) {
-      EXPECT_EQ(Split(tc.text, block), tc.tokens)
+      EXPECT_EQ(Split(tc.text, block, tc.fails), tc.tokens)
           << "block " << block << " text " << tc.text.substr(0, 40);
     }
   }

@@ -2,9 +2,9 @@
 // minimisation in long double, for lambda from 1e-12 to 1e12 times the
 // natural scale; its two limits, merged ties, GCV against a grid, the
 // degrees of freedom asked for, and the refusals.
+#include "fit/methods.h"
+#include "fit/smoothing_spline.h"
 #include "knotfit.h"
-#include "methods.h"
-#include "smoothing_spline.h"
 
 #include <gtest/gtest.h>
 

@@ -15,8 +15,9 @@ case directory cannot describe: every output file stays whole or untouched.
   old ones, and no temporary file; a file size limit that stops every plot
   file stops it in each data set's turn, with the same messages;
 - two runs on one name leave the table of the later rename, whole;
-- out of memory is a message and status 255, never an abort; so is a table
-  that cannot be created in CS itself;
+- out of memory is a message and status 255, never an abort nor the end of
+  an input (a CSV line too long to hold); so is a table that cannot be
+  created in CS itself;
 - the progress line shows on a terminal, and is cleared; never with
   --no-progress.
 Every knotfit run gets the OPTIONs first (-j 2: the same with threads).
@@ -200,7 +201,7 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
             ">>>>> writing error",
             "knotfit: few:%d: data set '%s': cannot write 'kel/CS/plot/%s': File too "
             "large; no plot file written, old plot file removed" % (31 * (k + 1), n, n))] +
-        ["knotfit: 0 data sets written, 20 skipped"])
+        ["knotfit: 20 data sets written, 20 written without their plot files"])
     check("few full: tables new", [read_file(work + "/kel/CS/" + n) != o[0]
                                    for n, o in zip(names, old[:20])], [True] * 20)
     check("few full: temporary files", temporaries(work), [])
@@ -215,7 +216,7 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     check("plot dir: stderr", read_file(run.err_path).decode(),
           ">>>>> writing error\nknotfit: second:200001: data set 'big': cannot write "
           "'kel/CS/plot/big': Is a directory; no plot file written, old plot file NOT "
-          "removed\nknotfit: 0 data sets written, 1 skipped\n")
+          "removed\nknotfit: 1 data set written, 1 written without its plot file\n")
     check("plot dir: temporary files", hidden(work + "/kel/CS/plot"), [])
     os.rmdir(work + "/kel/CS/plot/big")
 
@@ -241,15 +242,21 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
               "knotfit: data set 'cube': 'kel/CS/cube' is a file you may not "
               "write; skipped\n")
 
-    # Out of memory: a token of NUL bytes that never ends; and a table that
-    # cannot be created in CS itself (no descriptor left), which ends the
-    # run. (The sanitizers need more address space and descriptors than the
-    # limits leave: skipped there.)
+    # Out of memory: a token of NUL bytes that never ends; a CSV line of
+    # 300 MB (a sparse file) between rows, which is not the input's end; and
+    # a table that cannot be created in CS itself (no descriptor left),
+    # which ends the run. (The sanitizers need more address space and
+    # descriptors than the limits leave: skipped there.)
     if "KNOTFIT_SANITIZED" not in os.environ:
-        run = Started(work, ["/dev/zero"], [(resource.RLIMIT_AS, 256 << 20)])
-        check("memory: status", run.finish(), 255)
-        check("memory: stderr", read_file(run.err_path).decode(),
-              "knotfit: out of memory; run ended\n")
+        with open(os.path.join(work, "long.csv"), "wb") as f:
+            f.write(b"0,0\n1,1\n2,")
+            f.seek(300 << 20, os.SEEK_CUR)
+            f.write(b"\n3,3\n4,4\n")
+        for args in (["/dev/zero"], ["--csv", "long.csv"]):
+            run = Started(work, args, [(resource.RLIMIT_AS, 256 << 20)])
+            check("memory %s: status" % args, run.finish(), 255)
+            check("memory %s: stderr" % args, read_file(run.err_path).decode(),
+                  "knotfit: out of memory; run ended\n")
         run = Started(work, ["cube"], [(resource.RLIMIT_NOFILE, 6)])
         check("no descriptor: status", run.finish(), 255)
         check("no descriptor: stderr", read_file(run.err_path).decode(),

@@ -5,18 +5,18 @@
 #ifndef KNOTFIT_INTERNAL_H
 #define KNOTFIT_INTERNAL_H
 
-#include "../checks.h"
-#include "../evaluate.h"
+#include "../evaluate/evaluate.h"
+#include "../evaluate/plot_samples.h"
 #include "../exact_math.h"
-#include "../hermite.h"
-#include "../methods.h"
-#include "../not_a_knot.h"
-#include "../plot_samples.h"
-#include "../quoted.h"
-#include "../short_numbers.h"
-#include "../smoothing_spline.h"
-#include "../strtod_c.h"
-#include "../table_encoding.h"
+#include "../fit/checks.h"
+#include "../fit/hermite.h"
+#include "../fit/methods.h"
+#include "../fit/not_a_knot.h"
+#include "../fit/smoothing_spline.h"
+#include "../table/table_encoding.h"
+#include "../text/quoted.h"
+#include "../text/short_numbers.h"
+#include "../text/strtod_c.h"
 
 namespace knotfit::detail {
 
@@ -26,6 +26,7 @@ using knotfit::CollapsedKnots;
 using knotfit::FieldProblem;
 using knotfit::MethodProblem;
 using knotfit::PointsProblem;
+using knotfit::ProblemPoint;
 using knotfit::TableProblem;
 
 // The fits: every method by its table row, and the not-a-knot solver for
@@ -54,13 +55,17 @@ using knotfit::CubicAt;
 using knotfit::SamplePlot;
 
 // Number text (knotfit-export's texts of values too), and outside text in
-// messages: the one quoting rule of every program (knotfit-eval uses it
-// too).
+// messages: the one quoting rule of every program (knotfit-eval and
+// knotfit-export use it too); in C comments and JSON strings, the same
+// text as UTF-8.
+using knotfit::JsonString;
 using knotfit::NonFiniteText;
 using knotfit::Quoted;
+using knotfit::QuotedUtf8;
 using knotfit::ShortBinary32;
 using knotfit::ShortNumber;
 using knotfit::StrtodC;
+using knotfit::Utf8Length;
 
 } // namespace knotfit::detail
 

@@ -1,0 +1,339 @@
+// knotfit-eval [OPTION]... TABLE [X ...]: a coefficient table evaluated at
+// the given abscissas, or at those of standard input when none is given, one
+// "x S(x) [S'(x)] [S''(x)]" line each; or its integral, or its inverse.
+// Exit status: 0 when every result was computed and printed; 1 for a
+// malformed table, a bad number (the others are still printed), a read error
+// on standard input, a write error on standard output, or bad arguments.
+#include <knotfit/table.hpp>
+
+#include "knotfit_internal.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+const char kUsage[] =
+    "usage: knotfit-eval [OPTION]... TABLE [X ...]\n"
+    "Evaluates the coefficient table TABLE (a file knotfit wrote under CS/)\n"
+    "at every X, or at the whitespace-separated numbers of standard input\n"
+    "when no X is given, and prints \"x S(x)\" per line, 17 digits each.\n"
+    "  -d, --derivative         add S'(x) as a column\n"
+    "  -s, --second-derivative  add S''(x) as a column\n"
+    "      --extrapolate MODE   beyond the knots: clamp (the end ordinates,\n"
+    "                           the default), linear, cubic or nan\n"
+    "      --integral A B       print the integral of S from A to B instead\n"
+    "      --inverse V          print every x of the knot range where\n"
+    "                           S(x) = V instead, in increasing order\n"
+    "      --csv                comma-separated, with a header row\n"
+    "  -h, --help               print this text\n"
+    "      --version            print the version\n";
+
+struct Options {
+  bool derivative = false;
+  bool second = false;
+  bool csv = false;
+  knotfit::Extrapolation rule = knotfit::Extrapolation::kClamp;
+  std::vector<std::string> integral; // A and B, when asked
+  std::optional<std::string> inverse;
+  std::vector<std::string> positional; // TABLE [X ...]
+};
+
+// Where the lines go; remembers the first write error.
+class Output {
+public:
+  explicit Output(bool csv = false) : separator_(csv ? ',' : ' ') {}
+  bool ok() const { return error_ == 0 && !failed_; }
+  void Line(const std::vector<double> &values) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) {
+        Check(std::putchar(separator_) == EOF ? -1 : 0);
+      }
+      Check(std::printf("%.17g", values[i]));
+    }
+    Check(std::putchar('\n') == EOF ? -1 : 0);
+  }
+  void Header(const std::vector<const char *> &names) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      Check(std::printf("%s%s", i == 0 ? "" : ",", names[i]));
+    }
+    Check(std::putchar('\n') == EOF ? -1 : 0);
+  }
+  // Flushes and reports a failure; true when everything was written.
+  bool Finish() {
+    errno = 0;
+    Check(std::fflush(stdout) == 0 ? 0 : -1);
+    if (ok()) {
+      return true;
+    }
+    std::fprintf(stderr, "knotfit-eval: write error on standard output%s%s\n",
+                 error_ != 0 ? ": " : "",
+                 error_ != 0 ? std::strerror(error_) : "");
+    return false;
+  }
+
+private:
+  void Check(int status) {
+    if (status < 0 && ok()) {
+      failed_ = true;
+      error_ = errno;
+    }
+  }
+  char separator_;
+  bool failed_ = false;
+  int error_ = 0;
+};
+
+// The number all of token reads as, as strtod reads numbers (infinities
+// and NaNs too), or nothing.
+std::optional<double> WholeNumber(const std::string &token) {
+  char *end = nullptr;
+  const double x = std::strtod(token.c_str(), &end);
+  if (token.empty() || end != token.c_str() + token.size()) {
+    return std::nullopt;
+  }
+  return x;
+}
+
+// The number token reads as, or nothing, with a message, when it is not a
+// finite number.
+std::optional<double> Number(const std::string &token) {
+  const std::optional<double> x = WholeNumber(token);
+  if (!x || !std::isfinite(*x)) {
+    std::fprintf(stderr, "knotfit-eval: '%s' is not a finite number\n",
+                 knotfit::detail::Quoted(token).c_str());
+    return std::nullopt;
+  }
+  return x;
+}
+
+bool Evaluate(const knotfit::Table &table, const std::string &token,
+              const Options &o, Output &out) {
+  const std::optional<double> x = Number(token);
+  if (!x) {
+    return false;
+  }
+  std::vector<double> line = {*x, table.value(*x, o.rule)};
+  if (o.derivative) {
+    line.push_back(table.derivative(*x, o.rule));
+  }
+  if (o.second) {
+    line.push_back(table.second_derivative(*x, o.rule));
+  }
+  out.Line(line);
+  return true;
+}
+
+// The next whitespace-separated token of in; false at the end of the input.
+bool NextToken(std::FILE *in, std::string &token) {
+  token.clear();
+  for (int ch = std::getc(in); ch != EOF; ch = std::getc(in)) {
+    if (!std::isspace(ch)) {
+      token.push_back(static_cast<char>(ch));
+    } else if (!token.empty()) {
+      return true;
+    }
+  }
+  return !token.empty();
+}
+
+// The integral or the inverse, one result each.
+bool Query(const knotfit::Table &table, const Options &o, Output &out) {
+  if (!o.integral.empty()) {
+    const std::optional<double> a = Number(o.integral[0]);
+    const std::optional<double> b = Number(o.integral[1]);
+    if (!a || !b) {
+      return false;
+    }
+    if (o.csv) {
+      out.Header({"integral"});
+    }
+    out.Line({table.integral(*a, *b, o.rule)});
+    return true;
+  }
+  const std::optional<double> v = Number(*o.inverse);
+  if (!v) {
+    return false;
+  }
+  if (o.csv) {
+    out.Header({"x"});
+  }
+  for (const double r : table.inverse(*v)) {
+    out.Line({r});
+  }
+  return true;
+}
+
+int Run(const knotfit::Table &table, const Options &o) {
+  Output out(o.csv);
+  bool all_good = true;
+  const std::vector<std::string> xs(o.positional.begin() + 1,
+                                    o.positional.end());
+  if (!o.integral.empty() || o.inverse) {
+    all_good = Query(table, o, out);
+  } else {
+    if (o.csv) {
+      std::vector<const char *> names = {"x", "value"};
+      if (o.derivative) {
+        names.push_back("derivative");
+      }
+      if (o.second) {
+        names.push_back("second_derivative");
+      }
+      out.Header(names);
+    }
+    for (std::size_t i = 0; i < xs.size() && out.ok(); ++i) {
+      all_good = Evaluate(table, xs[i], o, out) && all_good;
+    }
+    std::string token;
+    while (xs.empty() && out.ok() && NextToken(stdin, token)) {
+      all_good = Evaluate(table, token, o, out) && all_good;
+    }
+    if (xs.empty() && std::ferror(stdin)) {
+      std::fprintf(stderr, "knotfit-eval: error reading standard input: %s\n",
+                   std::strerror(errno));
+      all_good = false;
+    }
+  }
+  return out.Finish() && all_good ? 0 : 1;
+}
+
+// An argument that is an option: "-" followed by anything but a number or
+// its start. "-2.5", "-.5" and "-inf" are abscissas (the last one refused
+// as not finite, as "inf" is), and so is "-2x" (refused as not a number).
+bool IsOption(std::string_view arg) {
+  return arg.size() > 1 && arg[0] == '-' &&
+         !std::isdigit(static_cast<unsigned char>(arg[1])) && arg[1] != '.' &&
+         !WholeNumber(std::string(arg));
+}
+
+enum class Parsed { kRun, kHelp, kVersion, kError };
+
+// Reads the command line into o; kError after a message.
+Parsed ParseArguments(int argc, char **argv, Options &o) {
+  bool options = true; // until "--"
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    // The value of an option: "--name=VALUE" or the next argument.
+    auto value = [&](std::string_view name) -> std::optional<std::string> {
+      if (arg.size() > name.size() && arg[name.size()] == '=') {
+        return std::string(arg.substr(name.size() + 1));
+      }
+      if (i + 1 < argc) {
+        return std::string(argv[++i]);
+      }
+      std::fprintf(stderr, "knotfit-eval: option '%s' needs a value\n%s",
+                   knotfit::detail::Quoted(arg).c_str(), kUsage);
+      return std::nullopt;
+    };
+    auto is = [&arg](std::string_view name) {
+      return arg.substr(0, arg.find('=')) == name;
+    };
+    if (!options || !IsOption(arg)) {
+      o.positional.emplace_back(arg);
+    } else if (arg == "--") {
+      options = false;
+    } else if (arg == "--help") {
+      return Parsed::kHelp;
+    } else if (arg == "--version") {
+      return Parsed::kVersion;
+    } else if (arg == "--derivative") {
+      o.derivative = true;
+    } else if (arg == "--second-derivative") {
+      o.second = true;
+    } else if (arg == "--csv") {
+      o.csv = true;
+    } else if (is("--extrapolate")) {
+      const std::optional<std::string> mode = value("--extrapolate");
+      if (!mode) {
+        return Parsed::kError;
+      }
+      if (!knotfit::ParseExtrapolation(*mode, o.rule)) {
+        std::fprintf(stderr,
+                     "knotfit-eval: unknown extrapolation '%s' (clamp, "
+                     "linear, cubic, nan)\n",
+                     knotfit::detail::Quoted(*mode).c_str());
+        return Parsed::kError;
+      }
+    } else if (is("--inverse")) {
+      o.inverse = value("--inverse");
+      if (!o.inverse) {
+        return Parsed::kError;
+      }
+    } else if (arg == "--integral") {
+      if (i + 2 >= argc) {
+        std::fprintf(stderr, "knotfit-eval: option '%s' needs two values\n%s",
+                     knotfit::detail::Quoted(arg).c_str(), kUsage);
+        return Parsed::kError;
+      }
+      o.integral = {argv[i + 1], argv[i + 2]};
+      i += 2;
+    } else if (arg.substr(0, 2) != "--" &&
+               arg.find_first_not_of("dsh", 1) == std::string_view::npos) {
+      // Short options, alone or together ("-ds").
+      if (arg.find('h') != std::string_view::npos) {
+        return Parsed::kHelp;
+      }
+      o.derivative = o.derivative || arg.find('d') != std::string_view::npos;
+      o.second = o.second || arg.find('s') != std::string_view::npos;
+    } else {
+      std::fprintf(stderr, "knotfit-eval: unknown option '%s'\n%s",
+                   knotfit::detail::Quoted(arg).c_str(), kUsage);
+      return Parsed::kError;
+    }
+  }
+  if (o.positional.empty()) {
+    std::fputs(kUsage, stderr);
+    return Parsed::kError;
+  }
+  const bool query = !o.integral.empty() || o.inverse;
+  if ((!o.integral.empty() && o.inverse) ||
+      (query && (o.derivative || o.second || o.positional.size() > 1))) {
+    std::fputs("knotfit-eval: --integral and --inverse go alone, without X, "
+               "-d, -s or each other\n",
+               stderr);
+    return Parsed::kError;
+  }
+  return Parsed::kRun;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  // A reader that leaves early (knotfit-eval t < xs | head) ends it quietly.
+  std::signal(SIGPIPE, SIG_DFL);
+  Options o;
+  switch (ParseArguments(argc, argv, o)) {
+  case Parsed::kError:
+    return 1;
+  case Parsed::kHelp:
+    std::fputs(kUsage, stdout);
+    return Output().Finish() ? 0 : 1;
+  case Parsed::kVersion:
+    std::printf("knotfit-eval %s\n", KNOTFIT_VERSION);
+    return Output().Finish() ? 0 : 1;
+  case Parsed::kRun:
+    break;
+  }
+  try {
+    return Run(knotfit::read_table_file(o.positional[0]), o);
+  } catch (const knotfit::Error &e) {
+    // The message names the table's path as given.
+    std::fprintf(stderr, "knotfit-eval: %s\n",
+                 knotfit::detail::Quoted(e.what()).c_str());
+  } catch (const std::bad_alloc &) {
+    std::fprintf(stderr, "knotfit-eval: %s: out of memory\n",
+                 knotfit::detail::Quoted(o.positional[0]).c_str());
+  }
+  return 1;
+}
