@@ -145,17 +145,10 @@ void PointParser::AddHoldingNul(std::string_view first, std::string_view second,
                                 uint64_t first_line, uint64_t second_line) {
   PutInPlace();
   ++added_;
-  if (!console_.quiet()) {
-    EchoPair(console_.out(), added_ - 1, first, second);
-  }
   // atof stops at the NUL as the longest numeric prefix does: the value is
   // the same, and the token is not a number as a whole.
-  double x = 0.0;
-  double y = 0.0;
-  ParsePair(first_whole, second_whole, first_line, second_line, x, y, suspect_);
-  places_.Add(added_ - 1, x, y, first_line, second_line);
-  x_.push_back(x);
-  y_.push_back(y);
+  ParseOnTheSpot(first, second, first_whole, second_whole, first_line,
+                 second_line);
 }
 
 void PointParser::PutInPlace() {

@@ -66,16 +66,7 @@ public:
       AddToBatch(first, second, first_line, second_line);
       return;
     }
-    if (!console_.quiet()) {
-      // The echo's buffer is held while data sets wait (-j): taken afresh.
-      EchoPair(console_.out(), added_ - 1, first, second);
-    }
-    double x = 0.0;
-    double y = 0.0;
-    ParsePair(first, second, first_line, second_line, x, y, suspect_);
-    places_.Add(added_ - 1, x, y, first_line, second_line);
-    x_.push_back(x);
-    y_.push_back(y);
+    ParseOnTheSpot(first, second, first, second, first_line, second_line);
   }
   // A pair of which a token holds a NUL byte: echoed as its tokens read as
   // C strings (first, second), and read whole (first_whole, second_whole),
@@ -122,6 +113,24 @@ private:
 
   struct Batch;
 
+  // The pair echoed as shown and parsed from parsed_first and parsed_second
+  // here and now, on the reading thread.
+  void ParseOnTheSpot(std::string_view first, std::string_view second,
+                      std::string_view parsed_first,
+                      std::string_view parsed_second, uint64_t first_line,
+                      uint64_t second_line) {
+    if (!console_.quiet()) {
+      // The echo's buffer is held while data sets wait (-j): taken afresh.
+      EchoPair(console_.out(), added_ - 1, first, second);
+    }
+    double x = 0.0;
+    double y = 0.0;
+    ParsePair(parsed_first, parsed_second, first_line, second_line, x, y,
+              suspect_);
+    places_.Add(added_ - 1, x, y, first_line, second_line);
+    x_.push_back(x);
+    y_.push_back(y);
+  }
   void AddToBatch(std::string_view first, std::string_view second,
                   uint64_t first_line, uint64_t second_line);
   void Place(Batch &batch);
