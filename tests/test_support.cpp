@@ -16,9 +16,12 @@ void WriteFile(const std::string &path, const std::string &content) {
 
 std::string Bytes(const std::string &hex) {
   std::string out;
-  std::istringstream in(hex);
-  for (std::string byte; in >> byte;) {
-    out.push_back(static_cast<char>(std::stoul(byte, nullptr, 16)));
+  std::istringstream lines(hex);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream in(line.substr(0, line.find('#')));
+    for (std::string byte; in >> byte;) {
+      out.push_back(static_cast<char>(std::stoul(byte, nullptr, 16)));
+    }
   }
   return out;
 }

@@ -7,7 +7,7 @@
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &content);
 
-// "00 01 ff" -> bytes
+// "00 01 ff" -> bytes; "#" starts a comment to the end of its line
 std::string Bytes(const std::string &hex);
 
 #endif
