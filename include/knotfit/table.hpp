@@ -68,8 +68,8 @@ std::vector<unsigned char> table_bytes(const Spline &spline,
 // In the offset and double forms the fields are relative to the origin: S
 // at t is y0 plus the cubic of the fields at t - x0, its derivatives those
 // of the cubic; the integral from p to q is the cubic's from p - x0 to
-// q - x0 plus y0 (q - p); the inverse seeks y0 + S - v = 0 over t - x0 and
-// gives x0 plus each root found there.
+// q - x0 plus y0 (q - p); the inverse seeks the zeros of that S - v over t
+// itself, each segment from x0 + x[k] to x0 + x[k+1].
 class Table {
 public:
   TableForm form() const { return form_; }

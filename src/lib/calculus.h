@@ -68,29 +68,30 @@ public:
     if (std::isnan(v)) {
       return roots;
     }
-    auto add = [this, &roots](double local) {
-      const double r = origin_ == nullptr ? local : origin_->x0 + local;
+    auto add = [&roots](double r) {
       if (roots.empty() || r > roots.back()) {
         roots.push_back(r);
       }
     };
-    auto level = [this](double y) {
-      return origin_ == nullptr ? y : origin_->y0 + y;
-    };
-    auto s = [&level, this, v](double t) { return level(p_.Value(t)) - v; };
+    auto s = [this, v](double t) { return Clamped(t) - v; };
     for (std::size_t k = 0; k + 1 < p_.n; ++k) {
-      const double left = p_.X(k);
-      if (!(left < p_.X(k + 1))) {
+      if (!(p_.X(k) < p_.X(k + 1))) {
         continue; // zero width
       }
-      if (p_.a[k] == 0 && p_.b[k] == 0 && p_.c[k] == 0 && level(p_.y[k]) == v) {
+      const double left = Abscissa(k), right = Abscissa(k + 1);
+      if (p_.a[k] == 0 && p_.b[k] == 0 && p_.c[k] == 0 &&
+          (origin_ == nullptr ? p_.y[k] : origin_->y0 + p_.y[k]) == v) {
         add(left);
-        add(p_.X(k + 1));
+        add(right);
         continue;
       }
-      Cuts cuts{{left, p_.X(k + 1)}, 2};
-      cuts.Add([&](double t) { return Polynomial(2, k, t - left); });
-      cuts.Add([&](double t) { return Polynomial(1, k, t - left); });
+      // u on segment k at t, as At computes it.
+      auto u = [this, k](double t) {
+        return origin_ == nullptr ? t - p_.X(k) : (t - origin_->x0) - p_.X(k);
+      };
+      Cuts cuts{{left, right}, 2};
+      cuts.Add([&](double t) { return Polynomial(2, k, u(t)); });
+      cuts.Add([&](double t) { return Polynomial(1, k, u(t)); });
       for (std::size_t i = 0; i + 1 < cuts.count; ++i) {
         const double sl = s(cuts.at[i]);
         if (sl == 0) {
@@ -100,13 +101,24 @@ public:
         }
       }
     }
-    if (s(Last()) == 0) {
-      add(Last());
+    const double last = Abscissa(p_.n - 1);
+    if (s(last) == 0) {
+      add(last);
     }
     return roots;
   }
 
 private:
+  // Knot k's abscissa, and S at t with the end ordinates beyond the knots:
+  // x0 + x[k] and y0 + the fields' S at t - x0 about an origin.
+  double Abscissa(std::size_t k) const {
+    return origin_ == nullptr ? p_.X(k) : origin_->x0 + p_.X(k);
+  }
+  double Clamped(double t) const {
+    return origin_ == nullptr ? p_.Value(t)
+                              : origin_->y0 + p_.Value(t - origin_->x0);
+  }
+
   // At, Integral of the curve of the fields as they are.
   double LocalAt(int order, double t, Extrapolation e) const {
     if (std::isnan(t)) {
