@@ -23,6 +23,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -102,8 +103,9 @@ std::vector<unsigned char> LibraryTable(const knotfit::Spline &s) {
 
 // Checks the evaluator on the way, then fits and writes as the program does,
 // and compares the table written with the library's.
-Outcome CheckedGenerate(int32_t n, const double *x, const double *y,
-                        const char *name, const Run &run, const fs::path &kel) {
+DataSetOutcome CheckedGenerate(int32_t n, const double *x, const double *y,
+                               std::string_view name, const Run &run,
+                               const fs::path &kel) {
   const bool valid =
       CheckDataSet(n, x, y, name).empty() &&
       knotfit::detail::MethodProblem(run.method, n, x, y).empty();
@@ -120,10 +122,11 @@ Outcome CheckedGenerate(int32_t n, const double *x, const double *y,
       }
     }
   }
-  const Outcome outcome = GenerateCubicSpline(n, x, y, name, run);
-  if (outcome == Outcome::kWritten || outcome == Outcome::kWarned) {
+  const DataSetOutcome outcome = GenerateCubicSpline(n, x, y, name, run);
+  if (outcome.files == Outcome::kWritten ||
+      outcome.files == Outcome::kUnplotted) {
     Check(valid, "only valid data sets are written");
-    const std::string table = (kel / "CS").string() + "/" + name;
+    const std::string table = (kel / "CS").string() + "/" + std::string(name);
     Check(ReadFile(table) == LibraryTable(knotfit::fit(
                                  x, y, static_cast<size_t>(n), run.method)),
           "the program's table is the library's");

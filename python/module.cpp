@@ -1,14 +1,21 @@
 // The Python module knotfit: the library's fit, its Spline and Table and the
 // table files, with numbers or numpy arrays in and out. Every loop over an
-// array runs here, in C++, without the interpreter lock; every value comes
-// from the library itself, so it is bit for bit what the C++ API gives.
+// array and every file's reading or writing runs here, in C++, without the
+// interpreter lock, on what was copied out of the Python objects first;
+// every value comes from the library itself, so it is bit for bit what the
+// C++ API gives, and every table file is written by the program's own rule.
 #include "knotfit/table.hpp"
-#include "replace_file.h"
+#include "knotfit_internal.h"
+#include "replacement_file.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <exception>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace py = pybind11;
@@ -16,21 +23,30 @@ using knotfit::Error;
 using knotfit::Extrapolation;
 using knotfit::Spline;
 using knotfit::Table;
+using knotfit::detail::Quoted;
 
 namespace {
 
 using Doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
+// A class's name is anyone's text.
 std::string TypeName(const py::handle &value) {
-  return py::str(py::type::handle_of(value).attr("__name__"));
+  return Quoted(
+      std::string(py::str(py::type::handle_of(value).attr("__name__"))));
 }
 
 // Any array or sequence of real numbers (bool, integer or floating point) as
-// contiguous doubles. Anything else raises knotfit.Error, not whatever numpy
-// would raise from deep inside.
+// contiguous doubles. A value numpy cannot take raises knotfit.Error, not
+// whatever numpy would raise from deep inside; a conversion that fails for
+// want of memory (a copy of a huge broadcast view) raises MemoryError.
 Doubles RealArray(const py::handle &values, const std::string &what) {
-  const py::array array = py::array::ensure(values);
-  if (!array) {
+  py::array array;
+  try {
+    array = py::reinterpret_borrow<py::object>(values);
+  } catch (py::error_already_set &e) {
+    if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError)) {
+      throw;
+    }
     throw Error(what + " must be numbers, not " + TypeName(values));
   }
   const char kind = array.dtype().kind();
@@ -38,7 +54,7 @@ Doubles RealArray(const py::handle &values, const std::string &what) {
     throw Error(what + " must be real numbers, not " +
                 std::string(py::str(array.dtype())));
   }
-  return Doubles::ensure(array);
+  return Doubles(array);
 }
 
 Doubles Vector(const py::handle &values, const std::string &what) {
@@ -62,7 +78,7 @@ double Number(const py::handle &value, const std::string &what) {
 Extrapolation Rule(const std::string &name) {
   Extrapolation e{};
   if (!knotfit::ParseExtrapolation(name, e)) {
-    throw Error("unknown extrapolation '" + name +
+    throw Error("unknown extrapolation '" + Quoted(name) +
                 "' (clamp, linear, cubic, nan)");
   }
   return e;
@@ -227,7 +243,7 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
            const py::handle &end_slopes) {
   knotfit::MethodChoice choice;
   if (!knotfit::ParseMethod(method, choice)) {
-    throw Error("unknown method '" + method +
+    throw Error("unknown method '" + Quoted(method) +
                 "' (not-a-knot, natural, clamped[=D0,DN], periodic, "
                 "pchip, akima, makima, steffen)");
   }
@@ -250,35 +266,94 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
                       choice);
 }
 
-// A path as the file system takes it: the bytes os.fsencode gives.
+// A path as the file system takes it: the bytes os.fsencode gives. The
+// system reads a path up to its first NUL byte, so a path holding one would
+// name another file: refused, as open refuses it.
 std::string PathBytes(const py::handle &path) {
+  std::string bytes;
   try {
-    return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
-  } catch (py::error_already_set &) {
+    bytes =
+        py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  } catch (py::error_already_set &e) {
+    if (!e.matches(PyExc_TypeError)) {
+      throw;
+    }
     throw Error("a path must be str, bytes or os.PathLike, not " +
                 TypeName(path));
   }
+  if (bytes.find('\0') != std::string::npos) {
+    throw Error("path '" + Quoted(bytes) + "' holds a NUL byte");
+  }
+  return bytes;
 }
 
 Table ReadTable(const py::handle &source) {
   if (py::isinstance<py::str>(source) ||
       py::isinstance(source, py::module_::import("os").attr("PathLike"))) {
-    return knotfit::read_table_file(PathBytes(source));
+    const std::string path = PathBytes(source);
+    // Opening a FIFO waits for its writer, and a slow disk for itself.
+    const py::gil_scoped_release unlocked;
+    try {
+      return knotfit::read_table_file(path);
+    } catch (const Error &e) {
+      throw Error(Quoted(e.what())); // the path starts the message
+    }
   }
   if (!PyObject_CheckBuffer(source.ptr())) {
     throw Error("read_table takes a path or bytes, not " + TypeName(source));
   }
+  // The view keeps the bytes where they are (a bytearray cannot be resized
+  // while it lives), so they are read without the interpreter lock.
   const py::buffer_info bytes =
       py::reinterpret_borrow<py::buffer>(source).request();
   if (bytes.itemsize != 1 || bytes.ndim != 1 || bytes.strides[0] != 1) {
     throw Error("read_table takes the table's bytes as one contiguous run");
   }
+  const py::gil_scoped_release unlocked;
   return knotfit::read_table(static_cast<const unsigned char *>(bytes.ptr),
                              static_cast<std::size_t>(bytes.size));
 }
 
+// The program's writer, with neither its signal handler nor its umask,
+// which are not this process's.
 void WriteTable(const Spline &spline, const py::handle &path) {
-  knotfit_python::ReplaceFile(PathBytes(path), knotfit::table_bytes(spline));
+  const std::string name = PathBytes(path);
+  const py::gil_scoped_release unlocked;
+  const std::vector<unsigned char> bytes = knotfit::table_bytes(spline);
+  const std::string problem = ReplaceWholeFile(
+      name,
+      [&bytes](Sink &file) {
+        return file.Write(reinterpret_cast<const char *>(bytes.data()),
+                          bytes.size());
+      },
+      ReplacementFile::Creator::kUnwatched);
+  if (!problem.empty()) {
+    throw Error("cannot write '" + Quoted(name) + "': " + problem);
+  }
+}
+
+// knotfit.Error with the message's bytes as text, a byte that is not UTF-8
+// (of a Latin-1 path, which the message passes as it is) shown as \xHH
+// rather than losing the message. pybind11 reports a Python object it could
+// not allocate (the bytes of a large table) as a RuntimeError of its own,
+// over the MemoryError Python raised: that MemoryError stays.
+void RaiseError(std::exception_ptr thrown) {
+  try {
+    std::rethrow_exception(std::move(thrown));
+  } catch (const Error &e) {
+    const std::string_view text = e.what();
+    const py::object message = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<py::ssize_t>(text.size()),
+                             "backslashreplace"));
+    if (message) { // else MemoryError is raised
+      PyErr_SetObject(py::module_::import("knotfit").attr("Error").ptr(),
+                      message.ptr());
+    }
+  } catch (const std::runtime_error &) {
+    if (PyErr_ExceptionMatches(PyExc_MemoryError) == 0) {
+      throw;
+    }
+  }
 }
 
 std::string Describe(const char *what, std::size_t n, double first,
@@ -310,6 +385,7 @@ PYBIND11_MODULE(knotfit, m) {
   py::options options;
   options.disable_function_signatures();
   py::register_exception<Error>(m, "Error", PyExc_ValueError);
+  py::register_exception_translator(RaiseError);
 
   py::class_<Spline> spline(
       m, "Spline",
@@ -347,17 +423,21 @@ PYBIND11_MODULE(knotfit, m) {
   m.def("read_table", &ReadTable, py::arg("source"),
         "read_table(source) -> Table\n\n"
         "Reads a coefficient table from a path (str or os.PathLike) or from "
-        "its\nbytes (bytes, bytearray, memoryview). A malformed table raises\n"
-        "knotfit.Error naming the defect and its byte.");
+        "its\nbytes (bytes, bytearray, memoryview), without holding the "
+        "interpreter lock:\nother threads run while it waits (on a FIFO, a "
+        "slow disk). A malformed\ntable raises knotfit.Error naming the "
+        "defect and its byte; a path\nholding a NUL byte raises it too.");
   m.def("write_table", &WriteTable, py::arg("spline"), py::arg("path"),
         "write_table(spline, path) -> None\n\n"
         "Writes the spline's coefficient table, the very bytes the knotfit\n"
         "program writes, as the program writes them: into a temporary file\n"
         "beside path, renamed over it once complete, so that a reader never "
-        "sees\na part. A replaced file keeps its mode; a symbolic link or "
-        "other\nnon-regular file at path is refused. Raises knotfit.Error, "
-        "before\nwriting anything, for a value that binary32 cannot hold or "
-        "two knots\nthat round to the same x.");
+        "sees\na part. A replaced file keeps its mode (less set-user-ID and "
+        "set-group-ID)\nand, as far as the process may give them, its owner "
+        "and group; a\nsymbolic link, any other non-regular file or a file "
+        "you may not write at\npath is refused. Raises knotfit.Error, "
+        "before writing anything, for a\nvalue that binary32 cannot hold, "
+        "two knots that round to the same x or\na path holding a NUL byte.");
   m.def(
       "table_bytes",
       [](const Spline &s) {

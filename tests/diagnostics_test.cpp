@@ -1,6 +1,7 @@
 // The flags of the report and --fail-on, each on data made to raise it and
 // on data made not to; the other methods that avoid a flag.
 #include "diagnostics.h"
+#include "html_report.h"
 #include "knotfit_internal.h"
 #include "plot_envelope.h"
 
@@ -180,6 +181,17 @@ TEST(JsonSummary, StringsAreValidJson) {
   for (const auto &c : kCases) {
     EXPECT_EQ(JsonString(c.text), c.json) << c.json;
   }
+}
+
+// A name skipped for its NUL byte reaches the page as the messages show it,
+// not as a byte a browser drops.
+TEST(HtmlReport, NulByteOfANameShownAsInMessages) {
+  DataSetRecord r;
+  r.name = std::string("a\0x<", 4);
+  r.skipped = "name holds a NUL byte";
+  const std::string row = HtmlIndexRow(r, 0);
+  EXPECT_EQ(row.find('\0'), std::string::npos);
+  EXPECT_NE(row.find(">a\\x00x&lt;</a>"), std::string::npos) << row;
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 # Every man page in docs/ names the project's version in its title line, so
 # that `man ./docs/PAGE.1` and the installed page show the version that
-# `--version` prints, and groff renders it without a single warning.
-#   cmake -DSOURCE_DIR=... -DVERSION=... [-DGROFF=...] -P man_test.cmake
+# `--version` prints, and groff renders it without a single warning; and
+# every option a program's --help lists has an entry of its own in its page.
+#   cmake -DSOURCE_DIR=... -DVERSION=... [-DGROFF=...]
+#     [-DPROGRAMS=name=path;...] -P man_test.cmake
 file(GLOB pages ${SOURCE_DIR}/docs/*.1)
 if(NOT pages)
   message(FATAL_ERROR "no man page in ${SOURCE_DIR}/docs")
@@ -19,4 +21,27 @@ foreach(page IN LISTS pages)
       message(FATAL_ERROR "${page}: groff (${status}):\n${out}")
     endif()
   endif()
+endforeach()
+
+# An option's entry: a .TP paragraph whose tag line names it, "\-\-name"
+# followed by anything but more of a name.
+foreach(program IN LISTS PROGRAMS)
+  string(REGEX REPLACE "=.*" "" name "${program}")
+  string(REGEX REPLACE "^[^=]*=" "" path "${program}")
+  execute_process(COMMAND ${path} --help RESULT_VARIABLE status OUTPUT_VARIABLE help)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${name} --help: status ${status}")
+  endif()
+  file(READ ${SOURCE_DIR}/docs/${name}.1 page)
+  string(REGEX MATCHALL "\n +(-[A-Za-z], )?--[a-z-]*" options "\n${help}")
+  if(NOT options)
+    message(FATAL_ERROR "${name} --help lists no option")
+  endif()
+  foreach(option IN LISTS options)
+    string(REGEX REPLACE ".*--" "" option "${option}")
+    string(REPLACE "-" "\\\\-" escaped "${option}")
+    if(NOT page MATCHES "\n\\.TP\n[^\n]*\\\\-\\\\-${escaped}[^a-z\\]")
+      message(FATAL_ERROR "docs/${name}.1: no entry of its own for --${option}")
+    endif()
+  endforeach()
 endforeach()

@@ -26,8 +26,9 @@ ssize_t ReadThenFail(void *cookie, char *to, size_t size) {
   return n > 0 ? static_cast<ssize_t>(n) : -1;
 }
 
-// All pairs of text, read through blocks of the given size; an unpaired
-// last token comes back as a pair with "<lone>". With fails, the reads
+// All pairs of text, read whole through blocks of the given size; an
+// unpaired last token comes back as a pair with "<lone>". The tokens as C
+// strings must end at the first NUL of the whole ones. With fails, the reads
 // after the text fail, and the reader must say so.
 std::vector<std::string> Split(const std::string &text, size_t block,
                                bool fails = false) {
@@ -40,8 +41,17 @@ std::vector<std::string> Split(const std::string &text, size_t block,
   std::string_view first, second;
   TokenReader::Pair pair;
   while ((pair = reader.NextPair(first, second)) != TokenReader::Pair::kEnd) {
-    tokens.emplace_back(first);
-    tokens.emplace_back(pair == TokenReader::Pair::kPair ? second : "<lone>");
+    const bool paired = pair == TokenReader::Pair::kPair;
+    const std::string_view cut[] = {first, paired ? second : ""};
+    const std::string_view whole[] = {
+        reader.held_nul() ? reader.first_whole() : cut[0],
+        reader.held_nul() ? reader.second_whole() : cut[1]};
+    for (size_t k = 0; k < 2; ++k) {
+      EXPECT_EQ(cut[k], whole[k].substr(0, whole[k].find('\0')));
+    }
+    EXPECT_EQ(reader.held_nul(), cut[0] != whole[0] || cut[1] != whole[1]);
+    tokens.emplace_back(whole[0]);
+    tokens.emplace_back(paired ? whole[1] : "<lone>");
   }
   EXPECT_EQ(reader.error(), fails ? EIO : 0);
   return tokens;
@@ -69,8 +79,17 @@ TEST(TokenReader, TokensAcrossEveryBlockEdge) {
                {"  1\t\t2\r\n3\n\n4  ", {"1", "2", "3", "4"}},
                {"NAME my file 10", {"NAME", "my", "file", "10"}},
                {"longer-token x y", {"longer-token", "x", "y", "<lone>"}},
-               {std::string("a\0b c", 5), {"a", "c"}}, // a token ends at NUL
-               {std::string("1 22\0b", 6), {"1", "22"}},
+               {std::string("a\0b c", 5), {std::string("a\0b", 3), "c"}},
+               {std::string("1 22\0b\0", 7), {"1", std::string("22\0b\0", 5)}},
+               {"\xef\xbb\xbf"
+                "1 2",
+                {"1", "2"}}, // a byte-order mark
+               {"\xef\xbb\xbf", {}},
+               {"\xef\xbb 1", {"\xef\xbb", "1"}},
+               {"1 \xef\xbb\xbf"
+                "2",
+                {"1", "\xef\xbb\xbf"
+                      "2"}},
                {std::string(3000, 'z') + " " + std::string(2000, 'y'),
                 {std::string(3000, 'z'), std::string(2000, 'y')}},
                {"1 2\nNAME cube", {"1", "2"}, true},

@@ -2,7 +2,8 @@
 """report_browser.py KNOTFIT GEN_WORKLOAD: loads reports that knotfit
 writes (--report) in headless Chromium: the DOM holds one plot per data set
 with its data and the flagged rows first; the cube's curve is drawn where
-S(t) = t^3 maps; W2's report loads. Exits 77 (skipped) without chromium."""
+S(t) = t^3 maps; W2's report loads. The page counts every data set, and is
+UTF-8 whatever the names. Exits 77 (skipped) without chromium."""
 import base64
 import os
 import re
@@ -16,7 +17,18 @@ import zlib
 STEP = "0 0\n1 0\n2 0.01\n3 0.05\n3.5 0.5\n4 0.95\n5 0.99\n6 1\n7 1\n8 1\nNAME step\n"
 CUBE = "0 0\n1 1\n2 8\n3 27\n4 64\nNAME cube\n"
 BACK = "1 1\n0 0\nNAME back\n"
+STALL = b"1e15 0 1000000000000000.25 1 1000000000000000.5 0 1000000000000001 1 NAME st\xe4ll\n"
 CURVE = (31, 95, 191)  # the light theme's curve colour, #1f5fbf
+# The page's counts: every data set, as the closing summary and the JSON
+# count them (singular for one), those the CSV reader skipped and a table
+# written without its plot file included. (page, input, options, counts)
+COUNTS = [
+    ("three", None, [], "3 data sets: 2 written, 1 skipped, 1 flagged."),
+    ("cube", None, [], "1 data set: 1 written, 0 skipped, 0 flagged."),
+    ("na", "x,y\n0,0\n1,NA\n", ["--csv"], "1 data set: 0 written, 1 skipped, 0 flagged."),
+    ("stall", STALL + CUBE.encode(), ["--fail-on=binary32"],
+     "2 data sets: 2 written (1 without its plot file), 0 skipped, 1 flagged, 1 failed --fail-on."),
+]
 
 
 def chromium(url, *args, timeout=60):
@@ -28,15 +40,15 @@ def chromium(url, *args, timeout=60):
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout, check=True).stdout
 
 
-def report(knotfit, work, name, text=None):
+def report(knotfit, work, name, text=None, options=()):
     """Runs knotfit -q --report on name.txt, written first when a text is
     given; the page's file URL."""
     if text is not None:
-        with open(os.path.join(work, name + ".txt"), "w") as f:
+        with open(os.path.join(work, name + ".txt"), "wb" if isinstance(text, bytes) else "w") as f:
             f.write(text)
     page = os.path.join(work, name + ".html")
-    subprocess.run([knotfit, "-q", "--report", page, name + ".txt"], cwd=work, timeout=120,
-                   env={"TROV_KEL": "kel"}, stderr=subprocess.DEVNULL)
+    subprocess.run([knotfit, "-q", "--report", page, *options, name + ".txt"], cwd=work,
+                   timeout=120, env={"TROV_KEL": "kel"}, stderr=subprocess.DEVNULL)
     return "file://" + page
 
 
@@ -116,6 +128,18 @@ def main():
             near = [pixels[y][x] for y in range(py - 2, py + 3) for x in range(px - 2, px + 3)]
             if not any(sum((p - q) ** 2 for p, q in zip(c, CURVE)) < 40 ** 2 for c in near):
                 failures.append("no curve pixel within 2 px of S(%g) at (%d, %d)" % (t, px, py))
+
+        for name, text, options, counts in COUNTS:
+            if text is not None:
+                report(knotfit, work, name, text, options)
+            with open(os.path.join(work, name + ".html"), "rb") as f:
+                page = f.read().decode(errors="surrogateescape")
+            if "<p>%s</p>" % counts not in page:
+                failures.append("%s: counts %s" % (name, re.findall(r"<p>\d+ data sets?: .*</p>", page)))
+            if re.search("[\udc80-\udcff]", page):
+                failures.append("%s: a byte that is not UTF-8 on the page" % name)
+        if 'data-name="st\ufffdll"' not in page:  # the last page's name, its byte 0xe4 U+FFFD
+            failures.append("stall: the name is not st\ufffdll")
 
         with open(os.path.join(work, "w2.txt"), "w") as f:
             subprocess.run([gen, "w2"], stdout=f, check=True, timeout=120)

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""run_case.py [--jobs N] KNOTFIT CASE_DIR: plays one case of
-tests/data/cases (its README gives the format) through the built knotfit in a
-scratch directory; with --jobs, once more with -j N first among the arguments
-(a case without arguments is played once). Prints every difference and exits
-1 when there is one."""
+"""run_case.py [--jobs N] PROGRAM CASE_DIR: plays one case of
+tests/data/cases (its README gives the format) through the built PROGRAM
+(knotfit, knotfit-eval or knotfit-export) in a scratch directory; with
+--jobs, once more with -j N first among the arguments (a case without
+arguments is played once). Prints every difference and exits 1 when there
+is one."""
 import difflib
 import os
 import shutil
@@ -18,10 +19,11 @@ STDOUT_MODES = ("capture", "full", "closed", "closed-all", "broken-pipe")
 
 
 def lines(path, default):
-    """The file's lines, or the default when the case has no such file."""
+    """The file's lines, or the default when the case has no such file; bytes
+    that are not UTF-8 pass through to arguments and paths as they are."""
     if not os.path.exists(path):
         return default
-    with open(path, encoding="utf-8") as f:
+    with open(path, encoding="utf-8", errors="surrogateescape") as f:
         return f.read().splitlines()
 
 
@@ -57,8 +59,8 @@ def from_hex(text):
     return bytes.fromhex("".join(line.split("#")[0] for line in text.splitlines()))
 
 
-def run(knotfit, args, env, cwd, stdout="capture", timeout=60, stdin=os.devnull):
-    """knotfit with exactly these arguments and environment, standard input
+def run(program, args, env, cwd, stdout="capture", timeout=60, stdin=os.devnull):
+    """The program with exactly these arguments and environment, standard input
     from the file stdin (or closed), standard output as STDOUT_MODES says.
     Returns (status, stdout, stderr); a signal gives 128 + its number."""
     closed = ([0] if stdin == "closed" else []) + \
@@ -76,7 +78,7 @@ def run(knotfit, args, env, cwd, stdout="capture", timeout=60, stdin=os.devnull)
             reader, out = os.pipe()
             os.close(reader)
         try:
-            p = subprocess.run([knotfit] + args, env=env, cwd=cwd, stdin=source, stdout=out,
+            p = subprocess.run([program] + args, env=env, cwd=cwd, stdin=source, stdout=out,
                                stderr=subprocess.PIPE, timeout=timeout,
                                preexec_fn=close if closed else None)
         finally:
@@ -86,7 +88,7 @@ def run(knotfit, args, env, cwd, stdout="capture", timeout=60, stdin=os.devnull)
     return status, p.stdout or b"", p.stderr
 
 
-def play(knotfit, case, options=()):
+def play(program, case, options=()):
     problems = []
 
     def compare(what, got, want):
@@ -108,8 +110,12 @@ def play(knotfit, case, options=()):
                 os.symlink(arg[0], os.path.join(work, arg[1]))
             elif op == "fifo":
                 os.mkfifo(os.path.join(work, arg[0]))
-            elif op == "copy":
-                shutil.copyfile(os.path.join(case, arg[0]), os.path.join(work, arg[1]))
+            elif op in ("copy", "hex"):
+                with open(os.path.join(case, arg[0]), "rb") as f:
+                    data = f.read()
+                os.makedirs(os.path.dirname(os.path.join(work, arg[1])), exist_ok=True)
+                with open(os.path.join(work, arg[1]), "wb") as f:
+                    f.write(from_hex(data.decode()) if op == "hex" else data)
             elif step == "stdin closed":
                 stdin = "closed"
             elif op == "stdin":
@@ -126,9 +132,9 @@ def play(knotfit, case, options=()):
         args = list(options) + args
         env = dict(e.split("=", 1) for e in lines(os.path.join(case, "env"), ["TROV_KEL=kel"]))
         try:
-            status, out, err = run(knotfit, args, env, work, stdout, stdin=stdin)
+            status, out, err = run(program, args, env, work, stdout, stdin=stdin)
         except subprocess.TimeoutExpired:
-            return ["knotfit did not finish within 60 s"]  # and was killed
+            return [os.path.basename(program) + " did not finish within 60 s"]  # and was killed
         for name, got in (("stdout", out), ("stderr", err)):
             compare(name, text_lines(got), text_lines(read(os.path.join(case, name))))
         want_status = lines(os.path.join(case, "status"), ["0"])[0]
@@ -170,10 +176,10 @@ def play(knotfit, case, options=()):
 
 if __name__ == "__main__":
     jobs = sys.argv[2] if sys.argv[1] == "--jobs" else None
-    knotfit, case = [os.path.abspath(sys.argv[-2]), sys.argv[-1]]
-    found = play(knotfit, case)
+    program, case = [os.path.abspath(sys.argv[-2]), sys.argv[-1]]
+    found = play(program, case)
     if jobs:
-        found += ["with -j %s: %s" % (jobs, p) for p in play(knotfit, case, ["-j", jobs])]
+        found += ["with -j %s: %s" % (jobs, p) for p in play(program, case, ["-j", jobs])]
     sys.stdout.reconfigure(errors="backslashreplace")
     print("\n".join(found) or "ok")
     sys.exit(1 if found else 0)

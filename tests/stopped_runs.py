@@ -201,7 +201,7 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
             ">>>>> writing error",
             "knotfit: few:%d: data set '%s': cannot write 'kel/CS/plot/%s': File too "
             "large; no plot file written, old plot file removed" % (31 * (k + 1), n, n))] +
-        ["knotfit: 0 data sets written, 20 skipped"])
+        ["knotfit: 20 data sets written, 20 written without their plot files"])
     check("few full: tables new", [read_file(work + "/kel/CS/" + n) != o[0]
                                    for n, o in zip(names, old[:20])], [True] * 20)
     check("few full: temporary files", temporaries(work), [])
@@ -216,7 +216,7 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     check("plot dir: stderr", read_file(run.err_path).decode(),
           ">>>>> writing error\nknotfit: second:200001: data set 'big': cannot write "
           "'kel/CS/plot/big': Is a directory; no plot file written, old plot file NOT "
-          "removed\nknotfit: 0 data sets written, 1 skipped\n")
+          "removed\nknotfit: 1 data set written, 1 written without its plot file\n")
     check("plot dir: temporary files", hidden(work + "/kel/CS/plot"), [])
     os.rmdir(work + "/kel/CS/plot/big")
 

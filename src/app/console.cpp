@@ -207,8 +207,9 @@ void Console::Progress(uint64_t bytes_read, uint64_t points,
                           " MB read");
   }
   std::snprintf(line + used, sizeof line - static_cast<size_t>(used),
-                ", %llu data sets written, %.2f M points/s",
+                ", %llu data set%s written, %.2f M points/s",
                 static_cast<unsigned long long>(data_sets),
+                data_sets == 1 ? "" : "s",
                 static_cast<double>(points) / seconds / 1e6);
   std::fprintf(stderr, "\r%s\033[K", line);
   progress_shown_ = true;

@@ -65,7 +65,7 @@ public:
   // output holds so far and without the progress line.
   void Message(const std::string &line);
 
-  // The last problem reported about a data set ("<problem>; <consequence>"),
+  // The last problem reported about a data set, without its consequence,
   // kept for the run's report until taken.
   void KeepProblem(std::string problem) { problem_ = std::move(problem); }
   std::string TakeProblem() { return std::exchange(problem_, {}); }

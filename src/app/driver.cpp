@@ -18,6 +18,7 @@
 
 RunSummary &RunSummary::operator+=(const RunSummary &other) {
   written += other.written;
+  unplotted += other.unplotted;
   warned += other.warned;
   skipped += other.skipped;
   flagged += other.flagged;
@@ -28,11 +29,14 @@ RunSummary &RunSummary::operator+=(const RunSummary &other) {
 }
 
 std::string SummaryLine(const RunSummary &summary) {
-  std::string line = "knotfit: " + std::to_string(summary.written) +
-                     (summary.written == 1 ? " data set" : " data sets") +
-                     " written";
+  std::string line =
+      "knotfit: " + Counted(summary.written, "data set", "data sets") +
+      " written";
   const std::pair<size_t, const char *> parts[] = {
       {summary.skipped, "skipped"},
+      {summary.unplotted, summary.unplotted == 1
+                              ? "written without its plot file"
+                              : "written without their plot files"},
       {summary.warned, "written with warnings"},
       {summary.flagged, "failed --fail-on"},
   };
@@ -59,12 +63,13 @@ namespace {
 // its tokens was given. A written data set that replaces the files of an
 // earlier one of its name says so. An outcome that ends the run is kept in
 // summary.end_status.
-void CountDataSet(Outcome outcome, Console &console, const std::string &name,
-                  const std::string &place, bool warned,
-                  const InputSettings &input, RunSummary &summary) {
-  if (EndsRun(outcome)) {
-    summary.end_status = StatusOf(outcome);
-  } else if (outcome == Outcome::kFailed) {
+void CountDataSet(const DataSetOutcome &outcome, Console &console,
+                  const std::string &name, const std::string &place,
+                  bool warned, const InputSettings &input,
+                  RunSummary &summary) {
+  if (EndsRun(outcome.files)) {
+    summary.end_status = StatusOf(outcome.files);
+  } else if (outcome.files == Outcome::kFailed) {
     ++summary.skipped;
     ++summary.failed;
   } else {
@@ -76,46 +81,50 @@ void CountDataSet(Outcome outcome, Console &console, const std::string &name,
                       "' replaces the one of " + before);
       warned = true;
     }
-    // Knots that binary32 cannot tell apart and the flags of --fail-on fail
-    // the run; the warnings about tokens and names only with --strict.
-    const bool flagged = outcome == Outcome::kFlagged;
-    const bool failing = outcome == Outcome::kWarned;
-    warned = warned || failing;
+    // A missing plot file, knots that binary32 cannot tell apart and the
+    // flags of --fail-on fail the run; the warnings about tokens and names
+    // only with --strict.
+    const bool unplotted = outcome.files == Outcome::kUnplotted;
+    warned = warned || outcome.warned;
     ++summary.written;
+    summary.unplotted += unplotted ? 1 : 0;
     summary.warned += warned ? 1 : 0;
-    summary.flagged += flagged ? 1 : 0;
-    summary.failed += failing || flagged || (warned && input.strict) ? 1 : 0;
+    summary.flagged += outcome.flagged ? 1 : 0;
+    summary.failed += unplotted || outcome.warned || outcome.flagged ||
+                              (warned && input.strict)
+                          ? 1
+                          : 0;
   }
 }
 
 // Hands a data set to handle, to be counted when it is done with; the
-// points are cleared for the next.
+// points are cleared for the next. skipped: why the reader skips it, at
+// line and column; a data set too long for a table is skipped here. Either
+// way it is handed over, so that it is reported, recorded and counted in
+// its turn like every other.
 void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
                   BigArray<double> &y, const std::string &name, uint64_t line,
-                  bool warned, const InputSettings &input,
-                  RunSummary &summary) {
-  const std::string place = Place(input.shown, line);
+                  bool warned, const InputSettings &input, RunSummary &summary,
+                  std::string skipped = {}, size_t column = 0) {
+  const std::string place = Place(input.shown, line, column);
   summary.points += x.size();
-  if (x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-    ReportDataSet(console, place, name.c_str(),
-                  std::to_string(x.size()) +
-                      " points, more than a coefficient table holds",
-                  "skipped");
-    CountDataSet(Outcome::kFailed, console, name, place, warned, input,
-                 summary);
-  } else {
-    const DataSet set{static_cast<int32_t>(x.size()),
-                      x.data(),
-                      y.data(),
-                      name.c_str(),
-                      input.shown,
-                      place,
-                      line};
-    handle.Handle(set, [&console, name, place, warned, &input,
-                        &summary](Outcome outcome) {
-      CountDataSet(outcome, console, name, place, warned, input, summary);
-    });
+  if (skipped.empty() &&
+      x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    skipped = std::to_string(x.size()) +
+              " points, more than a coefficient table holds";
   }
+  const DataSet set{skipped.empty() ? static_cast<int32_t>(x.size()) : 0,
+                    x.data(),
+                    y.data(),
+                    name,
+                    input.shown,
+                    place,
+                    line,
+                    skipped};
+  handle.Handle(set, [&console, name, place, warned, &input,
+                      &summary](const DataSetOutcome &outcome) {
+    CountDataSet(outcome, console, name, place, warned, input, summary);
+  });
   x.clear();
   y.clear();
 }
@@ -194,7 +203,13 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
       if (points.size() == 0) {
         first_point = reader.first_line();
       }
-      points.Add(first, second, reader.first_line(), reader.second_line());
+      if (reader.held_nul()) {
+        points.AddHoldingNul(first, second, reader.first_whole(),
+                             reader.second_whole(), reader.first_line(),
+                             reader.second_line());
+      } else {
+        points.Add(first, second, reader.first_line(), reader.second_line());
+      }
       if (!warned && points.suspect()) {
         settle(); // parsed on the spot: warned at once
       }
@@ -204,7 +219,8 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
     if (!console.quiet()) {
       EchoPair(console.out(), points.size(), first, second);
     }
-    name.assign(second);
+    // A NUL byte in the name skips its data set: it is kept whole.
+    name.assign(reader.held_nul() ? reader.second_whole() : second);
     CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
                  input, summary);
     if (summary.end_status != 0) {
@@ -230,7 +246,8 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   }
   if (pair == TokenReader::Pair::kLoneToken) {
     console.Message("knotfit: " + at(reader.first_line()) + "unpaired token '" +
-                    Quoted(first) + "' at end of input ignored");
+                    Quoted(reader.held_nul() ? reader.first_whole() : first) +
+                    "' at end of input ignored");
     ++summary.failed;
   }
   return summary;
@@ -254,17 +271,15 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
     return summary; // the caller reports the input as unreadable
   }
   if (!reader.problem().empty()) {
-    ReportDataSet(console, Place(input.shown, reader.line(), reader.column()),
-                  name.c_str(), reader.problem(), "skipped");
-    ++summary.skipped;
-    ++summary.failed;
-    return summary;
+    CloseDataSet(handle, console, x, y, name, reader.line(), false, input,
+                 summary, reader.problem(), reader.column());
+  } else {
+    if (!console.quiet()) {
+      EchoPair(console.out(), x.size(), "NAME", name);
+    }
+    CloseDataSet(handle, console, x, y, name, reader.first_row_line(), false,
+                 input, summary);
   }
-  if (!console.quiet()) {
-    EchoPair(console.out(), x.size(), "NAME", name);
-  }
-  CloseDataSet(handle, console, x, y, name, reader.first_row_line(), false,
-               input, summary);
   handle.Finish();
   return summary;
 }

@@ -18,20 +18,23 @@
 #include <utility>
 
 struct RunSummary {
-  size_t written = 0; // data sets written, those with a warning included
-  size_t warned = 0;  // data sets written with a warning
-  size_t skipped = 0; // data sets skipped or not completely written
-  size_t flagged = 0; // data sets written but flagged by --fail-on
-  size_t failed = 0;  // what fails the run: skipped data sets, input read but
-                      // never written, warnings that fail
+  size_t written = 0;   // data sets whose table was written, all below
+                        // included
+  size_t unplotted = 0; // data sets whose table was written, not their plot
+  size_t warned = 0;    // data sets written with a warning
+  size_t skipped = 0;   // data sets skipped, or their table not written
+  size_t flagged = 0;   // data sets written but flagged by --fail-on
+  size_t failed = 0;    // what fails the run: skipped data sets, tables
+                        // without their plot file, input read but never
+                        // written, warnings that fail
   uint64_t points = 0;
   int end_status = 0; // 255 or 254 when an outcome ended the run
   RunSummary &operator+=(const RunSummary &other);
 };
 
 // The closing line of a run that skipped or warned: "knotfit: 9997 data sets
-// written, 3 skipped, 2 written with warnings" (counts of 0 after the first
-// left out).
+// written, 3 skipped, 1 written without its plot file, 2 written with
+// warnings, 1 failed --fail-on" (counts of 0 after the first left out).
 std::string SummaryLine(const RunSummary &summary);
 
 // A data set at its NAME pair: its points and name, and where it stands in
@@ -40,24 +43,28 @@ struct DataSet {
   int32_t n = 0;
   const double *x = nullptr;
   const double *y = nullptr;
-  const char *name = "";
+  std::string_view name;  // the whole NAME token, NUL bytes and all
   std::string_view input; // as messages name it: its path, or "-"
   std::string_view place; // "input:12: ", where its messages point
   uint64_t line = 0;      // of its NAME pair
+  // Why the reader skips it before any fit (n is then 0), as its message
+  // and its record give it; empty when it does not.
+  std::string_view skipped;
 };
 
 struct PreparedDataSet; // made ahead by a worker thread (-j), see kel.h
 
-// Fits and writes a data set, with what was made of it ahead or null.
+// Fits and writes a data set, with what was made of it ahead or null; one
+// the reader skipped is reported and recorded as skipped.
 using WriteDataSet =
-    std::function<Outcome(const DataSet &set, PreparedDataSet *ahead)>;
+    std::function<DataSetOutcome(const DataSet &set, PreparedDataSet *ahead)>;
 
 // What is done with a data set at its NAME pair: it is fitted and written,
 // at once or later (several threads). Either way done gets its outcome on
 // the reading thread, in input order, by the time Finish returns: what
 // follows from an outcome (counts, messages) is done there, as with one
 // thread.
-using Done = std::function<void(Outcome)>;
+using Done = std::function<void(DataSetOutcome)>;
 class DataSetHandler {
 public:
   virtual ~DataSetHandler() = default;
@@ -111,7 +118,7 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
 
 // Reads a CSV input as one data set named name: echoes each data row as a
 // pair and then the pair NAME <name>, and hands the data set to handle; a
-// field that is not a number skips it.
+// field that is not a number skips it, handed over as skipped.
 RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
                       DataSetHandler &handle, Console &console,
                       const InputSettings &input);

@@ -67,21 +67,21 @@ std::vector<std::string> MissingDirectories(const KelTargets &targets) {
 } // namespace
 
 std::string CheckDataSet(int32_t n, const double *x, const double *y,
-                         const char *name) {
+                         std::string_view name) {
   const std::string problem = NameProblem(name);
   return problem.empty() ? knotfit::detail::PointsProblem(n, x, y) : problem;
 }
 
 // The checks that need only the data set and the method.
 std::string DataSetProblem(int32_t n, const double *x, const double *y,
-                           const char *name, const Run &run) {
+                           std::string_view name, const Run &run) {
   const std::string problem = CheckDataSet(n, x, y, name);
   return problem.empty() ? knotfit::detail::MethodProblem(run.method, n, x, y)
                          : problem;
 }
 
 PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
-                               const char *name, const Run &run,
+                               std::string_view name, const Run &run,
                                Workspace &work) {
   PreparedDataSet made;
   made.problem = DataSetProblem(n, x, y, name, run);
@@ -115,7 +115,7 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   return made;
 }
 
-void WriteAhead(PreparedDataSet &made, const char *name,
+void WriteAhead(PreparedDataSet &made, std::string_view name,
                 const KelSettings &kel) {
   if (!made.problem.empty() || !made.binary32.empty() ||
       !made.plot_problem.empty() || kel.mkdir) {
@@ -140,9 +140,9 @@ void WriteAhead(PreparedDataSet &made, const char *name,
   }
 }
 
-Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                            const char *name, const Run &run,
-                            PreparedDataSet *ahead) {
+DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
+                                   std::string_view name, const Run &run,
+                                   PreparedDataSet *ahead) {
   Console &console = run.console;
   std::string problem =
       ahead != nullptr ? ahead->problem : DataSetProblem(n, x, y, name, run);
@@ -161,7 +161,7 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
     if (!missing.empty()) {
       console.Message(MkdirHint(missing));
     }
-    return Outcome::kFailed;
+    return {};
   }
   Workspace own;
   std::optional<TableForm> fit;
@@ -176,7 +176,7 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   problem = ahead != nullptr ? ahead->binary32 : fit->Binary32Problem();
   if (!problem.empty()) {
     ReportDataSet(console, run.place, name, problem, "skipped");
-    return Outcome::kFailed;
+    return {};
   }
   const std::string collapsed = ahead != nullptr
                                     ? ahead->collapsed
@@ -198,6 +198,7 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
     outcome = SavePlotFile(name, input, std::move(targets.plot), run, *table,
                            std::move(plot));
   }
-  return outcome == Outcome::kWritten && !collapsed.empty() ? Outcome::kWarned
-                                                            : outcome;
+  const bool table_written =
+      outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
+  return {outcome, table_written && !collapsed.empty()};
 }

@@ -1,5 +1,6 @@
 #include "html_report.h"
 
+#include "json_summary.h"
 #include "knotfit_internal.h"
 #include "report.h"
 
@@ -8,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 #include <utility>
+
+using knotfit::detail::Utf8Length;
 
 namespace {
 
@@ -197,11 +200,23 @@ document.querySelectorAll("#index th").forEach(th => th.addEventListener("click"
 }));
 )js";
 
-// Text in an element or an attribute.
+// Text in an element or an attribute; a byte that is not UTF-8 (a name in
+// Latin-1) becomes U+FFFD, so that the page stays the UTF-8 it declares.
 std::string Escaped(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (const char ch : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
+    if (static_cast<unsigned char>(ch) >= 0x80) {
+      const size_t length = Utf8Length(text, i);
+      if (length == 0) {
+        out += "\xef\xbf\xbd";
+      } else {
+        out.append(text, i, length);
+        i += length - 1;
+      }
+      continue;
+    }
     switch (ch) {
     case '&':
       out += "&amp;";
@@ -214,6 +229,11 @@ std::string Escaped(std::string_view text) {
       break;
     case '"':
       out += "&quot;";
+      break;
+    case '\0':
+      // A name skipped for holding one: a browser would drop the byte or
+      // show U+FFFD, so the page shows it as the messages do.
+      out += "\\x00";
       break;
     default:
       out += ch;
@@ -343,7 +363,13 @@ std::string HtmlIndexRow(const DataSetRecord &r, size_t i) {
     return row + "<td class=\"skip\">skipped: " + Escaped(r.skipped) +
            "</td></tr>\n";
   }
-  return row + "<td class=\"flags\">" + FlagNames(r.diagnosis) + "</td></tr>\n";
+  row += "<td class=\"flags\">" + FlagNames(r.diagnosis);
+  if (!r.plot.empty()) {
+    row += (r.diagnosis.findings.empty() ? "" : " ") +
+           std::string("<span class=\"skip\">no plot file: ") +
+           Escaped(r.plot) + "</span>";
+  }
+  return row + "</td></tr>\n";
 }
 
 std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot) {
@@ -390,11 +416,15 @@ std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot) {
   }
   fig += Attribute("flags", FlagNames(d)) + ">\n<figcaption><b>" +
          Escaped(r.name) + "</b> " + Place(r) + " · " +
-         std::to_string(r.points) + " points · " +
+         Counted(r.points, "point", "points") + " · " +
          knotfit::MethodName(r.method.method) + "</figcaption>\n";
   if (!r.skipped.empty()) {
     return fig + "<p class=\"skip\">Skipped: " + Escaped(r.skipped) +
            ".</p></figure>\n";
+  }
+  if (!r.plot.empty()) {
+    fig += "<p class=\"skip\">Table written, no plot file: " + Escaped(r.plot) +
+           ".</p>\n";
   }
   for (const Finding &f : d.findings) {
     fig += Explained(f);
@@ -402,21 +432,19 @@ std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot) {
   return fig + "</figure>\n";
 }
 
-void HtmlReport(const std::deque<DataSetRecord> &records, size_t failed_fail_on,
-                ChunkWriter &out) {
-  // Flagged data sets first, then the skipped ones, then the rest, each in
-  // the order of the run.
+void HtmlReport(const std::deque<DataSetRecord> &records,
+                const RecordTotals &totals, ChunkWriter &out) {
+  // Flagged data sets first, then the skipped ones and those without their
+  // plot file, then the rest, each in the order of the run.
   std::vector<size_t> order(records.size());
-  size_t flagged = 0, skipped = 0;
   for (size_t i = 0; i < records.size(); ++i) {
     order[i] = i;
-    flagged += records[i].diagnosis.findings.empty() ? 0 : 1;
-    skipped += records[i].skipped.empty() ? 0 : 1;
   }
   auto rank = [&records](size_t i) {
-    return !records[i].diagnosis.findings.empty() ? 0
-           : !records[i].skipped.empty()          ? 1
-                                                  : 2;
+    const DataSetRecord &r = records[i];
+    return !r.diagnosis.findings.empty()           ? 0
+           : !r.skipped.empty() || !r.plot.empty() ? 1
+                                                   : 2;
   };
   std::stable_sort(order.begin(), order.end(),
                    [&rank](size_t p, size_t q) { return rank(p) < rank(q); });
@@ -426,12 +454,17 @@ void HtmlReport(const std::deque<DataSetRecord> &records, size_t failed_fail_on,
       "<title>knotfit report</title>\n<style>";
   page += kStyle;
   page += "</style>\n</head>\n<body>\n<h1>knotfit report</h1>\n<p>" +
-          std::to_string(records.size()) +
-          " data sets: " + std::to_string(records.size() - skipped) +
-          " written, " + std::to_string(skipped) + " skipped, " +
-          std::to_string(flagged) + " flagged";
-  if (failed_fail_on > 0) {
-    page += ", " + std::to_string(failed_fail_on) + " failed --fail-on";
+          Counted(totals.data_sets, "data set", "data sets") + ": " +
+          std::to_string(totals.written) + " written";
+  if (totals.without_plot > 0) {
+    page += " (" + std::to_string(totals.without_plot) +
+            (totals.without_plot == 1 ? " without its plot file)"
+                                      : " without their plot files)");
+  }
+  page += ", " + std::to_string(totals.skipped) + " skipped, " +
+          std::to_string(totals.flagged) + " flagged";
+  if (totals.failed_fail_on > 0) {
+    page += ", " + std::to_string(totals.failed_fail_on) + " failed --fail-on";
   }
   page += ".</p>\n<dl>\n";
   for (const FlagInfo &info : AllFlags()) {

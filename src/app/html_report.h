@@ -18,7 +18,7 @@ std::string HtmlIndexRow(const DataSetRecord &r, size_t i);
 std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot);
 
 // The page: the index of every data set, then their figures.
-void HtmlReport(const std::deque<DataSetRecord> &records, size_t failed_fail_on,
-                ChunkWriter &out);
+void HtmlReport(const std::deque<DataSetRecord> &records,
+                const RecordTotals &totals, ChunkWriter &out);
 
 #endif

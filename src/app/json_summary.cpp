@@ -34,9 +34,15 @@ std::string JsonEntry(const DataSetRecord &r) {
     out += ", \"x_range\": " + Pair(r.x_min, r.x_max) +
            ", \"y_range\": " + Pair(r.y_min, r.y_max);
   }
-  out += r.skipped.empty() ? ", \"status\": \"written\""
-                           : ", \"status\": \"skipped\", \"reason\": " +
-                                 JsonString(r.skipped);
+  if (!r.skipped.empty()) {
+    out += ", \"status\": \"skipped\", \"reason\": " + JsonString(r.skipped);
+  } else if (!r.plot.empty()) {
+    out +=
+        ", \"status\": \"written\", \"plot\": \"not written\", \"reason\": " +
+        JsonString(r.plot);
+  } else {
+    out += ", \"status\": \"written\"";
+  }
   out += ", \"flags\": [";
   const char *separator = "";
   for (const Finding &f : r.diagnosis.findings) {
@@ -58,12 +64,9 @@ std::string JsonEntry(const DataSetRecord &r) {
 }
 
 void JsonSummary(const std::deque<DataSetRecord> &records,
-                 size_t failed_fail_on, ChunkWriter &out) {
-  size_t written = 0, flagged = 0;
+                 const RecordTotals &totals, ChunkWriter &out) {
   std::vector<size_t> per_flag(AllFlags().size());
   for (const DataSetRecord &r : records) {
-    written += r.skipped.empty() ? 1 : 0;
-    flagged += r.diagnosis.findings.empty() ? 0 : 1;
     for (const Finding &f : r.diagnosis.findings) {
       ++per_flag[static_cast<size_t>(f.flag)];
     }
@@ -73,12 +76,18 @@ void JsonSummary(const std::deque<DataSetRecord> &records,
     flags += (flags.empty() ? "" : ", ") + JsonString(info.name) + ": " +
              std::to_string(per_flag[static_cast<size_t>(info.flag)]);
   }
+  // A count of data sets without their plot file only where there are any,
+  // as their entries' "plot".
+  const std::string without_plot =
+      totals.without_plot > 0
+          ? ", \"without_plot\": " + std::to_string(totals.without_plot)
+          : "";
   out.AppendAll(
-      "{\n  \"totals\": {\"data_sets\": " + std::to_string(records.size()) +
-      ", \"written\": " + std::to_string(written) +
-      ", \"skipped\": " + std::to_string(records.size() - written) +
-      ", \"flagged\": " + std::to_string(flagged) +
-      ", \"failed_fail_on\": " + std::to_string(failed_fail_on) +
+      "{\n  \"totals\": {\"data_sets\": " + std::to_string(totals.data_sets) +
+      ", \"written\": " + std::to_string(totals.written) + without_plot +
+      ", \"skipped\": " + std::to_string(totals.skipped) +
+      ", \"flagged\": " + std::to_string(totals.flagged) +
+      ", \"failed_fail_on\": " + std::to_string(totals.failed_fail_on) +
       ", \"flags\": {" + flags + "}},\n  \"data_sets\": [");
   const char *separator = "\n    ";
   for (const DataSetRecord &r : records) {

@@ -14,6 +14,6 @@ std::string JsonEntry(const DataSetRecord &r);
 
 // The summary: the run's totals, then every data set's entry.
 void JsonSummary(const std::deque<DataSetRecord> &records,
-                 size_t failed_fail_on, ChunkWriter &out);
+                 const RecordTotals &totals, ChunkWriter &out);
 
 #endif

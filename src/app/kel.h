@@ -49,7 +49,7 @@ struct PreparedDataSet {
   bool ahead_failed = false; // a file could not be created or written ahead
 };
 PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
-                               const char *name, const Run &run,
+                               std::string_view name, const Run &run,
                                Workspace &work);
 
 // Locates the targets of a data set prepared without a problem and writes
@@ -60,7 +60,7 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
 // which must happen in its turn), and when a file could not be created or
 // written (ahead_failed). The caller makes sure that no earlier data set in
 // flight goes to the same files.
-void WriteAhead(PreparedDataSet &made, const char *name,
+void WriteAhead(PreparedDataSet &made, std::string_view name,
                 const KelSettings &kel);
 
 // What SaveKEL and SavePlotFile write: the fit, formatted as it is written
@@ -74,19 +74,19 @@ struct WriterInput {
 // Why the data set cannot be fitted and written: a name that cannot name a
 // file under CS, or points no spline passes through. Empty when it can.
 std::string CheckDataSet(int32_t n, const double *x, const double *y,
-                         const char *name);
+                         std::string_view name);
 
 // Checks the data set (CheckDataSet, the method's own needs, both targets
 // located once; a problem is reported and fails it), fits it and checks its
 // binary32 fields, then calls SaveKEL and, only if that wrote the table,
-// SavePlotFile, which puts both files in place together. kWarned when both
-// files were written but binary32 cannot tell two knots apart; else the
-// writers' outcome. With a data set prepared ahead, its checks, fit and
+// SavePlotFile, which puts both files in place together: the writers'
+// outcome, warned when the table was written but binary32 cannot tell two
+// of its knots apart. With a data set prepared ahead, its checks, fit and
 // bytes are taken from there, and only the file system is looked at; with
 // its files written ahead, they are taken too, and only renamed.
-Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                            const char *name, const Run &run,
-                            PreparedDataSet *ahead = nullptr);
+DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
+                                   std::string_view name, const Run &run,
+                                   PreparedDataSet *ahead = nullptr);
 
 // Writes the binary coefficient table CS/<name> for the fit to a temporary
 // file beside it and traces every value on standard output; a table already
@@ -96,21 +96,21 @@ Outcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
 // file could not be created in a subdirectory of CS or written (the
 // previous file stays); kNoTables when CS itself cannot be used, which ends
 // the run.
-Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
+Outcome SaveKEL(std::string_view name, WriterInput fit, KelTarget target,
                 const Run &run, std::unique_ptr<ReplacementFile> &table);
 
 // Writes the plot file CS/plot/<name>, the fit sampled in steps of one
 // five-hundredth of the knot range, to a temporary file, then renames the
 // data set's table (SaveKEL) and the plot file over their targets with the
 // signals that end a run held back: a stopped run finds both old files or
-// both new ones. kFailed when the plot file could not be written or the
+// both new ones. kUnplotted when the plot file could not be written or the
 // step cannot advance across the range: the new table is still put in place
 // and an old plot file of that name removed, as it no longer belongs to the
-// table (or, when the table cannot be renamed, nothing changes). kNoPlots
+// table (kFailed when the table cannot be renamed: nothing changes). kNoPlots
 // when CS/plot itself cannot be used, which ends the run after the data
 // set's new table. A plot file written ahead comes in ahead; target is then
 // unused.
-Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
+Outcome SavePlotFile(std::string_view name, WriterInput fit, KelTarget target,
                      const Run &run, ReplacementFile &table,
                      std::unique_ptr<ReplacementFile> ahead = nullptr);
 

@@ -70,13 +70,13 @@ std::string CannotWrite(const ReplacementFile &f) {
 }
 
 // ">>>>> writing error", then what failed and what it left.
-void ReportWriteFailure(const Run &run, const char *name,
+void ReportWriteFailure(const Run &run, std::string_view name,
                         const ReplacementFile &f, const char *consequence) {
   run.console.Message(">>>>> writing error");
   ReportDataSet(run.console, run.place, name, CannotWrite(f), consequence);
 }
 
-void ReportTableFailure(const Run &run, const char *name,
+void ReportTableFailure(const Run &run, std::string_view name,
                         const ReplacementFile &table) {
   ReportWriteFailure(run, name, table,
                      table.had_previous() ? "previous file kept"
@@ -111,8 +111,8 @@ Placed PlaceFiles(ReplacementFile &table, ReplacementFile *plot,
 }
 
 // Reports a data set whose files were placed without a new plot file, for
-// the problem given; kFailed.
-Outcome Unplotted(const Run &run, const char *name,
+// the problem given: kUnplotted with its new table in place, else kFailed.
+Outcome Unplotted(const Run &run, std::string_view name,
                   const ReplacementFile &table, const Placed &placed,
                   const std::string &problem) {
   if (!placed.table) {
@@ -131,7 +131,7 @@ Outcome Unplotted(const Run &run, const char *name,
     break;
   }
   ReportDataSet(run.console, run.place, name, problem, consequence);
-  return Outcome::kFailed;
+  return Outcome::kUnplotted;
 }
 
 // Copies a string literal (without its NUL) to out; the size is known when
@@ -296,7 +296,7 @@ bool WritePlotLines(Sink &file,
   return lines.Flush();
 }
 
-Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
+Outcome SaveKEL(std::string_view name, WriterInput fit, KelTarget target,
                 const Run &run, std::unique_ptr<ReplacementFile> &table) {
   Console &console = run.console;
   // A table written ahead (-j) is complete and closed: only its trace is
@@ -336,7 +336,7 @@ Outcome SaveKEL(const char *name, WriterInput fit, KelTarget target,
   return Outcome::kWritten;
 }
 
-Outcome SavePlotFile(const char *name, WriterInput fit, KelTarget target,
+Outcome SavePlotFile(std::string_view name, WriterInput fit, KelTarget target,
                      const Run &run, ReplacementFile &table,
                      std::unique_ptr<ReplacementFile> ahead) {
   Console &console = run.console;

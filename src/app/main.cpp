@@ -69,6 +69,14 @@ int PrintAndExit(void (*print)(std::FILE *)) {
   return 1;
 }
 
+// A usage error: what was wrong, and where to look; status 255.
+int UsageError(const std::string &why) {
+  std::fprintf(stderr,
+               "knotfit: %s\nTry 'knotfit --help' for more information.\n",
+               why.c_str());
+  return 255;
+}
+
 // The data set of a CSV input is named after its file, without the
 // directory and the last extension: data/sensor_a.csv is sensor_a.
 std::string CsvName(const std::string &path) {
@@ -82,36 +90,41 @@ std::string CsvName(const std::string &path) {
 
 // Fits and writes a data set, its messages pointing at its place in the
 // input (with -j, in its turn, on the reading thread, with what was made of
-// it ahead). With report, it is also recorded for the report, with its
-// points, and a flag of --fail-on fails it.
-Outcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
-                       const Run &run, RunReport *report) {
+// it ahead); one the reader skipped is only reported. With report, it is
+// also recorded for the report, with its points, and a flag of --fail-on
+// fails it.
+DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
+                              const Run &run, RunReport *report) {
   Console &console = run.console;
   Run here = run;
   here.place = set.place;
   if (report != nullptr) {
     console.TakeProblem(); // what this data set reports, nothing older
   }
-  Outcome result =
-      GenerateCubicSpline(set.n, set.x, set.y, set.name, here, ahead);
-  if (report != nullptr && !EndsRun(result)) {
+  DataSetOutcome result;
+  if (set.skipped.empty()) {
+    result = GenerateCubicSpline(set.n, set.x, set.y, set.name, here, ahead);
+  } else {
+    ReportDataSet(console, set.place, set.name, std::string(set.skipped),
+                  "skipped");
+  }
+  if (report != nullptr && !EndsRun(result.files)) {
     DataSetRecord r;
-    r.name = set.name;
+    r.name = std::string(set.name);
     r.input = set.input;
     r.line = set.line;
     r.points = static_cast<size_t>(set.n);
     r.method = run.method;
-    r.skipped = console.TakeProblem();
-    if (result != Outcome::kFailed) {
-      r.skipped.clear(); // written; a warning is no reason
-    } else if (r.skipped.empty()) {
-      r.skipped = "not written";
+    // The last problem reported is why it was skipped, or why its table
+    // went without its plot file; a warning is no reason.
+    std::string problem = console.TakeProblem();
+    if (result.files == Outcome::kFailed) {
+      r.skipped = problem.empty() ? "not written" : std::move(problem);
+    } else if (result.files == Outcome::kUnplotted) {
+      r.plot = problem.empty() ? "not written" : std::move(problem);
     }
     // A flag of --fail-on fails the run, the files written.
-    if (report->Add(std::move(r), set.x, set.y, console) &&
-        result == Outcome::kWritten) {
-      result = Outcome::kFlagged;
-    }
+    result.flagged = report->Add(std::move(r), set.x, set.y, console);
   }
   return result;
 }
@@ -180,12 +193,17 @@ int main(int argc, char **argv) {
       std::fprintf(to, "knotfit %s\nLicense: MIT\n", KNOTFIT_VERSION);
     });
   case CommandLine::Action::kError:
-    std::fprintf(stderr,
-                 "knotfit: %s\nTry 'knotfit --help' for more information.\n",
-                 line.error.c_str());
-    return 255;
+    return UsageError(line.error);
   case CommandLine::Action::kRun:
     break;
+  }
+  const KelSettings kel{line.kel, line.mkdir};
+  // Before any input is read: a report or summary written over an input, the
+  // other one, or a table or plot file of the run would destroy it.
+  if (const std::string problem =
+          OutputPathProblem(line.report, line.inputs, kel);
+      !problem.empty()) {
+    return UsageError(problem);
   }
 
   Console::Options options;
@@ -203,7 +221,6 @@ int main(int argc, char **argv) {
       console.WriteBehind();
     }
   }
-  const KelSettings kel{line.kel, line.mkdir};
   Workers *threads = workers && workers->threads() > 0 ? &*workers : nullptr;
   const Run run{console, line.method, &workspace, threads, &kel, {}};
   RunSummary total;
@@ -233,7 +250,9 @@ int main(int argc, char **argv) {
         break;
       }
     }
-    // A run that ended early writes no report, as it prints no summary.
+    // A run that ended early writes no report, as it prints no summary. An
+    // input that could not be opened or read does not end it: the report
+    // shows what the others held.
     if (report && total.end_status == 0 && !report->Write(console)) {
       status = std::max(status, 1);
     }
@@ -243,7 +262,8 @@ int main(int argc, char **argv) {
     console.Message("knotfit: out of memory; run ended");
     return 255;
   }
-  if (total.skipped + total.warned + total.flagged > 0 && status < 254) {
+  if (total.skipped + total.unplotted + total.warned + total.flagged > 0 &&
+      status < 254) {
     console.Message(SummaryLine(total));
   }
   if (!console.Close()) {

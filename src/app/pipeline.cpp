@@ -57,7 +57,7 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
     return;
   }
   const int32_t n = set.n;
-  if (n > kAheadPoints) {
+  if (n > kAheadPoints || !set.skipped.empty()) {
     Finish();
     if (!ended_) {
       done(write_(set, nullptr));
@@ -89,9 +89,9 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
     Workspace workspace;
     made.prepared =
         PrepareDataSet(static_cast<int32_t>(made.x.size()), made.x.data(),
-                       made.y.data(), made.name.c_str(), run_, workspace);
+                       made.y.data(), made.name, run_, workspace);
     if (made.write_ahead) {
-      WriteAhead(made.prepared, made.name.c_str(), *run_.kel);
+      WriteAhead(made.prepared, made.name, *run_.kel);
     }
   };
   jobs_.push_back(std::move(job));
@@ -140,13 +140,14 @@ void DataSetPipeline::WriteFirst() {
   const DataSet set{static_cast<int32_t>(job.x.size()),
                     job.x.data(),
                     job.y.data(),
-                    job.name.c_str(),
+                    job.name,
                     job.input,
                     job.place,
-                    job.line};
-  const Outcome outcome = write_(set, &job.prepared);
+                    job.line,
+                    {}};
+  const DataSetOutcome outcome = write_(set, &job.prepared);
   job.done(outcome);
-  if (EndsRun(outcome)) {
+  if (EndsRun(outcome.files)) {
     ended_ = true;
     workers_.Cancel();
     jobs_.clear(); // removes the temporary files written ahead

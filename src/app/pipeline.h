@@ -30,8 +30,8 @@ public:
   DataSetPipeline &operator=(const DataSetPipeline &) = delete;
 
   // A short data set is copied and handed to a worker; it is written, and
-  // done called, once every earlier one was. A long one is written at once
-  // on this thread, after every earlier one.
+  // done called, once every earlier one was. A long one, and one the reader
+  // skipped, is written at once on this thread, after every earlier one.
   void Handle(const DataSet &set, const Done &done) override;
   // Writes the data sets that are ready; waits for all of them when what
   // the reader printed meanwhile has grown large.

@@ -136,6 +136,24 @@ void PointParser::AddToBatch(std::string_view first, std::string_view second,
   }
 }
 
+void PointParser::AddHoldingNul(std::string_view first, std::string_view second,
+                                std::string_view first_whole,
+                                std::string_view second_whole,
+                                uint64_t first_line, uint64_t second_line) {
+  Settle();
+  ++added_;
+  if (!console_.quiet()) {
+    EchoPair(console_.out(), added_ - 1, first, second);
+  }
+  // atof stops at the NUL as the longest numeric prefix does: the value is
+  // the same, and the token is not a number as a whole.
+  double x = 0.0;
+  double y = 0.0;
+  ParsePair(first_whole, second_whole, first_line, second_line, x, y, suspect_);
+  x_.push_back(x);
+  y_.push_back(y);
+}
+
 void PointParser::Settle() {
   while (!batches_.empty()) {
     PlaceFirst();

@@ -75,6 +75,15 @@ public:
     x_.push_back(x);
     y_.push_back(y);
   }
+  // A pair of which a token holds a NUL byte: echoed as its tokens read as
+  // C strings (first, second), and read whole (first_whole, second_whole),
+  // so that such a token is not a number as a whole. The pairs before it are
+  // put in place first, and it is parsed on the spot: the suspect stays the
+  // data set's first.
+  void AddHoldingNul(std::string_view first, std::string_view second,
+                     std::string_view first_whole,
+                     std::string_view second_whole, uint64_t first_line,
+                     uint64_t second_line);
   // The pairs added since the last Clear.
   size_t size() const { return added_; }
   // Puts every pair added in place in x and y, and its echo.

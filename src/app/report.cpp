@@ -1,12 +1,17 @@
 #include "report.h"
 
-void ReportDataSet(Console &console, std::string_view place, const char *name,
-                   const std::string &problem, const char *consequence) {
+void ReportDataSet(Console &console, std::string_view place,
+                   std::string_view name, const std::string &problem,
+                   const char *consequence) {
   std::string line = "knotfit: ";
   line += place;
   console.Message(line + "data set '" + Quoted(name) + "': " + problem + "; " +
                   consequence);
-  console.KeepProblem(problem + "; " + consequence);
+  console.KeepProblem(problem);
+}
+
+std::string Counted(uint64_t count, const char *one, const char *many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 std::string Place(std::string_view input, uint64_t line, size_t column) {

@@ -31,8 +31,13 @@ std::string ShellQuoted(std::string_view text);
 // '<dir>' (or run with --mkdir)"; empty for none.
 std::string MkdirHint(const std::vector<std::string> &dirs);
 
-// "knotfit: <place>data set '<name>': <problem>; <consequence>"
-void ReportDataSet(Console &console, std::string_view place, const char *name,
-                   const std::string &problem, const char *consequence);
+// A count and its noun, singular for one: "1 data set", "0 data sets".
+std::string Counted(uint64_t count, const char *one, const char *many);
+
+// "knotfit: <place>data set '<name>': <problem>; <consequence>"; the problem
+// alone is kept for the run's report.
+void ReportDataSet(Console &console, std::string_view place,
+                   std::string_view name, const std::string &problem,
+                   const char *consequence);
 
 #endif

@@ -2,7 +2,6 @@
 
 #include "html_report.h"
 #include "json_summary.h"
-#include "kel_path.h"
 #include "plot_envelope.h"
 #include "replacement_file.h"
 #include "report.h"
@@ -10,37 +9,114 @@
 #include "knotfit/table.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
 // What writes the page or the summary.
-using WriteText = void (*)(const std::deque<DataSetRecord> &, size_t,
-                           ChunkWriter &);
+using WriteText = void (*)(const std::deque<DataSetRecord> &,
+                           const RecordTotals &, ChunkWriter &);
 
-// Writes a temporary file beside path with write and renames it over path.
-// Empty on success, else why not.
+// Writes the page or the summary to a temporary file beside path and renames
+// it over path. Empty on success, else why not.
 std::string WriteWhole(const std::string &path, WriteText write,
                        const std::deque<DataSetRecord> &records,
-                       size_t failed_fail_on) {
-  KelTarget target = LocateFile(path);
-  if (!target) {
-    return std::strerror(target.problem.error);
+                       const RecordTotals &totals) {
+  return ReplaceWholeFile(path, [&](Sink &file) {
+    ChunkWriter out(file);
+    write(records, totals, out);
+    return out.Flush();
+  });
+}
+
+// The path as a file made there takes it: every directory of it that exists
+// resolved (links followed, as writing there follows them), the rest, which
+// the run may yet make (--mkdir), as it stands with "." and ".." applied.
+std::string Resolved(const std::string &path) {
+  std::string head = path;
+  std::vector<std::string> rest; // the components below head, last first
+  std::unique_ptr<char, decltype(&std::free)> real(nullptr, &std::free);
+  for (;;) {
+    real.reset(realpath(head.empty() ? "." : head.c_str(), nullptr));
+    if (real) {
+      break;
+    }
+    if (head.empty() || head == "/") {
+      return path; // not even the working directory resolves
+    }
+    const size_t slash = head.rfind('/');
+    rest.push_back(head.substr(slash + 1)); // all of it without a '/'
+    head = slash == std::string::npos ? ""
+           : slash == 0               ? "/"
+                                      : head.substr(0, slash);
   }
-  const std::string existing = ExistingFileProblem(target);
-  if (!existing.empty()) {
-    return "it is " + existing;
+  std::string resolved = real.get();
+  for (auto part = rest.rbegin(); part != rest.rend(); ++part) {
+    if (*part == "..") {
+      resolved.erase(std::max<size_t>(resolved.rfind('/'), 1));
+    } else if (!part->empty() && *part != ".") {
+      resolved += resolved == "/" ? "" : "/";
+      resolved += *part;
+    }
   }
-  ReplacementFile f(std::move(target));
-  if (!f.Create()) {
-    return std::strerror(f.error());
+  return resolved;
+}
+
+// The directory in which a file of the path is made, resolved.
+std::string DirectoryOf(const std::string &path) {
+  const size_t slash = path.rfind('/');
+  return Resolved(slash == std::string::npos
+                      ? "."
+                      : path.substr(0, std::max<size_t>(slash, 1)));
+}
+
+// A file as the checks of the outputs' paths compare it: by device and
+// inode when it exists, else by where it would be made.
+struct FileId {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string path; // when it does not exist: its directory resolved, its name
+};
+
+FileId IdOf(const std::string &path) {
+  FileId id;
+  struct stat st {};
+  id.exists = path == "-" ? fstat(STDIN_FILENO, &st) == 0
+                          : stat(path.c_str(), &st) == 0;
+  if (id.exists) {
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+  } else if (path != "-") {
+    const std::string dir = DirectoryOf(path);
+    id.path = (dir == "/" ? "" : dir) + "/" + path.substr(path.rfind('/') + 1);
   }
-  ChunkWriter out(f);
-  write(records, failed_fail_on, out);
-  if (!out.Flush() || !f.Commit()) {
-    return std::strerror(f.error());
+  return id;
+}
+
+bool SameFile(const FileId &a, const FileId &b) {
+  return a.exists ? b.exists && a.device == b.device && a.inode == b.inode
+                  : !b.exists && !a.path.empty() && a.path == b.path;
+}
+
+// The totals of the records; failed_fail_on is counted as they are added.
+RecordTotals TotalsOf(const std::deque<DataSetRecord> &records,
+                      size_t failed_fail_on) {
+  RecordTotals totals;
+  totals.data_sets = records.size();
+  totals.failed_fail_on = failed_fail_on;
+  for (const DataSetRecord &r : records) {
+    totals.written += r.skipped.empty() ? 1 : 0;
+    totals.without_plot += r.plot.empty() ? 0 : 1;
+    totals.flagged += r.diagnosis.findings.empty() ? 0 : 1;
   }
-  return {};
+  totals.skipped = totals.data_sets - totals.written;
+  return totals;
 }
 
 // What the plot of a written data set draws: a short fit as it is; a long
@@ -73,6 +149,50 @@ constexpr size_t kBatchSets = 64;
 constexpr uint64_t kPointsBeside = uint64_t{1} << 20;
 
 } // namespace
+
+std::string OutputPathProblem(const RunReportOptions &options,
+                              const std::vector<std::string> &inputs,
+                              const KelSettings &kel) {
+  struct Output {
+    std::string named; // as messages name it
+    FileId id;
+    std::string directory;
+  };
+  std::vector<Output> outputs;
+  for (const auto &[option, path] :
+       {std::pair{"--report", &options.report}, {"--json", &options.json}}) {
+    if (!path->empty()) {
+      outputs.push_back({std::string(option) + " '" + Quoted(*path) + "'",
+                         IdOf(*path), DirectoryOf(*path)});
+    }
+  }
+  if (outputs.empty()) {
+    return {};
+  }
+  if (outputs.size() == 2 && SameFile(outputs[0].id, outputs[1].id)) {
+    return outputs[0].named + " and " + outputs[1].named + " are the same file";
+  }
+  std::vector<FileId> ids;
+  ids.reserve(inputs.size());
+  for (const std::string &input : inputs) {
+    ids.push_back(IdOf(input));
+  }
+  const std::optional<std::string> base = KelBase(kel);
+  const std::string cs = base ? Resolved(*base + "/CS") : "";
+  for (const Output &output : outputs) {
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      if (SameFile(output.id, ids[i])) {
+        return output.named + " and input '" + Quoted(inputs[i]) +
+               "' are the same file";
+      }
+    }
+    const std::string &dir = output.directory;
+    if (base && (dir == cs || dir.rfind(cs + "/", 0) == 0)) {
+      return output.named + " lies in the KEL path's CS directory";
+    }
+  }
+  return {};
+}
 
 RunReport::RunReport(RunReportOptions options) : options_(std::move(options)) {
   if (options_.fail_on == 0) {
@@ -189,14 +309,14 @@ bool RunReport::Write(Console &console) {
     WaitOldest();
   }
   bool ok = true;
+  const RecordTotals totals = TotalsOf(records_, failed_fail_on_);
   const std::pair<const std::string *, WriteText> outputs[] = {
       {&options_.report, HtmlReport}, {&options_.json, JsonSummary}};
   for (const auto &[path, write] : outputs) {
     if (path->empty()) {
       continue;
     }
-    const std::string problem =
-        WriteWhole(*path, write, records_, failed_fail_on_);
+    const std::string problem = WriteWhole(*path, write, records_, totals);
     if (!problem.empty()) {
       console.Message("knotfit: cannot write '" + Quoted(*path) +
                       "': " + problem);

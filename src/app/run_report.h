@@ -9,6 +9,7 @@
 
 #include "console.h"
 #include "diagnostics.h"
+#include "kel_path.h"
 #include "workers.h"
 
 #include "knotfit/method.hpp"
@@ -39,10 +40,22 @@ struct DataSetRecord {
   knotfit::MethodChoice method;
   double x_min = 0, x_max = 0, y_min = 0, y_max = 0; // when points > 0
   std::string skipped; // why it was not written; empty when it was
+  std::string plot;    // why its table went without its plot file; empty
+                       // when it did not
   Diagnosis diagnosis;
   // Its parts of the HTML report (index row, figure) and of the JSON
   // summary, made with its diagnosis.
   std::string row, figure, json;
+};
+
+// The run's totals, as the report and the summary both give them.
+struct RecordTotals {
+  size_t data_sets = 0;
+  size_t written = 0;      // its table written, those below included
+  size_t without_plot = 0; // its table written, not its plot file
+  size_t skipped = 0;
+  size_t flagged = 0; // with any flag
+  size_t failed_fail_on = 0;
 };
 
 // What the plot of a written data set draws: a short fit itself; for a long
@@ -59,6 +72,16 @@ struct RunReportOptions {
   FlagSet fail_on = 0;
   bool any() const { return !report.empty() || !json.empty() || fail_on != 0; }
 };
+
+// Why the files of --report and --json must not be written where they are
+// named, looked at before any input is read: they name the same file, one
+// names an input, or one lies in the KEL path's CS directory or below it,
+// where the tables and plot files are replaced. Files are compared by device
+// and inode where they exist ('-' is standard input's file), else by their
+// paths resolved. Empty when nothing is wrong.
+std::string OutputPathProblem(const RunReportOptions &options,
+                              const std::vector<std::string> &inputs,
+                              const KelSettings &kel);
 
 class RunReport {
 public:

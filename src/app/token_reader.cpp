@@ -83,7 +83,19 @@ bool TokenReader::Refill() {
   return got > 0;
 }
 
-// Finds the next token as offsets into buf_, which a refill moves down.
+// The mark EF BB BF that some editors put at the start of a UTF-8 file: it is
+// no part of the first token, which would then not be a number. Looked at
+// once the first block is read.
+void TokenReader::SkipByteOrderMark() {
+  while (end_ < 3 && Refill()) {
+  }
+  if (end_ >= 3 && std::memcmp(buf_.data(), "\xef\xbb\xbf", 3) == 0) {
+    pos_ = 3;
+  }
+}
+
+// Finds the next token as offsets into buf_, which a refill moves down. A
+// NUL byte in it is noted in held_nul_.
 bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
   // Line ends are counted here, where white space is passed over anyway:
   // one addition per blank, no pass of its own over the input.
@@ -103,14 +115,15 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
       line_ends_ = line_ends;
       return false;
     }
+    if (shift_ + pos_ == 0) {
+      SkipByteOrderMark(); // the input's first block
+    }
   }
   line_ends_ = line_ends;
   if (first_of_pair) {
     keep_ = pos_;
   }
   begin = pos_;
-  size_t length = 0; // up to the first NUL: the token as a C string
-  bool cut = false;
   for (;;) {
     Kind kind;
     while ((kind = KindOf(buf_[pos_ = SkipPrintable(buf_.data(), pos_)])) ==
@@ -118,10 +131,9 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
       ++pos_; // a control byte, which is part of a token
     }
     if (kind == kNul) {
-      if (!cut) {
-        length = pos_ - begin;
-        cut = true;
-      }
+      // Found by the scan for the token's end anyway: the common token
+      // costs nothing more.
+      held_nul_ = true;
       ++pos_;
       continue;
     }
@@ -138,13 +150,14 @@ bool TokenReader::NextToken(bool first_of_pair, size_t &begin, size_t &end) {
       break;
     }
   }
-  end = begin + (cut ? length : pos_ - begin);
+  end = pos_;
   return true;
 }
 
 TokenReader::Pair TokenReader::NextPair(std::string_view &first,
                                         std::string_view &second) {
   size_t b1 = 0, e1 = 0, b2 = 0, e2 = 0;
+  held_nul_ = false;
   if (!NextToken(true, b1, e1)) {
     return Pair::kEnd;
   }
@@ -154,11 +167,19 @@ TokenReader::Pair TokenReader::NextPair(std::string_view &first,
   b1 -= shift_ - shift_before;
   e1 -= shift_ - shift_before;
   first = std::string_view(buf_.data() + b1, e1 - b1);
+  second =
+      paired ? std::string_view(buf_.data() + b2, e2 - b2) : std::string_view();
+  if (held_nul_) {
+    // Rare: the tokens whole are kept aside, and handed out as C reads them.
+    first_whole_ = first;
+    second_whole_ = second;
+    first = first.substr(0, first.find('\0'));
+    second = second.substr(0, second.find('\0'));
+  }
   if (!paired) {
     // After a failed read the input has no end to be unpaired at.
     return error_ != 0 ? Pair::kEnd : Pair::kLoneToken;
   }
-  second = std::string_view(buf_.data() + b2, e2 - b2);
   second_line_ = line_ends_ + 1;
   return Pair::kPair;
 }

@@ -17,9 +17,18 @@ public:
 
   // The next two tokens. kLoneToken: the input ended after first; kEnd: no
   // token was left, or a read failed (no token cut short by it is returned).
-  // The views stay valid until the next call. As for any C string, a token ends
-  // at a NUL byte: what follows it up to the next whitespace is dropped.
+  // The views stay valid until the next call. They are the tokens as C
+  // strings read them: a token ends at a NUL byte, as it always did for atof
+  // and strcmp. A UTF-8 byte-order mark at the start of the input is no part
+  // of a token.
   Pair NextPair(std::string_view &first, std::string_view &second);
+
+  // Whether a token of the last pair holds a NUL byte. Only then are these
+  // the pair's tokens whole, up to the next white space, NUL bytes and all
+  // (an empty second for a lone token).
+  bool held_nul() const { return held_nul_; }
+  std::string_view first_whole() const { return first_whole_; }
+  std::string_view second_whole() const { return second_whole_; }
 
   // The lines (from 1) on which the first and the second token of the last
   // pair start.
@@ -36,6 +45,7 @@ public:
 private:
   bool NextToken(bool first_of_pair, size_t &begin, size_t &end);
   bool Refill();
+  void SkipByteOrderMark();
 
   std::FILE *in_;
   size_t block_size_;
@@ -48,6 +58,9 @@ private:
   uint64_t first_line_ = 0;
   uint64_t second_line_ = 0;
   bool eof_ = false;
+  bool held_nul_ = false;
+  std::string_view first_whole_;
+  std::string_view second_whole_;
   int error_ = 0;
 };
 

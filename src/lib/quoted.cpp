@@ -10,40 +10,6 @@ bool IsContinuation(unsigned char byte) {
   return byte >= 0x80 && byte <= 0xbf;
 }
 
-// The length of the well-formed UTF-8 sequence of two to four bytes that
-// starts text[i], or 0 when none does (no overlong forms, no surrogates,
-// nothing beyond U+10FFFF).
-size_t Utf8Length(std::string_view text, size_t i) {
-  const auto byte = [&text](size_t k) {
-    return static_cast<unsigned char>(text[k]);
-  };
-  const unsigned char lead = byte(i);
-  size_t length = 0;
-  unsigned char low = 0x80; // the range of the second byte
-  unsigned char high = 0xbf;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    length = 2;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3;
-    low = lead == 0xe0 ? 0xa0 : 0x80;
-    high = lead == 0xed ? 0x9f : 0xbf;
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4;
-    low = lead == 0xf0 ? 0x90 : 0x80;
-    high = lead == 0xf4 ? 0x8f : 0xbf;
-  }
-  if (length == 0 || text.size() - i < length || byte(i + 1) < low ||
-      byte(i + 1) > high) {
-    return 0;
-  }
-  for (size_t k = 2; k < length; ++k) {
-    if (!IsContinuation(byte(i + k))) {
-      return 0;
-    }
-  }
-  return length;
-}
-
 // byte as prefix and two hex digits.
 void AppendEscaped(std::string &out, const char *prefix, unsigned char byte) {
   static const char kHex[] = "0123456789abcdef";
@@ -84,6 +50,37 @@ std::string Quote(std::string_view text, bool utf8) {
 }
 
 } // namespace
+
+size_t Utf8Length(std::string_view text, size_t i) {
+  const auto byte = [&text](size_t k) {
+    return static_cast<unsigned char>(text[k]);
+  };
+  const unsigned char lead = byte(i);
+  size_t length = 0;
+  unsigned char low = 0x80; // the range of the second byte
+  unsigned char high = 0xbf;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    low = lead == 0xe0 ? 0xa0 : 0x80;
+    high = lead == 0xed ? 0x9f : 0xbf;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    low = lead == 0xf0 ? 0x90 : 0x80;
+    high = lead == 0xf4 ? 0x8f : 0xbf;
+  }
+  if (length == 0 || text.size() - i < length || byte(i + 1) < low ||
+      byte(i + 1) > high) {
+    return 0;
+  }
+  for (size_t k = 2; k < length; ++k) {
+    if (!IsContinuation(byte(i + k))) {
+      return 0;
+    }
+  }
+  return length;
+}
 
 std::string Quoted(std::string_view text) {
   return Quote(text, false);

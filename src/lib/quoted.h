@@ -5,6 +5,7 @@
 #ifndef KNOTFIT_LIB_QUOTED_H
 #define KNOTFIT_LIB_QUOTED_H
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,11 @@ std::string QuotedUtf8(std::string_view text);
 // one U+FFFD (as \ufffd); everything else, DEL and the C1 controls
 // included, as it is.
 std::string JsonString(std::string_view text);
+
+// The length of the well-formed UTF-8 sequence of two to four bytes that
+// starts text[i], or 0 when none does (an ASCII byte, an overlong form, a
+// surrogate, anything beyond U+10FFFF).
+size_t Utf8Length(std::string_view text, size_t i);
 
 } // namespace knotfit
 

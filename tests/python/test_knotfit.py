@@ -111,6 +111,10 @@ BAD = [
     (lambda: knotfit.table_bytes(knotfit.fit([0, 1], [0, 1e39])), "overflows"),
     (lambda: knotfit.read_table(b"\0\0\0\2" + bytes(20)), "table: "),
     (lambda: knotfit.read_table("/nonexistent"), "cannot open"),
+    (lambda: knotfit.read_table("/no/\x1b[2J"), r"^/no/\\x1b\[2J: cannot open"),
+    (lambda: knotfit.write_table(knotfit.fit([0, 1], [0, 1]), b"/no/\xff\x7f"),
+     r"^cannot write '/no/\\xff\\x7f': No such file"),
+    (lambda: knotfit.read_table(type("\x9b", (), {})()), r"not \\xc2\\x9b$"),
     (lambda: knotfit.read_table(7), "a path or bytes"),
     (lambda: knotfit.fit([0, 1], [0, 1])("t"), "t must be real numbers"),
     (lambda: knotfit.fit([0, 1], [0, 1])(0, "wild"), "unknown extrapolation"),
@@ -133,19 +137,83 @@ def test_to_ppoly_names_scipy_where_it_is_missing(monkeypatch):
 
 
 def test_write_table_replaces_whole_files_only(tmp_path):
-    spline = knotfit.fit([0, 1, 2], [0, 1, 4])
+    spline, other = knotfit.fit([0, 1, 2], [0, 1, 4]), knotfit.fit([0, 1], [5, 6])
     target, link = tmp_path / "t", tmp_path / "link"
     target.write_bytes(b"old")
-    target.chmod(0o640)
+    target.chmod(0o7640)  # the program keeps the sticky bit, drops set-ID
+    owner = (4321, 4321) if os.geteuid() == 0 else (os.geteuid(), os.getegid())
+    os.chown(target, *owner)  # root gives the old owner back
     link.symlink_to(target)
     knotfit.write_table(spline, str(target))
     assert target.read_bytes() == knotfit.table_bytes(spline)
-    assert target.stat().st_mode & 0o777 == 0o640
-    for path, message in [(link, "symbolic link"), (f"{tmp_path}/", "names no"),
-                          (tmp_path / "no/t", "No such file")]:
+    st = target.stat()
+    assert (st.st_mode & 0o7777, st.st_uid, st.st_gid) == (0o1640, *owner)
+    for path, message in [(link, "symbolic link"), (f"{tmp_path}/", "Is a dir"),
+                          (tmp_path / "no/t", "No such file"),
+                          (f"{target}\0.bak", r"/t\\x00\.bak' holds a NUL")]:
         with pytest.raises(knotfit.Error, match=message):
-            knotfit.write_table(spline, path)
+            knotfit.write_table(other, path)
+    with pytest.raises(ValueError, match="NUL"):
+        knotfit.read_table(f"{target}\0zzz")
+    assert target.read_bytes() == knotfit.table_bytes(spline)
     assert sorted(p.name for p in tmp_path.iterdir()) == ["link", "t"]
+
+
+def run_python(code, *args):
+    """code in a Python of its own: a crash or a hang fails the test, not pytest."""
+    return subprocess.run([sys.executable, "-c", code, *map(str, args)],
+                          timeout=60, capture_output=True, text=True)
+
+
+# Allocations that fail in the MiB of address space left: a view's copy as
+# doubles, the fit's own arrays, the bytes object of a table.
+OUT_OF_MEMORY = """import resource, sys, numpy as np, knotfit
+s = knotfit.fit([0, 1, 2, 3], [0, 1, 4, 9])
+t = knotfit.read_table(knotfit.table_bytes(s))
+big = "big" in sys.argv[1] and knotfit.fit(np.arange(5e6), np.zeros(5 * 10**6))
+vm = next(int(l.split()[1]) for l in open("/proc/self/status") if l[:7] == "VmSize:")
+hard = resource.getrlimit(resource.RLIMIT_AS)[1]
+resource.setrlimit(resource.RLIMIT_AS, (vm * 1024 + (int(sys.argv[2]) << 20), hard))
+try:
+    eval(sys.argv[1])
+except MemoryError:
+    print("MemoryError")
+"""
+
+
+@pytest.mark.parametrize("call, room", [
+    ("s(np.broadcast_to(1.0, (10**11,)))", 1024),
+    ("s.derivative(np.broadcast_to(1, (10**11,)), 2)", 1024),
+    ("t(np.broadcast_to(1.0, (10**11,)), 'linear')", 1024),
+    ("knotfit.fit(np.broadcast_to(1.0, (10**11,)), [0, 1])", 1024),
+    ("t.derivative(np.zeros(2 * 10**8, np.int8))", 256),
+    ("knotfit.fit(np.arange(2e7), np.zeros(2 * 10**7))", 400),
+    ("knotfit.table_bytes(big)", 150)])
+def test_an_allocation_that_fails_raises_memory_error(call, room):
+    done = run_python(OUT_OF_MEMORY, call, room)
+    assert (done.returncode, done.stdout) == (0, "MemoryError\n"), done.stderr
+
+
+# A FIFO read on a thread while this one runs on: written to later, or never.
+FIFO = """import sys, threading, knotfit
+got = []
+reader = threading.Thread(target=lambda: got.append(knotfit.read_table(sys.argv[2])),
+                          daemon=True)
+reader.start()
+reader.join(0.3)
+if sys.argv[1] == "write":
+    with open(sys.argv[2], "wb") as fifo:
+        fifo.write(knotfit.table_bytes(knotfit.fit([0, 1, 2], [0, 1, 4])))
+    reader.join(30)
+print(len(got[0]) if got else "waiting")
+"""
+
+
+@pytest.mark.parametrize("writer, out", [("write", "3"), ("never", "waiting")])
+def test_read_table_waits_without_the_interpreter_lock(tmp_path, writer, out):
+    os.mkfifo(tmp_path / "fifo")
+    done = run_python(FIFO, writer, tmp_path / "fifo")
+    assert done.stdout == out + "\n", done.stderr
 
 
 def test_installed_package_imports_from_a_prefix(tmp_path):

@@ -57,6 +57,7 @@ using knotfit::QuotedUtf8;
 using knotfit::ShortBinary32;
 using knotfit::ShortNumber;
 using knotfit::StrtodC;
+using knotfit::Utf8Length;
 
 } // namespace knotfit::detail
 

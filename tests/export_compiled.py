@@ -1,0 +1,195 @@
+"""knotfit-export's C, compiled by gcc and clang under consumers' options
+and run, gives the values and the differences the tool reported;
+knotfit/table.h under the same options gives the Python reader's (the
+library's) bits, and refuses the options that break that promise. The
+tables are those of the knotfit-export cases; what a run prints is theirs.
+    python3 export_compiled.py KNOTFIT_EXPORT INCLUDE_DIR DOCS_DIR"""
+import math
+import os
+import platform
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+export, include, docs = sys.argv[1:4]
+sys.path.insert(0, docs)
+sys.dont_write_bytecode = True
+import read_table  # noqa: E402
+from run_case import from_hex  # noqa: E402
+
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
+
+x86 = platform.machine() in ("x86_64", "AMD64")
+OPTIONS = [(cc, flags) for cc, flags in [
+    ("gcc", "-std=gnu99 -O2 -mfma"), ("gcc", "-std=c99 -O3 -march=native"),
+    ("clang", "-std=c99 -O3 -march=native"),
+    ("clang", "-std=c99 -O2 -mfma -ffp-contract=on"),
+    ("g++", "-x c++ -O3 -march=native"),
+    ("clang++", "-x c++ -std=c++17 -O2 -mfma -ffp-contract=on")]
+    if shutil.which(cc) and (x86 or "-mfma" not in flags)]
+DRIVER = r"""#include <stdio.h>
+#include <stdlib.h>
+#include "exported.h"
+#define EVAL(i, v) (i == 0 ? cube_value(v) : i == 1 ? wave_value(v) \
+                                                    : collapsed_value(v))
+int main(void) {
+  int i;
+  char t[64];
+  while (scanf("%d %63s", &i, t) == 2) {
+#if FIXED
+    printf("%lld\n", (long long)EVAL(i, atoll(t)));
+#else
+    printf("%a\n", (double)EVAL(i, strtod(t, NULL)));
+#endif
+  }
+  return 0;
+}
+"""
+READER = r"""#include <knotfit/table.h>
+#include <stdio.h>
+static unsigned char bytes[4096];
+int main(int argc, char **argv) {
+  FILE *f = fopen(argv[1], "rb");
+  struct knotfit_table t;
+  double p, q, roots[16];
+  size_t i, n;
+  int e;
+  if (argc < 2 || !f ||
+      knotfit_table_view(bytes, fread(bytes, 1, sizeof bytes, f), &t) != 0)
+    return 2;
+  while (scanf("%lf %lf", &p, &q) == 2) {
+    for (e = 0; e < 4; ++e) {
+      enum knotfit_extrapolation r = (enum knotfit_extrapolation)e;
+      printf("%a %a %a %a ", knotfit_table_at(&t, p, r),
+             knotfit_table_derivative(&t, p, r),
+             knotfit_table_second_derivative(&t, p, r),
+             knotfit_table_integral(&t, p, q, r));
+    }
+    n = knotfit_table_inverse(&t, p, roots, 16);
+    for (i = 0; i < n; ++i)
+      printf("%a ", roots[i]);
+    printf("\n");
+  }
+  return 0;
+}
+"""
+
+
+def run(*args, **kwargs):
+    """Bytes that are not UTF-8 read as lone surrogates ("\\xff" as "\\udcff")."""
+    return subprocess.run(args, capture_output=True, text=True, timeout=120,
+                          errors="surrogateescape", **kwargs)
+
+
+def check(what, got, want):
+    if got != want:
+        sys.exit(f"{what}:\n{got!r}\nwanted\n{want!r}")
+
+
+def compiled(source, work, cc, flags):
+    with open(f"{work}/main.c", "w") as f:
+        f.write(source)
+    r = run(cc, *flags.split(), "-Wall", "-Wextra", "-pedantic", "-Werror",
+            f"-I{include}", f"-I{work}", f"{work}/main.c", "-o",
+            f"{work}/main")
+    check(f"{cc} {flags}", r.stderr, "")
+    return f"{work}/main"
+
+
+def abscissas(table):
+    """The knots, then the plot abscissas, as knotfit-export takes them."""
+    xs, first, last = list(table.x), table.x[0], table.x[-1]
+    step = struct.unpack("f", struct.pack("f", (last - first) / 500.0))[0]
+    t = first
+    while t <= last and (t == first or step > 0):
+        xs.append(t)
+        if t + step == t:
+            break
+        t += step
+    return xs
+
+
+with tempfile.TemporaryDirectory() as work:
+    names = ["cube", "wave", "collapsed"]
+    paths = [f"{work}/{name}" for name in names]
+    shutil.copy(f"{DATA}/cube.table", paths[0])
+    for name, path in zip(names[1:], paths[1:]):
+        with open(f"{DATA}/cases/knotfit-export/{name}.hex") as f, \
+                open(path, "wb") as out:
+            out.write(from_hex(f.read()))
+    tables = [read_table.load(path) for path in paths]
+
+    for kind in ("float", "double", "i32", "i16"):
+        r = run(export, "--type", kind, *paths)
+        check(f"--type {kind}", r.returncode, 0)
+        with open(f"{work}/exported.h", "w") as f:
+            f.write(r.stdout)
+        reported = [tuple(map(float, m)) for m in re.findall(
+            r"largest difference (\S+) at x = (\S+), (\S+) of the y range",
+            r.stderr)]
+        check(f"{kind} reports", len(reported), 3)
+        fixed = kind in ("i32", "i16")
+        queries, points = "", []
+        for i, (name, table) in enumerate(zip(names, tables)):
+            if fixed:
+                fx, fv = (int(re.search(f"{name}_{what}_frac_bits = (-?\\d+)",
+                                        r.stdout).group(1))
+                          for what in ("x", "value"))
+                top = 1 << (31 if kind == "i32" else 15)
+                args = [min(max(round(math.ldexp(t, fx)), -top), top - 1)
+                        for t in abscissas(table)]
+            else:
+                args = [t.hex() for t in abscissas(table)]
+            queries += "".join(f"{i} {a}\n" for a in args)
+            points += [(i, t) for t in abscissas(table)]
+        outputs = set()
+        for cc, flags in OPTIONS:
+            main = compiled(DRIVER, work, cc, f"{flags} -DFIXED={int(fixed)}")
+            outputs.add(run(main, input=queries).stdout)
+        check(f"{kind}: the same everywhere", len(outputs), 1)
+        values = outputs.pop().split()
+        worst = [(0.0, tables[i].x[0]) for i in range(3)]
+        for (i, t), text in zip(points, values):
+            v = float.fromhex(text) if not fixed else math.ldexp(int(text), -int(
+                re.search(f"{names[i]}_value_frac_bits = (-?\\d+)",
+                          r.stdout).group(1)))
+            d = abs(v - tables[i].value(t))
+            if d > worst[i][0]:
+                worst[i] = (d, t)
+        for i, table in enumerate(tables):
+            span = max(table.y) - min(table.y)
+            want = (*worst[i], worst[i][0] / span if worst[i][0] else 0.0)
+            check(f"{kind} {names[i]} report", reported[i], want)
+            check(f"{kind} exact", kind == "double" and want[0] != 0, False)
+
+    # table.h under the same options: the Python reader's bits (which are
+    # the library's, read_table_test.py).
+    for path, table in zip(paths, tables):
+        ps = abscissas(table)[::7] + [table.x[0] - 1.5, table.x[-1] + 2]
+        queries = "".join(f"{p.hex()} {q.hex()}\n"
+                          for p, q in zip(ps, reversed(ps)))
+        want = []
+        for p, q in zip(ps, reversed(ps)):
+            row = []
+            for rule in read_table.RULES:
+                row += [table.value(p, rule), table.derivative(p, rule),
+                        table.second_derivative(p, rule),
+                        table.integral(p, q, rule)]
+            want.append(repr(row + table.inverse(p)))
+        for cc, flags in OPTIONS:
+            main = compiled(READER, work, cc, flags)
+            got = [repr([float.fromhex(v) for v in line.split()])
+                   for line in run(main, path, input=queries).stdout
+                   .splitlines()]
+            check(f"table.h {cc} {flags} {path}", got, want)
+
+    # Refused where the promise cannot hold.
+    for cc, flags in OPTIONS[:1] + OPTIONS[2:3]:
+        for bad in ["-ffast-math"] + ["-mfpmath=387"] * (cc == "gcc" and x86):
+            r = run(cc, *flags.split(), *bad.split(), f"-I{include}", "-c",
+                    "-o", os.devnull, "-x", "c", "-", input=READER)
+            check(f"{cc} {bad}", r.returncode != 0 and "#error" in r.stderr,
+                  True)
