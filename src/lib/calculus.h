@@ -28,33 +28,37 @@ namespace knotfit {
 
 // The origin of a table's relative fields.
 struct Origin {
-  double x0, y0;
+  double x0 = 0.0, y0 = 0.0;
 };
 
-template <class T> class Calculus {
+// kAboutOrigin: the fields are relative to an origin. Without one (a fit, a
+// classic table) no addition is made at all, 0 + -0 being +0; and the two
+// are instances of their own, so that the classic path stays as lean as
+// it was.
+template <class T, bool kAboutOrigin = false> class Calculus {
 public:
-  // Without an origin (a fit, a classic table) no addition is made at all:
-  // 0 + -0 would be +0.
-  explicit Calculus(const Pieces<T> &pieces, const Origin *origin = nullptr)
+  explicit Calculus(const Pieces<T> &pieces, Origin origin = {})
       : p_(pieces), origin_(origin) {}
 
   // The derivative of the given order (0 for S itself, 1, 2) at t. At x[0]
   // and x[n-1] the derivatives are those from inside.
   double At(int order, double t, Extrapolation e) const {
-    if (origin_ == nullptr) {
+    if constexpr (!kAboutOrigin) {
       return LocalAt(order, t, e);
+    } else {
+      const double local = LocalAt(order, t - origin_.x0, e);
+      return order == 0 ? origin_.y0 + local : local;
     }
-    const double local = LocalAt(order, t - origin_->x0, e);
-    return order == 0 ? origin_->y0 + local : local;
   }
 
   // The integral from lo to hi.
   double Integral(double lo, double hi, Extrapolation e) const {
-    if (origin_ == nullptr) {
+    if constexpr (!kAboutOrigin) {
       return LocalIntegral(lo, hi, e);
+    } else {
+      return LocalIntegral(lo - origin_.x0, hi - origin_.x0, e) +
+             origin_.y0 * (hi - lo);
     }
-    return LocalIntegral(lo - origin_->x0, hi - origin_->x0, e) +
-           origin_->y0 * (hi - lo);
   }
 
   // Every r in [x[0], x[n-1]] where S(r) - v is 0 or changes sign between r
@@ -79,16 +83,13 @@ public:
         continue; // zero width
       }
       const double left = Abscissa(k), right = Abscissa(k + 1);
-      if (p_.a[k] == 0 && p_.b[k] == 0 && p_.c[k] == 0 &&
-          (origin_ == nullptr ? p_.y[k] : origin_->y0 + p_.y[k]) == v) {
+      if (p_.a[k] == 0 && p_.b[k] == 0 && p_.c[k] == 0 && Level(p_.y[k]) == v) {
         add(left);
         add(right);
         continue;
       }
       // u on segment k at t, as At computes it.
-      auto u = [this, k](double t) {
-        return origin_ == nullptr ? t - p_.X(k) : (t - origin_->x0) - p_.X(k);
-      };
+      auto u = [this, k](double t) { return Local(t) - p_.X(k); };
       Cuts cuts{{left, right}, 2};
       cuts.Add([&](double t) { return Polynomial(2, k, u(t)); });
       cuts.Add([&](double t) { return Polynomial(1, k, u(t)); });
@@ -112,11 +113,26 @@ private:
   // Knot k's abscissa, and S at t with the end ordinates beyond the knots:
   // x0 + x[k] and y0 + the fields' S at t - x0 about an origin.
   double Abscissa(std::size_t k) const {
-    return origin_ == nullptr ? p_.X(k) : origin_->x0 + p_.X(k);
+    if constexpr (kAboutOrigin) {
+      return origin_.x0 + p_.X(k);
+    }
+    return p_.X(k);
   }
-  double Clamped(double t) const {
-    return origin_ == nullptr ? p_.Value(t)
-                              : origin_->y0 + p_.Value(t - origin_->x0);
+  double Clamped(double t) const { return Level(p_.Value(Local(t))); }
+
+  // An abscissa as the fields have it, and an ordinate of theirs as S has
+  // it.
+  double Local(double t) const {
+    if constexpr (kAboutOrigin) {
+      return t - origin_.x0;
+    }
+    return t;
+  }
+  double Level(double y) const {
+    if constexpr (kAboutOrigin) {
+      return origin_.y0 + y;
+    }
+    return y;
   }
 
   // At, Integral of the curve of the fields as they are.
@@ -281,7 +297,7 @@ private:
   }
 
   const Pieces<T> &p_;
-  const Origin *origin_;
+  Origin origin_;
 };
 
 } // namespace knotfit

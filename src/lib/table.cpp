@@ -6,6 +6,7 @@
 #include "exact_math.h"
 #include "short_numbers.h"
 #include "table_encoding.h"
+#include "table_origin.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -288,45 +289,47 @@ Table read_table_file(const std::string &path) {
 
 namespace {
 
-// What f gives for the Calculus of the table's fields, with the origin of
-// the offset and double forms.
-template <class F> auto Evaluate(const Table &t, F f) {
-  if (t.form() == TableForm::kClassic) {
-    return f(Calculus(Pieces<float>{t.size(), t.x().data(), t.y().data(),
-                                    t.a().data(), t.b().data(), t.c().data()}));
-  }
-  const Origin origin{t.x0(), t.y0()};
-  if (t.form() == TableForm::kOffset) {
-    return f(Calculus(Pieces<float>{t.size(), t.x().data(), t.y().data(),
-                                    t.a().data(), t.b().data(), t.c().data()},
-                      &origin));
-  }
-  return f(
-      Calculus(Pieces<double>{t.size(), t.x64().data(), t.y64().data(),
-                              t.a64().data(), t.b64().data(), t.c64().data()},
-               &origin));
+Pieces<float> PiecesOf(const Table &t) {
+  return {t.size(),     t.x().data(), t.y().data(),
+          t.a().data(), t.b().data(), t.c().data()};
 }
 
 } // namespace
 
+// The classic form here, the others in table_origin.cpp.
 double Table::value(double t, Extrapolation e) const {
-  return Evaluate(*this, [&](const auto &c) { return c.At(0, t, e); });
+  if (form_ != TableForm::kClassic) {
+    return OriginAt(*this, 0, t, e);
+  }
+  return Calculus(PiecesOf(*this)).At(0, t, e);
 }
 
 double Table::derivative(double t, Extrapolation e) const {
-  return Evaluate(*this, [&](const auto &c) { return c.At(1, t, e); });
+  if (form_ != TableForm::kClassic) {
+    return OriginAt(*this, 1, t, e);
+  }
+  return Calculus(PiecesOf(*this)).At(1, t, e);
 }
 
 double Table::second_derivative(double t, Extrapolation e) const {
-  return Evaluate(*this, [&](const auto &c) { return c.At(2, t, e); });
+  if (form_ != TableForm::kClassic) {
+    return OriginAt(*this, 2, t, e);
+  }
+  return Calculus(PiecesOf(*this)).At(2, t, e);
 }
 
 double Table::integral(double lo, double hi, Extrapolation e) const {
-  return Evaluate(*this, [&](const auto &c) { return c.Integral(lo, hi, e); });
+  if (form_ != TableForm::kClassic) {
+    return OriginIntegral(*this, lo, hi, e);
+  }
+  return Calculus(PiecesOf(*this)).Integral(lo, hi, e);
 }
 
 std::vector<double> Table::inverse(double v) const {
-  return Evaluate(*this, [&](const auto &c) { return c.Inverse(v); });
+  if (form_ != TableForm::kClassic) {
+    return OriginInverse(*this, v);
+  }
+  return Calculus(PiecesOf(*this)).Inverse(v);
 }
 
 } // namespace knotfit
