@@ -1,8 +1,8 @@
 // Microbenchmarks of the engine, the plot sampling and the number text.
-#include "kel_writers.h"
+#include "input/number_text.h"
 #include "knotfit.h"
 #include "knotfit_internal.h"
-#include "number_text.h"
+#include "output/kel_files.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,12 +7,12 @@
 // On the way, the bisection in getValue is checked against a linear search,
 // the number parser against strtod and the "%f" printer against snprintf.
 #include "driver.h"
-#include "kel.h"
+#include "fit/generate.h"
+#include "input/number_text.h"
+#include "input/token_reader.h"
 #include "knotfit.h"
 #include "knotfit/table.hpp"
 #include "knotfit_internal.h"
-#include "number_text.h"
-#include "token_reader.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // The flags of the report and --fail-on, each on data made to raise it and
 // on data made not to; the other methods that avoid a flag.
-#include "diagnostics.h"
-#include "html_report.h"
 #include "knotfit_internal.h"
-#include "plot_envelope.h"
+#include "report/diagnostics.h"
+#include "report/html_report.h"
+#include "report/plot_envelope.h"
 
 #include "knotfit/table.hpp"
 

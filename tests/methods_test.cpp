@@ -2,9 +2,9 @@
 // slopes from tests/data/methods, and on random data the properties each
 // method promises. (getValue is checked against the C reader in
 // table_header_test.)
+#include "fit/methods.h"
+#include "fit/table_form.h"
 #include "knotfit.h"
-#include "methods.h"
-#include "table_form.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The input side without processes: token splitting across block edges, and
 // numbers read and printed exactly as the C library does.
-#include "file.h"
-#include "number_text.h"
-#include "token_reader.h"
+#include "input/number_text.h"
+#include "input/token_reader.h"
+#include "output/file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,6 @@
-// Where a ChunkWriter's bytes go: standard output or an output file.
+// Where a ChunkWriter's bytes go: standard output, an output file (written
+// beside its target and renamed over it), a transcript held while earlier
+// data sets wait, a string, or nowhere.
 #ifndef KNOTFIT_FILES_SINK_H
 #define KNOTFIT_FILES_SINK_H
 

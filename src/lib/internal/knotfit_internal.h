@@ -5,17 +5,17 @@
 #ifndef KNOTFIT_INTERNAL_H
 #define KNOTFIT_INTERNAL_H
 
-#include "../checks.h"
-#include "../evaluate.h"
+#include "../evaluate/evaluate.h"
+#include "../evaluate/plot_samples.h"
 #include "../exact_math.h"
-#include "../hermite.h"
-#include "../methods.h"
-#include "../not_a_knot.h"
-#include "../plot_samples.h"
-#include "../quoted.h"
-#include "../short_numbers.h"
-#include "../strtod_c.h"
-#include "../table_encoding.h"
+#include "../fit/checks.h"
+#include "../fit/hermite.h"
+#include "../fit/methods.h"
+#include "../fit/not_a_knot.h"
+#include "../table/table_encoding.h"
+#include "../text/quoted.h"
+#include "../text/short_numbers.h"
+#include "../text/strtod_c.h"
 
 namespace knotfit::detail {
 

@@ -1,0 +1,43 @@
+// Messages about a run, in one style:
+//   knotfit: input:12: data set 'cube': x not increasing at point 7 (2.5
+//   after 3); skipped
+#ifndef KNOTFIT_CONSOLE_MESSAGES_H
+#define KNOTFIT_CONSOLE_MESSAGES_H
+
+#include "console/console.h"
+
+#include "knotfit_internal.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The text between quotes in a message: every name, path and token.
+using knotfit::detail::Quoted;
+
+// Where a message points, as compilers say it: "<input>:<line>: ", or
+// "<input>:<line>:<column>: " with a column; the input ("-" for standard
+// input) escaped as Quoted does.
+std::string Place(std::string_view input, uint64_t line, size_t column = 0);
+
+// The text as one word for a POSIX shell: in single quotes, a quote in it as
+// '\''. Text with bytes that Quoted escapes goes in $'...' instead, escaped
+// as Quoted escapes it, so that a message stays one line.
+std::string ShellQuoted(std::string_view text);
+
+// The fix for missing directories, "knotfit: create it with: mkdir -p
+// '<dir>' (or run with --mkdir)"; empty for none.
+std::string MkdirHint(const std::vector<std::string> &dirs);
+
+// A count and its noun, singular for one: "1 data set", "0 data sets".
+std::string Counted(uint64_t count, const char *one, const char *many);
+
+// "knotfit: <place>data set '<name>': <problem>; <consequence>"; the problem
+// alone is kept for the run's report.
+void PrintDataSetMessage(Console &console, std::string_view place,
+                         std::string_view name, const std::string &problem,
+                         const char *consequence);
+
+#endif

@@ -1,0 +1,285 @@
+#include "driver.h"
+
+#include "console/chunk_writer.h"
+#include "console/messages.h"
+#include "fit/big_array.h"
+#include "input/number_text.h"
+#include "input/point_parser.h"
+#include "kel_path.h"
+
+#include "knotfit_internal.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+
+RunSummary &RunSummary::operator+=(const RunSummary &other) {
+  written += other.written;
+  unplotted += other.unplotted;
+  warned += other.warned;
+  skipped += other.skipped;
+  flagged += other.flagged;
+  failed += other.failed;
+  points += other.points;
+  end_status = std::max(end_status, other.end_status);
+  return *this;
+}
+
+std::string SummaryLine(const RunSummary &summary) {
+  std::string line =
+      "knotfit: " + Counted(summary.written, "data set", "data sets") +
+      " written";
+  const std::pair<size_t, const char *> parts[] = {
+      {summary.skipped, "skipped"},
+      {summary.unplotted, summary.unplotted == 1
+                              ? "written without its plot file"
+                              : "written without their plot files"},
+      {summary.warned, "written with warnings"},
+      {summary.flagged, "failed --fail-on"},
+  };
+  for (const auto &[count, what] : parts) {
+    if (count > 0) {
+      line += ", " + std::to_string(count) + " " + what;
+    }
+  }
+  return line;
+}
+
+std::string WrittenNames::Replaces(std::string_view name,
+                                   const std::string &place) {
+  std::string &seen = places_[FileName(name)];
+  std::string before = seen;
+  seen = place;
+  return before;
+}
+
+namespace {
+
+// Counts what became of a data set in summary, in input order (with -j,
+// once every earlier data set was written); warned: a warning about one of
+// its tokens was given. A written data set that replaces the files of an
+// earlier one of its name says so. An outcome that ends the run is kept in
+// summary.end_status.
+void CountDataSet(const DataSetOutcome &outcome, Console &console,
+                  const std::string &name, const std::string &place,
+                  bool warned, const InputSettings &input,
+                  RunSummary &summary) {
+  if (EndsRun(outcome.files)) {
+    summary.end_status = StatusOf(outcome.files);
+  } else if (outcome.files == Outcome::kFailed) {
+    ++summary.skipped;
+    ++summary.failed;
+  } else {
+    const std::string here = place.substr(0, place.size() - 2); // no ": "
+    const std::string before =
+        input.written != nullptr ? input.written->Replaces(name, here) : "";
+    if (!before.empty()) {
+      console.Message("knotfit: " + place + "data set '" + Quoted(name) +
+                      "' replaces the one of " + before);
+      warned = true;
+    }
+    // A missing plot file, knots that binary32 cannot tell apart and the
+    // flags of --fail-on fail the run; the warnings about tokens and names
+    // only with --strict.
+    const bool unplotted = outcome.files == Outcome::kUnplotted;
+    warned = warned || outcome.warned;
+    ++summary.written;
+    summary.unplotted += unplotted ? 1 : 0;
+    summary.warned += warned ? 1 : 0;
+    summary.flagged += outcome.flagged ? 1 : 0;
+    summary.failed += unplotted || outcome.warned || outcome.flagged ||
+                              (warned && input.strict)
+                          ? 1
+                          : 0;
+  }
+}
+
+// Hands a data set to handle, to be counted when it is done with; the
+// points are cleared for the next. skipped: why the reader skips it, at
+// line and column; a data set too long for a table is skipped here. Either
+// way it is handed over, so that it is reported, recorded and counted in
+// its turn like every other.
+void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
+                  BigArray<double> &y, const std::string &name, uint64_t line,
+                  bool warned, const InputSettings &input, RunSummary &summary,
+                  std::string skipped = {}, size_t column = 0) {
+  const std::string place = Place(input.shown, line, column);
+  summary.points += x.size();
+  if (skipped.empty() &&
+      x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    skipped = std::to_string(x.size()) +
+              " points, more than a coefficient table holds";
+  }
+  const DataSet set{skipped.empty() ? static_cast<int32_t>(x.size()) : 0,
+                    x.data(),
+                    y.data(),
+                    name,
+                    input.shown,
+                    place,
+                    line,
+                    skipped};
+  handle.Handle(set, [&console, name, place, warned, &input,
+                      &summary](const DataSetOutcome &outcome) {
+    CountDataSet(outcome, console, name, place, warned, input, summary);
+  });
+  x.clear();
+  y.clear();
+}
+
+// What a token that is not a number as a whole may be, for the warning.
+const char *Guess(std::string_view token) {
+  if (token.find(',') != std::string_view::npos) {
+    return " (a comma, a decimal comma or a header?)";
+  }
+  return token.substr(0, 1) == "#" ? " (a comment?)" : "";
+}
+
+} // namespace
+
+void WriteAtOnce::Handle(const DataSet &set, const Done &done) {
+  done(write_(set, nullptr));
+}
+
+RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
+                        Console &console, const InputSettings &input,
+                        const RunSummary &before) {
+  auto at = [&input](uint64_t line) { return Place(input.shown, line); };
+  RunSummary summary;
+  // The points: no copy when they grow, and huge pages for long data sets.
+  BigArray<double> x;
+  BigArray<double> y;
+  PointParser points(input.workers, x, y, console);
+  std::string name;
+  std::string_view first;
+  std::string_view second;
+  TokenReader::Pair pair;
+  size_t pairs = 0;
+  bool name_second_seen = false;
+  bool warned = false;      // about a token of this data set
+  uint64_t first_point = 0; // the line of the data set's first point
+  auto progress = [&] {
+    console.Progress(reader.bytes_read(),
+                     before.points + summary.points + points.size(),
+                     before.written + summary.written);
+  };
+  // Read as atof reads it, as always; but the user hears of a token that
+  // is not a number as a whole, once per data set, in its place among the
+  // messages: the points parsed ahead are settled before any other message.
+  auto settle = [&] {
+    points.PutInPlace();
+    const std::optional<PointParser::Suspect> &suspect = points.suspect();
+    if (suspect && !warned) {
+      warned = true;
+      console.Message(
+          "knotfit: " + at(suspect->line) + "'" + Quoted(suspect->token) +
+          "' is not a number as a whole, read as " +
+          knotfit::detail::ShortNumber(suspect->value) + Guess(suspect->token));
+    }
+  };
+  while ((pair = reader.NextPair(first, second)) == TokenReader::Pair::kPair) {
+    ++pairs;
+    if (pairs % 4096 == 0) {
+      progress();
+      handle.Poll();
+      if (summary.end_status != 0) {
+        return summary;
+      }
+    }
+    if (first != "NAME") {
+      // NAME as the second token: the pairing is shifted (a header line, a
+      // missing or extra value), so the data set it should close is lost.
+      if (second == "NAME" && !name_second_seen) {
+        name_second_seen = true;
+        settle();
+        console.Message("knotfit: " + at(reader.second_line()) + "pair " +
+                        std::to_string(pairs) +
+                        " has NAME as its second token: a token is missing "
+                        "or extra before it");
+        ++summary.failed;
+      }
+      if (points.size() == 0) {
+        first_point = reader.first_line();
+      }
+      if (reader.held_nul()) {
+        points.AddHoldingNul(first, second, reader.first_whole(),
+                             reader.second_whole(), reader.first_line(),
+                             reader.second_line());
+      } else {
+        points.Add(first, second, reader.first_line(), reader.second_line());
+      }
+      if (!warned && points.suspect()) {
+        settle(); // parsed on the spot: warned at once
+      }
+      continue;
+    }
+    settle();
+    if (!console.quiet()) {
+      EchoPair(console.out(), points.size(), first, second);
+    }
+    // A NUL byte in the name skips its data set: it is kept whole.
+    name.assign(reader.held_nul() ? reader.second_whole() : second);
+    CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
+                 input, summary);
+    if (summary.end_status != 0) {
+      return summary;
+    }
+    points.Clear();
+    warned = false;
+    progress();
+  }
+  settle();
+  handle.Finish();
+  // After a failed read the input did not end here: what is left over is
+  // not known to be left over, and the caller reports the read.
+  if (summary.end_status != 0 || reader.error() != 0) {
+    return summary;
+  }
+  // Read but never written: the run did not do what the input asked.
+  if (!x.empty()) {
+    console.Message("knotfit: " + at(first_point) + std::to_string(x.size()) +
+                    (x.size() == 1 ? " point" : " points") +
+                    " after the last NAME line not written");
+    ++summary.failed;
+  }
+  if (pair == TokenReader::Pair::kLoneToken) {
+    console.Message("knotfit: " + at(reader.first_line()) + "unpaired token '" +
+                    Quoted(reader.held_nul() ? reader.first_whole() : first) +
+                    "' at end of input ignored");
+    ++summary.failed;
+  }
+  return summary;
+}
+
+RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
+                      DataSetHandler &handle, Console &console,
+                      const InputSettings &input) {
+  RunSummary summary;
+  BigArray<double> x;
+  BigArray<double> y;
+  CsvReader::Row row;
+  while (reader.Next(row)) {
+    if (!console.quiet()) {
+      EchoPair(console.out(), x.size(), row.x_text, row.y_text);
+    }
+    x.push_back(row.x);
+    y.push_back(row.y);
+  }
+  if (reader.error() != 0) {
+    return summary; // the caller reports the input as unreadable
+  }
+  if (!reader.problem().empty()) {
+    CloseDataSet(handle, console, x, y, name, reader.line(), false, input,
+                 summary, reader.problem(), reader.column());
+  } else {
+    if (!console.quiet()) {
+      EchoPair(console.out(), x.size(), "NAME", name);
+    }
+    CloseDataSet(handle, console, x, y, name, reader.first_row_line(), false,
+                 input, summary);
+  }
+  handle.Finish();
+  return summary;
+}

@@ -1,0 +1,204 @@
+// A data set from its NAME pair to its two files.
+#include "fit/generate.h"
+#include "console/messages.h"
+#include "fit/table_form.h"
+#include "kel_path.h"
+#include "output/kel_files.h"
+
+#include "knotfit_internal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace {
+
+// "'<path>' is <what>", appended piece by piece: g++ 12 warns falsely on the
+// equivalent chain of '+'.
+std::string PathIs(const std::string &path, const std::string &what) {
+  std::string text = "'";
+  text += Quoted(path);
+  text += "' is ";
+  text += what;
+  return text;
+}
+
+// Why the data set's files must not be written where they would go: a link,
+// a directory, a FIFO, a socket, a device or a read-only file at either
+// target, or a missing directory of the name. Both are looked at before
+// either is written. CS or CS/plot themselves missing are left to the
+// writers, which end the run.
+std::string TargetProblem(const KelTargets &targets) {
+  for (const KelTarget *target : {&targets.table, &targets.plot}) {
+    const KelProblem &located = target->problem;
+    if (located.kind == KelProblem::kSubdirectory) {
+      return located.error == ELOOP
+                 ? PathIs(located.path, "a symbolic link")
+                 : "cannot open directory '" + Quoted(located.path) +
+                       "': " + std::strerror(located.error);
+    }
+  }
+  for (const KelTarget *target : {&targets.table, &targets.plot}) {
+    const std::string existing = *target ? ExistingFileProblem(*target) : "";
+    if (!existing.empty()) {
+      return PathIs(target->path, existing);
+    }
+  }
+  return {};
+}
+
+// The directories to make when all that stops the data set is that they
+// are missing; none when anything else does.
+std::vector<std::string> MissingDirectories(const KelTargets &targets) {
+  std::vector<std::string> missing;
+  for (const KelTarget *target : {&targets.table, &targets.plot}) {
+    if (target->problem.kind != KelProblem::kSubdirectory) {
+      continue;
+    }
+    if (target->problem.missing.empty()) {
+      return {};
+    }
+    missing.push_back(target->problem.missing);
+  }
+  return missing;
+}
+
+} // namespace
+
+std::string CheckDataSet(int32_t n, const double *x, const double *y,
+                         std::string_view name) {
+  const std::string problem = NameProblem(name);
+  return problem.empty() ? knotfit::detail::PointsProblem(n, x, y) : problem;
+}
+
+// The checks that need only the data set and the method.
+std::string DataSetProblem(int32_t n, const double *x, const double *y,
+                           std::string_view name, const Run &run) {
+  const std::string problem = CheckDataSet(n, x, y, name);
+  return problem.empty() ? knotfit::detail::MethodProblem(run.method, n, x, y)
+                         : problem;
+}
+
+PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
+                               std::string_view name, const Run &run,
+                               Workspace &work) {
+  PreparedDataSet made;
+  made.problem = DataSetProblem(n, x, y, name, run);
+  if (!made.problem.empty()) {
+    return made;
+  }
+  const TableForm fit(run.method, n, x, y, work);
+  made.binary32 = fit.Binary32Problem();
+  if (!made.binary32.empty()) {
+    return made;
+  }
+  made.collapsed = knotfit::detail::CollapsedKnots(n, x);
+  Collect table;
+  if (run.console.quiet()) {
+    WriteCoefficientTable(table, nullptr, fit.fields());
+  } else {
+    Collect trace;
+    ChunkWriter lines(trace);
+    WriteCoefficientTable(table, &lines, fit.fields());
+    lines.Flush();
+    made.trace = std::move(trace.text);
+  }
+  made.table = std::move(table.text);
+  std::vector<knotfit::PlotSample> samples;
+  made.plot_problem = SampleFit(fit, samples);
+  if (made.plot_problem.empty()) {
+    Collect plot;
+    WritePlotLines(plot, samples);
+    made.plot = std::move(plot.text);
+  }
+  return made;
+}
+
+void WriteAhead(PreparedDataSet &made, std::string_view name,
+                const KelSettings &kel) {
+  if (!made.problem.empty() || !made.binary32.empty() ||
+      !made.plot_problem.empty() || kel.mkdir) {
+    return;
+  }
+  KelTargets targets = LocateKelTargets(name, kel);
+  if (!targets.table || !targets.plot || !TargetProblem(targets).empty()) {
+    return; // reported in its turn, as it then stands
+  }
+  auto write = [](KelTarget target, const std::string &bytes) {
+    auto f = std::make_unique<ReplacementFile>(std::move(target));
+    const bool written = f->Create(ReplacementFile::Creator::kWorker) &&
+                         f->Write(bytes.data(), bytes.size()) && f->Close();
+    return written ? std::move(f) : nullptr;
+  };
+  made.table_file = write(std::move(targets.table), made.table);
+  made.plot_file =
+      made.table_file ? write(std::move(targets.plot), made.plot) : nullptr;
+  if (!made.plot_file) {
+    made.table_file.reset(); // removes its temporary file
+    made.ahead_failed = true;
+  }
+}
+
+DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
+                                   std::string_view name, const Run &run,
+                                   PreparedDataSet *ahead) {
+  Console &console = run.console;
+  std::string problem =
+      ahead != nullptr ? ahead->problem : DataSetProblem(n, x, y, name, run);
+  // Files written ahead were located, and looked at, there.
+  const bool written_ahead = ahead != nullptr && ahead->plot_file != nullptr;
+  KelTargets targets;
+  if (problem.empty() && !written_ahead) {
+    static const KelSettings kEnvironment; // no --kel, no --mkdir
+    targets =
+        LocateKelTargets(name, run.kel != nullptr ? *run.kel : kEnvironment);
+    problem = TargetProblem(targets);
+  }
+  if (!problem.empty()) {
+    PrintDataSetMessage(console, run.place, name, problem, "skipped");
+    const std::vector<std::string> missing = MissingDirectories(targets);
+    if (!missing.empty()) {
+      console.Message(MkdirHint(missing));
+    }
+    return {};
+  }
+  Workspace own;
+  std::optional<TableForm> fit;
+  if (ahead == nullptr) {
+    fit.emplace(run.method, n, x, y,
+                run.workspace != nullptr ? *run.workspace : own);
+  }
+  // The table holds binary32 values: a field that overflows there would be
+  // stored as inf, and knots that narrow to the same x cannot be told apart
+  // by a reader. The first skips the data set, the second is written as
+  // always, with a warning.
+  problem = ahead != nullptr ? ahead->binary32 : fit->Binary32Problem();
+  if (!problem.empty()) {
+    PrintDataSetMessage(console, run.place, name, problem, "skipped");
+    return {};
+  }
+  const std::string collapsed = ahead != nullptr
+                                    ? ahead->collapsed
+                                    : knotfit::detail::CollapsedKnots(n, x);
+  if (!collapsed.empty()) {
+    PrintDataSetMessage(console, run.place, name, collapsed,
+                        "the table cannot tell them apart");
+  }
+  // Both files change together: the table's temporary file is completed
+  // first, then the plot file's, then both are renamed.
+  const WriterInput input{fit ? &*fit : nullptr, ahead};
+  std::unique_ptr<ReplacementFile> table, plot;
+  if (written_ahead) {
+    table = std::move(ahead->table_file);
+    plot = std::move(ahead->plot_file);
+  }
+  Outcome outcome = SaveKEL(name, input, std::move(targets.table), run, table);
+  if (outcome == Outcome::kWritten) {
+    outcome = SavePlotFile(name, input, std::move(targets.plot), run, *table,
+                           std::move(plot));
+  }
+  const bool table_written =
+      outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
+  return {outcome, table_written && !collapsed.empty()};
+}

@@ -1,0 +1,113 @@
+#include "fit/table_form.h"
+
+#include "knotfit.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace detail = knotfit::detail;
+
+// The solver's rows live where the results go: the right-hand side in a,
+// the diagonal in the eight bytes that then hold (b, c) as binary32.
+struct TableForm::CompactWork {
+  TableForm &form;
+  double *a, *bc;
+  double &Diagonal(int32_t i) { return bc[i]; }
+  double &Rhs(int32_t i) { return a[i]; }
+  void Finish(int32_t i, double slope, double b, double c) {
+    a[i] = slope;
+    const float pair[2] = {detail::Narrow(b), detail::Narrow(c)};
+    std::memcpy(&bc[i], pair, sizeof pair);
+    // i runs down: the last segment seen is the lowest, the one a check
+    // from knot 0 up names first.
+    if (!detail::FitsBinary32(b)) {
+      form.bad_b_ = i;
+      form.bad_b_value_ = b;
+    }
+    if (!detail::FitsBinary32(c)) {
+      form.bad_c_ = i;
+      form.bad_c_value_ = c;
+    }
+  }
+};
+
+TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
+                     const double *x, const double *y, Workspace &work) {
+  const auto size = static_cast<size_t>(n);
+  work.a.ResizeForOverwrite(size);
+  work.b.ResizeForOverwrite(size);
+  fields_.n = n;
+  fields_.x = x;
+  fields_.y = y;
+  fields_.a = work.a.data();
+  if (method.method == knotfit::Method::kNotAKnot && n >= 4) {
+    fields_.bc = reinterpret_cast<const float *>(work.b.data());
+    CompactWork compact{*this, work.a.data(), work.b.data()};
+    detail::SolveNotAKnot(n, x, y, compact);
+    return;
+  }
+  work.c.ResizeForOverwrite(size);
+  fields_.b = work.b.data();
+  fields_.c = work.c.data();
+  detail::ComputeSpline(method, n, x, y, work.a.data(), work.b.data(),
+                        work.c.data());
+}
+
+std::string TableForm::Binary32Problem() const {
+  std::string problem = detail::TableProblem(fields_);
+  if (problem.empty() && bad_b_ >= 0) {
+    problem = detail::FieldProblem("b", bad_b_, bad_b_value_);
+  }
+  if (problem.empty() && bad_c_ >= 0) {
+    problem = detail::FieldProblem("c", bad_c_, bad_c_value_);
+  }
+  return problem;
+}
+
+double TableForm::Value(double t) const {
+  const detail::TableFields &f = fields_;
+  if (f.bc == nullptr) {
+    return getValue(t, f.n, f.x, f.y, f.a, f.b, f.c);
+  }
+  return detail::ClampedValue(
+      static_cast<size_t>(f.n), f.x, f.y, t,
+      [this](size_t k, double u) { return SegmentValue(k, u); });
+}
+
+double TableForm::ValueAfter(double t, Walk &walk) const {
+  const detail::TableFields &f = fields_;
+  const auto n = static_cast<size_t>(f.n);
+  if (std::isnan(t) || t <= f.x[0] || t >= f.x[n - 1]) {
+    return Value(t); // the flat ends
+  }
+  size_t &k = walk.segment;
+  while (k + 2 < n && f.x[k + 1] < t) {
+    ++k;
+  }
+  if (f.bc == nullptr) {
+    return SegmentValue(k, t - f.x[k]);
+  }
+  if (walk.made != k) {
+    const detail::SegmentCoefficients seg = CompactSegment(k);
+    walk = {k, k, seg.b, seg.c};
+  }
+  return detail::CubicAt(f.y[k], f.a[k], walk.b, walk.c, t - f.x[k]);
+}
+
+// S on segment k at u = t - x[k]: the SplineTable's cubic, or the compact
+// form's segment recomputed from its slopes.
+double TableForm::SegmentValue(size_t k, double u) const {
+  const detail::TableFields &f = fields_;
+  if (f.bc == nullptr) {
+    return detail::CubicAt(f.y[k], f.a[k], f.b[k], f.c[k], u);
+  }
+  const detail::SegmentCoefficients seg = CompactSegment(k);
+  return detail::CubicAt(f.y[k], f.a[k], seg.b, seg.c, u);
+}
+
+// The compact form's b and c of segment k, from the slopes at its ends.
+detail::SegmentCoefficients TableForm::CompactSegment(size_t k) const {
+  const detail::TableFields &f = fields_;
+  return detail::Hermite(f.x[k], f.x[k + 1], f.y[k], f.y[k + 1], f.a[k],
+                         f.a[k + 1]);
+}

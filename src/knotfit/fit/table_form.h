@@ -1,0 +1,68 @@
+// A data set's fit as its coefficient table will hold it, in a run's reused
+// arrays. Short data sets and the other methods keep the double slopes and
+// coefficients of the SplineTable. A long not-a-knot fit is kept in the
+// program's compact form: its slopes in double and the coefficients b and c
+// of every segment only as the binary32 pair the table stores; its values
+// recompute the segment they need from the slopes, bit for bit as the fit
+// formed it. With the points, that is 32 bytes per point instead of 56.
+#ifndef KNOTFIT_FIT_TABLE_FORM_H
+#define KNOTFIT_FIT_TABLE_FORM_H
+
+#include "fit/big_array.h"
+
+#include "knotfit/method.hpp"
+#include "knotfit_internal.h"
+
+#include <cstdint>
+#include <string>
+
+// The arrays a run reuses from one data set to the next.
+struct Workspace {
+  BigArray<double> a, b, c;
+};
+
+class TableForm {
+public:
+  // Fits the n points (which passed every check) with the method.
+  TableForm(const knotfit::MethodChoice &method, int32_t n, const double *x,
+            const double *y, Workspace &work);
+
+  // The fields the table encoder reads.
+  const knotfit::detail::TableFields &fields() const { return fields_; }
+  int32_t n() const { return fields_.n; }
+  const double *x() const { return fields_.x; }
+
+  // Why the table cannot hold the fit: a field that is not finite in
+  // binary32, all x first, then y, a, b and c. Empty when it can.
+  std::string Binary32Problem() const;
+
+  // S(t), the clamped value getValue gives: getValue itself for a fit held
+  // as a SplineTable, the same bits from the compact form.
+  double Value(double t) const;
+  // Where a walk along the fit stands: its segment (start at 0) and, for
+  // the compact form, that segment's coefficients, made once.
+  struct Walk {
+    size_t segment = 0;
+    size_t made = SIZE_MAX; // the segment whose b and c these are
+    double b = 0.0, c = 0.0;
+  };
+  // The same value, for t no lower than at the last call with this walk:
+  // the plot's samples go up, so the segment is found by walking on from
+  // the last one instead of by a search, and the compact form's segment is
+  // recomputed once, not at every sample. The segment is the one the search
+  // finds: the last knot below t, at most the last but one.
+  double ValueAfter(double t, Walk &walk) const;
+
+private:
+  double SegmentValue(size_t k, double u) const;
+  knotfit::detail::SegmentCoefficients CompactSegment(size_t k) const;
+
+  struct CompactWork;
+
+  knotfit::detail::TableFields fields_;
+  // For a compact fit: the first segment whose b or c binary32 cannot hold.
+  int32_t bad_b_ = -1, bad_c_ = -1;
+  double bad_b_value_ = 0.0, bad_c_value_ = 0.0;
+};
+
+#endif

@@ -1,0 +1,75 @@
+// A CSV file read as one data set: two of its columns, as x and y.
+#ifndef KNOTFIT_INPUT_CSV_READER_H
+#define KNOTFIT_INPUT_CSV_READER_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct CsvOptions {
+  char separator = 0; // 0: a tab, ';' or ',', the first found in the first
+                      // line that is not blank or a comment
+  // The columns of x and y: numbers from 1, or names from the header line.
+  std::string columns[2] = {"1", "2"};
+};
+
+class CsvReader {
+public:
+  // Reads from in, which stays owned by the caller.
+  CsvReader(std::FILE *in, const CsvOptions &options);
+
+  // A data row: the two chosen fields as written (without their quotes and
+  // surrounding blanks), and their values.
+  struct Row {
+    std::string_view x_text, y_text;
+    double x = 0, y = 0;
+  };
+
+  // The next data row; false at the end of the input, at a problem or at a
+  // failed read (std::bad_alloc when a line does not fit in memory). The
+  // views stay valid until the next call. A UTF-8 byte-order mark, blank
+  // lines, lines starting with '#' and a first line that is not numeric (a
+  // header) are passed over; "\n", "\r\n" and a lone "\r" end a line. With
+  // ';' as separator a decimal comma is a decimal point.
+  bool Next(Row &row);
+
+  // Why reading stopped before the end ("empty field", ...); empty when it
+  // did not. line() and column() (from 1; 0 for the whole line) say where.
+  const std::string &problem() const { return problem_; }
+  uint64_t line() const { return line_; }
+  size_t column() const { return column_; }
+  // The line of the first data row (1 while there is none).
+  uint64_t first_row_line() const { return first_row_line_; }
+  // The errno of a failed read, 0 while none failed. A failed read is never
+  // taken as the end of the input: no row follows it.
+  int error() const { return error_; }
+
+private:
+  bool TakeLine(std::string_view &text);
+  void Refill();
+  bool ReadLine();
+  bool Split();
+  bool Start();
+  bool Field(size_t which, double &value);
+
+  std::FILE *in_;
+  CsvOptions options_;
+  std::string buffer_; // bytes read; those from pos_ on not yet taken
+  size_t pos_ = 0;
+  bool eof_ = false; // nothing more to read: the end, or a failed read
+  std::string_view line_text_;
+  std::vector<std::string> fields_;
+  size_t chosen_[2] = {0, 0}; // from 0
+  std::string number_;        // a field with its decimal comma made a point
+  std::string problem_;
+  uint64_t line_ = 0;
+  uint64_t first_row_line_ = 1;
+  uint64_t rows_ = 0;
+  size_t column_ = 0;
+  bool started_ = false;
+  int error_ = 0;
+};
+
+#endif

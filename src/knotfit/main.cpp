@@ -1,0 +1,274 @@
+// knotfit [OPTION]... FILE...: fits every data set of the inputs and writes
+// its files. Exit status: the highest of the inputs' statuses: 0 when every
+// data set was written, 1 when one was skipped, failed, warned or was
+// flagged by --fail-on, or standard output, the --report page or the --json
+// summary could not be written, 255 for no argument, a bad option, an
+// unreadable input, an unopenable coefficient table or no memory, 254 for an
+// unopenable plot file.
+#include "command_line.h"
+#include "console/console.h"
+#include "console/messages.h"
+#include "driver.h"
+#include "fit/generate.h"
+#include "output/file.h"
+#include "parallel/pipeline.h"
+#include "replacement_file.h"
+#include "report/run_report.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A closed standard stream would hand its descriptor to the next file opened,
+// and the echo would land in a coefficient table. Hold the slot with /dev/null
+// opened the wrong way round instead, so that using it fails with EBADF, as
+// the closed stream would: writes to standard output and error are reported,
+// and reading a closed standard input ('-') is an input that cannot be read.
+void KeepStandardStreamsApart() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      // The lowest free descriptor: fd itself.
+      open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    }
+  }
+}
+
+// The inputs' total size for the progress line; 0 when one has no size
+// known in advance (a pipe, standard input).
+uint64_t TotalSize(const std::vector<std::string> &inputs) {
+  uint64_t total = 0;
+  for (const std::string &input : inputs) {
+    struct stat st {};
+    if (input == "-" || stat(input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      return 0;
+    }
+    total += static_cast<uint64_t>(st.st_size);
+  }
+  return total;
+}
+
+// Prints a text on standard output and closes it, and says why when the
+// text did not get there.
+int PrintAndExit(void (*print)(std::FILE *)) {
+  print(stdout);
+  errno = 0;
+  const bool failed = std::ferror(stdout) != 0;
+  if (std::fclose(stdout) == 0 && !failed) {
+    return 0;
+  }
+  std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
+               std::strerror(errno != 0 ? errno : EIO));
+  return 1;
+}
+
+// A usage error: what was wrong, and where to look; status 255.
+int UsageError(const std::string &why) {
+  std::fprintf(stderr,
+               "knotfit: %s\nTry 'knotfit --help' for more information.\n",
+               why.c_str());
+  return 255;
+}
+
+// The data set of a CSV input is named after its file, without the
+// directory and the last extension: data/sensor_a.csv is sensor_a.
+std::string CsvName(const std::string &path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) {
+    name.erase(dot);
+  }
+  return name;
+}
+
+// Fits and writes a data set, its messages pointing at its place in the
+// input (with -j, in its turn, on the reading thread, with what was made of
+// it ahead); one the reader skipped is only reported. With report, it is
+// also recorded for the report, with its points, and a flag of --fail-on
+// fails it.
+DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
+                              const Run &run, RunReport *report) {
+  Console &console = run.console;
+  Run here = run;
+  here.place = set.place;
+  if (report != nullptr) {
+    console.TakeProblem(); // what this data set reports, nothing older
+  }
+  DataSetOutcome result;
+  if (set.skipped.empty()) {
+    result = GenerateCubicSpline(set.n, set.x, set.y, set.name, here, ahead);
+  } else {
+    PrintDataSetMessage(console, set.place, set.name, std::string(set.skipped),
+                        "skipped");
+  }
+  if (report != nullptr && !EndsRun(result.files)) {
+    DataSetRecord r;
+    r.name = std::string(set.name);
+    r.input = set.input;
+    r.line = set.line;
+    r.points = static_cast<size_t>(set.n);
+    r.method = run.method;
+    // The last problem reported is why it was skipped, or why its table
+    // went without its plot file; a warning is no reason.
+    std::string problem = console.TakeProblem();
+    if (result.files == Outcome::kFailed) {
+      r.skipped = problem.empty() ? "not written" : std::move(problem);
+    } else if (result.files == Outcome::kUnplotted) {
+      r.plot = problem.empty() ? "not written" : std::move(problem);
+    }
+    // A flag of --fail-on fails the run, the files written.
+    result.flagged = report->Add(std::move(r), set.x, set.y, console);
+  }
+  return result;
+}
+
+// Reads one input to its end: 0, 1 (a data set failed or was written with a
+// warning that fails), 255 (the input could not be opened or read), or the
+// status of an outcome that ended the run (255, 254).
+int ProcessFile(const std::string &input, const CommandLine &line,
+                Console &console, DataSetHandler &handle, RunSummary &total,
+                WrittenNames &written, Workers *workers) {
+  File opened;
+  std::FILE *in = stdin;
+  if (input != "-") {
+    opened.reset(std::fopen(input.c_str(), "r"));
+    if (!opened) {
+      const int error = errno;
+      console.Message("error opening input file : " + Quoted(input));
+      console.Message("knotfit: cannot open '" + Quoted(input) +
+                      "': " + std::strerror(error));
+      return 255;
+    }
+    in = opened.get();
+  }
+  const InputSettings settings{input, line.strict, &written, workers};
+  RunSummary summary;
+  int error = 0;
+  if (line.csv) {
+    CsvReader reader(in, line.csv_options);
+    summary = ProcessCsv(reader, line.name.empty() ? CsvName(input) : line.name,
+                         handle, console, settings);
+    error = reader.error();
+  } else {
+    TokenReader reader(in);
+    summary = ProcessInput(reader, handle, console, settings, total);
+    error = reader.error();
+  }
+  total += summary;
+  if (summary.end_status != 0) {
+    return summary.end_status;
+  }
+  if (error != 0) {
+    console.Message("knotfit: error reading input file '" + Quoted(input) +
+                    "': " + std::strerror(error));
+    return 255;
+  }
+  return summary.failed == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  KeepStandardStreamsApart();
+  // A reader that leaves early (knotfit in | head) ends the run quietly.
+  std::signal(SIGPIPE, SIG_DFL);
+  RemoveTemporaryFileOnSignals();
+
+  const CommandLine line = ParseCommandLine(argc, argv);
+  switch (line.action) {
+  case CommandLine::Action::kUsage:
+    PrintUsage(stderr);
+    return 255;
+  case CommandLine::Action::kHelp:
+    return PrintAndExit(PrintHelp);
+  case CommandLine::Action::kVersion:
+    return PrintAndExit([](std::FILE *to) {
+      std::fprintf(to, "knotfit %s\nLicense: MIT\n", KNOTFIT_VERSION);
+    });
+  case CommandLine::Action::kError:
+    return UsageError(line.error);
+  case CommandLine::Action::kRun:
+    break;
+  }
+  const KelSettings kel{line.kel, line.mkdir};
+  // Before any input is read: a report or summary written over an input, the
+  // other one, or a table or plot file of the run would destroy it.
+  if (const std::string problem =
+          OutputPathProblem(line.report, line.inputs, kel);
+      !problem.empty()) {
+    return UsageError(problem);
+  }
+
+  Console::Options options;
+  options.quiet = line.quiet;
+  options.progress =
+      !line.no_progress && isatty(STDERR_FILENO) && !isatty(STDOUT_FILENO);
+  options.input_bytes = options.progress ? TotalSize(line.inputs) : 0;
+  Console console(options);
+  Workspace workspace;
+  const unsigned jobs = line.jobs == 0 ? UsableCores() : line.jobs;
+  std::optional<Workers> workers;
+  if (jobs > 1) {
+    workers.emplace(jobs);
+    if (!line.quiet) {
+      console.WriteBehind();
+    }
+  }
+  Workers *threads = workers && workers->threads() > 0 ? &*workers : nullptr;
+  const Run run{console, line.method, &workspace, threads, &kel, {}};
+  RunSummary total;
+  WrittenNames written;
+  int status = 0;
+  std::optional<RunReport> report;
+  if (line.report.any()) {
+    report.emplace(line.report);
+  }
+  try {
+    const WriteDataSet write = [&run, &report](const DataSet &set,
+                                               PreparedDataSet *ahead) {
+      return WriteAndRecord(set, ahead, run, report ? &*report : nullptr);
+    };
+    WriteAtOnce at_once(write);
+    std::optional<DataSetPipeline> pipeline;
+    if (run.workers != nullptr) {
+      pipeline.emplace(run, write);
+    }
+    DataSetHandler &handle =
+        pipeline ? static_cast<DataSetHandler &>(*pipeline) : at_once;
+    for (const std::string &input : line.inputs) {
+      status = std::max(status, ProcessFile(input, line, console, handle, total,
+                                            written, run.workers));
+      if (total.end_status != 0) {
+        status = total.end_status; // the writer's status, as it always was
+        break;
+      }
+    }
+    // A run that ended early writes no report, as it prints no summary. An
+    // input that could not be opened or read does not end it: the report
+    // shows what the others held.
+    if (report && total.end_status == 0 && !report->Write(console)) {
+      status = std::max(status, 1);
+    }
+  } catch (const std::bad_alloc &) {
+    // Files already written stay; the one being written was removed when
+    // its writer unwound. Nothing more of the input is read.
+    console.Message("knotfit: out of memory; run ended");
+    return 255;
+  }
+  if (total.skipped + total.unplotted + total.warned + total.flagged > 0 &&
+      status < 254) {
+    console.Message(SummaryLine(total));
+  }
+  if (!console.Close()) {
+    status = std::max(status, 1);
+  }
+  return status;
+}

@@ -1,0 +1,47 @@
+// What became of a data set, from its NAME pair to its files: what the
+// writers return, and what main turns into the exit status.
+#ifndef KNOTFIT_OUTCOME_H
+#define KNOTFIT_OUTCOME_H
+
+// What became of a data set's files.
+enum class Outcome {
+  kWritten,   // both files written
+  kUnplotted, // the table written, not its plot file; the run goes on
+  kFailed,    // skipped, or its table not written; the run goes on
+  kNoTables,  // CS itself cannot be used: the run ends, status 255
+  kNoPlots,   // CS/plot itself cannot be used: the run ends, status 254
+};
+
+// Whether the run stops at once: no further data set, and no report of
+// input left over.
+inline bool EndsRun(Outcome o) {
+  return o == Outcome::kNoTables || o == Outcome::kNoPlots;
+}
+
+// The exit status the outcome asks for: 0, 1 (not completely written),
+// 255, 254.
+inline int StatusOf(Outcome o) {
+  switch (o) {
+  case Outcome::kWritten:
+    return 0;
+  case Outcome::kNoTables:
+    return 255;
+  case Outcome::kNoPlots:
+    return 254;
+  case Outcome::kUnplotted:
+  case Outcome::kFailed:
+    break;
+  }
+  return 1;
+}
+
+// A data set's outcome with what else of it fails the run, each counted on
+// its own: a data set may be written without its plot file, with a warning
+// and flagged, all at once.
+struct DataSetOutcome {
+  Outcome files = Outcome::kFailed;
+  bool warned = false;  // its table cannot tell two knots apart
+  bool flagged = false; // a flag named by --fail-on flags it
+};
+
+#endif

@@ -1,0 +1,82 @@
+// What can be wrong with a fit that was written all the same: the flags of
+// the report, the summary and --fail-on. Each is computed from the double
+// fit and from its coefficient table as the table's readers evaluate it.
+#ifndef KNOTFIT_REPORT_DIAGNOSTICS_H
+#define KNOTFIT_REPORT_DIAGNOSTICS_H
+
+#include "knotfit/spline.hpp"
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+enum class Flag { kOvershoot, kNotMonotone, kBinary32, kSpacing };
+
+// A flag's name (as --fail-on and the JSON summary spell it) and what it
+// means, in words for the report's reader.
+struct FlagInfo {
+  Flag flag;
+  const char *name;
+  const char *meaning;
+};
+const FlagInfo &InfoOf(Flag flag);
+// All four, in the order above.
+const std::vector<FlagInfo> &AllFlags();
+// Reads a flag's name; false for anything else (out is then unchanged).
+bool ParseFlag(std::string_view name, Flag &out);
+
+// A set of flags, one bit each.
+using FlagSet = unsigned;
+constexpr FlagSet Bit(Flag flag) {
+  return 1u << static_cast<unsigned>(flag);
+}
+
+// One flag raised on a fit.
+struct Finding {
+  explicit Finding(Flag f, double amount_ = 0.0, double at_ = 0.0,
+                   std::string cause_ = {})
+      : flag(f), amount(amount_), at(at_), cause(std::move(cause_)) {}
+  Flag flag;
+  // overshoot: how far S leaves the band of a segment's two ordinates, at
+  // most; not-monotone: how far S falls against the data's direction;
+  // binary32: the largest |table - fit|; spacing: largest gap / smallest.
+  double amount;
+  double at; // the abscissa where amount is found
+  // binary32: a field narrowed to a subnormal or to zero, or knots that
+  // collapsed; spacing: the two gaps. Empty otherwise.
+  std::string cause;
+  // The other methods whose fit of the same points does not raise this
+  // flag (clamped is not tried: its end slopes are the user's to know).
+  std::vector<knotfit::Method> avoided_by;
+};
+
+// A segment on which S leaves the band of its two ordinates.
+struct Span {
+  double from, to;
+};
+
+struct Diagnosis {
+  std::vector<Finding> findings; // in the order of Flag
+  std::vector<Span> overshoot;   // every segment flagged, in order
+  FlagSet flags() const;
+};
+
+// Up to two numbers, in increasing order.
+struct Roots {
+  double u[2] = {};
+  size_t n = 0;
+  const double *begin() const { return u; }
+  const double *end() const { return u + n; }
+};
+
+// The u in (0, h) where a + 2b*u + 3c*u^2, the slope of a segment's cubic,
+// is zero: where S turns.
+Roots TurningPoints(double a, double b, double c, double h);
+
+// Every flag of the fit. For each one raised, the other methods are fitted
+// to the same points and checked for it.
+Diagnosis Diagnose(const knotfit::Spline &fit,
+                   const knotfit::MethodChoice &method);
+
+#endif

@@ -1,0 +1,130 @@
+// What --report, --json and --fail-on keep of a run: one record per data set
+// (written or skipped) with its diagnostics and its figure, the HTML report
+// and the JSON summary made from them at the end, and the data sets that fail
+// the run. Without --fail-on nothing that is printed waits for a diagnosis,
+// so the data sets are diagnosed and drawn on a thread of their own beside
+// the run.
+#ifndef KNOTFIT_REPORT_RUN_REPORT_H
+#define KNOTFIT_REPORT_RUN_REPORT_H
+
+#include "console/console.h"
+#include "kel_path.h"
+#include "parallel/workers.h"
+#include "report/diagnostics.h"
+
+#include "knotfit/method.hpp"
+#include "knotfit/spline.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The pixel columns of a plot: a fit of more knots than half of them is
+// drawn as the lowest and highest value of S in each column.
+constexpr size_t kPlotColumns = 640;
+
+// The lowest and highest value of a curve in each of the plot's columns.
+struct Envelope {
+  std::vector<double> low, high;
+};
+
+// One data set as the report and the summary show it.
+struct DataSetRecord {
+  std::string name;
+  std::string input; // as given on the command line, "-" standard input
+  uint64_t line = 0; // of its NAME pair
+  size_t points = 0;
+  knotfit::MethodChoice method;
+  double x_min = 0, x_max = 0, y_min = 0, y_max = 0; // when points > 0
+  std::string skipped; // why it was not written; empty when it was
+  std::string plot;    // why its table went without its plot file; empty
+                       // when it did not
+  Diagnosis diagnosis;
+  // Its parts of the HTML report (index row, figure) and of the JSON
+  // summary, made with its diagnosis.
+  std::string row, figure, json;
+};
+
+// The run's totals, as the report and the summary both give them.
+struct RecordTotals {
+  size_t data_sets = 0;
+  size_t written = 0;      // its table written, those below included
+  size_t without_plot = 0; // its table written, not its plot file
+  size_t skipped = 0;
+  size_t flagged = 0; // with any flag
+  size_t failed_fail_on = 0;
+};
+
+// What the plot of a written data set draws: a short fit itself; for a long
+// one, the extremes of S in each column, and of the table's curve where it
+// differs.
+struct PlotData {
+  std::optional<knotfit::Spline> fit;
+  Envelope curve, table;
+};
+
+struct RunReportOptions {
+  std::string report; // the HTML file, empty for none
+  std::string json;   // the JSON summary, empty for none
+  FlagSet fail_on = 0;
+  bool any() const { return !report.empty() || !json.empty() || fail_on != 0; }
+};
+
+// Why the files of --report and --json must not be written where they are
+// named, looked at before any input is read: they name the same file, one
+// names an input, or one lies in the KEL path's CS directory or below it,
+// where the tables and plot files are replaced. Files are compared by device
+// and inode where they exist ('-' is standard input's file), else by their
+// paths resolved. Empty when nothing is wrong.
+std::string OutputPathProblem(const RunReportOptions &options,
+                              const std::vector<std::string> &inputs,
+                              const KelSettings &kel);
+
+class RunReport {
+public:
+  explicit RunReport(RunReportOptions options);
+  // Drops what the thread beside the run has not begun.
+  ~RunReport();
+  RunReport(const RunReport &) = delete;
+  RunReport &operator=(const RunReport &) = delete;
+
+  // A data set at its NAME pair, once written (skipped empty) or skipped.
+  // A written one is diagnosed; with --fail-on at once, and one flagged
+  // with a flag of it is reported on the console, and true is returned: it
+  // fails the run. Otherwise its points are copied and it is diagnosed
+  // beside the run.
+  bool Add(DataSetRecord record, const double *x, const double *y,
+           Console &console);
+
+  // Waits for every diagnosis, then writes the report and the summary, each
+  // to a temporary file renamed over its target. False, with a message,
+  // when one could not be written.
+  bool Write(Console &console);
+
+private:
+  // Data sets handed over together, with copies of their points; handed
+  // over once task.work is set.
+  struct Batch {
+    size_t first = 0; // the run's index of records[0]; the rest follow
+    std::vector<DataSetRecord *> records;
+    std::vector<double> x, y; // their points, one after another
+    Workers::Task task;
+  };
+
+  void Complete(DataSetRecord &r, size_t i, const double *x,
+                const double *y) const;
+  void HandOver();
+  void WaitOldest();
+
+  RunReportOptions options_;
+  std::deque<DataSetRecord> records_; // stay in place while diagnosed
+  std::deque<Batch> batches_;         // oldest first; the last may be filling
+  uint64_t points_beside_ = 0;        // in the batches handed over
+  size_t failed_fail_on_ = 0;
+  std::optional<Workers> beside_; // last: its thread stops first
+};
+
+#endif
