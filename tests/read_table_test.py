@@ -89,13 +89,11 @@ with tempfile.TemporaryDirectory() as kel:
                        (b"\xff\xff\xff\xfb" + data[4:], "count -5"),
                        (data[:100] + b"\x7f\xc0\0\0", "c of knot 0 is nan"),
                        (data[:24] + b"A\0\0\0" + data[28:], "x of knot 4 (4)"),
-                       (hex_file("cube.double.hex")[:20], "header of 28"),
+                       (MAGIC + b"\0\1", "header of 28"),
                        (MAGIC + b"\0\2" + bytes(22), "unknown version 2"),
                        (MAGIC + b"\0\1\0\3" + bytes(20), "unknown form 3"),
-                       (MAGIC + b"\0\1\0\1" + bytes(20), "count 0 at byte 8"),
-                       (hex_file("cube.offset.hex")[:12] + b"\x7f\xf8"
-                        + bytes(14), "x0 is nan at byte 12"),
-                       (hex_file("cube.double.hex")[:-1], "227 bytes for 5 knots"),
+                       (MAGIC + b"\0\1\0\1\0\0\0\1\x7f\xf8" + bytes(14),
+                        "x0 is nan at byte 12"),
                        (hex_file("cube.double.hex")[:-8] + b"\xff\xf0"
                         + bytes(6), "c of knot 0 is -inf at byte 220")]:
         try:

@@ -96,14 +96,10 @@ def test_table_evaluates_as_the_library_and_the_reader(tmp_path, series, form):
     assert table(t).tobytes() == np.asarray(reader.values(t)).tobytes()
     assert table(t).tolist() == [reader.value(v) for v in t]
     assert table.derivative(t).tolist() == [reader.derivative(v) for v in t]
-    lo, hi, v = x[3] + 0.25, x[-5], y[len(y) // 3] + 0.5
-    for args, got in [(["--integral", repr(lo), repr(hi)],
-                       [table.integral(lo, hi), reader.integral(lo, hi)]),
-                      (["--inverse", repr(v)],
-                       [table.inverse(v).tolist(), reader.inverse(v)])]:
-        out = subprocess.run([ENV["KNOTFIT_EVAL"], *args, str(path)], **RUN)
-        want = [float(line) for line in out.stdout.split()]
-        assert got == ([want[0]] * 2 if args[0] == "--integral" else [want] * 2)
+    lo, hi = float(x[3]) + 0.25, float(x[-5])
+    out = subprocess.run([ENV["KNOTFIT_EVAL"], "--integral", repr(lo), repr(hi),
+                          str(path)], **RUN).stdout
+    assert table.integral(lo, hi) == reader.integral(lo, hi) == float(out)
 
 
 @pytest.mark.parametrize("reader", ["spline", "table"])
