@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -84,11 +85,12 @@ struct TableFields {
   // c; as the offset form stores them, each of those rounded once by
   // Narrow (b and c as the pairs hold them).
   void Record(int32_t i, double out[5]) const {
-    out[0] = x[i] - x0;
-    out[1] = y[i] - y0;
-    out[2] = a[i];
-    out[3] = bc != nullptr ? bc[2 * i] : b[i];
-    out[4] = bc != nullptr ? bc[2 * i + 1] : c[i];
+    const auto k = static_cast<std::size_t>(i);
+    out[0] = x[k] - x0;
+    out[1] = y[k] - y0;
+    out[2] = a[k];
+    out[3] = bc != nullptr ? bc[2 * k] : b[k];
+    out[4] = bc != nullptr ? bc[2 * k + 1] : c[k];
   }
   void OffsetRecord(int32_t i, float out[5]) const {
     double wide[5];
@@ -173,13 +175,13 @@ void EncodeTable(const TableFields &t, TableForm form, Out &out) {
     if (wide) {
       double fields[5];
       t.Record(i, fields);
-      for (int k = 0; k < 5; ++k) {
+      for (std::size_t k = 0; k < 5; ++k) {
         StoreBigEndian64(record + 8 * k, Binary64Bits(fields[k]));
       }
     } else {
       float fields[5];
       t.OffsetRecord(i, fields);
-      for (int k = 0; k < 5; ++k) {
+      for (std::size_t k = 0; k < 5; ++k) {
         StoreBigEndian32(record + 4 * k, Binary32Bits(fields[k]));
       }
     }
