@@ -60,7 +60,8 @@
  * knotfit_table_atf and knotfit_table_valuef work in float only (no double
  * arithmetic is pulled in on FPU-less targets), on classic tables; as a
  * float cannot hold a large abscissa, the offset form is evaluated in float
- * relative to its origin (NaN for the other forms):
+ * relative to its origin (as is a classic table, whose origin is 0; NaN for
+ * the double form):
  *
  *   out = knotfit_table_atf_offset(&curve, seconds_since_x0);   S - y0
  *
