@@ -275,7 +275,22 @@ template <class Reader> void BindReader(py::class_<Reader> &cls) {
 }
 
 Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
-           const py::handle &end_slopes) {
+           const py::handle &end_slopes, bool sort, const py::handle &ties,
+           const py::handle &missing) {
+  knotfit::detail::MeasuredRules rules;
+  rules.sort = sort;
+  if (!ties.is_none() &&
+      !(py::isinstance<py::str>(ties) &&
+        knotfit::detail::ParseTies(ties.cast<std::string>(), rules.ties))) {
+    throw Error("ties is 'mean', 'first', 'last' or None");
+  }
+  if (!missing.is_none()) {
+    if (!py::isinstance<py::str>(missing) ||
+        missing.cast<std::string>() != "skip") {
+      throw Error("missing is 'skip' or None");
+    }
+    rules.skip_missing = true;
+  }
   knotfit::MethodChoice choice;
   if (!knotfit::ParseMethod(method, choice)) {
     throw Error("unknown method '" + Quoted(method) +
@@ -297,6 +312,18 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
                 std::to_string(ys.size()) + " y values");
   }
   const py::gil_scoped_release unlocked;
+  if (rules.any()) {
+    // The program's rules on copies of the same doubles (the arrays may be
+    // the caller's own): the same points are fitted.
+    std::vector<double> kept_x(xs.data(), xs.data() + xs.size());
+    std::vector<double> kept_y(ys.data(), ys.data() + ys.size());
+    std::vector<std::size_t> index(kept_x.size());
+    const std::size_t used = knotfit::detail::ApplyMeasuredRules(
+                                 kept_x.size(), kept_x.data(), kept_y.data(),
+                                 index.data(), nullptr, rules)
+                                 .used();
+    return knotfit::fit(kept_x.data(), kept_y.data(), used, choice);
+  }
   return knotfit::fit(xs.data(), ys.data(), static_cast<std::size_t>(xs.size()),
                       choice);
 }
@@ -461,7 +488,10 @@ PYBIND11_MODULE(knotfit, m) {
 
   m.def("fit", &Fit, py::arg("x"), py::arg("y"),
         py::arg("method") = "not-a-knot", py::arg("end_slopes") = py::none(),
-        "fit(x, y, method='not-a-knot', end_slopes=None) -> Spline\n\n"
+        py::arg("sort") = false, py::arg("ties") = py::none(),
+        py::arg("missing") = py::none(),
+        "fit(x, y, method='not-a-knot', end_slopes=None, sort=False, "
+        "ties=None,\n    missing=None) -> Spline\n\n"
         "The spline through the points (x[i], y[i]), bit for bit the fit "
         "the\nknotfit program writes for the same doubles: x and y are "
         "sequences or\narrays of real numbers of one length, x strictly "

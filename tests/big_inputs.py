@@ -131,6 +131,22 @@ text = "\n".join(lines) + "\nNAME a\n0 0 0 1 NAME skipped\n"
 lines = points(9000).splitlines()
 lines[6000] = "6000 1,5"
 text += "\n".join(lines) + "\nNAME b\n"
+# A problem of one point points at its line: the first point of a worker's
+# batch (pairs 2048 on), after the last one parsed on the spot or in the
+# batch before it, and one amid a batch.
+placed = []
+for name, i, line, problem in (
+        ("c", 4096, "4095 0", "x not increasing at point 4096 (4095 after 4095); skipped"),
+        ("d", 2048, "2047.00001 0", "x of points 2047 and 2048 are both 2047 in binary32; "
+         "the table cannot tell them apart"),
+        ("e", 7000, "7000 1e39", "y of point 7000 (1e+39) overflows binary32; skipped")):
+    lines = points(9000).splitlines()
+    lines[i] = line
+    placed.append("knotfit: input:%d: data set '%s': %s\n"
+                  % (text.count("\n") + 1 + i, name, problem))
+    if "not increasing" in problem:
+        placed.append("knotfit: sort them with --sort, merge equal x with --ties mean\n")
+    text += "\n".join(lines) + "\nNAME %s\n" % name
 one = run_on(text, options=["-j", "1"])
 check("batches: stderr", one[2], "".join([
     "knotfit: input:7001: '7000.0abc' is not a number as a whole, read as 7000\n",
@@ -138,9 +154,10 @@ check("batches: stderr", one[2], "".join([
     "or extra before it\n",
     "knotfit: input:10002: data set 'skipped': x not increasing at point 1 (0 after 0); "
     "skipped\n",
+    "knotfit: sort them with --sort, merge equal x with --ties mean\n",
     "knotfit: input:16003: '1,5' is not a number as a whole, read as 1 (a comma, a "
-    "decimal comma or a header?)\n",
-    "knotfit: 2 data sets written, 1 skipped, 2 written with warnings\n"]))
+    "decimal comma or a header?)\n"] + placed + [
+    "knotfit: 3 data sets written, 3 skipped, 3 written with warnings\n"]))
 check("batches: -j 2 as -j 1", run_on(text, options=["-j", "2"]), one)
 
 print("\n".join(problems) or "ok")

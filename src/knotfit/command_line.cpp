@@ -99,6 +99,18 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
         return fail("unknown flag '" + knotfit::detail::Quoted(unknown) +
                     "' for --fail-on");
       }
+    } else if (arg == "--sort") {
+      line.measured.sort = true;
+    } else if (OptionValue(arg, "--ties", argc, argv, i, value, missing)) {
+      if (missing || !knotfit::detail::ParseTies(value, line.measured.ties)) {
+        return fail("option '--ties' needs mean, first or last");
+      }
+    } else if (OptionValue(arg, "--missing", argc, argv, i, value, missing)) {
+      if (missing || value != "skip") {
+        return fail("option '--missing' needs skip");
+      }
+      line.measured.skip_missing = true;
+      line.csv_options.skip_missing = true;
     } else if (arg == "--strict") {
       line.strict = true;
     } else if (arg == "--mkdir") {
@@ -136,22 +148,27 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
         }
         line.csv_options.separator = text == "tab" ? '\t' : text[0];
       } else {
-        const size_t comma = text.find(',');
-        const std::string_view columns[2] = {
-            text.substr(0, comma),
-            comma == text.npos ? "" : text.substr(comma + 1)};
-        for (size_t k = 0; k < 2; ++k) {
-          const std::string_view column = columns[k];
+        // X,Y, or X,Y1,Y2,...: one data set per Y column.
+        std::vector<std::string> columns;
+        for (size_t start = 0; start <= text.size();) {
+          const size_t comma = std::min(text.find(',', start), text.size());
+          const std::string_view column = text.substr(start, comma - start);
           const bool number =
               column.find_first_not_of("0123456789") == column.npos;
           if (column.empty() ||
               (number &&
                (column.size() > 6 || std::stoi(std::string(column)) == 0))) {
-            return fail("option '--columns' needs X,Y: two column numbers "
-                        "(from 1) or header names");
+            columns.clear();
+            break;
           }
-          line.csv_options.columns[k] = column;
+          columns.emplace_back(column);
+          start = comma + 1;
         }
+        if (columns.size() < 2) {
+          return fail("option '--columns' needs X,Y or X,Y1,Y2,...: column "
+                      "numbers (from 1) or header names");
+        }
+        line.csv_options.columns = std::move(columns);
       }
     } else if (OptionValue(arg, "--method", argc, argv, i, value, missing,
                            'm')) {
@@ -264,10 +281,21 @@ void PrintHelp(std::FILE *to) {
       "      --separator=C  with --csv: the field separator, ',', ';' or\n"
       "                     'tab' (default: the first found in line 1)\n"
       "      --columns=X,Y  with --csv: the columns of x and y, numbers\n"
-      "                     from 1 or header names (default 1,2)\n"
+      "                     from 1 or header names (default 1,2); X,Y1,Y2,...\n"
+      "                     makes one data set per Y, named <base>.<column>\n"
+      "      --sort         sort each data set's points by x (stable)\n"
+      "      --ties=RULE    merge points of equal x into one: its y the mean,\n"
+      "                     the first or the last (RULE mean, first, last)\n"
+      "      --missing=skip drop points with a missing x or y (an empty CSV\n"
+      "                     field; NA, N/A, NaN, null, None, ?, - in any "
+      "case)\n"
       "  -h, --help         show this help and exit\n"
       "      --version      show the version and licence and exit\n"
       "  --                 end of options: what follows are files\n"
+      "\n"
+      "Lab data, repeated settings and a lost reading, fitted as measured:\n"
+      "  printf '0 .012\\n0 .015\\n.5 .21\\n.5 NA\\n1 .398\\nNAME assay\\n' |\n"
+      "    knotfit --ties=mean --missing=skip -\n"
       "\n"
       "Files written, for a data set named <name>:\n"
       "  $KEL/CS/<name>       the binary coefficient table (big-endian\n"

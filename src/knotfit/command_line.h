@@ -6,6 +6,7 @@
 #include "report/run_report.h"
 
 #include "knotfit/method.hpp"
+#include "knotfit_internal.h"
 
 #include <cstdio>
 #include <string>
@@ -30,6 +31,8 @@ struct CommandLine {
   bool csv = false;   // every input is one data set in columns
   std::string name;   // with csv: the data set's name (standard input)
   CsvOptions csv_options;
+  // --sort, --ties, --missing: points as measured made a data set
+  knotfit::detail::MeasuredRules measured;
   RunReportOptions report;         // --report, --json, --fail-on
   std::vector<std::string> inputs; // "-" is standard input
 };

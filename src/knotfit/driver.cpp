@@ -11,10 +11,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <string>
 #include <utility>
+#include <vector>
 
 RunSummary &RunSummary::operator+=(const RunSummary &other) {
   written += other.written;
@@ -97,17 +100,75 @@ void CountDataSet(const DataSetOutcome &outcome, Console &console,
   }
 }
 
+// A data set's points as read, for --sort, --ties and --missing: the line
+// of each point, and whether it holds a missing value.
+struct MeasuredPoints {
+  knotfit::detail::MeasuredRules rules;
+  BigArray<uint64_t> lines;
+  BigArray<unsigned char> missing;
+  void clear() {
+    lines.clear();
+    missing.clear();
+  }
+};
+
+// Applies the rules to x and y, which keep the points left. The checks of
+// the points then see those; a point they refuse is named by its line, as
+// its index no longer says where it was read. Empty when they pass.
+std::string Measure(BigArray<double> &x, BigArray<double> &y,
+                    const MeasuredPoints &points, MeasuredAccount &account) {
+  std::vector<size_t> index(x.size());
+  account.counts = knotfit::detail::ApplyMeasuredRules(
+      x.size(), x.data(), y.data(), index.data(), points.missing.data(),
+      points.rules);
+  const knotfit::detail::MeasuredCounts &counts = account.counts;
+  account.first_dropped_line = points.lines[counts.first_dropped];
+  account.first_merged_line = points.lines[counts.first_merged];
+  x.Truncate(counts.used());
+  y.Truncate(counts.used());
+  const size_t n = x.size();
+  if (n < 2 || n > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    return {};
+  }
+  const std::string problem = knotfit::detail::PointsProblem(
+      static_cast<int32_t>(n), x.data(), y.data());
+  if (problem.empty()) {
+    return {};
+  }
+  size_t i = 0;
+  while (i < n && std::isfinite(x[i]) && std::isfinite(y[i]) &&
+         (i == 0 || x[i] > x[i - 1])) {
+    ++i;
+  }
+  std::string text =
+      problem + ", line " + std::to_string(points.lines[index[i]]);
+  if (i < n && ReadAsMissing(x[i], y[i])) {
+    text += " (a missing value? use --missing skip)";
+  }
+  return text;
+}
+
 // Hands a data set to handle, to be counted when it is done with; the
 // points are cleared for the next. skipped: why the reader skips it, at
 // line and column; a data set too long for a table is skipped here. Either
 // way it is handed over, so that it is reported, recorded and counted in
-// its turn like every other.
+// its turn like every other. measured: the points as read, for the rules.
 void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
-                  BigArray<double> &y, const std::string &name, uint64_t line,
-                  bool warned, const InputSettings &input, RunSummary &summary,
-                  std::string skipped = {}, size_t column = 0) {
+                  BigArray<double> &y, const PointPlaces *points,
+                  const std::string &name, uint64_t line, bool warned,
+                  const InputSettings &input, RunSummary &summary,
+                  std::string skipped = {}, size_t column = 0,
+                  MeasuredPoints *measured = nullptr) {
   const std::string place = Place(input.shown, line, column);
   summary.points += x.size();
+  std::optional<MeasuredAccount> account;
+  if (measured != nullptr && !x.empty() && skipped.empty()) {
+    account.emplace();
+    skipped = Measure(x, y, *measured, *account);
+  }
+  if (measured != nullptr) {
+    measured->clear();
+  }
   if (skipped.empty() &&
       x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
     skipped = std::to_string(x.size()) +
@@ -120,7 +181,9 @@ void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
                     input.shown,
                     place,
                     line,
-                    skipped};
+                    skipped,
+                    account ? nullptr : points,
+                    account};
   handle.Handle(set, [&console, name, place, warned, &input,
                       &summary](const DataSetOutcome &outcome) {
     CountDataSet(outcome, console, name, place, warned, input, summary);
@@ -131,6 +194,9 @@ void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
 
 // What a token that is not a number as a whole may be, for the warning.
 const char *Guess(std::string_view token) {
+  if (knotfit::detail::IsMissingText(token)) {
+    return " (a missing value? use --missing skip)";
+  }
   if (token.find(',') != std::string_view::npos) {
     return " (a comma, a decimal comma or a header?)";
   }
@@ -143,15 +209,26 @@ void WriteAtOnce::Handle(const DataSet &set, const Done &done) {
   done(write_(set, nullptr));
 }
 
-RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
-                        Console &console, const InputSettings &input,
-                        const RunSummary &before) {
+namespace {
+
+// The reading loop; kMeasured: the rules of --sort, --ties or --missing
+// apply, and each point's line and missing values are kept for them (a
+// loop of its own, so that a run without them does no more per pair).
+template <bool kMeasured>
+RunSummary ReadPairs(TokenReader &reader, DataSetHandler &handle,
+                     Console &console, const InputSettings &input,
+                     const RunSummary &before) {
   auto at = [&input](uint64_t line) { return Place(input.shown, line); };
   RunSummary summary;
   // The points: no copy when they grow, and huge pages for long data sets.
   BigArray<double> x;
   BigArray<double> y;
   PointParser points(input.workers, x, y, console);
+  std::optional<MeasuredPoints> measured;
+  if constexpr (kMeasured) {
+    measured.emplace();
+    measured->rules = input.measured;
+  }
   std::string name;
   std::string_view first;
   std::string_view second;
@@ -171,7 +248,10 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   auto settle = [&] {
     points.PutInPlace();
     const std::optional<PointParser::Suspect> &suspect = points.suspect();
-    if (suspect && !warned) {
+    // A missing value that --missing skip drops is noted with its data set.
+    if (suspect && !warned &&
+        !(input.measured.skip_missing &&
+          knotfit::detail::IsMissingText(suspect->token))) {
       warned = true;
       console.Message(
           "knotfit: " + at(suspect->line) + "'" + Quoted(suspect->token) +
@@ -210,6 +290,14 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
       } else {
         points.Add(first, second, reader.first_line(), reader.second_line());
       }
+      if constexpr (kMeasured) {
+        measured->lines.push_back(reader.first_line());
+        measured->missing.push_back(
+            knotfit::detail::IsMissingText(first) ||
+                    knotfit::detail::IsMissingText(second)
+                ? 1
+                : 0);
+      }
       if (!warned && points.suspect()) {
         settle(); // parsed on the spot: warned at once
       }
@@ -221,8 +309,14 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
     }
     // A NUL byte in the name skips its data set: it is kept whole.
     name.assign(reader.held_nul() ? reader.second_whole() : second);
-    CloseDataSet(handle, console, x, y, name, reader.first_line(), warned,
-                 input, summary);
+    if constexpr (kMeasured) {
+      CloseDataSet(handle, console, x, y, &points.places(), name,
+                   reader.first_line(), warned, input, summary, {}, 0,
+                   &*measured);
+    } else {
+      CloseDataSet(handle, console, x, y, &points.places(), name,
+                   reader.first_line(), warned, input, summary);
+    }
     if (summary.end_status != 0) {
       return summary;
     }
@@ -253,32 +347,83 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
   return summary;
 }
 
+} // namespace
+
+RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
+                        Console &console, const InputSettings &input,
+                        const RunSummary &before) {
+  return input.measured.any()
+             ? ReadPairs<true>(reader, handle, console, input, before)
+             : ReadPairs<false>(reader, handle, console, input, before);
+}
+
 RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
                       DataSetHandler &handle, Console &console,
                       const InputSettings &input) {
   RunSummary summary;
-  BigArray<double> x;
-  BigArray<double> y;
+  // One data set per y column; the first one's rows are echoed as they are
+  // read, the others' kept for their turn.
+  const size_t curves = reader.curves();
+  std::deque<BigArray<double>> x(curves), y(curves);
+  std::deque<MeasuredPoints> measured(input.measured.any() ? curves : 0);
+  std::vector<std::string> x_text;
+  std::vector<std::vector<std::string>> y_text(curves);
+  const bool kept = curves > 1 && !console.quiet();
+  PointPlaces places; // of the one curve's points, when there is one
   CsvReader::Row row;
   while (reader.Next(row)) {
     if (!console.quiet()) {
-      EchoPair(console.out(), x.size(), row.x_text, row.y_text);
+      EchoPair(console.out(), x[0].size(), row.text[0], row.text[1]);
     }
-    x.push_back(row.x);
-    y.push_back(row.y);
+    if (kept) {
+      x_text.emplace_back(row.text[0]);
+    }
+    if (curves == 1) {
+      places.Add(x[0].size(), row.value[0], row.value[1], reader.line(),
+                 reader.line());
+    }
+    for (size_t c = 0; c < curves; ++c) {
+      x[c].push_back(row.value[0]);
+      y[c].push_back(row.value[c + 1]);
+      if (kept && c > 0) {
+        y_text[c].emplace_back(row.text[c + 1]);
+      }
+      if (!measured.empty()) {
+        measured[c].rules = input.measured;
+        measured[c].lines.push_back(reader.line());
+        measured[c].missing.push_back(row.missing[0] | row.missing[c + 1]);
+      }
+    }
   }
+  places.SetColumns(reader.x_column(), reader.y_column());
   if (reader.error() != 0) {
     return summary; // the caller reports the input as unreadable
   }
-  if (!reader.problem().empty()) {
-    CloseDataSet(handle, console, x, y, name, reader.line(), false, input,
-                 summary, reader.problem(), reader.column());
-  } else {
-    if (!console.quiet()) {
-      EchoPair(console.out(), x.size(), "NAME", name);
+  for (size_t c = 0; c < curves; ++c) {
+    // "air.Ozone", "air.Temp": each curve its own files.
+    const std::string curve =
+        curves == 1 ? name : name + "." + reader.ColumnLabel(c + 1);
+    if (c > 0 && kept) {
+      for (size_t i = 0; i < y_text[c].size(); ++i) {
+        EchoPair(console.out(), i, x_text[i], y_text[c][i]);
+      }
     }
-    CloseDataSet(handle, console, x, y, name, reader.first_row_line(), false,
-                 input, summary);
+    MeasuredPoints *rules = measured.empty() ? nullptr : &measured[c];
+    if (!reader.problem().empty()) {
+      CloseDataSet(handle, console, x[c], y[c], nullptr, curve, reader.line(),
+                   false, input, summary, reader.problem(), reader.column(),
+                   rules);
+    } else {
+      if (!console.quiet()) {
+        EchoPair(console.out(), x[c].size(), "NAME", curve);
+      }
+      CloseDataSet(handle, console, x[c], y[c], curves == 1 ? &places : nullptr,
+                   curve, reader.first_row_line(), false, input, summary, {}, 0,
+                   rules);
+    }
+    if (summary.end_status != 0) {
+      return summary;
+    }
   }
   handle.Finish();
   return summary;

@@ -5,13 +5,17 @@
 
 #include "console/console.h"
 #include "input/csv_reader.h"
+#include "input/point_places.h"
 #include "input/token_reader.h"
 #include "outcome.h"
 #include "parallel/workers.h"
 
+#include "knotfit_internal.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,6 +41,13 @@ struct RunSummary {
 // warnings, 1 failed --fail-on" (counts of 0 after the first left out).
 std::string SummaryLine(const RunSummary &summary);
 
+// What --sort, --ties and --missing made of a data set's points, and the
+// lines of the first point dropped and of the first merged away.
+struct MeasuredAccount {
+  knotfit::detail::MeasuredCounts counts;
+  uint64_t first_dropped_line = 0, first_merged_line = 0;
+};
+
 // A data set at its NAME pair: its points and name, and where it stands in
 // its input.
 struct DataSet {
@@ -50,6 +61,12 @@ struct DataSet {
   // Why the reader skips it before any fit (n is then 0), as its message
   // and its record give it; empty when it does not.
   std::string_view skipped;
+  // Where the points its messages can name were read; null: unknown, and
+  // those messages point at place too.
+  const PointPlaces *points = nullptr;
+  // With --sort, --ties or --missing: what they did to its points (the
+  // points above are those that are left).
+  std::optional<MeasuredAccount> measured{};
 };
 
 struct PreparedDataSet; // made ahead by a worker thread (-j), see
@@ -103,6 +120,7 @@ struct InputSettings {
   bool strict = false;             // a warning fails the run
   WrittenNames *written = nullptr; // the run's, across its inputs
   Workers *workers = nullptr;      // -j: they parse long data sets' points
+  knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
 };
 
 // Reads pairs until the input ends: echoes each pair (unless the console is

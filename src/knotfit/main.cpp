@@ -59,14 +59,19 @@ uint64_t TotalSize(const std::vector<std::string> &inputs) {
 // Prints a text on standard output and closes it, and says why when the
 // text did not get there.
 int PrintAndExit(void (*print)(std::FILE *)) {
-  print(stdout);
+  // A text longer than the stream's buffer fails while it is printed: the
+  // error is the one of that write, not of the close.
   errno = 0;
+  print(stdout);
+  const int during = errno;
   const bool failed = std::ferror(stdout) != 0;
+  errno = 0;
   if (std::fclose(stdout) == 0 && !failed) {
     return 0;
   }
+  const int error = errno != 0 ? errno : (failed && during != 0 ? during : EIO);
   std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
-               std::strerror(errno != 0 ? errno : EIO));
+               std::strerror(error));
   return 1;
 }
 
@@ -99,15 +104,26 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
   Console &console = run.console;
   Run here = run;
   here.place = set.place;
+  here.input = set.input;
+  here.points = set.points;
   if (report != nullptr) {
     console.TakeProblem(); // what this data set reports, nothing older
   }
   DataSetOutcome result;
+  if (set.measured) {
+    ReportMeasured(console, set.place, set.name, set.measured->counts,
+                   set.measured->first_dropped_line,
+                   set.measured->first_merged_line, run.measured);
+  }
   if (set.skipped.empty()) {
     result = GenerateCubicSpline(set.n, set.x, set.y, set.name, here, ahead);
   } else {
     PrintDataSetMessage(console, set.place, set.name, std::string(set.skipped),
                         "skipped");
+    if (const std::string hint = OrderHint(set.skipped, run.measured);
+        !hint.empty()) {
+      console.Message(hint);
+    }
   }
   if (report != nullptr && !EndsRun(result.files)) {
     DataSetRecord r;
@@ -115,6 +131,9 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
     r.input = set.input;
     r.line = set.line;
     r.points = static_cast<size_t>(set.n);
+    if (set.measured) {
+      r.measured = set.measured->counts;
+    }
     r.method = run.method;
     // The last problem reported is why it was skipped, or why its table
     // went without its plot file; a warning is no reason.
@@ -149,7 +168,8 @@ int ProcessFile(const std::string &input, const CommandLine &line,
     }
     in = opened.get();
   }
-  const InputSettings settings{input, line.strict, &written, workers};
+  const InputSettings settings{input, line.strict, &written, workers,
+                               line.measured};
   RunSummary summary;
   int error = 0;
   if (line.csv) {
@@ -223,7 +243,12 @@ int main(int argc, char **argv) {
     }
   }
   Workers *threads = workers && workers->threads() > 0 ? &*workers : nullptr;
-  const Run run{console, line.method, &workspace, threads, &kel, {}};
+  const Run run{.console = console,
+                .method = line.method,
+                .workspace = &workspace,
+                .workers = threads,
+                .kel = &kel,
+                .measured = line.measured};
   RunSummary total;
   WrittenNames written;
   int status = 0;

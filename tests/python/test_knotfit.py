@@ -26,12 +26,13 @@ def points(seed, n=40):
     return x, y
 
 
-def program_table(tmp_path, x, y, method="not-a-knot"):
+def program_table(tmp_path, x, y, method="not-a-knot", options=()):
     """The table the program writes for the points."""
     (tmp_path / "CS" / "plot").mkdir(parents=True)
     text = "".join(f"{float(a)!r} {float(b)!r}\n" for a, b in zip(x, y))
     (tmp_path / "in").write_text(text + "NAME d\n")
-    subprocess.run([ENV["KNOTFIT"], "-q", "-m", method, str(tmp_path / "in")],
+    subprocess.run([ENV["KNOTFIT"], "-q", "-m", method, *options,
+                    str(tmp_path / "in")],
                    env=dict(ENV, TROV_KEL=str(tmp_path)), **RUN)
     return tmp_path / "CS" / "d"
 
@@ -46,6 +47,24 @@ def test_fit_writes_the_programs_bytes(tmp_path, method):
     knotfit.write_table(spline, tmp_path / "mine")
     assert (tmp_path / "mine").read_bytes() == table.read_bytes()
     assert knotfit.fit(x, y, method).a.tobytes() == spline.a.tobytes()
+
+
+@pytest.mark.parametrize("options, keywords", [
+    (["--sort", "--ties=mean", "--missing=skip"],
+     dict(sort=True, ties="mean", missing="skip")),
+    (["--sort", "--ties=last"], dict(sort=True, ties="last")),
+    (["--ties", "first"], dict(ties="first")),
+])
+def test_fit_takes_data_as_measured_as_the_program(tmp_path, options, keywords):
+    rng = np.random.default_rng(7)
+    x = np.round(rng.uniform(0, 10, 60), 1)  # settings read again and again
+    y = rng.normal(0, 1, 60)
+    if "sort" not in keywords:
+        x.sort()
+    x[5] = np.nan if "missing" in keywords else x[5]
+    table = program_table(tmp_path, x, y, "pchip", options)
+    mine = knotfit.table_bytes(knotfit.fit(x, y, "pchip", **keywords))
+    assert mine == table.read_bytes()
 
 
 # Abscissas binary32 cannot hold: 500 steps of 60 s in epoch seconds, 40
@@ -148,6 +167,8 @@ BAD = [
     (lambda: knotfit.fit([0, [1, 2]], [0, 1]), "x must be"),
     (lambda: knotfit.fit([0, 1], [0, 1], "cubic"), "unknown method 'cubic'"),
     (lambda: knotfit.fit([0, 1], [0, 1], end_slopes=[1]), "end_slopes"),
+    (lambda: knotfit.fit([0, 1], [0, 1], ties="median"), "ties is 'mean'"),
+    (lambda: knotfit.fit([0, 1], [0, 1], missing="drop"), "missing is 'skip'"),
     (lambda: knotfit.table_bytes(knotfit.fit([0, 1], [0, 1e39])), "overflows"),
     (lambda: knotfit.read_table(b"\0\0\0\2" + bytes(20)), "table: "),
     (lambda: knotfit.read_table("/nonexistent"), "cannot open"),

@@ -10,6 +10,44 @@ void PrintDataSetMessage(Console &console, std::string_view place,
   console.KeepProblem(problem);
 }
 
+std::string OrderHint(std::string_view problem,
+                      const knotfit::detail::MeasuredRules &rules) {
+  if (problem.substr(0, 16) != "x not increasing") {
+    return {};
+  }
+  std::string hint;
+  if (!rules.sort) {
+    hint = "sort them with --sort";
+  }
+  if (rules.ties == knotfit::detail::Ties::kKeep) {
+    hint += hint.empty() ? "" : ", ";
+    hint += "merge equal x with --ties mean";
+  }
+  return hint.empty() ? hint : "knotfit: " + hint;
+}
+
+void ReportMeasured(Console &console, std::string_view place,
+                    std::string_view name,
+                    const knotfit::detail::MeasuredCounts &counts,
+                    uint64_t first_dropped_line, uint64_t first_merged_line,
+                    const knotfit::detail::MeasuredRules &rules) {
+  const std::string start =
+      "knotfit: " + std::string(place) + "data set '" + Quoted(name) + "': ";
+  if (counts.dropped > 0) {
+    console.Message(start +
+                    Counted(counts.dropped, "point with a missing value",
+                            "points with a missing value") +
+                    " dropped, first at line " +
+                    std::to_string(first_dropped_line));
+  }
+  if (counts.merged > 0) {
+    console.Message(start + std::to_string(counts.merged) +
+                    " repeated x merged (" +
+                    knotfit::detail::TiesName(rules.ties) +
+                    "), first at line " + std::to_string(first_merged_line));
+  }
+}
+
 std::string Counted(uint64_t count, const char *one, const char *many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }

@@ -8,6 +8,7 @@
 
 #include "knotfit_internal.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -39,5 +40,26 @@ std::string Counted(uint64_t count, const char *one, const char *many);
 void PrintDataSetMessage(Console &console, std::string_view place,
                          std::string_view name, const std::string &problem,
                          const char *consequence);
+
+// Whether a point refused as not finite holds a NaN that was read from
+// "nan" or "NaN" (not "-nan"): a missing reading, most often.
+inline bool ReadAsMissing(double x, double y) {
+  return (x != x && !std::signbit(x)) || (y != y && !std::signbit(y));
+}
+
+// After a data set skipped for x not increasing, the line that names what
+// would take such data: "knotfit: sort them with --sort, merge equal x with
+// --ties mean", less what the run already does; empty for any other problem.
+std::string OrderHint(std::string_view problem,
+                      const knotfit::detail::MeasuredRules &rules);
+
+// The notes of a data set changed by --missing and --ties, placed as its
+// whole-set messages are: "knotfit: <place>data set '<name>': 12 repeated x
+// merged (mean), first at line 14".
+void ReportMeasured(Console &console, std::string_view place,
+                    std::string_view name,
+                    const knotfit::detail::MeasuredCounts &counts,
+                    uint64_t first_dropped_line, uint64_t first_merged_line,
+                    const knotfit::detail::MeasuredRules &rules);
 
 #endif

@@ -60,6 +60,8 @@ public:
     std::memcpy(data() + size_, values, count * sizeof(T));
     size_ += count;
   }
+  // The first n elements kept, the rest dropped.
+  void Truncate(size_t n) { size_ = std::min(size_, n); }
   // n elements whose values are to be written; the old ones are not kept.
   void ResizeForOverwrite(size_t n) {
     if (n * sizeof(T) > region_.capacity()) {

@@ -8,6 +8,7 @@
 #include "knotfit_internal.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -64,20 +65,43 @@ std::vector<std::string> MissingDirectories(const KelTargets &targets) {
   return missing;
 }
 
+// Where a message about the problem points: where the value it is about was
+// read, else the data set's place.
+std::string PlaceOf(const Problem &problem, const Run &run) {
+  const std::optional<PointPlaces::Where> at =
+      run.points != nullptr ? run.points->Find(problem.about) : std::nullopt;
+  return at ? Place(run.input, at->line, at->column) : std::string(run.place);
+}
+
 } // namespace
 
-std::string CheckDataSet(int32_t n, const double *x, const double *y,
-                         std::string_view name) {
-  const std::string problem = NameProblem(name);
-  return problem.empty() ? knotfit::detail::PointsProblem(n, x, y) : problem;
+Problem CheckDataSet(int32_t n, const double *x, const double *y,
+                     std::string_view name) {
+  Problem problem{NameProblem(name), {}};
+  if (problem.empty()) {
+    problem.text = knotfit::detail::PointsProblem(n, x, y, &problem.about);
+    // nan is a number as a whole, but as a reading it most often says that
+    // there was none.
+    for (int32_t i = 0; !problem.empty() && i < n; ++i) {
+      if (ReadAsMissing(x[i], y[i])) {
+        if (problem.text.find("not finite (") != std::string::npos) {
+          problem.text += " (a missing value? use --missing skip)";
+        }
+        break;
+      }
+    }
+  }
+  return problem;
 }
 
 // The checks that need only the data set and the method.
-std::string DataSetProblem(int32_t n, const double *x, const double *y,
-                           std::string_view name, const Run &run) {
-  const std::string problem = CheckDataSet(n, x, y, name);
-  return problem.empty() ? knotfit::detail::MethodProblem(run.method, n, x, y)
-                         : problem;
+Problem DataSetProblem(int32_t n, const double *x, const double *y,
+                       std::string_view name, const Run &run) {
+  Problem problem = CheckDataSet(n, x, y, name);
+  if (problem.empty()) {
+    problem.text = knotfit::detail::MethodProblem(run.method, n, x, y);
+  }
+  return problem;
 }
 
 PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
@@ -93,7 +117,8 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   if (!made.binary32.empty()) {
     return made;
   }
-  made.collapsed = knotfit::detail::CollapsedKnots(n, x);
+  made.collapsed.text =
+      knotfit::detail::CollapsedKnots(n, x, &made.collapsed.about);
   Collect table;
   if (run.console.quiet()) {
     WriteCoefficientTable(table, nullptr, fit.fields());
@@ -144,7 +169,7 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
                                    std::string_view name, const Run &run,
                                    PreparedDataSet *ahead) {
   Console &console = run.console;
-  std::string problem =
+  Problem problem =
       ahead != nullptr ? ahead->problem : DataSetProblem(n, x, y, name, run);
   // Files written ahead were located, and looked at, there.
   const bool written_ahead = ahead != nullptr && ahead->plot_file != nullptr;
@@ -153,10 +178,15 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
     static const KelSettings kEnvironment; // no --kel, no --mkdir
     targets =
         LocateKelTargets(name, run.kel != nullptr ? *run.kel : kEnvironment);
-    problem = TargetProblem(targets);
+    problem = {TargetProblem(targets), {}};
   }
   if (!problem.empty()) {
-    PrintDataSetMessage(console, run.place, name, problem, "skipped");
+    PrintDataSetMessage(console, PlaceOf(problem, run), name, problem.text,
+                        "skipped");
+    if (const std::string hint = OrderHint(problem.text, run.measured);
+        !hint.empty()) {
+      console.Message(hint);
+    }
     const std::vector<std::string> missing = MissingDirectories(targets);
     if (!missing.empty()) {
       console.Message(MkdirHint(missing));
@@ -175,14 +205,18 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   // always, with a warning.
   problem = ahead != nullptr ? ahead->binary32 : fit->Binary32Problem();
   if (!problem.empty()) {
-    PrintDataSetMessage(console, run.place, name, problem, "skipped");
+    PrintDataSetMessage(console, PlaceOf(problem, run), name, problem.text,
+                        "skipped");
     return {};
   }
-  const std::string collapsed = ahead != nullptr
-                                    ? ahead->collapsed
-                                    : knotfit::detail::CollapsedKnots(n, x);
+  Problem collapsed;
+  if (ahead != nullptr) {
+    collapsed = ahead->collapsed;
+  } else {
+    collapsed.text = knotfit::detail::CollapsedKnots(n, x, &collapsed.about);
+  }
   if (!collapsed.empty()) {
-    PrintDataSetMessage(console, run.place, name, collapsed,
+    PrintDataSetMessage(console, PlaceOf(collapsed, run), name, collapsed.text,
                         "the table cannot tell them apart");
   }
   // Both files change together: the table's temporary file is completed

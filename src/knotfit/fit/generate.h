@@ -5,12 +5,14 @@
 
 #include "console/console.h"
 #include "fit/table_form.h"
+#include "input/point_places.h"
 #include "kel_path.h"
 #include "outcome.h"
 #include "parallel/workers.h"
 #include "replacement_file.h"
 
 #include "knotfit/method.hpp"
+#include "knotfit_internal.h"
 
 #include <cstdint>
 #include <memory>
@@ -20,7 +22,8 @@
 // What every data set of a run shares: where its console output goes, which
 // interpolant is fitted, the arrays reused from one data set to the next (a
 // data set without them uses its own), where the KEL path is and, with -j,
-// the worker threads; and where the data set at hand stands in its input.
+// the worker threads; and where the data set at hand and its points stand in
+// its input.
 struct Run {
   Console &console;
   knotfit::MethodChoice method{};
@@ -29,15 +32,20 @@ struct Run {
   const KelSettings *kel = nullptr; // --kel and --mkdir; null: neither
   std::string_view place{}; // where the data set at hand stands in its input
                             // ("input:12: "), for its messages
+  std::string_view input{}; // its input, as messages name it
+  // Where its points were read, for the messages about one of them; null:
+  // they point at place too.
+  const PointPlaces *points = nullptr;
+  knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
 };
 
 // A data set's checks, fit and every byte its writers write, made ahead of
 // its turn by a worker thread (-j), which prints and touches nothing: what
 // GenerateCubicSpline then needs no more than the file system for.
 struct PreparedDataSet {
-  std::string problem;      // CheckDataSet, then the method's own needs
-  std::string binary32;     // a field of the fit that binary32 cannot hold
-  std::string collapsed;    // knots that binary32 cannot tell apart
+  Problem problem;          // CheckDataSet, then the method's own needs
+  Problem binary32;         // a field of the fit that binary32 cannot hold
+  Problem collapsed;        // knots that binary32 cannot tell apart
   std::string trace;        // the trace's record lines (none when quiet)
   std::string table;        // the table file's bytes
   std::string plot;         // the plot file's lines,
@@ -65,8 +73,8 @@ void WriteAhead(PreparedDataSet &made, std::string_view name,
 
 // Why the data set cannot be fitted and written: a name that cannot name a
 // file under CS, or points no spline passes through. Empty when it can.
-std::string CheckDataSet(int32_t n, const double *x, const double *y,
-                         std::string_view name);
+Problem CheckDataSet(int32_t n, const double *x, const double *y,
+                     std::string_view name);
 
 // Checks the data set (CheckDataSet, the method's own needs, both targets
 // located once; a problem is reported and fails it), fits it and checks its

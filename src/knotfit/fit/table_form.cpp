@@ -53,13 +53,14 @@ TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
                         work.c.data());
 }
 
-std::string TableForm::Binary32Problem() const {
-  std::string problem = detail::TableProblem(fields_);
+Problem TableForm::Binary32Problem() const {
+  Problem problem;
+  problem.text = detail::TableProblem(fields_, &problem.about);
   if (problem.empty() && bad_b_ >= 0) {
-    problem = detail::FieldProblem("b", bad_b_, bad_b_value_);
+    problem = {detail::FieldProblem("b", bad_b_, bad_b_value_), {bad_b_, 'b'}};
   }
   if (problem.empty() && bad_c_ >= 0) {
-    problem = detail::FieldProblem("c", bad_c_, bad_c_value_);
+    problem = {detail::FieldProblem("c", bad_c_, bad_c_value_), {bad_c_, 'c'}};
   }
   return problem;
 }

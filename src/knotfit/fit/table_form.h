@@ -9,6 +9,7 @@
 #define KNOTFIT_FIT_TABLE_FORM_H
 
 #include "fit/big_array.h"
+#include "input/point_places.h"
 
 #include "knotfit/method.hpp"
 #include "knotfit_internal.h"
@@ -34,7 +35,7 @@ public:
 
   // Why the table cannot hold the fit: a field that is not finite in
   // binary32, all x first, then y, a, b and c. Empty when it can.
-  std::string Binary32Problem() const;
+  Problem Binary32Problem() const;
 
   // S(t), the clamped value getValue gives: getValue itself for a fit held
   // as a SplineTable, the same bits from the compact form.

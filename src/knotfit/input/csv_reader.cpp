@@ -3,11 +3,15 @@
 #include "console/messages.h"
 #include "input/number_text.h"
 
+#include "knotfit_internal.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
 namespace {
+
+using knotfit::detail::IsMissingText;
 
 bool AllDigits(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char ch) {
@@ -156,7 +160,8 @@ bool CsvReader::Split() {
 bool CsvReader::Start() {
   started_ = true;
   bool header = false;
-  for (size_t k = 0; k < 2; ++k) {
+  chosen_.assign(options_.columns.size(), 0);
+  for (size_t k = 0; k < chosen_.size(); ++k) {
     const std::string &column = options_.columns[k];
     if (AllDigits(column)) {
       chosen_[k] = std::strtoul(column.c_str(), nullptr, 10) - 1;
@@ -179,14 +184,30 @@ bool CsvReader::Start() {
   }
   for (const size_t k : chosen_) {
     double value = 0;
-    if (k < fields_.size() && !fields_[k].empty() && !Field(k, value)) {
+    if (k < fields_.size() && !fields_[k].empty() && !Field(k, value) &&
+        !(options_.skip_missing && IsMissingText(fields_[k]))) {
       header = true;
     }
   }
   if (!header) {
     return true;
   }
+  header_ = fields_;
   return ReadLine() && Split();
+}
+
+std::string CsvReader::ColumnLabel(size_t k) const {
+  const size_t column = chosen_.empty() ? 0 : chosen_[k];
+  if (column < header_.size()) {
+    const std::string &name = header_[column];
+    if (!name.empty() && std::none_of(name.begin(), name.end(), [](char ch) {
+          return ch == '/' || static_cast<unsigned char>(ch) < 0x20 ||
+                 ch == 0x7f;
+        })) {
+      return name;
+    }
+  }
+  return std::to_string(column + 1);
 }
 
 // The value of field k; false when it is not a number as a whole.
@@ -219,26 +240,35 @@ bool CsvReader::Next(Row &row) {
   if (rows_++ == 0) {
     first_row_line_ = line_;
   }
-  double values[2] = {0, 0};
-  for (size_t k = 0; k < 2; ++k) {
+  const size_t count = chosen_.size();
+  row.text.resize(count);
+  row.value.resize(count);
+  row.missing.assign(count, 0);
+  for (size_t k = 0; k < count; ++k) {
     column_ = chosen_[k] + 1;
     if (chosen_[k] >= fields_.size()) {
       problem_ = "no column " + std::to_string(column_) + " in this row";
       return false;
     }
-    if (fields_[chosen_[k]].empty()) {
-      problem_ = "empty field";
+    const std::string &field = fields_[chosen_[k]];
+    row.text[k] = field;
+    const bool empty = field.empty();
+    if (!empty && Field(chosen_[k], row.value[k])) {
+      continue;
+    }
+    if (empty || IsMissingText(field)) {
+      if (options_.skip_missing) {
+        row.missing[k] = 1;
+        row.value[k] = 0;
+        continue;
+      }
+      problem_ = empty ? "empty field" : InQuotes(field) + " is not a number";
+      problem_ += " (a missing value? use --missing skip)";
       return false;
     }
-    if (!Field(chosen_[k], values[k])) {
-      problem_ = InQuotes(fields_[chosen_[k]]) + " is not a number";
-      return false;
-    }
+    problem_ = InQuotes(field) + " is not a number";
+    return false;
   }
   column_ = 0;
-  row.x_text = fields_[chosen_[0]];
-  row.y_text = fields_[chosen_[1]];
-  row.x = values[0];
-  row.y = values[1];
   return true;
 }

@@ -11,8 +11,10 @@
 struct CsvOptions {
   char separator = 0; // 0: a tab, ';' or ',', the first found in the first
                       // line that is not blank or a comment
-  // The columns of x and y: numbers from 1, or names from the header line.
-  std::string columns[2] = {"1", "2"};
+  // The columns of x and of each y: numbers from 1, or names from the
+  // header line.
+  std::vector<std::string> columns = {"1", "2"};
+  bool skip_missing = false; // --missing skip: a missing field is no problem
 };
 
 class CsvReader {
@@ -20,11 +22,13 @@ public:
   // Reads from in, which stays owned by the caller.
   CsvReader(std::FILE *in, const CsvOptions &options);
 
-  // A data row: the two chosen fields as written (without their quotes and
-  // surrounding blanks), and their values.
+  // A data row: the chosen fields as written (without their quotes and
+  // surrounding blanks), x's first, and their values; missing[k] is nonzero
+  // when field k is a missing value that --missing skip drops.
   struct Row {
-    std::string_view x_text, y_text;
-    double x = 0, y = 0;
+    std::vector<std::string_view> text;
+    std::vector<double> value;
+    std::vector<unsigned char> missing;
   };
 
   // The next data row; false at the end of the input, at a problem or at a
@@ -40,6 +44,15 @@ public:
   const std::string &problem() const { return problem_; }
   uint64_t line() const { return line_; }
   size_t column() const { return column_; }
+  // The columns of x and y (from 1), once a row was read.
+  size_t x_column() const { return chosen_.size() > 0 ? chosen_[0] + 1 : 0; }
+  size_t y_column() const { return chosen_.size() > 1 ? chosen_[1] + 1 : 0; }
+  // How a data set of column k (x's is 0) is named after it: its header
+  // name, or its number when there is no header or the name would not do
+  // in a file name.
+  std::string ColumnLabel(size_t k) const;
+  // The y columns read: one data set each.
+  size_t curves() const { return options_.columns.size() - 1; }
   // The line of the first data row (1 while there is none).
   uint64_t first_row_line() const { return first_row_line_; }
   // The errno of a failed read, 0 while none failed. A failed read is never
@@ -61,8 +74,9 @@ private:
   bool eof_ = false; // nothing more to read: the end, or a failed read
   std::string_view line_text_;
   std::vector<std::string> fields_;
-  size_t chosen_[2] = {0, 0}; // from 0
-  std::string number_;        // a field with its decimal comma made a point
+  std::vector<size_t> chosen_; // from 0
+  std::vector<std::string> header_;
+  std::string number_; // a field with its decimal comma made a point
   std::string problem_;
   uint64_t line_ = 0;
   uint64_t first_row_line_ = 1;

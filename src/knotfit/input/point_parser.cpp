@@ -47,6 +47,7 @@ struct PointParser::Batch {
   size_t count = 0;            // the echo's count of its first pair
   std::vector<double> x, y;
   std::optional<Suspect> suspect; // the batch's first
+  PointPlaces places;             // its points numbered from 0
   Collect echo;
   Workers::Task task;
 
@@ -83,6 +84,7 @@ struct PointParser::Batch {
       }
       ParsePair(first, second, lines[2 * i], lines[2 * i + 1], x[i], y[i],
                 suspect);
+      places.Add(i, x[i], y[i], lines[2 * i], lines[2 * i + 1]);
     }
     writer.Flush();
   }
@@ -93,6 +95,7 @@ struct PointParser::Batch {
     lines.clear();
     count = first_count;
     suspect.reset();
+    places.Clear();
     task.work = nullptr;
   }
 };
@@ -150,6 +153,7 @@ void PointParser::AddHoldingNul(std::string_view first, std::string_view second,
   double x = 0.0;
   double y = 0.0;
   ParsePair(first_whole, second_whole, first_line, second_line, x, y, suspect_);
+  places_.Add(added_ - 1, x, y, first_line, second_line);
   x_.push_back(x);
   y_.push_back(y);
 }
@@ -175,6 +179,11 @@ void PointParser::Place(Batch &batch) {
   if (batch.task.work) {
     workers_->Wait(batch.task); // throws what the worker threw: out of memory
   }
+  // The batch's first point follows the last point in place: its order is
+  // checked here.
+  const size_t first = x_.size();
+  places_.Add(first, batch.x[0], batch.y[0], batch.lines[0], batch.lines[1]);
+  places_.Append(batch.places, first);
   x_.append(batch.x.data(), batch.pairs());
   y_.append(batch.y.data(), batch.pairs());
   if (!suspect_) {
@@ -188,4 +197,5 @@ void PointParser::Place(Batch &batch) {
 void PointParser::Clear() {
   added_ = 0;
   suspect_.reset();
+  places_.Clear();
 }

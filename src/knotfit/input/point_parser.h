@@ -11,6 +11,7 @@
 #include "console/console.h"
 #include "fit/big_array.h"
 #include "input/number_text.h"
+#include "input/point_places.h"
 #include "parallel/workers.h"
 
 #include <algorithm>
@@ -72,6 +73,7 @@ public:
     double x = 0.0;
     double y = 0.0;
     ParsePair(first, second, first_line, second_line, x, y, suspect_);
+    places_.Add(added_ - 1, x, y, first_line, second_line);
     x_.push_back(x);
     y_.push_back(y);
   }
@@ -90,6 +92,8 @@ public:
   void PutInPlace();
   // The first suspect token among the pairs in place, if any.
   const std::optional<Suspect> &suspect() const { return suspect_; }
+  // Where the points in place were read, as far as messages can name them.
+  const PointPlaces &places() const { return places_; }
   // Starts the next data set (x and y are cleared by their owner).
   void Clear();
 
@@ -129,6 +133,7 @@ private:
   BigArray<double> &y_;
   size_t added_ = 0;
   std::optional<Suspect> suspect_;
+  PointPlaces places_;
   std::deque<std::unique_ptr<Batch>> batches_; // handed to the workers
   std::unique_ptr<Batch> filling_;             // pairs not yet handed over
   std::vector<std::unique_ptr<Batch>> spare_;  // placed, to be used again

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,8 @@ struct DataSetPipeline::Job {
   std::string name, input, place;
   std::string file; // the name as the file it goes to
   uint64_t line = 0;
+  PointPlaces points;
+  std::optional<MeasuredAccount> measured;
   bool write_ahead = false; // its files may be written ahead
   Done done;
   PreparedDataSet prepared;
@@ -71,6 +74,10 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
   job->input = set.input;
   job->place = set.place;
   job->line = set.line;
+  if (set.points != nullptr) {
+    job->points = *set.points;
+  }
+  job->measured = set.measured;
   job->done = done;
   // Files are written ahead unless an earlier data set in flight goes to the
   // same files: its rename, and what it finds there, must come first.
@@ -144,7 +151,9 @@ void DataSetPipeline::WriteFirst() {
                     job.input,
                     job.place,
                     job.line,
-                    {}};
+                    {},
+                    &job.points,
+                    job.measured};
   const DataSetOutcome outcome = write_(set, &job.prepared);
   job.done(outcome);
   if (EndsRun(outcome.files)) {

@@ -14,6 +14,17 @@ using knotfit::detail::Utf8Length;
 
 namespace {
 
+// " (12 read, 1 dropped, 3 merged)" after the points used, with --sort,
+// --ties or --missing.
+std::string Measured(const DataSetRecord &r) {
+  if (!r.measured) {
+    return {};
+  }
+  return " (" + std::to_string(r.measured->read) + " read, " +
+         std::to_string(r.measured->dropped) + " dropped, " +
+         std::to_string(r.measured->merged) + " merged)";
+}
+
 // The index's rows per block (the script's ROWS).
 constexpr size_t kIndexRows = 250;
 
@@ -416,7 +427,7 @@ std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot) {
   }
   fig += Attribute("flags", FlagNames(d)) + ">\n<figcaption><b>" +
          Escaped(r.name) + "</b> " + Place(r) + " · " +
-         Counted(r.points, "point", "points") + " · " +
+         Counted(r.points, "point", "points") + Measured(r) + " · " +
          knotfit::MethodName(r.method.method) + "</figcaption>\n";
   if (!r.skipped.empty()) {
     return fig + "<p class=\"skip\">Skipped: " + Escaped(r.skipped) +

@@ -30,6 +30,13 @@ std::string JsonEntry(const DataSetRecord &r) {
       ", \"line\": " + std::to_string(r.line) +
       ", \"points\": " + std::to_string(r.points) +
       ", \"method\": " + JsonString(knotfit::MethodName(r.method.method));
+  if (r.measured) {
+    const knotfit::detail::MeasuredCounts &m = *r.measured;
+    out += ", \"read\": " + std::to_string(m.read) +
+           ", \"dropped\": " + std::to_string(m.dropped) +
+           ", \"merged\": " + std::to_string(m.merged) +
+           ", \"used\": " + std::to_string(m.used());
+  }
   if (r.points > 0) {
     out += ", \"x_range\": " + Pair(r.x_min, r.x_max) +
            ", \"y_range\": " + Pair(r.y_min, r.y_max);

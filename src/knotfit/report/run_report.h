@@ -14,6 +14,7 @@
 
 #include "knotfit/method.hpp"
 #include "knotfit/spline.hpp"
+#include "knotfit_internal.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -39,6 +40,9 @@ struct DataSetRecord {
   size_t points = 0;
   knotfit::MethodChoice method;
   double x_min = 0, x_max = 0, y_min = 0, y_max = 0; // when points > 0
+  // With --sort, --ties or --missing: its points as read, dropped, merged
+  // and used.
+  std::optional<knotfit::detail::MeasuredCounts> measured;
   std::string skipped; // why it was not written; empty when it was
   std::string plot;    // why its table went without its plot file; empty
                        // when it did not

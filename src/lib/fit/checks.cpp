@@ -7,7 +7,8 @@
 
 namespace knotfit {
 
-std::string PointsProblem(int32_t n, const double *x, const double *y) {
+std::string PointsProblem(int32_t n, const double *x, const double *y,
+                          ProblemPoint *about) {
   if (n < 2) {
     return std::to_string(n) + (n == 1 ? " point" : " points") +
            ", at least 2 needed";
@@ -15,10 +16,16 @@ std::string PointsProblem(int32_t n, const double *x, const double *y) {
   for (int32_t i = 0; i < n; ++i) {
     if (!std::isfinite(x[i]) || !std::isfinite(y[i])) {
       const bool bad_x = !std::isfinite(x[i]);
+      if (about != nullptr) {
+        *about = {i, bad_x ? 'x' : 'y'};
+      }
       return std::string(bad_x ? "x" : "y") + " of point " + std::to_string(i) +
              " is not finite (" + ShortNumber(bad_x ? x[i] : y[i]) + ")";
     }
     if (i > 0 && !(x[i] > x[i - 1])) {
+      if (about != nullptr) {
+        *about = {i, 'x'};
+      }
       return "x not increasing at point " + std::to_string(i) + " (" +
              ShortNumber(x[i]) + " after " + ShortNumber(x[i - 1]) + ")";
     }

@@ -8,9 +8,19 @@
 
 namespace knotfit {
 
+// The value a problem is about: value ('x', 'y', or a coefficient 'a', 'b',
+// 'c') of point `point`, so that a message can point where it was read;
+// point -1 when the problem is about no one point.
+struct ProblemPoint {
+  int32_t point = -1;
+  char value = 'x';
+};
+
 // Why no spline can pass through the n points: fewer than 2 of them, a value
-// that is not finite, x not strictly increasing. Empty when one can.
-std::string PointsProblem(int32_t n, const double *x, const double *y);
+// that is not finite, x not strictly increasing. Empty when one can; about,
+// when given, is then set to the value named.
+std::string PointsProblem(int32_t n, const double *x, const double *y,
+                          ProblemPoint *about = nullptr);
 
 } // namespace knotfit
 

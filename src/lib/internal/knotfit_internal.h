@@ -10,6 +10,7 @@
 #include "../exact_math.h"
 #include "../fit/checks.h"
 #include "../fit/hermite.h"
+#include "../fit/measured.h"
 #include "../fit/methods.h"
 #include "../fit/not_a_knot.h"
 #include "../table/table_encoding.h"
@@ -25,7 +26,17 @@ using knotfit::CollapsedKnots;
 using knotfit::FieldProblem;
 using knotfit::MethodProblem;
 using knotfit::PointsProblem;
+using knotfit::ProblemPoint;
 using knotfit::TableProblem;
+
+// Data as measured: sorted, equal x merged, missing readings dropped.
+using knotfit::ApplyMeasuredRules;
+using knotfit::IsMissingText;
+using knotfit::MeasuredCounts;
+using knotfit::MeasuredRules;
+using knotfit::ParseTies;
+using knotfit::Ties;
+using knotfit::TiesName;
 
 // The fits: every method by its table row, and the not-a-knot solver for
 // fits the program keeps in its own form.

@@ -81,9 +81,9 @@ std::vector<unsigned char> table_bytes(const Spline &spline, TableForm form) {
   }
   // No reader could use a table with a field that is not finite, or with
   // two knots it cannot tell apart.
-  std::string problem = TableProblem(fields, form);
+  std::string problem = TableProblem(fields, nullptr, form);
   if (problem.empty()) {
-    problem = CollapsedKnots(n, fields.x, form, fields.x0);
+    problem = CollapsedKnots(n, fields.x, nullptr, form, fields.x0);
   }
   if (!problem.empty()) {
     throw Error(problem);

@@ -18,7 +18,8 @@ std::string FieldProblem(const char *field, int32_t i, double v,
   return which + " is not finite (" + ShortNumber(v) + ")";
 }
 
-std::string TableProblem(const TableFields &t, TableForm form) {
+std::string TableProblem(const TableFields &t, ProblemPoint *about,
+                         TableForm form) {
   const double *const fields[5] = {t.x, t.y, t.a, t.b, t.c};
   const bool classic = form == TableForm::kClassic;
   const double origin[5] = {t.x0, t.y0, 0.0, 0.0, 0.0};
@@ -34,6 +35,9 @@ std::string TableProblem(const TableFields &t, TableForm form) {
       std::string problem =
           FieldProblem(name, i, v, form == TableForm::kDouble);
       if (!problem.empty()) {
+        if (about != nullptr) {
+          *about = {i, *kNames[k]};
+        }
         return problem;
       }
     }
@@ -41,8 +45,8 @@ std::string TableProblem(const TableFields &t, TableForm form) {
   return {};
 }
 
-std::string CollapsedKnots(int32_t n, const double *x, TableForm form,
-                           double x0) {
+std::string CollapsedKnots(int32_t n, const double *x, ProblemPoint *about,
+                           TableForm form, double x0) {
   // Rounding keeps the order of the abscissas, and so does subtracting one
   // origin from all, but either can merge neighbours.
   const bool classic = form == TableForm::kClassic;
@@ -54,6 +58,9 @@ std::string CollapsedKnots(int32_t n, const double *x, TableForm form,
   for (int32_t i = 1; i < n; ++i) {
     const double low = stored(i - 1);
     if (!(stored(i) > low)) {
+      if (about != nullptr) {
+        *about = {i, 'x'};
+      }
       return std::string(classic ? "x" : "x - x0") + " of points " +
              std::to_string(i - 1) + " and " + std::to_string(i) +
              " are both " +

@@ -6,6 +6,7 @@
 #ifndef KNOTFIT_LIB_TABLE_ENCODING_H
 #define KNOTFIT_LIB_TABLE_ENCODING_H
 
+#include "../fit/checks.h"
 #include "big_endian.h"
 #include "knotfit/table.hpp"
 
@@ -117,18 +118,20 @@ std::string FieldProblem(const char *field, int32_t i, double v,
 
 // The first field that the form cannot hold, all x first, then y, a, b and
 // c (a y that overflows is the cause, the slopes it spoils only the effect),
-// in FieldProblem's words; in the offset and double forms x and y are named
-// "x - x0" and "y - y0", the values stored (the origin set). Pairs already
-// rounded are their maker's to check, with FieldProblem, as it rounds them.
-// Empty when every field fits.
-std::string TableProblem(const TableFields &t,
+// in FieldProblem's words, about set to that field of that point; in the
+// offset and double forms x and y are named "x - x0" and "y - y0", the
+// values stored (the origin set). Pairs already rounded are their maker's to
+// check, with FieldProblem, as it rounds them. Empty when every field fits.
+std::string TableProblem(const TableFields &t, ProblemPoint *about = nullptr,
                          TableForm form = TableForm::kClassic);
 
 // The first two neighbouring knots whose x are stored as the same value,
 // e.g. "x of points 0 and 1 are both 1.7e+09 in binary32", "x - x0 of points
-// 1 and 2 are both 1e+20 in binary64": a reader cannot tell them apart.
-// Empty when the stored x still increase strictly there.
+// 1 and 2 are both 1e+20 in binary64": a reader cannot tell them apart;
+// about is set to the x of the second. Empty when the stored x still
+// increase strictly there.
 std::string CollapsedKnots(int32_t n, const double *x,
+                           ProblemPoint *about = nullptr,
                            TableForm form = TableForm::kClassic,
                            double x0 = 0.0);
 
