@@ -13,6 +13,7 @@
 #include "../fit/measured.h"
 #include "../fit/methods.h"
 #include "../fit/not_a_knot.h"
+#include "../fit/smoothing_spline.h"
 #include "../table/table_encoding.h"
 #include "../text/quoted.h"
 #include "../text/short_numbers.h"
@@ -45,6 +46,12 @@ using knotfit::ComputeSpline;
 using knotfit::Hermite;
 using knotfit::SegmentCoefficients;
 using knotfit::SolveNotAKnot;
+
+// The cubic smoothing spline: lambda given, or chosen by GCV or by the
+// degrees of freedom; the table's fields and the fit's statistics.
+using knotfit::FitSmoothingSpline;
+using knotfit::Smoothing;
+using knotfit::SmoothingFit;
 
 // The table's encoding in every form (the origin of the offset and double
 // forms, their size) and the one overflow rule.

@@ -1,0 +1,279 @@
+// The smoothing spline against an independent dense solve of the same
+// minimisation in long double, for lambda from 1e-12 to 1e12 times the
+// natural scale; its two limits, merged ties, GCV against a grid, the
+// degrees of freedom asked for, and the refusals.
+#include "fit/methods.h"
+#include "fit/smoothing_spline.h"
+#include "knotfit.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <random>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+using knotfit::Smoothing;
+using knotfit::SmoothingFit;
+using Rule = Smoothing::Rule;
+using Values = std::vector<double>;
+using Real = long double;
+using Matrix = std::vector<std::vector<Real>>;
+
+const auto D = [](Real v) { return static_cast<double>(v); };
+
+// The minimiser at the knots (f = y - residual), its second derivatives
+// there (g) and tr A, from Reinsch's characterisation solved densely: with
+// Q the second differences and R the tridiagonal of int g^2,
+// M = R + lambda Q'W^-1 Q, M g = Q'y, residual = lambda W^-1 Q g, and
+// A = I - lambda W^-1 Q M^-1 Q'.
+struct Dense {
+  std::vector<Real> f, g, residual;
+  Real trace;
+};
+Dense Reference(const Values &x, const Values &y, const Values &w,
+                Real lambda) {
+  const size_t n = x.size(), p = n - 2;
+  Matrix q(n, std::vector<Real>(p)), m(p, std::vector<Real>(p));
+  Matrix rhs(p, std::vector<Real>(n + 1)); // Q', then Q'y
+  for (size_t j = 0; j < p; ++j) {
+    const Real h0 = Real(x[j + 1]) - x[j], h1 = Real(x[j + 2]) - x[j + 1];
+    q[j][j] = 1 / h0;
+    q[j + 1][j] = -1 / h0 - 1 / h1;
+    q[j + 2][j] = 1 / h1;
+    m[j][j] = (h0 + h1) / 3;
+    if (j + 1 < p) {
+      m[j][j + 1] = m[j + 1][j] = h1 / 6;
+    }
+  }
+  for (size_t i = 0; i < p; ++i) {
+    for (size_t k = 0; k < n; ++k) {
+      for (size_t j = 0; j < p; ++j) {
+        m[i][j] += lambda * q[k][i] * q[k][j] / w[k];
+      }
+      rhs[i][k] = q[k][i];
+      rhs[i][n] += q[k][i] * y[k];
+    }
+  }
+  for (size_t c = 0; c < p; ++c) { // Gauss-Jordan
+    for (size_t r = 0; r < p; ++r) {
+      const Real f = r == c ? 0 : m[r][c] / m[c][c];
+      for (size_t k = 0; k < p; ++k) {
+        m[r][k] -= f * m[c][k];
+      }
+      for (size_t k = 0; k <= n; ++k) {
+        rhs[r][k] -= f * rhs[c][k];
+      }
+    }
+  }
+  auto s = [&](size_t j, size_t k) { return rhs[j][k] / m[j][j]; }; // M^-1 rhs
+  Dense d{{}, std::vector<Real>(n), {}, Real(n)};
+  for (size_t k = 0; k < n; ++k) {
+    Real qg = 0, qs = 0;
+    for (size_t j = 0; j < p; ++j) {
+      qg += q[k][j] * s(j, n);
+      qs += q[k][j] * s(j, k);
+    }
+    d.g[k] = k > 0 && k + 1 < n ? s(k - 1, n) : 0;
+    d.residual.push_back(lambda * qg / w[k]);
+    d.f.push_back(y[k] - d.residual[k]);
+    d.trace -= lambda * qs / w[k];
+  }
+  return d;
+}
+
+struct Points {
+  Values x, y, w;
+  bool dense = true; // the dense reference keeps its digits
+};
+
+// y = 100 sin x plus uniform noise up to 10, with gaps and weights from a
+// fixed seed: even, uneven, weighted, gaps over four orders of magnitude
+// (where the dense reference keeps 14 digits), the fewest points, a line
+// (10 x, whose GCV is least for the largest lambda); pairs of
+// points 1e-8 apart, where GCV has close minima of about equal depth (and the
+// dense reference fails); and the weighted set in units where unscaled
+// arithmetic would underflow.
+std::vector<Points> Sets() {
+  std::mt19937 rng(20240917);
+  auto u = [&rng] { return static_cast<double>(rng()) / 4294967296.0; };
+  std::vector<Points> sets;
+  for (const auto &[n, kind] :
+       {std::pair{40, 0}, {60, 1}, {25, 2}, {11, 3}, {3, 2}, {30, 4}}) {
+    Points p{{0, 1e-3, 1, 1.01, 3, 3.1, 5, 8, 13, 21, 34}, {}, {}, true};
+    p.x.resize(kind == 3 ? 11 : 1);
+    while (p.x.size() < static_cast<size_t>(n)) {
+      p.x.push_back(p.x.back() + (kind == 0 ? 0.5 : 0.1 + u()));
+    }
+    for (double x : p.x) {
+      p.y.push_back((kind == 4 ? 10 * x : 100 * std::sin(x)) + 10 * u());
+      p.w.push_back(kind >= 2 ? 0.25 + 4 * u() : 1.0);
+    }
+    sets.push_back(p);
+  }
+  for (const unsigned seed : {26u, 28u, 57u}) {
+    rng.seed(seed);
+    Points p{{0}, {}, Values(20, 1.0), false};
+    while (p.x.size() < 20) {
+      p.x.push_back(p.x.back() + (u() < 0.5 ? 1e-8 : 1.0));
+    }
+    for (double x : p.x) {
+      p.y.push_back(100 * std::sin(40 * x / p.x.back()) + 10 * u());
+    }
+    sets.push_back(p);
+  }
+  Points tiny = sets[2];
+  for (size_t k = 0; k < tiny.x.size(); ++k) {
+    tiny.x[k] = std::ldexp(tiny.x[k], -300);
+    tiny.y[k] = std::ldexp(tiny.y[k], -300);
+    tiny.w[k] = std::ldexp(tiny.w[k], -100);
+  }
+  sets.push_back(tiny);
+  return sets;
+}
+
+SmoothingFit Fit(const Values &x, const Values &y, const Values &w,
+                 Smoothing how) {
+  SmoothingFit fit;
+  EXPECT_EQ(knotfit::FitSmoothingSpline(x, y, w, how, fit), "");
+  return fit;
+}
+
+// At every knot and midpoint within 1e-12 of y's range; lambda = 0 is the
+// natural interpolant, and far beyond the useful range the weighted
+// least-squares line: straight, its residuals (like every lambda's)
+// W-orthogonal to 1 and x.
+TEST(SmoothingSpline, MatchesTheDenseReferenceAndItsLimits) {
+  for (const Points &p : Sets()) {
+    if (!p.dense) {
+      continue;
+    }
+    const size_t n = p.x.size();
+    const Real rn = static_cast<Real>(n);
+    const double width = p.x.back() - p.x[0];
+    const double weight = std::accumulate(p.w.begin(), p.w.end(), 0.0);
+    const auto [lo, hi] = std::minmax_element(p.y.begin(), p.y.end());
+    Values a(n), b(n), c(n); // the natural spline's slopes: a
+    knotfit::ComputeSpline({knotfit::Method::kNatural}, int32_t(n), p.x.data(),
+                           p.y.data(), a.data(), b.data(), c.data());
+    for (const double e : {-99, -12, -8, -4, 0, 4, 8, 12, 300}) {
+      SCOPED_TRACE("n " + std::to_string(n) + ", 1e" + std::to_string(int(e)));
+      const double scale = std::pow(width, 3) * weight / D(rn); // natural
+      const double lambda = e == -99 ? 0.0 : scale * std::pow(10.0, e);
+      const SmoothingFit f = Fit(p.x, p.y, p.w, {Rule::kLambda, lambda});
+      const Dense d = Reference(p.x, p.y, p.w, lambda);
+      const double tol = (lambda == 0 ? 1e-13 : 1e-12) * (*hi - *lo);
+      Real rss = 0, r0 = 0, r1 = 0;
+      for (size_t k = 0; k < n; ++k) {
+        EXPECT_NEAR(f.y[k], D(d.f[k]), tol);
+        EXPECT_NEAR(f.a[k], e == 300 ? f.a[0] : f.a[k], tol * 1e3 / width);
+        rss += p.w[k] * d.residual[k] * d.residual[k];
+        r0 += p.w[k] * (p.y[k] - f.y[k]);
+        r1 += p.w[k] * (p.y[k] - f.y[k]) * (p.x[k] - p.x[0]);
+        if (k + 1 == n) {
+          break;
+        }
+        // A cubic's midpoint from its ends' values and S'', or slopes.
+        const double h = p.x[k + 1] - p.x[k];
+        const double got =
+            getValue(p.x[k] + h / 2, int32_t(n), f.x.data(), f.y.data(),
+                     f.a.data(), f.b.data(), f.c.data());
+        EXPECT_NEAR(
+            got,
+            D((d.f[k] + d.f[k + 1]) / 2 - h * h * (d.g[k] + d.g[k + 1]) / 16),
+            tol);
+        const double natural =
+            (p.y[k] + p.y[k + 1]) / 2 + h * (a[k] - a[k + 1]) / 8;
+        EXPECT_NEAR(got, lambda > 0 ? got : natural, tol);
+      }
+      EXPECT_NEAR(D(r0), 0.0, tol * weight);
+      EXPECT_NEAR(D(r1), 0.0, tol * weight * width);
+      EXPECT_NEAR(f.df, D(d.trace), 1e-11 * D(rn));
+      const Real gcv = rn * rss / ((rn - d.trace) * (rn - d.trace));
+      EXPECT_NEAR(f.gcv, lambda > 0 ? D(gcv) : 0.0, 1e-9 * f.gcv);
+      EXPECT_NEAR(f.rss, D(rss), 1e-9 * D(rss));
+    }
+  }
+}
+
+// Points with equal x fit as one point with the summed weight and the
+// weighted mean y; the residuals stay those of the points given.
+TEST(SmoothingSpline, TiesAreOneKnotWithSummedWeightAndMeanY) {
+  const Values x = {0, 1, 1, 1, 2.5, 3, 3, 4}, y = {1, 2, 6, 1, 0, 5, -1, 2};
+  const Values w = {1, 0.5, 2, 1, 1, 3, 1, 1};
+  const Values mx = {0, 1, 2.5, 3, 4}, my = {1, 4, 0, 3.5, 2};
+  const Values mw = {1, 3.5, 1, 4, 1};
+  const double scatter = 0.5 * 4 + 2 * 4 + 9 + 3 * 2.25 + 20.25;
+  for (const Smoothing how : {Smoothing{Rule::kLambda, 0.3}, Smoothing{}}) {
+    const SmoothingFit ties = Fit(x, y, w, how), merged = Fit(mx, my, mw, how);
+    EXPECT_EQ(ties.x, mx);
+    EXPECT_EQ(ties.y, merged.y);
+    EXPECT_EQ(ties.a, merged.a);
+    EXPECT_EQ(ties.gcv, merged.gcv);
+    EXPECT_NEAR(ties.rss, merged.rss + scatter, 1e-12 * ties.rss);
+    EXPECT_NEAR(ties.rms, std::sqrt(ties.rss / 10.5), 1e-15 * ties.rms);
+    EXPECT_NEAR(ties.max_residual, ties.y[3] + 1, 1e-14); // y = -1 at x = 3
+    EXPECT_EQ(ties.max_residual_x, 3.0);
+    EXPECT_EQ(ties.b.back(), 0.0); // no segment starts at the last knot
+    EXPECT_EQ(ties.c.back(), 0.0);
+  }
+}
+
+TEST(SmoothingSpline, GcvBeatsAGridAndDfIsMet) {
+  for (const Points &p : Sets()) {
+    const double n = static_cast<double>(p.x.size());
+    SCOPED_TRACE(n);
+    const SmoothingFit gcv = Fit(p.x, p.y, p.w, {});
+    auto score = [&](double lambda) {
+      return Fit(p.x, p.y, p.w, {Rule::kLambda, lambda}).gcv;
+    };
+    const double low = gcv.lambda_low, high = gcv.lambda_high;
+    double best = INFINITY;
+    for (int i = 0; i < 200; ++i) {
+      best = std::min(best, score(low * std::pow(high / low, i / 199.0)));
+    }
+    EXPECT_LE(gcv.gcv, best * (1 + 1e-6));
+    EXPECT_LE(gcv.evaluations, p.dense ? 40 : 70); // the search's cost
+    EXPECT_NEAR(score(low / 1e6), score(low), 1e-7 * score(low));
+    EXPECT_NEAR(score(high * 1e6), score(high), 1e-7 * score(high));
+    for (const double k : {2 + 1e-9, 2.25, (2 + n) / 2, n - 0.5, n - 1e-9, n}) {
+      const SmoothingFit df = Fit(p.x, p.y, p.w, {Rule::kDegreesOfFreedom, k});
+      EXPECT_NEAR(df.df, k, 1e-8);
+      EXPECT_LE(df.evaluations, 48);
+      if (p.dense) {
+        EXPECT_NEAR(D(Reference(p.x, p.y, p.w, df.lambda).trace), k, 1e-8);
+      }
+    }
+  }
+}
+
+TEST(SmoothingSpline, RefusesWhatItCannotFit) {
+  auto problem = [](Values x, Values w, Smoothing how) {
+    SmoothingFit fit;
+    return knotfit::FitSmoothingSpline(x, Values{0, 1, 0}, w, how, fit);
+  };
+  const Values x = {0, 1, 2};
+  EXPECT_EQ(problem({0, 1, 1}, {}, {}),
+            "smooth needs at least 3 distinct x (2 given)");
+  EXPECT_EQ(problem({0, 2, 1}, {}, {}),
+            "smooth needs x in non-decreasing order (point 2)");
+  EXPECT_EQ(problem(x, {1, 0, 1}, {}),
+            "smooth weight 0 of point 1 is not finite and positive");
+  EXPECT_EQ(problem(x, {}, {Rule::kLambda, -1}),
+            "smooth lambda -1 is not finite and non-negative");
+  EXPECT_EQ(problem(x, {}, {Rule::kDegreesOfFreedom, 2}),
+            "smooth df 2 is not above 2 and at most the number of distinct "
+            "x, 3");
+  EXPECT_EQ(problem(x, {1, 1e31, 1}, {}),
+            "smooth needs weights within a factor 2^100 of each other");
+  EXPECT_EQ(problem(x, {1, 0x1p100, 1}, {}), ""); // just within
+  EXPECT_EQ(problem({0, 1e-31, 1}, {}, {}),
+            "smooth needs every x gap at least 2^-100 of the x range (x 0 "
+            "and 1e-31)");
+}
+
+} // namespace
