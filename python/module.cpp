@@ -523,8 +523,15 @@ PYBIND11_MODULE(knotfit, m) {
       "table_bytes",
       [](const Spline &s) {
         const std::vector<unsigned char> bytes = knotfit::table_bytes(s);
-        return py::bytes(reinterpret_cast<const char *>(bytes.data()),
-                         bytes.size());
+        // Made here rather than by py::bytes, which fails an assertion of
+        // pybind11's in a debug build when Python cannot allocate them.
+        PyObject *made = PyBytes_FromStringAndSize(
+            reinterpret_cast<const char *>(bytes.data()),
+            static_cast<py::ssize_t>(bytes.size()));
+        if (made == nullptr) {
+          throw py::error_already_set(); // MemoryError
+        }
+        return py::reinterpret_steal<py::bytes>(made);
       },
       py::arg("spline"),
       "table_bytes(spline) -> bytes\n\nThe bytes write_table writes.");
