@@ -1,11 +1,18 @@
 """Reads knotfit coefficient tables and evaluates their splines.
 
-A table (CS/<name>) holds a big-endian int32 knot count n, then n records of
-five big-endian binary32 values x, y, a, b, c, the last knot first. On the
-segment from x[k] to x[k+1], S(t) = y[k] + a[k] u + b[k] u^2 + c[k] u^3 with
-u = t - x[k]. Consecutive knots may share an x (knots that collapsed in
-binary32): that segment has zero width and is never used, as the segment of
-t is the one ending at the first knot with x >= t.
+A classic table (CS/<name>) holds a big-endian int32 knot count n, then n
+records of five big-endian binary32 values x, y, a, b, c, the last knot
+first. On the segment from x[k] to x[k+1], S(t) = y[k] + a[k] u + b[k] u^2 +
+c[k] u^3 with u = t - x[k]. Consecutive knots may share an x (knots that
+collapsed in binary32): that segment has zero width and is never used, as
+the segment of t is the one ending at the first knot with x >= t.
+
+The offset and double forms start with a 28-byte header (the magic bytes
+8B 4B 46 54, the version 1 and the form, 1 offset or 2 double, as uint16,
+n, then the origin x0 and y0 as binary64) and store x - x0, y - y0, a, b, c
+in binary32 (offset) or binary64 (double). S(t) is then y0 plus the cubic
+of those fields at t - x0; table.form, table.x0 and table.y0 tell them
+(0 for the classic form), table.x, table.y, ... hold the fields as stored.
 
     import read_table
     table = read_table.load("CS/cube")
@@ -23,8 +30,9 @@ and returns a numpy array. Results are computed in double from the binary32
 fields, grouped as knotfit/table.h groups them, so they are the same to the
 last bit as those of table.h, the C++ knotfit::Table and knotfit-eval.
 
-As a script, `python3 read_table.py TABLE [T ...]` prints the knots, knot 0
-first, then S(T) for every T.
+As a script, `python3 read_table.py TABLE [T ...]` prints the form and the
+origin of an offset or double table, the knots (the fields as stored), knot
+0 first, then S(T) for every T.
 """
 import array
 import bisect
@@ -35,6 +43,8 @@ import struct
 import sys
 
 RULES = ("clamp", "linear", "cubic", "nan")
+MAGIC = b"\x8bKFT"
+FORMS = {1: "offset", 2: "double"}  # by their codes in the header
 use_numpy = True  # values() imports numpy, where it is installed
 
 
@@ -43,10 +53,25 @@ class TableError(ValueError):
 
 
 class Table:
-    """The knots of a table, knot 0 first: sequences x, y, a, b, c."""
+    """The knots of a table, knot 0 first: sequences x, y, a, b, c, as stored
+    (relative to x0 and y0 for the offset and double forms)."""
 
-    def __init__(self, x, y, a, b, c):
+    def __init__(self, x, y, a, b, c, form="classic", x0=0.0, y0=0.0):
         self.x, self.y, self.a, self.b, self.c = x, y, a, b, c
+        self.form, self.x0, self.y0 = form, x0, y0
+
+    def _level(self, y):
+        """An ordinate of the fields as S has it: no addition for the
+        classic form (0 + -0 would be +0)."""
+        return y if self.form == "classic" else self.y0 + y
+
+    def _at(self, t):
+        """An abscissa of S as the fields have it."""
+        return t if self.form == "classic" else t - self.x0
+
+    def _knot(self, k):
+        """Knot k's abscissa as S has it."""
+        return self.x[k] if self.form == "classic" else self.x0 + self.x[k]
 
     def _segment(self, t):
         """The segment of t, x[0] < t <= x[-1]: from the knot before the
@@ -104,6 +129,11 @@ class Table:
     def _derive(self, order, t, rule):
         if rule not in RULES:
             raise ValueError(f"unknown extrapolation {rule!r}")
+        local = self._local(order, self._at(t), rule)
+        return self._level(local) if order == 0 else local
+
+    def _local(self, order, t, rule):
+        """S, S' or S'' of the fields as they are."""
         x = self.x
         if math.isnan(t):
             return math.nan
@@ -129,11 +159,19 @@ class Table:
         return self._derive(2, t, extrapolate)
 
     def integral(self, lo, hi, extrapolate="clamp"):
-        """The integral of S from lo to hi (negative for hi < lo)."""
+        """The integral of S from lo to hi (negative for hi < lo): for the
+        offset and double forms, the fields' from lo - x0 to hi - x0, plus
+        y0 (hi - lo)."""
         if extrapolate not in RULES:
             raise ValueError(f"unknown extrapolation {extrapolate!r}")
+        if self.form == "classic":
+            return self._integral(lo, hi, extrapolate)
+        return (self._integral(lo - self.x0, hi - self.x0, extrapolate)
+                + self.y0 * (hi - lo))
+
+    def _integral(self, lo, hi, extrapolate):
         if hi < lo:
-            return -self.integral(hi, lo, extrapolate)
+            return -self._integral(hi, lo, extrapolate)
         if math.isnan(lo) or math.isnan(hi):
             return math.nan
         x, total = self.x, 0.0
@@ -158,9 +196,10 @@ class Table:
         return total
 
     def inverse(self, v):
-        """Every x in [x[0], x[-1]] where S(x) = v, in increasing order: each
-        is a double where S - v is 0 or changes sign towards a neighbouring
-        double; a segment on which S is v throughout gives its two knots."""
+        """Every t in the knot range where S(t) = v, in increasing order:
+        each is a double where S - v is 0 or changes sign towards a
+        neighbouring double; a segment on which S is v throughout gives its
+        two knots."""
         roots = []
         if math.isnan(v):
             return roots
@@ -170,8 +209,9 @@ class Table:
                 roots.append(r)
 
         def g(order, k, t):
+            t = self._at(t)
             if order == 0:
-                return self._clamped(t) - v
+                return self._level(self._clamped(t)) - v
             return self._poly(order, k, t - self.x[k])
 
         def opposite(p, q):
@@ -196,12 +236,14 @@ class Table:
         for k in range(len(x) - 1):
             if not x[k] < x[k + 1]:
                 continue  # zero width
-            if self.a[k] == self.b[k] == self.c[k] == 0 and self.y[k] == v:
-                add(x[k])
-                add(x[k + 1])
+            left, right = self._knot(k), self._knot(k + 1)
+            if (self.a[k] == self.b[k] == self.c[k] == 0
+                    and self._level(self.y[k]) == v):
+                add(left)
+                add(right)
                 continue
             # S'' cuts the segment where S' is monotone, S' where S is.
-            cuts = [x[k], x[k + 1]]
+            cuts = [left, right]
             for order in (2, 1):
                 i = 0
                 while i + 1 < len(cuts):
@@ -214,8 +256,9 @@ class Table:
                     add(lo)
                 elif opposite(g(0, k, lo), g(0, k, hi)):
                     add(zero(0, k, lo, hi))
-        if g(0, 0, x[-1]) == 0:
-            add(x[-1])
+        last = self._knot(len(x) - 1)
+        if g(0, 0, last) == 0:
+            add(last)
         return roots
 
     def values(self, ts):
@@ -229,60 +272,86 @@ class Table:
         x, y, a, b, c = (numpy.array(f, dtype=float)
                          for f in (self.x, self.y, self.a, self.b, self.c))
         t = numpy.asarray(ts, dtype=float)
-        # Outside the knots k is -1 or n - 1, still indices; where() below
-        # puts the end ordinates there.
-        k = numpy.searchsorted(x, t) - 1
         with numpy.errstate(invalid="ignore", over="ignore"):  # t = +-inf
+            if self.form != "classic":
+                t = t - self.x0
+            # Outside the knots k is -1 or n - 1, still indices; where()
+            # below puts the end ordinates there.
+            k = numpy.searchsorted(x, t) - 1
             u = t - x[k]
             s = ((a[k] * u + y[k]) + (b[k] * u) * u) + ((c[k] * u) * u) * u
-        return numpy.where(t <= x[0], y[0], numpy.where(t >= x[-1], y[-1], s))
+            s = numpy.where(t <= x[0], y[0], numpy.where(t >= x[-1], y[-1], s))
+            return s if self.form == "classic" else self.y0 + s
 
 
 def read(f):
     """The Table in the binary file f, read record by record: no more than
-    4 + 20 n + 1 bytes, each record checked as it arrives, memory taken as
-    records arrive (a MemoryError where there is none left). TableError if
-    the bytes are no table."""
+    the size its count needs + 1 bytes, each record checked as it arrives,
+    memory taken as records arrive (a MemoryError where there is none left).
+    TableError if the bytes are no table."""
     head = f.read(4)
     if len(head) < 4:
         raise TableError(f"{len(head)} bytes: no room for the knot count")
-    (n,) = struct.unpack(">i", head)
+    form, x0, y0, start, count_at = "classic", 0.0, 0.0, 4, 0
+    if head == MAGIC:
+        rest = f.read(24)
+        if len(rest) < 24:
+            raise TableError(f"{4 + len(rest)} bytes: no room for the header "
+                             "of 28")
+        version, code, n, x0, y0 = struct.unpack(">HHidd", rest)
+        if version != 1:
+            raise TableError(f"unknown version {version} at byte 4 (this "
+                             "reader reads version 1)")
+        if code not in FORMS:
+            raise TableError(f"unknown form {code} at byte 6 (1 offset, 2 "
+                             "double)")
+        form, start, count_at = FORMS[code], 28, 8
+    else:
+        (n,) = struct.unpack(">i", head)
     if n < 1:
-        raise TableError(f"knot count {n} at byte 0")
-    fields = array.array("f")  # as read: the last knot first
+        raise TableError(f"knot count {n} at byte {count_at}")
+    for name, v, at in (("x0", x0, 12), ("y0", y0, 20)):
+        if not math.isfinite(v):
+            raise TableError(f"{name} is {v} at byte {at}")
+    kind = "d" if form == "double" else "f"
+    size = 5 * struct.calcsize(kind)  # of a record
+    layout = (start, size, n)
+    fields = array.array(kind)  # as read: the last knot first
     last_x = math.inf
     for first in range(0, n, 4096):
-        want = 20 * min(4096, n - first)
+        want = size * min(4096, n - first)
         chunk = f.read(want)
-        values = struct.unpack(f">{len(chunk) // 20 * 5}f",
-                               chunk[:len(chunk) // 20 * 20])
+        values = struct.unpack(f">{len(chunk) // size * 5}{kind}",
+                               chunk[:len(chunk) // size * size])
         xs = (last_x,) + values[0::5]
         if not (all(map(math.isfinite, values))
                 and all(map(operator.le, xs[1:], xs))):
-            _refuse(values, first, n, last_x)
+            _refuse(values, first, layout, last_x)
         fields.extend(values)
         last_x = xs[-1]
         if len(chunk) < want:
-            raise TableError(f"{4 + 20 * first + len(chunk)} bytes for {n} "
-                             f"knots, which take {4 + 20 * n}")
+            raise TableError(f"{start + size * first + len(chunk)} bytes for "
+                             f"{n} knots, which take {start + size * n}")
     if f.read(1):
-        raise TableError(f"more than {4 + 20 * n} bytes for {n} knots, "
-                         f"which take {4 + 20 * n}")
+        raise TableError(f"more than {start + size * n} bytes for {n} knots, "
+                         f"which take {start + size * n}")
     x, y, a, b, c = (fields[j::5][::-1] for j in range(5))
-    return Table(x, y, a, b, c)
+    return Table(x, y, a, b, c, form, x0, y0)
 
 
-def _refuse(values, first, n, last_x):
+def _refuse(values, first, layout, last_x):
     """Raises TableError for the first bad record of values, records first
-    on of a table of n knots."""
+    on of a table laid out as (start, record size, n)."""
+    start, size, n = layout
     for j, record in enumerate(zip(*[iter(values)] * 5), first):
         for i, v in enumerate(record):
             if not math.isfinite(v):
                 raise TableError(f"{'xyabc'[i]} of knot {n - 1 - j} is {v} "
-                                 f"at byte {4 + 20 * j + 4 * i}")
+                                 f"at byte {start + size * j + size // 5 * i}")
         if record[0] > last_x:
             raise TableError(f"x of knot {n - j} ({last_x:g}) below x of knot "
-                             f"{n - 1 - j} ({record[0]:g}) at byte {20 * j - 16}")
+                             f"{n - 1 - j} ({record[0]:g}) at byte "
+                             f"{start + size * (j - 1)}")
         last_x = record[0]
 
 
@@ -314,6 +383,8 @@ def main(args):
     except ValueError as e:
         print(f"read_table.py: {e}", file=sys.stderr)
         return 1
+    if table.form != "classic":
+        print(f"{table.form} form, x0 = {table.x0!r}, y0 = {table.y0!r}")
     for knot in zip(table.x, table.y, table.a, table.b, table.c):
         print(" ".join(f"{v:g}" for v in knot))
     for arg, t in zip(args[1:], ts):

@@ -3,7 +3,8 @@
 // invariants of what was written: every table the program writes is the
 // library's table_bytes of the same fit, byte for byte (every method, the
 // compact form of long fits and the double one), every table decodes, its
-// count matches its size, every field is finite, no temporary file is left.
+// count matches its size, every field is finite, no temporary file is left;
+// the same fit's tables of the offset and double forms read back.
 // On the way, the bisection in getValue is checked against a linear search,
 // the number parser against strtod and the "%f" printer against snprintf.
 #include "driver.h"
@@ -127,9 +128,23 @@ DataSetOutcome CheckedGenerate(int32_t n, const double *x, const double *y,
       outcome.files == Outcome::kUnplotted) {
     Check(valid, "only valid data sets are written");
     const std::string table = (kel / "CS").string() + "/" + std::string(name);
-    Check(ReadFile(table) == LibraryTable(knotfit::fit(
-                                 x, y, static_cast<size_t>(n), run.method)),
+    const knotfit::Spline fit =
+        knotfit::fit(x, y, static_cast<size_t>(n), run.method);
+    Check(ReadFile(table) == LibraryTable(fit),
           "the program's table is the library's");
+    // The newer forms of the same fit read back, wherever they hold it.
+    for (const auto form :
+         {knotfit::TableForm::kOffset, knotfit::TableForm::kDouble}) {
+      std::vector<unsigned char> bytes;
+      try {
+        bytes = knotfit::table_bytes(fit, form);
+      } catch (const knotfit::Error &) {
+        continue;
+      }
+      const knotfit::Table read = knotfit::read_table(bytes);
+      Check(read.form() == form && read.size() == fit.size(),
+            "a table of a newer form reads back");
+    }
   }
   return outcome;
 }

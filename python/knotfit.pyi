@@ -46,7 +46,14 @@ class Spline(_Reader):
     """A fitted spline, in double precision (float64 arrays)."""
 
 class Table(_Reader):
-    """A coefficient table as read (float32 arrays)."""
+    """A coefficient table as read (float32 arrays, float64 for the double
+    form; x and y about the origin x0, y0 in the offset and double forms)."""
+    @property
+    def form(self) -> Literal["classic", "offset", "double"]: ...
+    @property
+    def x0(self) -> float: ...
+    @property
+    def y0(self) -> float: ...
 
 def fit(x: Numbers, y: Numbers, method: Union[Method, str] = ...,
         end_slopes: Optional[Tuple[float, float]] = ...,

@@ -118,6 +118,45 @@ py::array View(const std::vector<T> &field, const py::handle &owner) {
   return view;
 }
 
+// Field f (0 x, 1 y, 2 a, 3 b, 4 c) of a reader as it holds it: a read-only
+// array of the spline's doubles, or of the table's fields as stored
+// (float32, float64 for the double form).
+py::array FieldView(const Spline &s, int f, const py::handle &owner) {
+  const std::vector<double> *fields[] = {&s.x(), &s.y(), &s.a(), &s.b(),
+                                         &s.c()};
+  return View(*fields[f], owner);
+}
+
+py::array FieldView(const Table &t, int f, const py::handle &owner) {
+  if (t.form() == knotfit::TableForm::kDouble) {
+    const std::vector<double> *fields[] = {&t.x64(), &t.y64(), &t.a64(),
+                                           &t.b64(), &t.c64()};
+    return View(*fields[f], owner);
+  }
+  const std::vector<float> *fields[] = {&t.x(), &t.y(), &t.a(), &t.b(), &t.c()};
+  return View(*fields[f], owner);
+}
+
+// Field f of knot k as S has it: a table's x and y with its origin added.
+double Field(const Spline &s, int f, std::size_t k) {
+  const std::vector<double> *fields[] = {&s.x(), &s.y(), &s.a(), &s.b(),
+                                         &s.c()};
+  return (*fields[f])[k];
+}
+
+double Field(const Table &t, int f, std::size_t k) {
+  const std::vector<float> *narrow[] = {&t.x(), &t.y(), &t.a(), &t.b(), &t.c()};
+  const std::vector<double> *wide[] = {&t.x64(), &t.y64(), &t.a64(), &t.b64(),
+                                       &t.c64()};
+  const double stored = t.form() == knotfit::TableForm::kDouble
+                            ? (*wide[f])[k]
+                            : double{(*narrow[f])[k]};
+  if (t.form() == knotfit::TableForm::kClassic || f > 1) {
+    return stored;
+  }
+  return (f == 0 ? t.x0() : t.y0()) + stored;
+}
+
 // scipy.interpolate.PPoly with the same breakpoints and coefficients: rows
 // c, b, a, y (the highest power first), one column per segment.
 template <class Reader> py::object ToPPoly(const Reader &r) {
@@ -140,12 +179,12 @@ template <class Reader> py::object ToPPoly(const Reader &r) {
   auto coef = c.template mutable_unchecked<2>();
   for (std::size_t k = 0; k < n; ++k) {
     const auto i = static_cast<py::ssize_t>(k);
-    x.mutable_at(i) = r.x()[k];
+    x.mutable_at(i) = Field(r, 0, k);
     if (k + 1 < n) {
-      coef(0, i) = r.c()[k];
-      coef(1, i) = r.b()[k];
-      coef(2, i) = r.a()[k];
-      coef(3, i) = r.y()[k];
+      coef(0, i) = Field(r, 4, k);
+      coef(1, i) = Field(r, 3, k);
+      coef(2, i) = Field(r, 2, k);
+      coef(3, i) = Field(r, 1, k);
     }
   }
   return interpolate.attr("PPoly")(c, x);
@@ -225,15 +264,11 @@ template <class Reader> void BindReader(py::class_<Reader> &cls) {
       "last\nbelongs to no segment and is 0 (a read-only array).",
       "The cubic coefficient of the segment starting at each knot; the "
       "last\nbelongs to no segment and is 0 (a read-only array)."};
-  using Field = decltype(&Reader::x);
-  const Field fields[] = {&Reader::x, &Reader::y, &Reader::a, &Reader::b,
-                          &Reader::c};
   for (int i = 0; i < 5; ++i) {
-    const Field field = fields[i];
     cls.def_property_readonly(
         names[i],
-        [field](const py::object &self) {
-          return View((self.cast<const Reader &>().*field)(), self);
+        [i](const py::object &self) {
+          return FieldView(self.cast<const Reader &>(), i, self);
         },
         docs[i]);
   }
@@ -427,13 +462,29 @@ PYBIND11_MODULE(knotfit, m) {
 
   py::class_<Table> table(
       m, "Table",
-      "A coefficient table as read: the binary32 fields x, y, a, b, c "
-      "(knot 0\nfirst), evaluated in double as every reader of the tables "
-      "does, bit for\nbit. Made by knotfit.read_table.");
+      "A coefficient table as read: its fields x, y, a, b, c (knot 0 "
+      "first),\nevaluated in double as every reader of the tables does, bit "
+      "for bit.\nThe fields are as stored: binary32 (float32 arrays), or "
+      "binary64 in the\ndouble form; in the offset and double forms x and y "
+      "are x - x0 and\ny - y0, and S(t) is y0 plus their cubic at t - x0. "
+      "Made by\nknotfit.read_table.");
   BindReader(table);
-  table.def("__repr__", [](const Table &t) {
-    return Describe("Table", t.size(), t.x().front(), t.x().back());
-  });
+  table
+      .def("__repr__",
+           [](const Table &t) {
+             return Describe("Table", t.size(), Field(t, 0, 0),
+                             Field(t, 0, t.size() - 1));
+           })
+      .def_property_readonly(
+          "form",
+          [](const Table &t) { return knotfit::TableFormName(t.form()); },
+          "The table's form: 'classic', 'offset' or 'double'.")
+      .def_property_readonly("x0", &Table::x0,
+                             "The origin's abscissa (0 for the classic "
+                             "form).")
+      .def_property_readonly("y0", &Table::y0,
+                             "The origin's ordinate (0 for the classic "
+                             "form).");
 
   m.def("fit", &Fit, py::arg("x"), py::arg("y"),
         py::arg("method") = "not-a-knot", py::arg("end_slopes") = py::none(),

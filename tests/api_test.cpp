@@ -16,11 +16,6 @@ namespace {
 using knotfit::Error;
 using Points = std::vector<double>;
 
-std::vector<unsigned char> DataFile(const std::string &name) {
-  const std::string bytes = ReadFile(KNOTFIT_DATA "/" + name);
-  return {bytes.begin(), bytes.end()};
-}
-
 template <class F> std::string ErrorOf(F f) {
   try {
     f();
@@ -150,13 +145,14 @@ TEST(Api, InverseFindsEveryRoot) {
     return here * (r.value(std::nextafter(at, -INFINITY)) - v) <= 0 ||
            here * (r.value(std::nextafter(at, INFINITY)) - v) <= 0;
   };
-  auto check = [&](const auto &r, double v) {
+  // r: a spline, or a table of s in any form.
+  auto check = [&](const auto &r, double v, const knotfit::Spline &s) {
     const std::vector<double> roots = r.inverse(v);
     for (std::size_t i = 0; i < roots.size(); ++i) {
       EXPECT_TRUE(is_root(r, roots[i], v)) << roots[i] << " for " << v;
       EXPECT_TRUE(i == 0 || roots[i] > roots[i - 1]);
     }
-    const double first = r.x().front(), last = r.x().back();
+    const double first = s.x().front(), last = s.x().back();
     for (int i = 0; i < 2000; ++i) {
       const double p = first + (last - first) * i / 2000;
       const double q = first + (last - first) * (i + 1) / 2000;
@@ -170,76 +166,159 @@ TEST(Api, InverseFindsEveryRoot) {
   };
   for (int i = 0; i < 8; ++i) {
     const knotfit::Spline s = RandomSpline(rng, 12);
-    const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
+    const auto form = static_cast<knotfit::TableForm>(i % 3);
+    const knotfit::Table t = knotfit::read_table(table_bytes(s, form));
     for (const double v : {-5.0, 0.0, 2.5, s.y()[3]}) {
-      check(s, v);
-      check(t, v);
+      check(s, v, s);
+      check(t, v, s);
     }
   }
   const knotfit::Spline cube = knotfit::fit({0, 1, 2, 3, 4}, {0, 1, 8, 27, 64});
-  EXPECT_EQ(check(cube, 15.625), Points{2.5});
-  EXPECT_EQ(check(cube, 64), Points{4});
-  EXPECT_EQ(check(cube, 65), Points{});
+  EXPECT_EQ(check(cube, 15.625, cube), Points{2.5});
+  EXPECT_EQ(check(cube, 64, cube), Points{4});
+  EXPECT_EQ(check(cube, 65, cube), Points{});
   EXPECT_EQ(cube.inverse(NAN), Points{});
   const knotfit::Spline level =
       knotfit::fit({0, 1, 2, 3}, {0, 1, 1, 2},
                    knotfit::MethodChoice{knotfit::Method::kPchip});
-  EXPECT_EQ(check(level, 1), (Points{1, 2}));
+  EXPECT_EQ(check(level, 1, level), (Points{1, 2}));
 }
 
-// fit -> write -> read: the fields are the spline's, rounded to binary32,
-// and the table evaluates as the spline does to binary32 precision.
+// fit -> write -> read, in every form: the fields are the spline's (x - x0
+// and y - y0 in the newer forms), rounded once to their precision, and the
+// table evaluates as the spline does to that precision. The cube's bytes
+// are the hand-written ones of tests/data.
 TEST(Api, TableRoundTrip) {
+  using F = knotfit::TableForm;
+  const struct {
+    F form;
+    double precision;
+    std::string cube;
+  } forms[] = {
+      {F::kClassic, 0x1p-21, ReadFile(KNOTFIT_DATA "/cube.table")},
+      {F::kOffset, 0x1p-21, Bytes(ReadFile(KNOTFIT_DATA "/cube.offset.hex"))},
+      {F::kDouble, 0x1p-48, Bytes(ReadFile(KNOTFIT_DATA "/cube.double.hex"))}};
   std::mt19937 rng(3);
   const std::string path = testing::TempDir() + "knotfit-round-trip";
-  for (const std::size_t n : {2u, 3u, 5u, 33u}) {
-    const knotfit::Spline s = RandomSpline(rng, n);
-    const std::vector<unsigned char> bytes = knotfit::table_bytes(s);
-    std::ostringstream out;
-    knotfit::write_table(s, out);
-    ASSERT_EQ(out.str(), std::string(bytes.begin(), bytes.end()));
-    WriteFile(path, out.str());
-    std::istringstream in(out.str());
-    const knotfit::Table tables[] = {knotfit::read_table(bytes),
-                                     knotfit::read_table(in),
-                                     knotfit::read_table_file(path)};
-    for (const knotfit::Table &table : tables) {
-      ASSERT_EQ(table.size(), n);
-      for (std::size_t k = 0; k < n; ++k) {
-        EXPECT_EQ(table.x()[k], static_cast<float>(s.x()[k]));
-        EXPECT_EQ(table.c()[k], static_cast<float>(s.c()[k]));
-        const double h = k + 1 < n ? s.x()[k + 1] - s.x()[k] : 0.0;
-        for (const double t : {s.x()[k], s.x()[k] + h / 2}) {
-          const double scale =
-              std::fabs(s.y()[k]) + std::fabs(s.a()[k]) * (h + std::fabs(t)) +
-              std::fabs(s.b()[k]) * h * h + std::fabs(s.c()[k]) * h * h * h;
-          EXPECT_NEAR(table.value(t), s.value(t), 0x1p-21 * scale) << t;
+  for (const auto &form : forms) {
+    const bool wide = form.form == F::kDouble;
+    for (const std::size_t n : {2u, 3u, 5u, 33u}) {
+      const knotfit::Spline s = RandomSpline(rng, n);
+      const std::vector<unsigned char> bytes = table_bytes(s, form.form);
+      std::ostringstream out;
+      knotfit::write_table(s, out, form.form);
+      ASSERT_EQ(out.str(), std::string(bytes.begin(), bytes.end()));
+      WriteFile(path, out.str());
+      std::istringstream in(out.str());
+      const knotfit::Table tables[] = {knotfit::read_table(bytes),
+                                       knotfit::read_table(in),
+                                       knotfit::read_table_file(path)};
+      const double x0 = form.form == F::kClassic ? 0.0 : s.x()[0];
+      for (const knotfit::Table &table : tables) {
+        ASSERT_EQ(table.size(), n);
+        EXPECT_EQ(table.form(), form.form);
+        EXPECT_EQ(table.x0(), x0);
+        for (std::size_t k = 0; k < n; ++k) {
+          const double x = s.x()[k] - x0;
+          EXPECT_EQ(wide ? table.x64()[k] : table.x()[k],
+                    wide ? x : static_cast<float>(x));
+          const double h = k + 1 < n ? s.x()[k + 1] - s.x()[k] : 0.0;
+          for (const double t : {s.x()[k], s.x()[k] + h / 2}) {
+            const double scale =
+                std::fabs(s.y()[k]) + std::fabs(s.a()[k]) * (h + std::fabs(t)) +
+                std::fabs(s.b()[k]) * h * h + std::fabs(s.c()[k]) * h * h * h;
+            EXPECT_NEAR(table.value(t), s.value(t), form.precision * scale)
+                << t;
+          }
         }
       }
     }
+    const knotfit::Spline cube =
+        knotfit::fit({0, 1, 2, 3, 4}, {0, 1, 8, 27, 64});
+    const std::vector<unsigned char> bytes = table_bytes(cube, form.form);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), form.cube);
   }
-  const knotfit::Spline cube = knotfit::fit({0, 1, 2, 3, 4}, {0, 1, 8, 27, 64});
-  EXPECT_EQ(knotfit::table_bytes(cube), DataFile("cube.table"));
 }
 
+// Abscissas binary32 cannot hold, about their origin: at every knot and
+// midpoint the offset form is within 1e-6 of the y range of the fit, the
+// double form within 1e-12 (the classic form collapses the epoch seconds
+// and misses the decimal years by 1e-5).
+TEST(Api, TheOriginKeepsThePrecision) {
+  using F = knotfit::TableForm;
+  const knotfit::Spline epoch = EpochSeconds(), years = DecimalYears();
+  const struct {
+    const knotfit::Spline &s;
+    F form;
+    double within;
+  } cases[] = {{epoch, F::kOffset, 1e-6},
+               {epoch, F::kDouble, 1e-12},
+               {years, F::kOffset, 1e-6},
+               {years, F::kDouble, 1e-12}};
+  for (const auto &tc : cases) {
+    const knotfit::Table t =
+        knotfit::read_table(knotfit::table_bytes(tc.s, tc.form));
+    const Points &x = tc.s.x();
+    const auto [low, high] =
+        std::minmax_element(tc.s.y().begin(), tc.s.y().end());
+    double worst = 0;
+    for (std::size_t k = 0; k < x.size(); ++k) {
+      const double next = k + 1 < x.size() ? x[k + 1] : x[k];
+      for (const double at : {x[k], (x[k] + next) / 2}) {
+        worst = std::max(worst, std::fabs(t.value(at) - tc.s.value(at)));
+      }
+    }
+    EXPECT_LE(worst, tc.within * (*high - *low));
+  }
+}
+
+// Each form refuses what it cannot store, and only that: epoch seconds
+// collapse in binary32 but not about their origin.
 TEST(Api, UnwritableTablesAreRefused) {
+  using F = knotfit::TableForm;
   const struct {
     Points x, y;
+    F form;
     const char *reason;
   } cases[] = {
-      {{0, 1, 2}, {0, 1e39, 0}, "y of point 1 (1e+39) overflows binary32"},
+      {{0, 1, 2},
+       {0, 1e39, 0},
+       F::kClassic,
+       "y of point 1 (1e+39) overflows binary32"},
+      {{0, 1, 2},
+       {0, 1e39, 0},
+       F::kOffset,
+       "y - y0 of point 0 (-5e+38) overflows binary32"},
+      {{0, 1, 2}, {1e39, 1e39, 1e39}, F::kOffset, ""},
+      {{0, 1},
+       {1.5e308, 1.7e308},
+       F::kDouble,
+       "y - y0 of point 0 is not finite (-inf)"},
       {{0, 0x1p-100},
        {0, 0x1p30},
+       F::kOffset,
        "a of point 0 (1.361129467683754e+39) overflows binary32"},
       {{1.7e9, 1.7e9 + 1},
        {0, 1},
+       F::kClassic,
        "x of points 0 and 1 are both 1.7e+09 in binary32"},
+      {{1.7e9, 1.7e9 + 1}, {0, 1}, F::kOffset, ""},
+      {{5, 6, 6 + 1e-8},
+       {0, 1, 2},
+       F::kOffset,
+       "x - x0 of points 1 and 2 are both 1 in binary32"},
+      {{-1e20, 1, 2},
+       {0, 1, 2},
+       F::kDouble,
+       "x - x0 of points 1 and 2 are both 1e+20 in binary64"},
   };
   for (const auto &tc : cases) {
     const knotfit::Spline s = knotfit::fit(tc.x, tc.y);
     std::ostringstream out;
-    EXPECT_EQ(ErrorOf([&] { knotfit::write_table(s, out); }), tc.reason);
-    EXPECT_EQ(out.str(), "");
+    const std::string error =
+        ErrorOf([&] { knotfit::write_table(s, out, tc.form); });
+    EXPECT_EQ(error, *tc.reason != '\0' ? tc.reason : "no error");
+    EXPECT_EQ(out.str().empty(), *tc.reason != '\0');
   }
 }
 

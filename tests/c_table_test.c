@@ -13,8 +13,14 @@ float c_table_valuef(float t, int32_t n, const float *x, const float *y,
   return knotfit_table_valuef(t, n, x, y, a, b, c);
 }
 
+int c_table_view(const unsigned char *table, size_t size) {
+  struct knotfit_table t;
+  return (int)knotfit_table_view(table, size, &t);
+}
+
 /* Straight from the bytes: what (0 S, 1 S', 2 S'', 3 the integral from p to
- * q, 4 the first root of S = p) with the rule. */
+ * q, 4 the first root of S = p, 5 S in float, 6 S - y0 in float at x0 + p)
+ * with the rule. */
 double c_table_calc(const unsigned char *table, size_t size, int what, double p,
                     double q, int rule) {
   struct knotfit_table t;
@@ -32,6 +38,10 @@ double c_table_calc(const unsigned char *table, size_t size, int what, double p,
     return knotfit_table_second_derivative(&t, p, e);
   case 3:
     return knotfit_table_integral(&t, p, q, e);
+  case 5:
+    return knotfit_table_atf(&t, (float)p);
+  case 6:
+    return knotfit_table_atf_offset(&t, (float)p);
   default:
     return knotfit_table_inverse(&t, p, &root, 1) > 0 ? root : -1;
   }

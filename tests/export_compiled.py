@@ -2,7 +2,9 @@
 and run, gives the values and the differences the tool reported;
 knotfit/table.h under the same options gives the Python reader's (the
 library's) bits, and refuses the options that break that promise. The
-tables are those of the knotfit-export cases; what a run prints is theirs.
+tables are those of the knotfit-export cases, and the cube's of the offset
+and double forms (whose float and fixed-point code is about their origin);
+what a run prints is theirs.
     python3 export_compiled.py KNOTFIT_EXPORT INCLUDE_DIR DOCS_DIR"""
 import math
 import os
@@ -34,7 +36,7 @@ DRIVER = r"""#include <stdio.h>
 #include <stdlib.h>
 #include "exported.h"
 #define EVAL(i, v) (i == 0 ? cube_value(v) : i == 1 ? wave_value(v) \
-                                                    : collapsed_value(v))
+  : i == 2 ? collapsed_value(v) : i == 3 ? offset_value(v) : double_value(v))
 int main(void) {
   int i;
   char t[64];
@@ -101,7 +103,9 @@ def compiled(source, work, cc, flags):
 
 def abscissas(table):
     """The knots, then the plot abscissas, as knotfit-export takes them."""
-    xs, first, last = list(table.x), table.x[0], table.x[-1]
+    xs = [table.x0 + x for x in table.x] if table.form != "classic" \
+        else list(table.x)
+    first, last = xs[0], xs[-1]
     step = struct.unpack("f", struct.pack("f", (last - first) / 500.0))[0]
     t = first
     while t <= last and (t == first or step > 0):
@@ -113,12 +117,13 @@ def abscissas(table):
 
 
 with tempfile.TemporaryDirectory() as work:
-    names = ["cube", "wave", "collapsed"]
+    names = ["cube", "wave", "collapsed", "offset", "double"]
     paths = [f"{work}/{name}" for name in names]
     shutil.copy(f"{DATA}/cube.table", paths[0])
     for name, path in zip(names[1:], paths[1:]):
-        with open(f"{DATA}/cases/knotfit-export/{name}.hex") as f, \
-                open(path, "wb") as out:
+        source = f"cube.{name}.hex" if name in ("offset", "double") \
+            else f"cases/knotfit-export/{name}.hex"
+        with open(f"{DATA}/{source}") as f, open(path, "wb") as out:
             out.write(from_hex(f.read()))
     tables = [read_table.load(path) for path in paths]
 
@@ -130,19 +135,21 @@ with tempfile.TemporaryDirectory() as work:
         reported = [tuple(map(float, m)) for m in re.findall(
             r"largest difference (\S+) at x = (\S+), (\S+) of the y range",
             r.stderr)]
-        check(f"{kind} reports", len(reported), 3)
+        check(f"{kind} reports", len(reported), len(names))
         fixed = kind in ("i32", "i16")
         queries, points = "", []
         for i, (name, table) in enumerate(zip(names, tables)):
+            # Float and fixed point take an abscissa about the origin.
+            x0 = table.x0 if kind != "double" else 0.0
             if fixed:
                 fx, fv = (int(re.search(f"{name}_{what}_frac_bits = (-?\\d+)",
                                         r.stdout).group(1))
                           for what in ("x", "value"))
                 top = 1 << (31 if kind == "i32" else 15)
-                args = [min(max(round(math.ldexp(t, fx)), -top), top - 1)
+                args = [min(max(round(math.ldexp(t - x0, fx)), -top), top - 1)
                         for t in abscissas(table)]
             else:
-                args = [t.hex() for t in abscissas(table)]
+                args = [(t - x0).hex() for t in abscissas(table)]
             queries += "".join(f"{i} {a}\n" for a in args)
             points += [(i, t) for t in abscissas(table)]
         outputs = set()
@@ -151,11 +158,13 @@ with tempfile.TemporaryDirectory() as work:
             outputs.add(run(main, input=queries).stdout)
         check(f"{kind}: the same everywhere", len(outputs), 1)
         values = outputs.pop().split()
-        worst = [(0.0, tables[i].x[0]) for i in range(3)]
+        worst = [(0.0, abscissas(table)[0]) for table in tables]
         for (i, t), text in zip(points, values):
             v = float.fromhex(text) if not fixed else math.ldexp(int(text), -int(
                 re.search(f"{names[i]}_value_frac_bits = (-?\\d+)",
                           r.stdout).group(1)))
+            if kind != "double" and tables[i].form != "classic":
+                v = tables[i].y0 + v
             d = abs(v - tables[i].value(t))
             if d > worst[i][0]:
                 worst[i] = (d, t)
@@ -168,7 +177,8 @@ with tempfile.TemporaryDirectory() as work:
     # table.h under the same options: the Python reader's bits (which are
     # the library's, read_table_test.py).
     for path, table in zip(paths, tables):
-        ps = abscissas(table)[::7] + [table.x[0] - 1.5, table.x[-1] + 2]
+        knots = abscissas(table)
+        ps = knots[::7] + [knots[0] - 1.5, knots[len(table.x) - 1] + 2]
         queries = "".join(f"{p.hex()} {q.hex()}\n"
                           for p, q in zip(ps, reversed(ps)))
         want = []

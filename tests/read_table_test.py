@@ -1,6 +1,7 @@
-"""docs/read_table.py on tables knotfit wrote: as a script and as a module,
-every result the same as knotfit-eval's (the C++ reader), and both bounded
-on endless input.
+"""docs/read_table.py on tables knotfit wrote and on the cube's tables of
+the offset and double forms (tests/data): as a script and as a module, every
+result the same as knotfit-eval's (the C++ reader), and both bounded on
+endless input.
     python3 read_table_test.py KNOTFIT KNOTFIT_EVAL DOCS_DIR"""
 import math
 import os
@@ -14,6 +15,8 @@ sys.path.insert(0, docs)
 sys.dont_write_bytecode = True  # nothing written into the source tree
 import read_table  # noqa: E402
 
+MAGIC = b"\x8bKFT"
+
 
 def run(*args, **kwargs):
     return subprocess.run(args, capture_output=True, text=True, timeout=30,
@@ -23,6 +26,12 @@ def run(*args, **kwargs):
 def check(what, got, want):
     if got != want:
         sys.exit(f"{what}:\n{got!r}\nwanted\n{want!r}")
+
+
+def hex_file(name):
+    """The bytes of a hand-written hex file of tests/data."""
+    with open(os.path.join(os.path.dirname(__file__), "data", name)) as f:
+        return bytes.fromhex("".join(line.split("#")[0] for line in f))
 
 
 with tempfile.TemporaryDirectory() as kel:
@@ -48,18 +57,30 @@ with tempfile.TemporaryDirectory() as kel:
     check("far", run(*script, far, "2.5", "12.5", "25").stdout,
           knots.format(10, 11, 12, 13, 14) +
           "S(2.5) = 0\nS(12.5) = 15.625\nS(25) = 64\n")
+    forms = []
+    for form in ("offset", "double"):
+        forms.append(f"{kel}/{form}")
+        with open(forms[-1], "wb") as f:
+            f.write(hex_file(f"cube.{form}.hex"))
+    # The fields about y0 = 32; S(0.5) = 32 + (2^-50 - 31.875) = 0.125.
+    check("offset", run(*script, forms[0], "2.5", "0.5", "-1").stdout,
+          "offset form, x0 = 0.0, y0 = 32.0\n0 -32 1.77636e-15 -2.66454e-15 "
+          "1\n1 -31 3 3 1\n2 -24 12 6 1\n3 -5 27 9 1\n4 32 48 0 0\n"
+          "S(2.5) = 15.625\nS(0.5) = 0.125\nS(-1) = 0\n")
     r = run(*script, bad)
     check("malformed", (r.returncode, r.stdout, r.stderr.split(": ", 2)[2]),
           (1, "", "8 bytes for 1802399604 knots, which take 36047992084\n"))
 
     # values(): with numpy where it is installed, without it in any case.
-    table = read_table.load(far)
-    ts = [9.5 + k / 61 for k in range(300)] + [-math.inf, math.inf, 11]
-    want = [table.value(t) for t in ts]
-    check("values", list(table.values(ts)), want)
-    read_table.use_numpy = False
-    check("values without numpy", table.values(ts), want)
-    check("nan", math.isnan(table.values([math.nan])[0]), True)
+    for path, start in ((far, 9.5), (forms[1], -0.5)):
+        table = read_table.load(path)
+        ts = [start + k / 61 for k in range(300)] + [-math.inf, math.inf, 1]
+        want = [table.value(t) for t in ts]
+        read_table.use_numpy = True
+        check("values", list(table.values(ts)), want)
+        read_table.use_numpy = False
+        check("values without numpy", table.values(ts), want)
+        check("nan", math.isnan(table.values([math.nan])[0]), True)
 
     # Every defect, as the C reader finds them.
     data = open(cube, "rb").read()
@@ -67,7 +88,14 @@ with tempfile.TemporaryDirectory() as kel:
                        (data + b"\0", "which take"),
                        (b"\xff\xff\xff\xfb" + data[4:], "count -5"),
                        (data[:100] + b"\x7f\xc0\0\0", "c of knot 0 is nan"),
-                       (data[:24] + b"A\0\0\0" + data[28:], "x of knot 4 (4)")]:
+                       (data[:24] + b"A\0\0\0" + data[28:], "x of knot 4 (4)"),
+                       (MAGIC + b"\0\1", "header of 28"),
+                       (MAGIC + b"\0\2" + bytes(22), "unknown version 2"),
+                       (MAGIC + b"\0\1\0\3" + bytes(20), "unknown form 3"),
+                       (MAGIC + b"\0\1\0\1\0\0\0\1\x7f\xf8" + bytes(14),
+                        "x0 is nan at byte 12"),
+                       (hex_file("cube.double.hex")[:-8] + b"\xff\xf0"
+                        + bytes(6), "c of knot 0 is -inf at byte 220")]:
         try:
             read_table.parse(defect)
             sys.exit(f"accepted a table with '{at}'")
@@ -81,10 +109,11 @@ with tempfile.TemporaryDirectory() as kel:
                               + "3f800000 40a00000" + "00" * 12
                               + "3f800000 3f800000" + "00" * 12
                               + "00000000 00000000 3f800000" + "00" * 8))
-    for path in (cube, f"{kel}/CS/wave", f"{kel}/collapsed"):
+    for path in (cube, f"{kel}/CS/wave", f"{kel}/collapsed", *forms):
         table = read_table.load(path)
         xs = sorted({-1.5, 5.5, 0.25, 2.75, math.pi}
-                    | {t + d for t in table.x for d in (-1e-9, 0, 1e-9)})
+                    | {table.x0 + t + d for t in table.x
+                       for d in (-1e-9, 0, 1e-9)})
         for rule in read_table.RULES:
             r = run(evaluate, "--extrapolate", rule, "-ds", path,
                     *map(repr, xs))
@@ -98,7 +127,7 @@ with tempfile.TemporaryDirectory() as kel:
                         repr(lo), repr(hi), path)
                 check(f"{path} {rule} {lo}..{hi}", repr(float(r.stdout)),
                       repr(table.integral(lo, hi, rule)))
-        for v in set(table.y) | {0.5, -0.25, 1.5}:
+        for v in {table.y0 + y for y in table.y} | {0.5, -0.25, 1.5}:
             r = run(evaluate, "--inverse", repr(v), path)
             roots = table.inverse(v)
             check(f"{path} inverse {v}", list(map(float, r.stdout.split())),
@@ -108,6 +137,7 @@ with tempfile.TemporaryDirectory() as kel:
                 check(f"root {root}", any(
                     here * (table.value(math.nextafter(root, d)) - v) <= 0
                     for d in (-math.inf, math.inf)), True)
+    table = read_table.load(f"{kel}/collapsed")
     check("collapsed", (table.value(1), table.value(1.5)), (1.0, 5.0))
 
     # Endless or huge input: refused or out of memory, within a few records.

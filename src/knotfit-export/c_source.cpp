@@ -2,6 +2,7 @@
 
 #include "knotfit_internal.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <utility>
@@ -70,7 +71,31 @@ const char kSearch[] = R"(  while (hi - lo > 1) {
   }
 )";
 
-// As knotfit_table_valuef and knotfit_table_value of knotfit/table.h.
+// As knotfit_table_at of knotfit/table.h (clamped) on a table of the offset
+// or double form: y0 plus the fields' S at x - x0.
+const char kOriginValue[] = R"(static inline double @S@_value(double x) {
+  KNOTFIT_EXPORT_EXACT_
+  int32_t lo = 0, hi = @S@_n - 1;
+  double u;
+  if (!(x == x)) {
+    return x;
+  }
+  x = x - @S@_x0;
+  if (x <= @S@_x[0]) {
+    return @S@_y0 + @S@_y[0];
+  }
+  if (x >= @S@_x[hi]) {
+    return @S@_y0 + @S@_y[hi];
+  }
+@SEARCH@  u = x - @S@_x[lo];
+  return @S@_y0 +
+         (((@S@_a[lo] * u + @S@_y[lo]) + (@S@_b[lo] * u) * u) +
+          ((@S@_c[lo] * u) * u) * u);
+}
+)";
+
+// As knotfit_table_valuef and knotfit_table_value of knotfit/table.h (the
+// former also as knotfit_table_atf_offset, on the fields about an origin).
 const char kFloatValue[] = R"(static inline @T@ @S@_value(@T@ x) {
   KNOTFIT_EXPORT_EXACT_
   int32_t lo = 0, hi = @S@_n - 1;
@@ -118,24 +143,30 @@ std::string CommentText(const std::string &name) {
   return knotfit::detail::QuotedUtf8(name);
 }
 
-// A value as C reads it back exactly: the shortest text of the binary32
-// field (float) or of its double (double), or the fixed-point integer.
+// A double as C reads it back exactly, a floating constant.
+std::string DoubleLiteral(double v) {
+  std::string text = knotfit::detail::ShortNumber(v);
+  return text.find_first_of(".e") == std::string::npos ? text + ".0" : text;
+}
+
+// A value as C reads it back exactly: the shortest text of the float the
+// type holds (float) or of the field's double (double), or the fixed-point
+// integer.
 std::string Literal(const ExportedTable &e, const std::string &type,
                     std::size_t f, std::size_t k) {
-  const std::vector<float> *columns[5] = {
-      &e.table.x(), &e.table.y(), &e.table.a(), &e.table.b(), &e.table.c()};
   if (e.fixed) {
     const int64_t q = e.fixed->q[f][k];
     // -2^31 as a sum: 2147483648 alone is no int.
     return q == INT32_MIN ? "(-2147483647 - 1)" : std::to_string(q);
   }
-  const float v = (*columns[f])[k];
-  std::string text = type == "float" ? knotfit::detail::ShortBinary32(v)
-                                     : knotfit::detail::ShortNumber(double{v});
+  if (type != "float") {
+    return DoubleLiteral(e.fields[f][k]);
+  }
+  std::string text = knotfit::detail::ShortBinary32(e.floats[f][k]);
   if (text.find_first_of(".e") == std::string::npos) {
     text += ".0";
   }
-  return type == "float" ? text + "f" : text;
+  return text + "f";
 }
 
 // The C of one table: its constants, its arrays, its evaluation.
@@ -145,8 +176,13 @@ std::string Table(const ExportedTable &e, const std::string &type) {
   const std::string narrow = !e.fixed        ? type
                              : type == "i16" ? "int16_t"
                                              : "int32_t";
-  std::string out = "/* " + CommentText(e.name) + " */\nenum { " + s +
-                    "_n = " + std::to_string(n);
+  std::string out =
+      "/* " + CommentText(e.name) +
+      (e.origin()
+           ? std::string(": the ") + knotfit::TableFormName(e.table.form()) +
+                 " form, about the origin " + s + "_x0, " + s + "_y0"
+           : "") +
+      " */\nenum { " + s + "_n = " + std::to_string(n);
   for (std::size_t f = 0; e.fixed && f < 5; ++f) {
     out += ", " + s + "_" + kFields[f] +
            "_frac_bits = " + std::to_string(e.fixed->frac[f]);
@@ -156,6 +192,10 @@ std::string Table(const ExportedTable &e, const std::string &type) {
            "_value_frac_bits = " + std::to_string(e.fixed->value_frac());
   }
   out += " };\n";
+  if (e.origin()) {
+    out += "static const double " + s + "_x0 = " + DoubleLiteral(e.table.x0()) +
+           ", " + s + "_y0 = " + DoubleLiteral(e.table.y0()) + ";\n";
+  }
   for (std::size_t f = 0; f < 5; ++f) {
     out += "static const " + narrow + " " + s + "_" + kFields[f] + "[" +
            std::to_string(n) + "] = {";
@@ -168,7 +208,8 @@ std::string Table(const ExportedTable &e, const std::string &type) {
   const std::vector<std::pair<std::string, std::string>> names = {
       {"@SEARCH@", kSearch}, {"@S@", s}, {"@T@", narrow}};
   if (!e.fixed) {
-    return out + Fill(kFloatValue, names) + "\n";
+    const bool origin = e.origin() && type == "double";
+    return out + Fill(origin ? kOriginValue : kFloatValue, names) + "\n";
   }
   // The shifts of Evaluate: from each column's scale, and from the scale
   // of h u, to the scale of the step.
@@ -203,13 +244,30 @@ std::string CHeader(const std::vector<ExportedTable> &tables,
       ") from the knotfit tables " + names +
       ".\n * NAME_value(x) is the spline at x: the end ordinates beyond the\n"
       " * knots, an interior knot evaluated on the segment that ends there.\n";
-  out += fixed ? " * Fixed point: x is the abscissa times 2^NAME_x_frac_bits, "
-                 "rounded; the\n * value is S times 2^NAME_value_frac_bits. "
-                 "Needs arithmetic right shifts\n * of negative numbers "
-                 "(every usual compiler). */\n"
-               : " * Bit for bit as knotfit_table_value" +
-                     std::string(type == "float" ? "f" : "") +
-                     " of knotfit/table.h computes it. */\n";
+  const bool origin =
+      std::any_of(tables.begin(), tables.end(),
+                  [](const ExportedTable &e) { return e.origin(); });
+  if (origin) {
+    out += type == "double"
+               ? " * A table of the offset or double form is evaluated about "
+                 "its origin\n * NAME_x0, NAME_y0: NAME_y0 + its fields' "
+                 "value at x - NAME_x0.\n"
+               : " * A table of the offset or double form holds its fields "
+                 "about its origin\n * NAME_x0, NAME_y0: there NAME_value "
+                 "takes x - NAME_x0 and gives S - NAME_y0.\n";
+  }
+  out += fixed
+             ? " * Fixed point: x is the abscissa times 2^NAME_x_frac_bits, "
+               "rounded; the\n * value is S times 2^NAME_value_frac_bits. "
+               "Needs arithmetic right shifts\n * of negative numbers "
+               "(every usual compiler). */\n"
+             : " * Bit for bit as knotfit_table_value" +
+                   std::string(type == "float" ? "f" : "") +
+                   " of knotfit/table.h computes it" +
+                   (!origin            ? ""
+                    : type == "double" ? ",\n * or knotfit_table_at (clamp)"
+                                       : ",\n * or knotfit_table_atf_offset") +
+                   ". */\n";
   out += "#ifndef " + guard + "_H\n#define " + guard +
          "_H\n\n#include <stdint.h>\n\n";
   out += fixed ? Fill(kFixedPreamble, {{"@W@", type == "i16" ? "32" : "64"}})

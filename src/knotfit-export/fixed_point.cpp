@@ -11,10 +11,10 @@ constexpr const char *kFieldNames[5] = {"x", "y", "a", "b", "c"};
 
 // Whether every value of column times 2^frac, rounded, is a bits-wide
 // integer.
-bool Fits(const std::vector<float> &column, int frac, int bits) {
+bool Fits(const std::vector<double> &column, int frac, int bits) {
   const double top = std::ldexp(1.0, bits - 1);
-  return std::all_of(column.begin(), column.end(), [&](float v) {
-    const double r = std::nearbyint(std::ldexp(double{v}, frac));
+  return std::all_of(column.begin(), column.end(), [&](double v) {
+    const double r = std::nearbyint(std::ldexp(v, frac));
     return r >= -top && r < top;
   });
 }
@@ -28,37 +28,35 @@ int64_t Shift(int64_t v, int r) {
   return r >= 0 ? v >> r : v * (int64_t{1} << -r);
 }
 
-FixedTable Quantize(const knotfit::Table &table, int bits) {
+FixedTable Quantize(const Columns &columns, bool wide, int bits) {
   FixedTable f;
   f.bits = bits;
   const int most = 2 * bits - 2; // fraction bits; shifts stay below 63
-  const std::vector<float> *columns[5] = {&table.x(), &table.y(), &table.a(),
-                                          &table.b(), &table.c()};
   for (std::size_t c = 0; c < 5; ++c) {
-    const std::vector<float> &column = *columns[c];
+    const std::vector<double> &column = columns[c];
     int frac = most;
     while (frac >= 0 && !Fits(column, frac, bits)) {
       --frac;
     }
     if (frac < 0) {
-      const auto widest =
-          std::max_element(column.begin(), column.end(), [](float p, float q) {
-            return std::fabs(p) < std::fabs(q);
-          });
-      throw knotfit::Error(std::string(kFieldNames[c]) + " of knot " +
-                           std::to_string(widest - column.begin()) + " (" +
-                           knotfit::detail::ShortBinary32(*widest) +
-                           ") does not fit i" + std::to_string(bits) +
-                           " at any scale");
+      const auto widest = std::max_element(
+          column.begin(), column.end(),
+          [](double p, double q) { return std::fabs(p) < std::fabs(q); });
+      throw knotfit::Error(
+          std::string(kFieldNames[c]) + " of knot " +
+          std::to_string(widest - column.begin()) + " (" +
+          (wide ? knotfit::detail::ShortNumber(*widest)
+                : knotfit::detail::ShortBinary32(static_cast<float>(*widest))) +
+          ") does not fit i" + std::to_string(bits) + " at any scale");
     }
     f.frac[c] = frac;
-    for (const float v : column) {
+    for (const double v : column) {
       f.q[c].push_back(
-          static_cast<int64_t>(std::nearbyint(std::ldexp(double{v}, frac))));
+          static_cast<int64_t>(std::nearbyint(std::ldexp(v, frac))));
     }
   }
   // Bounds of |h| as real numbers on each segment, step after step.
-  const std::size_t n = table.size();
+  const std::size_t n = columns[0].size();
   auto real = [&f](std::size_t c, std::size_t k) {
     return std::ldexp(std::fabs(static_cast<double>(f.q[c][k])), -f.frac[c]);
   };

@@ -27,9 +27,14 @@ struct FixedTable {
   int value_frac() const { return steps[2]; }
 };
 
+// The five columns x, y, a, b, c of a table as stored (about the origin in
+// the offset and double forms), knot 0 first, widened to double.
+using Columns = std::array<std::vector<double>, 5>;
+
 // Raises knotfit::Error naming the field and knot when a column holds a
-// value that no scale of that width can hold.
-FixedTable Quantize(const knotfit::Table &table, int bits);
+// value that no scale of that width can hold; the value in the message is
+// the shortest text of its binary32 field, or of its double where wide.
+FixedTable Quantize(const Columns &columns, bool wide, int bits);
 
 // x (a double) in the x column's scale, rounded to nearest.
 int64_t FixedArgument(const FixedTable &f, double x);

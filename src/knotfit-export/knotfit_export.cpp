@@ -28,6 +28,7 @@ namespace {
 using knotfit::detail::JsonString;
 using knotfit::detail::Quoted;
 using knotfit::detail::ShortBinary32;
+using knotfit::detail::ShortNumber;
 
 const char kUsage[] =
     "usage: knotfit-export [OPTION]... TABLE...\n"
@@ -85,53 +86,116 @@ std::string SymbolFor(const std::string &name,
   return symbol;
 }
 
+// Sets e's fields, as stored, widened; and where floats, as the type float
+// holds them: the double form's narrowed, which must stay finite.
+void TakeFields(Exported &e, bool floats) {
+  const knotfit::Table &t = e.table;
+  const bool wide = t.form() == knotfit::TableForm::kDouble;
+  const std::vector<float> *narrow[5] = {&t.x(), &t.y(), &t.a(), &t.b(),
+                                         &t.c()};
+  const std::vector<double> *doubles[5] = {&t.x64(), &t.y64(), &t.a64(),
+                                           &t.b64(), &t.c64()};
+  for (std::size_t f = 0; f < 5; ++f) {
+    if (!wide) {
+      e.fields[f].assign(narrow[f]->begin(), narrow[f]->end());
+      if (floats) {
+        e.floats[f] = *narrow[f];
+      }
+      continue;
+    }
+    e.fields[f] = *doubles[f];
+    for (std::size_t k = 0; floats && k < t.size(); ++k) {
+      const double v = e.fields[f][k];
+      if (!knotfit::detail::FitsBinary32(v)) {
+        throw knotfit::Error(std::string(kFields[f]) + " of knot " +
+                             std::to_string(k) + " (" + ShortNumber(v) +
+                             ") overflows float");
+      }
+      e.floats[f].push_back(knotfit::detail::Narrow(v));
+    }
+  }
+}
+
+// The shortest text of field f of knot k: of its binary32 value, or of its
+// double in the double form.
+std::string Text(const Exported &e, std::size_t f, std::size_t k) {
+  const double v = e.fields[f][k];
+  return e.table.form() == knotfit::TableForm::kDouble
+             ? ShortNumber(v)
+             : ShortBinary32(static_cast<float>(v));
+}
+
 std::string Json(const Exported &e) {
   std::string out = "{\"name\": " + JsonString(e.name) +
                     ", \"n\": " + std::to_string(e.table.size());
-  const std::vector<float> *columns[5] = {
-      &e.table.x(), &e.table.y(), &e.table.a(), &e.table.b(), &e.table.c()};
-  for (int f = 0; f < 5; ++f) {
+  if (e.origin()) {
+    out += std::string(", \"form\": \"") +
+           knotfit::TableFormName(e.table.form()) +
+           "\", \"x0\": " + ShortNumber(e.table.x0()) +
+           ", \"y0\": " + ShortNumber(e.table.y0());
+  }
+  for (std::size_t f = 0; f < 5; ++f) {
     out += std::string(", \"") + kFields[f] + "\": [";
-    for (std::size_t k = 0; k < columns[f]->size(); ++k) {
-      out += (k > 0 ? ", " : "") + ShortBinary32((*columns[f])[k]);
+    for (std::size_t k = 0; k < e.table.size(); ++k) {
+      if (k > 0) {
+        out += ", ";
+      }
+      out += Text(e, f, k);
     }
     out += "]";
   }
   return out + "}\n";
 }
 
+// Every row of a table about an origin ends in that origin.
 std::string Csv(const Exported &e) {
-  const knotfit::Table &t = e.table;
-  std::string out = "x,y,a,b,c\n";
-  for (std::size_t k = 0; k < t.size(); ++k) {
-    out += ShortBinary32(t.x()[k]) + "," + ShortBinary32(t.y()[k]) + "," +
-           ShortBinary32(t.a()[k]) + "," + ShortBinary32(t.b()[k]) + "," +
-           ShortBinary32(t.c()[k]) + "\n";
+  std::string origin;
+  if (e.origin()) {
+    origin = ShortNumber(e.table.x0());
+    origin = ',' + origin + ',' + ShortNumber(e.table.y0());
+  }
+  std::string out = e.origin() ? "x,y,a,b,c,x0,y0\n" : "x,y,a,b,c\n";
+  for (std::size_t k = 0; k < e.table.size(); ++k) {
+    for (std::size_t f = 0; f < 5; ++f) {
+      if (f > 0) {
+        out += ',';
+      }
+      out += Text(e, f, k);
+    }
+    out += origin + "\n";
   }
   return out;
 }
 
-// What the exported form gives at x, computed as its code computes it.
+// What the exported form gives at x, computed as its code computes it:
+// about the origin, in float and fixed point, with it added back.
 double ExportedValue(const Exported &e, const std::string &type, double x) {
-  const knotfit::Table &t = e.table;
+  if (!e.fixed && type != "float") {
+    return e.table.value(x); // double, and the exact texts of JSON and CSV
+  }
+  const double at = e.origin() ? x - e.table.x0() : x;
+  double local = 0;
   if (e.fixed) {
-    return std::ldexp(
-        static_cast<double>(Evaluate(*e.fixed, FixedArgument(*e.fixed, x))),
+    local = std::ldexp(
+        static_cast<double>(Evaluate(*e.fixed, FixedArgument(*e.fixed, at))),
         -e.fixed->value_frac());
+  } else {
+    const auto &f = e.floats;
+    local = knotfit_table_valuef(
+        static_cast<float>(at), static_cast<int32_t>(e.table.size()),
+        f[0].data(), f[1].data(), f[2].data(), f[3].data(), f[4].data());
   }
-  if (type == "float") {
-    return knotfit_table_valuef(
-        static_cast<float>(x), static_cast<int32_t>(t.size()), t.x().data(),
-        t.y().data(), t.a().data(), t.b().data(), t.c().data());
-  }
-  return t.value(x); // double, and the exact binary32 texts of JSON and CSV
+  return e.origin() ? e.table.y0() + local : local;
 }
 
 // Compares the exported form with the table at every knot and plot
 // abscissa, reports the largest difference; false beyond --max-error.
 bool Report(const Exported &e, const Options &o) {
   const knotfit::Table &t = e.table;
-  std::vector<double> xs(t.x().begin(), t.x().end());
+  std::vector<double> xs;
+  for (const double x : e.fields[0]) {
+    xs.push_back(e.origin() ? t.x0() + x : x);
+  }
   const double first = xs.front(), last = xs.back();
   const auto step =
       static_cast<double>(static_cast<float>((last - first) / 500.0));
@@ -150,12 +214,15 @@ bool Report(const Exported &e, const Options &o) {
       worst_at = x;
     }
   }
-  const auto [low, high] = std::minmax_element(t.y().begin(), t.y().end());
-  const double range = static_cast<double>(*high) - *low;
+  const auto [low, high] =
+      std::minmax_element(e.fields[1].begin(), e.fields[1].end());
+  const double range = *high - *low;
   const double relative = worst == 0 ? 0.0 : worst / range;
-  const std::string how = o.format != "c" ? "the exact binary32 texts"
-                          : e.fixed       ? o.type + " fixed point"
-                                          : o.type + " arithmetic";
+  std::string how = o.type + (e.fixed ? " fixed point" : " arithmetic");
+  if (o.format != "c") {
+    how = t.form() == knotfit::TableForm::kDouble ? "the exact binary64 texts"
+                                                  : "the exact binary32 texts";
+  }
   std::fprintf(stderr,
                "knotfit-export: %s: largest difference %.17g at x = %.17g, "
                "%.17g of the y range (%s)\n",
@@ -248,15 +315,19 @@ int Run(const Options &o) {
   std::vector<Exported> all;
   std::vector<std::string> symbols;
   for (const std::string &path : o.tables) {
-    Exported e{path, BaseName(path), "", knotfit::read_table_file(path), {}};
+    Exported e{path, BaseName(path), "", knotfit::read_table_file(path), {}, {},
+               {}};
     e.symbol = o.symbol ? *o.symbol : SymbolFor(e.name, symbols);
     symbols.push_back(e.symbol);
-    if (o.type == "i32" || o.type == "i16") {
-      try {
-        e.fixed = Quantize(e.table, o.type == "i16" ? 16 : 32);
-      } catch (const knotfit::Error &error) {
-        throw knotfit::Error(path + ": " + error.what());
+    try {
+      TakeFields(e, o.type == "float");
+      if (o.type == "i32" || o.type == "i16") {
+        e.fixed =
+            Quantize(e.fields, e.table.form() == knotfit::TableForm::kDouble,
+                     o.type == "i16" ? 16 : 32);
       }
+    } catch (const knotfit::Error &error) {
+      throw knotfit::Error(path + ": " + error.what());
     }
     all.push_back(std::move(e));
   }

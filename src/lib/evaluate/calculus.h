@@ -7,6 +7,12 @@
 // Knots may share an x (knots that collapsed in binary32): such a segment of
 // zero width is never selected, as the search is for the first knot with
 // x >= t, and the ends skip it where they need a segment.
+//
+// The fields of a table of the offset and double forms are relative to an
+// origin (x0, y0): every result is then the local curve's at t - x0, S with
+// y0 added, the integral with y0 times the width added, the inverse's roots
+// sought over t - x0 and moved by x0. Each of these is one more rounding,
+// taken in that order by every reader.
 #ifndef KNOTFIT_LIB_CALCULUS_H
 #define KNOTFIT_LIB_CALCULUS_H
 
@@ -20,13 +26,117 @@
 
 namespace knotfit {
 
-template <class T> class Calculus {
+// The origin of a table's relative fields.
+struct Origin {
+  double x0 = 0.0, y0 = 0.0;
+};
+
+// kAboutOrigin: the fields are relative to an origin. Without one (a fit, a
+// classic table) no addition is made at all, 0 + -0 being +0; and the two
+// are instances of their own, so that the classic path stays as lean as
+// it was.
+template <class T, bool kAboutOrigin = false> class Calculus {
 public:
-  explicit Calculus(const Pieces<T> &pieces) : p_(pieces) {}
+  explicit Calculus(const Pieces<T> &pieces, Origin origin = {})
+      : p_(pieces), origin_(origin) {}
 
   // The derivative of the given order (0 for S itself, 1, 2) at t. At x[0]
   // and x[n-1] the derivatives are those from inside.
   double At(int order, double t, Extrapolation e) const {
+    if constexpr (!kAboutOrigin) {
+      return LocalAt(order, t, e);
+    } else {
+      const double local = LocalAt(order, t - origin_.x0, e);
+      return order == 0 ? origin_.y0 + local : local;
+    }
+  }
+
+  // The integral from lo to hi.
+  double Integral(double lo, double hi, Extrapolation e) const {
+    if constexpr (!kAboutOrigin) {
+      return LocalIntegral(lo, hi, e);
+    } else {
+      return LocalIntegral(lo - origin_.x0, hi - origin_.x0, e) +
+             origin_.y0 * (hi - lo);
+    }
+  }
+
+  // Every r in [x[0], x[n-1]] where S(r) - v is 0 or changes sign between r
+  // and a neighbouring double, in increasing order. On each segment the
+  // zeros of S'' cut it into pieces where S' is monotone, the zeros of S'
+  // found there into pieces where S is, and each of those holds one zero of
+  // S - v at most; every zero is found by bisection. A segment on which S is
+  // v throughout gives its two end knots.
+  std::vector<double> Inverse(double v) const {
+    std::vector<double> roots;
+    if (std::isnan(v)) {
+      return roots;
+    }
+    auto add = [&roots](double r) {
+      if (roots.empty() || r > roots.back()) {
+        roots.push_back(r);
+      }
+    };
+    auto s = [this, v](double t) { return Clamped(t) - v; };
+    for (std::size_t k = 0; k + 1 < p_.n; ++k) {
+      if (!(p_.X(k) < p_.X(k + 1))) {
+        continue; // zero width
+      }
+      const double left = Abscissa(k), right = Abscissa(k + 1);
+      if (p_.a[k] == 0 && p_.b[k] == 0 && p_.c[k] == 0 && Level(p_.y[k]) == v) {
+        add(left);
+        add(right);
+        continue;
+      }
+      // u on segment k at t, as At computes it.
+      auto u = [this, k](double t) { return Local(t) - p_.X(k); };
+      Cuts cuts{{left, right}, 2};
+      cuts.Add([&](double t) { return Polynomial(2, k, u(t)); });
+      cuts.Add([&](double t) { return Polynomial(1, k, u(t)); });
+      for (std::size_t i = 0; i + 1 < cuts.count; ++i) {
+        const double sl = s(cuts.at[i]);
+        if (sl == 0) {
+          add(cuts.at[i]);
+        } else if (Opposite(sl, s(cuts.at[i + 1]))) {
+          add(Zero(s, cuts.at[i], cuts.at[i + 1]));
+        }
+      }
+    }
+    const double last = Abscissa(p_.n - 1);
+    if (s(last) == 0) {
+      add(last);
+    }
+    return roots;
+  }
+
+private:
+  // Knot k's abscissa, and S at t with the end ordinates beyond the knots:
+  // x0 + x[k] and y0 + the fields' S at t - x0 about an origin.
+  double Abscissa(std::size_t k) const {
+    if constexpr (kAboutOrigin) {
+      return origin_.x0 + p_.X(k);
+    }
+    return p_.X(k);
+  }
+  double Clamped(double t) const { return Level(p_.Value(Local(t))); }
+
+  // An abscissa as the fields have it, and an ordinate of theirs as S has
+  // it.
+  double Local(double t) const {
+    if constexpr (kAboutOrigin) {
+      return t - origin_.x0;
+    }
+    return t;
+  }
+  double Level(double y) const {
+    if constexpr (kAboutOrigin) {
+      return origin_.y0 + y;
+    }
+    return y;
+  }
+
+  // At, Integral of the curve of the fields as they are.
+  double LocalAt(int order, double t, Extrapolation e) const {
     if (std::isnan(t)) {
       return NAN;
     }
@@ -45,9 +155,9 @@ public:
 
   // The integral from lo to hi: the part before x[0], the segments, each
   // from its own knot, then the part after x[n-1].
-  double Integral(double lo, double hi, Extrapolation e) const {
+  double LocalIntegral(double lo, double hi, Extrapolation e) const {
     if (hi < lo) {
-      return -Integral(hi, lo, e);
+      return -LocalIntegral(hi, lo, e);
     }
     if (std::isnan(lo) || std::isnan(hi)) {
       return NAN;
@@ -74,52 +184,6 @@ public:
     return sum;
   }
 
-  // Every r in [x[0], x[n-1]] where S(r) - v is 0 or changes sign between r
-  // and a neighbouring double, in increasing order. On each segment the
-  // zeros of S'' cut it into pieces where S' is monotone, the zeros of S'
-  // found there into pieces where S is, and each of those holds one zero of
-  // S - v at most; every zero is found by bisection. A segment on which S is
-  // v throughout gives its two end knots.
-  std::vector<double> Inverse(double v) const {
-    std::vector<double> roots;
-    if (std::isnan(v)) {
-      return roots;
-    }
-    auto add = [&roots](double r) {
-      if (roots.empty() || r > roots.back()) {
-        roots.push_back(r);
-      }
-    };
-    auto s = [this, v](double t) { return p_.Value(t) - v; };
-    for (std::size_t k = 0; k + 1 < p_.n; ++k) {
-      const double left = p_.X(k);
-      if (!(left < p_.X(k + 1))) {
-        continue; // zero width
-      }
-      if (p_.a[k] == 0 && p_.b[k] == 0 && p_.c[k] == 0 && p_.y[k] == v) {
-        add(left);
-        add(p_.X(k + 1));
-        continue;
-      }
-      Cuts cuts{{left, p_.X(k + 1)}, 2};
-      cuts.Add([&](double t) { return Polynomial(2, k, t - left); });
-      cuts.Add([&](double t) { return Polynomial(1, k, t - left); });
-      for (std::size_t i = 0; i + 1 < cuts.count; ++i) {
-        const double sl = s(cuts.at[i]);
-        if (sl == 0) {
-          add(cuts.at[i]);
-        } else if (Opposite(sl, s(cuts.at[i + 1]))) {
-          add(Zero(s, cuts.at[i], cuts.at[i + 1]));
-        }
-      }
-    }
-    if (s(Last()) == 0) {
-      add(Last());
-    }
-    return roots;
-  }
-
-private:
   double First() const { return p_.X(0); }
   double Last() const { return p_.X(p_.n - 1); }
   bool HasSegment() const { return First() < Last(); }
@@ -233,6 +297,7 @@ private:
   }
 
   const Pieces<T> &p_;
+  Origin origin_;
 };
 
 } // namespace knotfit

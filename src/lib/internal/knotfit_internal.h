@@ -53,11 +53,14 @@ using knotfit::FitSmoothingSpline;
 using knotfit::Smoothing;
 using knotfit::SmoothingFit;
 
-// The table's encoding and the one overflow rule.
+// The table's encoding in every form (the origin of the offset and double
+// forms, their size) and the one overflow rule.
 using knotfit::EncodeTable;
 using knotfit::FitsBinary32;
 using knotfit::Narrow;
+using knotfit::SetOrigin;
 using knotfit::TableFields;
+using knotfit::TableSize;
 
 // Evaluation and the plot's samples.
 using knotfit::ClampedValue;

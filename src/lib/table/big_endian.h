@@ -1,6 +1,7 @@
 // The one place where the coefficient table's byte order is decided: every
 // field of that file is big-endian, whatever the host's order, when written
-// and when read.
+// and when read: the 16-bit version and form, the 32-bit count and binary32
+// fields, the binary64 origin and fields.
 #ifndef KNOTFIT_BIG_ENDIAN_H
 #define KNOTFIT_BIG_ENDIAN_H
 
@@ -43,6 +44,40 @@ inline float Binary32FromBits(uint32_t bits) {
   float f = 0.0f;
   std::memcpy(&f, &bits, sizeof f);
   return f;
+}
+
+// v in out[0..1] and in out[0..7], most significant byte first, and the
+// values stored there.
+inline void StoreBigEndian16(unsigned char *out, uint16_t v) {
+  out[0] = static_cast<unsigned char>(v >> 8);
+  out[1] = static_cast<unsigned char>(v);
+}
+
+inline uint16_t LoadBigEndian16(const unsigned char *in) {
+  return static_cast<uint16_t>((in[0] << 8) | in[1]);
+}
+
+inline void StoreBigEndian64(unsigned char *out, uint64_t v) {
+  StoreBigEndian32(out, static_cast<uint32_t>(v >> 32));
+  StoreBigEndian32(out + 4, static_cast<uint32_t>(v));
+}
+
+inline uint64_t LoadBigEndian64(const unsigned char *in) {
+  return (uint64_t{LoadBigEndian32(in)} << 32) | LoadBigEndian32(in + 4);
+}
+
+// The bit pattern of a binary64 value and back, for the 64-bit store and
+// load.
+inline uint64_t Binary64Bits(double d) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &d, sizeof bits);
+  return bits;
+}
+
+inline double Binary64FromBits(uint64_t bits) {
+  double d = 0.0;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
 }
 
 #endif

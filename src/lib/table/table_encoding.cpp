@@ -5,8 +5,9 @@
 
 namespace knotfit {
 
-std::string FieldProblem(const char *field, int32_t i, double v) {
-  if (FitsBinary32(v)) {
+std::string FieldProblem(const char *field, int32_t i, double v,
+                         bool binary64) {
+  if (binary64 ? std::isfinite(v) : FitsBinary32(v)) {
     return {};
   }
   const std::string which =
@@ -17,33 +18,54 @@ std::string FieldProblem(const char *field, int32_t i, double v) {
   return which + " is not finite (" + ShortNumber(v) + ")";
 }
 
-std::string TableProblem(const TableFields &t, ProblemPoint *about) {
+std::string TableProblem(const TableFields &t, ProblemPoint *about,
+                         TableForm form) {
   const double *const fields[5] = {t.x, t.y, t.a, t.b, t.c};
+  const bool classic = form == TableForm::kClassic;
+  const double origin[5] = {t.x0, t.y0, 0.0, 0.0, 0.0};
   static const char *const kNames[5] = {"x", "y", "a", "b", "c"};
+  static const char *const kRelative[2] = {"x - x0", "y - y0"};
   for (int k = 0; k < 5; ++k) {
+    const char *name = classic || k > 1 ? kNames[k] : kRelative[k];
     for (int32_t i = 0; fields[k] != nullptr && i < t.n; ++i) {
-      if (!FitsBinary32(fields[k][i])) {
+      // The classic form stores x and y as they are, the others relative to
+      // the origin; a, b, c always as they are.
+      const double v =
+          classic || k > 1 ? fields[k][i] : fields[k][i] - origin[k];
+      std::string problem =
+          FieldProblem(name, i, v, form == TableForm::kDouble);
+      if (!problem.empty()) {
         if (about != nullptr) {
           *about = {i, *kNames[k]};
         }
-        return FieldProblem(kNames[k], i, fields[k][i]);
+        return problem;
       }
     }
   }
   return {};
 }
 
-std::string CollapsedKnots(int32_t n, const double *x, ProblemPoint *about) {
-  // Rounding keeps the order of the abscissas but can merge neighbours.
+std::string CollapsedKnots(int32_t n, const double *x, ProblemPoint *about,
+                           TableForm form, double x0) {
+  // Rounding keeps the order of the abscissas, and so does subtracting one
+  // origin from all, but either can merge neighbours.
+  const bool classic = form == TableForm::kClassic;
+  const bool wide = form == TableForm::kDouble;
+  auto stored = [&](int32_t i) {
+    const double v = classic ? x[i] : x[i] - x0;
+    return wide ? v : static_cast<double>(Narrow(v));
+  };
   for (int32_t i = 1; i < n; ++i) {
-    const float low = Narrow(x[i - 1]);
-    if (!(Narrow(x[i]) > low)) {
+    const double low = stored(i - 1);
+    if (!(stored(i) > low)) {
       if (about != nullptr) {
         *about = {i, 'x'};
       }
-      return "x of points " + std::to_string(i - 1) + " and " +
-             std::to_string(i) + " are both " + ShortBinary32(low) +
-             " in binary32";
+      return std::string(classic ? "x" : "x - x0") + " of points " +
+             std::to_string(i - 1) + " and " + std::to_string(i) +
+             " are both " +
+             (wide ? ShortNumber(low) + " in binary64"
+                   : ShortBinary32(static_cast<float>(low)) + " in binary32");
     }
   }
   return {};

@@ -1,14 +1,18 @@
 // The coefficient table's encoding, in one place for every writer of it (the
 // library's table_bytes and write_table, the program's CS/<name>): the knot
 // count, then one record of five big-endian binary32 fields x, y, a, b, c per
-// knot, from knot n-1 down to knot 0; and what binary32 can hold.
+// knot, from knot n-1 down to knot 0; the header and records of the offset
+// and double forms; and what binary32 can hold.
 #ifndef KNOTFIT_LIB_TABLE_ENCODING_H
 #define KNOTFIT_LIB_TABLE_ENCODING_H
 
 #include "../fit/checks.h"
 #include "big_endian.h"
+#include "knotfit/table.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -34,14 +38,36 @@ inline float Narrow(double v) {
   return v > 0 ? HUGE_VALF : -HUGE_VALF;
 }
 
+// The header of the offset and double forms: the magic bytes (the first
+// one, 0x80 or more, makes the count a classic reader sees negative), the
+// version, the form, n, x0 and y0.
+constexpr unsigned char kTableMagic[4] = {0x8b, 'K', 'F', 'T'};
+constexpr uint16_t kTableVersion = 1;
+constexpr std::size_t kTableHeaderSize = 28;
+
+// The bytes of a table of n knots in the form.
+inline uint64_t TableSize(TableForm form, uint64_t n) {
+  switch (form) {
+  case TableForm::kClassic:
+    return 4 + 20 * n;
+  case TableForm::kOffset:
+    return kTableHeaderSize + 20 * n;
+  case TableForm::kDouble:
+    break;
+  }
+  return kTableHeaderSize + 40 * n;
+}
+
 // A fit as its table stores it: x, y and the slopes a in double, and the
 // segment coefficients either in double (b, c) or already rounded by Narrow
-// to binary32 pairs (bc: b and c of knot i at 2i and 2i+1).
+// to binary32 pairs (bc: b and c of knot i at 2i and 2i+1); and the origin
+// of the offset and double forms (SetOrigin).
 struct TableFields {
   int32_t n = 0;
   const double *x = nullptr, *y = nullptr, *a = nullptr;
   const double *b = nullptr, *c = nullptr;
   const float *bc = nullptr;
+  double x0 = 0.0, y0 = 0.0;
 
   // Knot i's five fields as the table stores them: x, y, a, b, c.
   void Record(int32_t i, float out[5]) const {
@@ -55,25 +81,59 @@ struct TableFields {
       out[4] = Narrow(c[i]);
     }
   }
+
+  // Knot i's fields as the double form stores them: x - x0, y - y0, a, b,
+  // c; as the offset form stores them, each of those rounded once by
+  // Narrow (b and c as the pairs hold them).
+  void Record(int32_t i, double out[5]) const {
+    const auto k = static_cast<std::size_t>(i);
+    out[0] = x[k] - x0;
+    out[1] = y[k] - y0;
+    out[2] = a[k];
+    out[3] = bc != nullptr ? bc[2 * k] : b[k];
+    out[4] = bc != nullptr ? bc[2 * k + 1] : c[k];
+  }
+  void OffsetRecord(int32_t i, float out[5]) const {
+    double wide[5];
+    Record(i, wide);
+    for (int f = 0; f < 5; ++f) {
+      out[f] = Narrow(wide[f]);
+    }
+  }
 };
 
-// Why field ("b") of point i cannot be stored: "b of point 3 (1e+39)
-// overflows binary32", "... is not finite (nan)". Empty when it can.
-std::string FieldProblem(const char *field, int32_t i, double v);
+// Sets the origin of the offset and double forms: x0 the first knot's x,
+// y0 the middle of the y range, so that y - y0 is at most half the range.
+inline void SetOrigin(TableFields &t) {
+  const auto [low, high] = std::minmax_element(t.y, t.y + t.n);
+  t.x0 = t.x[0];
+  t.y0 = (*low + *high) / 2;
+}
 
-// The first field that binary32 cannot hold, all x first, then y, a, b and
+// Why field ("b") of point i cannot be stored in binary32: "b of point 3
+// (1e+39) overflows binary32", "... is not finite (nan)"; in binary64 only
+// the latter. Empty when it can.
+std::string FieldProblem(const char *field, int32_t i, double v,
+                         bool binary64 = false);
+
+// The first field that the form cannot hold, all x first, then y, a, b and
 // c (a y that overflows is the cause, the slopes it spoils only the effect),
-// in FieldProblem's words, about set to that field of that point. Pairs
-// already rounded are their maker's to check, with FieldProblem, as it rounds
-// them. Empty when every field fits.
-std::string TableProblem(const TableFields &t, ProblemPoint *about = nullptr);
+// in FieldProblem's words, about set to that field of that point; in the
+// offset and double forms x and y are named "x - x0" and "y - y0", the
+// values stored (the origin set). Pairs already rounded are their maker's to
+// check, with FieldProblem, as it rounds them. Empty when every field fits.
+std::string TableProblem(const TableFields &t, ProblemPoint *about = nullptr,
+                         TableForm form = TableForm::kClassic);
 
-// The first two neighbouring knots whose x round to the same binary32 value,
-// e.g. "x of points 0 and 1 are both 1.7e+09 in binary32": a reader cannot
-// tell them apart; about is set to the x of the second. Empty when x still
-// increases strictly there.
+// The first two neighbouring knots whose x are stored as the same value,
+// e.g. "x of points 0 and 1 are both 1.7e+09 in binary32", "x - x0 of points
+// 1 and 2 are both 1e+20 in binary64": a reader cannot tell them apart;
+// about is set to the x of the second. Empty when the stored x still
+// increase strictly there.
 std::string CollapsedKnots(int32_t n, const double *x,
-                           ProblemPoint *about = nullptr);
+                           ProblemPoint *about = nullptr,
+                           TableForm form = TableForm::kClassic,
+                           double x0 = 0.0);
 
 // Encodes the table of t into out, which offers char *Room(size),
 // Commit(end) and bool ok(), as the program's ChunkWriter does; stops once
@@ -93,6 +153,42 @@ void EncodeTable(const TableFields &t, Out &out, Trace &&trace) {
     }
     out.Commit(reinterpret_cast<char *>(record + 20));
     trace(static_cast<const float *>(fields));
+  }
+}
+
+// Encodes the table of t in the form into out, as EncodeTable does; the
+// header of the offset and double forms carries t's origin.
+template <class Out>
+void EncodeTable(const TableFields &t, TableForm form, Out &out) {
+  if (form == TableForm::kClassic) {
+    EncodeTable(t, out, [](const float *) {});
+    return;
+  }
+  auto *header = reinterpret_cast<unsigned char *>(out.Room(kTableHeaderSize));
+  std::copy(kTableMagic, kTableMagic + 4, header);
+  StoreBigEndian16(header + 4, kTableVersion);
+  StoreBigEndian16(header + 6, static_cast<uint16_t>(form));
+  StoreBigEndian32(header + 8, static_cast<uint32_t>(t.n));
+  StoreBigEndian64(header + 12, Binary64Bits(t.x0));
+  StoreBigEndian64(header + 20, Binary64Bits(t.y0));
+  out.Commit(reinterpret_cast<char *>(header + kTableHeaderSize));
+  const bool wide = form == TableForm::kDouble;
+  for (int32_t i = t.n - 1; i >= 0 && out.ok(); --i) {
+    auto *record = reinterpret_cast<unsigned char *>(out.Room(wide ? 40 : 20));
+    if (wide) {
+      double fields[5];
+      t.Record(i, fields);
+      for (std::size_t k = 0; k < 5; ++k) {
+        StoreBigEndian64(record + 8 * k, Binary64Bits(fields[k]));
+      }
+    } else {
+      float fields[5];
+      t.OffsetRecord(i, fields);
+      for (std::size_t k = 0; k < 5; ++k) {
+        StoreBigEndian32(record + 4 * k, Binary32Bits(fields[k]));
+      }
+    }
+    out.Commit(reinterpret_cast<char *>(record + (wide ? 40 : 20)));
   }
 }
 
