@@ -22,12 +22,18 @@ struct MethodInfo {
   // Fills a, b, c (n entries each); entry n-1 of b and c is 0.
   void (*fit)(const MethodChoice &choice, int32_t n, const double *x,
               const double *y, double *a, double *b, double *c);
+  // What may follow the name, as the lists of methods show it.
+  const char *parameters;
 };
 
 // The method's row of the table.
 const MethodInfo &InfoOf(Method method);
 // Every row, in the order of Method.
 std::span<const MethodInfo> AllMethods();
+
+// Every method's name and parameters, in the order of the table:
+// "not-a-knot, natural, clamped[=D0,DN], ...", for messages and help texts.
+std::string MethodList();
 
 // Why `choice` cannot fit these points (which passed PointsProblem); empty
 // when it can. In the words of PointsProblem's messages, e.g. "akima needs at
