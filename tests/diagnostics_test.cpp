@@ -120,7 +120,12 @@ TEST(Diagnostics, Binary32DifferenceIsTheLargest) {
 // the rising data see a fall of g(t1) - g(t2) there. The line through
 // (100000001, 0) and (100000009, 8): binary32 moves its knots to 1e8 and
 // 100000008, so the table's line runs 1 above the fit's from x[0] to its
-// second knot, where it turns flat. Gaps 1, 1, 1, 0.0005, 0.9995: the ratio
+// second knot, where it turns flat. The cubic f(u) = u^3 - 36u^2 - 200u at
+// x = 100000001 + u, u = 0, 8, ..., 32: knots and fields binary32 holds,
+// but for the knots, which move to 1e8 + u, so that the table's curve is
+// f(u + 1): T - S = 3u^2 - 69u - 235, largest in size where it turns, at
+// u = 11.5, inside the second segment (-631.75; -595 at both its ends, 509
+// at the table's last knot). Gaps 1, 1, 1, 0.0005, 0.9995: the ratio
 // is 1 / (3.0005 - 3), at the narrow gap, whose width is the double 3.0005
 // (3.00050000000000016698...) less 3.
 TEST(Diagnostics, AmountAndPlaceKnownByHand) {
@@ -136,6 +141,12 @@ TEST(Diagnostics, AmountAndPlaceKnownByHand) {
       {{0, 1, 3, 4}, {0, 0, 0, 1}, Flag::kOvershoot, -g(t2), t2, ""},
       {{0, 1, 3, 4}, {0, 0, 0, 1}, Flag::kNotMonotone, g(t1) - g(t2), t2, ""},
       {{100000001, 100000009}, {0, 8}, Flag::kBinary32, 1.0, 100000001, ""},
+      {{100000001, 100000009, 100000017, 100000025, 100000033},
+       {0, -3392, -8320, -11712, -10496},
+       Flag::kBinary32,
+       631.75,
+       100000012.5,
+       ""},
       {{0, 1, 2, 3, 3.0005, 4},
        {0, 1, 4, 9, 9.003, 16},
        Flag::kSpacing,
