@@ -1,7 +1,7 @@
 #include "command_line.h"
 
 #include "knotfit_internal.h"
-#include "options.h"
+#include "option_table.h"
 
 #include <algorithm>
 #include <charconv>
@@ -65,6 +65,202 @@ bool ParseSmoothing(std::string_view text, knotfit::detail::Smoothing &how) {
   return true;
 }
 
+using Line = CommandLine;
+using knotfit::detail::Quoted;
+
+template <bool CommandLine::*flag> std::string Set(Line &line, Values) {
+  line.*flag = true;
+  return {};
+}
+
+std::string Needs(std::string_view option, std::string_view what) {
+  return "option '" + std::string(option) + "' needs " + std::string(what);
+}
+
+std::string Method(Line &line, Values v) {
+  if (!knotfit::ParseMethod(v[0], line.method)) {
+    return "unknown method '" + Quoted(v[0]) + "' (" +
+           knotfit::detail::MethodList() + ")";
+  }
+  return {};
+}
+
+std::string Lambda(Line &line, Values v) {
+  return ParseSmoothing(v[0], line.smoothing)
+             ? ""
+             : Needs("--lambda", "gcv, df:K (K above 2) or a number at least "
+                                 "0");
+}
+
+std::string Weights(Line &line, Values v) {
+  line.csv_options.weights = v[0];
+  return v[0].empty() ? Needs("--weights", "a column") : "";
+}
+
+std::string Jobs(Line &line, Values v) {
+  const std::string_view count = v[0];
+  const auto [end, ec] =
+      std::from_chars(count.data(), count.data() + count.size(), line.jobs);
+  if (ec != std::errc() || end != count.data() + count.size() ||
+      line.jobs > 1024) {
+    return "bad number of threads '" + Quoted(count) +
+           "' (0 for the usable cores, or 1 to 1024)";
+  }
+  return {};
+}
+
+std::string Report(Line &line, Values v) {
+  line.report.report = v[0];
+  return v[0].empty() ? Needs("--report", "a file") : "";
+}
+
+std::string Json(Line &line, Values v) {
+  line.report.json = v[0];
+  return v[0].empty() ? Needs("--json", "a file") : "";
+}
+
+std::string FailOn(Line &line, Values v) {
+  std::string unknown;
+  if (!ParseFlags(v[0], line.report.fail_on, unknown)) {
+    return "unknown flag '" + Quoted(unknown) + "' for --fail-on";
+  }
+  return {};
+}
+
+std::string Kel(Line &line, Values v) {
+  line.kel = v[0];
+  return v[0].empty() ? Needs("--kel", "a directory") : "";
+}
+
+std::string Name(Line &line, Values v) {
+  line.name = v[0];
+  return v[0].empty() ? Needs("--name", "a name") : "";
+}
+
+// A tab also as itself, as a shell passes $'\t'. Any other character would
+// split numbers ('.', 'e', '-', a digit).
+std::string Separator(Line &line, Values v) {
+  const std::string_view text = v[0];
+  if (text != "," && text != ";" && text != "tab" && text != "\t") {
+    return Needs("--separator", "',', ';' or 'tab'");
+  }
+  line.csv_options.separator = text == "tab" ? '\t' : text[0];
+  return {};
+}
+
+// X,Y, or X,Y1,Y2,...: one data set per Y column.
+std::string Columns(Line &line, Values v) {
+  const std::string_view text = v[0];
+  std::vector<std::string> columns;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t comma = std::min(text.find(',', start), text.size());
+    const std::string_view column = text.substr(start, comma - start);
+    const bool number = column.find_first_not_of("0123456789") == column.npos;
+    if (column.empty() || (number && (column.size() > 6 ||
+                                      std::stoi(std::string(column)) == 0))) {
+      columns.clear();
+      break;
+    }
+    columns.emplace_back(column);
+    start = comma + 1;
+  }
+  if (columns.size() < 2) {
+    return Needs("--columns", "X,Y or X,Y1,Y2,...: column numbers (from 1) "
+                              "or header names");
+  }
+  line.csv_options.columns = std::move(columns);
+  return {};
+}
+
+std::string Sort(Line &line, Values) {
+  line.measured.sort = true;
+  return {};
+}
+
+std::string Ties(Line &line, Values v) {
+  return knotfit::detail::ParseTies(v[0], line.measured.ties)
+             ? ""
+             : Needs("--ties", "mean, first or last");
+}
+
+std::string Missing(Line &line, Values v) {
+  if (v[0] != "skip") {
+    return Needs("--missing", "skip");
+  }
+  line.measured.skip_missing = true;
+  line.csv_options.skip_missing = true;
+  return {};
+}
+
+// The options in the order --help lists them.
+const Option<Line> kOptions[] = {
+    {"--method", 'm', "NAME", "a method", Method,
+     "the interpolant: not-a-knot (default), natural,\n"
+     "clamped, clamped=D0,DN (end slopes), periodic,\n"
+     "pchip, akima, makima, steffen; or smooth, the\n"
+     "cubic smoothing spline, near the points, not\n"
+     "through them (x may repeat, not decrease)"},
+    {"--lambda", 0, "L", "gcv, df:K (K above 2) or a number at least 0", Lambda,
+     "with -m smooth: how much it smooths: gcv (default,\n"
+     "by generalised cross-validation), df:K (K degrees\n"
+     "of freedom, 2 < K <= the distinct x) or lambda\n"
+     "itself, a number >= 0 (0 interpolates)"},
+    {"--weights", 0, "COL", "a column", Weights,
+     "with -m smooth and --csv: each point's weight, a\n"
+     "number above 0, from column COL (number or name)"},
+    {"--jobs", 'j', "N", "a number of threads", Jobs,
+     "fit and format on N threads (default 1; 0: as\n"
+     "many as the cores knotfit may use); the output\n"
+     "is the same, byte for byte"},
+    {"--quiet", 'q', nullptr, nullptr, Set<&Line::quiet>,
+     "print nothing on standard output (no echo of\n"
+     "the pairs read, no trace of the tables written)"},
+    {"--no-progress", 0, nullptr, nullptr, Set<&Line::no_progress>,
+     "never show the progress line on standard error"},
+    {"--report", 0, "FILE", "a file", Report,
+     "also write FILE, an HTML page of the run: an\n"
+     "index of every data set, a plot of each fit,\n"
+     "its flags in words"},
+    {"--json", 0, "FILE", "a file", Json,
+     "also write every data set's flags and the run's\n"
+     "totals to FILE as JSON"},
+    {"--fail-on", 0, "FLAG,...", "a list of flags", FailOn,
+     "a data set flagged so fails the run (status\n"
+     "1; its files are still written)"},
+    {"--strict", 0, nullptr, nullptr, Set<&Line::strict>,
+     "a warning fails the run (status 1; the files are\n"
+     "still written)"},
+    {"--kel", 0, "DIR", "a value", Kel,
+     "the KEL path for this run, over TROV_KEL and HOME"},
+    {"--mkdir", 0, nullptr, nullptr, Set<&Line::mkdir>,
+     "create the KEL directory, CS, CS/plot and the\n"
+     "directories of a name when they are missing"},
+    {"--csv", 0, nullptr, nullptr, Set<&Line::csv>,
+     "read each FILE as one data set in columns, named\n"
+     "after the file without directory and extension"},
+    {"--name", 0, "NAME", "a value", Name,
+     "with --csv: the data set's name (needed for '-')"},
+    {"--separator", 0, "C", "a value", Separator,
+     "with --csv: the field separator, ',', ';' or\n"
+     "'tab' (default: the first found in line 1)"},
+    {"--columns", 0, "X,Y", "a value", Columns,
+     "with --csv: the columns of x and y, numbers\n"
+     "from 1 or header names (default 1,2); X,Y1,Y2,...\n"
+     "makes one data set per Y, named <base>.<column>"},
+    {"--sort", 0, nullptr, nullptr, Sort,
+     "sort each data set's points by x (stable)"},
+    {"--ties", 0, "RULE", "mean, first or last", Ties,
+     "merge points of equal x into one: its y the mean,\n"
+     "the first or the last (RULE mean, first, last)"},
+    {"--missing", 0, "skip", "skip", Missing,
+     "drop points with a missing x or y (an empty CSV\n"
+     "field; NA, N/A, NaN, null, None, ?, - in any case)"},
+    {"--help", 'h', nullptr, nullptr, nullptr, "show this help and exit",
+     Parsed::kHelp},
+    {"--version", 0, nullptr, nullptr, nullptr,
+     "show the version and licence and exit", Parsed::kVersion},
+};
+
 } // namespace
 
 CommandLine ParseCommandLine(int argc, const char *const *argv) {
@@ -73,175 +269,43 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
     line.action = CommandLine::Action::kUsage;
     return line;
   }
+  const Words words = ReadOptions<Line>(argc, argv, kOptions, line);
   auto fail = [&line](const std::string &why) {
     line.action = CommandLine::Action::kError;
     line.error = why;
     return line;
   };
-  bool options_end = false;
-  bool missing = false;
-  bool name_given = false;
-  std::string_view csv_only;    // an option that needs --csv
-  std::string_view smooth_only; // an option that needs -m smooth
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (options_end || arg == "-" || arg.empty() || arg[0] != '-') {
-      line.inputs.emplace_back(arg);
-    } else if (arg == "--") {
-      options_end = true;
-    } else if (arg == "--help" || arg == "-h") {
-      line.action = CommandLine::Action::kHelp;
-      return line;
-    } else if (arg == "--version") {
-      line.action = CommandLine::Action::kVersion;
-      return line;
-    } else if (arg == "--quiet" || arg == "-q") {
-      line.quiet = true;
-    } else if (arg == "--no-progress") {
-      line.no_progress = true;
-    } else if (std::string_view value;
-               OptionValue(arg, "--report", argc, argv, i, value, missing) ||
-               OptionValue(arg, "--json", argc, argv, i, value, missing)) {
-      if (missing || value.empty()) {
-        return fail("option '" + knotfit::detail::Quoted(arg) +
-                    "' needs a file");
-      }
-      (arg[2] == 'r' ? line.report.report : line.report.json) = value;
-    } else if (OptionValue(arg, "--fail-on", argc, argv, i, value, missing)) {
-      std::string unknown;
-      if (missing) {
-        return fail("option '--fail-on' needs a list of flags");
-      }
-      if (!ParseFlags(value, line.report.fail_on, unknown)) {
-        return fail("unknown flag '" + knotfit::detail::Quoted(unknown) +
-                    "' for --fail-on");
-      }
-    } else if (arg == "--sort") {
-      line.measured.sort = true;
-    } else if (OptionValue(arg, "--ties", argc, argv, i, value, missing)) {
-      if (missing || !knotfit::detail::ParseTies(value, line.measured.ties)) {
-        return fail("option '--ties' needs mean, first or last");
-      }
-    } else if (OptionValue(arg, "--missing", argc, argv, i, value, missing)) {
-      if (missing || value != "skip") {
-        return fail("option '--missing' needs skip");
-      }
-      line.measured.skip_missing = true;
-      line.csv_options.skip_missing = true;
-    } else if (OptionValue(arg, "--lambda", argc, argv, i, value, missing)) {
-      if (missing || !ParseSmoothing(value, line.smoothing)) {
-        return fail("option '--lambda' needs gcv, df:K (K above 2) or a "
-                    "number at least 0");
-      }
-      smooth_only = "--lambda";
-    } else if (OptionValue(arg, "--weights", argc, argv, i, value, missing)) {
-      if (missing || value.empty()) {
-        return fail("option '--weights' needs a column");
-      }
-      line.csv_options.weights = value;
-      smooth_only = "--weights";
-      csv_only = "--weights";
-    } else if (arg == "--strict") {
-      line.strict = true;
-    } else if (arg == "--mkdir") {
-      line.mkdir = true;
-    } else if (arg == "--csv") {
-      line.csv = true;
-    } else if (OptionValue(arg, "--kel", argc, argv, i, value, missing) ||
-               OptionValue(arg, "--name", argc, argv, i, value, missing) ||
-               OptionValue(arg, "--separator", argc, argv, i, value, missing) ||
-               OptionValue(arg, "--columns", argc, argv, i, value, missing)) {
-      const std::string option(OptionName(arg));
-      if (missing) {
-        return fail("option '" + option + "' needs a value");
-      }
-      const std::string_view text = value;
-      if (option == "--kel") {
-        if (text.empty()) {
-          return fail("option '--kel' needs a directory");
-        }
-        line.kel = text;
-        continue;
-      }
-      csv_only = arg;
-      if (option == "--name") {
-        if (text.empty()) {
-          return fail("option '--name' needs a name");
-        }
-        line.name = text;
-        name_given = true;
-      } else if (option == "--separator") {
-        // A tab also as itself, as a shell passes $'\t'. Any other
-        // character would split numbers ('.', 'e', '-', a digit).
-        if (text != "," && text != ";" && text != "tab" && text != "\t") {
-          return fail("option '--separator' needs ',', ';' or 'tab'");
-        }
-        line.csv_options.separator = text == "tab" ? '\t' : text[0];
-      } else {
-        // X,Y, or X,Y1,Y2,...: one data set per Y column.
-        std::vector<std::string> columns;
-        for (size_t start = 0; start <= text.size();) {
-          const size_t comma = std::min(text.find(',', start), text.size());
-          const std::string_view column = text.substr(start, comma - start);
-          const bool number =
-              column.find_first_not_of("0123456789") == column.npos;
-          if (column.empty() ||
-              (number &&
-               (column.size() > 6 || std::stoi(std::string(column)) == 0))) {
-            columns.clear();
-            break;
-          }
-          columns.emplace_back(column);
-          start = comma + 1;
-        }
-        if (columns.size() < 2) {
-          return fail("option '--columns' needs X,Y or X,Y1,Y2,...: column "
-                      "numbers (from 1) or header names");
-        }
-        line.csv_options.columns = std::move(columns);
-      }
-    } else if (OptionValue(arg, "--method", argc, argv, i, value, missing,
-                           'm')) {
-      if (missing) {
-        return fail("option '" + knotfit::detail::Quoted(arg) +
-                    "' needs a method");
-      }
-      if (!knotfit::ParseMethod(value, line.method)) {
-        return fail("unknown method '" + knotfit::detail::Quoted(value) +
-                    "' (" + knotfit::detail::MethodList() + ")");
-      }
-    } else if (OptionValue(arg, "--jobs", argc, argv, i, value, missing, 'j')) {
-      if (missing) {
-        return fail("option '" + knotfit::detail::Quoted(arg) +
-                    "' needs a number of threads");
-      }
-      const std::string_view count = value;
-      const auto [end, ec] =
-          std::from_chars(count.data(), count.data() + count.size(), line.jobs);
-      if (ec != std::errc() || end != count.data() + count.size() ||
-          line.jobs > 1024) {
-        return fail("bad number of threads '" + knotfit::detail::Quoted(count) +
-                    "' (0 for the usable cores, or 1 to 1024)");
-      }
-    } else {
-      return fail("unknown option '" + knotfit::detail::Quoted(arg) + "'");
-    }
+  switch (words.parsed) {
+  case Parsed::kHelp:
+    line.action = CommandLine::Action::kHelp;
+    return line;
+  case Parsed::kVersion:
+    line.action = CommandLine::Action::kVersion;
+    return line;
+  case Parsed::kError:
+    return fail(words.error);
+  case Parsed::kRun:
+    break;
   }
+  line.inputs.assign(words.operands.begin(), words.operands.end());
   if (line.inputs.empty()) {
     return fail("no input file");
   }
   const bool smooths = knotfit::detail::InfoOf(line.method.method).smooths;
+  const std::string_view smooth_only = words.LastOf({"--lambda", "--weights"});
   if (!smooths && !smooth_only.empty()) {
-    return fail("option '" + std::string(smooth_only) + "' needs -m smooth");
+    return fail(Needs(smooth_only, "-m smooth"));
   }
   if (smooths && line.measured.ties != knotfit::detail::Ties::kKeep) {
     return fail("option '--ties' does not go with -m smooth, which merges "
                 "equal x itself");
   }
+  const std::string_view csv_only =
+      words.LastOf({"--weights", "--name", "--separator", "--columns"});
   if (!line.csv && !csv_only.empty()) {
-    return fail("option '" + std::string(OptionName(csv_only)) +
-                "' needs --csv");
+    return fail(Needs(csv_only, "--csv"));
   }
+  const bool name_given = !words.LastOf({"--name"}).empty();
   if (name_given && line.inputs.size() > 1) {
     return fail("option '--name' names the data set of one input only");
   }
@@ -289,53 +353,10 @@ void PrintHelp(std::FILE *to) {
       "whole is read as C's atof reads it, with a warning. Messages say\n"
       "where: FILE:LINE:.\n"
       "\n"
-      "Options:\n"
-      "  -m, --method=NAME  the interpolant: not-a-knot (default), natural,\n"
-      "                     clamped, clamped=D0,DN (end slopes), periodic,\n"
-      "                     pchip, akima, makima, steffen; or smooth, the\n"
-      "                     cubic smoothing spline, near the points, not\n"
-      "                     through them (x may repeat, not decrease)\n"
-      "      --lambda=L     with -m smooth: how much it smooths: gcv "
-      "(default,\n"
-      "                     by generalised cross-validation), df:K (K degrees\n"
-      "                     of freedom, 2 < K <= the distinct x) or lambda\n"
-      "                     itself, a number >= 0 (0 interpolates)\n"
-      "      --weights=COL  with -m smooth and --csv: each point's weight, a\n"
-      "                     number above 0, from column COL (number or name)\n"
-      "  -j, --jobs=N       fit and format on N threads (default 1; 0: as\n"
-      "                     many as the cores knotfit may use); the output\n"
-      "                     is the same, byte for byte\n"
-      "  -q, --quiet        print nothing on standard output (no echo of\n"
-      "                     the pairs read, no trace of the tables written)\n"
-      "      --no-progress  never show the progress line on standard error\n"
-      "      --report=FILE  also write FILE, an HTML page of the run: an\n"
-      "                     index of every data set, a plot of each fit,\n"
-      "                     its flags in words\n"
-      "      --json=FILE    also write every data set's flags and the run's\n"
-      "                     totals to FILE as JSON\n"
-      "      --fail-on=FLAG,...  a data set flagged so fails the run (status\n"
-      "                     1; its files are still written)\n"
-      "      --strict       a warning fails the run (status 1; the files are\n"
-      "                     still written)\n"
-      "      --kel=DIR      the KEL path for this run, over TROV_KEL and HOME\n"
-      "      --mkdir        create the KEL directory, CS, CS/plot and the\n"
-      "                     directories of a name when they are missing\n"
-      "      --csv          read each FILE as one data set in columns, named\n"
-      "                     after the file without directory and extension\n"
-      "      --name=NAME    with --csv: the data set's name (needed for '-')\n"
-      "      --separator=C  with --csv: the field separator, ',', ';' or\n"
-      "                     'tab' (default: the first found in line 1)\n"
-      "      --columns=X,Y  with --csv: the columns of x and y, numbers\n"
-      "                     from 1 or header names (default 1,2); X,Y1,Y2,...\n"
-      "                     makes one data set per Y, named <base>.<column>\n"
-      "      --sort         sort each data set's points by x (stable)\n"
-      "      --ties=RULE    merge points of equal x into one: its y the mean,\n"
-      "                     the first or the last (RULE mean, first, last)\n"
-      "      --missing=skip drop points with a missing x or y (an empty CSV\n"
-      "                     field; NA, N/A, NaN, null, None, ?, - in any "
-      "case)\n"
-      "  -h, --help         show this help and exit\n"
-      "      --version      show the version and licence and exit\n"
+      "Options:\n",
+      to);
+  PrintOptions<Line>(to, kOptions, {21, '='});
+  std::fputs(
       "  --                 end of options: what follows are files\n"
       "\n"
       "Lab data, repeated settings and a lost reading, fitted as measured:\n"

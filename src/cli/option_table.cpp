@@ -1,0 +1,39 @@
+#include "option_table.h"
+
+#include <algorithm>
+#include <cstdio>
+
+std::string_view
+Words::LastOf(std::initializer_list<std::string_view> names) const {
+  const auto last = std::find_first_of(given.rbegin(), given.rend(),
+                                       names.begin(), names.end());
+  return last == given.rend() ? std::string_view() : *last;
+}
+
+bool PlainOperand(std::string_view arg) {
+  return arg.size() < 2 || arg[0] != '-';
+}
+
+void PrintOptionHelp(std::FILE *to, char letter, const char *name,
+                     const char *value, const char *help, HelpLayout layout) {
+  std::string tag = letter != 0 ? std::string{' ', ' ', '-', letter, ',', ' '}
+                                : std::string(6, ' ');
+  tag += name;
+  if (value != nullptr) {
+    tag += layout.joiner;
+    tag += value;
+  }
+  const auto column = static_cast<size_t>(layout.column);
+  tag.resize(tag.size() < column ? column : tag.size() + 2, ' ');
+  std::string lines = help;
+  for (size_t at = lines.find('\n'); at != lines.npos;
+       at = lines.find('\n', at + 1)) {
+    lines.insert(at + 1, column, ' ');
+  }
+  std::fprintf(to, "%s%s\n", tag.c_str(), lines.c_str());
+}
+
+void TellUsageError(const char *program, const std::string &why) {
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n",
+               program, why.c_str(), program);
+}
