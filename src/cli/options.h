@@ -1,8 +1,8 @@
-// How the three programs read an option and its value from the command
-// line: one rule for every option that takes a value.
+// What a command line asks for, and the answer to --help and --version.
 #ifndef KNOTFIT_CLI_OPTIONS_H
 #define KNOTFIT_CLI_OPTIONS_H
 
+#include <cstdio>
 #include <optional>
 #include <string_view>
 
@@ -13,15 +13,7 @@ enum class Parsed { kRun, kHelp, kVersion, kError };
 // "PROGRAM VERSION", printed on standard output and closed (1 when that
 // fails; 0 otherwise); 1 for an error already told. Nothing for kRun.
 std::optional<int> Answered(Parsed parsed, const char *program,
-                            const char *help);
-
-// "--name VALUE" or "--name=VALUE", and with a short letter also "-x VALUE"
-// or "-xVALUE": true when arg (argv[i]) is the option, with its value taken
-// (from the next argument for the separate forms, i moved past it; missing
-// when there is none).
-bool OptionValue(std::string_view arg, std::string_view name, int argc,
-                 const char *const *argv, int &i, std::string_view &value,
-                 bool &missing, char letter = 0);
+                            void (*help)(std::FILE *));
 
 // The option an argument names: "--name" of "--name=VALUE", the argument
 // itself otherwise.

@@ -7,7 +7,7 @@
 #include <knotfit/table.hpp>
 
 #include "knotfit_internal.h"
-#include "options.h"
+#include "option_table.h"
 #include "standard_output.h"
 
 #include <cctype>
@@ -24,22 +24,6 @@
 #include <vector>
 
 namespace {
-
-const char kUsage[] =
-    "usage: knotfit-eval [OPTION]... TABLE [X ...]\n"
-    "Evaluates the coefficient table TABLE (a file knotfit wrote under CS/)\n"
-    "at every X, or at the whitespace-separated numbers of standard input\n"
-    "when no X is given, and prints \"x S(x)\" per line, 17 digits each.\n"
-    "  -d, --derivative         add S'(x) as a column\n"
-    "  -s, --second-derivative  add S''(x) as a column\n"
-    "      --extrapolate MODE   beyond the knots: clamp (the end ordinates,\n"
-    "                           the default), linear, cubic or nan\n"
-    "      --integral A B       print the integral of S from A to B instead\n"
-    "      --inverse V          print every x of the knot range where\n"
-    "                           S(x) = V instead, in increasing order\n"
-    "      --csv                comma-separated, with a header row\n"
-    "  -h, --help               print this text\n"
-    "      --version            print the version\n";
 
 struct Options {
   bool derivative = false;
@@ -210,83 +194,93 @@ bool IsOption(std::string_view arg) {
          !WholeNumber(std::string(arg));
 }
 
-// Reads the command line into o; kError after a message.
-Parsed ParseArguments(int argc, char **argv, Options &o) {
-  bool options = true; // until "--"
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    std::string_view value;
-    bool missing = false;
-    auto needs_value = [&arg] {
-      std::fprintf(stderr, "knotfit-eval: option '%s' needs a value\n%s",
-                   knotfit::detail::Quoted(arg).c_str(), kUsage);
-      return Parsed::kError;
-    };
-    if (!options || !IsOption(arg)) {
-      o.positional.emplace_back(arg);
-    } else if (arg == "--") {
-      options = false;
-    } else if (arg == "--help") {
-      return Parsed::kHelp;
-    } else if (arg == "--version") {
-      return Parsed::kVersion;
-    } else if (arg == "--derivative") {
-      o.derivative = true;
-    } else if (arg == "--second-derivative") {
-      o.second = true;
-    } else if (arg == "--csv") {
-      o.csv = true;
-    } else if (OptionValue(arg, "--extrapolate", argc, argv, i, value,
-                           missing)) {
-      if (missing) {
-        return needs_value();
-      }
-      if (!knotfit::ParseExtrapolation(value, o.rule)) {
-        std::fprintf(stderr, "knotfit-eval: unknown extrapolation '%s' (%s)\n",
-                     knotfit::detail::Quoted(value).c_str(),
-                     knotfit::detail::ExtrapolationList().c_str());
-        return Parsed::kError;
-      }
-    } else if (OptionValue(arg, "--inverse", argc, argv, i, value, missing)) {
-      if (missing) {
-        return needs_value();
-      }
-      o.inverse = std::string(value);
-    } else if (arg == "--integral") {
-      if (i + 2 >= argc) {
-        std::fprintf(stderr, "knotfit-eval: option '%s' needs two values\n%s",
-                     knotfit::detail::Quoted(arg).c_str(), kUsage);
-        return Parsed::kError;
-      }
-      o.integral = {argv[i + 1], argv[i + 2]};
-      i += 2;
-    } else if (arg.substr(0, 2) != "--" &&
-               arg.find_first_not_of("dsh", 1) == std::string_view::npos) {
-      // Short options, alone or together ("-ds").
-      if (arg.find('h') != std::string_view::npos) {
-        return Parsed::kHelp;
-      }
-      o.derivative = o.derivative || arg.find('d') != std::string_view::npos;
-      o.second = o.second || arg.find('s') != std::string_view::npos;
-    } else {
-      std::fprintf(stderr, "knotfit-eval: unknown option '%s'\n%s",
-                   knotfit::detail::Quoted(arg).c_str(), kUsage);
-      return Parsed::kError;
-    }
+std::string Extrapolate(Options &o, Values v) {
+  if (!knotfit::ParseExtrapolation(v[0], o.rule)) {
+    return "unknown extrapolation '" + knotfit::detail::Quoted(v[0]) + "' (" +
+           knotfit::detail::ExtrapolationList() + ")";
   }
-  if (o.positional.empty()) {
-    std::fputs(kUsage, stderr);
-    return Parsed::kError;
-  }
+  return {};
+}
+
+const Option<Options> kOptions[] = {
+    {"--derivative", 'd', nullptr, nullptr,
+     [](Options &o, Values) {
+       o.derivative = true;
+       return std::string();
+     },
+     "add S'(x) as a column"},
+    {"--second-derivative", 's', nullptr, nullptr,
+     [](Options &o, Values) {
+       o.second = true;
+       return std::string();
+     },
+     "add S''(x) as a column"},
+    {"--extrapolate", 0, "MODE", "a value", Extrapolate,
+     "beyond the knots: clamp (the end ordinates,\n"
+     "the default), linear, cubic or nan"},
+    {"--integral", 0, "A B", "two values",
+     [](Options &o, Values v) {
+       o.integral.assign(v.begin(), v.end());
+       return std::string();
+     },
+     "print the integral of S from A to B instead"},
+    {"--inverse", 0, "V", "a value",
+     [](Options &o, Values v) {
+       o.inverse = std::string(v[0]);
+       return std::string();
+     },
+     "print every x of the knot range where\n"
+     "S(x) = V instead, in increasing order"},
+    {"--csv", 0, nullptr, nullptr,
+     [](Options &o, Values) {
+       o.csv = true;
+       return std::string();
+     },
+     "comma-separated, with a header row"},
+    {"--help", 'h', nullptr, nullptr, nullptr, "print this text",
+     Parsed::kHelp},
+    {"--version", 0, nullptr, nullptr, nullptr, "print the version",
+     Parsed::kVersion},
+};
+
+void PrintHelp(std::FILE *to) {
+  std::fputs(
+      "usage: knotfit-eval [OPTION]... TABLE [X ...]\n"
+      "Evaluates the coefficient table TABLE (a file knotfit wrote under "
+      "CS/)\n"
+      "at every X, or at the whitespace-separated numbers of standard input\n"
+      "when no X is given, and prints \"x S(x)\" per line, 17 digits each.\n",
+      to);
+  PrintOptions<Options>(to, kOptions, {27, ' '});
+}
+
+// What is wrong with a command line read without a fault; empty if nothing.
+std::string Conflict(const Options &o) {
   const bool query = !o.integral.empty() || o.inverse;
+  if (o.positional.empty()) {
+    return "no table";
+  }
   if ((!o.integral.empty() && o.inverse) ||
       (query && (o.derivative || o.second || o.positional.size() > 1))) {
-    std::fputs("knotfit-eval: --integral and --inverse go alone, without X, "
-               "-d, -s or each other\n",
-               stderr);
+    return "--integral and --inverse go alone, without X, -d, -s or each "
+           "other";
+  }
+  return {};
+}
+
+// Reads the command line into o; kError after a message.
+Parsed ParseArguments(int argc, char **argv, Options &o) {
+  const Words words =
+      ReadOptions<Options>(argc, argv, kOptions, o,
+                           [](std::string_view arg) { return !IsOption(arg); });
+  o.positional.assign(words.operands.begin(), words.operands.end());
+  const std::string error =
+      words.parsed == Parsed::kRun ? Conflict(o) : words.error;
+  if (!error.empty()) {
+    TellUsageError("knotfit-eval", error);
     return Parsed::kError;
   }
-  return Parsed::kRun;
+  return words.parsed;
 }
 
 } // namespace
@@ -296,7 +290,7 @@ int main(int argc, char **argv) {
   std::signal(SIGPIPE, SIG_DFL);
   Options o;
   if (const std::optional<int> status =
-          Answered(ParseArguments(argc, argv, o), "knotfit-eval", kUsage)) {
+          Answered(ParseArguments(argc, argv, o), "knotfit-eval", PrintHelp)) {
     return *status;
   }
   try {

@@ -7,7 +7,7 @@
 #include "c_source.h"
 #include "fixed_point.h"
 #include "knotfit_internal.h"
-#include "options.h"
+#include "option_table.h"
 #include "standard_output.h"
 
 #include <knotfit/table.h>
@@ -31,21 +31,6 @@ using knotfit::detail::JsonString;
 using knotfit::detail::Quoted;
 using knotfit::detail::ShortBinary32;
 using knotfit::detail::ShortNumber;
-
-const char kUsage[] =
-    "usage: knotfit-export [OPTION]... TABLE...\n"
-    "Writes the coefficient tables TABLE (files knotfit wrote under CS/) to\n"
-    "standard output as C source, JSON or CSV, and reports on standard\n"
-    "error the largest difference of what was written from each table.\n"
-    "      --format FORMAT  c (a C99 header, the default), json (one object\n"
-    "                       a line) or csv (one table)\n"
-    "      --type TYPE      for c: float (the default), double, i32 or i16\n"
-    "                       (fixed point)\n"
-    "      --symbol NAME    for c, one table: NAME instead of the file name\n"
-    "      --max-error E    fail when a difference exceeds E times the y "
-    "range\n"
-    "  -h, --help           print this text\n"
-    "      --version        print the version\n";
 
 struct Options {
   std::string format = "c";
@@ -239,72 +224,93 @@ bool Report(const Exported &e, const Options &o) {
   return true;
 }
 
-Parsed ParseArguments(int argc, char **argv, Options &o) {
-  auto fail = [](const std::string &why) {
-    std::fprintf(stderr, "knotfit-export: %s\n%s", why.c_str(), kUsage);
-    return Parsed::kError;
-  };
-  bool options = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    std::string_view value;
-    bool missing = false;
-    const auto taken = [&](std::string_view name) {
-      return OptionValue(arg, name, argc, argv, i, value, missing);
-    };
-    if (!options || arg.size() < 2 || arg[0] != '-') {
-      o.tables.emplace_back(arg);
-    } else if (arg == "--") {
-      options = false;
-    } else if (arg == "-h" || arg == "--help") {
-      return Parsed::kHelp;
-    } else if (arg == "--version") {
-      return Parsed::kVersion;
-    } else if (!taken("--format") && !taken("--type") && !taken("--symbol") &&
-               !taken("--max-error")) {
-      return fail("unknown option '" + Quoted(arg) + "'");
-    } else if (missing) {
-      return fail("option '" + Quoted(arg) + "' needs a value");
-    } else if (const std::string_view name = OptionName(arg);
-               name == "--format") {
-      o.format = value;
-    } else if (name == "--type") {
-      o.type = value;
-    } else if (name == "--symbol") {
-      o.symbol = std::string(value);
-    } else {
-      const std::string text(value);
-      char *end = nullptr;
-      const double e = knotfit::detail::StrtodC(text.c_str(), &end);
-      if (text.empty() || *end != '\0' || !(e >= 0) || std::isinf(e)) {
-        return fail("--max-error '" + Quoted(text) + "' is not a number >= 0");
-      }
-      o.max_error = e;
-    }
+std::string MaxError(Options &o, Values v) {
+  const std::string text(v[0]);
+  char *end = nullptr;
+  const double e = knotfit::detail::StrtodC(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(e >= 0) || std::isinf(e)) {
+    return "--max-error '" + Quoted(text) + "' is not a number >= 0";
   }
+  o.max_error = e;
+  return {};
+}
+
+const Option<Options> kOptions[] = {
+    {"--format", 0, "FORMAT", "a value",
+     [](Options &o, Values v) {
+       o.format = v[0];
+       return std::string();
+     },
+     "c (a C99 header, the default), json (one object\n"
+     "a line) or csv (one table)"},
+    {"--type", 0, "TYPE", "a value",
+     [](Options &o, Values v) {
+       o.type = v[0];
+       return std::string();
+     },
+     "for c: float (the default), double, i32 or i16\n"
+     "(fixed point)"},
+    {"--symbol", 0, "NAME", "a value",
+     [](Options &o, Values v) {
+       o.symbol = std::string(v[0]);
+       return std::string();
+     },
+     "for c, one table: NAME instead of the file name"},
+    {"--max-error", 0, "E", "a value", MaxError,
+     "fail when a difference exceeds E times the y range"},
+    {"--help", 'h', nullptr, nullptr, nullptr, "print this text",
+     Parsed::kHelp},
+    {"--version", 0, nullptr, nullptr, nullptr, "print the version",
+     Parsed::kVersion},
+};
+
+void PrintHelp(std::FILE *to) {
+  std::fputs(
+      "usage: knotfit-export [OPTION]... TABLE...\n"
+      "Writes the coefficient tables TABLE (files knotfit wrote under CS/) "
+      "to\n"
+      "standard output as C source, JSON or CSV, and reports on standard\n"
+      "error the largest difference of what was written from each table.\n",
+      to);
+  PrintOptions<Options>(to, kOptions, {23, ' '});
+}
+
+// What is wrong with a command line read without a fault; empty if nothing.
+std::string Conflict(const Options &o) {
   const std::vector<std::string> formats = {"c", "json", "csv"};
   const std::vector<std::string> types = {"float", "double", "i32", "i16"};
   if (std::count(formats.begin(), formats.end(), o.format) == 0) {
-    return fail("unknown format '" + Quoted(o.format) + "' (c, json, csv)");
+    return "unknown format '" + Quoted(o.format) + "' (c, json, csv)";
   }
   if (std::count(types.begin(), types.end(), o.type) == 0) {
-    return fail("unknown type '" + Quoted(o.type) +
-                "' (float, double, i32, i16)");
+    return "unknown type '" + Quoted(o.type) + "' (float, double, i32, i16)";
   }
   if (o.tables.empty()) {
-    return fail("no table");
+    return "no table";
   }
   if (o.format != "c" && (o.type != "float" || o.symbol)) {
-    return fail("--type and --symbol are for --format c");
+    return "--type and --symbol are for --format c";
   }
   if ((o.symbol || o.format == "csv") && o.tables.size() > 1) {
-    return fail(std::string(o.symbol ? "--symbol" : "--format csv") +
-                " takes one table");
+    return std::string(o.symbol ? "--symbol" : "--format csv") +
+           " takes one table";
   }
   if (o.symbol && !IsIdentifier(*o.symbol)) {
-    return fail("symbol '" + Quoted(*o.symbol) + "' is not a C identifier");
+    return "symbol '" + Quoted(*o.symbol) + "' is not a C identifier";
   }
-  return Parsed::kRun;
+  return {};
+}
+
+Parsed ParseArguments(int argc, char **argv, Options &o) {
+  const Words words = ReadOptions<Options>(argc, argv, kOptions, o);
+  o.tables.assign(words.operands.begin(), words.operands.end());
+  const std::string error =
+      words.parsed == Parsed::kRun ? Conflict(o) : words.error;
+  if (!error.empty()) {
+    TellUsageError("knotfit-export", error);
+    return Parsed::kError;
+  }
+  return words.parsed;
 }
 
 int Run(const Options &o) {
@@ -351,8 +357,8 @@ int Run(const Options &o) {
 
 int main(int argc, char **argv) {
   Options o;
-  if (const std::optional<int> status =
-          Answered(ParseArguments(argc, argv, o), "knotfit-export", kUsage)) {
+  if (const std::optional<int> status = Answered(ParseArguments(argc, argv, o),
+                                                 "knotfit-export", PrintHelp)) {
     return *status;
   }
   try {

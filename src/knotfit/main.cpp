@@ -10,6 +10,7 @@
 #include "console/messages.h"
 #include "driver.h"
 #include "fit/generate.h"
+#include "option_table.h"
 #include "output/file.h"
 #include "parallel/pipeline.h"
 #include "replacement_file.h"
@@ -68,9 +69,7 @@ int PrintAndExit(void (*print)(std::FILE *)) {
 
 // A usage error: what was wrong, and where to look; status 255.
 int UsageError(const std::string &why) {
-  std::fprintf(stderr,
-               "knotfit: %s\nTry 'knotfit --help' for more information.\n",
-               why.c_str());
+  TellUsageError("knotfit", why);
   return 255;
 }
 
