@@ -25,6 +25,15 @@ TEST(CommandLine, EachRuleLetsThroughAndRefuses) {
       {{"--csv", "--columns=1,,2", "f"}, "option '--columns' needs X,Y"},
       {{"--columns=1,2", "f"}, "option '--columns' needs --csv"},
       {{"-j", "1024", "f"}, ""},
+      // Letters together, a value after the letter that takes one; a
+      // switch takes no "=VALUE"; after "--" everything is a file.
+      {{"-qj1025", "f"}, "bad number of threads '1025'"},
+      {{"-qm"}, "option '-m' needs a method"},
+      {{"--quiet=1", "f"}, "unknown option '--quiet=1'"},
+      {{"--", "-q"}, ""},
+      {{"--kel"}, "option '--kel' needs a value"},
+      // The rule between options names the last one given.
+      {{"--weights=2", "--lambda=1", "f"}, "option '--lambda' needs -m smooth"},
       {{"-j1025", "f"}, "bad number of threads '1025'"},
       {{"--method=akima2", "f"},
        "unknown method 'akima2' (not-a-knot, natural, clamped[=D0,DN], "
