@@ -106,6 +106,7 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
   here.place = set.place;
   here.input = set.input;
   here.points = set.points;
+  here.weights = set.w;
   if (report != nullptr) {
     console.TakeProblem(); // what this data set reports, nothing older
   }
@@ -135,6 +136,7 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
       r.measured = set.measured->counts;
     }
     r.method = run.method;
+    r.smoothing = std::move(result.smoothing);
     // The last problem reported is why it was skipped, or why its table
     // went without its plot file; a warning is no reason.
     std::string problem = console.TakeProblem();
@@ -168,8 +170,10 @@ int ProcessFile(const std::string &input, const CommandLine &line,
     }
     in = opened.get();
   }
-  const InputSettings settings{input, line.strict, &written, workers,
-                               line.measured};
+  const InputSettings settings{
+      input,         line.strict,
+      &written,      workers,
+      line.measured, knotfit::detail::InfoOf(line.method.method).smooths};
   RunSummary summary;
   int error = 0;
   if (line.csv) {
@@ -248,7 +252,8 @@ int main(int argc, char **argv) {
                 .workspace = &workspace,
                 .workers = threads,
                 .kel = &kel,
-                .measured = line.measured};
+                .measured = line.measured,
+                .smoothing = line.smoothing};
   RunSummary total;
   WrittenNames written;
   int status = 0;

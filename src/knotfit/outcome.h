@@ -3,6 +3,10 @@
 #ifndef KNOTFIT_OUTCOME_H
 #define KNOTFIT_OUTCOME_H
 
+#include "knotfit_internal.h"
+
+#include <memory>
+
 // What became of a data set's files.
 enum class Outcome {
   kWritten,   // both files written
@@ -42,6 +46,9 @@ struct DataSetOutcome {
   Outcome files = Outcome::kFailed;
   bool warned = false;  // its table cannot tell two knots apart
   bool flagged = false; // a flag named by --fail-on flags it
+  // A smoothing fit that was written: its knots and what it chose, for the
+  // report. Null for an interpolant.
+  std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing;
 };
 
 #endif

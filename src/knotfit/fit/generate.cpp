@@ -76,10 +76,11 @@ std::string PlaceOf(const Problem &problem, const Run &run) {
 } // namespace
 
 Problem CheckDataSet(int32_t n, const double *x, const double *y,
-                     std::string_view name) {
+                     std::string_view name, bool equal_x) {
   Problem problem{NameProblem(name), {}};
   if (problem.empty()) {
-    problem.text = knotfit::detail::PointsProblem(n, x, y, &problem.about);
+    problem.text =
+        knotfit::detail::PointsProblem(n, x, y, &problem.about, equal_x);
     // nan is a number as a whole, but as a reading it most often says that
     // there was none.
     for (int32_t i = 0; !problem.empty() && i < n; ++i) {
@@ -97,7 +98,8 @@ Problem CheckDataSet(int32_t n, const double *x, const double *y,
 // The checks that need only the data set and the method.
 Problem DataSetProblem(int32_t n, const double *x, const double *y,
                        std::string_view name, const Run &run) {
-  Problem problem = CheckDataSet(n, x, y, name);
+  Problem problem = CheckDataSet(
+      n, x, y, name, knotfit::detail::InfoOf(run.method.method).smooths);
   if (problem.empty()) {
     problem.text = knotfit::detail::MethodProblem(run.method, n, x, y);
   }
@@ -112,13 +114,13 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   if (!made.problem.empty()) {
     return made;
   }
-  const TableForm fit(run.method, n, x, y, work);
-  made.binary32 = fit.Binary32Problem();
+  const TableForm fit(run.method, n, x, y, work, run.weights, run.smoothing);
+  made.binary32 = fit.Refusal();
   if (!made.binary32.empty()) {
     return made;
   }
-  made.collapsed.text =
-      knotfit::detail::CollapsedKnots(n, x, &made.collapsed.about);
+  made.smoothing = fit.smoothing();
+  made.collapsed = fit.Collapsed();
   Collect table;
   if (run.console.quiet()) {
     WriteCoefficientTable(table, nullptr, fit.fields());
@@ -197,24 +199,21 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   std::optional<TableForm> fit;
   if (ahead == nullptr) {
     fit.emplace(run.method, n, x, y,
-                run.workspace != nullptr ? *run.workspace : own);
+                run.workspace != nullptr ? *run.workspace : own, run.weights,
+                run.smoothing);
   }
   // The table holds binary32 values: a field that overflows there would be
   // stored as inf, and knots that narrow to the same x cannot be told apart
   // by a reader. The first skips the data set, the second is written as
   // always, with a warning.
-  problem = ahead != nullptr ? ahead->binary32 : fit->Binary32Problem();
+  problem = ahead != nullptr ? ahead->binary32 : fit->Refusal();
   if (!problem.empty()) {
     PrintDataSetMessage(console, PlaceOf(problem, run), name, problem.text,
                         "skipped");
     return {};
   }
-  Problem collapsed;
-  if (ahead != nullptr) {
-    collapsed = ahead->collapsed;
-  } else {
-    collapsed.text = knotfit::detail::CollapsedKnots(n, x, &collapsed.about);
-  }
+  const Problem collapsed =
+      ahead != nullptr ? ahead->collapsed : fit->Collapsed();
   if (!collapsed.empty()) {
     PrintDataSetMessage(console, PlaceOf(collapsed, run), name, collapsed.text,
                         "the table cannot tell them apart");
@@ -234,5 +233,8 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   }
   const bool table_written =
       outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
-  return {outcome, table_written && !collapsed.empty()};
+  return {outcome, table_written && !collapsed.empty(), false,
+          table_written
+              ? (ahead != nullptr ? ahead->smoothing : fit->smoothing())
+              : nullptr};
 }
