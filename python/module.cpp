@@ -336,15 +336,15 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
     }
     rules.skip_missing = true;
   }
-  // The smoothing spline is no interpolant: it takes equal x as they are
-  // (one knot, their weights summed), and lambda and weights.
-  const bool smooth = method == "smooth";
   knotfit::MethodChoice choice;
-  if (!smooth && !knotfit::ParseMethod(method, choice)) {
+  if (!knotfit::ParseMethod(method, choice)) {
     throw Error("unknown method '" + Quoted(method) +
                 "' (not-a-knot, natural, clamped[=D0,DN], periodic, "
                 "pchip, akima, makima, steffen, smooth)");
   }
+  // The smoothing spline is no interpolant: it takes equal x as they are
+  // (one knot, their weights summed), and lambda and weights.
+  const bool smooth = choice.method == knotfit::Method::kSmooth;
   if (smooth && !ties.is_none()) {
     throw Error("ties does not apply to method 'smooth', which takes equal x "
                 "as one knot");

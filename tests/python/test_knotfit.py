@@ -16,7 +16,7 @@ import knotfit
 ENV = os.environ
 RUN = dict(timeout=120, check=True, capture_output=True, text=True)
 METHODS = ["not-a-knot", "natural", "clamped=0.5,-2", "periodic", "pchip",
-           "akima", "makima", "steffen"]
+           "akima", "makima", "steffen", "smooth"]
 MODES = ["clamp", "linear", "cubic", "nan"]
 
 
@@ -51,21 +51,24 @@ def test_fit_writes_the_programs_bytes(tmp_path, method):
     assert knotfit.fit(x, y, method).a.tobytes() == spline.a.tobytes()
 
 
-@pytest.mark.parametrize("options, keywords", [
-    (["--sort", "--ties=mean", "--missing=skip"],
+@pytest.mark.parametrize("method, options, keywords", [
+    ("pchip", ["--sort", "--ties=mean", "--missing=skip"],
      dict(sort=True, ties="mean", missing="skip")),
-    (["--sort", "--ties=last"], dict(sort=True, ties="last")),
-    (["--ties", "first"], dict(ties="first")),
+    ("pchip", ["--sort", "--ties=last"], dict(sort=True, ties="last")),
+    ("pchip", ["--ties", "first"], dict(ties="first")),
+    ("smooth", ["--sort", "--missing=skip", "--lambda=df:7"],
+     dict(sort=True, missing="skip", lam=("df", 7))),
 ])
-def test_fit_takes_data_as_measured_as_the_program(tmp_path, options, keywords):
+def test_fit_takes_data_as_measured_as_the_program(tmp_path, method, options,
+                                                   keywords):
     rng = np.random.default_rng(7)
     x = np.round(rng.uniform(0, 10, 60), 1)  # settings read again and again
     y = rng.normal(0, 1, 60)
     if "sort" not in keywords:
         x.sort()
     x[5] = np.nan if "missing" in keywords else x[5]
-    table = program_table(tmp_path, x, y, "pchip", options)
-    mine = knotfit.table_bytes(knotfit.fit(x, y, "pchip", **keywords))
+    table = program_table(tmp_path, x, y, method, options)
+    mine = knotfit.table_bytes(knotfit.fit(x, y, method, **keywords))
     assert mine == table.read_bytes()
 
 

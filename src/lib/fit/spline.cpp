@@ -34,21 +34,10 @@ public:
     if (!problem.empty()) {
       throw Error(problem);
     }
-    Spline s;
     if (InfoOf(method.method).smooths) {
-      // Its smoothing chosen by GCV, every point of weight 1.
-      SmoothingFit f;
-      problem = FitSmoothingSpline({x, n}, {y, n}, {}, Smoothing{}, f);
-      if (!problem.empty()) {
-        throw Error(problem);
-      }
-      s.x_ = std::move(f.x);
-      s.y_ = std::move(f.y);
-      s.a_ = std::move(f.a);
-      s.b_ = std::move(f.b);
-      s.c_ = std::move(f.c);
-      return s;
+      return Smooth(x, y, nullptr, n, Smoothing{}); // by GCV, weights 1
     }
+    Spline s;
     s.x_.assign(x, x + n);
     s.y_.assign(y, y + n);
     s.a_.resize(n);
