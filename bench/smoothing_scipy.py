@@ -25,6 +25,8 @@ or FAIL:
     cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DKNOTFIT_BENCH=ON
     cmake --build build/bench -j 2
     /usr/bin/python3 bench/smoothing_scipy.py build/bench [RUNS]
+
+(any build with the module, the program and bench/measure will do).
 """
 import os
 import shutil
@@ -32,7 +34,6 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import time
 from fractions import Fraction
 
 import numpy as np
@@ -48,6 +49,7 @@ try:
 except ImportError:
     make_smoothing_spline = None
 program = os.path.join(build, "knotfit")
+measure = os.path.join(build, "bench", "measure")
 failed = []
 
 
@@ -204,16 +206,16 @@ SCIPY_ENV = {k: v for k, v in os.environ.items()
 
 
 def run(command, kel, env=os.environ):
-    """Wall seconds and peak resident bytes of one whole process."""
-    start = time.perf_counter()
-    child = subprocess.Popen(command, env=dict(env, TROV_KEL=kel),
-                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(child.pid, 0)
-    took = time.perf_counter() - start
-    child.returncode = os.waitstatus_to_exitcode(status)
-    if child.returncode != 0:
-        sys.exit(f"{command} failed: {child.stderr.read().decode()}")
-    return took, usage.ru_maxrss * 1024
+    """Wall seconds and peak resident bytes of one whole process, started by
+    bench/measure: a child of this process would count this one's memory,
+    which it holds until its exec, in its peak."""
+    done = subprocess.run([measure, os.devnull] + command,
+                          env=dict(env, TROV_KEL=kel), capture_output=True,
+                          text=True, timeout=600)
+    wall, rss, status = done.stdout.split()
+    if done.returncode != 0 or status != "0":
+        sys.exit(f"{command} failed: {done.stderr}")
+    return float(wall), int(rss) * 1024
 
 
 def spread(values):
