@@ -175,28 +175,12 @@ def write_points(path, x, y):
     with open(path, "w") as f:
         f.write("".join(f"{a!r} {b!r}\n" for a, b in zip(x.tolist(), y.tolist())))
         f.write("NAME d\n")
-    np.save(path + ".npy", np.stack([x, y]))
-
-
-# Where the program has no -m smooth yet, the same work through the module:
-# the points (from .npy) fitted and the table written into the KEL tree.
-DRIVER = """import os, sys, numpy as np, knotfit
-x, y = np.load(sys.argv[1] + ".npy")
-lam = float(sys.argv[2]) if len(sys.argv) > 2 else None
-knotfit.write_table(knotfit.fit(x, y, "smooth", lam=lam),
-                    os.path.join(os.environ["TROV_KEL"], "CS", "d"))
-"""
-HAS_SMOOTH = "smooth" in subprocess.run([program, "--help"], capture_output=True,
-                                        text=True, timeout=60).stdout
 
 
 def smooth(path, lam=None):
     """The command that smooths the points in path (lambda by GCV, or lam)."""
-    if HAS_SMOOTH:
-        return [program, "-q", "-m", "smooth"] + (
-            [f"--lambda={lam!r}"] if lam is not None else []) + [path]
-    return [sys.executable, "-c", DRIVER, path] + (
-        [repr(lam)] if lam is not None else [])
+    return [program, "-q", "-m", "smooth"] + (
+        [f"--lambda={lam!r}"] if lam is not None else []) + [path]
 
 
 # SciPy at its best: OpenBLAS picks its own kernel (the machine's settings
@@ -206,16 +190,16 @@ SCIPY_ENV = {k: v for k, v in os.environ.items()
 
 
 def run(command, kel, env=os.environ):
-    """Wall seconds and peak resident bytes of one whole process, started by
-    bench/measure: a child of this process would count this one's memory,
-    which it holds until its exec, in its peak."""
+    """Wall seconds, peak resident bytes and CPU seconds of one whole
+    process, started by bench/measure: a child of this process would count
+    this one's memory, which it holds until its exec, in its peak."""
     done = subprocess.run([measure, os.devnull] + command,
                           env=dict(env, TROV_KEL=kel), capture_output=True,
                           text=True, timeout=600)
-    wall, rss, status = done.stdout.split()
+    wall, rss, status, cpu = done.stdout.split()
     if done.returncode != 0 or status != "0":
         sys.exit(f"{command} failed: {done.stderr}")
-    return float(wall), int(rss) * 1024
+    return float(wall), int(rss) * 1024, float(cpu)
 
 
 def spread(values):
@@ -231,16 +215,15 @@ np.save(sys.argv[3], np.array([spline.c]))
 
 
 def speed(work):
-    print(f"Speed (whole processes on {work}, {runs} paired runs)")
+    load = ", ".join(f"{v:.1f}" for v in os.getloadavg())
+    print(f"Speed (whole processes on {work}, {runs} paired runs; "
+          f"load average {load} on {os.cpu_count()} cores)")
     kel = os.path.join(work, "kel")
     os.makedirs(os.path.join(kel, "CS", "plot"))
     files = {}
     for n in (10**4, 10**6):
         files[n] = os.path.join(work, f"in{n}")
         write_points(files[n], *noisy(n, 9))
-    if not HAS_SMOOTH:
-        print("  (the program has no -m smooth: the module's fit and table "
-              "in a Python process instead)")
     small = smooth(files[10**4])
     if make_smoothing_spline is not None:
         script = [sys.executable, "-c", SCIPY_SCRIPT, files[10**4], "10000",
@@ -260,19 +243,18 @@ def speed(work):
         print("  (SciPy not installed: no comparison)")
     big = smooth(files[10**6])
     fixed = smooth(files[10**6], 1e15)
-    times, peaks, fixed_times = [], [], []
+    figures = {"gcv": [], "fixed": []}  # (wall, peak, cpu) per run
     for r in range(runs):
-        for command, into in ((big, times), (fixed, fixed_times)):
-            took, peak = run(command, kel)
-            into.append(took)
-            if command is big:
-                peaks.append(peak)
-    per_point = max(peaks) / 10**6
-    verdict("10^6 points, GCV", statistics.median(times) <= 3.0, spread(times))
+        for command, key in ((big, "gcv"), (fixed, "fixed")):
+            figures[key].append(run(command, kel))
+    for key, what, most in (("gcv", "GCV", 3.0),
+                            ("fixed", "lambda given (1e15)", 0.5)):
+        wall, _, cpu = zip(*figures[key])
+        verdict(f"10^6 points, {what}", statistics.median(wall) <= most,
+                f"{spread(wall)}, CPU {statistics.median(cpu):.2f} s")
+    per_point = max(peak for _, peak, _ in figures["gcv"]) / 10**6
     verdict("10^6 points, GCV, peak memory", per_point <= 200,
             f"{per_point:.0f} bytes a point")
-    verdict("10^6 points, lambda given (1e15)", statistics.median(fixed_times) <= 0.5,
-            spread(fixed_times))
 
 
 def robust(work):
