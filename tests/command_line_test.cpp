@@ -28,6 +28,7 @@ TEST(CommandLine, EachRuleLetsThroughAndRefuses) {
       // Letters together, a value after the letter that takes one; a
       // switch takes no "=VALUE"; after "--" everything is a file.
       {{"-qj1025", "f"}, "bad number of threads '1025'"},
+      {{"f", "--jobs", "1025"}, "bad number of threads '1025'"},
       {{"-qm"}, "option '-m' needs a method"},
       {{"--quiet=1", "f"}, "unknown option '--quiet=1'"},
       {{"--", "-q"}, ""},

@@ -155,7 +155,7 @@ Words ReadOptions(int argc, const char *const *argv,
         return fail("unknown option '" + knotfit::detail::Quoted(arg) + "'");
       }
       const unsigned count = d::CountOf(row->value);
-      if (count > 0 && at + 1 < arg.size()) {
+      if (count == 1 && at + 1 < arg.size()) {
         taken[0] = arg.substr(at + 1);
         at = arg.size();
       } else if (!take(*row, i)) {
