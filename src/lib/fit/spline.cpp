@@ -6,6 +6,7 @@
 #include "../exact_math.h"
 #include "checks.h"
 #include "methods.h"
+#include "tolerance_knots.h"
 
 #include <cstdint>
 #include <limits>
@@ -40,7 +41,21 @@ public:
     ComputeSpline(method, count, x, y, s.a_.data(), s.b_.data(), s.c_.data());
     return s;
   }
+
+  static Spline Of(const ToleranceFit &fit) {
+    Spline s;
+    s.x_ = fit.x;
+    s.y_ = fit.y;
+    s.a_ = fit.a;
+    s.b_ = fit.b;
+    s.c_ = fit.c;
+    return s;
+  }
 };
+
+Spline SplineOf(const ToleranceFit &fit) {
+  return SplineMaker::Of(fit);
+}
 
 namespace {
 
