@@ -135,6 +135,7 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
       r.measured = set.measured->counts;
     }
     r.method = run.method;
+    r.knots = result.knots;
     // The last problem reported is why it was skipped, or why its table
     // went without its plot file; a warning is no reason.
     std::string problem = console.TakeProblem();
@@ -248,7 +249,9 @@ int main(int argc, char **argv) {
                 .workspace = &workspace,
                 .workers = threads,
                 .kel = &kel,
-                .measured = line.measured};
+                .measured = line.measured,
+                .tolerance = line.tolerance ? &*line.tolerance : nullptr,
+                .verbose = line.verbose};
   RunSummary total;
   WrittenNames written;
   int status = 0;

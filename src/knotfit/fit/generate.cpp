@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -73,6 +74,64 @@ std::string PlaceOf(const Problem &problem, const Run &run) {
   return at ? Place(run.input, at->line, at->column) : std::string(run.place);
 }
 
+// A measure in messages: "9.7e-05", "1e-04" below 0.001, "0.0471" and
+// "40.1" from there.
+std::string Measure(double v) {
+  char text[32];
+  const bool small = std::fabs(v) < 1e-3 && v != 0.0;
+  std::snprintf(text, sizeof text, small ? "%.1e" : "%.3g", v);
+  std::string out = text;
+  if (const size_t zero = out.find(".0e"); zero != std::string::npos) {
+    out.erase(zero, 2);
+  }
+  return out;
+}
+
+// The knots found for --tolerance and what the table reached with them.
+KnotsReached Reached(const knotfit::detail::ToleranceFit &knots, double e,
+                     int32_t n, const double *x, const double *y,
+                     const Run &run) {
+  KnotsReached r;
+  r.points = static_cast<uint64_t>(n);
+  r.knots = knots.x.size();
+  r.bytes = knotfit::detail::TableSize(knotfit::TableForm::kClassic, r.knots);
+  r.e = e;
+  r.error = knots.error;
+  r.at = x[knots.worst];
+  r.met = knots.met;
+  r.table_vs_fit = knotfit::detail::TableVersusFit(knots, run.method, n, x, y);
+  return r;
+}
+
+// --verbose's line, and the warning of a bound that no table found meets.
+void ReportKnots(const std::optional<KnotsReached> &knots, int32_t n,
+                 std::string_view name, const Run &run) {
+  if (knots && !knots->met) {
+    PrintDataSetMessage(
+        run.console, run.place, name,
+        "no table within E = " + Measure(knots->e) +
+            " found, the best has max error " + Measure(knots->error) +
+            " at x = " + knotfit::detail::ShortNumber(knots->at) + " (" +
+            Counted(knots->knots, "knot", "knots") + ")",
+        "written so");
+  }
+  if (!run.verbose) {
+    return;
+  }
+  std::string line =
+      "knotfit: " + std::string(run.place) + "data set '" + Quoted(name) +
+      "': " + Counted(static_cast<uint64_t>(n), "point", "points") + " -> ";
+  if (!knots) {
+    line += Counted(static_cast<uint64_t>(n), "knot", "knots");
+  } else {
+    line += Counted(knots->knots, "knot", "knots") + ", max error " +
+            Measure(knots->error) +
+            " at x = " + knotfit::detail::ShortNumber(knots->at) +
+            " (E = " + Measure(knots->e) + ")";
+  }
+  run.console.Message(line);
+}
+
 } // namespace
 
 Problem CheckDataSet(int32_t n, const double *x, const double *y,
@@ -112,13 +171,20 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   if (!made.problem.empty()) {
     return made;
   }
-  const TableForm fit(run.method, n, x, y, work);
+  if (run.tolerance != nullptr) {
+    made.e = knotfit::detail::AbsoluteTolerance(*run.tolerance, n, y);
+    made.knots =
+        knotfit::detail::FitWithinTolerance(run.method, n, x, y, made.e);
+    made.reached = Reached(*made.knots, made.e, n, x, y, run);
+  }
+  const TableForm fit = made.knots ? TableForm(*made.knots)
+                                   : TableForm(run.method, n, x, y, work);
   made.binary32 = fit.Binary32Problem();
   if (!made.binary32.empty()) {
     return made;
   }
   made.collapsed.text =
-      knotfit::detail::CollapsedKnots(n, x, &made.collapsed.about);
+      knotfit::detail::CollapsedKnots(fit.n(), fit.x(), &made.collapsed.about);
   Collect table;
   if (run.console.quiet()) {
     WriteCoefficientTable(table, nullptr, fit.fields());
@@ -195,7 +261,16 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   }
   Workspace own;
   std::optional<TableForm> fit;
-  if (ahead == nullptr) {
+  std::optional<knotfit::detail::ToleranceFit> knots;
+  std::optional<KnotsReached> reached;
+  if (ahead != nullptr) {
+    reached = ahead->reached;
+  } else if (run.tolerance != nullptr) {
+    const double e = knotfit::detail::AbsoluteTolerance(*run.tolerance, n, y);
+    knots = knotfit::detail::FitWithinTolerance(run.method, n, x, y, e);
+    reached = Reached(*knots, e, n, x, y, run);
+    fit.emplace(*knots);
+  } else {
     fit.emplace(run.method, n, x, y,
                 run.workspace != nullptr ? *run.workspace : own);
   }
@@ -213,8 +288,10 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   if (ahead != nullptr) {
     collapsed = ahead->collapsed;
   } else {
-    collapsed.text = knotfit::detail::CollapsedKnots(n, x, &collapsed.about);
+    collapsed.text =
+        knotfit::detail::CollapsedKnots(fit->n(), fit->x(), &collapsed.about);
   }
+  ReportKnots(reached, n, name, run);
   if (!collapsed.empty()) {
     PrintDataSetMessage(console, PlaceOf(collapsed, run), name, collapsed.text,
                         "the table cannot tell them apart");
@@ -234,5 +311,7 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   }
   const bool table_written =
       outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
-  return {outcome, table_written && !collapsed.empty()};
+  const bool short_of_bound = reached && !reached->met;
+  return {outcome, table_written && (!collapsed.empty() || short_of_bound),
+          false, reached};
 }

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,9 @@ struct Run {
   // they point at place too.
   const PointPlaces *points = nullptr;
   knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
+  // --tolerance: null for a table of every point
+  const knotfit::detail::Tolerance *tolerance = nullptr;
+  bool verbose = false; // --verbose
 };
 
 // A data set's checks, fit and every byte its writers write, made ahead of
@@ -50,6 +54,10 @@ struct PreparedDataSet {
   std::string table;        // the table file's bytes
   std::string plot;         // the plot file's lines,
   std::string plot_problem; // or why it has none
+  // With --tolerance: the table's knots, on which it is fitted.
+  std::optional<knotfit::detail::ToleranceFit> knots;
+  double e = 0.0; // the bound in y's units
+  std::optional<KnotsReached> reached;
   // Both files written ahead too (WriteAhead): complete temporary files
   // beside their targets, waiting to be renamed in the data set's turn.
   // Null when they were not.

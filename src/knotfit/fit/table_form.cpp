@@ -53,6 +53,15 @@ TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
                         work.c.data());
 }
 
+TableForm::TableForm(const knotfit::detail::ToleranceFit &knots) {
+  fields_.n = static_cast<int32_t>(knots.x.size());
+  fields_.x = knots.x.data();
+  fields_.y = knots.y.data();
+  fields_.a = knots.a.data();
+  fields_.b = knots.b.data();
+  fields_.c = knots.c.data();
+}
+
 Problem TableForm::Binary32Problem() const {
   Problem problem;
   problem.text = detail::TableProblem(fields_, &problem.about);

@@ -28,6 +28,10 @@ public:
   TableForm(const knotfit::MethodChoice &method, int32_t n, const double *x,
             const double *y, Workspace &work);
 
+  // The fit on the knots found for a bound, held by knots, which outlives
+  // it.
+  explicit TableForm(const knotfit::detail::ToleranceFit &knots);
+
   // The fields the table encoder reads.
   const knotfit::detail::TableFields &fields() const { return fields_; }
   int32_t n() const { return fields_.n; }

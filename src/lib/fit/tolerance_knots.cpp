@@ -22,6 +22,7 @@
 
 #include "../evaluate/calculus.h"
 #include "../evaluate/evaluate.h"
+#include "../evaluate/plot_samples.h"
 #include "../exact_math.h"
 #include "../table/table_encoding.h"
 #include "../text/strtod_c.h"
@@ -496,31 +497,6 @@ ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
   return best;
 }
 
-// Grows the knots from the two ends until the bound is met or no interval
-// can take another knot, then prunes them.
-ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
-                    const Data &d) {
-  Knots knots{0, d.n - 1};
-  BSpline spline(knots, d);
-  ToleranceFit fit = FitOn(method, placement, knots, d, &spline);
-  while (!fit.met) {
-    Knots more = Refined(fit, knots, d, placement.gap);
-    if (more.size() == knots.size()) {
-      return fit;
-    }
-    ToleranceFit next = FitOn(method, placement, more, d, &spline);
-    if (std::isinf(next.error) && next.x.empty()) {
-      return fit; // the data cannot pin the spline down there
-    }
-    knots = std::move(more);
-    fit = std::move(next);
-  }
-  if (placement.least_squares) {
-    return PrunedLeastSquares(std::move(spline), std::move(fit), d);
-  }
-  return Pruned(method, knots, std::move(fit), d);
-}
-
 // The better of two results: met before not, then fewer knots, then the
 // smaller error; a tie keeps the first.
 const ToleranceFit &Better(const ToleranceFit &p, const ToleranceFit &q) {
@@ -531,6 +507,36 @@ const ToleranceFit &Better(const ToleranceFit &p, const ToleranceFit &q) {
     return p.x.size() < q.x.size() ? p : q;
   }
   return q.error < p.error ? q : p;
+}
+
+// Grows the knots from the two ends until the bound is met or no interval
+// can take another knot, then prunes them. When no fit meets the bound, the
+// one with the smallest error, the first of equals: the fewest knots.
+ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
+                    const Data &d) {
+  Knots knots{0, d.n - 1};
+  BSpline spline(knots, d);
+  ToleranceFit fit = FitOn(method, placement, knots, d, &spline);
+  ToleranceFit best = fit; // while none meets the bound
+  while (!fit.met) {
+    Knots more = Refined(fit, knots, d, placement.gap);
+    if (more.size() == knots.size()) {
+      return best;
+    }
+    ToleranceFit next = FitOn(method, placement, more, d, &spline);
+    if (std::isinf(next.error) && next.x.empty()) {
+      return best; // the data cannot pin the spline down there
+    }
+    knots = std::move(more);
+    fit = std::move(next);
+    if (!fit.met && fit.error < best.error) {
+      best = fit;
+    }
+  }
+  if (placement.least_squares) {
+    return PrunedLeastSquares(std::move(spline), std::move(fit), d);
+  }
+  return Pruned(method, knots, std::move(fit), d);
 }
 
 // The methods that take a bound and how each places its knots.
@@ -637,6 +643,23 @@ ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
     fit = Better(fit, Greedy(method, d, knots - 1));
   }
   return fit;
+}
+
+double TableVersusFit(const ToleranceFit &fit, const MethodChoice &method,
+                      int32_t n, const double *x, const double *y,
+                      TableForm form) {
+  const Spline all = knotfit::fit(x, y, static_cast<std::size_t>(n), method);
+  const StoredTable table(fit, form);
+  std::vector<PlotSample> samples;
+  const auto value = [&all](double t) { return all.value(t); };
+  if (!SamplePlot(x[0], x[n - 1], value, samples).empty()) {
+    return NAN;
+  }
+  double largest = 0.0;
+  for (const PlotSample &s : samples) {
+    largest = std::max(largest, std::fabs(table.At(s.t) - s.value));
+  }
+  return largest;
 }
 
 ToleranceFit GreedyKnots(const MethodChoice &method, int32_t n, const double *x,

@@ -60,6 +60,13 @@ ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
                                 const double *x, const double *y, double e,
                                 TableForm form = TableForm::kClassic);
 
+// How far the stored table strays from the method's fit through every
+// point between the data: the largest |T(t) - F(t)| over the plot's
+// samples from x[0] to x[n-1]; NaN when the range has no samples.
+double TableVersusFit(const ToleranceFit &fit, const MethodChoice &method,
+                      int32_t n, const double *x, const double *y,
+                      TableForm form = TableForm::kClassic);
+
 // The reference it is measured against: from the two end points, the data
 // point where the stored table is worst becomes a knot, one at a time, the
 // method's interpolant through the chosen points, until every point is

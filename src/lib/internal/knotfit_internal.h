@@ -61,6 +61,7 @@ using knotfit::FitWithinTolerance;
 using knotfit::GreedyKnots;
 using knotfit::ParseTolerance;
 using knotfit::SplineOf;
+using knotfit::TableVersusFit;
 using knotfit::TakesTolerance;
 using knotfit::Tolerance;
 using knotfit::ToleranceFit;
