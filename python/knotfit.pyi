@@ -58,7 +58,8 @@ class Table(_Reader):
 def fit(x: Numbers, y: Numbers, method: Union[Method, str] = ...,
         end_slopes: Optional[Tuple[float, float]] = ...,
         sort: bool = ..., ties: Optional[str] = ...,
-        missing: Optional[str] = ...) -> Spline: ...
+        missing: Optional[str] = ...,
+        tolerance: Optional[Union[float, str]] = ...) -> Spline: ...
 def read_table(source: Union[str, os.PathLike, bytes, bytearray,
                              memoryview]) -> Table: ...
 def write_table(spline: Spline,

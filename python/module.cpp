@@ -11,7 +11,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <cmath>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -274,9 +276,35 @@ template <class Reader> void BindReader(py::class_<Reader> &cls) {
   }
 }
 
+// The bound of fit's tolerance: a number above 0 in y's units, or a string
+// "E" or "E%" as the program's --tolerance reads it.
+knotfit::detail::Tolerance ToleranceOf(const py::handle &tolerance,
+                                       const knotfit::MethodChoice &choice) {
+  knotfit::detail::Tolerance bound;
+  bool read = false;
+  if (py::isinstance<py::str>(tolerance)) {
+    read =
+        knotfit::detail::ParseTolerance(tolerance.cast<std::string>(), bound);
+  } else if (!py::isinstance<py::bool_>(tolerance) &&
+             (py::isinstance<py::float_>(tolerance) ||
+              py::isinstance<py::int_>(tolerance))) {
+    bound.value = tolerance.cast<double>();
+    read = std::isfinite(bound.value) && bound.value > 0.0;
+  }
+  if (!read) {
+    throw Error("tolerance is a number above 0, 'E' or 'E%'");
+  }
+  if (!knotfit::detail::TakesTolerance(choice.method)) {
+    throw Error("tolerance takes the methods " +
+                knotfit::detail::ToleranceMethods() + ", not " +
+                knotfit::MethodName(choice.method));
+  }
+  return bound;
+}
+
 Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
            const py::handle &end_slopes, bool sort, const py::handle &ties,
-           const py::handle &missing) {
+           const py::handle &missing, const py::handle &tolerance) {
   knotfit::detail::MeasuredRules rules;
   rules.sort = sort;
   if (!ties.is_none() &&
@@ -305,27 +333,61 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
     choice.start_slope = slopes.at(0);
     choice.end_slope = slopes.at(1);
   }
+  std::optional<knotfit::detail::Tolerance> bound;
+  if (!tolerance.is_none()) {
+    bound = ToleranceOf(tolerance, choice);
+  }
   const Doubles xs = Vector(x, "x");
   const Doubles ys = Vector(y, "y");
   if (xs.size() != ys.size()) {
     throw Error(std::to_string(xs.size()) + " x values but " +
                 std::to_string(ys.size()) + " y values");
   }
-  const py::gil_scoped_release unlocked;
-  if (rules.any()) {
-    // The program's rules on copies of the same doubles (the arrays may be
-    // the caller's own): the same points are fitted.
-    std::vector<double> kept_x(xs.data(), xs.data() + xs.size());
-    std::vector<double> kept_y(ys.data(), ys.data() + ys.size());
-    std::vector<std::size_t> index(kept_x.size());
-    const std::size_t used = knotfit::detail::ApplyMeasuredRules(
-                                 kept_x.size(), kept_x.data(), kept_y.data(),
-                                 index.data(), nullptr, rules)
-                                 .used();
-    return knotfit::fit(kept_x.data(), kept_y.data(), used, choice);
+  std::string short_of_bound; // the warning when no table meets it
+  // The fit through every point checks them as the program does; with a
+  // bound, the table of the knots found replaces it.
+  auto make = [&](const double *px, const double *py, std::size_t n) {
+    Spline all = knotfit::fit(px, py, n, choice);
+    if (!bound) {
+      return all;
+    }
+    const auto count = static_cast<int32_t>(n);
+    const double e = knotfit::detail::AbsoluteTolerance(*bound, count, py);
+    const knotfit::detail::ToleranceFit knots =
+        knotfit::detail::FitWithinTolerance(choice, count, px, py, e);
+    if (!knots.met) {
+      short_of_bound =
+          "no table within E = " + knotfit::detail::ShortNumber(e) +
+          " found, the best has max error " +
+          knotfit::detail::ShortNumber(knots.error) +
+          " at x = " + knotfit::detail::ShortNumber(px[knots.worst]) + " (" +
+          std::to_string(knots.x.size()) + " knots)";
+    }
+    return knotfit::detail::SplineOf(knots);
+  };
+  std::optional<Spline> made;
+  {
+    const py::gil_scoped_release unlocked;
+    if (rules.any()) {
+      // The program's rules on copies of the same doubles (the arrays may
+      // be the caller's own): the same points are fitted.
+      std::vector<double> kept_x(xs.data(), xs.data() + xs.size());
+      std::vector<double> kept_y(ys.data(), ys.data() + ys.size());
+      std::vector<std::size_t> index(kept_x.size());
+      const std::size_t used = knotfit::detail::ApplyMeasuredRules(
+                                   kept_x.size(), kept_x.data(), kept_y.data(),
+                                   index.data(), nullptr, rules)
+                                   .used();
+      made = make(kept_x.data(), kept_y.data(), used);
+    } else {
+      made = make(xs.data(), ys.data(), static_cast<std::size_t>(xs.size()));
+    }
   }
-  return knotfit::fit(xs.data(), ys.data(), static_cast<std::size_t>(xs.size()),
-                      choice);
+  if (!short_of_bound.empty() &&
+      PyErr_WarnEx(PyExc_RuntimeWarning, short_of_bound.c_str(), 1) != 0) {
+    throw py::error_already_set();
+  }
+  return std::move(*made);
 }
 
 // A path as the file system takes it: the bytes os.fsencode gives. The
@@ -489,9 +551,9 @@ PYBIND11_MODULE(knotfit, m) {
   m.def("fit", &Fit, py::arg("x"), py::arg("y"),
         py::arg("method") = "not-a-knot", py::arg("end_slopes") = py::none(),
         py::arg("sort") = false, py::arg("ties") = py::none(),
-        py::arg("missing") = py::none(),
+        py::arg("missing") = py::none(), py::arg("tolerance") = py::none(),
         "fit(x, y, method='not-a-knot', end_slopes=None, sort=False, "
-        "ties=None,\n    missing=None) -> Spline\n\n"
+        "ties=None,\n    missing=None, tolerance=None) -> Spline\n\n"
         "The spline through the points (x[i], y[i]), bit for bit the fit "
         "the\nknotfit program writes for the same doubles: x and y are "
         "sequences or\narrays of real numbers of one length, x strictly "
@@ -500,7 +562,16 @@ PYBIND11_MODULE(knotfit, m) {
         "'natural', 'clamped' (end slopes 0, or\nend_slopes=(d0, dn), or "
         "'clamped=D0,DN'), 'periodic' (y[0] == y[-1]),\n'pchip', 'akima', "
         "'makima', 'steffen'. Raises knotfit.Error with the\nprogram's "
-        "message for data it would skip.");
+        "message for data it would skip.\n\n"
+        "tolerance=E (a number, in y's units) or 'E%' (of the y range) "
+        "gives,\nas the program's --tolerance, the spline of a table with "
+        "as few knots as\nfound such that the table as stored is within E "
+        "of every point: with the\ndefault method the least-squares cubic "
+        "spline on some of the data's\nabscissas, with 'pchip', 'steffen', "
+        "'makima', 'akima' that interpolant\nthrough a subset of the "
+        "points; the other methods raise knotfit.Error.\nIts table_bytes "
+        "are the program's. When no table meets E (below what\nbinary32 "
+        "holds), the best found, with a RuntimeWarning.");
   m.def("read_table", &ReadTable, py::arg("source"),
         "read_table(source) -> Table\n\n"
         "Reads a coefficient table from a path (str or os.PathLike) or from "
