@@ -54,6 +54,9 @@ def test_fit_writes_the_programs_bytes(tmp_path, method):
      dict(sort=True, ties="mean", missing="skip")),
     (["--sort", "--ties=last"], dict(sort=True, ties="last")),
     (["--ties", "first"], dict(ties="first")),
+    (["--ties=mean", "--tolerance=0.5"], dict(ties="mean", tolerance=0.5)),
+    (["--sort", "--ties=first", "--tolerance=20%", "-m", "not-a-knot"],
+     dict(sort=True, ties="first", tolerance="20%", method="not-a-knot")),
 ])
 def test_fit_takes_data_as_measured_as_the_program(tmp_path, options, keywords):
     rng = np.random.default_rng(7)
@@ -63,7 +66,8 @@ def test_fit_takes_data_as_measured_as_the_program(tmp_path, options, keywords):
         x.sort()
     x[5] = np.nan if "missing" in keywords else x[5]
     table = program_table(tmp_path, x, y, "pchip", options)
-    mine = knotfit.table_bytes(knotfit.fit(x, y, "pchip", **keywords))
+    mine = knotfit.table_bytes(knotfit.fit(x, y, **{"method": "pchip",
+                                                    **keywords}))
     assert mine == table.read_bytes()
 
 
@@ -169,6 +173,9 @@ BAD = [
     (lambda: knotfit.fit([0, 1], [0, 1], end_slopes=[1]), "end_slopes"),
     (lambda: knotfit.fit([0, 1], [0, 1], ties="median"), "ties is 'mean'"),
     (lambda: knotfit.fit([0, 1], [0, 1], missing="drop"), "missing is 'skip'"),
+    (lambda: knotfit.fit([0, 1], [0, 1], "natural", tolerance=1),
+     "tolerance takes the methods not-a-knot, pchip"),
+    (lambda: knotfit.fit([0, 1], [0, 1], tolerance="0%"), "tolerance is a"),
     (lambda: knotfit.table_bytes(knotfit.fit([0, 1], [0, 1e39])), "overflows"),
     (lambda: knotfit.read_table(b"\0\0\0\2" + bytes(20)), "table: "),
     (lambda: knotfit.read_table("/nonexistent"), "cannot open"),
