@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <string_view>
 
 namespace {
@@ -49,6 +50,32 @@ bool ParseFlags(std::string_view list, FlagSet &flags, std::string &unknown) {
   return true;
 }
 
+// --lambda's value: "gcv", "df:K" (K above 2) or lambda itself, a finite
+// decimal number at least 0. False for anything else.
+bool ParseSmoothing(std::string_view text, knotfit::detail::Smoothing &how) {
+  using Rule = knotfit::detail::Smoothing::Rule;
+  if (text == "gcv") {
+    how = {Rule::kGcv, 0.0};
+    return true;
+  }
+  const bool df = text.starts_with("df:");
+  const std::string number(text.substr(df ? 3 : 0));
+  // A plain decimal: strtod would also take blanks, a '+' and hexadecimal.
+  if (number.empty() ||
+      number.find_first_not_of("0123456789.eE+-") != std::string::npos ||
+      number[0] == '+') {
+    return false;
+  }
+  char *end = nullptr;
+  const double value = knotfit::detail::StrtodC(number.c_str(), &end);
+  if (end != number.c_str() + number.size() || !std::isfinite(value) ||
+      !(df ? value > 2.0 : value >= 0.0)) {
+    return false;
+  }
+  how = {df ? Rule::kDegreesOfFreedom : Rule::kLambda, value};
+  return true;
+}
+
 } // namespace
 
 CommandLine ParseCommandLine(int argc, const char *const *argv) {
@@ -65,7 +92,8 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
   bool options_end = false;
   bool missing = false;
   bool name_given = false;
-  std::string_view csv_only; // an option that needs --csv
+  std::string_view csv_only;    // an option that needs --csv
+  std::string_view smooth_only; // an option that needs -m smooth
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (options_end || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -119,6 +147,19 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       line.tolerance = tolerance;
     } else if (arg == "--verbose") {
       line.verbose = true;
+    } else if (OptionValue(arg, "--lambda", argc, argv, i, value, missing)) {
+      if (missing || !ParseSmoothing(value, line.smoothing)) {
+        return fail("option '--lambda' needs gcv, df:K (K above 2) or a "
+                    "number at least 0");
+      }
+      smooth_only = "--lambda";
+    } else if (OptionValue(arg, "--weights", argc, argv, i, value, missing)) {
+      if (missing || value.empty()) {
+        return fail("option '--weights' needs a column");
+      }
+      line.csv_options.weights = value;
+      smooth_only = "--weights";
+      csv_only = "--weights";
     } else if (arg == "--strict") {
       line.strict = true;
     } else if (arg == "--mkdir") {
@@ -187,7 +228,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       if (!knotfit::ParseMethod(value, line.method)) {
         return fail("unknown method '" + knotfit::detail::Quoted(value) +
                     "' (not-a-knot, natural, clamped[=D0,DN], periodic, "
-                    "pchip, akima, makima, steffen)");
+                    "pchip, akima, makima, steffen, smooth)");
       }
     } else if (OptionValue(arg, "--jobs", argc, argv, i, value, missing, 'j')) {
       if (missing) {
@@ -213,6 +254,14 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
     return fail("option '--tolerance' takes the methods " +
                 knotfit::detail::ToleranceMethods() + ", not " +
                 knotfit::MethodName(line.method.method));
+  }
+  const bool smooths = knotfit::detail::InfoOf(line.method.method).smooths;
+  if (!smooths && !smooth_only.empty()) {
+    return fail("option '" + std::string(smooth_only) + "' needs -m smooth");
+  }
+  if (smooths && line.measured.ties != knotfit::detail::Ties::kKeep) {
+    return fail("option '--ties' does not go with -m smooth, which merges "
+                "equal x itself");
   }
   if (!line.csv && !csv_only.empty()) {
     return fail("option '" +
@@ -269,7 +318,16 @@ void PrintHelp(std::FILE *to) {
       "Options:\n"
       "  -m, --method=NAME  the interpolant: not-a-knot (default), natural,\n"
       "                     clamped, clamped=D0,DN (end slopes), periodic,\n"
-      "                     pchip, akima, makima, steffen\n"
+      "                     pchip, akima, makima, steffen; or smooth, the\n"
+      "                     cubic smoothing spline, near the points, not\n"
+      "                     through them (x may repeat, not decrease)\n"
+      "      --lambda=L     with -m smooth: how much it smooths: gcv "
+      "(default,\n"
+      "                     by generalised cross-validation), df:K (K degrees\n"
+      "                     of freedom, 2 < K <= the distinct x) or lambda\n"
+      "                     itself, a number >= 0 (0 interpolates)\n"
+      "      --weights=COL  with -m smooth and --csv: each point's weight, a\n"
+      "                     number above 0, from column COL (number or name)\n"
       "  -j, --jobs=N       fit and format on N threads (default 1; 0: as\n"
       "                     many as the cores knotfit may use); the output\n"
       "                     is the same, byte for byte\n"
@@ -315,6 +373,8 @@ void PrintHelp(std::FILE *to) {
       "Lab data, repeated settings and a lost reading, fitted as measured:\n"
       "  printf '0 .012\\n0 .015\\n.5 .21\\n.5 NA\\n1 .398\\nNAME assay\\n' |\n"
       "    knotfit --ties=mean --missing=skip -\n"
+      "Noisy readings smoothed, the amount chosen by cross-validation:\n"
+      "  knotfit -m smooth --json=fit.json readings\n"
       "\n"
       "Files written, for a data set named <name>:\n"
       "  $KEL/CS/<name>       the binary coefficient table (big-endian\n"

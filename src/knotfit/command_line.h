@@ -36,9 +36,10 @@ struct CommandLine {
   knotfit::detail::MeasuredRules measured;
   // --tolerance: each table with the fewest knots found within the bound
   std::optional<knotfit::detail::Tolerance> tolerance;
-  bool verbose = false;            // a line per data set on standard error
-  RunReportOptions report;         // --report, --json, --fail-on
-  std::vector<std::string> inputs; // "-" is standard input
+  bool verbose = false;                 // a line per data set on standard error
+  knotfit::detail::Smoothing smoothing; // --lambda, for -m smooth
+  RunReportOptions report;              // --report, --json, --fail-on
+  std::vector<std::string> inputs;      // "-" is standard input
 };
 
 // Reads the arguments after the program name. No argument at all asks for

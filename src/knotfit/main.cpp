@@ -106,6 +106,7 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
   here.place = set.place;
   here.input = set.input;
   here.points = set.points;
+  here.weights = set.w;
   if (report != nullptr) {
     console.TakeProblem(); // what this data set reports, nothing older
   }
@@ -136,6 +137,7 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
     }
     r.method = run.method;
     r.knots = result.knots;
+    r.smoothing = std::move(result.smoothing);
     // The last problem reported is why it was skipped, or why its table
     // went without its plot file; a warning is no reason.
     std::string problem = console.TakeProblem();
@@ -169,8 +171,10 @@ int ProcessFile(const std::string &input, const CommandLine &line,
     }
     in = opened.get();
   }
-  const InputSettings settings{input, line.strict, &written, workers,
-                               line.measured};
+  const InputSettings settings{
+      input,         line.strict,
+      &written,      workers,
+      line.measured, knotfit::detail::InfoOf(line.method.method).smooths};
   RunSummary summary;
   int error = 0;
   if (line.csv) {
@@ -251,7 +255,8 @@ int main(int argc, char **argv) {
                 .kel = &kel,
                 .measured = line.measured,
                 .tolerance = line.tolerance ? &*line.tolerance : nullptr,
-                .verbose = line.verbose};
+                .verbose = line.verbose,
+                .smoothing = line.smoothing};
   RunSummary total;
   WrittenNames written;
   int status = 0;

@@ -3,8 +3,11 @@
 #ifndef KNOTFIT_OUTCOME_H
 #define KNOTFIT_OUTCOME_H
 
+#include "knotfit_internal.h"
 #include <cstdint>
 #include <optional>
+
+#include <memory>
 
 // What became of a data set's files.
 enum class Outcome {
@@ -56,6 +59,9 @@ struct DataSetOutcome {
                         // not meet --tolerance
   bool flagged = false; // a flag named by --fail-on flags it
   std::optional<KnotsReached> knots; // with --tolerance, once fitted
+  // A smoothing fit that was written: its knots and what it chose, for the
+  // report. Null for an interpolant.
+  std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing;
 };
 
 #endif

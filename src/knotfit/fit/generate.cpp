@@ -88,14 +88,18 @@ std::string Measure(double v) {
 }
 
 // The knots found for --tolerance and what the table reached with them.
-KnotsReached Reached(const knotfit::detail::ToleranceFit &knots, double e,
-                     int32_t n, const double *x, const double *y,
-                     const Run &run) {
+std::optional<KnotsReached> Reached(const TableForm &fit, int32_t n,
+                                    const double *x, const double *y,
+                                    const Run &run) {
+  if (!fit.knots()) {
+    return std::nullopt;
+  }
+  const knotfit::detail::ToleranceFit &knots = *fit.knots();
   KnotsReached r;
   r.points = static_cast<uint64_t>(n);
   r.knots = knots.x.size();
   r.bytes = knotfit::detail::TableSize(knotfit::TableForm::kClassic, r.knots);
-  r.e = e;
+  r.e = fit.bound();
   r.error = knots.error;
   r.at = x[knots.worst];
   r.met = knots.met;
@@ -135,10 +139,11 @@ void ReportKnots(const std::optional<KnotsReached> &knots, int32_t n,
 } // namespace
 
 Problem CheckDataSet(int32_t n, const double *x, const double *y,
-                     std::string_view name) {
+                     std::string_view name, bool equal_x) {
   Problem problem{NameProblem(name), {}};
   if (problem.empty()) {
-    problem.text = knotfit::detail::PointsProblem(n, x, y, &problem.about);
+    problem.text =
+        knotfit::detail::PointsProblem(n, x, y, &problem.about, equal_x);
     // nan is a number as a whole, but as a reading it most often says that
     // there was none.
     for (int32_t i = 0; !problem.empty() && i < n; ++i) {
@@ -156,7 +161,8 @@ Problem CheckDataSet(int32_t n, const double *x, const double *y,
 // The checks that need only the data set and the method.
 Problem DataSetProblem(int32_t n, const double *x, const double *y,
                        std::string_view name, const Run &run) {
-  Problem problem = CheckDataSet(n, x, y, name);
+  Problem problem = CheckDataSet(
+      n, x, y, name, knotfit::detail::InfoOf(run.method.method).smooths);
   if (problem.empty()) {
     problem.text = knotfit::detail::MethodProblem(run.method, n, x, y);
   }
@@ -171,20 +177,15 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   if (!made.problem.empty()) {
     return made;
   }
-  if (run.tolerance != nullptr) {
-    made.e = knotfit::detail::AbsoluteTolerance(*run.tolerance, n, y);
-    made.knots =
-        knotfit::detail::FitWithinTolerance(run.method, n, x, y, made.e);
-    made.reached = Reached(*made.knots, made.e, n, x, y, run);
-  }
-  const TableForm fit = made.knots ? TableForm(*made.knots)
-                                   : TableForm(run.method, n, x, y, work);
-  made.binary32 = fit.Binary32Problem();
+  const TableForm fit(run.method, n, x, y, work, run.weights, run.smoothing,
+                      run.tolerance);
+  made.reached = Reached(fit, n, x, y, run);
+  made.binary32 = fit.Refusal();
   if (!made.binary32.empty()) {
     return made;
   }
-  made.collapsed.text =
-      knotfit::detail::CollapsedKnots(fit.n(), fit.x(), &made.collapsed.about);
+  made.smoothing = fit.smoothing();
+  made.collapsed = fit.Collapsed();
   Collect table;
   if (run.console.quiet()) {
     WriteCoefficientTable(table, nullptr, fit.fields());
@@ -261,41 +262,30 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   }
   Workspace own;
   std::optional<TableForm> fit;
-  std::optional<knotfit::detail::ToleranceFit> knots;
-  std::optional<KnotsReached> reached;
-  if (ahead != nullptr) {
-    reached = ahead->reached;
-  } else if (run.tolerance != nullptr) {
-    const double e = knotfit::detail::AbsoluteTolerance(*run.tolerance, n, y);
-    knots = knotfit::detail::FitWithinTolerance(run.method, n, x, y, e);
-    reached = Reached(*knots, e, n, x, y, run);
-    fit.emplace(*knots);
-  } else {
+  if (ahead == nullptr) {
     fit.emplace(run.method, n, x, y,
-                run.workspace != nullptr ? *run.workspace : own);
+                run.workspace != nullptr ? *run.workspace : own, run.weights,
+                run.smoothing, run.tolerance);
   }
+  const std::optional<KnotsReached> reached =
+      ahead != nullptr ? ahead->reached : Reached(*fit, n, x, y, run);
   // The table holds binary32 values: a field that overflows there would be
   // stored as inf, and knots that narrow to the same x cannot be told apart
   // by a reader. The first skips the data set, the second is written as
   // always, with a warning.
-  problem = ahead != nullptr ? ahead->binary32 : fit->Binary32Problem();
+  problem = ahead != nullptr ? ahead->binary32 : fit->Refusal();
   if (!problem.empty()) {
     PrintDataSetMessage(console, PlaceOf(problem, run), name, problem.text,
                         "skipped");
     return {};
   }
-  Problem collapsed;
-  if (ahead != nullptr) {
-    collapsed = ahead->collapsed;
-  } else {
-    collapsed.text =
-        knotfit::detail::CollapsedKnots(fit->n(), fit->x(), &collapsed.about);
-  }
-  ReportKnots(reached, n, name, run);
+  const Problem collapsed =
+      ahead != nullptr ? ahead->collapsed : fit->Collapsed();
   if (!collapsed.empty()) {
     PrintDataSetMessage(console, PlaceOf(collapsed, run), name, collapsed.text,
                         "the table cannot tell them apart");
   }
+  ReportKnots(reached, n, name, run);
   // Both files change together: the table's temporary file is completed
   // first, then the plot file's, then both are renamed.
   const WriterInput input{fit ? &*fit : nullptr, ahead};
@@ -313,5 +303,8 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
       outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
   const bool short_of_bound = reached && !reached->met;
   return {outcome, table_written && (!collapsed.empty() || short_of_bound),
-          false, reached};
+          false, reached,
+          table_written
+              ? (ahead != nullptr ? ahead->smoothing : fit->smoothing())
+              : nullptr};
 }

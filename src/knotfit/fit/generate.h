@@ -40,7 +40,11 @@ struct Run {
   knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
   // --tolerance: null for a table of every point
   const knotfit::detail::Tolerance *tolerance = nullptr;
-  bool verbose = false; // --verbose
+  bool verbose = false;                   // --verbose
+  knotfit::detail::Smoothing smoothing{}; // -m smooth: --lambda
+  // The weights of the data set at hand, one per point (--weights); null:
+  // every weight 1.
+  const double *weights = nullptr;
 };
 
 // A data set's checks, fit and every byte its writers write, made ahead of
@@ -48,21 +52,21 @@ struct Run {
 // GenerateCubicSpline then needs no more than the file system for.
 struct PreparedDataSet {
   Problem problem;          // CheckDataSet, then the method's own needs
-  Problem binary32;         // a field of the fit that binary32 cannot hold
+  Problem binary32;         // the fit refused (smoothing), or a field of it
+                            // that binary32 cannot hold
   Problem collapsed;        // knots that binary32 cannot tell apart
   std::string trace;        // the trace's record lines (none when quiet)
   std::string table;        // the table file's bytes
   std::string plot;         // the plot file's lines,
   std::string plot_problem; // or why it has none
-  // With --tolerance: the table's knots, on which it is fitted.
-  std::optional<knotfit::detail::ToleranceFit> knots;
-  double e = 0.0; // the bound in y's units
-  std::optional<KnotsReached> reached;
+  std::optional<KnotsReached> reached; // with --tolerance
   // Both files written ahead too (WriteAhead): complete temporary files
   // beside their targets, waiting to be renamed in the data set's turn.
   // Null when they were not.
   std::unique_ptr<ReplacementFile> table_file, plot_file;
   bool ahead_failed = false; // a file could not be created or written ahead
+  // A smoothing fit: its knots and what it chose.
+  std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing;
 };
 PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
                                std::string_view name, const Run &run,
@@ -80,9 +84,10 @@ void WriteAhead(PreparedDataSet &made, std::string_view name,
                 const KelSettings &kel);
 
 // Why the data set cannot be fitted and written: a name that cannot name a
-// file under CS, or points no spline passes through. Empty when it can.
+// file under CS, or points no spline passes through (with equal_x, for a
+// smoothing fit, equal x pass). Empty when it can.
 Problem CheckDataSet(int32_t n, const double *x, const double *y,
-                     std::string_view name);
+                     std::string_view name, bool equal_x = false);
 
 // Checks the data set (CheckDataSet, the method's own needs, both targets
 // located once; a problem is reported and fails it), fits it and checks its

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <span>
 
 namespace detail = knotfit::detail;
 
@@ -32,8 +33,42 @@ struct TableForm::CompactWork {
 };
 
 TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
-                     const double *x, const double *y, Workspace &work) {
+                     const double *x, const double *y, Workspace &work,
+                     const double *w, const detail::Smoothing &how,
+                     const detail::Tolerance *bound) {
   const auto size = static_cast<size_t>(n);
+  if (bound != nullptr) {
+    bound_ = detail::AbsoluteTolerance(*bound, n, y);
+    knots_ = std::make_shared<detail::ToleranceFit>(
+        detail::FitWithinTolerance(method, n, x, y, bound_));
+    const detail::ToleranceFit &f = *knots_;
+    fields_ = {static_cast<int32_t>(f.x.size()),
+               f.x.data(),
+               f.y.data(),
+               f.a.data(),
+               f.b.data(),
+               f.c.data()};
+    merged_ = true;
+    return;
+  }
+  if (detail::InfoOf(method.method).smooths) {
+    smoothing_ = std::make_shared<detail::SmoothingFit>();
+    detail::SmoothingFit &f = *smoothing_;
+    refused_.text = detail::FitSmoothingSpline(
+        {x, size}, {y, size},
+        w != nullptr ? std::span<const double>(w, size)
+                     : std::span<const double>(),
+        how, f);
+    // Refused, it holds no knot.
+    fields_ = {static_cast<int32_t>(f.x.size()),
+               f.x.data(),
+               f.y.data(),
+               f.a.data(),
+               f.b.data(),
+               f.c.data()};
+    merged_ = f.x.size() < size;
+    return;
+  }
   work.a.ResizeForOverwrite(size);
   work.b.ResizeForOverwrite(size);
   fields_.n = n;
@@ -53,16 +88,23 @@ TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
                         work.c.data());
 }
 
-TableForm::TableForm(const knotfit::detail::ToleranceFit &knots) {
-  fields_.n = static_cast<int32_t>(knots.x.size());
-  fields_.x = knots.x.data();
-  fields_.y = knots.y.data();
-  fields_.a = knots.a.data();
-  fields_.b = knots.b.data();
-  fields_.c = knots.c.data();
+Problem TableForm::AtPoint(Problem problem) const {
+  if (merged_) {
+    problem.about = {};
+  }
+  return problem;
 }
 
-Problem TableForm::Binary32Problem() const {
+Problem TableForm::Collapsed() const {
+  Problem problem;
+  problem.text = detail::CollapsedKnots(fields_.n, fields_.x, &problem.about);
+  return AtPoint(problem);
+}
+
+Problem TableForm::Refusal() const {
+  if (!refused_.empty()) {
+    return refused_;
+  }
   Problem problem;
   problem.text = detail::TableProblem(fields_, &problem.about);
   if (problem.empty() && bad_b_ >= 0) {
@@ -71,7 +113,7 @@ Problem TableForm::Binary32Problem() const {
   if (problem.empty() && bad_c_ >= 0) {
     problem = {detail::FieldProblem("c", bad_c_, bad_c_value_), {bad_c_, 'c'}};
   }
-  return problem;
+  return AtPoint(problem);
 }
 
 double TableForm::Value(double t) const {

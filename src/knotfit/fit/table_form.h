@@ -4,7 +4,10 @@
 // program's compact form: its slopes in double and the coefficients b and c
 // of every segment only as the binary32 pair the table stores; its values
 // recompute the segment they need from the slopes, bit for bit as the fit
-// formed it. With the points, that is 32 bytes per point instead of 56.
+// formed it. With the points, that is 32 bytes per point instead of 56. A
+// smoothing fit keeps its own knots (the distinct x, their smoothed y) and
+// the SplineTable beside them, with what it chose; so does a fit within a
+// bound, with the knots found for it.
 #ifndef KNOTFIT_FIT_TABLE_FORM_H
 #define KNOTFIT_FIT_TABLE_FORM_H
 
@@ -15,6 +18,7 @@
 #include "knotfit_internal.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // The arrays a run reuses from one data set to the next.
@@ -24,22 +28,38 @@ struct Workspace {
 
 class TableForm {
 public:
-  // Fits the n points (which passed every check) with the method.
+  // Fits the n points (which passed every check) with the method; a
+  // smoothing method with the weights w (null: all 1) and the rule how;
+  // with a bound (--tolerance), on the knots found for it.
   TableForm(const knotfit::MethodChoice &method, int32_t n, const double *x,
-            const double *y, Workspace &work);
-
-  // The fit on the knots found for a bound, held by knots, which outlives
-  // it.
-  explicit TableForm(const knotfit::detail::ToleranceFit &knots);
+            const double *y, Workspace &work, const double *w = nullptr,
+            const knotfit::detail::Smoothing &how = {},
+            const knotfit::detail::Tolerance *bound = nullptr);
 
   // The fields the table encoder reads.
   const knotfit::detail::TableFields &fields() const { return fields_; }
   int32_t n() const { return fields_.n; }
   const double *x() const { return fields_.x; }
 
-  // Why the table cannot hold the fit: a field that is not finite in
-  // binary32, all x first, then y, a, b and c. Empty when it can.
-  Problem Binary32Problem() const;
+  // Why the fit cannot be written: the smoothing spline's own refusal (a
+  // weight or gap out of its range, df beyond the distinct x, ...), then
+  // a field that is not finite in binary32, all x first, then y, a, b and c.
+  // Empty when it can.
+  Problem Refusal() const;
+  // Neighbouring knots that binary32 cannot tell apart, or empty.
+  Problem Collapsed() const;
+  // The smoothing fit, with its knots and what it chose; null for an
+  // interpolant.
+  std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing() const {
+    return smoothing_;
+  }
+
+  // The knots found for a bound and what the table reached with them (the
+  // bound in y's units); null without one.
+  std::shared_ptr<const knotfit::detail::ToleranceFit> knots() const {
+    return knots_;
+  }
+  double bound() const { return bound_; }
 
   // S(t), the clamped value getValue gives: getValue itself for a fit held
   // as a SplineTable, the same bits from the compact form.
@@ -64,7 +84,16 @@ private:
 
   struct CompactWork;
 
+  // A problem about knot k points at point k while the knots are the points;
+  // at the whole data set once a smoothing fit merged some of them.
+  Problem AtPoint(Problem problem) const;
+
   knotfit::detail::TableFields fields_;
+  std::shared_ptr<knotfit::detail::SmoothingFit> smoothing_;
+  std::shared_ptr<knotfit::detail::ToleranceFit> knots_;
+  double bound_ = 0.0;
+  Problem refused_;     // by the smoothing fit
+  bool merged_ = false; // its knots are fewer than the points
   // For a compact fit: the first segment whose b or c binary32 cannot hold.
   int32_t bad_b_ = -1, bad_c_ = -1;
   double bad_b_value_ = 0.0, bad_c_value_ = 0.0;

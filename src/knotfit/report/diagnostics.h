@@ -47,7 +47,8 @@ struct Finding {
   // collapsed; spacing: the two gaps. Empty otherwise.
   std::string cause;
   // The other methods whose fit of the same points does not raise this
-  // flag (clamped is not tried: its end slopes are the user's to know).
+  // flag (clamped is not tried: its end slopes are the user's to know; nor
+  // is smooth; a smoothed fit gets none).
   std::vector<knotfit::Method> avoided_by;
 };
 

@@ -261,6 +261,15 @@ std::string Brief(double v) {
                                .ptr);
 }
 
+// What a smoothing fit chose: " (lambda 0.52, 6.1 degrees of freedom)".
+std::string Smoothed(const DataSetRecord &r) {
+  if (!r.smoothing) {
+    return {};
+  }
+  return " (lambda " + Brief(r.smoothing->lambda) + ", " +
+         Brief(r.smoothing->df) + " degrees of freedom)";
+}
+
 // An attribute of doubles for the script, exact and cheap to write (a
 // report holds millions of them): their IEEE bits, big-endian, in base64.
 void AppendDoubles(std::string &out, const char *name,
@@ -428,7 +437,7 @@ std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot) {
   fig += Attribute("flags", FlagNames(d)) + ">\n<figcaption><b>" +
          Escaped(r.name) + "</b> " + Place(r) + " · " +
          Counted(r.points, "point", "points") + Measured(r) + " · " +
-         knotfit::MethodName(r.method.method) + "</figcaption>\n";
+         knotfit::MethodName(r.method.method) + Smoothed(r) + "</figcaption>\n";
   if (!r.skipped.empty()) {
     return fig + "<p class=\"skip\">Skipped: " + Escaped(r.skipped) +
            ".</p></figure>\n";

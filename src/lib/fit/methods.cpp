@@ -413,6 +413,7 @@ constexpr MethodInfo kMethods[] = {
     {Method::kAkima, "akima", 3, nullptr, HermiteFit<AkimaSlopes>},
     {Method::kMakima, "makima", 3, nullptr, HermiteFit<MakimaSlopes>},
     {Method::kSteffen, "steffen", 2, nullptr, HermiteFit<SteffenSlopes>},
+    {Method::kSmooth, "smooth", 3, nullptr, nullptr, true},
 };
 
 } // namespace
@@ -459,12 +460,17 @@ const char *MethodName(Method method) {
 }
 
 std::string MethodProblem(const MethodChoice &choice, int32_t n,
-                          const double * /*x*/, const double *y) {
+                          const double *x, const double *y) {
   const MethodInfo &info = InfoOf(choice.method);
-  if (n < info.fewest_points) {
+  int32_t count = n; // points, or for a smoothing method distinct x
+  for (int32_t i = 1; info.smooths && i < n; ++i) {
+    count -= x[i] == x[i - 1] ? 1 : 0;
+  }
+  if (count < info.fewest_points) {
     return std::string(info.name) + " needs at least " +
-           std::to_string(info.fewest_points) + " points (" +
-           std::to_string(n) + " given)";
+           std::to_string(info.fewest_points) +
+           (info.smooths ? " distinct x (" : " points (") +
+           std::to_string(count) + " given)";
   }
   return info.needs != nullptr ? info.needs(choice, n, y) : std::string();
 }

@@ -45,6 +45,8 @@ using knotfit::TiesName;
 using knotfit::AllMethods;
 using knotfit::ComputeSpline;
 using knotfit::Hermite;
+using knotfit::InfoOf;
+using knotfit::MethodInfo;
 using knotfit::SegmentCoefficients;
 using knotfit::SolveNotAKnot;
 
