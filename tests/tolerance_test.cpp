@@ -55,6 +55,7 @@ TEST(Tolerance, FewestKnotsAndEveryReaderWithinTheBound) {
     bool exact;
     double knot_at; // a knot expected there (NaN: none)
     bool met;
+    knotfit::TableForm form = knotfit::TableForm::kClassic;
   };
   const double none = NAN;
   const Case cases[] = {
@@ -78,6 +79,11 @@ TEST(Tolerance, FewestKnotsAndEveryReaderWithinTheBound) {
       {"makima",
        Sampled(101, 0.0, 0.1, [](double t) { return std::tanh(t - 5.0); }),
        knotfit::Method::kMakima, "1e-3", 30, false, none, true},
+      {"epoch seconds, offset form",
+       Sampled(300, 1.7e9, 60.0,
+               [](double t) { return std::sin((t - 1.7e9) / 3000.0); }),
+       knotfit::Method::kNotAKnot, "1e-4", 30, false, none, true,
+       knotfit::TableForm::kOffset},
       {"noise at 4 sigma", Noisy(), knotfit::Method::kNotAKnot, "0.04", 100,
        false, none, true},
       {"below binary32",
@@ -91,7 +97,7 @@ TEST(Tolerance, FewestKnotsAndEveryReaderWithinTheBound) {
     ASSERT_TRUE(knotfit::ParseTolerance(c.bound, tolerance));
     const double e = knotfit::AbsoluteTolerance(tolerance, n, c.curve.y.data());
     const knotfit::ToleranceFit fit = knotfit::FitWithinTolerance(
-        {c.method}, n, c.curve.x.data(), c.curve.y.data(), e);
+        {c.method}, n, c.curve.x.data(), c.curve.y.data(), e, c.form);
     EXPECT_EQ(fit.met, c.met);
     EXPECT_LE(fit.x.size(), c.most_knots);
     if (c.exact) {
@@ -103,7 +109,7 @@ TEST(Tolerance, FewestKnotsAndEveryReaderWithinTheBound) {
     // The written table read back: the C++ Table and the C header give the
     // error the fit reports, at the point it names.
     const std::vector<unsigned char> bytes =
-        knotfit::table_bytes(knotfit::SplineOf(fit));
+        knotfit::table_bytes(knotfit::SplineOf(fit), c.form);
     const knotfit::Table table = knotfit::read_table(bytes);
     knotfit_table view{};
     ASSERT_EQ(knotfit_table_view(bytes.data(), bytes.size(), &view),
@@ -118,6 +124,18 @@ TEST(Tolerance, FewestKnotsAndEveryReaderWithinTheBound) {
       if (err > worst) {
         worst = err;
         at = i;
+      }
+    }
+    // Monotone data keep a monotone table with steffen and pchip.
+    const bool rising = std::is_sorted(c.curve.y.begin(), c.curve.y.end());
+    if (rising && (c.method == knotfit::Method::kSteffen ||
+                   c.method == knotfit::Method::kPchip)) {
+      for (int k = 1; k <= 2000; ++k) {
+        const double t0 =
+            fit.x.front() + (fit.x.back() - fit.x.front()) * (k - 1) / 2000.0;
+        const double t1 =
+            fit.x.front() + (fit.x.back() - fit.x.front()) * k / 2000.0;
+        EXPECT_LE(table.value(t0), table.value(t1));
       }
     }
     EXPECT_EQ(worst, fit.error);
