@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include "knotfit_internal.h"
+#include "options.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,29 +10,17 @@
 
 namespace {
 
-// "--name VALUE" or "--name=VALUE", and with a short letter also "-x VALUE"
-// or "-xVALUE": true when arg is the option, with its value taken (from the
-// next argument for the separate forms; missing when there is none).
-bool OptionValue(std::string_view arg, std::string_view name, int argc,
-                 const char *const *argv, int &i, std::string_view &value,
-                 bool &missing, char letter = 0) {
-  const bool is_short =
-      letter != 0 && arg.size() >= 2 && arg[0] == '-' && arg[1] == letter;
-  if (arg == name || (is_short && arg.size() == 2)) {
-    missing = i + 1 == argc;
-    value = missing ? std::string_view() : std::string_view(argv[++i]);
-    return true;
+// The flags of --report, --json and --fail-on, from their table: each
+// name in a column of 14, its lines beside it.
+void PrintFlags(std::FILE *to) {
+  for (const FlagInfo &info : AllFlags()) {
+    std::string lines = info.brief;
+    for (size_t at = lines.find('\n'); at != lines.npos;
+         at = lines.find('\n', at + 1)) {
+      lines.insert(at + 1, 16, ' ');
+    }
+    std::fprintf(to, "  %-14s%s\n", info.name, lines.c_str());
   }
-  if (is_short) {
-    value = arg.substr(2);
-    return true;
-  }
-  if (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
-      arg[name.size()] == '=') {
-    value = arg.substr(name.size() + 1);
-    return true;
-  }
-  return false;
 }
 
 // The comma-separated flags of --fail-on; empty with the unknown one named.
@@ -170,7 +159,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
                OptionValue(arg, "--name", argc, argv, i, value, missing) ||
                OptionValue(arg, "--separator", argc, argv, i, value, missing) ||
                OptionValue(arg, "--columns", argc, argv, i, value, missing)) {
-      const std::string option(arg.substr(0, arg.find('=')));
+      const std::string option(OptionName(arg));
       if (missing) {
         return fail("option '" + option + "' needs a value");
       }
@@ -227,8 +216,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       }
       if (!knotfit::ParseMethod(value, line.method)) {
         return fail("unknown method '" + knotfit::detail::Quoted(value) +
-                    "' (not-a-knot, natural, clamped[=D0,DN], periodic, "
-                    "pchip, akima, makima, steffen, smooth)");
+                    "' (" + knotfit::detail::MethodList() + ")");
       }
     } else if (OptionValue(arg, "--jobs", argc, argv, i, value, missing, 'j')) {
       if (missing) {
@@ -264,8 +252,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
                 "equal x itself");
   }
   if (!line.csv && !csv_only.empty()) {
-    return fail("option '" +
-                std::string(csv_only.substr(0, csv_only.find('='))) +
+    return fail("option '" + std::string(OptionName(csv_only)) +
                 "' needs --csv");
   }
   if (name_given && line.inputs.size() > 1) {
@@ -383,14 +370,10 @@ void PrintHelp(std::FILE *to) {
       "Each file is written whole to a temporary file and renamed over the\n"
       "old one. CS and CS/plot must exist, unless --mkdir is given.\n"
       "\n"
-      "Flags of a fit (--report, --json, --fail-on):\n"
-      "  overshoot     where the data run one way, the curve swings past them\n"
-      "                by more than 0.1% of the y range\n"
-      "  not-monotone  the data are monotone, the curve turns back\n"
-      "  binary32      the table's binary32 curve is more than 1e-6 of the y\n"
-      "                range off the fit, a coefficient underflows, or knots\n"
-      "                collapse\n"
-      "  spacing       the largest knot gap is over 1000 times the smallest\n"
+      "Flags of a fit (--report, --json, --fail-on):\n",
+      to);
+  PrintFlags(to);
+  std::fputs(
       "\n"
       "Environment:\n"
       "  TROV_KEL  the KEL path, unless --kel is given\n"

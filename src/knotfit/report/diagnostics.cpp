@@ -15,17 +15,24 @@ const std::vector<FlagInfo> kFlagInfo = {
     {Flag::kOvershoot, "overshoot",
      "Where the data run one way, the curve leaves the band of a segment's "
      "two points by more than 0.1% of the data's y range: it swings past "
-     "the data."},
+     "the data.",
+     "where the data run one way, the curve swings past them\n"
+     "by more than 0.1% of the y range"},
     {Flag::kNotMonotone, "not-monotone",
      "The data rise (or fall) throughout but the curve turns back somewhere: "
-     "an inverse lookup finds more than one x."},
+     "an inverse lookup finds more than one x.",
+     "the data are monotone, the curve turns back"},
     {Flag::kBinary32, "binary32",
      "The coefficient table, as its readers evaluate it, differs from the "
      "fit by more than 1e-6 of the y range, or a coefficient narrowed to a "
-     "subnormal or to zero, or two knots have the same x in binary32."},
+     "subnormal or to zero, or two knots have the same x in binary32.",
+     "the table's binary32 curve is more than 1e-6 of the y\n"
+     "range off the fit, a coefficient underflows, or knots\n"
+     "collapse"},
     {Flag::kSpacing, "spacing",
      "The largest gap between neighbouring knots is more than 1000 times the "
-     "smallest: the fit is ill-conditioned there."},
+     "smallest: the fit is ill-conditioned there.",
+     "the largest knot gap is over 1000 times the smallest"},
 };
 
 // The roots of p*u^2 + q*u + r in (0, h), in increasing order. The larger
@@ -392,13 +399,7 @@ const FlagInfo &InfoOf(Flag flag) {
 }
 
 bool ParseFlag(std::string_view name, Flag &out) {
-  for (const FlagInfo &info : kFlagInfo) {
-    if (name == info.name) {
-      out = info.flag;
-      return true;
-    }
-  }
-  return false;
+  return knotfit::detail::ParseName(kFlagInfo, &FlagInfo::flag, name, out);
 }
 
 FlagSet Diagnosis::flags() const {

@@ -14,11 +14,13 @@
 enum class Flag { kOvershoot, kNotMonotone, kBinary32, kSpacing };
 
 // A flag's name (as --fail-on and the JSON summary spell it) and what it
-// means, in words for the report's reader.
+// means, in words for the report's reader and in brief for --help (its
+// lines as the help text breaks them).
 struct FlagInfo {
   Flag flag;
   const char *name;
   const char *meaning;
+  const char *brief;
 };
 const FlagInfo &InfoOf(Flag flag);
 // All four, in the order above.

@@ -23,6 +23,8 @@ struct MethodInfo {
   // Null for a smoothing method.
   void (*fit)(const MethodChoice &choice, int32_t n, const double *x,
               const double *y, double *a, double *b, double *c);
+  // What may follow the name, as the lists of methods show it.
+  const char *parameters;
   // The fit passes near the points, not through them: FitSmoothingSpline
   // (smoothing_spline.h) makes it, with weights and an amount of smoothing;
   // its knots are the distinct x, equal x allowed, and their y the smoothed
@@ -34,6 +36,10 @@ struct MethodInfo {
 const MethodInfo &InfoOf(Method method);
 // Every row, in the order of Method.
 std::span<const MethodInfo> AllMethods();
+
+// Every method's name and parameters, in the order of the table:
+// "not-a-knot, natural, clamped[=D0,DN], ...", for messages and help texts.
+std::string MethodList();
 
 // Why `choice` cannot fit these points (which passed PointsProblem); empty
 // when it can. In the words of PointsProblem's messages, e.g. "akima needs at
