@@ -38,9 +38,12 @@ TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
                      const detail::Tolerance *bound) {
   const auto size = static_cast<size_t>(n);
   if (bound != nullptr) {
+    // The knots are checked on the table in the form it is written in:
+    // the program writes the classic form, so that is the form they are
+    // found for (FitWithinTolerance takes the others too).
     bound_ = detail::AbsoluteTolerance(*bound, n, y);
-    knots_ = std::make_shared<detail::ToleranceFit>(
-        detail::FitWithinTolerance(method, n, x, y, bound_));
+    knots_ = std::make_shared<detail::ToleranceFit>(detail::FitWithinTolerance(
+        method, n, x, y, bound_, knotfit::TableForm::kClassic));
     const detail::ToleranceFit &f = *knots_;
     fields_ = {static_cast<int32_t>(f.x.size()),
                f.x.data(),
