@@ -192,6 +192,15 @@ std::string Missing(Line &line, Values v) {
   return {};
 }
 
+std::string Tolerance(Line &line, Values v) {
+  knotfit::detail::Tolerance tolerance;
+  if (!knotfit::detail::ParseTolerance(v[0], tolerance)) {
+    return Needs("--tolerance", "E or E% (a number above 0)");
+  }
+  line.tolerance = tolerance;
+  return {};
+}
+
 // The options in the order --help lists them.
 const Option<Line> kOptions[] = {
     {"--method", 'm', "NAME", "a method", Method,
@@ -212,6 +221,14 @@ const Option<Line> kOptions[] = {
      "fit and format on N threads (default 1; 0: as\n"
      "many as the cores knotfit may use); the output\n"
      "is the same, byte for byte"},
+    {"--tolerance", 0, "E", "E or E% (a number above 0)", Tolerance,
+     "each table with as few knots as found such that\n"
+     "the table as stored is within E of every point\n"
+     "(E%: of the data set's y range); not-a-knot,\n"
+     "pchip, akima, makima, steffen"},
+    {"--verbose", 0, nullptr, nullptr, Set<&Line::verbose>,
+     "one line per data set on standard error: its\n"
+     "points and knots (with --tolerance, the error)"},
     {"--quiet", 'q', nullptr, nullptr, Set<&Line::quiet>,
      "print nothing on standard output (no echo of\n"
      "the pairs read, no trace of the tables written)"},
@@ -290,6 +307,11 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
   line.inputs.assign(words.operands.begin(), words.operands.end());
   if (line.inputs.empty()) {
     return fail("no input file");
+  }
+  if (line.tolerance && !knotfit::detail::TakesTolerance(line.method.method)) {
+    return fail("option '--tolerance' takes the methods " +
+                knotfit::detail::ToleranceMethods() + ", not " +
+                knotfit::MethodName(line.method.method));
   }
   const bool smooths = knotfit::detail::InfoOf(line.method.method).smooths;
   const std::string_view smooth_only = words.LastOf({"--lambda", "--weights"});
@@ -384,7 +406,8 @@ void PrintHelp(std::FILE *to) {
       "Exit status:\n"
       "  0    every data set was written\n"
       "  1    a data set was skipped or not completely written, input was\n"
-      "       read but not written, a data set has a flag of --fail-on, the\n"
+      "       read but not written, a table does not meet --tolerance, a\n"
+      "       data set has a flag of --fail-on, the\n"
       "       report could not be written, standard output failed, or (with\n"
       "       --strict) a warning was given\n"
       "  254  a plot file could not be created in CS/plot: the run ended\n"
