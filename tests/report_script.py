@@ -13,9 +13,18 @@ import subprocess
 import sys
 import tempfile
 
-# The globals the page's script touches outside its functions, inert.
+# The globals the page's script touches outside its functions, inert but
+# for the index: one column header (its data attributes strings, as in a
+# page) over one block of rows whose values are 2, 1, 2.
 STUBS = """
-const document = { querySelectorAll: () => [], documentElement: { classList: { add() {} } } };
+const TH = { cellIndex: 0, addEventListener(e, f) { this.click = f; },
+  dataset: new Proxy({}, { set(o, k, v) { o[k] = String(v); return true; } }) };
+TH.parentNode = { querySelectorAll: () => [TH] };
+const row = (v, i) => ({ cells: [{ dataset: { v: String(v) } }], dataset: { i: String(i) } });
+const BODY = { rows: [row(2, 0), row(1, 1), row(2, 2)], appendChild(p) { this.rows = p.kids; } };
+const document = { querySelectorAll: s => s === "#index th" ? [TH] : s === ".rows tbody" ? [BODY] : [],
+  documentElement: { classList: { add() {} } },
+  createDocumentFragment: () => ({ kids: [], appendChild(r) { this.kids.push(r); } }) };
 const location = { hash: "" };
 class IntersectionObserver { observe() {} }
 """
@@ -24,10 +33,16 @@ class IntersectionObserver { observe() {} }
 CHECKS = """
 const s = { x: [0, 1, 2, 4], y: [0, 10, 20, 30], a: [1, 2, 3, 4], b: [0, 0, 0, 0], c: [0, 0, 0, 0] };
 const at = [-1, 0, 0.5, 1, 1.5, 2, 3, 4, 5].map(t => value(s, t));
-console.log(JSON.stringify({ at, nums: nums(ATTR), ticks: ticks(0, 1).map(label), rows: ROWS }));
+const order = () => [TH.dataset.dir, BODY.rows.map(r => r.dataset.i).join("")];
+TH.click(); const up = order(); TH.click(); const down = order();
+console.log(JSON.stringify({ at, nums: nums(ATTR), ticks: ticks(0, 1).map(label), rows: ROWS,
+                             sort: [up, down] }));
 """
 WANT = {"at": [0, 0, 0.5, 1, 11, 12, 23, 30, 30], "nums": [1.5, -2, 1e300],
-        "ticks": ["0", "0.2", "0.4", "0.6", "0.8", "1"], "rows": 250}
+        "ticks": ["0", "0.2", "0.4", "0.6", "0.8", "1"], "rows": 250,
+        # A click sorts up (equal values in page order) and marks the column
+        # "1", the next one down, "-1": the style's arrows.
+        "sort": [["1", "102"], ["-1", "021"]]}
 
 
 def main():
