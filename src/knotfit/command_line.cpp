@@ -99,6 +99,13 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
         return fail("unknown flag '" + knotfit::detail::Quoted(unknown) +
                     "' for --fail-on");
       }
+    } else if (OptionValue(arg, "--table", argc, argv, i, value, missing)) {
+      line.table.given = true;
+      line.table.automatic = !missing && value == "auto";
+      if (missing || (!line.table.automatic &&
+                      !knotfit::ParseTableForm(value, line.table.form))) {
+        return fail("option '--table' needs classic, offset, double or auto");
+      }
     } else if (arg == "--sort") {
       line.measured.sort = true;
     } else if (OptionValue(arg, "--ties", argc, argv, i, value, missing)) {
@@ -257,6 +264,11 @@ void PrintHelp(std::FILE *to) {
       "  -m, --method=NAME  the interpolant: not-a-knot (default), natural,\n"
       "                     clamped, clamped=D0,DN (end slopes), periodic,\n"
       "                     pchip, akima, makima, steffen\n"
+      "      --table=FORM   the tables' form: classic (default; absolute x\n"
+      "                     and y in binary32), offset (binary32 about a\n"
+      "                     binary64 origin: for time stamps), double\n"
+      "                     (binary64), or auto: for each data set the first\n"
+      "                     of these that the binary32 flag does not flag\n"
       "  -j, --jobs=N       fit and format on N threads (default 1; 0: as\n"
       "                     many as the cores knotfit may use); the output\n"
       "                     is the same, byte for byte\n"
@@ -299,7 +311,8 @@ void PrintHelp(std::FILE *to) {
       "\n"
       "Files written, for a data set named <name>:\n"
       "  $KEL/CS/<name>       the binary coefficient table (big-endian\n"
-      "                       binary32: knot count, then x y a b c per knot)\n"
+      "                       binary32: knot count, then x y a b c per knot;\n"
+      "                       --table=offset and double: a header first)\n"
       "  $KEL/CS/plot/<name>  the spline sampled in 1/500 steps, as text\n"
       "Each file is written whole to a temporary file and renamed over the\n"
       "old one. CS and CS/plot must exist, unless --mkdir is given.\n"
@@ -308,9 +321,9 @@ void PrintHelp(std::FILE *to) {
       "  overshoot     where the data run one way, the curve swings past them\n"
       "                by more than 0.1% of the y range\n"
       "  not-monotone  the data are monotone, the curve turns back\n"
-      "  binary32      the table's binary32 curve is more than 1e-6 of the y\n"
-      "                range off the fit, a coefficient underflows, or knots\n"
-      "                collapse\n"
+      "  binary32      the table's curve, in its form, is more than 1e-6 of\n"
+      "                the y range off the fit, a coefficient underflows, or\n"
+      "                knots collapse\n"
       "  spacing       the largest knot gap is over 1000 times the smallest\n"
       "\n"
       "Environment:\n"

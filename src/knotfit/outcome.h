@@ -3,6 +3,8 @@
 #ifndef KNOTFIT_OUTCOME_H
 #define KNOTFIT_OUTCOME_H
 
+#include "knotfit/table.hpp"
+
 // What became of a data set's files.
 enum class Outcome {
   kWritten,   // both files written
@@ -42,6 +44,7 @@ struct DataSetOutcome {
   Outcome files = Outcome::kFailed;
   bool warned = false;  // its table cannot tell two knots apart
   bool flagged = false; // a flag named by --fail-on flags it
+  knotfit::TableForm table = knotfit::TableForm::kClassic; // its form
 };
 
 #endif

@@ -4,6 +4,7 @@
 #include "fit/table_form.h"
 #include "kel_path.h"
 #include "output/kel_files.h"
+#include "report/diagnostics.h"
 
 #include "knotfit_internal.h"
 
@@ -65,6 +66,38 @@ std::vector<std::string> MissingDirectories(const KelTargets &targets) {
   return missing;
 }
 
+// The form of the data set's table: --table's, or for auto the least one its
+// fit needs, judged on the library's fit of the same points (the same
+// doubles).
+knotfit::TableForm FormOf(int32_t n, const double *x, const double *y,
+                          const Run &run) {
+  if (!run.table.automatic) {
+    return run.table.form;
+  }
+  try {
+    return LeastTableForm(
+        knotfit::fit(x, y, static_cast<size_t>(n), run.method));
+  } catch (const knotfit::Error &) {
+    return knotfit::TableForm::kClassic; // never: the same checks passed
+  }
+}
+
+// What knots that collapsed in the form written cost, and the first later
+// form that keeps them apart (about the same origin, the first knot's x).
+const char *CannotTellApart(int32_t n, const double *x,
+                            knotfit::TableForm written) {
+  using knotfit::TableForm;
+  for (const TableForm form : {TableForm::kOffset, TableForm::kDouble}) {
+    if (form > written &&
+        knotfit::detail::CollapsedKnots(n, x, nullptr, form, x[0]).empty()) {
+      return form == TableForm::kOffset
+                 ? "the table cannot tell them apart; use --table=offset"
+                 : "the table cannot tell them apart; use --table=double";
+    }
+  }
+  return "the table cannot tell them apart";
+}
+
 // Where a message about the problem points: where the value it is about was
 // read, else the data set's place.
 std::string PlaceOf(const Problem &problem, const Run &run) {
@@ -112,20 +145,20 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   if (!made.problem.empty()) {
     return made;
   }
-  const TableForm fit(run.method, n, x, y, work);
+  made.form = FormOf(n, x, y, run);
+  const TableForm fit(run.method, made.form, n, x, y, work);
   made.binary32 = fit.Binary32Problem();
   if (!made.binary32.empty()) {
     return made;
   }
-  made.collapsed.text =
-      knotfit::detail::CollapsedKnots(n, x, &made.collapsed.about);
+  made.collapsed = fit.Collapsed();
   Collect table;
   if (run.console.quiet()) {
-    WriteCoefficientTable(table, nullptr, fit.fields());
+    WriteCoefficientTable(table, nullptr, fit.fields(), made.form);
   } else {
     Collect trace;
     ChunkWriter lines(trace);
-    WriteCoefficientTable(table, &lines, fit.fields());
+    WriteCoefficientTable(table, &lines, fit.fields(), made.form);
     lines.Flush();
     made.trace = std::move(trace.text);
   }
@@ -196,28 +229,25 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   Workspace own;
   std::optional<TableForm> fit;
   if (ahead == nullptr) {
-    fit.emplace(run.method, n, x, y,
+    fit.emplace(run.method, FormOf(n, x, y, run), n, x, y,
                 run.workspace != nullptr ? *run.workspace : own);
   }
-  // The table holds binary32 values: a field that overflows there would be
-  // stored as inf, and knots that narrow to the same x cannot be told apart
-  // by a reader. The first skips the data set, the second is written as
-  // always, with a warning.
+  const knotfit::TableForm form = ahead != nullptr ? ahead->form : fit->form();
+  // The table holds binary32 values (binary64 in the double form): a field
+  // that overflows there would be stored as inf, and knots stored with the
+  // same x cannot be told apart by a reader. The first skips the data set,
+  // the second is written as always, with a warning.
   problem = ahead != nullptr ? ahead->binary32 : fit->Binary32Problem();
   if (!problem.empty()) {
     PrintDataSetMessage(console, PlaceOf(problem, run), name, problem.text,
                         "skipped");
     return {};
   }
-  Problem collapsed;
-  if (ahead != nullptr) {
-    collapsed = ahead->collapsed;
-  } else {
-    collapsed.text = knotfit::detail::CollapsedKnots(n, x, &collapsed.about);
-  }
+  const Problem collapsed =
+      ahead != nullptr ? ahead->collapsed : fit->Collapsed();
   if (!collapsed.empty()) {
     PrintDataSetMessage(console, PlaceOf(collapsed, run), name, collapsed.text,
-                        "the table cannot tell them apart");
+                        CannotTellApart(n, x, form));
   }
   // Both files change together: the table's temporary file is completed
   // first, then the plot file's, then both are renamed.
@@ -234,5 +264,5 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   }
   const bool table_written =
       outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
-  return {outcome, table_written && !collapsed.empty()};
+  return {outcome, table_written && !collapsed.empty(), false, form};
 }

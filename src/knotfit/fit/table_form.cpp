@@ -31,8 +31,10 @@ struct TableForm::CompactWork {
   }
 };
 
-TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
-                     const double *x, const double *y, Workspace &work) {
+TableForm::TableForm(const knotfit::MethodChoice &method,
+                     knotfit::TableForm form, int32_t n, const double *x,
+                     const double *y, Workspace &work)
+    : form_(form) {
   const auto size = static_cast<size_t>(n);
   work.a.ResizeForOverwrite(size);
   work.b.ResizeForOverwrite(size);
@@ -40,7 +42,11 @@ TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
   fields_.x = x;
   fields_.y = y;
   fields_.a = work.a.data();
-  if (method.method == knotfit::Method::kNotAKnot && n >= 4) {
+  if (form != knotfit::TableForm::kClassic) {
+    detail::SetOrigin(fields_);
+  }
+  if (method.method == knotfit::Method::kNotAKnot && n >= 4 &&
+      form != knotfit::TableForm::kDouble) {
     fields_.bc = reinterpret_cast<const float *>(work.b.data());
     CompactWork compact{*this, work.a.data(), work.b.data()};
     detail::SolveNotAKnot(n, x, y, compact);
@@ -55,13 +61,20 @@ TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
 
 Problem TableForm::Binary32Problem() const {
   Problem problem;
-  problem.text = detail::TableProblem(fields_, &problem.about);
+  problem.text = detail::TableProblem(fields_, &problem.about, form_);
   if (problem.empty() && bad_b_ >= 0) {
     problem = {detail::FieldProblem("b", bad_b_, bad_b_value_), {bad_b_, 'b'}};
   }
   if (problem.empty() && bad_c_ >= 0) {
     problem = {detail::FieldProblem("c", bad_c_, bad_c_value_), {bad_c_, 'c'}};
   }
+  return problem;
+}
+
+Problem TableForm::Collapsed() const {
+  Problem problem;
+  problem.text = detail::CollapsedKnots(fields_.n, fields_.x, &problem.about,
+                                        form_, fields_.x0);
   return problem;
 }
 

@@ -12,10 +12,20 @@
 #include "input/point_places.h"
 
 #include "knotfit/method.hpp"
+#include "knotfit/table.hpp"
 #include "knotfit_internal.h"
 
 #include <cstdint>
 #include <string>
+
+// --table: the form of every table, or (automatic) for each data set the
+// least form its fit needs; given: the option was on the command line, so
+// that the JSON summary names each data set's form.
+struct TableChoice {
+  knotfit::TableForm form = knotfit::TableForm::kClassic;
+  bool automatic = false;
+  bool given = false;
+};
 
 // The arrays a run reuses from one data set to the next.
 struct Workspace {
@@ -24,18 +34,25 @@ struct Workspace {
 
 class TableForm {
 public:
-  // Fits the n points (which passed every check) with the method.
-  TableForm(const knotfit::MethodChoice &method, int32_t n, const double *x,
-            const double *y, Workspace &work);
+  // Fits the n points (which passed every check) with the method, for a
+  // table of the form: the double form keeps b and c in double, so a long
+  // fit is never compact there; the offset and double forms get their
+  // origin.
+  TableForm(const knotfit::MethodChoice &method, knotfit::TableForm form,
+            int32_t n, const double *x, const double *y, Workspace &work);
 
-  // The fields the table encoder reads.
+  // The fields the table encoder reads, and the form they are written in.
   const knotfit::detail::TableFields &fields() const { return fields_; }
+  knotfit::TableForm form() const { return form_; }
   int32_t n() const { return fields_.n; }
   const double *x() const { return fields_.x; }
 
-  // Why the table cannot hold the fit: a field that is not finite in
-  // binary32, all x first, then y, a, b and c. Empty when it can.
+  // Why the table cannot hold the fit: a field that is not finite in its
+  // form's precision, all x first, then y, a, b and c. Empty when it can.
   Problem Binary32Problem() const;
+  // Neighbouring knots that the form stores with the same x. Empty when
+  // there are none.
+  Problem Collapsed() const;
 
   // S(t), the clamped value getValue gives: getValue itself for a fit held
   // as a SplineTable, the same bits from the compact form.
@@ -61,6 +78,7 @@ private:
   struct CompactWork;
 
   knotfit::detail::TableFields fields_;
+  knotfit::TableForm form_;
   // For a compact fit: the first segment whose b or c binary32 cannot hold.
   int32_t bad_b_ = -1, bad_c_ = -1;
   double bad_b_value_ = 0.0, bad_c_value_ = 0.0;
