@@ -164,13 +164,15 @@ void CheckMonotone(const knotfit::Spline &s, double scale, bool quick,
 // y - y0, not x and y; the double form rounds nothing.
 struct Stored {
   Stored(const knotfit::Spline &s, knotfit::TableForm form_) : form(form_) {
-    knotfit::detail::TableFields t;
-    t.n = static_cast<int32_t>(s.size());
-    t.x = s.x().data();
-    t.y = s.y().data();
-    knotfit::detail::SetOrigin(t);
-    x0 = t.x0;
-    y0 = t.y0;
+    if (!classic()) {
+      knotfit::detail::TableFields t;
+      t.n = static_cast<int32_t>(s.size());
+      t.x = s.x().data();
+      t.y = s.y().data();
+      knotfit::detail::SetOrigin(t);
+      x0 = t.x0;
+      y0 = t.y0;
+    }
   }
   knotfit::TableForm form;
   double x0 = 0.0, y0 = 0.0;
