@@ -78,8 +78,8 @@ double Number(const py::handle &value, const std::string &what) {
 Extrapolation Rule(const std::string &name) {
   Extrapolation e{};
   if (!knotfit::ParseExtrapolation(name, e)) {
-    throw Error("unknown extrapolation '" + Quoted(name) +
-                "' (clamp, linear, cubic, nan)");
+    throw Error("unknown extrapolation '" + Quoted(name) + "' (" +
+                knotfit::detail::ExtrapolationList() + ")");
   }
   return e;
 }
@@ -293,9 +293,8 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
   }
   knotfit::MethodChoice choice;
   if (!knotfit::ParseMethod(method, choice)) {
-    throw Error("unknown method '" + Quoted(method) +
-                "' (not-a-knot, natural, clamped[=D0,DN], periodic, "
-                "pchip, akima, makima, steffen)");
+    throw Error("unknown method '" + Quoted(method) + "' (" +
+                knotfit::detail::MethodList() + ")");
   }
   if (!end_slopes.is_none()) {
     const Doubles slopes = Vector(end_slopes, "end_slopes");

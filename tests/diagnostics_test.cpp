@@ -135,8 +135,8 @@ TEST(Diagnostics, Binary32DifferenceIsTheLargest) {
     const knotfit::Spline s = knotfit::fit(x, y);
     const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
     double sampled = 0.0;
-    for (int j = 0; j <= 40000; ++j) {
-      const double at = x.front() + (x.back() - x.front()) * j / 40000.0;
+    for (int j = 0; j <= 400000; ++j) {
+      const double at = x.front() + (x.back() - x.front()) * j / 400000.0;
       sampled = std::max(sampled, std::fabs(t.value(at) - s.value(at)));
     }
     const Diagnosis d = Diagnose(s, {});
@@ -146,6 +146,48 @@ TEST(Diagnostics, Binary32DifferenceIsTheLargest) {
     EXPECT_GE(b32.amount, sampled * (1 - 1e-6)) << x0; // rounding apart
     EXPECT_LE(b32.amount, 1.01 * sampled) << x0;
     EXPECT_EQ(std::fabs(t.value(b32.at) - s.value(b32.at)), b32.amount);
+  }
+}
+
+// Each flag's amount and place on data where both follow by hand.
+// x = 0 1 3 4, y = 0 0 0 1: not-a-knot on four points is their cubic,
+// g = x(x-1)(x-3)/12, which turns at (4 -+ sqrt 7)/3: up to g(t1) ~ 0.0526
+// on [0, 1], down to g(t2) ~ -0.176 on [1, 3], both against a band [0, 0];
+// the rising data see a fall of g(t1) - g(t2) there. The line through
+// (100000001, 0) and (100000009, 8): binary32 moves its knots to 1e8 and
+// 100000008, so the table's line runs 1 above the fit's from x[0] to its
+// second knot, where it turns flat. Gaps 1, 1, 1, 0.0005, 0.9995: the ratio
+// is 1 / (3.0005 - 3), at the narrow gap, whose width is the double 3.0005
+// (3.00050000000000016698...) less 3.
+TEST(Diagnostics, AmountAndPlaceKnownByHand) {
+  const double t1 = (4.0 - std::sqrt(7.0)) / 3.0;
+  const double t2 = (4.0 + std::sqrt(7.0)) / 3.0;
+  auto g = [](double t) { return t * (t - 1.0) * (t - 3.0) / 12.0; };
+  const struct {
+    Points x, y;
+    Flag flag;
+    double amount, at;
+    const char *cause;
+  } kCases[] = {
+      {{0, 1, 3, 4}, {0, 0, 0, 1}, Flag::kOvershoot, -g(t2), t2, ""},
+      {{0, 1, 3, 4}, {0, 0, 0, 1}, Flag::kNotMonotone, g(t1) - g(t2), t2, ""},
+      {{100000001, 100000009}, {0, 8}, Flag::kBinary32, 1.0, 100000001, ""},
+      {{0, 1, 2, 3, 3.0005, 4},
+       {0, 1, 4, 9, 9.003, 16},
+       Flag::kSpacing,
+       1.0 / (3.0005 - 3.0),
+       3.0,
+       "gap 1 after x = 0, gap 0.000500000000000167 after x = 3"},
+  };
+  for (const auto &c : kCases) {
+    const Diagnosis d = Diagnose(knotfit::fit(c.x, c.y), {});
+    const auto f =
+        std::find_if(d.findings.begin(), d.findings.end(),
+                     [&c](const Finding &one) { return one.flag == c.flag; });
+    ASSERT_NE(f, d.findings.end()) << InfoOf(c.flag).name;
+    EXPECT_NEAR(f->amount, c.amount, 1e-9 * c.amount) << InfoOf(c.flag).name;
+    EXPECT_NEAR(f->at, c.at, 1e-9 * std::max(1.0, c.at)) << InfoOf(c.flag).name;
+    EXPECT_EQ(f->cause, c.cause);
   }
 }
 
@@ -185,19 +227,27 @@ TEST(Diagnostics, EnvelopeHoldsEveryExtremeOfItsColumn) {
     v += 10.0; // columns from x = 10 on
   }
   const knotfit::Spline s = knotfit::fit(x, kStepY);
-  const Envelope e = EnvelopeOf(s);
-  ASSERT_EQ(e.low.size(), kPlotColumns);
+  const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
   const double width = 8.0 / kPlotColumns;
-  for (size_t c = 0; c < kPlotColumns; c += 7) {
-    for (int j = 0; j <= 16; ++j) {
-      const double v =
-          s.value(10.0 + width * (static_cast<double>(c) + j / 16.0));
-      EXPECT_LE(e.low[c], v + 1e-15);
-      EXPECT_GE(e.high[c], v - 1e-15);
+  // Each column's extremes are those of S (and of the table's curve) there,
+  // to within what 64 samples a column can miss: no value is put in
+  // another column, none of a column is left out.
+  const Envelope of_fit = EnvelopeOf(s), of_table = EnvelopeOf(t, 10.0, 18.0);
+  for (const auto &[e, table] :
+       {std::pair{&of_fit, false}, std::pair{&of_table, true}}) {
+    ASSERT_EQ(e->low.size(), kPlotColumns);
+    for (size_t c = 0; c < kPlotColumns; ++c) {
+      double low = INFINITY, high = -INFINITY;
+      for (int j = 0; j <= 64; ++j) {
+        const double at = 10.0 + width * (static_cast<double>(c) + j / 64.0);
+        const double v = table ? t.value(at) : s.value(at);
+        low = std::min(low, v);
+        high = std::max(high, v);
+      }
+      EXPECT_NEAR(e->low[c], low, 1e-7) << c;
+      EXPECT_NEAR(e->high[c], high, 1e-7) << c;
     }
   }
-  // The dip to -0.062 lies in some column.
-  EXPECT_NEAR(*std::min_element(e.low.begin(), e.low.end()), -0.0618, 1e-3);
 }
 
 // Names are bytes; the JSON of knotfit --json and of knotfit-export is

@@ -1,15 +1,21 @@
 // The smoothing spline against an independent dense solve of the same
 // minimisation in long double, for lambda from 1e-12 to 1e12 times the
 // natural scale; its two limits, merged ties, GCV against a grid, the
-// degrees of freedom asked for, and the refusals.
+// degrees of freedom asked for, and the refusals; and the tables the program
+// writes of it.
+#include "fit/generate.h"
 #include "fit/methods.h"
 #include "fit/smoothing_spline.h"
 #include "knotfit.h"
+#include "knotfit/table.hpp"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <numeric>
 #include <random>
 #include <tuple>
@@ -274,6 +280,70 @@ TEST(SmoothingSpline, RefusesWhatItCannotFit) {
   EXPECT_EQ(problem({0, 1e-31, 1}, {}, {}),
             "smooth needs every x gap at least 2^-100 of the x range (x 0 "
             "and 1e-31)");
+}
+
+// The tables knotfit writes with -m smooth (GenerateCubicSpline, as a run
+// does) against the dense reference of the points merged by hand (equal x
+// one point, summed weight, weighted mean y), within binary32's rounding:
+// a lambda given, with weights and without, the degrees of freedom asked
+// for, GCV, and a lambda so large that the fit is the weighted
+// least-squares line.
+TEST(SmoothingSpline, ProgramTablesMatchTheMergedReference) {
+  const Values x = {0, 1, 1, 2, 3.5, 4, 4, 4, 6, 7.25};
+  const Values y = {1, 3, 2, 4, 3, 7, 5, 6.5, 2, 4};
+  const Values w = {1, 2, 0.5, 1, 3, 1, 1, 2, 1, 0.25};
+  const Values mx = {0, 1, 2, 3.5, 4, 6, 7.25}, mw = {1, 2.5, 1, 3, 4, 1, 0.25};
+  const Values my = {1, 2.8, 4, 3, 6.25, 2, 4};
+  const Values my1 = {1, 2.5, 4, 3, 18.5 / 3, 2, 4};
+  char dir[] = "/tmp/knotfit_smooth_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::filesystem::path kel = dir;
+  std::filesystem::create_directories(kel / "CS" / "plot");
+  const KelSettings settings{kel.string(), false};
+  Console console(Console::Options{true});
+  const struct {
+    bool weighted;
+    Smoothing how;
+  } rows[] = {{false, {Rule::kLambda, 0.7}},
+              {true, {Rule::kLambda, 0.7}},
+              {true, {Rule::kDegreesOfFreedom, 4.5}},
+              {true, {}},
+              {true, {Rule::kLambda, 1e12}}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.how.rule) + row.how.value);
+    ::Run run{console, {knotfit::Method::kSmooth}};
+    run.kel = &settings;
+    run.smoothing = row.how;
+    run.weights = row.weighted ? w.data() : nullptr;
+    const DataSetOutcome out =
+        GenerateCubicSpline(10, x.data(), y.data(), "s", run);
+    ASSERT_EQ(out.files, Outcome::kWritten);
+    const Values &ry = row.weighted ? my : my1;
+    const Values rw = row.weighted ? mw : Values{1, 2, 1, 1, 3, 1, 1};
+    const Dense d = Reference(mx, ry, rw, out.smoothing->lambda);
+    const std::string bytes = ReadFile((kel / "CS" / "s").string());
+    const knotfit::Table t = knotfit::read_table(
+        reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+    ASSERT_EQ(t.x().size(), mx.size());
+    Real sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0; // the weighted line
+    for (size_t k = 0; k < mx.size(); ++k) {
+      EXPECT_EQ(t.x()[k], static_cast<float>(mx[k]));
+      const double f = D(d.f[k]);
+      EXPECT_NEAR(t.y()[k], f, std::ldexp(std::fabs(f), -24) + 1e-12 * 6);
+      sw += rw[k], sx += rw[k] * mx[k], sy += rw[k] * ry[k];
+      sxx += rw[k] * mx[k] * mx[k], sxy += rw[k] * mx[k] * ry[k];
+    }
+    if (row.how.rule == Rule::kDegreesOfFreedom) {
+      EXPECT_NEAR(D(d.trace), 4.5, 1e-8);
+    }
+    if (row.how.value == 1e12) {
+      const Real slope = (sw * sxy - sx * sy) / (sw * sxx - sx * sx);
+      for (size_t k = 0; k < mx.size(); ++k) {
+        EXPECT_NEAR(t.y()[k], D((sy + slope * (mx[k] * sw - sx)) / sw), 1e-5);
+      }
+    }
+  }
+  std::filesystem::remove_all(kel);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
-// The interpolants knotfit can fit. Every one is a C1 piecewise cubic, so
-// each is held in the same SplineTable form (slope a, quadratic b and cubic
-// c per knot) and written in the same table and plot formats.
+// The interpolants knotfit can fit, and the smoothing spline. Every one is a
+// C1 piecewise cubic, so each is held in the same SplineTable form (slope a,
+// quadratic b and cubic c per knot) and written in the same table and plot
+// formats.
 #ifndef KNOTFIT_METHOD_HPP
 #define KNOTFIT_METHOD_HPP
 
@@ -17,6 +18,10 @@ enum class Method {
   kAkima,    // Akima 1970
   kMakima,   // modified Akima
   kSteffen,  // Steffen 1990, monotone
+  // The cubic smoothing spline: not through the points but near them, its
+  // knots the distinct x and their y the smoothed values; by default its
+  // smoothing chosen by generalised cross-validation.
+  kSmooth,
 };
 
 struct MethodChoice {
@@ -27,7 +32,7 @@ struct MethodChoice {
 
 // Reads a method as the command line names it: "not-a-knot", "natural",
 // "clamped", "clamped=D0,DN", "periodic", "pchip", "akima", "makima",
-// "steffen". False for anything else (out is then unchanged).
+// "steffen", "smooth". False for anything else (out is then unchanged).
 bool ParseMethod(std::string_view text, MethodChoice &out);
 
 // The method's name as ParseMethod reads it ("not-a-knot", ...).

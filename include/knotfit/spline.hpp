@@ -82,8 +82,10 @@ private:
 
 // The spline of the chosen method (by default not-a-knot; 3 points give the
 // parabola through them, 2 the straight line) through the n points (x[i],
-// y[i]). Raises Error for fewer than 2 points, a value that is not finite,
-// or x not strictly increasing.
+// y[i]); for Method::kSmooth the smoothing spline near them, its smoothing
+// chosen by generalised cross-validation, its y the smoothed values. Raises
+// Error for fewer than 2 points, a value that is not finite, or x not
+// strictly increasing.
 Spline fit(const double *x, const double *y, std::size_t n,
            const MethodChoice &method = MethodChoice{});
 // The same for two vectors of equal length.

@@ -7,6 +7,8 @@
 #include <knotfit/table.hpp>
 
 #include "knotfit_internal.h"
+#include "options.h"
+#include "standard_output.h"
 
 #include <cctype>
 #include <cerrno>
@@ -69,18 +71,9 @@ public:
     }
     Check(std::putchar('\n') == EOF ? -1 : 0);
   }
-  // Flushes and reports a failure; true when everything was written.
-  bool Finish() {
-    errno = 0;
-    Check(std::fflush(stdout) == 0 ? 0 : -1);
-    if (ok()) {
-      return true;
-    }
-    std::fprintf(stderr, "knotfit-eval: write error on standard output%s%s\n",
-                 error_ != 0 ? ": " : "",
-                 error_ != 0 ? std::strerror(error_) : "");
-    return false;
-  }
+  // Closes standard output and reports a failure; true when everything
+  // was written.
+  bool Finish() const { return CloseStandardOutput("knotfit-eval", error_); }
 
 private:
   void Check(int status) {
@@ -217,27 +210,17 @@ bool IsOption(std::string_view arg) {
          !WholeNumber(std::string(arg));
 }
 
-enum class Parsed { kRun, kHelp, kVersion, kError };
-
 // Reads the command line into o; kError after a message.
 Parsed ParseArguments(int argc, char **argv, Options &o) {
   bool options = true; // until "--"
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    // The value of an option: "--name=VALUE" or the next argument.
-    auto value = [&](std::string_view name) -> std::optional<std::string> {
-      if (arg.size() > name.size() && arg[name.size()] == '=') {
-        return std::string(arg.substr(name.size() + 1));
-      }
-      if (i + 1 < argc) {
-        return std::string(argv[++i]);
-      }
+    std::string_view value;
+    bool missing = false;
+    auto needs_value = [&arg] {
       std::fprintf(stderr, "knotfit-eval: option '%s' needs a value\n%s",
                    knotfit::detail::Quoted(arg).c_str(), kUsage);
-      return std::nullopt;
-    };
-    auto is = [&arg](std::string_view name) {
-      return arg.substr(0, arg.find('=')) == name;
+      return Parsed::kError;
     };
     if (!options || !IsOption(arg)) {
       o.positional.emplace_back(arg);
@@ -253,23 +236,22 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
       o.second = true;
     } else if (arg == "--csv") {
       o.csv = true;
-    } else if (is("--extrapolate")) {
-      const std::optional<std::string> mode = value("--extrapolate");
-      if (!mode) {
+    } else if (OptionValue(arg, "--extrapolate", argc, argv, i, value,
+                           missing)) {
+      if (missing) {
+        return needs_value();
+      }
+      if (!knotfit::ParseExtrapolation(value, o.rule)) {
+        std::fprintf(stderr, "knotfit-eval: unknown extrapolation '%s' (%s)\n",
+                     knotfit::detail::Quoted(value).c_str(),
+                     knotfit::detail::ExtrapolationList().c_str());
         return Parsed::kError;
       }
-      if (!knotfit::ParseExtrapolation(*mode, o.rule)) {
-        std::fprintf(stderr,
-                     "knotfit-eval: unknown extrapolation '%s' (clamp, "
-                     "linear, cubic, nan)\n",
-                     knotfit::detail::Quoted(*mode).c_str());
-        return Parsed::kError;
+    } else if (OptionValue(arg, "--inverse", argc, argv, i, value, missing)) {
+      if (missing) {
+        return needs_value();
       }
-    } else if (is("--inverse")) {
-      o.inverse = value("--inverse");
-      if (!o.inverse) {
-        return Parsed::kError;
-      }
+      o.inverse = std::string(value);
     } else if (arg == "--integral") {
       if (i + 2 >= argc) {
         std::fprintf(stderr, "knotfit-eval: option '%s' needs two values\n%s",
@@ -313,17 +295,9 @@ int main(int argc, char **argv) {
   // A reader that leaves early (knotfit-eval t < xs | head) ends it quietly.
   std::signal(SIGPIPE, SIG_DFL);
   Options o;
-  switch (ParseArguments(argc, argv, o)) {
-  case Parsed::kError:
-    return 1;
-  case Parsed::kHelp:
-    std::fputs(kUsage, stdout);
-    return Output().Finish() ? 0 : 1;
-  case Parsed::kVersion:
-    std::printf("knotfit-eval %s\n", KNOTFIT_VERSION);
-    return Output().Finish() ? 0 : 1;
-  case Parsed::kRun:
-    break;
+  if (const std::optional<int> status =
+          Answered(ParseArguments(argc, argv, o), "knotfit-eval", kUsage)) {
+    return *status;
   }
   try {
     return Run(knotfit::read_table_file(o.positional[0]), o);

@@ -7,6 +7,8 @@
 #include "c_source.h"
 #include "fixed_point.h"
 #include "knotfit_internal.h"
+#include "options.h"
+#include "standard_output.h"
 
 #include <knotfit/table.h>
 #include <knotfit/table.hpp>
@@ -237,8 +239,6 @@ bool Report(const Exported &e, const Options &o) {
   return true;
 }
 
-enum class Parsed { kRun, kHelp, kVersion, kError };
-
 Parsed ParseArguments(int argc, char **argv, Options &o) {
   auto fail = [](const std::string &why) {
     std::fprintf(stderr, "knotfit-export: %s\n%s", why.c_str(), kUsage);
@@ -247,9 +247,11 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    const std::string_view name = arg.substr(0, arg.find('='));
-    const bool valued = name == "--format" || name == "--type" ||
-                        name == "--symbol" || name == "--max-error";
+    std::string_view value;
+    bool missing = false;
+    const auto taken = [&](std::string_view name) {
+      return OptionValue(arg, name, argc, argv, i, value, missing);
+    };
     if (!options || arg.size() < 2 || arg[0] != '-') {
       o.tables.emplace_back(arg);
     } else if (arg == "--") {
@@ -258,32 +260,26 @@ Parsed ParseArguments(int argc, char **argv, Options &o) {
       return Parsed::kHelp;
     } else if (arg == "--version") {
       return Parsed::kVersion;
-    } else if (!valued) {
+    } else if (!taken("--format") && !taken("--type") && !taken("--symbol") &&
+               !taken("--max-error")) {
       return fail("unknown option '" + Quoted(arg) + "'");
+    } else if (missing) {
+      return fail("option '" + Quoted(arg) + "' needs a value");
+    } else if (const std::string_view name = OptionName(arg);
+               name == "--format") {
+      o.format = value;
+    } else if (name == "--type") {
+      o.type = value;
+    } else if (name == "--symbol") {
+      o.symbol = std::string(value);
     } else {
-      std::string value;
-      if (name.size() < arg.size()) {
-        value = arg.substr(name.size() + 1);
-      } else if (i + 1 < argc) {
-        value = argv[++i];
-      } else {
-        return fail("option '" + Quoted(arg) + "' needs a value");
+      const std::string text(value);
+      char *end = nullptr;
+      const double e = knotfit::detail::StrtodC(text.c_str(), &end);
+      if (text.empty() || *end != '\0' || !(e >= 0) || std::isinf(e)) {
+        return fail("--max-error '" + Quoted(text) + "' is not a number >= 0");
       }
-      if (name == "--format") {
-        o.format = value;
-      } else if (name == "--type") {
-        o.type = value;
-      } else if (name == "--symbol") {
-        o.symbol = value;
-      } else {
-        char *end = nullptr;
-        const double e = knotfit::detail::StrtodC(value.c_str(), &end);
-        if (value.empty() || *end != '\0' || !(e >= 0) || std::isinf(e)) {
-          return fail("--max-error '" + Quoted(value) +
-                      "' is not a number >= 0");
-        }
-        o.max_error = e;
-      }
+      o.max_error = e;
     }
   }
   const std::vector<std::string> formats = {"c", "json", "csv"};
@@ -346,30 +342,18 @@ int Run(const Options &o) {
     out += o.format == "json" ? Json(e) : o.format == "csv" ? Csv(e) : "";
   }
   errno = 0;
-  if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() ||
-      std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "knotfit-export: write error on standard output: %s\n",
-                 std::strerror(errno));
-    return 1;
-  }
-  return 0;
+  const bool written =
+      std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+  return CloseStandardOutput("knotfit-export", written ? 0 : errno) ? 0 : 1;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
   Options o;
-  switch (ParseArguments(argc, argv, o)) {
-  case Parsed::kError:
-    return 1;
-  case Parsed::kHelp:
-    std::fputs(kUsage, stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
-  case Parsed::kVersion:
-    std::printf("knotfit-export %s\n", KNOTFIT_VERSION);
-    return std::fflush(stdout) == 0 ? 0 : 1;
-  case Parsed::kRun:
-    break;
+  if (const std::optional<int> status =
+          Answered(ParseArguments(argc, argv, o), "knotfit-export", kUsage)) {
+    return *status;
   }
   try {
     return Run(o);

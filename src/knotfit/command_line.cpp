@@ -1,36 +1,26 @@
 #include "command_line.h"
 
 #include "knotfit_internal.h"
+#include "options.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <string_view>
 
 namespace {
 
-// "--name VALUE" or "--name=VALUE", and with a short letter also "-x VALUE"
-// or "-xVALUE": true when arg is the option, with its value taken (from the
-// next argument for the separate forms; missing when there is none).
-bool OptionValue(std::string_view arg, std::string_view name, int argc,
-                 const char *const *argv, int &i, std::string_view &value,
-                 bool &missing, char letter = 0) {
-  const bool is_short =
-      letter != 0 && arg.size() >= 2 && arg[0] == '-' && arg[1] == letter;
-  if (arg == name || (is_short && arg.size() == 2)) {
-    missing = i + 1 == argc;
-    value = missing ? std::string_view() : std::string_view(argv[++i]);
-    return true;
+// The flags of --report, --json and --fail-on, from their table: each
+// name in a column of 14, its lines beside it.
+void PrintFlags(std::FILE *to) {
+  for (const FlagInfo &info : AllFlags()) {
+    std::string lines = info.brief;
+    for (size_t at = lines.find('\n'); at != lines.npos;
+         at = lines.find('\n', at + 1)) {
+      lines.insert(at + 1, 16, ' ');
+    }
+    std::fprintf(to, "  %-14s%s\n", info.name, lines.c_str());
   }
-  if (is_short) {
-    value = arg.substr(2);
-    return true;
-  }
-  if (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
-      arg[name.size()] == '=') {
-    value = arg.substr(name.size() + 1);
-    return true;
-  }
-  return false;
 }
 
 // The comma-separated flags of --fail-on; empty with the unknown one named.
@@ -46,6 +36,32 @@ bool ParseFlags(std::string_view list, FlagSet &flags, std::string &unknown) {
     flags |= Bit(flag);
     start = comma + 1;
   }
+  return true;
+}
+
+// --lambda's value: "gcv", "df:K" (K above 2) or lambda itself, a finite
+// decimal number at least 0. False for anything else.
+bool ParseSmoothing(std::string_view text, knotfit::detail::Smoothing &how) {
+  using Rule = knotfit::detail::Smoothing::Rule;
+  if (text == "gcv") {
+    how = {Rule::kGcv, 0.0};
+    return true;
+  }
+  const bool df = text.starts_with("df:");
+  const std::string number(text.substr(df ? 3 : 0));
+  // A plain decimal: strtod would also take blanks, a '+' and hexadecimal.
+  if (number.empty() ||
+      number.find_first_not_of("0123456789.eE+-") != std::string::npos ||
+      number[0] == '+') {
+    return false;
+  }
+  char *end = nullptr;
+  const double value = knotfit::detail::StrtodC(number.c_str(), &end);
+  if (end != number.c_str() + number.size() || !std::isfinite(value) ||
+      !(df ? value > 2.0 : value >= 0.0)) {
+    return false;
+  }
+  how = {df ? Rule::kDegreesOfFreedom : Rule::kLambda, value};
   return true;
 }
 
@@ -65,7 +81,8 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
   bool options_end = false;
   bool missing = false;
   bool name_given = false;
-  std::string_view csv_only; // an option that needs --csv
+  std::string_view csv_only;    // an option that needs --csv
+  std::string_view smooth_only; // an option that needs -m smooth
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (options_end || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -118,6 +135,19 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       }
       line.measured.skip_missing = true;
       line.csv_options.skip_missing = true;
+    } else if (OptionValue(arg, "--lambda", argc, argv, i, value, missing)) {
+      if (missing || !ParseSmoothing(value, line.smoothing)) {
+        return fail("option '--lambda' needs gcv, df:K (K above 2) or a "
+                    "number at least 0");
+      }
+      smooth_only = "--lambda";
+    } else if (OptionValue(arg, "--weights", argc, argv, i, value, missing)) {
+      if (missing || value.empty()) {
+        return fail("option '--weights' needs a column");
+      }
+      line.csv_options.weights = value;
+      smooth_only = "--weights";
+      csv_only = "--weights";
     } else if (arg == "--strict") {
       line.strict = true;
     } else if (arg == "--mkdir") {
@@ -128,7 +158,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
                OptionValue(arg, "--name", argc, argv, i, value, missing) ||
                OptionValue(arg, "--separator", argc, argv, i, value, missing) ||
                OptionValue(arg, "--columns", argc, argv, i, value, missing)) {
-      const std::string option(arg.substr(0, arg.find('=')));
+      const std::string option(OptionName(arg));
       if (missing) {
         return fail("option '" + option + "' needs a value");
       }
@@ -185,8 +215,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       }
       if (!knotfit::ParseMethod(value, line.method)) {
         return fail("unknown method '" + knotfit::detail::Quoted(value) +
-                    "' (not-a-knot, natural, clamped[=D0,DN], periodic, "
-                    "pchip, akima, makima, steffen)");
+                    "' (" + knotfit::detail::MethodList() + ")");
       }
     } else if (OptionValue(arg, "--jobs", argc, argv, i, value, missing, 'j')) {
       if (missing) {
@@ -208,9 +237,16 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
   if (line.inputs.empty()) {
     return fail("no input file");
   }
+  const bool smooths = knotfit::detail::InfoOf(line.method.method).smooths;
+  if (!smooths && !smooth_only.empty()) {
+    return fail("option '" + std::string(smooth_only) + "' needs -m smooth");
+  }
+  if (smooths && line.measured.ties != knotfit::detail::Ties::kKeep) {
+    return fail("option '--ties' does not go with -m smooth, which merges "
+                "equal x itself");
+  }
   if (!line.csv && !csv_only.empty()) {
-    return fail("option '" +
-                std::string(csv_only.substr(0, csv_only.find('='))) +
+    return fail("option '" + std::string(OptionName(csv_only)) +
                 "' needs --csv");
   }
   if (name_given && line.inputs.size() > 1) {
@@ -263,7 +299,16 @@ void PrintHelp(std::FILE *to) {
       "Options:\n"
       "  -m, --method=NAME  the interpolant: not-a-knot (default), natural,\n"
       "                     clamped, clamped=D0,DN (end slopes), periodic,\n"
-      "                     pchip, akima, makima, steffen\n"
+      "                     pchip, akima, makima, steffen; or smooth, the\n"
+      "                     cubic smoothing spline, near the points, not\n"
+      "                     through them (x may repeat, not decrease)\n"
+      "      --lambda=L     with -m smooth: how much it smooths: gcv "
+      "(default,\n"
+      "                     by generalised cross-validation), df:K (K degrees\n"
+      "                     of freedom, 2 < K <= the distinct x) or lambda\n"
+      "                     itself, a number >= 0 (0 interpolates)\n"
+      "      --weights=COL  with -m smooth and --csv: each point's weight, a\n"
+      "                     number above 0, from column COL (number or name)\n"
       "      --table=FORM   the tables' form: classic (default; absolute x\n"
       "                     and y in binary32), offset (binary32 about a\n"
       "                     binary64 origin: for time stamps), double\n"
@@ -308,6 +353,8 @@ void PrintHelp(std::FILE *to) {
       "Lab data, repeated settings and a lost reading, fitted as measured:\n"
       "  printf '0 .012\\n0 .015\\n.5 .21\\n.5 NA\\n1 .398\\nNAME assay\\n' |\n"
       "    knotfit --ties=mean --missing=skip -\n"
+      "Noisy readings smoothed, the amount chosen by cross-validation:\n"
+      "  knotfit -m smooth --json=fit.json readings\n"
       "\n"
       "Files written, for a data set named <name>:\n"
       "  $KEL/CS/<name>       the binary coefficient table (big-endian\n"
@@ -317,14 +364,10 @@ void PrintHelp(std::FILE *to) {
       "Each file is written whole to a temporary file and renamed over the\n"
       "old one. CS and CS/plot must exist, unless --mkdir is given.\n"
       "\n"
-      "Flags of a fit (--report, --json, --fail-on):\n"
-      "  overshoot     where the data run one way, the curve swings past them\n"
-      "                by more than 0.1% of the y range\n"
-      "  not-monotone  the data are monotone, the curve turns back\n"
-      "  binary32      the table's curve, in its form, is more than 1e-6 of\n"
-      "                the y range off the fit, a coefficient underflows, or\n"
-      "                knots collapse\n"
-      "  spacing       the largest knot gap is over 1000 times the smallest\n"
+      "Flags of a fit (--report, --json, --fail-on):\n",
+      to);
+  PrintFlags(to);
+  std::fputs(
       "\n"
       "Environment:\n"
       "  TROV_KEL  the KEL path, unless --kel is given\n"

@@ -35,8 +35,9 @@ struct CommandLine {
   CsvOptions csv_options;
   // --sort, --ties, --missing: points as measured made a data set
   knotfit::detail::MeasuredRules measured;
-  RunReportOptions report;         // --report, --json, --fail-on
-  std::vector<std::string> inputs; // "-" is standard input
+  knotfit::detail::Smoothing smoothing; // --lambda, for -m smooth
+  RunReportOptions report;              // --report, --json, --fail-on
+  std::vector<std::string> inputs;      // "-" is standard input
 };
 
 // Reads the arguments after the program name. No argument at all asks for

@@ -116,7 +116,8 @@ struct MeasuredPoints {
 // the points then see those; a point they refuse is named by its line, as
 // its index no longer says where it was read. Empty when they pass.
 std::string Measure(BigArray<double> &x, BigArray<double> &y,
-                    const MeasuredPoints &points, MeasuredAccount &account) {
+                    BigArray<double> *w, const MeasuredPoints &points,
+                    bool equal_x, MeasuredAccount &account) {
   std::vector<size_t> index(x.size());
   account.counts = knotfit::detail::ApplyMeasuredRules(
       x.size(), x.data(), y.data(), index.data(), points.missing.data(),
@@ -127,19 +128,23 @@ std::string Measure(BigArray<double> &x, BigArray<double> &y,
   x.Truncate(counts.used());
   y.Truncate(counts.used());
   const size_t n = x.size();
+  if (w != nullptr) { // the weights follow their points
+    const std::vector<double> read(w->data(), w->data() + w->size());
+    for (size_t i = 0; i < n; ++i) {
+      (*w)[i] = read[index[i]];
+    }
+    w->Truncate(n);
+  }
   if (n < 2 || n > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
     return {};
   }
+  knotfit::detail::ProblemPoint about;
   const std::string problem = knotfit::detail::PointsProblem(
-      static_cast<int32_t>(n), x.data(), y.data());
+      static_cast<int32_t>(n), x.data(), y.data(), &about, equal_x);
   if (problem.empty()) {
     return {};
   }
-  size_t i = 0;
-  while (i < n && std::isfinite(x[i]) && std::isfinite(y[i]) &&
-         (i == 0 || x[i] > x[i - 1])) {
-    ++i;
-  }
+  const auto i = static_cast<size_t>(about.point);
   std::string text =
       problem + ", line " + std::to_string(points.lines[index[i]]);
   if (i < n && ReadAsMissing(x[i], y[i])) {
@@ -152,19 +157,21 @@ std::string Measure(BigArray<double> &x, BigArray<double> &y,
 // points are cleared for the next. skipped: why the reader skips it, at
 // line and column; a data set too long for a table is skipped here. Either
 // way it is handed over, so that it is reported, recorded and counted in
-// its turn like every other. measured: the points as read, for the rules.
+// its turn like every other. measured: the points as read, for the rules;
+// w: their weights, or null.
 void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
                   BigArray<double> &y, const PointPlaces *points,
                   const std::string &name, uint64_t line, bool warned,
                   const InputSettings &input, RunSummary &summary,
                   std::string skipped = {}, size_t column = 0,
-                  MeasuredPoints *measured = nullptr) {
+                  MeasuredPoints *measured = nullptr,
+                  BigArray<double> *w = nullptr) {
   const std::string place = Place(input.shown, line, column);
   summary.points += x.size();
   std::optional<MeasuredAccount> account;
   if (measured != nullptr && !x.empty() && skipped.empty()) {
     account.emplace();
-    skipped = Measure(x, y, *measured, *account);
+    skipped = Measure(x, y, w, *measured, input.equal_x, *account);
   }
   if (measured != nullptr) {
     measured->clear();
@@ -183,13 +190,17 @@ void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
                     line,
                     skipped,
                     account ? nullptr : points,
-                    account};
+                    account,
+                    w != nullptr ? w->data() : nullptr};
   handle.Handle(set, [&console, name, place, warned, &input,
                       &summary](const DataSetOutcome &outcome) {
     CountDataSet(outcome, console, name, place, warned, input, summary);
   });
   x.clear();
   y.clear();
+  if (w != nullptr) {
+    w->clear();
+  }
 }
 
 // What a token that is not a number as a whole may be, for the warning.
@@ -365,6 +376,10 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
   // read, the others' kept for their turn.
   const size_t curves = reader.curves();
   std::deque<BigArray<double>> x(curves), y(curves);
+  // --weights: every curve's own copy, as the rules drop and sort its points
+  // on their own.
+  const bool weighted = reader.weighted();
+  std::deque<BigArray<double>> w(weighted ? curves : 0);
   std::deque<MeasuredPoints> measured(input.measured.any() ? curves : 0);
   std::vector<std::string> x_text;
   std::vector<std::vector<std::string>> y_text(curves);
@@ -388,10 +403,14 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
       if (kept && c > 0) {
         y_text[c].emplace_back(row.text[c + 1]);
       }
+      if (weighted) {
+        w[c].push_back(row.value.back());
+      }
       if (!measured.empty()) {
         measured[c].rules = input.measured;
         measured[c].lines.push_back(reader.line());
-        measured[c].missing.push_back(row.missing[0] | row.missing[c + 1]);
+        measured[c].missing.push_back(row.missing[0] | row.missing[c + 1] |
+                                      (weighted ? row.missing.back() : 0));
       }
     }
   }
@@ -409,17 +428,18 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
       }
     }
     MeasuredPoints *rules = measured.empty() ? nullptr : &measured[c];
+    BigArray<double> *weights = weighted ? &w[c] : nullptr;
     if (!reader.problem().empty()) {
       CloseDataSet(handle, console, x[c], y[c], nullptr, curve, reader.line(),
                    false, input, summary, reader.problem(), reader.column(),
-                   rules);
+                   rules, weights);
     } else {
       if (!console.quiet()) {
         EchoPair(console.out(), x[c].size(), "NAME", curve);
       }
       CloseDataSet(handle, console, x[c], y[c], curves == 1 ? &places : nullptr,
                    curve, reader.first_row_line(), false, input, summary, {}, 0,
-                   rules);
+                   rules, weights);
     }
     if (summary.end_status != 0) {
       return summary;

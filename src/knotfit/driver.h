@@ -67,6 +67,8 @@ struct DataSet {
   // With --sort, --ties or --missing: what they did to its points (the
   // points above are those that are left).
   std::optional<MeasuredAccount> measured{};
+  // Its points' weights (--weights), n of them; null: every weight 1.
+  const double *w = nullptr;
 };
 
 struct PreparedDataSet; // made ahead by a worker thread (-j), see
@@ -121,6 +123,7 @@ struct InputSettings {
   WrittenNames *written = nullptr; // the run's, across its inputs
   Workers *workers = nullptr;      // -j: they parse long data sets' points
   knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
+  bool equal_x = false; // the method merges equal x itself (smooth)
 };
 
 // Reads pairs until the input ends: echoes each pair (unless the console is

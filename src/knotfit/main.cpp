@@ -14,6 +14,7 @@
 #include "parallel/pipeline.h"
 #include "replacement_file.h"
 #include "report/run_report.h"
+#include "standard_output.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -59,20 +60,10 @@ uint64_t TotalSize(const std::vector<std::string> &inputs) {
 // Prints a text on standard output and closes it, and says why when the
 // text did not get there.
 int PrintAndExit(void (*print)(std::FILE *)) {
-  // A text longer than the stream's buffer fails while it is printed: the
-  // error is the one of that write, not of the close.
   errno = 0;
   print(stdout);
-  const int during = errno;
-  const bool failed = std::ferror(stdout) != 0;
-  errno = 0;
-  if (std::fclose(stdout) == 0 && !failed) {
-    return 0;
-  }
-  const int error = errno != 0 ? errno : (failed && during != 0 ? during : EIO);
-  std::fprintf(stderr, "knotfit: write error on standard output: %s\n",
-               std::strerror(error));
-  return 1;
+  const int during = std::ferror(stdout) != 0 ? errno : 0;
+  return CloseStandardOutput("knotfit", during) ? 0 : 1;
 }
 
 // A usage error: what was wrong, and where to look; status 255.
@@ -106,6 +97,7 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
   here.place = set.place;
   here.input = set.input;
   here.points = set.points;
+  here.weights = set.w;
   if (report != nullptr) {
     console.TakeProblem(); // what this data set reports, nothing older
   }
@@ -139,6 +131,7 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
                             result.files == Outcome::kUnplotted)) {
       r.table = result.table;
     }
+    r.smoothing = std::move(result.smoothing);
     // The last problem reported is why it was skipped, or why its table
     // went without its plot file; a warning is no reason.
     std::string problem = console.TakeProblem();
@@ -172,8 +165,10 @@ int ProcessFile(const std::string &input, const CommandLine &line,
     }
     in = opened.get();
   }
-  const InputSettings settings{input, line.strict, &written, workers,
-                               line.measured};
+  const InputSettings settings{
+      input,         line.strict,
+      &written,      workers,
+      line.measured, knotfit::detail::InfoOf(line.method.method).smooths};
   RunSummary summary;
   int error = 0;
   if (line.csv) {
@@ -253,7 +248,8 @@ int main(int argc, char **argv) {
                 .workspace = &workspace,
                 .workers = threads,
                 .kel = &kel,
-                .measured = line.measured};
+                .measured = line.measured,
+                .smoothing = line.smoothing};
   RunSummary total;
   WrittenNames written;
   int status = 0;

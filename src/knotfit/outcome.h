@@ -4,6 +4,9 @@
 #define KNOTFIT_OUTCOME_H
 
 #include "knotfit/table.hpp"
+#include "knotfit_internal.h"
+
+#include <memory>
 
 // What became of a data set's files.
 enum class Outcome {
@@ -45,6 +48,9 @@ struct DataSetOutcome {
   bool warned = false;  // its table cannot tell two knots apart
   bool flagged = false; // a flag named by --fail-on flags it
   knotfit::TableForm table = knotfit::TableForm::kClassic; // its form
+  // A smoothing fit that was written: its knots and what it chose, for the
+  // report. Null for an interpolant.
+  std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing;
 };
 
 #endif

@@ -10,13 +10,8 @@
 #include <unistd.h>
 
 Console::StandardOutput::~StandardOutput() {
-  if (thread_.joinable()) {
-    {
-      const std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
+  if (in_flight_) {
+    behind_->Wait(task_); // the last chunk still goes out
   }
 }
 
@@ -35,66 +30,41 @@ int Console::StandardOutput::WriteAll(const char *data, size_t size) {
 }
 
 bool Console::StandardOutput::Write(const char *data, size_t size) {
-  if (!thread_.joinable()) {
+  if (!behind_) {
     const int error = failed_ ? 0 : WriteAll(data, size);
     if (error != 0) {
       Fail(error);
     }
     return !failed_;
   }
-  std::unique_lock lock(mutex_);
-  // One chunk written behind while the next fills the buffer.
-  changed_.wait(lock, [this] { return queue_.empty(); });
+  if (in_flight_) {
+    behind_->Wait(task_);
+    in_flight_ = false;
+  }
   if (error_ != 0 || failed_) {
-    lock.unlock();
     return WaitForOutput();
   }
-  std::vector<char> chunk;
-  if (!spare_.empty()) {
-    chunk = std::move(spare_.back());
-    spare_.pop_back();
-  }
-  chunk.assign(data, data + size);
-  queue_.push_back(std::move(chunk));
-  changed_.notify_all();
+  chunk_.assign(data, data + size);
+  task_.work = [this] { error_ = WriteAll(chunk_.data(), chunk_.size()); };
+  behind_->Start(task_);
+  in_flight_ = true;
   return true;
 }
 
 void Console::StandardOutput::WriteBehind() {
-  const SignalsBlocked blocked; // the thread starts with them blocked
-  try {
-    thread_ = std::thread([this] { Behind(); });
-  } catch (const std::system_error &) {
-    // No thread to be had: written at once, as always.
-  }
-}
-
-void Console::StandardOutput::Behind() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-    if (queue_.empty()) {
-      return;
-    }
-    std::vector<char> &chunk = queue_.front();
-    const bool skip = error_ != 0;
-    lock.unlock();
-    const int error = skip ? 0 : WriteAll(chunk.data(), chunk.size());
-    lock.lock();
-    error_ = error_ != 0 ? error_ : error;
-    spare_.push_back(std::move(chunk));
-    queue_.pop_front();
-    changed_.notify_all();
+  behind_.emplace(1);
+  if (behind_->threads() == 0) {
+    behind_.reset(); // no thread to be had: written at once, as always
   }
 }
 
 bool Console::StandardOutput::WaitForOutput() {
-  int error = 0;
-  {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.empty(); });
-    std::swap(error, error_);
+  if (in_flight_) {
+    behind_->Wait(task_);
+    in_flight_ = false;
   }
+  int error = 0;
+  std::swap(error, error_);
   if (error == EPIPE || error == EFBIG) {
     // What the write would have raised in this thread: blocked in the
     // writing one, it is raised here, where the run's handler is.

@@ -6,15 +6,13 @@
 #define KNOTFIT_CONSOLE_CONSOLE_H
 
 #include "console/chunk_writer.h"
+#include "parallel/workers.h"
 #include "sink.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -105,7 +103,7 @@ private:
   // Standard output's file descriptor as a sink. The first failure is
   // reported, with its reason, and ends all writing to it; the run goes on
   // and its status tells. Written behind, a chunk is copied and written by a
-  // thread of its own while the run goes on; WaitForOutput waits for it.
+  // worker of its own while the run goes on; WaitForOutput waits for it.
   class StandardOutput final : public Sink {
   public:
     ~StandardOutput();
@@ -117,16 +115,14 @@ private:
   private:
     int WriteAll(const char *data, size_t size);
     void Fail(int error);
-    void Behind();
     bool failed_ = false;
 
-    std::thread thread_;
-    std::mutex mutex_; // guards what follows
-    std::condition_variable changed_;
-    std::deque<std::vector<char>> queue_; // the front one is being written
-    std::vector<std::vector<char>> spare_;
-    int error_ = 0; // of a write behind, not yet reported
-    bool stopping_ = false;
+    // One chunk written behind at a time, while the next fills the buffer.
+    std::vector<char> chunk_;
+    Workers::Task task_;
+    bool in_flight_ = false;
+    int error_ = 0;                 // of a write behind, not yet reported
+    std::optional<Workers> behind_; // last: its thread stops first
   };
 
   // The transcript that holds what is printed, if any.

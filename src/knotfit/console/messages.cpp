@@ -12,14 +12,16 @@ void PrintDataSetMessage(Console &console, std::string_view place,
 
 std::string OrderHint(std::string_view problem,
                       const knotfit::detail::MeasuredRules &rules) {
-  if (problem.substr(0, 16) != "x not increasing") {
+  // A smoothing fit takes equal x: only their order can be wrong.
+  const bool decreases = problem.substr(0, 11) == "x decreases";
+  if (problem.substr(0, 16) != "x not increasing" && !decreases) {
     return {};
   }
   std::string hint;
   if (!rules.sort) {
     hint = "sort them with --sort";
   }
-  if (rules.ties == knotfit::detail::Ties::kKeep) {
+  if (rules.ties == knotfit::detail::Ties::kKeep && !decreases) {
     hint += hint.empty() ? "" : ", ";
     hint += "merge equal x with --ties mean";
   }

@@ -49,7 +49,9 @@ inline bool ReadAsMissing(double x, double y) {
 
 // After a data set skipped for x not increasing, the line that names what
 // would take such data: "knotfit: sort them with --sort, merge equal x with
-// --ties mean", less what the run already does; empty for any other problem.
+// --ties mean", less what the run already does; after x decreasing (a
+// smoothing fit, which merges equal x itself), "knotfit: sort them with
+// --sort"; empty for any other problem.
 std::string OrderHint(std::string_view problem,
                       const knotfit::detail::MeasuredRules &rules);
 

@@ -75,8 +75,18 @@ knotfit::TableForm FormOf(int32_t n, const double *x, const double *y,
     return run.table.form;
   }
   try {
-    return LeastTableForm(
-        knotfit::fit(x, y, static_cast<size_t>(n), run.method));
+    if (!knotfit::detail::InfoOf(run.method.method).smooths) {
+      return LeastTableForm(
+          knotfit::fit(x, y, static_cast<size_t>(n), run.method));
+    }
+    // A smoothing fit is the natural spline through its own knots.
+    Workspace scratch;
+    const TableForm smoothed(run.method, knotfit::TableForm::kClassic, n, x, y,
+                             scratch, run.weights, run.smoothing);
+    const auto &f = *smoothed.smoothing();
+    return f.x.empty() ? knotfit::TableForm::kClassic // refused: not written
+                       : LeastTableForm(knotfit::fit(
+                             f.x, f.y, {knotfit::Method::kNatural}));
   } catch (const knotfit::Error &) {
     return knotfit::TableForm::kClassic; // never: the same checks passed
   }
@@ -109,10 +119,11 @@ std::string PlaceOf(const Problem &problem, const Run &run) {
 } // namespace
 
 Problem CheckDataSet(int32_t n, const double *x, const double *y,
-                     std::string_view name) {
+                     std::string_view name, bool equal_x) {
   Problem problem{NameProblem(name), {}};
   if (problem.empty()) {
-    problem.text = knotfit::detail::PointsProblem(n, x, y, &problem.about);
+    problem.text =
+        knotfit::detail::PointsProblem(n, x, y, &problem.about, equal_x);
     // nan is a number as a whole, but as a reading it most often says that
     // there was none.
     for (int32_t i = 0; !problem.empty() && i < n; ++i) {
@@ -130,7 +141,8 @@ Problem CheckDataSet(int32_t n, const double *x, const double *y,
 // The checks that need only the data set and the method.
 Problem DataSetProblem(int32_t n, const double *x, const double *y,
                        std::string_view name, const Run &run) {
-  Problem problem = CheckDataSet(n, x, y, name);
+  Problem problem = CheckDataSet(
+      n, x, y, name, knotfit::detail::InfoOf(run.method.method).smooths);
   if (problem.empty()) {
     problem.text = knotfit::detail::MethodProblem(run.method, n, x, y);
   }
@@ -146,11 +158,13 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
     return made;
   }
   made.form = FormOf(n, x, y, run);
-  const TableForm fit(run.method, made.form, n, x, y, work);
-  made.binary32 = fit.Binary32Problem();
+  const TableForm fit(run.method, made.form, n, x, y, work, run.weights,
+                      run.smoothing);
+  made.binary32 = fit.Refusal();
   if (!made.binary32.empty()) {
     return made;
   }
+  made.smoothing = fit.smoothing();
   made.collapsed = fit.Collapsed();
   Collect table;
   if (run.console.quiet()) {
@@ -230,14 +244,15 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   std::optional<TableForm> fit;
   if (ahead == nullptr) {
     fit.emplace(run.method, FormOf(n, x, y, run), n, x, y,
-                run.workspace != nullptr ? *run.workspace : own);
+                run.workspace != nullptr ? *run.workspace : own, run.weights,
+                run.smoothing);
   }
   const knotfit::TableForm form = ahead != nullptr ? ahead->form : fit->form();
   // The table holds binary32 values (binary64 in the double form): a field
   // that overflows there would be stored as inf, and knots stored with the
   // same x cannot be told apart by a reader. The first skips the data set,
   // the second is written as always, with a warning.
-  problem = ahead != nullptr ? ahead->binary32 : fit->Binary32Problem();
+  problem = ahead != nullptr ? ahead->binary32 : fit->Refusal();
   if (!problem.empty()) {
     PrintDataSetMessage(console, PlaceOf(problem, run), name, problem.text,
                         "skipped");
@@ -264,5 +279,8 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   }
   const bool table_written =
       outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
-  return {outcome, table_written && !collapsed.empty(), false, form};
+  return {outcome, table_written && !collapsed.empty(), false, form,
+          table_written
+              ? (ahead != nullptr ? ahead->smoothing : fit->smoothing())
+              : nullptr};
 }

@@ -38,6 +38,10 @@ struct Run {
   // they point at place too.
   const PointPlaces *points = nullptr;
   knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
+  knotfit::detail::Smoothing smoothing{};    // -m smooth: --lambda
+  // The weights of the data set at hand, one per point (--weights); null:
+  // every weight 1.
+  const double *weights = nullptr;
 };
 
 // A data set's checks, fit and every byte its writers write, made ahead of
@@ -46,17 +50,20 @@ struct Run {
 struct PreparedDataSet {
   Problem problem; // CheckDataSet, then the method's own needs
   knotfit::TableForm form = knotfit::TableForm::kClassic; // of its table
-  Problem binary32;         // a field of the fit that the form cannot hold
-  Problem collapsed;        // knots that the form cannot tell apart
-  std::string trace;        // the trace's record lines (none when quiet)
-  std::string table;        // the table file's bytes
-  std::string plot;         // the plot file's lines,
+  Problem binary32;  // the fit refused (smoothing), or a field of it that
+                     // the form cannot hold
+  Problem collapsed; // knots that the form cannot tell apart
+  std::string trace; // the trace's record lines (none when quiet)
+  std::string table; // the table file's bytes
+  std::string plot;  // the plot file's lines,
   std::string plot_problem; // or why it has none
   // Both files written ahead too (WriteAhead): complete temporary files
   // beside their targets, waiting to be renamed in the data set's turn.
   // Null when they were not.
   std::unique_ptr<ReplacementFile> table_file, plot_file;
   bool ahead_failed = false; // a file could not be created or written ahead
+  // A smoothing fit: its knots and what it chose.
+  std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing;
 };
 PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
                                std::string_view name, const Run &run,
@@ -74,9 +81,10 @@ void WriteAhead(PreparedDataSet &made, std::string_view name,
                 const KelSettings &kel);
 
 // Why the data set cannot be fitted and written: a name that cannot name a
-// file under CS, or points no spline passes through. Empty when it can.
+// file under CS, or points no spline passes through (with equal_x, for a
+// smoothing fit, equal x pass). Empty when it can.
 Problem CheckDataSet(int32_t n, const double *x, const double *y,
-                     std::string_view name);
+                     std::string_view name, bool equal_x = false);
 
 // Checks the data set (CheckDataSet, the method's own needs, both targets
 // located once; a problem is reported and fails it), fits it and checks its

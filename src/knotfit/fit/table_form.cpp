@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <span>
 
 namespace detail = knotfit::detail;
 
@@ -33,9 +34,31 @@ struct TableForm::CompactWork {
 
 TableForm::TableForm(const knotfit::MethodChoice &method,
                      knotfit::TableForm form, int32_t n, const double *x,
-                     const double *y, Workspace &work)
+                     const double *y, Workspace &work, const double *w,
+                     const detail::Smoothing &how)
     : form_(form) {
   const auto size = static_cast<size_t>(n);
+  if (detail::InfoOf(method.method).smooths) {
+    smoothing_ = std::make_shared<detail::SmoothingFit>();
+    detail::SmoothingFit &f = *smoothing_;
+    refused_.text = detail::FitSmoothingSpline(
+        {x, size}, {y, size},
+        w != nullptr ? std::span<const double>(w, size)
+                     : std::span<const double>(),
+        how, f);
+    // Refused, it holds no knot.
+    fields_ = {static_cast<int32_t>(f.x.size()),
+               f.x.data(),
+               f.y.data(),
+               f.a.data(),
+               f.b.data(),
+               f.c.data()};
+    merged_ = f.x.size() < size;
+    if (form != knotfit::TableForm::kClassic && fields_.n > 0) {
+      detail::SetOrigin(fields_);
+    }
+    return;
+  }
   work.a.ResizeForOverwrite(size);
   work.b.ResizeForOverwrite(size);
   fields_.n = n;
@@ -59,14 +82,9 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
                         work.c.data());
 }
 
-Problem TableForm::Binary32Problem() const {
-  Problem problem;
-  problem.text = detail::TableProblem(fields_, &problem.about, form_);
-  if (problem.empty() && bad_b_ >= 0) {
-    problem = {detail::FieldProblem("b", bad_b_, bad_b_value_), {bad_b_, 'b'}};
-  }
-  if (problem.empty() && bad_c_ >= 0) {
-    problem = {detail::FieldProblem("c", bad_c_, bad_c_value_), {bad_c_, 'c'}};
+Problem TableForm::AtPoint(Problem problem) const {
+  if (merged_) {
+    problem.about = {};
   }
   return problem;
 }
@@ -75,7 +93,22 @@ Problem TableForm::Collapsed() const {
   Problem problem;
   problem.text = detail::CollapsedKnots(fields_.n, fields_.x, &problem.about,
                                         form_, fields_.x0);
-  return problem;
+  return AtPoint(problem);
+}
+
+Problem TableForm::Refusal() const {
+  if (!refused_.empty()) {
+    return refused_;
+  }
+  Problem problem;
+  problem.text = detail::TableProblem(fields_, &problem.about, form_);
+  if (problem.empty() && bad_b_ >= 0) {
+    problem = {detail::FieldProblem("b", bad_b_, bad_b_value_), {bad_b_, 'b'}};
+  }
+  if (problem.empty() && bad_c_ >= 0) {
+    problem = {detail::FieldProblem("c", bad_c_, bad_c_value_), {bad_c_, 'c'}};
+  }
+  return AtPoint(problem);
 }
 
 double TableForm::Value(double t) const {

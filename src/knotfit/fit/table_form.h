@@ -4,7 +4,9 @@
 // program's compact form: its slopes in double and the coefficients b and c
 // of every segment only as the binary32 pair the table stores; its values
 // recompute the segment they need from the slopes, bit for bit as the fit
-// formed it. With the points, that is 32 bytes per point instead of 56.
+// formed it. With the points, that is 32 bytes per point instead of 56. A
+// smoothing fit keeps its own knots (the distinct x, their smoothed y) and
+// the SplineTable beside them, with what it chose.
 #ifndef KNOTFIT_FIT_TABLE_FORM_H
 #define KNOTFIT_FIT_TABLE_FORM_H
 
@@ -16,6 +18,7 @@
 #include "knotfit_internal.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // --table: the form of every table, or (automatic) for each data set the
@@ -35,11 +38,14 @@ struct Workspace {
 class TableForm {
 public:
   // Fits the n points (which passed every check) with the method, for a
-  // table of the form: the double form keeps b and c in double, so a long
+  // table of the form; a smoothing method with the weights w (null: all 1)
+  // and the rule how. The double form keeps b and c in double, so a long
   // fit is never compact there; the offset and double forms get their
   // origin.
   TableForm(const knotfit::MethodChoice &method, knotfit::TableForm form,
-            int32_t n, const double *x, const double *y, Workspace &work);
+            int32_t n, const double *x, const double *y, Workspace &work,
+            const double *w = nullptr,
+            const knotfit::detail::Smoothing &how = {});
 
   // The fields the table encoder reads, and the form they are written in.
   const knotfit::detail::TableFields &fields() const { return fields_; }
@@ -47,12 +53,18 @@ public:
   int32_t n() const { return fields_.n; }
   const double *x() const { return fields_.x; }
 
-  // Why the table cannot hold the fit: a field that is not finite in its
-  // form's precision, all x first, then y, a, b and c. Empty when it can.
-  Problem Binary32Problem() const;
-  // Neighbouring knots that the form stores with the same x. Empty when
-  // there are none.
+  // Why the fit cannot be written: the smoothing spline's own refusal (a
+  // weight or gap out of its range, df beyond the distinct x, ...), then
+  // a field that is not finite in the form's precision, all x first, then
+  // y, a, b and c. Empty when it can.
+  Problem Refusal() const;
+  // Neighbouring knots that the form stores with the same x, or empty.
   Problem Collapsed() const;
+  // The smoothing fit, with its knots and what it chose; null for an
+  // interpolant.
+  std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing() const {
+    return smoothing_;
+  }
 
   // S(t), the clamped value getValue gives: getValue itself for a fit held
   // as a SplineTable, the same bits from the compact form.
@@ -77,8 +89,15 @@ private:
 
   struct CompactWork;
 
+  // A problem about knot k points at point k while the knots are the points;
+  // at the whole data set once a smoothing fit merged some of them.
+  Problem AtPoint(Problem problem) const;
+
   knotfit::detail::TableFields fields_;
   knotfit::TableForm form_;
+  std::shared_ptr<knotfit::detail::SmoothingFit> smoothing_;
+  Problem refused_;     // by the smoothing fit
+  bool merged_ = false; // its knots are fewer than the points
   // For a compact fit: the first segment whose b or c binary32 cannot hold.
   int32_t bad_b_ = -1, bad_c_ = -1;
   double bad_b_value_ = 0.0, bad_c_value_ = 0.0;

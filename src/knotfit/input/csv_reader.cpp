@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -160,9 +161,13 @@ bool CsvReader::Split() {
 bool CsvReader::Start() {
   started_ = true;
   bool header = false;
-  chosen_.assign(options_.columns.size(), 0);
+  std::vector<std::string> columns = options_.columns;
+  if (weighted()) {
+    columns.push_back(options_.weights);
+  }
+  chosen_.assign(columns.size(), 0);
   for (size_t k = 0; k < chosen_.size(); ++k) {
-    const std::string &column = options_.columns[k];
+    const std::string &column = columns[k];
     if (AllDigits(column)) {
       chosen_[k] = std::strtoul(column.c_str(), nullptr, 10) - 1;
       continue;
@@ -253,7 +258,13 @@ bool CsvReader::Next(Row &row) {
     const std::string &field = fields_[chosen_[k]];
     row.text[k] = field;
     const bool empty = field.empty();
+    const bool weight = weighted() && k + 1 == count;
     if (!empty && Field(chosen_[k], row.value[k])) {
+      if (weight && !(std::isfinite(row.value[k]) && row.value[k] > 0.0)) {
+        problem_ =
+            "weight " + InQuotes(field) + " is not a finite number above 0";
+        return false;
+      }
       continue;
     }
     if (empty || IsMissingText(field)) {

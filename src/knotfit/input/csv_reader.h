@@ -15,6 +15,9 @@ struct CsvOptions {
   // header line.
   std::vector<std::string> columns = {"1", "2"};
   bool skip_missing = false; // --missing skip: a missing field is no problem
+  // --weights: the column of every point's weight, a number from 1 or a
+  // header name; empty: none.
+  std::string weights;
 };
 
 class CsvReader {
@@ -23,8 +26,9 @@ public:
   CsvReader(std::FILE *in, const CsvOptions &options);
 
   // A data row: the chosen fields as written (without their quotes and
-  // surrounding blanks), x's first, and their values; missing[k] is nonzero
-  // when field k is a missing value that --missing skip drops.
+  // surrounding blanks), x's first, the weight's last, and their values;
+  // missing[k] is nonzero when field k is a missing value that --missing
+  // skip drops. A weight must be a finite number above 0.
   struct Row {
     std::vector<std::string_view> text;
     std::vector<double> value;
@@ -53,6 +57,8 @@ public:
   std::string ColumnLabel(size_t k) const;
   // The y columns read: one data set each.
   size_t curves() const { return options_.columns.size() - 1; }
+  // Whether a row ends in a weight.
+  bool weighted() const { return !options_.weights.empty(); }
   // The line of the first data row (1 while there is none).
   uint64_t first_row_line() const { return first_row_line_; }
   // The errno of a failed read, 0 while none failed. A failed read is never

@@ -30,7 +30,7 @@ constexpr size_t kHeldBytes = size_t{4} << 20;
 } // namespace
 
 struct DataSetPipeline::Job {
-  std::vector<double> x, y;
+  std::vector<double> x, y, w; // w empty: every weight 1
   std::string name, input, place;
   std::string file; // the name as the file it goes to
   uint64_t line = 0;
@@ -70,6 +70,9 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
   auto job = std::make_unique<Job>();
   job->x.assign(set.x, set.x + n);
   job->y.assign(set.y, set.y + n);
+  if (set.w != nullptr) {
+    job->w.assign(set.w, set.w + n);
+  }
   job->name = set.name;
   job->input = set.input;
   job->place = set.place;
@@ -94,9 +97,11 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
   Job &made = *job;
   made.task.work = [&made, this] {
     Workspace workspace;
+    Run run = run_;
+    run.weights = made.w.empty() ? nullptr : made.w.data();
     made.prepared =
         PrepareDataSet(static_cast<int32_t>(made.x.size()), made.x.data(),
-                       made.y.data(), made.name, run_, workspace);
+                       made.y.data(), made.name, run, workspace);
     if (made.write_ahead) {
       WriteAhead(made.prepared, made.name, *run_.kel);
     }
@@ -153,7 +158,8 @@ void DataSetPipeline::WriteFirst() {
                     job.line,
                     {},
                     &job.points,
-                    job.measured};
+                    job.measured,
+                    job.w.empty() ? nullptr : job.w.data()};
   const DataSetOutcome outcome = write_(set, &job.prepared);
   job.done(outcome);
   if (EndsRun(outcome.files)) {

@@ -15,17 +15,24 @@ const std::vector<FlagInfo> kFlagInfo = {
     {Flag::kOvershoot, "overshoot",
      "Where the data run one way, the curve leaves the band of a segment's "
      "two points by more than 0.1% of the data's y range: it swings past "
-     "the data."},
+     "the data.",
+     "where the data run one way, the curve swings past them\n"
+     "by more than 0.1% of the y range"},
     {Flag::kNotMonotone, "not-monotone",
      "The data rise (or fall) throughout but the curve turns back somewhere: "
-     "an inverse lookup finds more than one x."},
+     "an inverse lookup finds more than one x.",
+     "the data are monotone, the curve turns back"},
     {Flag::kBinary32, "binary32",
      "The coefficient table, as its readers evaluate it, differs from the "
      "fit by more than 1e-6 of the y range, or a coefficient narrowed to a "
-     "subnormal or to zero, or two knots have the same x in binary32."},
+     "subnormal or to zero, or two knots have the same x in binary32.",
+     "the table's curve, in its form, is more than 1e-6 of\n"
+     "the y range off the fit, a coefficient underflows, or\n"
+     "knots collapse"},
     {Flag::kSpacing, "spacing",
      "The largest gap between neighbouring knots is more than 1000 times the "
-     "smallest: the fit is ill-conditioned there."},
+     "smallest: the fit is ill-conditioned there.",
+     "the largest knot gap is over 1000 times the smallest"},
 };
 
 // The roots of p*u^2 + q*u + r in (0, h), in increasing order. The larger
@@ -424,13 +431,7 @@ const FlagInfo &InfoOf(Flag flag) {
 }
 
 bool ParseFlag(std::string_view name, Flag &out) {
-  for (const FlagInfo &info : kFlagInfo) {
-    if (name == info.name) {
-      out = info.flag;
-      return true;
-    }
-  }
-  return false;
+  return knotfit::detail::ParseName(kFlagInfo, &FlagInfo::flag, name, out);
 }
 
 FlagSet Diagnosis::flags() const {
@@ -477,11 +478,18 @@ Diagnosis Diagnose(const knotfit::Spline &fit,
       f.avoided_by_form = FormAvoiding(fit, form);
     }
   }
+  // A smoothed fit has no alternative among the interpolants: they pass
+  // through the noise it smooths.
+  if (knotfit::detail::InfoOf(method.method).smooths) {
+    return d;
+  }
   const auto n = static_cast<int32_t>(fit.size());
   for (const auto &info : knotfit::detail::AllMethods()) {
-    // Clamped is left out: the end slopes it needs are the user's to know.
+    // Clamped is left out: the end slopes it needs are the user's to know;
+    // and smoothing, which is no interpolant.
     const knotfit::Method other = info.method;
-    if (other == method.method || other == knotfit::Method::kClamped) {
+    if (other == method.method || other == knotfit::Method::kClamped ||
+        info.smooths) {
       continue;
     }
     const knotfit::MethodChoice choice{other};

@@ -16,11 +16,13 @@
 enum class Flag { kOvershoot, kNotMonotone, kBinary32, kSpacing };
 
 // A flag's name (as --fail-on and the JSON summary spell it) and what it
-// means, in words for the report's reader.
+// means, in words for the report's reader and in brief for --help (its
+// lines as the help text breaks them).
 struct FlagInfo {
   Flag flag;
   const char *name;
   const char *meaning;
+  const char *brief;
 };
 const FlagInfo &InfoOf(Flag flag);
 // All four, in the order above.
@@ -49,7 +51,8 @@ struct Finding {
   // collapsed; spacing: the two gaps. Empty otherwise.
   std::string cause;
   // The other methods whose fit of the same points does not raise this
-  // flag (clamped is not tried: its end slopes are the user's to know).
+  // flag (clamped is not tried: its end slopes are the user's to know; nor
+  // is smooth; a smoothed fit gets none).
   std::vector<knotfit::Method> avoided_by;
   // binary32: the first table form after the one written whose table of
   // the same fit is not flagged, if any.

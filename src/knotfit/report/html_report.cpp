@@ -25,7 +25,7 @@ std::string Measured(const DataSetRecord &r) {
          std::to_string(r.measured->merged) + " merged)";
 }
 
-// The index's rows per block (the script's ROWS).
+// The index's rows per block; the script is handed the same number as ROWS.
 constexpr size_t kIndexRows = 250;
 
 // The page's style: light, or dark where the browser prefers it.
@@ -70,9 +70,7 @@ svg text{fill:var(--muted);font:11px system-ui,sans-serif}
 // evaluated as its readers do) is drawn where it lies a pixel or more away from
 // the fit's.
 constexpr const char *kScript = R"js(
-"use strict";
 const NS = "http://www.w3.org/2000/svg";
-const ROWS = 250; // the index's rows per block, as the page is written
 const PW = 640, PH = 220, L = 64, T = 10, W = L + PW + 14, H = T + PH + 40;
 // An attribute's doubles: their bits, big-endian, in base64.
 function nums(text) {
@@ -261,6 +259,15 @@ std::string Brief(double v) {
                                .ptr);
 }
 
+// What a smoothing fit chose: " (lambda 0.52, 6.1 degrees of freedom)".
+std::string Smoothed(const DataSetRecord &r) {
+  if (!r.smoothing) {
+    return {};
+  }
+  return " (lambda " + Brief(r.smoothing->lambda) + ", " +
+         Brief(r.smoothing->df) + " degrees of freedom)";
+}
+
 // An attribute of doubles for the script, exact and cheap to write (a
 // report holds millions of them): their IEEE bits, big-endian, in base64.
 void AppendDoubles(std::string &out, const char *name,
@@ -432,7 +439,7 @@ std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot) {
   fig += Attribute("flags", FlagNames(d)) + ">\n<figcaption><b>" +
          Escaped(r.name) + "</b> " + Place(r) + " · " +
          Counted(r.points, "point", "points") + Measured(r) + " · " +
-         knotfit::MethodName(r.method.method) + "</figcaption>\n";
+         knotfit::MethodName(r.method.method) + Smoothed(r) + "</figcaption>\n";
   if (!r.skipped.empty()) {
     return fig + "<p class=\"skip\">Skipped: " + Escaped(r.skipped) +
            ".</p></figure>\n";
@@ -505,7 +512,8 @@ void HtmlReport(const std::deque<DataSetRecord> &records,
   for (const DataSetRecord &r : records) {
     out.AppendAll(r.figure);
   }
-  out.Append("<script>");
+  out.AppendAll("<script>\n\"use strict\";\nconst ROWS = " +
+                std::to_string(kIndexRows) + ";");
   out.AppendAll(kScript);
   out.Append("</script>\n</body>\n</html>\n");
 }

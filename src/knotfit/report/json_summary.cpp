@@ -44,6 +44,13 @@ std::string JsonEntry(const DataSetRecord &r) {
     out += ", \"x_range\": " + Pair(r.x_min, r.x_max) +
            ", \"y_range\": " + Pair(r.y_min, r.y_max);
   }
+  if (r.smoothing) {
+    const knotfit::detail::SmoothingFit &f = *r.smoothing;
+    out += ", \"lambda\": " + Number(f.lambda) + ", \"df\": " + Number(f.df) +
+           ", \"gcv\": " + Number(f.gcv) + ", \"rms\": " + Number(f.rms) +
+           ", \"max_residual\": " + Number(f.max_residual) +
+           ", \"max_residual_x\": " + Number(f.max_residual_x);
+  }
   if (!r.skipped.empty()) {
     out += ", \"status\": \"skipped\", \"reason\": " + JsonString(r.skipped);
   } else if (!r.plot.empty()) {

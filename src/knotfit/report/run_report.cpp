@@ -220,7 +220,11 @@ void RunReport::Complete(DataSetRecord &r, size_t i, const double *x,
   PlotData plot;
   if (r.skipped.empty()) {
     try {
-      knotfit::Spline fit = knotfit::fit(x, y, r.points, r.method);
+      // A smoothing fit is the natural spline through its own knots.
+      knotfit::Spline fit = r.smoothing
+                                ? knotfit::fit(r.smoothing->x, r.smoothing->y,
+                                               {knotfit::Method::kNatural})
+                                : knotfit::fit(x, y, r.points, r.method);
       const knotfit::TableForm form =
           r.table.value_or(knotfit::TableForm::kClassic);
       r.diagnosis = Diagnose(fit, r.method, form);
@@ -238,6 +242,7 @@ void RunReport::Complete(DataSetRecord &r, size_t i, const double *x,
   if (!options_.json.empty()) {
     r.json = JsonEntry(r);
   }
+  r.smoothing.reset();
 }
 
 bool RunReport::Add(DataSetRecord record, const double *x, const double *y,

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,6 +51,9 @@ struct DataSetRecord {
   std::string skipped; // why it was not written; empty when it was
   std::string plot;    // why its table went without its plot file; empty
                        // when it did not
+  // A smoothing fit written: its knots, what it chose and how near it stays
+  // to the points; let go once the record is complete.
+  std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing;
   Diagnosis diagnosis;
   // Its parts of the HTML report (index row, figure) and of the JSON
   // summary, made with its diagnosis.

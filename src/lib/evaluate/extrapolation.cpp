@@ -1,4 +1,6 @@
-#include "knotfit/extrapolation.hpp"
+#include "extrapolation.h"
+
+#include "../text/names.h"
 
 namespace knotfit {
 
@@ -17,22 +19,16 @@ constexpr Rule kRules[] = {{Extrapolation::kClamp, "clamp"},
 } // namespace
 
 bool ParseExtrapolation(std::string_view text, Extrapolation &out) {
-  for (const Rule &r : kRules) {
-    if (text == r.name) {
-      out = r.rule;
-      return true;
-    }
-  }
-  return false;
+  return ParseName(kRules, &Rule::rule, text, out);
+}
+
+std::string ExtrapolationList() {
+  return NameList(kRules, [](const Rule &) { return ""; });
 }
 
 const char *ExtrapolationName(Extrapolation e) {
-  for (const Rule &r : kRules) {
-    if (r.rule == e) {
-      return r.name;
-    }
-  }
-  return "unknown";
+  const char *name = NameOf(kRules, &Rule::rule, e);
+  return name != nullptr ? name : "unknown";
 }
 
 } // namespace knotfit

@@ -8,7 +8,7 @@
 namespace knotfit {
 
 std::string PointsProblem(int32_t n, const double *x, const double *y,
-                          ProblemPoint *about) {
+                          ProblemPoint *about, bool equal_x) {
   if (n < 2) {
     return std::to_string(n) + (n == 1 ? " point" : " points") +
            ", at least 2 needed";
@@ -22,12 +22,14 @@ std::string PointsProblem(int32_t n, const double *x, const double *y,
       return std::string(bad_x ? "x" : "y") + " of point " + std::to_string(i) +
              " is not finite (" + ShortNumber(bad_x ? x[i] : y[i]) + ")";
     }
-    if (i > 0 && !(x[i] > x[i - 1])) {
+    if (i > 0 && !(equal_x ? x[i] >= x[i - 1] : x[i] > x[i - 1])) {
       if (about != nullptr) {
         *about = {i, 'x'};
       }
-      return "x not increasing at point " + std::to_string(i) + " (" +
-             ShortNumber(x[i]) + " after " + ShortNumber(x[i - 1]) + ")";
+      return (equal_x ? "x decreases at point "
+                      : "x not increasing at point ") +
+             std::to_string(i) + " (" + ShortNumber(x[i]) + " after " +
+             ShortNumber(x[i - 1]) + ")";
     }
   }
   return {};

@@ -18,9 +18,10 @@ struct ProblemPoint {
 
 // Why no spline can pass through the n points: fewer than 2 of them, a value
 // that is not finite, x not strictly increasing. Empty when one can; about,
-// when given, is then set to the value named.
+// when given, is then set to the value named. With equal_x, for a smoothing
+// fit, which merges them, equal x pass and only a decreasing x is refused.
 std::string PointsProblem(int32_t n, const double *x, const double *y,
-                          ProblemPoint *about = nullptr);
+                          ProblemPoint *about = nullptr, bool equal_x = false);
 
 } // namespace knotfit
 

@@ -12,6 +12,7 @@
 // Where a reference computes a slope in a particular grouping, it is kept.
 #include "methods.h"
 
+#include "../text/names.h"
 #include "../text/short_numbers.h"
 #include "../text/strtod_c.h"
 #include "hermite.h"
@@ -217,7 +218,21 @@ double PchipEnd(double h0, double h1, double m0, double m1) {
 // weighted harmonic mean of the two secants,
 //   (w1 + w2) / a[i] = w1 / s[i-1] + w2 / s[i],
 //   w1 = 2*h[i] + h[i-1], w2 = h[i] + 2*h[i-1].
-void PchipSlopes(const Secants &sec, const MethodChoice & /*choice*/,
+double PchipInterior(double h0, double h1, double s0, double s1) {
+  if (Sign(s0) != Sign(s1) || s0 == 0.0 || s1 == 0.0) {
+    return 0.0;
+  }
+  const double w1 = 2.0 * h1 + h0;
+  const double w2 = h1 + 2.0 * h0;
+  return 1.0 / ((w1 / s0 + w2 / s1) / (w1 + w2));
+}
+
+// The slopes of pchip and steffen: each interior knot's from the segments
+// on either side of it (h0, s0 before, h1, s1 after), each end's from its
+// segment and the next. Two points leave the line.
+using KnotSlope = double (*)(double h0, double h1, double s0, double s1);
+template <KnotSlope interior, KnotSlope end>
+void LocalSlopes(const Secants &sec, const MethodChoice & /*choice*/,
                  double *a) {
   const Values &h = sec.h;
   const Values &s = sec.s;
@@ -227,16 +242,10 @@ void PchipSlopes(const Secants &sec, const MethodChoice & /*choice*/,
     return;
   }
   for (size_t i = 1; i + 1 < n; ++i) {
-    if (Sign(s[i - 1]) != Sign(s[i]) || s[i - 1] == 0.0 || s[i] == 0.0) {
-      a[i] = 0.0;
-      continue;
-    }
-    const double w1 = 2.0 * h[i] + h[i - 1];
-    const double w2 = h[i] + 2.0 * h[i - 1];
-    a[i] = 1.0 / ((w1 / s[i - 1] + w2 / s[i]) / (w1 + w2));
+    a[i] = interior(h[i - 1], h[i], s[i - 1], s[i]);
   }
-  a[0] = PchipEnd(h[0], h[1], s[0], s[1]);
-  a[n - 1] = PchipEnd(h[n - 2], h[n - 3], s[n - 2], s[n - 3]);
+  a[0] = end(h[0], h[1], s[0], s[1]);
+  a[n - 1] = end(h[n - 2], h[n - 3], s[n - 2], s[n - 3]);
 }
 
 // Akima's secants m[0 .. n+2]: m[2 .. n] are the data's (m[i+2] = s[i]), and
@@ -323,22 +332,10 @@ double SteffenEnd(double h0, double h1, double s0, double s1) {
 //   a[i] = (sign(s[i-1]) + sign(s[i])) * min(|s[i-1]|, |s[i]|, |p|/2).
 // Monotone data give a monotone fit, with no extremum between knots. Two
 // points give the line.
-void SteffenSlopes(const Secants &sec, const MethodChoice & /*choice*/,
-                   double *a) {
-  const Values &h = sec.h;
-  const Values &s = sec.s;
-  const size_t n = h.size() + 1;
-  if (n == 2) {
-    LineSlopes(sec, a);
-    return;
-  }
-  for (size_t i = 1; i + 1 < n; ++i) {
-    const double p = (s[i - 1] * h[i] + s[i] * h[i - 1]) / (h[i - 1] + h[i]);
-    a[i] = (Sign(s[i - 1]) + Sign(s[i])) *
-           std::min({std::fabs(s[i - 1]), std::fabs(s[i]), 0.5 * std::fabs(p)});
-  }
-  a[0] = SteffenEnd(h[0], h[1], s[0], s[1]);
-  a[n - 1] = SteffenEnd(h[n - 2], h[n - 3], s[n - 2], s[n - 3]);
+double SteffenInterior(double h0, double h1, double s0, double s1) {
+  const double p = (s0 * h1 + s1 * h0) / (h0 + h1);
+  return (Sign(s0) + Sign(s1)) *
+         std::min({std::fabs(s0), std::fabs(s1), 0.5 * std::fabs(p)});
 }
 
 // The whole of text as a finite decimal number ("-1.5", "2e-3").
@@ -404,15 +401,19 @@ void HermiteFit(const MethodChoice &choice, int32_t n, const double *x,
 // Akima's end secants continue the first two and the last two: a single
 // segment has no second one, hence 3 points for akima and makima.
 constexpr MethodInfo kMethods[] = {
-    {Method::kNotAKnot, "not-a-knot", 2, nullptr, NotAKnotFit},
-    {Method::kNatural, "natural", 2, nullptr, HermiteFit<NaturalSlopes>},
-    {Method::kClamped, "clamped", 2, FiniteEndSlopes,
-     HermiteFit<ClampedSlopes>},
-    {Method::kPeriodic, "periodic", 2, EqualEnds, HermiteFit<PeriodicSlopes>},
-    {Method::kPchip, "pchip", 2, nullptr, HermiteFit<PchipSlopes>},
-    {Method::kAkima, "akima", 3, nullptr, HermiteFit<AkimaSlopes>},
-    {Method::kMakima, "makima", 3, nullptr, HermiteFit<MakimaSlopes>},
-    {Method::kSteffen, "steffen", 2, nullptr, HermiteFit<SteffenSlopes>},
+    {Method::kNotAKnot, "not-a-knot", 2, nullptr, NotAKnotFit, ""},
+    {Method::kNatural, "natural", 2, nullptr, HermiteFit<NaturalSlopes>, ""},
+    {Method::kClamped, "clamped", 2, FiniteEndSlopes, HermiteFit<ClampedSlopes>,
+     "[=D0,DN]"},
+    {Method::kPeriodic, "periodic", 2, EqualEnds, HermiteFit<PeriodicSlopes>,
+     ""},
+    {Method::kPchip, "pchip", 2, nullptr,
+     HermiteFit<LocalSlopes<PchipInterior, PchipEnd>>, ""},
+    {Method::kAkima, "akima", 3, nullptr, HermiteFit<AkimaSlopes>, ""},
+    {Method::kMakima, "makima", 3, nullptr, HermiteFit<MakimaSlopes>, ""},
+    {Method::kSteffen, "steffen", 2, nullptr,
+     HermiteFit<LocalSlopes<SteffenInterior, SteffenEnd>>, ""},
+    {Method::kSmooth, "smooth", 3, nullptr, nullptr, "", true},
 };
 
 } // namespace
@@ -431,11 +432,9 @@ const MethodInfo &InfoOf(Method method) {
 }
 
 bool ParseMethod(std::string_view text, MethodChoice &out) {
-  for (const MethodInfo &info : kMethods) {
-    if (text == info.name) {
-      out = MethodChoice{info.method, 0.0, 0.0};
-      return true;
-    }
+  if (Method method{}; ParseName(kMethods, &MethodInfo::method, text, method)) {
+    out = MethodChoice{method, 0.0, 0.0};
+    return true;
   }
   constexpr std::string_view kClampedTo = "clamped=";
   if (!text.starts_with(kClampedTo)) {
@@ -458,13 +457,23 @@ const char *MethodName(Method method) {
   return InfoOf(method).name;
 }
 
+std::string MethodList() {
+  return NameList(kMethods,
+                  [](const MethodInfo &info) { return info.parameters; });
+}
+
 std::string MethodProblem(const MethodChoice &choice, int32_t n,
-                          const double * /*x*/, const double *y) {
+                          const double *x, const double *y) {
   const MethodInfo &info = InfoOf(choice.method);
-  if (n < info.fewest_points) {
+  int32_t count = n; // points, or for a smoothing method distinct x
+  for (int32_t i = 1; info.smooths && i < n; ++i) {
+    count -= x[i] == x[i - 1] ? 1 : 0;
+  }
+  if (count < info.fewest_points) {
     return std::string(info.name) + " needs at least " +
-           std::to_string(info.fewest_points) + " points (" +
-           std::to_string(n) + " given)";
+           std::to_string(info.fewest_points) +
+           (info.smooths ? " distinct x (" : " points (") +
+           std::to_string(count) + " given)";
   }
   return info.needs != nullptr ? info.needs(choice, n, y) : std::string();
 }

@@ -6,10 +6,12 @@
 #include "../exact_math.h"
 #include "checks.h"
 #include "methods.h"
+#include "smoothing_spline.h"
 
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 
 namespace knotfit {
 
@@ -32,6 +34,20 @@ public:
       throw Error(problem);
     }
     Spline s;
+    if (InfoOf(method.method).smooths) {
+      // Its smoothing chosen by GCV, every point of weight 1.
+      SmoothingFit f;
+      problem = FitSmoothingSpline({x, n}, {y, n}, {}, Smoothing{}, f);
+      if (!problem.empty()) {
+        throw Error(problem);
+      }
+      s.x_ = std::move(f.x);
+      s.y_ = std::move(f.y);
+      s.a_ = std::move(f.a);
+      s.b_ = std::move(f.b);
+      s.c_ = std::move(f.c);
+      return s;
+    }
     s.x_.assign(x, x + n);
     s.y_.assign(y, y + n);
     s.a_.resize(n);

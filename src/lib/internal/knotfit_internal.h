@@ -6,6 +6,7 @@
 #define KNOTFIT_INTERNAL_H
 
 #include "../evaluate/evaluate.h"
+#include "../evaluate/extrapolation.h"
 #include "../evaluate/plot_samples.h"
 #include "../exact_math.h"
 #include "../fit/checks.h"
@@ -15,6 +16,7 @@
 #include "../fit/not_a_knot.h"
 #include "../fit/smoothing_spline.h"
 #include "../table/table_encoding.h"
+#include "../text/names.h"
 #include "../text/quoted.h"
 #include "../text/short_numbers.h"
 #include "../text/strtod_c.h"
@@ -39,11 +41,19 @@ using knotfit::ParseTies;
 using knotfit::Ties;
 using knotfit::TiesName;
 
+// Tables of named values: a name read, the names listed.
+using knotfit::NameList;
+using knotfit::ParseName;
+
 // The fits: every method by its table row, and the not-a-knot solver for
 // fits the program keeps in its own form.
 using knotfit::AllMethods;
 using knotfit::ComputeSpline;
+using knotfit::ExtrapolationList;
 using knotfit::Hermite;
+using knotfit::InfoOf;
+using knotfit::MethodInfo;
+using knotfit::MethodList;
 using knotfit::SegmentCoefficients;
 using knotfit::SolveNotAKnot;
 

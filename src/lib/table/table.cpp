@@ -3,6 +3,7 @@
 #include "../evaluate/calculus.h"
 #include "../evaluate/evaluate.h"
 #include "../exact_math.h"
+#include "../text/names.h"
 #include "../text/short_numbers.h"
 #include "big_endian.h"
 #include "table_encoding.h"
@@ -49,22 +50,12 @@ constexpr FormName kForms[] = {{TableForm::kClassic, "classic"},
 } // namespace
 
 bool ParseTableForm(std::string_view text, TableForm &out) {
-  for (const FormName &f : kForms) {
-    if (text == f.name) {
-      out = f.form;
-      return true;
-    }
-  }
-  return false;
+  return ParseName(kForms, &FormName::form, text, out);
 }
 
 const char *TableFormName(TableForm form) {
-  for (const FormName &f : kForms) {
-    if (f.form == form) {
-      return f.name;
-    }
-  }
-  return "unknown";
+  const char *name = NameOf(kForms, &FormName::form, form);
+  return name != nullptr ? name : "unknown";
 }
 
 std::vector<unsigned char> table_bytes(const Spline &spline, TableForm form) {

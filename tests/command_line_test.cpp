@@ -1,0 +1,45 @@
+// The options of knotfit: what each rule lets through and what it refuses,
+// with the message it gives.
+#include "command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(CommandLine, EachRuleLetsThroughAndRefuses) {
+  const struct {
+    std::vector<const char *> args;
+    std::string error; // empty: the run goes ahead
+  } kCases[] = {
+      // Columns are numbers from 1 of at most six digits, or header names of
+      // any length; two at least, none empty.
+      {{"--csv", "--columns=1,999999", "f"}, ""},
+      {{"--csv", "--columns=temperature,pressure", "f"}, ""},
+      {{"--csv", "--columns=1,1000000", "f"}, "option '--columns' needs X,Y"},
+      {{"--csv", "--columns=0,2", "f"}, "option '--columns' needs X,Y"},
+      {{"--csv", "--columns=1,000", "f"}, "option '--columns' needs X,Y"},
+      {{"--csv", "--columns=3", "f"}, "option '--columns' needs X,Y"},
+      {{"--csv", "--columns=1,,2", "f"}, "option '--columns' needs X,Y"},
+      {{"--columns=1,2", "f"}, "option '--columns' needs --csv"},
+      {{"-j", "1024", "f"}, ""},
+      {{"-j1025", "f"}, "bad number of threads '1025'"},
+      {{"--method=akima2", "f"},
+       "unknown method 'akima2' (not-a-knot, natural, clamped[=D0,DN], "
+       "periodic, pchip, akima, makima, steffen, smooth)"},
+  };
+  for (const auto &c : kCases) {
+    std::vector<const char *> argv = {"knotfit"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const CommandLine line =
+        ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    const std::string error =
+        line.action == CommandLine::Action::kError ? line.error : "";
+    EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.args[0];
+    EXPECT_EQ(error.empty(), c.error.empty()) << error;
+  }
+}
+
+} // namespace
