@@ -1,5 +1,6 @@
 // Runs a command with standard output to a file and prints its wall time in
-// seconds, its peak resident memory in KiB and its exit status:
+// seconds, its peak resident memory in KiB, its exit status and its CPU
+// time (user and system) in seconds:
 //   measure OUTFILE COMMAND [ARG...]
 #include <chrono>
 #include <cstdio>
@@ -31,7 +32,12 @@ int main(int argc, char **argv) {
   }
   const std::chrono::duration<double> wall =
       std::chrono::steady_clock::now() - start;
-  std::printf("%.4f %ld %d\n", wall.count(), usage.ru_maxrss,
-              WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  const double cpu =
+      static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) *
+          1e-6;
+  std::printf("%.4f %ld %d %.4f\n", wall.count(), usage.ru_maxrss,
+              WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+              cpu);
   return 0;
 }

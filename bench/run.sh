@@ -18,6 +18,9 @@
 #
 #   bench/run.sh [BASELINE_REV] [RUNS]
 #
+# The smoothing spline has its own: bench/smoothing_scipy.py (its first lines
+# say how to run it) checks its targets against SciPy in one run.
+#
 # BASELINE_REV defaults to the first commit, the plain stdio build. It is
 # built in a temporary git worktree. Work files go to $BENCH_DIR, else
 # /dev/shm.

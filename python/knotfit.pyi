@@ -8,7 +8,7 @@ import numpy.typing
 __version__: str
 
 Method = Literal["not-a-knot", "natural", "clamped", "periodic", "pchip",
-                 "akima", "makima", "steffen"]
+                 "akima", "makima", "steffen", "smooth"]
 Extrapolate = Literal["clamp", "linear", "cubic", "nan"]
 Numbers = Union[Sequence[float], numpy.typing.ArrayLike]
 
@@ -44,6 +44,12 @@ class _Reader:
 
 class Spline(_Reader):
     """A fitted spline, in double precision (float64 arrays)."""
+    @property
+    def lam(self) -> Optional[float]: ...
+    @property
+    def df(self) -> Optional[float]: ...
+    @property
+    def gcv(self) -> Optional[float]: ...
 
 class Table(_Reader):
     """A coefficient table as read (float32 arrays, float64 for the double
@@ -58,7 +64,9 @@ class Table(_Reader):
 def fit(x: Numbers, y: Numbers, method: Union[Method, str] = ...,
         end_slopes: Optional[Tuple[float, float]] = ...,
         sort: bool = ..., ties: Optional[str] = ...,
-        missing: Optional[str] = ...) -> Spline: ...
+        missing: Optional[str] = ...,
+        lam: Union[None, float, Literal["gcv"], Tuple[Literal["df"], float]] = ...,
+        w: Optional[Numbers] = ...) -> Spline: ...
 def read_table(source: Union[str, os.PathLike, bytes, bytearray,
                              memoryview]) -> Table: ...
 def write_table(spline: Spline, path: Union[str, bytes, os.PathLike],

@@ -274,9 +274,54 @@ template <class Reader> void BindReader(py::class_<Reader> &cls) {
   }
 }
 
+// lam of fit: None or 'gcv', a number (lambda), or ('df', K).
+knotfit::Smoothing SmoothingOf(const py::handle &lam) {
+  using Rule = knotfit::Smoothing::Rule;
+  if (lam.is_none() ||
+      (py::isinstance<py::str>(lam) && lam.cast<std::string>() == "gcv")) {
+    return {Rule::kGcv, 0.0};
+  }
+  if (PyFloat_Check(lam.ptr()) || PyLong_Check(lam.ptr())) {
+    return {Rule::kLambda, Number(lam, "lam")};
+  }
+  if (py::isinstance<py::tuple>(lam) && py::len(lam) == 2 &&
+      py::isinstance<py::str>(lam[py::int_(0)]) &&
+      lam[py::int_(0)].cast<std::string>() == "df") {
+    return {Rule::kDegreesOfFreedom, Number(lam[py::int_(1)], "K")};
+  }
+  throw Error("lam is a number >= 0, 'gcv' or ('df', K), not " + TypeName(lam));
+}
+
+// The points as the rules keep them (copies: the arrays may be the
+// caller's own), with their weights, if any, following them.
+struct Points {
+  std::vector<double> x, y, w;
+};
+Points Measured(const Doubles &xs, const Doubles &ys, const Doubles *ws,
+                const knotfit::detail::MeasuredRules &rules) {
+  Points p{{xs.data(), xs.data() + xs.size()},
+           {ys.data(), ys.data() + ys.size()},
+           {}};
+  std::vector<std::size_t> index(p.x.size());
+  const std::size_t used =
+      knotfit::detail::ApplyMeasuredRules(p.x.size(), p.x.data(), p.y.data(),
+                                          index.data(), nullptr, rules)
+          .used();
+  p.x.resize(used);
+  p.y.resize(used);
+  if (ws != nullptr) {
+    p.w.resize(used);
+    for (std::size_t i = 0; i < used; ++i) {
+      p.w[i] = ws->data()[index[i]];
+    }
+  }
+  return p;
+}
+
 Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
            const py::handle &end_slopes, bool sort, const py::handle &ties,
-           const py::handle &missing) {
+           const py::handle &missing, const py::handle &lam,
+           const py::handle &w) {
   knotfit::detail::MeasuredRules rules;
   rules.sort = sort;
   if (!ties.is_none() &&
@@ -296,6 +341,18 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
     throw Error("unknown method '" + Quoted(method) + "' (" +
                 knotfit::detail::MethodList() + ")");
   }
+  // The smoothing spline is no interpolant: it takes equal x as they are
+  // (one knot, their weights summed), and lambda and weights.
+  const bool smooth = choice.method == knotfit::Method::kSmooth;
+  if (smooth && !ties.is_none()) {
+    throw Error("ties does not apply to method 'smooth', which takes equal x "
+                "as one knot");
+  }
+  if (!smooth && !(lam.is_none() && w.is_none())) {
+    throw Error("lam and w apply to method 'smooth' only");
+  }
+  const knotfit::Smoothing how =
+      smooth ? SmoothingOf(lam) : knotfit::Smoothing{};
   if (!end_slopes.is_none()) {
     const Doubles slopes = Vector(end_slopes, "end_slopes");
     if (choice.method != knotfit::Method::kClamped || slopes.size() != 2) {
@@ -306,25 +363,27 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
   }
   const Doubles xs = Vector(x, "x");
   const Doubles ys = Vector(y, "y");
-  if (xs.size() != ys.size()) {
+  const Doubles ws = w.is_none() ? Doubles() : Vector(w, "w");
+  if (xs.size() != ys.size() || (!w.is_none() && ws.size() != xs.size())) {
     throw Error(std::to_string(xs.size()) + " x values but " +
-                std::to_string(ys.size()) + " y values");
+                std::to_string(ys.size()) + " y values" +
+                (w.is_none()
+                     ? std::string()
+                     : " and " + std::to_string(ws.size()) + " weights"));
   }
   const py::gil_scoped_release unlocked;
+  const auto n = static_cast<std::size_t>(xs.size());
   if (rules.any()) {
-    // The program's rules on copies of the same doubles (the arrays may be
-    // the caller's own): the same points are fitted.
-    std::vector<double> kept_x(xs.data(), xs.data() + xs.size());
-    std::vector<double> kept_y(ys.data(), ys.data() + ys.size());
-    std::vector<std::size_t> index(kept_x.size());
-    const std::size_t used = knotfit::detail::ApplyMeasuredRules(
-                                 kept_x.size(), kept_x.data(), kept_y.data(),
-                                 index.data(), nullptr, rules)
-                                 .used();
-    return knotfit::fit(kept_x.data(), kept_y.data(), used, choice);
+    // The program's rules on the same doubles: the same points are fitted.
+    const Points p = Measured(xs, ys, w.is_none() ? nullptr : &ws, rules);
+    return smooth ? knotfit::smooth(p.x, p.y, p.w, how)
+                  : knotfit::fit(p.x.data(), p.y.data(), p.x.size(), choice);
   }
-  return knotfit::fit(xs.data(), ys.data(), static_cast<std::size_t>(xs.size()),
-                      choice);
+  if (smooth) {
+    return knotfit::smooth(xs.data(), ys.data(),
+                           w.is_none() ? nullptr : ws.data(), n, how);
+  }
+  return knotfit::fit(xs.data(), ys.data(), n, choice);
 }
 
 // A path as the file system takes it: the bytes os.fsencode gives. The
@@ -470,6 +529,31 @@ PYBIND11_MODULE(knotfit, m) {
   spline.def("__repr__", [](const Spline &s) {
     return Describe("Spline", s.size(), s.x().front(), s.x().back());
   });
+  const char *figures[] = {"lam", "df", "gcv"};
+  const char *figure_docs[] = {
+      "The smoothing spline's lambda: the one given, or the one chosen; "
+      "in the\nunits of x cubed times those of w (not y's). None for an "
+      "interpolant.",
+      "The smoothing spline's equivalent degrees of freedom, tr A (A the\n"
+      "influence matrix, f = A y at the knots): from the number of distinct "
+      "x\n(lambda = 0) down to 2 (the least-squares line), whatever the "
+      "units.\nNone for an interpolant.",
+      "The smoothing spline's GCV score, n RSS_w / (n - df)**2 on the "
+      "distinct\nx (merged y, summed weights); 0 at df = n. None for an "
+      "interpolant."};
+  for (int i = 0; i < 3; ++i) {
+    spline.def_property_readonly(
+        figures[i],
+        [i](const Spline &s) -> py::object {
+          if (!s.smoothing()) {
+            return py::none();
+          }
+          const knotfit::SmoothingFigures &f = *s.smoothing();
+          const double values[] = {f.lambda, f.df, f.gcv};
+          return py::float_(values[i]);
+        },
+        figure_docs[i]);
+  }
 
   py::class_<Table> table(
       m, "Table",
@@ -500,18 +584,40 @@ PYBIND11_MODULE(knotfit, m) {
   m.def("fit", &Fit, py::arg("x"), py::arg("y"),
         py::arg("method") = "not-a-knot", py::arg("end_slopes") = py::none(),
         py::arg("sort") = false, py::arg("ties") = py::none(),
-        py::arg("missing") = py::none(),
+        py::arg("missing") = py::none(), py::arg("lam") = py::none(),
+        py::arg("w") = py::none(),
         "fit(x, y, method='not-a-knot', end_slopes=None, sort=False, "
-        "ties=None,\n    missing=None) -> Spline\n\n"
-        "The spline through the points (x[i], y[i]), bit for bit the fit "
+        "ties=None,\n    missing=None, lam=None, w=None) -> Spline\n\n"
+        "The spline of the points (x[i], y[i]), bit for bit the fit "
         "the\nknotfit program writes for the same doubles: x and y are "
         "sequences or\narrays of real numbers of one length, x strictly "
         "increasing, every value\nfinite. method is one of the program's: "
         "'not-a-knot' (3 points give the\nparabola, 2 the line), "
         "'natural', 'clamped' (end slopes 0, or\nend_slopes=(d0, dn), or "
         "'clamped=D0,DN'), 'periodic' (y[0] == y[-1]),\n'pchip', 'akima', "
-        "'makima', 'steffen'. Raises knotfit.Error with the\nprogram's "
-        "message for data it would skip.");
+        "'makima', 'steffen', which pass through every point,\nand "
+        "'smooth'. sort=True sorts the points by x (equal x in their "
+        "order),\nties ('mean', 'first', 'last') merges equal x, "
+        "missing='skip' drops\npoints with a NaN, as the program's --sort, "
+        "--ties and --missing do.\n\n"
+        "'smooth' is the cubic smoothing spline for noisy data: the f "
+        "minimising\nsum w[i] (y[i] - f(x[i]))**2 + lam * integral of "
+        "f''(t)**2, the natural\ncubic spline with a knot at each distinct "
+        "x (y the smoothed values).\nx must not decrease; equal x are one "
+        "knot with their summed weight and\nweighted mean y (ties does not "
+        "apply); it needs 3 distinct x. w: the\nweights, positive (None: "
+        "all 1). lam: None or 'gcv' chooses lambda by\ngeneralised "
+        "cross-validation; a number >= 0 sets it (0: the natural\n"
+        "interpolant; lambda scales with the cube of x's unit and with w's, "
+        "not\nwith y's); ('df', K) chooses it so that the fit has K "
+        "equivalent degrees\nof freedom, 2 < K <= the number of distinct x. "
+        "The spline's lam, df and\ngcv say what was chosen:\n\n"
+        "    s = knotfit.fit(x, y, 'smooth')            # lambda by GCV\n"
+        "    s.lam, s.df, s.gcv\n"
+        "    knotfit.fit(x, y, 'smooth', lam=('df', 8)) # as stiff as 8 "
+        "parameters\n\n"
+        "Raises knotfit.Error with the program's message for data it would "
+        "skip.");
   m.def("read_table", &ReadTable, py::arg("source"),
         "read_table(source) -> Table\n\n"
         "Reads a coefficient table from a path (str or os.PathLike) or from "

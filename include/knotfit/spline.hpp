@@ -8,6 +8,9 @@
 //
 //   S(t) = y[k] + a[k]*u + b[k]*u^2 + c[k]*u^3.
 //
+// A smoothing spline (smooth below) is the same: the knots are its distinct
+// x, y the smoothed values f(x[k]).
+//
 // Outside [x[0], x[n-1]] S follows the Extrapolation rule passed, by default
 // the ordinate of the nearer end knot, as in the program's plot files: the
 // extension is flat, so there S' and S'' are 0 and the integral grows
@@ -22,6 +25,7 @@
 #include "knotfit/method.hpp"
 
 #include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -38,6 +42,30 @@ public:
 struct PlotSample {
   double t;
   double value;
+};
+
+// How much smooth() smooths: lambda given, chosen by generalised
+// cross-validation (GCV, the default), or chosen so that the fit has K
+// equivalent degrees of freedom.
+struct Smoothing {
+  enum class Rule {
+    kLambda,           // value is lambda, finite and >= 0
+    kGcv,              // lambda minimises GCV over the useful range
+    kDegreesOfFreedom, // value is K, 2 < K <= the number of distinct x
+  };
+  Rule rule = Rule::kGcv;
+  double value = 0.0;
+};
+
+// What a smoothing spline chose. lambda is in the units of x cubed times
+// those of the weights (not y's); df = tr A, A the influence matrix that
+// takes the (merged) y to the fit at the knots, runs from n (lambda = 0,
+// the interpolant) down to 2 (the least-squares line) whatever the units;
+// gcv = n RSS_w / (n - df)^2 on the distinct x (0 at df = n).
+struct SmoothingFigures {
+  double lambda = 0.0;
+  double df = 0.0;
+  double gcv = 0.0;
 };
 
 class Spline {
@@ -74,16 +102,23 @@ public:
   // narrow for its magnitude).
   std::vector<PlotSample> plot_samples() const;
 
+  // What smooth() chose; empty for an interpolant.
+  const std::optional<SmoothingFigures> &smoothing() const {
+    return smoothing_;
+  }
+
 private:
-  friend class SplineMaker; // fit's helper, in the library
+  friend class SplineMaker; // fit's and smooth's helper, in the library
   Spline() = default;
   std::vector<double> x_, y_, a_, b_, c_;
+  std::optional<SmoothingFigures> smoothing_;
 };
 
 // The spline of the chosen method (by default not-a-knot; 3 points give the
 // parabola through them, 2 the straight line) through the n points (x[i],
 // y[i]); for Method::kSmooth the smoothing spline near them, its smoothing
-// chosen by generalised cross-validation, its y the smoothed values. Raises
+// chosen by generalised cross-validation, its y the smoothed values (as
+// smooth below with weights 1; its figures in smoothing()). Raises
 // Error for fewer than 2 points, a value that is not finite, or x not
 // strictly increasing.
 Spline fit(const double *x, const double *y, std::size_t n,
@@ -91,6 +126,25 @@ Spline fit(const double *x, const double *y, std::size_t n,
 // The same for two vectors of equal length.
 Spline fit(const std::vector<double> &x, const std::vector<double> &y,
            const MethodChoice &method = MethodChoice{});
+
+// The cubic smoothing spline of the n points (x[i], y[i]) with weights w[i]
+// (w null: all 1): the f minimising
+//
+//   sum_i w[i] (y[i] - f(x[i]))^2 + lambda * integral of f''(t)^2 dt
+//
+// over [x[0], x[n-1]], the natural cubic spline with a knot at every
+// distinct x; points with equal x are one knot with their summed weight and
+// weighted mean y. lambda as how says; its figures in smoothing(). x must
+// not decrease and hold 3 distinct values, every value be finite and every
+// weight positive; else raises Error ("smooth needs at least 3 distinct x
+// (2 given)", ...). O(n) time and memory for each lambda tried; GCV tries a
+// few dozen.
+Spline smooth(const double *x, const double *y, const double *w, std::size_t n,
+              const Smoothing &how = Smoothing{});
+// The same for vectors of equal length (w empty: all 1).
+Spline smooth(const std::vector<double> &x, const std::vector<double> &y,
+              const std::vector<double> &w = {},
+              const Smoothing &how = Smoothing{});
 
 } // namespace knotfit
 

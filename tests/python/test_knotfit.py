@@ -1,11 +1,13 @@
 """The module knotfit against the program, knotfit-eval, SciPy and itself.
 CTest (python.module) puts the module on PYTHONPATH and names the programs
 and the build tree in KNOTFIT, KNOTFIT_EVAL, KNOTFIT_BUILD, KNOTFIT_CMAKE."""
+import importlib.util
 import json
 import os
 import struct
 import subprocess
 import sys
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -15,7 +17,7 @@ import knotfit
 ENV = os.environ
 RUN = dict(timeout=120, check=True, capture_output=True, text=True)
 METHODS = ["not-a-knot", "natural", "clamped=0.5,-2", "periodic", "pchip",
-           "akima", "makima", "steffen"]
+           "akima", "makima", "steffen", "smooth"]
 MODES = ["clamp", "linear", "cubic", "nan"]
 
 
@@ -50,21 +52,24 @@ def test_fit_writes_the_programs_bytes(tmp_path, method):
     assert knotfit.fit(x, y, method).a.tobytes() == spline.a.tobytes()
 
 
-@pytest.mark.parametrize("options, keywords", [
-    (["--sort", "--ties=mean", "--missing=skip"],
+@pytest.mark.parametrize("method, options, keywords", [
+    ("pchip", ["--sort", "--ties=mean", "--missing=skip"],
      dict(sort=True, ties="mean", missing="skip")),
-    (["--sort", "--ties=last"], dict(sort=True, ties="last")),
-    (["--ties", "first"], dict(ties="first")),
+    ("pchip", ["--sort", "--ties=last"], dict(sort=True, ties="last")),
+    ("pchip", ["--ties", "first"], dict(ties="first")),
+    ("smooth", ["--sort", "--missing=skip", "--lambda=df:7"],
+     dict(sort=True, missing="skip", lam=("df", 7))),
 ])
-def test_fit_takes_data_as_measured_as_the_program(tmp_path, options, keywords):
+def test_fit_takes_data_as_measured_as_the_program(tmp_path, method, options,
+                                                   keywords):
     rng = np.random.default_rng(7)
     x = np.round(rng.uniform(0, 10, 60), 1)  # settings read again and again
     y = rng.normal(0, 1, 60)
     if "sort" not in keywords:
         x.sort()
     x[5] = np.nan if "missing" in keywords else x[5]
-    table = program_table(tmp_path, x, y, "pchip", options)
-    mine = knotfit.table_bytes(knotfit.fit(x, y, "pchip", **keywords))
+    table = program_table(tmp_path, x, y, method, options)
+    mine = knotfit.table_bytes(knotfit.fit(x, y, method, **keywords))
     assert mine == table.read_bytes()
 
 
@@ -212,6 +217,13 @@ BAD = [
     (lambda: knotfit.fit([0, 1], [0, 1])(0, "wild"), "unknown extrapolation"),
     (lambda: knotfit.fit([0, 1], [0, 1]).derivative(0, 3), "order must be"),
     (lambda: knotfit.fit([0, 1], [0, 1]).integral(None, 1), "a must be"),
+    (lambda: knotfit.fit([0, 1, 1], [0, 1, 2], "smooth"), r"^smooth needs at least 3 dist"
+     r"inct x \(2 given\)$"),
+    (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], "smooth", w=[1, 0, 1]), "weight 0 of point 1"),
+    (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], "smooth", lam="cv"), "lam is a number >="),
+    (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], "smooth", lam=("df", 2)), "df 2 is not above 2"),
+    (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], "smooth", ties="mean"), "ties does not apply"),
+    (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], lam=1), "lam and w apply to method 'smooth'"),
 ]
 
 
@@ -220,6 +232,60 @@ def test_bad_input_raises_error(call, message):
     with pytest.raises(knotfit.Error, match=message) as raised:
         call()
     assert isinstance(raised.value, ValueError)
+
+
+def exact_smoothing(x, y, w, lam):
+    """The smoothing spline at the knots and midpoints in fractions: with Q
+    the second differences and R the tridiagonal of the integral of g^2,
+    (R + lam Q'W^-1 Q) g = Q'y, f = y - lam W^-1 Q g."""
+    x, y, w = ([Fraction(v) for v in a] for a in (x, y, w))
+    n, lam, h = len(x), Fraction(lam), np.diff(x)
+    q = [[(k == j) / h[j] - (k == j + 1) * (1 / h[j] + 1 / h[j + 1]) + (k == j + 2) / h[j + 1]
+          for j in range(n - 2)] for k in range(n)]
+    m = [[(h[i] + h[i + 1]) / 3 * (i == j) + h[max(i, j)] / 6 * (abs(i - j) == 1)
+          + lam * sum(q[k][i] * q[k][j] / w[k] for k in range(n)) for j in range(n - 2)]
+         + [sum(q[k][i] * y[k] for k in range(n))] for i in range(n - 2)]
+    for c in range(n - 2):  # Gauss-Jordan
+        m = [r if i == c else [a - r[c] / m[c][c] * b for a, b in zip(r, m[c])]
+             for i, r in enumerate(m)]
+    g = [0] + [r[-1] / r[i] for i, r in enumerate(m)] + [0]
+    f = [y[k] - lam / w[k] * sum(a * b for a, b in zip(q[k], g[1:])) for k in range(n)]
+    return f + [(f[i] + f[i + 1]) / 2 - h[i] ** 2 / 16 * (g[i] + g[i + 1]) for i in range(n - 1)]
+
+
+# Small noisy sets: x spacing (even, uneven, over 12 orders of magnitude),
+# weights, lambda in units of the natural scale (x range)^3 * sum w (0: the
+# natural spline; 1e12: nearly the least-squares line), and whether SciPy's
+# make_smoothing_spline (1.10) is near enough to be compared.
+SMOOTH = [("even", np.arange(9.0), None, 1e-3, True),
+          ("uneven", None, None, 1e-2, True),
+          ("12 decades", [0, 1e-12, 2e-12, 1e-6, 1e-3, 0.5, 1, 1.25], None, 1e-5, False),
+          ("weights", None, [1, 4, 0.25, 1, 2, 8, 1, 0.5, 3, 1], 1e-3, True),
+          ("natural", None, None, 0, True), ("line", None, [1, 2] * 5, 1e12, False)]
+
+
+@pytest.mark.parametrize("name, x, w, scale, scipy", SMOOTH)
+def test_smooth_fits_the_exact_minimiser(name, x, w, scale, scipy):
+    rng = np.random.default_rng(len(name))
+    x = np.cumsum(rng.uniform(0.1, 3, 10)) if x is None else np.asarray(x, float)
+    y = np.sin(x / x[-1] * 5) + rng.normal(0, 0.1, len(x))
+    w = np.ones(len(x)) if w is None else np.asarray(w, float)
+    lam, span, t = scale * np.ptp(x) ** 3 * w.sum(), np.ptp(y), (x[1:] + x[:-1]) / 2
+    s = knotfit.fit(x, y, "smooth", lam=lam, w=w)
+    got, exact = np.concatenate([s.y, s(t)]), np.array(exact_smoothing(x, y, w, lam), float)
+    assert np.abs(got - exact).max() <= 1e-12 * span and s.lam == lam
+    # Ties are one knot with their summed weight and weighted mean y; sort
+    # carries the weights along.
+    ty = np.repeat(y, 2) + np.tile([0.25, -0.75], len(x))
+    tw = np.repeat(w, 2) * np.tile([3, 1], len(x))
+    tied = knotfit.fit(np.repeat(x, 2)[::-1], ty[::-1], "smooth", w=tw[::-1], lam=lam, sort=True)
+    merged = (tw[1::2] * ty[1::2] + tw[::2] * ty[::2]) / (tw[::2] + tw[1::2])
+    same = knotfit.fit(x, merged, "smooth", lam=lam, w=tw[::2] + tw[1::2])
+    assert tied.y.tobytes() == same.y.tobytes()
+    assert knotfit.fit(x, y).df is None
+    if scipy and importlib.util.find_spec("scipy") is not None:
+        from scipy.interpolate import make_smoothing_spline
+        assert np.abs(make_smoothing_spline(x, y, w, lam)(x) - s.y).max() <= 1e-9 * span
 
 
 def test_to_ppoly_names_scipy_where_it_is_missing(monkeypatch):

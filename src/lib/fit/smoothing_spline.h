@@ -20,21 +20,13 @@
 #ifndef KNOTFIT_LIB_SMOOTHING_SPLINE_H
 #define KNOTFIT_LIB_SMOOTHING_SPLINE_H
 
+#include "knotfit/spline.hpp" // Smoothing
+
 #include <span>
 #include <string>
 #include <vector>
 
 namespace knotfit {
-
-struct Smoothing {
-  enum class Rule {
-    kLambda,           // value is lambda, finite and >= 0
-    kGcv,              // lambda minimises GCV over the useful range
-    kDegreesOfFreedom, // value is K, 2 < K <= the number of distinct x
-  };
-  Rule rule = Rule::kGcv;
-  double value = 0.0;
-};
 
 struct SmoothingFit {
   // Per distinct x, in the SplineTable form of knotfit.h: the knot, the

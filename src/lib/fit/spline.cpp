@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -33,27 +34,37 @@ public:
     if (!problem.empty()) {
       throw Error(problem);
     }
-    Spline s;
     if (InfoOf(method.method).smooths) {
-      // Its smoothing chosen by GCV, every point of weight 1.
-      SmoothingFit f;
-      problem = FitSmoothingSpline({x, n}, {y, n}, {}, Smoothing{}, f);
-      if (!problem.empty()) {
-        throw Error(problem);
-      }
-      s.x_ = std::move(f.x);
-      s.y_ = std::move(f.y);
-      s.a_ = std::move(f.a);
-      s.b_ = std::move(f.b);
-      s.c_ = std::move(f.c);
-      return s;
+      return Smooth(x, y, nullptr, n, Smoothing{}); // by GCV, weights 1
     }
+    Spline s;
     s.x_.assign(x, x + n);
     s.y_.assign(y, y + n);
     s.a_.resize(n);
     s.b_.resize(n);
     s.c_.resize(n);
     ComputeSpline(method, count, x, y, s.a_.data(), s.b_.data(), s.c_.data());
+    return s;
+  }
+
+  static Spline Smooth(const double *x, const double *y, const double *w,
+                       std::size_t n, const Smoothing &how) {
+    SmoothingFit fit;
+    const std::string problem =
+        FitSmoothingSpline({x, n}, {y, n},
+                           w == nullptr ? std::span<const double>{}
+                                        : std::span<const double>{w, n},
+                           how, fit);
+    if (!problem.empty()) {
+      throw Error(problem);
+    }
+    Spline s;
+    s.x_ = std::move(fit.x);
+    s.y_ = std::move(fit.y);
+    s.a_ = std::move(fit.a);
+    s.b_ = std::move(fit.b);
+    s.c_ = std::move(fit.c);
+    s.smoothing_ = SmoothingFigures{fit.lambda, fit.df, fit.gcv};
     return s;
   }
 };
@@ -79,6 +90,22 @@ Spline fit(const std::vector<double> &x, const std::vector<double> &y,
                 std::to_string(y.size()) + " y values");
   }
   return SplineMaker::Fit(x.data(), y.data(), x.size(), method);
+}
+
+Spline smooth(const double *x, const double *y, const double *w, std::size_t n,
+              const Smoothing &how) {
+  return SplineMaker::Smooth(x, y, w, n, how);
+}
+
+Spline smooth(const std::vector<double> &x, const std::vector<double> &y,
+              const std::vector<double> &w, const Smoothing &how) {
+  if (x.size() != y.size() || (!w.empty() && w.size() != x.size())) {
+    throw Error(std::to_string(x.size()) + " x values but " +
+                std::to_string(y.size()) + " y values and " +
+                std::to_string(w.size()) + " weights");
+  }
+  return SplineMaker::Smooth(x.data(), y.data(), w.empty() ? nullptr : w.data(),
+                             x.size(), how);
 }
 
 double Spline::value(double t, Extrapolation e) const {
