@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -116,6 +117,73 @@ std::string PlaceOf(const Problem &problem, const Run &run) {
   return at ? Place(run.input, at->line, at->column) : std::string(run.place);
 }
 
+// A measure in messages: "9.7e-05", "1e-04" below 0.001, "0.0471" and
+// "40.1" from there.
+std::string Measure(double v) {
+  char text[32];
+  const bool small = std::fabs(v) < 1e-3 && v != 0.0;
+  std::snprintf(text, sizeof text, small ? "%.1e" : "%.3g", v);
+  std::string out = text;
+  if (const size_t zero = out.find(".0e"); zero != std::string::npos) {
+    out.erase(zero, 2);
+  }
+  return out;
+}
+
+// The knots found for --tolerance and what the table reached with them.
+std::optional<KnotsReached> Reached(const TableForm &fit, int32_t n,
+                                    const double *x, const double *y,
+                                    const Run &run) {
+  if (!fit.knots()) {
+    return std::nullopt;
+  }
+  const knotfit::detail::ToleranceFit &knots = *fit.knots();
+  KnotsReached r;
+  r.points = static_cast<uint64_t>(n);
+  r.knots = knots.x.size();
+  r.bytes = knotfit::detail::TableSize(fit.form(), r.knots);
+  r.e = fit.bound();
+  r.error = knots.error;
+  r.at = x[knots.worst];
+  r.met = knots.met;
+  r.table_vs_fit = knotfit::detail::TableVersusFit(knots, run.method, n, x, y);
+  return r;
+}
+
+// --verbose's line (with --table, the form written), and the warning of a
+// bound that no table found meets.
+void ReportKnots(const std::optional<KnotsReached> &knots, int32_t n,
+                 std::string_view name, knotfit::TableForm form,
+                 const Run &run) {
+  if (knots && !knots->met) {
+    PrintDataSetMessage(
+        run.console, run.place, name,
+        "no table within E = " + Measure(knots->e) +
+            " found, the best has max error " + Measure(knots->error) +
+            " at x = " + knotfit::detail::ShortNumber(knots->at) + " (" +
+            Counted(knots->knots, "knot", "knots") + ")",
+        "written so");
+  }
+  if (!run.verbose) {
+    return;
+  }
+  std::string line =
+      "knotfit: " + std::string(run.place) + "data set '" + Quoted(name) +
+      "': " + Counted(static_cast<uint64_t>(n), "point", "points") + " -> ";
+  if (!knots) {
+    line += Counted(static_cast<uint64_t>(n), "knot", "knots");
+  } else {
+    line += Counted(knots->knots, "knot", "knots") + ", max error " +
+            Measure(knots->error) +
+            " at x = " + knotfit::detail::ShortNumber(knots->at) +
+            " (E = " + Measure(knots->e) + ")";
+  }
+  if (run.table.given) {
+    line += ", table " + std::string(knotfit::TableFormName(form));
+  }
+  run.console.Message(line);
+}
+
 } // namespace
 
 Problem CheckDataSet(int32_t n, const double *x, const double *y,
@@ -159,7 +227,8 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   }
   made.form = FormOf(n, x, y, run);
   const TableForm fit(run.method, made.form, n, x, y, work, run.weights,
-                      run.smoothing);
+                      run.smoothing, run.tolerance);
+  made.reached = Reached(fit, n, x, y, run);
   made.binary32 = fit.Refusal();
   if (!made.binary32.empty()) {
     return made;
@@ -245,9 +314,11 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   if (ahead == nullptr) {
     fit.emplace(run.method, FormOf(n, x, y, run), n, x, y,
                 run.workspace != nullptr ? *run.workspace : own, run.weights,
-                run.smoothing);
+                run.smoothing, run.tolerance);
   }
   const knotfit::TableForm form = ahead != nullptr ? ahead->form : fit->form();
+  const std::optional<KnotsReached> reached =
+      ahead != nullptr ? ahead->reached : Reached(*fit, n, x, y, run);
   // The table holds binary32 values (binary64 in the double form): a field
   // that overflows there would be stored as inf, and knots stored with the
   // same x cannot be told apart by a reader. The first skips the data set,
@@ -264,6 +335,7 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
     PrintDataSetMessage(console, PlaceOf(collapsed, run), name, collapsed.text,
                         CannotTellApart(n, x, form));
   }
+  ReportKnots(reached, n, name, form, run);
   // Both files change together: the table's temporary file is completed
   // first, then the plot file's, then both are renamed.
   const WriterInput input{fit ? &*fit : nullptr, ahead};
@@ -279,7 +351,12 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   }
   const bool table_written =
       outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
-  return {outcome, table_written && !collapsed.empty(), false, form,
+  const bool short_of_bound = reached && !reached->met;
+  return {outcome,
+          table_written && (!collapsed.empty() || short_of_bound),
+          false,
+          form,
+          reached,
           table_written
               ? (ahead != nullptr ? ahead->smoothing : fit->smoothing())
               : nullptr};

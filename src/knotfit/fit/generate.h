@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,7 +39,10 @@ struct Run {
   // they point at place too.
   const PointPlaces *points = nullptr;
   knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
-  knotfit::detail::Smoothing smoothing{};    // -m smooth: --lambda
+  // --tolerance: null for a table of every point
+  const knotfit::detail::Tolerance *tolerance = nullptr;
+  bool verbose = false;                   // --verbose
+  knotfit::detail::Smoothing smoothing{}; // -m smooth: --lambda
   // The weights of the data set at hand, one per point (--weights); null:
   // every weight 1.
   const double *weights = nullptr;
@@ -56,7 +60,8 @@ struct PreparedDataSet {
   std::string trace; // the trace's record lines (none when quiet)
   std::string table; // the table file's bytes
   std::string plot;  // the plot file's lines,
-  std::string plot_problem; // or why it has none
+  std::string plot_problem;            // or why it has none
+  std::optional<KnotsReached> reached; // with --tolerance
   // Both files written ahead too (WriteAhead): complete temporary files
   // beside their targets, waiting to be renamed in the data set's turn.
   // Null when they were not.

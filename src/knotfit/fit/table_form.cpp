@@ -35,9 +35,26 @@ struct TableForm::CompactWork {
 TableForm::TableForm(const knotfit::MethodChoice &method,
                      knotfit::TableForm form, int32_t n, const double *x,
                      const double *y, Workspace &work, const double *w,
-                     const detail::Smoothing &how)
+                     const detail::Smoothing &how,
+                     const detail::Tolerance *bound)
     : form_(form) {
   const auto size = static_cast<size_t>(n);
+  if (bound != nullptr) {
+    // The knots are checked on the table in the form it is written in.
+    bound_ = detail::AbsoluteTolerance(*bound, n, y);
+    knots_ = std::make_shared<detail::ToleranceFit>(
+        detail::FitWithinTolerance(method, n, x, y, bound_, form));
+    const detail::ToleranceFit &f = *knots_;
+    fields_ = {static_cast<int32_t>(f.x.size()),
+               f.x.data(),
+               f.y.data(),
+               f.a.data(),
+               f.b.data(),
+               f.c.data()};
+    merged_ = true;
+    SetOrigin();
+    return;
+  }
   if (detail::InfoOf(method.method).smooths) {
     smoothing_ = std::make_shared<detail::SmoothingFit>();
     detail::SmoothingFit &f = *smoothing_;
@@ -54,9 +71,7 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
                f.b.data(),
                f.c.data()};
     merged_ = f.x.size() < size;
-    if (form != knotfit::TableForm::kClassic && fields_.n > 0) {
-      detail::SetOrigin(fields_);
-    }
+    SetOrigin();
     return;
   }
   work.a.ResizeForOverwrite(size);
@@ -65,9 +80,7 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
   fields_.x = x;
   fields_.y = y;
   fields_.a = work.a.data();
-  if (form != knotfit::TableForm::kClassic) {
-    detail::SetOrigin(fields_);
-  }
+  SetOrigin();
   if (method.method == knotfit::Method::kNotAKnot && n >= 4 &&
       form != knotfit::TableForm::kDouble) {
     fields_.bc = reinterpret_cast<const float *>(work.b.data());
@@ -80,6 +93,14 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
   fields_.c = work.c.data();
   detail::ComputeSpline(method, n, x, y, work.a.data(), work.b.data(),
                         work.c.data());
+}
+
+// The origin of the offset and double forms, once the knots are set; a fit
+// refused holds none.
+void TableForm::SetOrigin() {
+  if (form_ != knotfit::TableForm::kClassic && fields_.n > 0) {
+    detail::SetOrigin(fields_);
+  }
 }
 
 Problem TableForm::AtPoint(Problem problem) const {

@@ -6,7 +6,8 @@
 // recompute the segment they need from the slopes, bit for bit as the fit
 // formed it. With the points, that is 32 bytes per point instead of 56. A
 // smoothing fit keeps its own knots (the distinct x, their smoothed y) and
-// the SplineTable beside them, with what it chose.
+// the SplineTable beside them, with what it chose; so does a fit within a
+// bound, with the knots found for it.
 #ifndef KNOTFIT_FIT_TABLE_FORM_H
 #define KNOTFIT_FIT_TABLE_FORM_H
 
@@ -39,13 +40,14 @@ class TableForm {
 public:
   // Fits the n points (which passed every check) with the method, for a
   // table of the form; a smoothing method with the weights w (null: all 1)
-  // and the rule how. The double form keeps b and c in double, so a long
-  // fit is never compact there; the offset and double forms get their
-  // origin.
+  // and the rule how; with a bound (--tolerance), on the knots found for it
+  // in that form. The double form keeps b and c in double, so a long fit is
+  // never compact there; the offset and double forms get their origin.
   TableForm(const knotfit::MethodChoice &method, knotfit::TableForm form,
             int32_t n, const double *x, const double *y, Workspace &work,
             const double *w = nullptr,
-            const knotfit::detail::Smoothing &how = {});
+            const knotfit::detail::Smoothing &how = {},
+            const knotfit::detail::Tolerance *bound = nullptr);
 
   // The fields the table encoder reads, and the form they are written in.
   const knotfit::detail::TableFields &fields() const { return fields_; }
@@ -65,6 +67,13 @@ public:
   std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing() const {
     return smoothing_;
   }
+
+  // The knots found for a bound and what the table reached with them (the
+  // bound in y's units); null without one.
+  std::shared_ptr<const knotfit::detail::ToleranceFit> knots() const {
+    return knots_;
+  }
+  double bound() const { return bound_; }
 
   // S(t), the clamped value getValue gives: getValue itself for a fit held
   // as a SplineTable, the same bits from the compact form.
@@ -92,10 +101,13 @@ private:
   // A problem about knot k points at point k while the knots are the points;
   // at the whole data set once a smoothing fit merged some of them.
   Problem AtPoint(Problem problem) const;
+  void SetOrigin();
 
   knotfit::detail::TableFields fields_;
   knotfit::TableForm form_;
   std::shared_ptr<knotfit::detail::SmoothingFit> smoothing_;
+  std::shared_ptr<knotfit::detail::ToleranceFit> knots_;
+  double bound_ = 0.0;
   Problem refused_;     // by the smoothing fit
   bool merged_ = false; // its knots are fewer than the points
   // For a compact fit: the first segment whose b or c binary32 cannot hold.
