@@ -66,7 +66,8 @@ def fit(x: Numbers, y: Numbers, method: Union[Method, str] = ...,
         sort: bool = ..., ties: Optional[str] = ...,
         missing: Optional[str] = ...,
         lam: Union[None, float, Literal["gcv"], Tuple[Literal["df"], float]] = ...,
-        w: Optional[Numbers] = ...) -> Spline: ...
+        w: Optional[Numbers] = ...,
+        tolerance: Optional[Union[float, str]] = ...) -> Spline: ...
 def read_table(source: Union[str, os.PathLike, bytes, bytearray,
                              memoryview]) -> Table: ...
 def write_table(spline: Spline,

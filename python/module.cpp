@@ -11,7 +11,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <cmath>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -318,10 +320,36 @@ Points Measured(const Doubles &xs, const Doubles &ys, const Doubles *ws,
   return p;
 }
 
+// The bound of fit's tolerance: a number above 0 in y's units, or a string
+// "E" or "E%" as the program's --tolerance reads it.
+knotfit::detail::Tolerance ToleranceOf(const py::handle &tolerance,
+                                       const knotfit::MethodChoice &choice) {
+  knotfit::detail::Tolerance bound;
+  bool read = false;
+  if (py::isinstance<py::str>(tolerance)) {
+    read =
+        knotfit::detail::ParseTolerance(tolerance.cast<std::string>(), bound);
+  } else if (!py::isinstance<py::bool_>(tolerance) &&
+             (py::isinstance<py::float_>(tolerance) ||
+              py::isinstance<py::int_>(tolerance))) {
+    bound.value = tolerance.cast<double>();
+    read = std::isfinite(bound.value) && bound.value > 0.0;
+  }
+  if (!read) {
+    throw Error("tolerance is a number above 0, 'E' or 'E%'");
+  }
+  if (!knotfit::detail::TakesTolerance(choice.method)) {
+    throw Error("tolerance takes the methods " +
+                knotfit::detail::ToleranceMethods() + ", not " +
+                knotfit::MethodName(choice.method));
+  }
+  return bound;
+}
+
 Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
            const py::handle &end_slopes, bool sort, const py::handle &ties,
            const py::handle &missing, const py::handle &lam,
-           const py::handle &w) {
+           const py::handle &w, const py::handle &tolerance) {
   knotfit::detail::MeasuredRules rules;
   rules.sort = sort;
   if (!ties.is_none() &&
@@ -361,6 +389,10 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
     choice.start_slope = slopes.at(0);
     choice.end_slope = slopes.at(1);
   }
+  std::optional<knotfit::detail::Tolerance> bound;
+  if (!tolerance.is_none()) {
+    bound = ToleranceOf(tolerance, choice);
+  }
   const Doubles xs = Vector(x, "x");
   const Doubles ys = Vector(y, "y");
   const Doubles ws = w.is_none() ? Doubles() : Vector(w, "w");
@@ -371,19 +403,50 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
                      ? std::string()
                      : " and " + std::to_string(ws.size()) + " weights"));
   }
-  const py::gil_scoped_release unlocked;
-  const auto n = static_cast<std::size_t>(xs.size());
-  if (rules.any()) {
-    // The program's rules on the same doubles: the same points are fitted.
-    const Points p = Measured(xs, ys, w.is_none() ? nullptr : &ws, rules);
-    return smooth ? knotfit::smooth(p.x, p.y, p.w, how)
-                  : knotfit::fit(p.x.data(), p.y.data(), p.x.size(), choice);
+  std::string short_of_bound; // the warning when no table meets it
+  // The fit through every point checks them as the program does; with a
+  // bound, the table of the knots found replaces it.
+  auto interpolant = [&](const double *px, const double *py, std::size_t m) {
+    Spline all = knotfit::fit(px, py, m, choice);
+    if (!bound) {
+      return all;
+    }
+    const auto count = static_cast<int32_t>(m);
+    const double e = knotfit::detail::AbsoluteTolerance(*bound, count, py);
+    const knotfit::detail::ToleranceFit knots =
+        knotfit::detail::FitWithinTolerance(choice, count, px, py, e);
+    if (!knots.met) {
+      short_of_bound =
+          "no table within E = " + knotfit::detail::ShortNumber(e) +
+          " found, the best has max error " +
+          knotfit::detail::ShortNumber(knots.error) +
+          " at x = " + knotfit::detail::ShortNumber(px[knots.worst]) + " (" +
+          std::to_string(knots.x.size()) + " knots)";
+    }
+    return knotfit::detail::SplineOf(knots);
+  };
+  std::optional<Spline> made;
+  {
+    const py::gil_scoped_release unlocked;
+    const auto n = static_cast<std::size_t>(xs.size());
+    if (rules.any()) {
+      // The program's rules on the same doubles: the same points are
+      // fitted.
+      const Points p = Measured(xs, ys, w.is_none() ? nullptr : &ws, rules);
+      made = smooth ? knotfit::smooth(p.x, p.y, p.w, how)
+                    : interpolant(p.x.data(), p.y.data(), p.x.size());
+    } else if (smooth) {
+      made = knotfit::smooth(xs.data(), ys.data(),
+                             w.is_none() ? nullptr : ws.data(), n, how);
+    } else {
+      made = interpolant(xs.data(), ys.data(), n);
+    }
   }
-  if (smooth) {
-    return knotfit::smooth(xs.data(), ys.data(),
-                           w.is_none() ? nullptr : ws.data(), n, how);
+  if (!short_of_bound.empty() &&
+      PyErr_WarnEx(PyExc_RuntimeWarning, short_of_bound.c_str(), 1) != 0) {
+    throw py::error_already_set();
   }
-  return knotfit::fit(xs.data(), ys.data(), n, choice);
+  return std::move(*made);
 }
 
 // A path as the file system takes it: the bytes os.fsencode gives. The
@@ -573,9 +636,10 @@ PYBIND11_MODULE(knotfit, m) {
         py::arg("method") = "not-a-knot", py::arg("end_slopes") = py::none(),
         py::arg("sort") = false, py::arg("ties") = py::none(),
         py::arg("missing") = py::none(), py::arg("lam") = py::none(),
-        py::arg("w") = py::none(),
+        py::arg("w") = py::none(), py::arg("tolerance") = py::none(),
         "fit(x, y, method='not-a-knot', end_slopes=None, sort=False, "
-        "ties=None,\n    missing=None, lam=None, w=None) -> Spline\n\n"
+        "ties=None,\n    missing=None, lam=None, w=None, tolerance=None) -> "
+        "Spline\n\n"
         "The spline of the points (x[i], y[i]), bit for bit the fit "
         "the\nknotfit program writes for the same doubles: x and y are "
         "sequences or\narrays of real numbers of one length, x strictly "
@@ -604,6 +668,15 @@ PYBIND11_MODULE(knotfit, m) {
         "    s.lam, s.df, s.gcv\n"
         "    knotfit.fit(x, y, 'smooth', lam=('df', 8)) # as stiff as 8 "
         "parameters\n\n"
+        "tolerance=E (a number, in y's units) or 'E%' (of the y range) "
+        "gives,\nas the program's --tolerance, the spline of a table with "
+        "as few knots as\nfound such that the table as stored is within E "
+        "of every point: with the\ndefault method the least-squares cubic "
+        "spline on some of the data's\nabscissas, with 'pchip', 'steffen', "
+        "'makima', 'akima' that interpolant\nthrough a subset of the "
+        "points; the other methods raise knotfit.Error.\nIts table_bytes "
+        "are the program's. When no table meets E (below what\nbinary32 "
+        "holds), the best found, with a RuntimeWarning.\n\n"
         "Raises knotfit.Error with the program's message for data it would "
         "skip.");
   m.def("read_table", &ReadTable, py::arg("source"),

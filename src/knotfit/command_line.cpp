@@ -128,6 +128,14 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       }
       line.measured.skip_missing = true;
       line.csv_options.skip_missing = true;
+    } else if (OptionValue(arg, "--tolerance", argc, argv, i, value, missing)) {
+      knotfit::detail::Tolerance tolerance;
+      if (missing || !knotfit::detail::ParseTolerance(value, tolerance)) {
+        return fail("option '--tolerance' needs E or E% (a number above 0)");
+      }
+      line.tolerance = tolerance;
+    } else if (arg == "--verbose") {
+      line.verbose = true;
     } else if (OptionValue(arg, "--lambda", argc, argv, i, value, missing)) {
       if (missing || !ParseSmoothing(value, line.smoothing)) {
         return fail("option '--lambda' needs gcv, df:K (K above 2) or a "
@@ -230,6 +238,11 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
   if (line.inputs.empty()) {
     return fail("no input file");
   }
+  if (line.tolerance && !knotfit::detail::TakesTolerance(line.method.method)) {
+    return fail("option '--tolerance' takes the methods " +
+                knotfit::detail::ToleranceMethods() + ", not " +
+                knotfit::MethodName(line.method.method));
+  }
   const bool smooths = knotfit::detail::InfoOf(line.method.method).smooths;
   if (!smooths && !smooth_only.empty()) {
     return fail("option '" + std::string(smooth_only) + "' needs -m smooth");
@@ -305,6 +318,12 @@ void PrintHelp(std::FILE *to) {
       "  -j, --jobs=N       fit and format on N threads (default 1; 0: as\n"
       "                     many as the cores knotfit may use); the output\n"
       "                     is the same, byte for byte\n"
+      "      --tolerance=E  each table with as few knots as found such that\n"
+      "                     the table as stored is within E of every point\n"
+      "                     (E%: of the data set's y range); not-a-knot,\n"
+      "                     pchip, akima, makima, steffen\n"
+      "      --verbose      one line per data set on standard error: its\n"
+      "                     points and knots (with --tolerance, the error)\n"
       "  -q, --quiet        print nothing on standard output (no echo of\n"
       "                     the pairs read, no trace of the tables written)\n"
       "      --no-progress  never show the progress line on standard error\n"
@@ -363,7 +382,8 @@ void PrintHelp(std::FILE *to) {
       "Exit status:\n"
       "  0    every data set was written\n"
       "  1    a data set was skipped or not completely written, input was\n"
-      "       read but not written, a data set has a flag of --fail-on, the\n"
+      "       read but not written, a table does not meet --tolerance, a\n"
+      "       data set has a flag of --fail-on, the\n"
       "       report could not be written, standard output failed, or (with\n"
       "       --strict) a warning was given\n"
       "  254  a plot file could not be created in CS/plot: the run ended\n"

@@ -9,6 +9,7 @@
 #include "knotfit_internal.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ struct CommandLine {
   CsvOptions csv_options;
   // --sort, --ties, --missing: points as measured made a data set
   knotfit::detail::MeasuredRules measured;
+  // --tolerance: each table with the fewest knots found within the bound
+  std::optional<knotfit::detail::Tolerance> tolerance;
+  bool verbose = false;                 // a line per data set on standard error
   knotfit::detail::Smoothing smoothing; // --lambda, for -m smooth
   RunReportOptions report;              // --report, --json, --fail-on
   std::vector<std::string> inputs;      // "-" is standard input

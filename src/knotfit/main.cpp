@@ -127,6 +127,7 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
       r.measured = set.measured->counts;
     }
     r.method = run.method;
+    r.knots = result.knots;
     r.smoothing = std::move(result.smoothing);
     // The last problem reported is why it was skipped, or why its table
     // went without its plot file; a warning is no reason.
@@ -244,6 +245,8 @@ int main(int argc, char **argv) {
                 .workers = threads,
                 .kel = &kel,
                 .measured = line.measured,
+                .tolerance = line.tolerance ? &*line.tolerance : nullptr,
+                .verbose = line.verbose,
                 .smoothing = line.smoothing};
   RunSummary total;
   WrittenNames written;

@@ -4,6 +4,8 @@
 #define KNOTFIT_OUTCOME_H
 
 #include "knotfit_internal.h"
+#include <cstdint>
+#include <optional>
 
 #include <memory>
 
@@ -39,13 +41,24 @@ inline int StatusOf(Outcome o) {
   return 1;
 }
 
+// With --tolerance, what a data set's table reached: its knots, the bound
+// in y's units, the largest error at the data and the x of its point, and
+// how far the table strays from the fit through every point between them.
+struct KnotsReached {
+  uint64_t points = 0, knots = 0, bytes = 0;
+  double e = 0.0, error = 0.0, at = 0.0, table_vs_fit = 0.0;
+  bool met = true;
+};
+
 // A data set's outcome with what else of it fails the run, each counted on
 // its own: a data set may be written without its plot file, with a warning
 // and flagged, all at once.
 struct DataSetOutcome {
   Outcome files = Outcome::kFailed;
-  bool warned = false;  // its table cannot tell two knots apart
+  bool warned = false;  // its table cannot tell two knots apart, or does
+                        // not meet --tolerance
   bool flagged = false; // a flag named by --fail-on flags it
+  std::optional<KnotsReached> knots; // with --tolerance, once fitted
   // A smoothing fit that was written: its knots and what it chose, for the
   // report. Null for an interpolant.
   std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing;

@@ -58,6 +58,10 @@ def test_fit_writes_the_programs_bytes(tmp_path, method):
     ("pchip", ["--ties", "first"], dict(ties="first")),
     ("smooth", ["--sort", "--missing=skip", "--lambda=df:7"],
      dict(sort=True, missing="skip", lam=("df", 7))),
+    ("pchip", ["--ties=mean", "--tolerance=0.5"], dict(ties="mean",
+                                                     tolerance=0.5)),
+    ("not-a-knot", ["--sort", "--ties=first", "--tolerance=20%"],
+     dict(sort=True, ties="first", tolerance="20%")),
 ])
 def test_fit_takes_data_as_measured_as_the_program(tmp_path, method, options,
                                                    keywords):
@@ -174,6 +178,9 @@ BAD = [
     (lambda: knotfit.fit([0, 1], [0, 1], end_slopes=[1]), "end_slopes"),
     (lambda: knotfit.fit([0, 1], [0, 1], ties="median"), "ties is 'mean'"),
     (lambda: knotfit.fit([0, 1], [0, 1], missing="drop"), "missing is 'skip'"),
+    (lambda: knotfit.fit([0, 1], [0, 1], "natural", tolerance=1),
+     "tolerance takes the methods not-a-knot, pchip"),
+    (lambda: knotfit.fit([0, 1], [0, 1], tolerance="0%"), "tolerance is a"),
     (lambda: knotfit.table_bytes(knotfit.fit([0, 1], [0, 1e39])), "overflows"),
     (lambda: knotfit.read_table(b"\0\0\0\2" + bytes(20)), "table: "),
     (lambda: knotfit.read_table("/nonexistent"), "cannot open"),

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -73,6 +74,68 @@ std::string PlaceOf(const Problem &problem, const Run &run) {
   return at ? Place(run.input, at->line, at->column) : std::string(run.place);
 }
 
+// A measure in messages: "9.7e-05", "1e-04" below 0.001, "0.0471" and
+// "40.1" from there.
+std::string Measure(double v) {
+  char text[32];
+  const bool small = std::fabs(v) < 1e-3 && v != 0.0;
+  std::snprintf(text, sizeof text, small ? "%.1e" : "%.3g", v);
+  std::string out = text;
+  if (const size_t zero = out.find(".0e"); zero != std::string::npos) {
+    out.erase(zero, 2);
+  }
+  return out;
+}
+
+// The knots found for --tolerance and what the table reached with them.
+std::optional<KnotsReached> Reached(const TableForm &fit, int32_t n,
+                                    const double *x, const double *y,
+                                    const Run &run) {
+  if (!fit.knots()) {
+    return std::nullopt;
+  }
+  const knotfit::detail::ToleranceFit &knots = *fit.knots();
+  KnotsReached r;
+  r.points = static_cast<uint64_t>(n);
+  r.knots = knots.x.size();
+  r.bytes = knotfit::detail::TableSize(knotfit::TableForm::kClassic, r.knots);
+  r.e = fit.bound();
+  r.error = knots.error;
+  r.at = x[knots.worst];
+  r.met = knots.met;
+  r.table_vs_fit = knotfit::detail::TableVersusFit(knots, run.method, n, x, y);
+  return r;
+}
+
+// --verbose's line, and the warning of a bound that no table found meets.
+void ReportKnots(const std::optional<KnotsReached> &knots, int32_t n,
+                 std::string_view name, const Run &run) {
+  if (knots && !knots->met) {
+    PrintDataSetMessage(
+        run.console, run.place, name,
+        "no table within E = " + Measure(knots->e) +
+            " found, the best has max error " + Measure(knots->error) +
+            " at x = " + knotfit::detail::ShortNumber(knots->at) + " (" +
+            Counted(knots->knots, "knot", "knots") + ")",
+        "written so");
+  }
+  if (!run.verbose) {
+    return;
+  }
+  std::string line =
+      "knotfit: " + std::string(run.place) + "data set '" + Quoted(name) +
+      "': " + Counted(static_cast<uint64_t>(n), "point", "points") + " -> ";
+  if (!knots) {
+    line += Counted(static_cast<uint64_t>(n), "knot", "knots");
+  } else {
+    line += Counted(knots->knots, "knot", "knots") + ", max error " +
+            Measure(knots->error) +
+            " at x = " + knotfit::detail::ShortNumber(knots->at) +
+            " (E = " + Measure(knots->e) + ")";
+  }
+  run.console.Message(line);
+}
+
 } // namespace
 
 Problem CheckDataSet(int32_t n, const double *x, const double *y,
@@ -114,7 +177,9 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   if (!made.problem.empty()) {
     return made;
   }
-  const TableForm fit(run.method, n, x, y, work, run.weights, run.smoothing);
+  const TableForm fit(run.method, n, x, y, work, run.weights, run.smoothing,
+                      run.tolerance);
+  made.reached = Reached(fit, n, x, y, run);
   made.binary32 = fit.Refusal();
   if (!made.binary32.empty()) {
     return made;
@@ -200,8 +265,10 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   if (ahead == nullptr) {
     fit.emplace(run.method, n, x, y,
                 run.workspace != nullptr ? *run.workspace : own, run.weights,
-                run.smoothing);
+                run.smoothing, run.tolerance);
   }
+  const std::optional<KnotsReached> reached =
+      ahead != nullptr ? ahead->reached : Reached(*fit, n, x, y, run);
   // The table holds binary32 values: a field that overflows there would be
   // stored as inf, and knots that narrow to the same x cannot be told apart
   // by a reader. The first skips the data set, the second is written as
@@ -218,6 +285,7 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
     PrintDataSetMessage(console, PlaceOf(collapsed, run), name, collapsed.text,
                         "the table cannot tell them apart");
   }
+  ReportKnots(reached, n, name, run);
   // Both files change together: the table's temporary file is completed
   // first, then the plot file's, then both are renamed.
   const WriterInput input{fit ? &*fit : nullptr, ahead};
@@ -233,7 +301,9 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   }
   const bool table_written =
       outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
-  return {outcome, table_written && !collapsed.empty(), false,
+  const bool short_of_bound = reached && !reached->met;
+  return {outcome, table_written && (!collapsed.empty() || short_of_bound),
+          false, reached,
           table_written
               ? (ahead != nullptr ? ahead->smoothing : fit->smoothing())
               : nullptr};

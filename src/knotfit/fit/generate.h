@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,7 +38,10 @@ struct Run {
   // they point at place too.
   const PointPlaces *points = nullptr;
   knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
-  knotfit::detail::Smoothing smoothing{};    // -m smooth: --lambda
+  // --tolerance: null for a table of every point
+  const knotfit::detail::Tolerance *tolerance = nullptr;
+  bool verbose = false;                   // --verbose
+  knotfit::detail::Smoothing smoothing{}; // -m smooth: --lambda
   // The weights of the data set at hand, one per point (--weights); null:
   // every weight 1.
   const double *weights = nullptr;
@@ -55,6 +59,7 @@ struct PreparedDataSet {
   std::string table;        // the table file's bytes
   std::string plot;         // the plot file's lines,
   std::string plot_problem; // or why it has none
+  std::optional<KnotsReached> reached; // with --tolerance
   // Both files written ahead too (WriteAhead): complete temporary files
   // beside their targets, waiting to be renamed in the data set's turn.
   // Null when they were not.

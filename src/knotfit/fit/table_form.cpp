@@ -34,8 +34,26 @@ struct TableForm::CompactWork {
 
 TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
                      const double *x, const double *y, Workspace &work,
-                     const double *w, const detail::Smoothing &how) {
+                     const double *w, const detail::Smoothing &how,
+                     const detail::Tolerance *bound) {
   const auto size = static_cast<size_t>(n);
+  if (bound != nullptr) {
+    // The knots are checked on the table in the form it is written in:
+    // the program writes the classic form, so that is the form they are
+    // found for (FitWithinTolerance takes the others too).
+    bound_ = detail::AbsoluteTolerance(*bound, n, y);
+    knots_ = std::make_shared<detail::ToleranceFit>(detail::FitWithinTolerance(
+        method, n, x, y, bound_, knotfit::TableForm::kClassic));
+    const detail::ToleranceFit &f = *knots_;
+    fields_ = {static_cast<int32_t>(f.x.size()),
+               f.x.data(),
+               f.y.data(),
+               f.a.data(),
+               f.b.data(),
+               f.c.data()};
+    merged_ = true;
+    return;
+  }
   if (detail::InfoOf(method.method).smooths) {
     smoothing_ = std::make_shared<detail::SmoothingFit>();
     detail::SmoothingFit &f = *smoothing_;

@@ -6,7 +6,8 @@
 // recompute the segment they need from the slopes, bit for bit as the fit
 // formed it. With the points, that is 32 bytes per point instead of 56. A
 // smoothing fit keeps its own knots (the distinct x, their smoothed y) and
-// the SplineTable beside them, with what it chose.
+// the SplineTable beside them, with what it chose; so does a fit within a
+// bound, with the knots found for it.
 #ifndef KNOTFIT_FIT_TABLE_FORM_H
 #define KNOTFIT_FIT_TABLE_FORM_H
 
@@ -28,10 +29,12 @@ struct Workspace {
 class TableForm {
 public:
   // Fits the n points (which passed every check) with the method; a
-  // smoothing method with the weights w (null: all 1) and the rule how.
+  // smoothing method with the weights w (null: all 1) and the rule how;
+  // with a bound (--tolerance), on the knots found for it.
   TableForm(const knotfit::MethodChoice &method, int32_t n, const double *x,
             const double *y, Workspace &work, const double *w = nullptr,
-            const knotfit::detail::Smoothing &how = {});
+            const knotfit::detail::Smoothing &how = {},
+            const knotfit::detail::Tolerance *bound = nullptr);
 
   // The fields the table encoder reads.
   const knotfit::detail::TableFields &fields() const { return fields_; }
@@ -50,6 +53,13 @@ public:
   std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing() const {
     return smoothing_;
   }
+
+  // The knots found for a bound and what the table reached with them (the
+  // bound in y's units); null without one.
+  std::shared_ptr<const knotfit::detail::ToleranceFit> knots() const {
+    return knots_;
+  }
+  double bound() const { return bound_; }
 
   // S(t), the clamped value getValue gives: getValue itself for a fit held
   // as a SplineTable, the same bits from the compact form.
@@ -80,6 +90,8 @@ private:
 
   knotfit::detail::TableFields fields_;
   std::shared_ptr<knotfit::detail::SmoothingFit> smoothing_;
+  std::shared_ptr<knotfit::detail::ToleranceFit> knots_;
+  double bound_ = 0.0;
   Problem refused_;     // by the smoothing fit
   bool merged_ = false; // its knots are fewer than the points
   // For a compact fit: the first segment whose b or c binary32 cannot hold.

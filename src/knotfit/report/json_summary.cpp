@@ -41,6 +41,16 @@ std::string JsonEntry(const DataSetRecord &r) {
     out += ", \"x_range\": " + Pair(r.x_min, r.x_max) +
            ", \"y_range\": " + Pair(r.y_min, r.y_max);
   }
+  if (r.knots) {
+    const KnotsReached &k = *r.knots;
+    out += ", \"tolerance\": " + Number(k.e) +
+           ", \"knots\": " + std::to_string(k.knots) +
+           ", \"bytes\": " + std::to_string(k.bytes) +
+           ", \"max_error\": " + Number(k.error) +
+           ", \"max_error_at\": " + Number(k.at) +
+           ", \"met\": " + (k.met ? "true" : "false") +
+           ", \"table_vs_fit\": " + Number(k.table_vs_fit);
+  }
   if (r.smoothing) {
     const knotfit::detail::SmoothingFit &f = *r.smoothing;
     out += ", \"lambda\": " + Number(f.lambda) + ", \"df\": " + Number(f.df) +

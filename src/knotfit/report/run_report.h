@@ -9,6 +9,7 @@
 
 #include "console/console.h"
 #include "kel_path.h"
+#include "outcome.h"
 #include "parallel/workers.h"
 #include "report/diagnostics.h"
 
@@ -44,6 +45,7 @@ struct DataSetRecord {
   // With --sort, --ties or --missing: its points as read, dropped, merged
   // and used.
   std::optional<knotfit::detail::MeasuredCounts> measured;
+  std::optional<KnotsReached> knots; // with --tolerance, once fitted
   std::string skipped; // why it was not written; empty when it was
   std::string plot;    // why its table went without its plot file; empty
                        // when it did not

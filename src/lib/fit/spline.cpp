@@ -7,6 +7,7 @@
 #include "checks.h"
 #include "methods.h"
 #include "smoothing_spline.h"
+#include "tolerance_knots.h"
 
 #include <cstdint>
 #include <limits>
@@ -47,6 +48,16 @@ public:
     return s;
   }
 
+  static Spline Of(const ToleranceFit &fit) {
+    Spline s;
+    s.x_ = fit.x;
+    s.y_ = fit.y;
+    s.a_ = fit.a;
+    s.b_ = fit.b;
+    s.c_ = fit.c;
+    return s;
+  }
+
   static Spline Smooth(const double *x, const double *y, const double *w,
                        std::size_t n, const Smoothing &how) {
     SmoothingFit fit;
@@ -68,6 +79,10 @@ public:
     return s;
   }
 };
+
+Spline SplineOf(const ToleranceFit &fit) {
+  return SplineMaker::Of(fit);
+}
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "../fit/methods.h"
 #include "../fit/not_a_knot.h"
 #include "../fit/smoothing_spline.h"
+#include "../fit/tolerance_knots.h"
 #include "../table/table_encoding.h"
 #include "../text/names.h"
 #include "../text/quoted.h"
@@ -62,6 +63,19 @@ using knotfit::SolveNotAKnot;
 using knotfit::FitSmoothingSpline;
 using knotfit::Smoothing;
 using knotfit::SmoothingFit;
+
+// Tables within a stated error: the bound as written, the methods that
+// take it, the fewest knots found and the greedy reference.
+using knotfit::AbsoluteTolerance;
+using knotfit::FitWithinTolerance;
+using knotfit::GreedyKnots;
+using knotfit::ParseTolerance;
+using knotfit::SplineOf;
+using knotfit::TableVersusFit;
+using knotfit::TakesTolerance;
+using knotfit::Tolerance;
+using knotfit::ToleranceFit;
+using knotfit::ToleranceMethods;
 
 // The table's encoding in every form (the origin of the offset and double
 // forms, their size) and the one overflow rule.

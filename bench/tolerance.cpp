@@ -1,0 +1,200 @@
+// Tables within a stated error, against greedy worst-point insertion: for
+// each curve and each bound E (1e-3, 1e-4 and 1e-5 of its y range), the
+// points, the knots and bytes of the classic table, the error reached at
+// the data (checked here again on the table as stored), the median time of
+// a few fits, and the knots of the greedy reference (from the two end
+// points, the worst data point becomes a knot, not-a-knot through the
+// chosen ones, checked in binary32). Then the speed targets: a sum of two
+// sines and a slope at 10^5 and 10^6 points, 1e-4 of the range.
+//   tolerance_bench [RUNS]        (default 3)
+//   tolerance_bench --once N      one fit of the 10^5-style curve at N
+//                                 points, for the peak memory
+#include "fit/tolerance_knots.h"
+#include "knotfit/table.hpp"
+#include "table/table_encoding.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <numbers>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+using knotfit::ToleranceFit;
+
+struct Curve {
+  std::string name;
+  std::vector<double> x, y;
+};
+
+Curve Sampled(std::string name, size_t n, double lo, double hi,
+              double (*f)(double)) {
+  Curve c{std::move(name), std::vector<double>(n), std::vector<double>(n)};
+  for (size_t i = 0; i < n; ++i) {
+    c.x[i] =
+        lo + (hi - lo) * static_cast<double>(i) / static_cast<double>(n - 1);
+    c.y[i] = f(c.x[i]);
+  }
+  return c;
+}
+
+// An NTC thermistor, 10 kOhm at 25 C, beta 3950, from -40 C to 125 C.
+double Thermistor(double celsius) {
+  return 10000.0 * std::exp(3950.0 * (1.0 / (celsius + 273.15) - 1.0 / 298.15));
+}
+
+// A smooth signal of 108,000 samples with the character of a long
+// recording: slow and fast cycles of different amplitudes and a drift.
+double Signal(double t) {
+  return 20.0 + 0.00005 * t + 8.0 * std::sin(t / 4000.0) +
+         3.0 * std::sin(t / 700.0 + 1.0) + 0.5 * std::sin(t / 90.0 + 2.0);
+}
+
+// Two sines and a slope, the speed target's curve.
+double TwoSines(double t) {
+  return std::sin(2.0 * std::numbers::pi * 3.0 * t) +
+         0.5 * std::sin(2.0 * std::numbers::pi * 7.0 * t + 0.3) + 0.8 * t;
+}
+
+std::vector<Curve> Curves() {
+  std::vector<Curve> curves;
+  curves.push_back(Sampled("thermistor R(T)", 1001, -40.0, 125.0, Thermistor));
+  Curve inverse{"thermistor T(R)", {}, {}};
+  for (size_t i = curves[0].x.size(); i-- > 0;) {
+    inverse.x.push_back(curves[0].y[i]);
+    inverse.y.push_back(curves[0].x[i]);
+  }
+  curves.push_back(std::move(inverse));
+  curves.push_back(Sampled("sin, one period", 1001, 0.0, 2.0 * std::numbers::pi,
+                           [](double t) { return std::sin(t); }));
+  curves.push_back(
+      Sampled("log", 1001, 0.01, 10.0, [](double t) { return std::log(t); }));
+  curves.push_back(Sampled("tanh step", 1001, -1.0, 1.0,
+                           [](double t) { return std::tanh(20.0 * t); }));
+  Curve noisy = Sampled("noisy sensor", 1001, 0.0, 100.0, [](double t) {
+    return 1.0 + 0.02 * t + 0.3 * std::sin(t / 15.0);
+  });
+  std::mt19937_64 rng(7);
+  std::normal_distribution<double> noise(0.0, 2e-5);
+  for (double &v : noisy.y) {
+    v += noise(rng);
+  }
+  curves.push_back(std::move(noisy));
+  curves.push_back(Sampled("signal", 108000, 0.0, 107999.0, Signal));
+  return curves;
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since)
+      .count();
+}
+
+// The largest |T(x_i) - y_i| of the table as read back from its bytes.
+double ReadBackError(const ToleranceFit &fit, const Curve &c) {
+  std::vector<unsigned char> bytes(4 + 20 * fit.x.size());
+  struct Out {
+    std::vector<unsigned char> &b;
+    size_t at = 0;
+    char *Room(size_t) { return reinterpret_cast<char *>(b.data() + at); }
+    void Commit(char *end) {
+      at = static_cast<size_t>(reinterpret_cast<unsigned char *>(end) -
+                               b.data());
+    }
+    bool ok() const { return true; }
+  } out{bytes};
+  knotfit::TableFields t;
+  t.n = static_cast<int32_t>(fit.x.size());
+  t.x = fit.x.data();
+  t.y = fit.y.data();
+  t.a = fit.a.data();
+  t.b = fit.b.data();
+  t.c = fit.c.data();
+  knotfit::EncodeTable(t, out, [](const float *) {});
+  const knotfit::Table table = knotfit::read_table(bytes);
+  double worst = 0.0;
+  for (size_t i = 0; i < c.x.size(); ++i) {
+    worst = std::max(worst, std::fabs(table.value(c.x[i]) - c.y[i]));
+  }
+  return worst;
+}
+
+double Range(const Curve &c) {
+  const auto [lo, hi] = std::minmax_element(c.y.begin(), c.y.end());
+  return *hi - *lo;
+}
+
+template <class F> double MedianSeconds(int runs, F &&f) {
+  std::vector<double> times;
+  for (int r = 0; r < runs; ++r) {
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    times.push_back(Seconds(start));
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+long PeakKilobytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc == 3 && std::string(argv[1]) == "--once") {
+    const auto n = static_cast<size_t>(std::atol(argv[2]));
+    const Curve c = Sampled("two sines", n, 0.0, 1.0, TwoSines);
+    const ToleranceFit fit = knotfit::FitWithinTolerance(
+        {}, static_cast<int32_t>(n), c.x.data(), c.y.data(), 1e-4 * Range(c));
+    std::printf("%zu points -> %zu knots, peak %ld kB\n", n, fit.x.size(),
+                PeakKilobytes());
+    return 0;
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  const int runs = argc > 1 ? std::atoi(argv[1]) : 3;
+  std::printf("%-16s %8s %6s %7s %9s %10s %9s %7s\n", "curve", "E/range",
+              "points", "knots", "bytes", "error/E", "time s", "greedy");
+  int fewer = 0, pairs = 0, over = 0;
+  for (const Curve &c : Curves()) {
+    const auto n = static_cast<int32_t>(c.x.size());
+    for (const double relative : {1e-3, 1e-4, 1e-5}) {
+      const double e = relative * Range(c);
+      ToleranceFit fit;
+      const double time = MedianSeconds(runs, [&] {
+        fit = knotfit::FitWithinTolerance({}, n, c.x.data(), c.y.data(), e);
+      });
+      const ToleranceFit greedy =
+          knotfit::GreedyKnots({}, n, c.x.data(), c.y.data(), e);
+      const double error = ReadBackError(fit, c);
+      ++pairs;
+      fewer += fit.x.size() < greedy.x.size() ? 1 : 0;
+      over += fit.x.size() > greedy.x.size() || !(error <= e) ? 1 : 0;
+      std::printf("%-16s %8.0e %6d %7zu %9zu %10.3f %9.4f %7zu%s\n",
+                  c.name.c_str(), relative, n, fit.x.size(),
+                  4 + 20 * fit.x.size(), error / e, time, greedy.x.size(),
+                  greedy.met ? "" : " (not met)");
+    }
+  }
+  std::printf("fewer knots than greedy on %d of %d pairs; %d over\n", fewer,
+              pairs, over);
+  for (const size_t n : {size_t{100000}, size_t{1000000}}) {
+    const Curve c = Sampled("two sines", n, 0.0, 1.0, TwoSines);
+    ToleranceFit fit;
+    const double time = MedianSeconds(runs, [&] {
+      fit = knotfit::FitWithinTolerance({}, static_cast<int32_t>(n), c.x.data(),
+                                        c.y.data(), 1e-4 * Range(c));
+    });
+    std::printf("two sines %7zu points at 1e-4: %zu knots, error/E %.3f, "
+                "%.3f s\n",
+                n, fit.x.size(), fit.error / (1e-4 * Range(c)), time);
+  }
+  return 0;
+}

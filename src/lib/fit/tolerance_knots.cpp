@@ -1,0 +1,670 @@
+// Knots placed until the stored table is within E of every data point.
+//
+// The default method: the least-squares C2 cubic spline on a set of knots at
+// data abscissas (B-splines, the banded system reduced by Givens rotations,
+// row by row, as de Boor's and Dierckx's fitting codes do), written in the
+// table's Hermite form from its values and slopes at the knots. Knots are
+// inserted where the stored table is worst, one in each interval that
+// breaks the bound, until none does; then every interior knot the table can
+// do without is removed. The least-squares fit needs data to pin each
+// B-spline down (Schoenberg and Whitney): every knot interval keeps at
+// least one data point inside. Where that leaves an interval that cannot
+// meet E, the knots fall back to a subset of the data with the not-a-knot
+// interpolant through it.
+//
+// The local interpolants (pchip, steffen, makima, akima): the interpolant
+// through a subset of the data points, grown and pruned the same way.
+//
+// Every error is measured on the table as stored: the fields rounded as
+// the encoder rounds them (table_encoding.h) and evaluated as the double
+// readers evaluate them (calculus.h), so the bound holds for the file.
+#include "tolerance_knots.h"
+
+#include "../evaluate/calculus.h"
+#include "../evaluate/evaluate.h"
+#include "../evaluate/plot_samples.h"
+#include "../exact_math.h"
+#include "../table/table_encoding.h"
+#include "../text/strtod_c.h"
+#include "hermite.h"
+#include "methods.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+namespace knotfit {
+namespace {
+
+using Knots = std::vector<int32_t>; // indices of the data points, increasing
+
+// The data a placement works on.
+struct Data {
+  int32_t n;
+  const double *x, *y;
+  double e;
+  TableForm form;
+};
+
+// A fit's table as stored, evaluated as the readers evaluate it.
+class StoredTable {
+public:
+  StoredTable(const ToleranceFit &fit, TableForm form) : form_(form) {
+    TableFields t;
+    t.n = static_cast<int32_t>(fit.x.size());
+    t.x = fit.x.data();
+    t.y = fit.y.data();
+    t.a = fit.a.data();
+    t.b = fit.b.data();
+    t.c = fit.c.data();
+    if (form != TableForm::kClassic) {
+      SetOrigin(t);
+      origin_ = {t.x0, t.y0};
+    }
+    const auto n = static_cast<std::size_t>(t.n);
+    for (int f = 0; f < 5; ++f) {
+      if (form == TableForm::kDouble) {
+        wide_[f].resize(n);
+      } else {
+        narrow_[f].resize(n);
+      }
+    }
+    for (int32_t i = 0; i < t.n; ++i) {
+      const auto k = static_cast<std::size_t>(i);
+      if (form == TableForm::kDouble) {
+        double record[5];
+        t.Record(i, record);
+        for (int f = 0; f < 5; ++f) {
+          wide_[f][k] = record[f];
+        }
+        continue;
+      }
+      float record[5];
+      if (form == TableForm::kClassic) {
+        t.Record(i, record);
+      } else {
+        t.OffsetRecord(i, record);
+      }
+      for (int f = 0; f < 5; ++f) {
+        narrow_[f][k] = record[f];
+      }
+    }
+  }
+
+  double At(double t) const {
+    if (form_ == TableForm::kDouble) {
+      return Calculus<double, true>(PiecesOf(wide_), origin_)
+          .At(0, t, Extrapolation::kClamp);
+    }
+    if (form_ == TableForm::kOffset) {
+      return Calculus<float, true>(PiecesOf(narrow_), origin_)
+          .At(0, t, Extrapolation::kClamp);
+    }
+    return Calculus<float>(PiecesOf(narrow_)).At(0, t, Extrapolation::kClamp);
+  }
+
+private:
+  template <class T>
+  static Pieces<T> PiecesOf(const std::array<std::vector<T>, 5> &f) {
+    return {f[0].size(), f[0].data(), f[1].data(),
+            f[2].data(), f[3].data(), f[4].data()};
+  }
+
+  TableForm form_;
+  Origin origin_;
+  std::array<std::vector<float>, 5> narrow_;
+  std::array<std::vector<double>, 5> wide_;
+};
+
+// |T(x_i) - y_i|, a NaN (a field that overflowed) as infinity.
+double ErrorAt(const StoredTable &table, const Data &d, int32_t i) {
+  const double err = std::fabs(table.At(d.x[i]) - d.y[i]);
+  return std::isnan(err) ? HUGE_VAL : err;
+}
+
+// Measures the fit's stored table at every point: its error, where, met.
+void Measure(ToleranceFit &fit, const Data &d) {
+  const StoredTable table(fit, d.form);
+  fit.error = 0.0;
+  fit.worst = 0;
+  for (int32_t i = 0; i < d.n; ++i) {
+    const double err = ErrorAt(table, d, i);
+    if (err > fit.error) {
+      fit.error = err;
+      fit.worst = i;
+    }
+  }
+  fit.met = fit.error <= d.e;
+}
+
+// The method's interpolant through the chosen points; a method that needs
+// more points than are chosen gets the straight line through two.
+ToleranceFit Interpolant(const MethodChoice &method, const Knots &knots,
+                         const Data &d) {
+  ToleranceFit fit;
+  const std::size_t m = knots.size();
+  fit.x.resize(m);
+  fit.y.resize(m);
+  for (std::size_t j = 0; j < m; ++j) {
+    fit.x[j] = d.x[knots[j]];
+    fit.y[j] = d.y[knots[j]];
+  }
+  fit.a.resize(m);
+  fit.b.resize(m);
+  fit.c.resize(m);
+  const auto count = static_cast<int32_t>(m);
+  const MethodChoice used =
+      count < InfoOf(method.method).fewest_points ? MethodChoice{} : method;
+  ComputeSpline(used, count, fit.x.data(), fit.y.data(), fit.a.data(),
+                fit.b.data(), fit.c.data());
+  return fit;
+}
+
+// The p + 1 B-splines of degree p that are not zero at t in span s of the
+// extended knots u (u[s] <= t <= u[s+1]), by the Cox-de Boor recurrence
+// (Piegl and Tiller, The NURBS Book, A2.2); basis[r] belongs to B-spline
+// s - p + r.
+void Basis(const std::vector<double> &u, std::size_t s, double t, int p,
+           double *basis) {
+  double left[4];
+  double right[4];
+  basis[0] = 1.0;
+  for (int j = 1; j <= p; ++j) {
+    left[j] = t - u[s + 1 - static_cast<std::size_t>(j)];
+    right[j] = u[s + static_cast<std::size_t>(j)] - t;
+    double saved = 0.0;
+    for (int r = 0; r < j; ++r) {
+      const double temp = basis[r] / (right[r + 1] + left[j - r]);
+      basis[r] = saved + right[r + 1] * temp;
+      saved = left[j - r] * temp;
+    }
+    basis[j] = saved;
+  }
+}
+
+// A C2 cubic spline on knots at data abscissas, by its B-spline
+// coefficients: with m intervals, the knots extended by three copies of each
+// end (knot j is u[j + 3]) and m + 3 coefficients.
+struct BSpline {
+  Knots knots;
+  std::vector<double> u, coef;
+
+  BSpline(Knots k, const Data &d) : knots(std::move(k)) {
+    const std::size_t m = knots.size() - 1;
+    u.resize(m + 7);
+    for (std::size_t j = 0; j <= m; ++j) {
+      u[j + 3] = d.x[knots[j]];
+    }
+    std::fill_n(u.begin(), 3, u[3]);
+    std::fill_n(u.begin() + static_cast<std::ptrdiff_t>(m + 4), 3, u[m + 3]);
+    coef.assign(m + 3, 0.0);
+  }
+  std::size_t Intervals() const { return knots.size() - 1; }
+  // The interval of data point i: from knot j to j + 1 with
+  // knots[j] < i <= knots[j + 1] (point 0 in interval 0).
+  std::size_t IntervalOf(int32_t i) const {
+    const auto after = std::lower_bound(knots.begin(), knots.end(), i);
+    const auto j = static_cast<std::size_t>(
+        std::max<std::ptrdiff_t>(after - knots.begin() - 1, 0));
+    return std::min(j, Intervals() - 1);
+  }
+};
+
+// The least-squares fit of the coefficients lo .. hi to the data points
+// first .. last, every other coefficient kept: each point's row (its four
+// B-splines, the kept ones moved to the right-hand side) is rotated into the
+// upper triangle R of bandwidth 4 and its right-hand side z (Givens, row by
+// row, as de Boor's and Dierckx's fitting codes do), then R c = z is solved
+// from the last row up. False when R is singular to working precision (the
+// knots outrun the data).
+bool LeastSquares(BSpline &s, const Data &d, std::size_t lo, std::size_t hi,
+                  int32_t first, int32_t last,
+                  const std::vector<double> *weights = nullptr) {
+  const std::size_t free = hi - lo + 1;
+  std::vector<std::array<double, 4>> r(free, {0.0, 0.0, 0.0, 0.0});
+  std::vector<double> z(free, 0.0);
+  std::size_t span = s.IntervalOf(first);
+  for (int32_t i = first; i <= last; ++i) {
+    while (span + 1 < s.Intervals() && i > s.knots[span + 1]) {
+      ++span;
+    }
+    double w[4];
+    Basis(s.u, span + 3, d.x[i], 3, w);
+    double rhs = d.y[i];
+    for (std::size_t q = 0; q < 4; ++q) {
+      const std::size_t col = span + q;
+      if (col < lo || col > hi) {
+        rhs = rhs - w[q] * s.coef[col];
+        w[q] = 0.0;
+      }
+    }
+    if (weights != nullptr) {
+      const double root =
+          std::sqrt((*weights)[static_cast<std::size_t>(i - first)]);
+      rhs = rhs * root;
+      for (double &b : w) {
+        b = b * root;
+      }
+    }
+    for (std::size_t q = 0; q < 4; ++q) {
+      if (w[q] == 0.0) {
+        continue;
+      }
+      std::array<double, 4> &row = r[span + q - lo];
+      double &zq = z[span + q - lo];
+      const double pivot = std::sqrt(row[0] * row[0] + w[q] * w[q]);
+      const double cos = row[0] / pivot;
+      const double sin = w[q] / pivot;
+      row[0] = pivot;
+      for (std::size_t l = q + 1; l < 4; ++l) {
+        const double rotated = cos * row[l - q] + sin * w[l];
+        w[l] = cos * w[l] - sin * row[l - q];
+        row[l - q] = rotated;
+      }
+      const double rotated = cos * zq + sin * rhs;
+      rhs = cos * rhs - sin * zq;
+      zq = rotated;
+    }
+  }
+  double largest = 0.0;
+  for (const auto &row : r) {
+    largest = std::max(largest, row[0]);
+  }
+  for (std::size_t k = free; k-- > 0;) {
+    if (!(r[k][0] > 1e-10 * largest)) {
+      return false;
+    }
+    double sum = z[k];
+    for (std::size_t l = 1; l < 4 && k + l < free; ++l) {
+      sum = sum - r[k][l] * s.coef[lo + k + l];
+    }
+    s.coef[lo + k] = sum / r[k][0];
+  }
+  return true;
+}
+
+// The table of knots first .. last from the spline: values and slopes at
+// the knots (S' = the sum of 3 (c[i] - c[i-1]) / (u[i+3] - u[i]) times the
+// quadratic B-spline i), the segments from them, those of the knots before
+// first and at last too.
+void MakeTable(const BSpline &s, std::size_t first, std::size_t last,
+               ToleranceFit &fit) {
+  const std::size_t m = s.Intervals();
+  fit.x.resize(m + 1);
+  fit.y.resize(m + 1);
+  fit.a.resize(m + 1);
+  fit.b.resize(m + 1);
+  fit.c.resize(m + 1);
+  for (std::size_t j = first; j <= last; ++j) {
+    const std::size_t span = std::min(j, m - 1) + 3;
+    const double t = s.u[j + 3];
+    double cubic[4];
+    double quadratic[3];
+    Basis(s.u, span, t, 3, cubic);
+    Basis(s.u, span, t, 2, quadratic);
+    double value = 0.0;
+    for (std::size_t q = 0; q < 4; ++q) {
+      value = value + s.coef[span - 3 + q] * cubic[q];
+    }
+    double slope = 0.0;
+    for (std::size_t q = 0; q < 3; ++q) {
+      const std::size_t i = span - 2 + q;
+      slope =
+          slope + (3.0 * (s.coef[i] - s.coef[i - 1]) / (s.u[i + 3] - s.u[i])) *
+                      quadratic[q];
+    }
+    fit.x[j] = t;
+    fit.y[j] = value;
+    fit.a[j] = slope;
+  }
+  for (std::size_t j = first == 0 ? 0 : first - 1; j <= last; ++j) {
+    const bool end = j == m;
+    const SegmentCoefficients seg =
+        end ? SegmentCoefficients{0.0, 0.0}
+            : Hermite(fit.x[j], fit.x[j + 1], fit.y[j], fit.y[j + 1], fit.a[j],
+                      fit.a[j + 1]);
+    fit.b[j] = seg.b;
+    fit.c[j] = seg.c;
+  }
+}
+
+// The least-squares spline on the knots over every data point, and its
+// table.
+bool LeastSquares(const Knots &knots, const Data &d, ToleranceFit &fit,
+                  BSpline *kept = nullptr) {
+  BSpline s(knots, d);
+  if (!LeastSquares(s, d, 0, s.coef.size() - 1, 0, d.n - 1)) {
+    return false;
+  }
+  MakeTable(s, 0, s.Intervals(), fit);
+  if (kept != nullptr) {
+    *kept = std::move(s);
+  }
+  return true;
+}
+
+// B-splines on each side of a removed knot whose coefficients are fitted
+// again when it is tried: beyond them the spline is kept as it is.
+constexpr std::size_t kRefitReach = 3;
+// Reweighted fits a trial makes after the plain one when that is within
+// half the bound again of it (Lawson's iteration toward the minimax fit:
+// each point's weight times its error, so that the fit leans toward the
+// worst points).
+constexpr int kReweightings = 4;
+
+// Removes every interior knot, from the left, that the least-squares spline
+// can do without. A knot's removal changes the five B-splines whose knots
+// include it into four; those and kRefitReach on each side are fitted again
+// to the data under them, the rest of the spline kept, and only the table
+// between is measured again: the knot goes when it stays within the bound
+// there. The spline stays C2 on its knots, and the rest of the table keeps
+// its bits.
+ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
+  const ToleranceFit before = fit;
+  for (std::size_t j = 1; j + 1 < s.knots.size();) {
+    Knots fewer = s.knots;
+    fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(j));
+    BSpline trial(std::move(fewer), d);
+    const std::size_t p = j + 3; // the removed knot's place in u
+    for (std::size_t i = 0; i < trial.coef.size(); ++i) {
+      trial.coef[i] = s.coef[i < p - 4 ? i : i + 1];
+    }
+    const std::size_t m = trial.Intervals();
+    const std::size_t lo = p - 4 > kRefitReach ? p - 4 - kRefitReach : 0;
+    const std::size_t hi = std::min(p - 1 + kRefitReach, m + 2);
+    const std::size_t first_knot = lo > 3 ? lo - 3 : 0;
+    const std::size_t last_knot = std::min(hi + 1, m);
+    const int32_t first = trial.knots[first_knot];
+    const int32_t last = trial.knots[last_knot];
+    ToleranceFit candidate;
+    candidate.x = fit.x;
+    candidate.y = fit.y;
+    candidate.a = fit.a;
+    candidate.b = fit.b;
+    candidate.c = fit.c;
+    for (auto *v : {&candidate.x, &candidate.y, &candidate.a, &candidate.b,
+                    &candidate.c}) {
+      v->erase(v->begin() + static_cast<std::ptrdiff_t>(j));
+    }
+    std::vector<double> weights(static_cast<std::size_t>(last - first + 1),
+                                1.0);
+    bool met = false;
+    for (int round = 0; !met && round <= kReweightings; ++round) {
+      if (!LeastSquares(trial, d, lo, hi, first, last,
+                        round == 0 ? nullptr : &weights)) {
+        break;
+      }
+      MakeTable(trial, first_knot, last_knot, candidate);
+      const StoredTable table(candidate, d.form);
+      double worst = 0.0;
+      for (int32_t i = first; i <= last; ++i) {
+        const double err = ErrorAt(table, d, i);
+        weights[static_cast<std::size_t>(i - first)] *= err;
+        worst = std::max(worst, err);
+      }
+      met = worst <= d.e;
+      if (worst > 1.5 * d.e) {
+        break; // too far for the weights to close
+      }
+      // Normalized, with a floor that keeps every point in the fit.
+      for (double &w : weights) {
+        w = std::max(w / worst, 1e-6);
+      }
+    }
+    if (met) {
+      s = std::move(trial);
+      fit = std::move(candidate);
+    } else {
+      ++j;
+    }
+  }
+  Measure(fit, d);
+  return fit.met ? fit : before;
+}
+
+// How a method's knots are fitted and how far apart (in data points) two
+// knots must stay.
+struct Placement {
+  bool least_squares;
+  int32_t gap;
+};
+
+// The fit on the knots, measured (an infinite error when the least-squares
+// fit cannot be made); the spline kept for the least-squares fit.
+ToleranceFit FitOn(const MethodChoice &method, const Placement &placement,
+                   const Knots &knots, const Data &d, BSpline *kept = nullptr) {
+  ToleranceFit fit;
+  if (!placement.least_squares) {
+    fit = Interpolant(method, knots, d);
+  } else if (!LeastSquares(knots, d, fit, kept)) {
+    fit.error = HUGE_VAL;
+    return fit;
+  }
+  Measure(fit, d);
+  return fit;
+}
+
+// The worst point of each interval that breaks the bound, kept at least gap
+// points from both of its knots; the knots with those added. Unchanged
+// where no interval can take one.
+Knots Refined(const ToleranceFit &fit, const Knots &knots, const Data &d,
+              int32_t gap) {
+  const StoredTable table(fit, d.form);
+  Knots more;
+  more.reserve(knots.size() * 2);
+  more.push_back(knots.front());
+  for (std::size_t j = 0; j + 1 < knots.size(); ++j) {
+    const int32_t lo = knots[j];
+    const int32_t hi = knots[j + 1];
+    double worst = d.e;
+    int32_t at = -1;
+    for (int32_t i = lo == 0 ? 0 : lo + 1; i <= hi; ++i) {
+      const double err = ErrorAt(table, d, i);
+      if (err > worst) {
+        worst = err;
+        at = i;
+      }
+    }
+    // Kept a quarter of the interval's points from its knots: a worst
+    // point next to a knot (the least-squares fit does not pass through
+    // its ends) would otherwise split off a sliver at a time.
+    const int32_t keep = std::max(gap, (hi - lo) / 4);
+    if (at >= 0 && hi - lo >= 2 * gap) {
+      more.push_back(std::clamp(at, lo + keep, hi - keep));
+    }
+    more.push_back(hi);
+  }
+  return more;
+}
+
+// Removes every interior knot, from the left, whose removal keeps the
+// interpolant within the bound.
+ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
+                    const Data &d) {
+  for (std::size_t j = 1; j + 1 < knots.size();) {
+    Knots fewer = knots;
+    fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(j));
+    ToleranceFit fit = FitOn(method, {false, 1}, fewer, d);
+    if (fit.met) {
+      knots = std::move(fewer);
+      best = std::move(fit);
+    } else {
+      ++j;
+    }
+  }
+  return best;
+}
+
+// The better of two results: met before not, then fewer knots, then the
+// smaller error; a tie keeps the first.
+const ToleranceFit &Better(const ToleranceFit &p, const ToleranceFit &q) {
+  if (p.met != q.met) {
+    return p.met ? p : q;
+  }
+  if (p.met && p.x.size() != q.x.size()) {
+    return p.x.size() < q.x.size() ? p : q;
+  }
+  return q.error < p.error ? q : p;
+}
+
+// Grows the knots from the two ends until the bound is met or no interval
+// can take another knot, then prunes them. When no fit meets the bound, the
+// one with the smallest error, the first of equals: the fewest knots.
+ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
+                    const Data &d) {
+  Knots knots{0, d.n - 1};
+  BSpline spline(knots, d);
+  ToleranceFit fit = FitOn(method, placement, knots, d, &spline);
+  ToleranceFit best = fit; // while none meets the bound
+  while (!fit.met) {
+    Knots more = Refined(fit, knots, d, placement.gap);
+    if (more.size() == knots.size()) {
+      return best;
+    }
+    ToleranceFit next = FitOn(method, placement, more, d, &spline);
+    if (std::isinf(next.error) && next.x.empty()) {
+      return best; // the data cannot pin the spline down there
+    }
+    knots = std::move(more);
+    fit = std::move(next);
+    if (!fit.met && fit.error < best.error) {
+      best = fit;
+    }
+  }
+  if (placement.least_squares) {
+    return PrunedLeastSquares(std::move(spline), std::move(fit), d);
+  }
+  return Pruned(method, knots, std::move(fit), d);
+}
+
+// The methods that take a bound and how each places its knots.
+struct ToleranceMethod {
+  Method method;
+  Placement placement;
+};
+constexpr ToleranceMethod kToleranceMethods[] = {
+    {Method::kNotAKnot, {true, 1}}, {Method::kPchip, {false, 1}},
+    {Method::kAkima, {false, 1}},   {Method::kMakima, {false, 1}},
+    {Method::kSteffen, {false, 1}},
+};
+
+const ToleranceMethod *Find(Method method) {
+  for (const ToleranceMethod &row : kToleranceMethods) {
+    if (row.method == method) {
+      return &row;
+    }
+  }
+  return nullptr;
+}
+
+// Greedy insertion with at most `most` knots.
+ToleranceFit Greedy(const MethodChoice &method, const Data &d, int32_t most) {
+  Knots knots{0, d.n - 1};
+  ToleranceFit fit = FitOn(method, {false, 1}, knots, d);
+  while (!fit.met && static_cast<int32_t>(knots.size()) < most) {
+    const auto at = std::lower_bound(knots.begin(), knots.end(), fit.worst);
+    if (*at == fit.worst) {
+      break; // the worst point is a knot already: binary32's own error
+    }
+    knots.insert(at, fit.worst);
+    fit = FitOn(method, {false, 1}, knots, d);
+  }
+  return fit;
+}
+
+// Points times knots up to which greedy insertion is also tried, in case
+// it needs fewer knots: its every step measures every point.
+constexpr double kGreedyBudget = 3e8;
+
+} // namespace
+
+bool ParseTolerance(std::string_view text, Tolerance &out) {
+  const bool percent = !text.empty() && text.back() == '%';
+  if (percent) {
+    text.remove_suffix(1);
+  }
+  // A plain decimal only: no blank, sign, hexadecimal or word.
+  if (text.empty() ||
+      text.find_first_not_of("0123456789.eE-") != std::string_view::npos) {
+    return false;
+  }
+  const std::string whole(text);
+  char *stop = nullptr;
+  const double value = StrtodC(whole.c_str(), &stop);
+  if (stop != whole.c_str() + whole.size() || !std::isfinite(value) ||
+      !(value > 0.0)) {
+    return false;
+  }
+  out = {value, percent};
+  return true;
+}
+
+double AbsoluteTolerance(const Tolerance &tolerance, int32_t n,
+                         const double *y) {
+  if (!tolerance.percent) {
+    return tolerance.value;
+  }
+  const auto [low, high] = std::minmax_element(y, y + n);
+  return (*high - *low) * (tolerance.value / 100.0);
+}
+
+bool TakesTolerance(Method method) {
+  return Find(method) != nullptr;
+}
+
+std::string ToleranceMethods() {
+  std::string names;
+  for (const ToleranceMethod &row : kToleranceMethods) {
+    names += (names.empty() ? "" : ", ") + std::string(MethodName(row.method));
+  }
+  return names;
+}
+
+ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
+                                const double *x, const double *y, double e,
+                                TableForm form) {
+  const Data d{n, x, y, e, form};
+  const ToleranceMethod *row = Find(method.method);
+  const Placement placement =
+      row != nullptr ? row->placement : Placement{false, 1};
+  if (placement.least_squares && n < 4) {
+    return GreedyKnots(method, n, x, y, e, form);
+  }
+  ToleranceFit fit = Placed(method, placement, d);
+  if (placement.least_squares && !fit.met) {
+    // The data cannot pin the least-squares spline down somewhere: points
+    // as knots.
+    fit = Better(fit, Placed(method, {false, 1}, d));
+  }
+  const auto knots = static_cast<int32_t>(fit.x.size());
+  if (fit.met && static_cast<double>(n) * knots <= kGreedyBudget) {
+    fit = Better(fit, Greedy(method, d, knots - 1));
+  }
+  return fit;
+}
+
+double TableVersusFit(const ToleranceFit &fit, const MethodChoice &method,
+                      int32_t n, const double *x, const double *y,
+                      TableForm form) {
+  const Spline all = knotfit::fit(x, y, static_cast<std::size_t>(n), method);
+  const StoredTable table(fit, form);
+  std::vector<PlotSample> samples;
+  const auto value = [&all](double t) { return all.value(t); };
+  if (!SamplePlot(x[0], x[n - 1], value, samples).empty()) {
+    return NAN;
+  }
+  double largest = 0.0;
+  for (const PlotSample &s : samples) {
+    largest = std::max(largest, std::fabs(table.At(s.t) - s.value));
+  }
+  return largest;
+}
+
+ToleranceFit GreedyKnots(const MethodChoice &method, int32_t n, const double *x,
+                         const double *y, double e, TableForm form) {
+  return Greedy(method, {n, x, y, e, form}, n);
+}
+
+} // namespace knotfit

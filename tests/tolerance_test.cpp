@@ -1,0 +1,171 @@
+// Tables within a stated error: curves whose fewest knots are known, every
+// reader's value at every data point of the written table within E, and
+// the bound that binary32 cannot meet.
+#include "fit/tolerance_knots.h"
+#include "knotfit/table.h"
+#include "knotfit/table.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Curve {
+  std::vector<double> x, y;
+};
+
+Curve Sampled(int n, double lo, double step, double (*f)(double)) {
+  Curve c;
+  for (int i = 0; i < n; ++i) {
+    c.x.push_back(lo + step * i);
+    c.y.push_back(f(c.x.back()));
+  }
+  return c;
+}
+
+// A smooth sensor curve with noise of standard deviation 0.01 (the sum of
+// twelve uniform numbers of a fixed seed, less 6: the same in every build).
+Curve Noisy() {
+  Curve c = Sampled(1001, 0.0, 0.1, [](double t) {
+    return 2.0 + std::sin(t / 8.0) + 0.05 * t;
+  });
+  std::mt19937 rng(11);
+  for (double &v : c.y) {
+    double sum = -6.0;
+    for (int k = 0; k < 12; ++k) {
+      sum += static_cast<double>(rng()) / 4294967296.0;
+    }
+    v += 0.01 * sum;
+  }
+  return c;
+}
+
+TEST(Tolerance, FewestKnotsAndEveryReaderWithinTheBound) {
+  struct Case {
+    const char *what;
+    Curve curve;
+    knotfit::Method method;
+    const char *bound;
+    std::size_t most_knots; // and exactly this many when exact
+    bool exact;
+    double knot_at; // a knot expected there (NaN: none)
+    bool met;
+    knotfit::TableForm form = knotfit::TableForm::kClassic;
+  };
+  const double none = NAN;
+  const Case cases[] = {
+      {"cubic",
+       Sampled(40, -2.0, 0.125, [](double t) { return t * t * t - 2 * t; }),
+       knotfit::Method::kNotAKnot, "1e-5", 2, true, none, true},
+      {"line", Sampled(30, 1.0, 0.5, [](double t) { return 3.0 - 0.25 * t; }),
+       knotfit::Method::kNotAKnot, "1e-6", 2, true, none, true},
+      {"corner, default",
+       Sampled(41, 0.0, 0.25, [](double t) { return std::fabs(t - 3.0); }),
+       knotfit::Method::kNotAKnot, "1e-3", 40, false, 3.0, true},
+      {"corner, pchip",
+       Sampled(41, 0.0, 0.25, [](double t) { return std::fabs(t - 3.0); }),
+       knotfit::Method::kPchip, "1e-3", 5, false, 3.0, true},
+      {"sine, percent",
+       Sampled(201, 0.0, 0.0314159, [](double t) { return 5.0 * std::sin(t); }),
+       knotfit::Method::kNotAKnot, "0.1%", 12, false, none, true},
+      {"monotone, steffen",
+       Sampled(101, 0.1, 0.1, [](double t) { return std::log(t); }),
+       knotfit::Method::kSteffen, "1e-3", 30, false, none, true},
+      {"makima",
+       Sampled(101, 0.0, 0.1, [](double t) { return std::tanh(t - 5.0); }),
+       knotfit::Method::kMakima, "1e-3", 30, false, none, true},
+      {"epoch seconds, offset form",
+       Sampled(300, 1.7e9, 60.0,
+               [](double t) { return std::sin((t - 1.7e9) / 3000.0); }),
+       knotfit::Method::kNotAKnot, "1e-4", 30, false, none, true,
+       knotfit::TableForm::kOffset},
+      {"noise at 4 sigma", Noisy(), knotfit::Method::kNotAKnot, "0.04", 100,
+       false, none, true},
+      {"below binary32",
+       Sampled(20, 0.0, 1.0, [](double t) { return 1000.0 + 1e-4 * t * t; }),
+       knotfit::Method::kNotAKnot, "1e-6", 20, false, none, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto n = static_cast<int32_t>(c.curve.x.size());
+    knotfit::Tolerance tolerance;
+    ASSERT_TRUE(knotfit::ParseTolerance(c.bound, tolerance));
+    const double e = knotfit::AbsoluteTolerance(tolerance, n, c.curve.y.data());
+    const knotfit::ToleranceFit fit = knotfit::FitWithinTolerance(
+        {c.method}, n, c.curve.x.data(), c.curve.y.data(), e, c.form);
+    EXPECT_EQ(fit.met, c.met);
+    EXPECT_LE(fit.x.size(), c.most_knots);
+    if (c.exact) {
+      EXPECT_EQ(fit.x.size(), c.most_knots);
+    }
+    if (!std::isnan(c.knot_at)) {
+      EXPECT_NE(std::find(fit.x.begin(), fit.x.end(), c.knot_at), fit.x.end());
+    }
+    // The written table read back: the C++ Table and the C header give the
+    // error the fit reports, at the point it names.
+    const std::vector<unsigned char> bytes =
+        knotfit::table_bytes(knotfit::SplineOf(fit), c.form);
+    const knotfit::Table table = knotfit::read_table(bytes);
+    knotfit_table view{};
+    ASSERT_EQ(knotfit_table_view(bytes.data(), bytes.size(), &view),
+              KNOTFIT_TABLE_OK);
+    double worst = 0.0;
+    int32_t at = 0;
+    for (int32_t i = 0; i < n; ++i) {
+      const double t = c.curve.x[static_cast<std::size_t>(i)];
+      const double v = table.value(t);
+      EXPECT_EQ(v, knotfit_table_at(&view, t, KNOTFIT_EXTRAPOLATE_CLAMP));
+      const double err = std::fabs(v - c.curve.y[static_cast<std::size_t>(i)]);
+      if (err > worst) {
+        worst = err;
+        at = i;
+      }
+    }
+    // Monotone data keep a monotone table with steffen and pchip.
+    const bool rising = std::is_sorted(c.curve.y.begin(), c.curve.y.end());
+    if (rising && (c.method == knotfit::Method::kSteffen ||
+                   c.method == knotfit::Method::kPchip)) {
+      for (int k = 1; k <= 2000; ++k) {
+        const double t0 =
+            fit.x.front() + (fit.x.back() - fit.x.front()) * (k - 1) / 2000.0;
+        const double t1 =
+            fit.x.front() + (fit.x.back() - fit.x.front()) * k / 2000.0;
+        EXPECT_LE(table.value(t0), table.value(t1));
+      }
+    }
+    EXPECT_EQ(worst, fit.error);
+    EXPECT_EQ(at, fit.worst);
+    EXPECT_EQ(worst <= e, c.met);
+  }
+}
+
+TEST(Tolerance, BoundsAsWritten) {
+  const struct {
+    const char *text;
+    bool ok;
+    double value;
+    bool percent;
+  } cases[] = {{"0.5", true, 0.5, false}, {"1e-4", true, 1e-4, false},
+               {"2%", true, 2.0, true},   {".1%", true, 0.1, true},
+               {"0", false, 0, false},    {"-1", false, 0, false},
+               {"%", false, 0, false},    {"1%%", false, 0, false},
+               {" 1", false, 0, false},   {"0x1p-3", false, 0, false},
+               {"inf", false, 0, false},  {"1e999", false, 0, false},
+               {"", false, 0, false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.text);
+    knotfit::Tolerance t{7.0, false};
+    EXPECT_EQ(knotfit::ParseTolerance(c.text, t), c.ok);
+    EXPECT_EQ(t.value, c.ok ? c.value : 7.0);
+    EXPECT_EQ(t.percent, c.ok && c.percent);
+  }
+  EXPECT_EQ(knotfit::ToleranceMethods(),
+            "not-a-knot, pchip, akima, makima, steffen");
+}
+
+} // namespace
