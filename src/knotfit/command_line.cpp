@@ -116,6 +116,13 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
         return fail("unknown flag '" + knotfit::detail::Quoted(unknown) +
                     "' for --fail-on");
       }
+    } else if (OptionValue(arg, "--table", argc, argv, i, value, missing)) {
+      line.table.given = true;
+      line.table.automatic = !missing && value == "auto";
+      if (missing || (!line.table.automatic &&
+                      !knotfit::ParseTableForm(value, line.table.form))) {
+        return fail("option '--table' needs classic, offset, double or auto");
+      }
     } else if (arg == "--sort") {
       line.measured.sort = true;
     } else if (OptionValue(arg, "--ties", argc, argv, i, value, missing)) {
@@ -315,6 +322,11 @@ void PrintHelp(std::FILE *to) {
       "                     itself, a number >= 0 (0 interpolates)\n"
       "      --weights=COL  with -m smooth and --csv: each point's weight, a\n"
       "                     number above 0, from column COL (number or name)\n"
+      "      --table=FORM   the tables' form: classic (default; absolute x\n"
+      "                     and y in binary32), offset (binary32 about a\n"
+      "                     binary64 origin: for time stamps), double\n"
+      "                     (binary64), or auto: for each data set the first\n"
+      "                     of these that the binary32 flag does not flag\n"
       "  -j, --jobs=N       fit and format on N threads (default 1; 0: as\n"
       "                     many as the cores knotfit may use); the output\n"
       "                     is the same, byte for byte\n"
@@ -365,7 +377,8 @@ void PrintHelp(std::FILE *to) {
       "\n"
       "Files written, for a data set named <name>:\n"
       "  $KEL/CS/<name>       the binary coefficient table (big-endian\n"
-      "                       binary32: knot count, then x y a b c per knot)\n"
+      "                       binary32: knot count, then x y a b c per knot;\n"
+      "                       --table=offset and double: a header first)\n"
       "  $KEL/CS/plot/<name>  the spline sampled in 1/500 steps, as text\n"
       "Each file is written whole to a temporary file and renamed over the\n"
       "old one. CS and CS/plot must exist, unless --mkdir is given.\n"
