@@ -132,7 +132,8 @@ DataSetOutcome CheckedGenerate(int32_t n, const double *x, const double *y,
         knotfit::fit(x, y, static_cast<size_t>(n), run.method);
     Check(ReadFile(table) == LibraryTable(fit),
           "the program's table is the library's");
-    // The newer forms of the same fit read back, wherever they hold it.
+    // The newer forms of the same fit read back, wherever they hold it, and
+    // the program writes them as the library does.
     for (const auto form :
          {knotfit::TableForm::kOffset, knotfit::TableForm::kDouble}) {
       std::vector<unsigned char> bytes;
@@ -144,6 +145,12 @@ DataSetOutcome CheckedGenerate(int32_t n, const double *x, const double *y,
       const knotfit::Table read = knotfit::read_table(bytes);
       Check(read.form() == form && read.size() == fit.size(),
             "a table of a newer form reads back");
+      Run newer = run;
+      newer.table.form = form;
+      Check(GenerateCubicSpline(n, x, y, name, newer).files == outcome.files &&
+                ReadFile(table) == bytes,
+            "the program's table of a newer form is the library's");
+      GenerateCubicSpline(n, x, y, name, run); // the run's own table again
     }
   }
   return outcome;

@@ -497,12 +497,24 @@ Table ReadTable(const py::handle &source) {
                              static_cast<std::size_t>(bytes.size));
 }
 
+// A table form by its name, as --table names it.
+knotfit::TableForm FormNamed(const std::string &name) {
+  knotfit::TableForm form{};
+  if (!knotfit::ParseTableForm(name, form)) {
+    throw Error("unknown table form '" + Quoted(name) +
+                "' (classic, offset, double)");
+  }
+  return form;
+}
+
 // The program's writer, with neither its signal handler nor its umask,
 // which are not this process's.
-void WriteTable(const Spline &spline, const py::handle &path) {
+void WriteTable(const Spline &spline, const py::handle &path,
+                const std::string &form_name) {
   const std::string name = PathBytes(path);
+  const knotfit::TableForm form = FormNamed(form_name);
   const py::gil_scoped_release unlocked;
-  const std::vector<unsigned char> bytes = knotfit::table_bytes(spline);
+  const std::vector<unsigned char> bytes = knotfit::table_bytes(spline, form);
   const std::string problem = ReplaceWholeFile(
       name,
       [&bytes](Sink &file) {
@@ -687,20 +699,25 @@ PYBIND11_MODULE(knotfit, m) {
         "slow disk). A malformed\ntable raises knotfit.Error naming the "
         "defect and its byte; a path\nholding a NUL byte raises it too.");
   m.def("write_table", &WriteTable, py::arg("spline"), py::arg("path"),
-        "write_table(spline, path) -> None\n\n"
-        "Writes the spline's coefficient table, the very bytes the knotfit\n"
-        "program writes, as the program writes them: into a temporary file\n"
+        py::arg("form") = "classic",
+        "write_table(spline, path, form='classic') -> None\n\n"
+        "Writes the spline's coefficient table in the form, 'classic', "
+        "'offset'\n(binary32 about a binary64 origin: for time stamps) or "
+        "'double', the\nvery bytes the knotfit program writes with "
+        "--table=FORM, as the program\nwrites them: into a temporary file\n"
         "beside path, renamed over it once complete, so that a reader never "
         "sees\na part. A replaced file keeps its mode (less set-user-ID and "
         "set-group-ID)\nand, as far as the process may give them, its owner "
         "and group; a\nsymbolic link, any other non-regular file or a file "
         "you may not write at\npath is refused. Raises knotfit.Error, "
-        "before writing anything, for a\nvalue that binary32 cannot hold, "
-        "two knots that round to the same x or\na path holding a NUL byte.");
+        "before writing anything, for a\nvalue that the form cannot hold, "
+        "two knots that it stores with the same x,\nan unknown form or a "
+        "path holding a NUL byte.");
   m.def(
       "table_bytes",
-      [](const Spline &s) {
-        const std::vector<unsigned char> bytes = knotfit::table_bytes(s);
+      [](const Spline &s, const std::string &form) {
+        const std::vector<unsigned char> bytes =
+            knotfit::table_bytes(s, FormNamed(form));
         // Made here rather than by py::bytes, which fails an assertion of
         // pybind11's in a debug build when Python cannot allocate them.
         PyObject *made = PyBytes_FromStringAndSize(
@@ -711,6 +728,7 @@ PYBIND11_MODULE(knotfit, m) {
         }
         return py::reinterpret_steal<py::bytes>(made);
       },
-      py::arg("spline"),
-      "table_bytes(spline) -> bytes\n\nThe bytes write_table writes.");
+      py::arg("spline"), py::arg("form") = "classic",
+      "table_bytes(spline, form='classic') -> bytes\n\nThe bytes "
+      "write_table writes.");
 }

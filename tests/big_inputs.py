@@ -138,7 +138,7 @@ placed = []
 for name, i, line, problem in (
         ("c", 4096, "4095 0", "x not increasing at point 4096 (4095 after 4095); skipped"),
         ("d", 2048, "2047.00001 0", "x of points 2047 and 2048 are both 2047 in binary32; "
-         "the table cannot tell them apart"),
+         "the table cannot tell them apart; use --table=double"),
         ("e", 7000, "7000 1e39", "y of point 7000 (1e+39) overflows binary32; skipped")):
     lines = points(9000).splitlines()
     lines[i] = line

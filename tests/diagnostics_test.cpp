@@ -30,12 +30,16 @@ Points Sines() {
   return y;
 }
 
+// binary32 on the table in the form written, and the later form that avoids
+// it (classic: none asked).
 TEST(Diagnostics, EachFlagOnDataMadeToRaiseItAndNotTo) {
+  using Form = knotfit::TableForm;
   const struct {
     const char *what;
     Points x, y;
     Method method;
     FlagSet flags;
+    Form form = Form::kClassic, avoided_by = Form::kClassic;
   } kCases[] = {
       {"the cube", {0, 1, 2, 3, 4}, {0, 1, 8, 27, 64}, Method::kNotAKnot, 0},
       {"a step, not-a-knot", kStepX, kStepY, Method::kNotAKnot,
@@ -51,12 +55,36 @@ TEST(Diagnostics, EachFlagOnDataMadeToRaiseItAndNotTo) {
        {3e10, 3.1e10, 3.2e10, 3.3e10, 3.4e10, 3.5e10},
        {1e-14, 3e-14, 2e-14, 5e-14, 4e-14, 6e-14},
        Method::kNotAKnot,
-       Bit(Flag::kBinary32)},
+       Bit(Flag::kBinary32),
+       Form::kClassic,
+       Form::kDouble},
+      {"x near 3e10, y near 1e-14, offset form",
+       {3e10, 3.1e10, 3.2e10, 3.3e10, 3.4e10, 3.5e10},
+       {1e-14, 3e-14, 2e-14, 5e-14, 4e-14, 6e-14},
+       Method::kNotAKnot,
+       Bit(Flag::kBinary32),
+       Form::kOffset,
+       Form::kDouble},
       {"epoch seconds",
        {1.7e9, 1.7e9 + 1, 1.7e9 + 2, 1.7e9 + 3},
        {0, 1, 2, 3},
        Method::kNotAKnot,
-       Bit(Flag::kBinary32)},
+       Bit(Flag::kBinary32),
+       Form::kClassic,
+       Form::kOffset},
+      {"epoch seconds, offset form",
+       {1.7e9, 1.7e9 + 1, 1.7e9 + 2, 1.7e9 + 3},
+       {0, 1, 2, 3},
+       Method::kNotAKnot,
+       0,
+       Form::kOffset},
+      {"1e8 and 1e8 + 1, offset form",
+       {0, 1e8, 1e8 + 1},
+       {0, 1e8, 1e8 + 1},
+       Method::kNotAKnot,
+       Bit(Flag::kBinary32) | Bit(Flag::kSpacing),
+       Form::kOffset,
+       Form::kDouble},
       {"gaps 1 and 0.0005",
        {0, 1, 2, 3, 3.0005, 4},
        {0, 1, 4, 9, 9.003, 16},
@@ -70,8 +98,16 @@ TEST(Diagnostics, EachFlagOnDataMadeToRaiseItAndNotTo) {
   };
   for (const auto &c : kCases) {
     const knotfit::MethodChoice method{c.method};
-    EXPECT_EQ(Diagnose(knotfit::fit(c.x, c.y, method), method).flags(), c.flags)
-        << c.what;
+    const knotfit::Spline s = knotfit::fit(c.x, c.y, method);
+    const Diagnosis d = Diagnose(s, method, c.form);
+    EXPECT_EQ(d.flags(), c.flags) << c.what;
+    const bool flagged = (c.flags & Bit(Flag::kBinary32)) != 0;
+    for (const Finding &f : d.findings) {
+      EXPECT_EQ(f.avoided_by_form.value_or(Form::kClassic),
+                f.flag == Flag::kBinary32 ? c.avoided_by : Form::kClassic)
+          << c.what;
+    }
+    EXPECT_EQ(LeastTableForm(s), flagged ? c.avoided_by : c.form) << c.what;
   }
 }
 

@@ -206,28 +206,35 @@ TEST(ParseMethod, ClampedSlopesAndBadNames) {
 namespace {
 
 // The plot's walk over the segments gives the values of the search, for the
-// SplineTable form (pchip) and the compact one (a long not-a-knot fit), where
-// samples fall on knots, just below them, inside segments and beyond the
-// ends, and between two knots 2^-40 apart.
+// SplineTable form (pchip, and not-a-knot for the double table) and the
+// compact one (a long not-a-knot fit for the other tables), where samples
+// fall on knots, just below them, inside segments and beyond the ends, and
+// between two knots 2^-40 apart: the plot file is the same in every form.
 TEST(TableForm, ValueAfterIsTheSearchedValue) {
   const Values x = {0, 7, 7.5, 100, 250, 251, 499.0 - 0x1p-40, 499, 500};
   Values y;
   for (double v : x) {
     y.push_back(std::sin(v / 30.0) * 40.0);
   }
+  const auto n = static_cast<int32_t>(x.size());
   for (const char *name : {"pchip", "not-a-knot"}) {
     MethodChoice method;
     ASSERT_TRUE(knotfit::ParseMethod(name, method));
-    Workspace work;
-    const TableForm fit(method, static_cast<int32_t>(x.size()), x.data(),
-                        y.data(), work);
-    TableForm::Walk walk;
-    for (double t = -1.0; t <= 501.0; t += 0.25) {
-      for (double u : {std::nextafter(t, -1e9), t}) {
-        EXPECT_EQ(fit.ValueAfter(u, walk), fit.Value(u)) << name << " " << u;
+    Workspace work, classic_work;
+    const TableForm classic(method, knotfit::TableForm::kClassic, n, x.data(),
+                            y.data(), classic_work);
+    for (const auto form :
+         {knotfit::TableForm::kOffset, knotfit::TableForm::kDouble}) {
+      const TableForm fit(method, form, n, x.data(), y.data(), work);
+      TableForm::Walk walk;
+      for (double t = -1.0; t <= 501.0; t += 0.25) {
+        for (double u : {std::nextafter(t, -1e9), t}) {
+          EXPECT_EQ(fit.ValueAfter(u, walk), classic.Value(u))
+              << name << " " << u;
+        }
       }
+      EXPECT_EQ(walk.segment, x.size() - 2) << name;
     }
-    EXPECT_EQ(walk.segment, x.size() - 2) << name;
   }
 }
 

@@ -97,6 +97,16 @@ std::string Weights(Line &line, Values v) {
   return v[0].empty() ? Needs("--weights", "a column") : "";
 }
 
+std::string Form(Line &line, Values v) {
+  line.table.given = true;
+  line.table.automatic = v[0] == "auto";
+  if (!line.table.automatic &&
+      !knotfit::ParseTableForm(v[0], line.table.form)) {
+    return Needs("--table", "classic, offset, double or auto");
+  }
+  return {};
+}
+
 std::string Jobs(Line &line, Values v) {
   const std::string_view count = v[0];
   const auto [end, ec] =
@@ -217,6 +227,12 @@ const Option<Line> kOptions[] = {
     {"--weights", 0, "COL", "a column", Weights,
      "with -m smooth and --csv: each point's weight, a\n"
      "number above 0, from column COL (number or name)"},
+    {"--table", 0, "FORM", "classic, offset, double or auto", Form,
+     "the tables' form: classic (default; absolute x\n"
+     "and y in binary32), offset (binary32 about a\n"
+     "binary64 origin: for time stamps), double\n"
+     "(binary64), or auto: for each data set the first\n"
+     "of these that the binary32 flag does not flag"},
     {"--jobs", 'j', "N", "a number of threads", Jobs,
      "fit and format on N threads (default 1; 0: as\n"
      "many as the cores knotfit may use); the output\n"
@@ -389,7 +405,8 @@ void PrintHelp(std::FILE *to) {
       "\n"
       "Files written, for a data set named <name>:\n"
       "  $KEL/CS/<name>       the binary coefficient table (big-endian\n"
-      "                       binary32: knot count, then x y a b c per knot)\n"
+      "                       binary32: knot count, then x y a b c per knot;\n"
+      "                       --table=offset and double: a header first)\n"
       "  $KEL/CS/plot/<name>  the spline sampled in 1/500 steps, as text\n"
       "Each file is written whole to a temporary file and renamed over the\n"
       "old one. CS and CS/plot must exist, unless --mkdir is given.\n"

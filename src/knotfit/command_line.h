@@ -2,6 +2,7 @@
 #ifndef KNOTFIT_COMMAND_LINE_H
 #define KNOTFIT_COMMAND_LINE_H
 
+#include "fit/table_form.h"
 #include "input/csv_reader.h"
 #include "report/run_report.h"
 
@@ -26,6 +27,7 @@ struct CommandLine {
   bool no_progress = false;
   bool strict = false; // a warning fails the run
   knotfit::MethodChoice method;
+  TableChoice table;  // --table
   unsigned jobs = 1;  // threads that fit and format; 0: the usable cores
   std::string kel;    // the KEL path, over the environment; empty: not given
   bool mkdir = false; // create missing directories under the KEL path

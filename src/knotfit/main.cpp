@@ -126,6 +126,10 @@ DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
       r.measured = set.measured->counts;
     }
     r.method = run.method;
+    if (run.table.given && (result.files == Outcome::kWritten ||
+                            result.files == Outcome::kUnplotted)) {
+      r.table = result.table;
+    }
     r.knots = result.knots;
     r.smoothing = std::move(result.smoothing);
     // The last problem reported is why it was skipped, or why its table
@@ -240,6 +244,7 @@ int main(int argc, char **argv) {
   Workers *threads = workers && workers->threads() > 0 ? &*workers : nullptr;
   const Run run{.console = console,
                 .method = line.method,
+                .table = line.table,
                 .workspace = &workspace,
                 .workers = threads,
                 .kel = &kel,

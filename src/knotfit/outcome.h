@@ -3,6 +3,7 @@
 #ifndef KNOTFIT_OUTCOME_H
 #define KNOTFIT_OUTCOME_H
 
+#include "knotfit/table.hpp"
 #include "knotfit_internal.h"
 #include <cstdint>
 #include <optional>
@@ -58,6 +59,7 @@ struct DataSetOutcome {
   bool warned = false;  // its table cannot tell two knots apart, or does
                         // not meet --tolerance
   bool flagged = false; // a flag named by --fail-on flags it
+  knotfit::TableForm table = knotfit::TableForm::kClassic; // its form
   std::optional<KnotsReached> knots; // with --tolerance, once fitted
   // A smoothing fit that was written: its knots and what it chose, for the
   // report. Null for an interpolant.

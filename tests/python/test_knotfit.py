@@ -2,6 +2,7 @@
 CTest (python.module) puts the module on PYTHONPATH and names the programs
 and the build tree in KNOTFIT, KNOTFIT_EVAL, KNOTFIT_BUILD, KNOTFIT_CMAKE."""
 import importlib.util
+import json
 import os
 import struct
 import subprocess
@@ -77,14 +78,22 @@ def test_fit_takes_data_as_measured_as_the_program(tmp_path, method, options,
 
 
 # Abscissas binary32 cannot hold: 500 steps of 60 s in epoch seconds, 40
-# years of months in decimal years.
+# years of months in decimal years; 272 years of months, beyond what the
+# offset form's binary32 x - x0 keeps of a seasonal curve.
 SERIES = {"epoch seconds": 1.7e9 + 60.0 * np.arange(501),
-          "decimal years": 1980 + np.arange(480) / 12}
+          "decimal years": 1980 + np.arange(480) / 12,
+          "272 years": 1750 + np.arange(3264) / 12,
+          "small integers": 3.0 * np.arange(40)}
+
+
+def wave(x):
+    i = np.arange(len(x))
+    return 15 + 8 * np.sin(i / 40) + i / 9 + 6 * np.sin(i * np.pi / 6)
 
 
 def origin_table(spline, form):
     """The spline's table of the offset or double form, laid out here as
-    docs/format.md has it: the module writes the classic form only."""
+    docs/format.md has it, independently of the library's encoder."""
     x, y = spline.x, spline.y
     x0, y0 = x[0], (y.min() + y.max()) / 2
     kind = "f" if form == "offset" else "d"
@@ -95,6 +104,9 @@ def origin_table(spline, form):
                     spline.b[k], spline.c[k]) for k in reversed(range(len(x))))
 
 
+# The program's tables of the newer forms are laid out as the format says,
+# are the module's bytes, and keep the fit within 1e-6 (offset) and 1e-12
+# (double) of the y range at every knot and midpoint.
 @pytest.mark.parametrize("series, form", [
     ("random", "classic"), ("epoch seconds", "offset"),
     ("epoch seconds", "double"), ("decimal years", "offset"),
@@ -105,9 +117,14 @@ def test_table_evaluates_as_the_library_and_the_reader(tmp_path, series, form):
         path = program_table(tmp_path, x, y)
     else:
         x = SERIES[series]
-        y = 15 + 8 * np.sin(np.arange(len(x)) / 40) + np.arange(len(x)) / 9
-        path = tmp_path / "t"
-        path.write_bytes(origin_table(knotfit.fit(x, y), form))
+        y = wave(x)
+        path = program_table(tmp_path, x, y, options=["--table", form])
+        spline = knotfit.fit(x, y)
+        assert path.read_bytes() == origin_table(spline, form)
+        assert path.read_bytes() == knotfit.table_bytes(spline, form=form)
+        u = np.concatenate([x, (x[1:] + x[:-1]) / 2])
+        off = np.abs(knotfit.read_table(path)(u) - spline(u)).max()
+        assert off <= {"offset": 1e-6, "double": 1e-12}[form] * np.ptp(y)
     table = knotfit.read_table(path)
     assert (table.form, table.x0) == (form, 0.0 if form == "classic" else x[0])
     assert table.x.dtype == (np.float64 if form == "double" else np.float32)
@@ -128,6 +145,20 @@ def test_table_evaluates_as_the_library_and_the_reader(tmp_path, series, form):
     out = subprocess.run([ENV["KNOTFIT_EVAL"], "--integral", repr(lo), repr(hi),
                           str(path)], **RUN).stdout
     assert table.integral(lo, hi) == reader.integral(lo, hi) == float(out)
+
+
+@pytest.mark.parametrize("series, form", [
+    ("small integers", "classic"), ("epoch seconds", "offset"),
+    ("decimal years", "offset"), ("272 years", "double")])
+def test_auto_writes_the_least_form_that_loses_nothing(tmp_path, series, form):
+    x = SERIES[series]
+    y = wave(x)
+    report = tmp_path / "run.json"
+    path = program_table(tmp_path, x, y,
+                         options=["--table=auto", "--json", str(report)])
+    entry = json.loads(report.read_text())["data_sets"][0]
+    assert (entry["table"], entry["flags"]) == (form, [])
+    assert path.read_bytes() == knotfit.table_bytes(knotfit.fit(x, y), form)
 
 
 @pytest.mark.parametrize("reader", ["spline", "table"])

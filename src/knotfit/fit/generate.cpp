@@ -4,6 +4,7 @@
 #include "fit/table_form.h"
 #include "kel_path.h"
 #include "output/kel_files.h"
+#include "report/diagnostics.h"
 
 #include "knotfit_internal.h"
 
@@ -66,6 +67,48 @@ std::vector<std::string> MissingDirectories(const KelTargets &targets) {
   return missing;
 }
 
+// The form of the data set's table: --table's, or for auto the least one its
+// fit needs, judged on the library's fit of the same points (the same
+// doubles).
+knotfit::TableForm FormOf(int32_t n, const double *x, const double *y,
+                          const Run &run) {
+  if (!run.table.automatic) {
+    return run.table.form;
+  }
+  try {
+    if (!knotfit::detail::InfoOf(run.method.method).smooths) {
+      return LeastTableForm(
+          knotfit::fit(x, y, static_cast<size_t>(n), run.method));
+    }
+    // A smoothing fit is the natural spline through its own knots.
+    Workspace scratch;
+    const TableForm smoothed(run.method, knotfit::TableForm::kClassic, n, x, y,
+                             scratch, run.weights, run.smoothing);
+    const auto &f = *smoothed.smoothing();
+    return f.x.empty() ? knotfit::TableForm::kClassic // refused: not written
+                       : LeastTableForm(knotfit::fit(
+                             f.x, f.y, {knotfit::Method::kNatural}));
+  } catch (const knotfit::Error &) {
+    return knotfit::TableForm::kClassic; // never: the same checks passed
+  }
+}
+
+// What knots that collapsed in the form written cost, and the first later
+// form that keeps them apart (about the same origin, the first knot's x).
+const char *CannotTellApart(int32_t n, const double *x,
+                            knotfit::TableForm written) {
+  using knotfit::TableForm;
+  for (const TableForm form : {TableForm::kOffset, TableForm::kDouble}) {
+    if (form > written &&
+        knotfit::detail::CollapsedKnots(n, x, nullptr, form, x[0]).empty()) {
+      return form == TableForm::kOffset
+                 ? "the table cannot tell them apart; use --table=offset"
+                 : "the table cannot tell them apart; use --table=double";
+    }
+  }
+  return "the table cannot tell them apart";
+}
+
 // Where a message about the problem points: where the value it is about was
 // read, else the data set's place.
 std::string PlaceOf(const Problem &problem, const Run &run) {
@@ -98,7 +141,7 @@ std::optional<KnotsReached> Reached(const TableForm &fit, int32_t n,
   KnotsReached r;
   r.points = static_cast<uint64_t>(n);
   r.knots = knots.x.size();
-  r.bytes = knotfit::detail::TableSize(knotfit::TableForm::kClassic, r.knots);
+  r.bytes = knotfit::detail::TableSize(fit.form(), r.knots);
   r.e = fit.bound();
   r.error = knots.error;
   r.at = x[knots.worst];
@@ -107,9 +150,11 @@ std::optional<KnotsReached> Reached(const TableForm &fit, int32_t n,
   return r;
 }
 
-// --verbose's line, and the warning of a bound that no table found meets.
+// --verbose's line (with --table, the form written), and the warning of a
+// bound that no table found meets.
 void ReportKnots(const std::optional<KnotsReached> &knots, int32_t n,
-                 std::string_view name, const Run &run) {
+                 std::string_view name, knotfit::TableForm form,
+                 const Run &run) {
   if (knots && !knots->met) {
     PrintDataSetMessage(
         run.console, run.place, name,
@@ -132,6 +177,9 @@ void ReportKnots(const std::optional<KnotsReached> &knots, int32_t n,
             Measure(knots->error) +
             " at x = " + knotfit::detail::ShortNumber(knots->at) +
             " (E = " + Measure(knots->e) + ")";
+  }
+  if (run.table.given) {
+    line += ", table " + std::string(knotfit::TableFormName(form));
   }
   run.console.Message(line);
 }
@@ -177,8 +225,9 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   if (!made.problem.empty()) {
     return made;
   }
-  const TableForm fit(run.method, n, x, y, work, run.weights, run.smoothing,
-                      run.tolerance);
+  made.form = FormOf(n, x, y, run);
+  const TableForm fit(run.method, made.form, n, x, y, work, run.weights,
+                      run.smoothing, run.tolerance);
   made.reached = Reached(fit, n, x, y, run);
   made.binary32 = fit.Refusal();
   if (!made.binary32.empty()) {
@@ -188,11 +237,11 @@ PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
   made.collapsed = fit.Collapsed();
   Collect table;
   if (run.console.quiet()) {
-    WriteCoefficientTable(table, nullptr, fit.fields());
+    WriteCoefficientTable(table, nullptr, fit.fields(), made.form);
   } else {
     Collect trace;
     ChunkWriter lines(trace);
-    WriteCoefficientTable(table, &lines, fit.fields());
+    WriteCoefficientTable(table, &lines, fit.fields(), made.form);
     lines.Flush();
     made.trace = std::move(trace.text);
   }
@@ -263,16 +312,17 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   Workspace own;
   std::optional<TableForm> fit;
   if (ahead == nullptr) {
-    fit.emplace(run.method, n, x, y,
+    fit.emplace(run.method, FormOf(n, x, y, run), n, x, y,
                 run.workspace != nullptr ? *run.workspace : own, run.weights,
                 run.smoothing, run.tolerance);
   }
+  const knotfit::TableForm form = ahead != nullptr ? ahead->form : fit->form();
   const std::optional<KnotsReached> reached =
       ahead != nullptr ? ahead->reached : Reached(*fit, n, x, y, run);
-  // The table holds binary32 values: a field that overflows there would be
-  // stored as inf, and knots that narrow to the same x cannot be told apart
-  // by a reader. The first skips the data set, the second is written as
-  // always, with a warning.
+  // The table holds binary32 values (binary64 in the double form): a field
+  // that overflows there would be stored as inf, and knots stored with the
+  // same x cannot be told apart by a reader. The first skips the data set,
+  // the second is written as always, with a warning.
   problem = ahead != nullptr ? ahead->binary32 : fit->Refusal();
   if (!problem.empty()) {
     PrintDataSetMessage(console, PlaceOf(problem, run), name, problem.text,
@@ -283,9 +333,9 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
       ahead != nullptr ? ahead->collapsed : fit->Collapsed();
   if (!collapsed.empty()) {
     PrintDataSetMessage(console, PlaceOf(collapsed, run), name, collapsed.text,
-                        "the table cannot tell them apart");
+                        CannotTellApart(n, x, form));
   }
-  ReportKnots(reached, n, name, run);
+  ReportKnots(reached, n, name, form, run);
   // Both files change together: the table's temporary file is completed
   // first, then the plot file's, then both are renamed.
   const WriterInput input{fit ? &*fit : nullptr, ahead};
@@ -302,8 +352,11 @@ DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
   const bool table_written =
       outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
   const bool short_of_bound = reached && !reached->met;
-  return {outcome, table_written && (!collapsed.empty() || short_of_bound),
-          false, reached,
+  return {outcome,
+          table_written && (!collapsed.empty() || short_of_bound),
+          false,
+          form,
+          reached,
           table_written
               ? (ahead != nullptr ? ahead->smoothing : fit->smoothing())
               : nullptr};

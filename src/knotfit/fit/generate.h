@@ -28,6 +28,7 @@
 struct Run {
   Console &console;
   knotfit::MethodChoice method{};
+  TableChoice table{}; // --table
   Workspace *workspace = nullptr;
   Workers *workers = nullptr;
   const KelSettings *kel = nullptr; // --kel and --mkdir; null: neither
@@ -51,14 +52,15 @@ struct Run {
 // its turn by a worker thread (-j), which prints and touches nothing: what
 // GenerateCubicSpline then needs no more than the file system for.
 struct PreparedDataSet {
-  Problem problem;          // CheckDataSet, then the method's own needs
-  Problem binary32;         // the fit refused (smoothing), or a field of it
-                            // that binary32 cannot hold
-  Problem collapsed;        // knots that binary32 cannot tell apart
-  std::string trace;        // the trace's record lines (none when quiet)
-  std::string table;        // the table file's bytes
-  std::string plot;         // the plot file's lines,
-  std::string plot_problem; // or why it has none
+  Problem problem; // CheckDataSet, then the method's own needs
+  knotfit::TableForm form = knotfit::TableForm::kClassic; // of its table
+  Problem binary32;  // the fit refused (smoothing), or a field of it that
+                     // the form cannot hold
+  Problem collapsed; // knots that the form cannot tell apart
+  std::string trace; // the trace's record lines (none when quiet)
+  std::string table; // the table file's bytes
+  std::string plot;  // the plot file's lines,
+  std::string plot_problem;            // or why it has none
   std::optional<KnotsReached> reached; // with --tolerance
   // Both files written ahead too (WriteAhead): complete temporary files
   // beside their targets, waiting to be renamed in the data set's turn.

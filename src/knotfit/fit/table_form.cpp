@@ -32,18 +32,18 @@ struct TableForm::CompactWork {
   }
 };
 
-TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
-                     const double *x, const double *y, Workspace &work,
-                     const double *w, const detail::Smoothing &how,
-                     const detail::Tolerance *bound) {
+TableForm::TableForm(const knotfit::MethodChoice &method,
+                     knotfit::TableForm form, int32_t n, const double *x,
+                     const double *y, Workspace &work, const double *w,
+                     const detail::Smoothing &how,
+                     const detail::Tolerance *bound)
+    : form_(form) {
   const auto size = static_cast<size_t>(n);
   if (bound != nullptr) {
-    // The knots are checked on the table in the form it is written in:
-    // the program writes the classic form, so that is the form they are
-    // found for (FitWithinTolerance takes the others too).
+    // The knots are checked on the table in the form it is written in.
     bound_ = detail::AbsoluteTolerance(*bound, n, y);
-    knots_ = std::make_shared<detail::ToleranceFit>(detail::FitWithinTolerance(
-        method, n, x, y, bound_, knotfit::TableForm::kClassic));
+    knots_ = std::make_shared<detail::ToleranceFit>(
+        detail::FitWithinTolerance(method, n, x, y, bound_, form));
     const detail::ToleranceFit &f = *knots_;
     fields_ = {static_cast<int32_t>(f.x.size()),
                f.x.data(),
@@ -52,6 +52,7 @@ TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
                f.b.data(),
                f.c.data()};
     merged_ = true;
+    SetOrigin();
     return;
   }
   if (detail::InfoOf(method.method).smooths) {
@@ -70,6 +71,7 @@ TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
                f.b.data(),
                f.c.data()};
     merged_ = f.x.size() < size;
+    SetOrigin();
     return;
   }
   work.a.ResizeForOverwrite(size);
@@ -78,7 +80,9 @@ TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
   fields_.x = x;
   fields_.y = y;
   fields_.a = work.a.data();
-  if (method.method == knotfit::Method::kNotAKnot && n >= 4) {
+  SetOrigin();
+  if (method.method == knotfit::Method::kNotAKnot && n >= 4 &&
+      form != knotfit::TableForm::kDouble) {
     fields_.bc = reinterpret_cast<const float *>(work.b.data());
     CompactWork compact{*this, work.a.data(), work.b.data()};
     detail::SolveNotAKnot(n, x, y, compact);
@@ -91,6 +95,14 @@ TableForm::TableForm(const knotfit::MethodChoice &method, int32_t n,
                         work.c.data());
 }
 
+// The origin of the offset and double forms, once the knots are set; a fit
+// refused holds none.
+void TableForm::SetOrigin() {
+  if (form_ != knotfit::TableForm::kClassic && fields_.n > 0) {
+    detail::SetOrigin(fields_);
+  }
+}
+
 Problem TableForm::AtPoint(Problem problem) const {
   if (merged_) {
     problem.about = {};
@@ -100,7 +112,8 @@ Problem TableForm::AtPoint(Problem problem) const {
 
 Problem TableForm::Collapsed() const {
   Problem problem;
-  problem.text = detail::CollapsedKnots(fields_.n, fields_.x, &problem.about);
+  problem.text = detail::CollapsedKnots(fields_.n, fields_.x, &problem.about,
+                                        form_, fields_.x0);
   return AtPoint(problem);
 }
 
@@ -109,7 +122,7 @@ Problem TableForm::Refusal() const {
     return refused_;
   }
   Problem problem;
-  problem.text = detail::TableProblem(fields_, &problem.about);
+  problem.text = detail::TableProblem(fields_, &problem.about, form_);
   if (problem.empty() && bad_b_ >= 0) {
     problem = {detail::FieldProblem("b", bad_b_, bad_b_value_), {bad_b_, 'b'}};
   }

@@ -15,11 +15,21 @@
 #include "input/point_places.h"
 
 #include "knotfit/method.hpp"
+#include "knotfit/table.hpp"
 #include "knotfit_internal.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+// --table: the form of every table, or (automatic) for each data set the
+// least form its fit needs; given: the option was on the command line, so
+// that the JSON summary names each data set's form.
+struct TableChoice {
+  knotfit::TableForm form = knotfit::TableForm::kClassic;
+  bool automatic = false;
+  bool given = false;
+};
 
 // The arrays a run reuses from one data set to the next.
 struct Workspace {
@@ -28,25 +38,29 @@ struct Workspace {
 
 class TableForm {
 public:
-  // Fits the n points (which passed every check) with the method; a
-  // smoothing method with the weights w (null: all 1) and the rule how;
-  // with a bound (--tolerance), on the knots found for it.
-  TableForm(const knotfit::MethodChoice &method, int32_t n, const double *x,
-            const double *y, Workspace &work, const double *w = nullptr,
+  // Fits the n points (which passed every check) with the method, for a
+  // table of the form; a smoothing method with the weights w (null: all 1)
+  // and the rule how; with a bound (--tolerance), on the knots found for it
+  // in that form. The double form keeps b and c in double, so a long fit is
+  // never compact there; the offset and double forms get their origin.
+  TableForm(const knotfit::MethodChoice &method, knotfit::TableForm form,
+            int32_t n, const double *x, const double *y, Workspace &work,
+            const double *w = nullptr,
             const knotfit::detail::Smoothing &how = {},
             const knotfit::detail::Tolerance *bound = nullptr);
 
-  // The fields the table encoder reads.
+  // The fields the table encoder reads, and the form they are written in.
   const knotfit::detail::TableFields &fields() const { return fields_; }
+  knotfit::TableForm form() const { return form_; }
   int32_t n() const { return fields_.n; }
   const double *x() const { return fields_.x; }
 
   // Why the fit cannot be written: the smoothing spline's own refusal (a
   // weight or gap out of its range, df beyond the distinct x, ...), then
-  // a field that is not finite in binary32, all x first, then y, a, b and c.
-  // Empty when it can.
+  // a field that is not finite in the form's precision, all x first, then
+  // y, a, b and c. Empty when it can.
   Problem Refusal() const;
-  // Neighbouring knots that binary32 cannot tell apart, or empty.
+  // Neighbouring knots that the form stores with the same x, or empty.
   Problem Collapsed() const;
   // The smoothing fit, with its knots and what it chose; null for an
   // interpolant.
@@ -87,8 +101,10 @@ private:
   // A problem about knot k points at point k while the knots are the points;
   // at the whole data set once a smoothing fit merged some of them.
   Problem AtPoint(Problem problem) const;
+  void SetOrigin();
 
   knotfit::detail::TableFields fields_;
+  knotfit::TableForm form_;
   std::shared_ptr<knotfit::detail::SmoothingFit> smoothing_;
   std::shared_ptr<knotfit::detail::ToleranceFit> knots_;
   double bound_ = 0.0;

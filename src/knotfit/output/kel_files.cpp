@@ -145,9 +145,9 @@ template <size_t N> char *Put(char *out, const char (&literal)[N]) {
 // The longest trace line.
 constexpr size_t kTraceLineMax = 5 * kFixed6Max + 40;
 
-// One record's trace line, the narrowed values exactly as the file holds
-// them: "\ttab(x, y) -> a(a) b(b) c(c)\n". out holds kTraceLineMax bytes.
-char *TraceLine(char *text, const float fields[5]) {
+// One record's trace line, the values exactly as the table gives them back:
+// "\ttab(x, y) -> a(a) b(b) c(c)\n". out holds kTraceLineMax bytes.
+template <class Field> char *TraceLine(char *text, const Field fields[5]) {
   text = Put(text, "\ttab(");
   text = FormatFixed6(text, static_cast<double>(fields[0]));
   text = Put(text, ", ");
@@ -253,12 +253,20 @@ std::unique_ptr<ReplacementFile> open_KEL_file(KelTarget target) {
 
 bool WriteCoefficientTable(Sink &file, ChunkWriter *trace,
                            const knotfit::detail::TableFields &fields,
-                           Workers *workers) {
+                           knotfit::TableForm form, Workers *workers) {
   // A long table goes out in chunks of a mebibyte, a short one in one write.
-  ChunkWriter table(file,
-                    std::min(size_t{4} + 20 * static_cast<size_t>(fields.n),
-                             size_t{1} << 20));
-  if (trace == nullptr) {
+  ChunkWriter table(
+      file,
+      static_cast<size_t>(std::min<uint64_t>(
+          knotfit::detail::TableSize(form, static_cast<uint64_t>(fields.n)),
+          uint64_t{1} << 20)));
+  if (form != knotfit::TableForm::kClassic) {
+    knotfit::detail::EncodeTable(fields, form, table, [trace](const double *f) {
+      if (trace != nullptr) {
+        trace->Commit(TraceLine(trace->Room(kTraceLineMax), f));
+      }
+    });
+  } else if (trace == nullptr) {
     // Quiet: formatting the trace is most of a long run's time.
     knotfit::detail::EncodeTable(fields, table, [](const float *) {});
   } else if (workers != nullptr && fields.n > 2 * TraceAhead::kLines) {
@@ -324,7 +332,8 @@ Outcome SaveKEL(std::string_view name, WriterInput fit, KelTarget target,
       written = f->Write(fit.made->table.data(), fit.made->table.size());
     }
   } else {
-    written = WriteCoefficientTable(*f, trace, fit.fit->fields(), run.workers);
+    written = WriteCoefficientTable(*f, trace, fit.fit->fields(),
+                                    fit.fit->form(), run.workers);
   }
   if (!written_ahead && (!written || !f->Close())) {
     ReportTableFailure(run, name, *f);

@@ -15,13 +15,15 @@
 #include <string>
 #include <vector>
 
-// Writes the coefficient table (4 + 20*n bytes) to file and, unless trace is
-// null, every value to it (all but the header and the closing "done"). False
-// when a write to file failed.
-// With workers, the trace of a long table is formatted by them.
+// Writes the coefficient table in the form (4 + 20*n bytes in the classic
+// one) to file and, unless trace is null, every value to it (all but the
+// header and the closing "done"): the classic form's as stored, the offset
+// and double forms' as a reader gives them back, so that the trace reads the
+// same in every form. False when a write to file failed.
+// With workers, the trace of a long classic table is formatted by them.
 bool WriteCoefficientTable(Sink &file, ChunkWriter *trace,
                            const knotfit::detail::TableFields &fields,
-                           Workers *workers = nullptr);
+                           knotfit::TableForm form, Workers *workers = nullptr);
 
 // The fit's plot samples (knotfit::detail::SamplePlot), or why there are
 // none.

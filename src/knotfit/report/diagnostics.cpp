@@ -26,9 +26,9 @@ const std::vector<FlagInfo> kFlagInfo = {
      "The coefficient table, as its readers evaluate it, differs from the "
      "fit by more than 1e-6 of the y range, or a coefficient narrowed to a "
      "subnormal or to zero, or two knots have the same x in binary32.",
-     "the table's binary32 curve is more than 1e-6 of the y\n"
-     "range off the fit, a coefficient underflows, or knots\n"
-     "collapse"},
+     "the table's curve, in its form, is more than 1e-6 of\n"
+     "the y range off the fit, a coefficient underflows, or\n"
+     "knots collapse"},
     {Flag::kSpacing, "spacing",
      "The largest gap between neighbouring knots is more than 1000 times the "
      "smallest: the fit is ill-conditioned there.",
@@ -166,20 +166,52 @@ void CheckMonotone(const knotfit::Spline &s, double scale, bool quick,
   }
 }
 
+// A fit's fields as a table of the form stores them, widened back to
+// double: what its readers compute with. The offset form rounds x - x0 and
+// y - y0, not x and y; the double form rounds nothing.
+struct Stored {
+  Stored(const knotfit::Spline &s, knotfit::TableForm form_) : form(form_) {
+    if (!classic()) {
+      knotfit::detail::TableFields t;
+      t.n = static_cast<int32_t>(s.size());
+      t.x = s.x().data();
+      t.y = s.y().data();
+      knotfit::detail::SetOrigin(t);
+      x0 = t.x0;
+      y0 = t.y0;
+    }
+  }
+  knotfit::TableForm form;
+  double x0 = 0.0, y0 = 0.0;
+  bool classic() const { return form == knotfit::TableForm::kClassic; }
+  double Field(double v) const {
+    return form == knotfit::TableForm::kDouble
+               ? v
+               : static_cast<double>(knotfit::detail::Narrow(v));
+  }
+  double X(double x) const { return classic() ? Field(x) : x0 + Field(x - x0); }
+  double Y(double y) const { return classic() ? Field(y) : y0 + Field(y - y0); }
+};
+
 // The first field of y, a, b, c that is not zero but narrows to a subnormal
-// or to zero in binary32; empty when there is none.
-std::string Underflow(const knotfit::Spline &s) {
+// or to zero in binary32 (y - y0 in the offset form); empty when there is
+// none, as always in the double form.
+std::string Underflow(const knotfit::Spline &s, const Stored &form) {
+  if (form.form == knotfit::TableForm::kDouble) {
+    return {};
+  }
   const std::vector<double> *fields[4] = {&s.y(), &s.a(), &s.b(), &s.c()};
   static const char *const kNames[4] = {"y", "a", "b", "c"};
   for (size_t f = 0; f < 4; ++f) {
     for (size_t k = 0; k < s.size(); ++k) {
-      const double v = (*fields[f])[k];
+      const double v = (*fields[f])[k] - (f == 0 ? form.y0 : 0.0);
       if (v == 0.0 || !knotfit::detail::FitsBinary32(v)) {
         continue;
       }
       const auto narrowed = static_cast<float>(v);
       if (narrowed == 0.0f || !std::isnormal(narrowed)) {
-        return std::string(kNames[f]) + " of knot " + std::to_string(k) + " (" +
+        const char *name = f == 0 && !form.classic() ? "y - y0" : kNames[f];
+        return std::string(name) + " of knot " + std::to_string(k) + " (" +
                knotfit::detail::ShortNumber(v) + ") narrows to " +
                (narrowed == 0.0f ? "zero" : "a subnormal");
       }
@@ -189,8 +221,9 @@ std::string Underflow(const knotfit::Spline &s) {
 }
 
 // T - S on a piece of segment k of S, where T is the table's curve, whose
-// segment j there has the fields x, y, a, b, c rounded to binary32: expanded
-// about S's knot, T - S = D0 + D1*u + D2*u^2 + D3*u^3 with u = t - x[k].
+// segment j there has the fields x, y, a, b, c as its form stores them:
+// expanded about S's knot, T - S = D0 + D1*u + D2*u^2 + D3*u^3 with u = t -
+// x[k].
 struct Difference {
   double d[4];
   double At(double u) const {
@@ -210,23 +243,20 @@ struct Piece {
   Difference diff;
 };
 
-Difference DifferenceOn(const knotfit::Spline &s, size_t k, ptrdiff_t j) {
-  auto narrowed = [](double v) {
-    return static_cast<double>(knotfit::detail::Narrow(v));
-  };
+Difference DifferenceOn(const knotfit::Spline &s, const Stored &form, size_t k,
+                        ptrdiff_t j) {
   const auto n = static_cast<ptrdiff_t>(s.size());
   if (j < 0 || j == n - 1) {
-    const double end = narrowed(j < 0 ? s.y().front() : s.y().back());
+    const double end = form.Y(j < 0 ? s.y().front() : s.y().back());
     return {{end - s.y()[k], -s.a()[k], -s.b()[k], -s.c()[k]}};
   }
   const auto m = static_cast<size_t>(j);
-  const double d = s.x()[k] - narrowed(s.x()[m]);
-  const double at = narrowed(s.a()[m]), bt = narrowed(s.b()[m]),
-               ct = narrowed(s.c()[m]);
-  return {
-      {(narrowed(s.y()[m]) - s.y()[k]) + at * d + bt * d * d + ct * d * d * d,
-       (at - s.a()[k]) + 2.0 * bt * d + 3.0 * ct * d * d,
-       (bt - s.b()[k]) + 3.0 * ct * d, ct - s.c()[k]}};
+  const double d = s.x()[k] - form.X(s.x()[m]);
+  const double at = form.Field(s.a()[m]), bt = form.Field(s.b()[m]),
+               ct = form.Field(s.c()[m]);
+  return {{(form.Y(s.y()[m]) - s.y()[k]) + at * d + bt * d * d + ct * d * d * d,
+           (at - s.a()[k]) + 2.0 * bt * d + 3.0 * ct * d * d,
+           (bt - s.b()[k]) + 3.0 * ct * d, ct - s.c()[k]}};
 }
 
 // At most three pieces, in order.
@@ -237,20 +267,19 @@ struct Pieces {
   const Piece *end() const { return p + n; }
 };
 
-Pieces PiecesOf(const knotfit::Spline &s, size_t k) {
+Pieces PiecesOf(const knotfit::Spline &s, const Stored &form, size_t k) {
   const double x0 = s.x()[k], h = s.x()[k + 1] - x0;
-  const double lo = static_cast<double>(knotfit::detail::Narrow(x0)) - x0;
-  const double hi =
-      static_cast<double>(knotfit::detail::Narrow(s.x()[k + 1])) - x0;
+  const double lo = form.X(x0) - x0;
+  const double hi = form.X(s.x()[k + 1]) - x0;
   const auto j = static_cast<ptrdiff_t>(k);
   Pieces pieces;
   if (lo > 0.0) {
-    pieces.p[pieces.n++] = {0.0, lo, DifferenceOn(s, k, j - 1)};
+    pieces.p[pieces.n++] = {0.0, lo, DifferenceOn(s, form, k, j - 1)};
   }
   pieces.p[pieces.n++] = {std::max(lo, 0.0), std::min(hi, h),
-                          DifferenceOn(s, k, j)};
+                          DifferenceOn(s, form, k, j)};
   if (hi < h) {
-    pieces.p[pieces.n++] = {hi, h, DifferenceOn(s, k, j + 1)};
+    pieces.p[pieces.n++] = {hi, h, DifferenceOn(s, form, k, j + 1)};
   }
   return pieces;
 }
@@ -303,10 +332,12 @@ void LargestDifference(const knotfit::Spline &s, const knotfit::Table &t,
 }
 
 void CheckBinary32(const knotfit::Spline &s, double scale, bool quick,
-                   Diagnosis &out) {
+                   knotfit::TableForm written, Diagnosis &out) {
   Finding worst(Flag::kBinary32);
   const auto n = static_cast<int32_t>(s.size());
-  worst.cause = knotfit::detail::CollapsedKnots(n, s.x().data());
+  const Stored form(s, written);
+  worst.cause = knotfit::detail::CollapsedKnots(n, s.x().data(), nullptr,
+                                                written, form.x0);
   if (!worst.cause.empty()) {
     // Knots no reader can tell apart: the table's curve is not the fit's,
     // whatever it is.
@@ -314,7 +345,7 @@ void CheckBinary32(const knotfit::Spline &s, double scale, bool quick,
     out.findings.push_back(worst);
     return;
   }
-  worst.cause = Underflow(s);
+  worst.cause = Underflow(s, form);
   if (!worst.cause.empty() && quick) {
     out.findings.push_back(worst);
     return;
@@ -325,12 +356,12 @@ void CheckBinary32(const knotfit::Spline &s, double scale, bool quick,
   try {
     std::optional<knotfit::Table> table;
     for (size_t k = 0; k + 1 < s.size(); ++k) {
-      const Pieces pieces = PiecesOf(s, k);
+      const Pieces pieces = PiecesOf(s, form, k);
       if (Peak(pieces) < 0.5 * tolerance) {
         continue;
       }
       if (!table) {
-        table = knotfit::read_table(knotfit::table_bytes(s));
+        table = knotfit::read_table(knotfit::table_bytes(s, written));
       }
       LargestDifference(s, *table, k, pieces, worst);
       if (quick && worst.amount > tolerance) {
@@ -338,7 +369,7 @@ void CheckBinary32(const knotfit::Spline &s, double scale, bool quick,
       }
     }
   } catch (const knotfit::Error &e) {
-    worst.cause = e.what(); // a field binary32 cannot hold
+    worst.cause = e.what(); // a field the form cannot hold
     worst.amount = std::numeric_limits<double>::quiet_NaN();
   }
   if (!worst.cause.empty() || worst.amount > tolerance) {
@@ -366,7 +397,8 @@ void CheckSpacing(const knotfit::Spline &s, Diagnosis &out) {
   }
 }
 
-Diagnosis Check(const knotfit::Spline &s, FlagSet which, bool quick) {
+Diagnosis Check(const knotfit::Spline &s, FlagSet which, bool quick,
+                knotfit::TableForm form) {
   Diagnosis out;
   const double scale = Scale(s.y());
   if ((which & Bit(Flag::kOvershoot)) != 0) {
@@ -376,7 +408,7 @@ Diagnosis Check(const knotfit::Spline &s, FlagSet which, bool quick) {
     CheckMonotone(s, scale, quick, out);
   }
   if ((which & Bit(Flag::kBinary32)) != 0) {
-    CheckBinary32(s, scale, quick, out);
+    CheckBinary32(s, scale, quick, form, out);
   }
   if ((which & Bit(Flag::kSpacing)) != 0) {
     CheckSpacing(s, out);
@@ -410,12 +442,41 @@ FlagSet Diagnosis::flags() const {
   return set;
 }
 
+// The first form after the one given whose table the binary32 flag would
+// not flag, in the order classic, offset, double: each keeps more of the
+// fit than the one before.
+std::optional<knotfit::TableForm> FormAvoiding(const knotfit::Spline &fit,
+                                               knotfit::TableForm after) {
+  for (const knotfit::TableForm form :
+       {knotfit::TableForm::kOffset, knotfit::TableForm::kDouble}) {
+    if (form > after &&
+        Check(fit, Bit(Flag::kBinary32), true, form).findings.empty()) {
+      return form;
+    }
+  }
+  return std::nullopt;
+}
+
+knotfit::TableForm LeastTableForm(const knotfit::Spline &fit) {
+  const knotfit::TableForm classic = knotfit::TableForm::kClassic;
+  if (Check(fit, Bit(Flag::kBinary32), true, classic).findings.empty()) {
+    return classic;
+  }
+  return FormAvoiding(fit, classic).value_or(knotfit::TableForm::kDouble);
+}
+
 Diagnosis Diagnose(const knotfit::Spline &fit,
-                   const knotfit::MethodChoice &method) {
-  Diagnosis d = Check(fit, ~FlagSet{0}, false);
+                   const knotfit::MethodChoice &method,
+                   knotfit::TableForm form) {
+  Diagnosis d = Check(fit, ~FlagSet{0}, false, form);
   const FlagSet raised = d.flags();
   if (raised == 0) {
     return d;
+  }
+  for (Finding &f : d.findings) {
+    if (f.flag == Flag::kBinary32) {
+      f.avoided_by_form = FormAvoiding(fit, form);
+    }
   }
   // A smoothed fit has no alternative among the interpolants: they pass
   // through the noise it smooths.
@@ -438,7 +499,8 @@ Diagnosis Diagnose(const knotfit::Spline &fit,
       continue; // the method cannot fit these points
     }
     const FlagSet still =
-        Check(knotfit::fit(fit.x(), fit.y(), choice), raised, true).flags();
+        Check(knotfit::fit(fit.x(), fit.y(), choice), raised, true, form)
+            .flags();
     for (Finding &f : d.findings) {
       if ((still & Bit(f.flag)) == 0) {
         f.avoided_by.push_back(other);

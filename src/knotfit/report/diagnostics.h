@@ -5,7 +5,9 @@
 #define KNOTFIT_REPORT_DIAGNOSTICS_H
 
 #include "knotfit/spline.hpp"
+#include "knotfit/table.hpp"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -52,6 +54,9 @@ struct Finding {
   // flag (clamped is not tried: its end slopes are the user's to know; nor
   // is smooth; a smoothed fit gets none).
   std::vector<knotfit::Method> avoided_by;
+  // binary32: the first table form after the one written whose table of
+  // the same fit is not flagged, if any.
+  std::optional<knotfit::TableForm> avoided_by_form;
 };
 
 // A segment on which S leaves the band of its two ordinates.
@@ -77,9 +82,16 @@ struct Roots {
 // is zero: where S turns.
 Roots TurningPoints(double a, double b, double c, double h);
 
-// Every flag of the fit. For each one raised, the other methods are fitted
-// to the same points and checked for it.
+// Every flag of the fit, its binary32 flag on its table in the form
+// written. For each one raised, the other methods are fitted to the same
+// points and checked for it, in the same form; for binary32 also the later
+// forms, on the same fit.
 Diagnosis Diagnose(const knotfit::Spline &fit,
-                   const knotfit::MethodChoice &method);
+                   const knotfit::MethodChoice &method,
+                   knotfit::TableForm form = knotfit::TableForm::kClassic);
+
+// --table=auto's form for the fit: classic when the binary32 flag would not
+// flag its table, else offset when that would not be flagged, else double.
+knotfit::TableForm LeastTableForm(const knotfit::Spline &fit);
 
 #endif

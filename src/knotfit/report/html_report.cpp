@@ -341,6 +341,10 @@ std::string Explained(const Finding &f) {
     if (!f.cause.empty()) {
       text += (text.empty() ? "" : "; ") + Escaped(f.cause);
     }
+    if (f.avoided_by_form) {
+      text += "; use --table=" +
+              std::string(knotfit::TableFormName(*f.avoided_by_form));
+    }
     break;
   case Flag::kSpacing:
     text = "the largest knot gap is " + Brief(f.amount) +

@@ -30,6 +30,9 @@ std::string JsonEntry(const DataSetRecord &r) {
       ", \"line\": " + std::to_string(r.line) +
       ", \"points\": " + std::to_string(r.points) +
       ", \"method\": " + JsonString(knotfit::MethodName(r.method.method));
+  if (r.table) {
+    out += ", \"table\": " + JsonString(knotfit::TableFormName(*r.table));
+  }
   if (r.measured) {
     const knotfit::detail::MeasuredCounts &m = *r.measured;
     out += ", \"read\": " + std::to_string(m.read) +
@@ -82,7 +85,12 @@ std::string JsonEntry(const DataSetRecord &r) {
       out += (m > 0 ? ", " : "") +
              JsonString(knotfit::MethodName(f.avoided_by[m]));
     }
-    out += "]}";
+    out += "]";
+    if (f.avoided_by_form) {
+      out += ", \"avoided_by_table\": " +
+             JsonString(knotfit::TableFormName(*f.avoided_by_form));
+    }
+    out += "}";
   }
   return out + "]}";
 }

@@ -122,7 +122,8 @@ RecordTotals TotalsOf(const std::deque<DataSetRecord> &records,
 // What the plot of a written data set draws: a short fit as it is; a long
 // one as the extremes of each pixel column, of the fit and, where binary32
 // flagged a difference, of the table's curve.
-PlotData ToPlot(knotfit::Spline fit, const DataSetRecord &r) {
+PlotData ToPlot(knotfit::Spline fit, const DataSetRecord &r,
+                knotfit::TableForm form) {
   PlotData plot;
   if (fit.size() <= kPlotColumns / 2) {
     plot.fit = std::move(fit);
@@ -134,7 +135,8 @@ PlotData ToPlot(knotfit::Spline fit, const DataSetRecord &r) {
     b32 = f.flag == Flag::kBinary32 && f.amount > 0.0 ? &f : b32;
   }
   if (b32 != nullptr) {
-    const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(fit));
+    const knotfit::Table t =
+        knotfit::read_table(knotfit::table_bytes(fit, form));
     plot.table = EnvelopeOf(t, r.x_min, r.x_max);
   }
   return plot;
@@ -223,9 +225,11 @@ void RunReport::Complete(DataSetRecord &r, size_t i, const double *x,
                                 ? knotfit::fit(r.smoothing->x, r.smoothing->y,
                                                {knotfit::Method::kNatural})
                                 : knotfit::fit(x, y, r.points, r.method);
-      r.diagnosis = Diagnose(fit, r.method);
+      const knotfit::TableForm form =
+          r.table.value_or(knotfit::TableForm::kClassic);
+      r.diagnosis = Diagnose(fit, r.method, form);
       if (!options_.report.empty()) {
-        plot = ToPlot(std::move(fit), r);
+        plot = ToPlot(std::move(fit), r, form);
       }
     } catch (const knotfit::Error &) {
       // Written by the program, so never: nothing to show.

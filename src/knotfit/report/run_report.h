@@ -15,6 +15,7 @@
 
 #include "knotfit/method.hpp"
 #include "knotfit/spline.hpp"
+#include "knotfit/table.hpp"
 #include "knotfit_internal.h"
 
 #include <cstddef>
@@ -41,6 +42,9 @@ struct DataSetRecord {
   uint64_t line = 0; // of its NAME pair
   size_t points = 0;
   knotfit::MethodChoice method;
+  // With --table: the form its table was written in (also without, for
+  // the diagnosis: classic).
+  std::optional<knotfit::TableForm> table;
   double x_min = 0, x_max = 0, y_min = 0, y_max = 0; // when points > 0
   // With --sort, --ties or --missing: its points as read, dropped, merged
   // and used.

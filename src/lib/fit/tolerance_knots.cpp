@@ -576,7 +576,7 @@ ToleranceFit Greedy(const MethodChoice &method, const Data &d, int32_t most) {
 
 // Points times knots up to which greedy insertion is also tried, in case
 // it needs fewer knots: its every step measures every point.
-constexpr double kGreedyBudget = 1e8;
+constexpr double kGreedyBudget = 3e8;
 
 } // namespace
 

@@ -157,9 +157,13 @@ void EncodeTable(const TableFields &t, Out &out, Trace &&trace) {
 }
 
 // Encodes the table of t in the form into out, as EncodeTable does; the
-// header of the offset and double forms carries t's origin.
-template <class Out>
-void EncodeTable(const TableFields &t, TableForm form, Out &out) {
+// header of the offset and double forms carries t's origin. In those forms,
+// each record's fields go to trace(const double[5]) after the record as a
+// reader gives them back: x0 + stored x, y0 + stored y, then a, b and c as
+// stored (the classic form's go to its own EncodeTable's trace).
+template <class Out, class Trace>
+void EncodeTable(const TableFields &t, TableForm form, Out &out,
+                 Trace &&trace) {
   if (form == TableForm::kClassic) {
     EncodeTable(t, out, [](const float *) {});
     return;
@@ -175,21 +179,29 @@ void EncodeTable(const TableFields &t, TableForm form, Out &out) {
   const bool wide = form == TableForm::kDouble;
   for (int32_t i = t.n - 1; i >= 0 && out.ok(); --i) {
     auto *record = reinterpret_cast<unsigned char *>(out.Room(wide ? 40 : 20));
+    double given[5];
     if (wide) {
-      double fields[5];
-      t.Record(i, fields);
+      t.Record(i, given);
       for (std::size_t k = 0; k < 5; ++k) {
-        StoreBigEndian64(record + 8 * k, Binary64Bits(fields[k]));
+        StoreBigEndian64(record + 8 * k, Binary64Bits(given[k]));
       }
     } else {
       float fields[5];
       t.OffsetRecord(i, fields);
       for (std::size_t k = 0; k < 5; ++k) {
         StoreBigEndian32(record + 4 * k, Binary32Bits(fields[k]));
+        given[k] = static_cast<double>(fields[k]);
       }
     }
     out.Commit(reinterpret_cast<char *>(record + (wide ? 40 : 20)));
+    given[0] = t.x0 + given[0];
+    given[1] = t.y0 + given[1];
+    trace(static_cast<const double *>(given));
   }
+}
+template <class Out>
+void EncodeTable(const TableFields &t, TableForm form, Out &out) {
+  EncodeTable(t, form, out, [](const double *) {});
 }
 
 } // namespace knotfit
