@@ -64,7 +64,7 @@ public:
       origin_ = {t.x0, t.y0};
     }
     const auto n = static_cast<std::size_t>(t.n);
-    for (int f = 0; f < 5; ++f) {
+    for (std::size_t f = 0; f < 5; ++f) {
       if (form == TableForm::kDouble) {
         wide_[f].resize(n);
       } else {
@@ -76,7 +76,7 @@ public:
       if (form == TableForm::kDouble) {
         double record[5];
         t.Record(i, record);
-        for (int f = 0; f < 5; ++f) {
+        for (std::size_t f = 0; f < 5; ++f) {
           wide_[f][k] = record[f];
         }
         continue;
@@ -87,7 +87,7 @@ public:
       } else {
         t.OffsetRecord(i, record);
       }
-      for (int f = 0; f < 5; ++f) {
+      for (std::size_t f = 0; f < 5; ++f) {
         narrow_[f][k] = record[f];
       }
     }
