@@ -108,14 +108,7 @@ double ReadBackError(const ToleranceFit &fit, const Curve &c) {
     }
     bool ok() const { return true; }
   } out{bytes};
-  knotfit::TableFields t;
-  t.n = static_cast<int32_t>(fit.x.size());
-  t.x = fit.x.data();
-  t.y = fit.y.data();
-  t.a = fit.a.data();
-  t.b = fit.b.data();
-  t.c = fit.c.data();
-  knotfit::EncodeTable(t, out, [](const float *) {});
+  knotfit::EncodeTable(knotfit::FieldsOf(fit), out, [](const float *) {});
   const knotfit::Table table = knotfit::read_table(bytes);
   double worst = 0.0;
   for (size_t i = 0; i < c.x.size(); ++i) {

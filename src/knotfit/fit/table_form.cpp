@@ -8,21 +8,6 @@
 
 namespace detail = knotfit::detail;
 
-namespace {
-
-// The table fields of knots found by a fit that places its own (smoothing,
-// or a stated error): they stay owned by the fit.
-template <class Knots> detail::TableFields FieldsOf(const Knots &f) {
-  return {static_cast<int32_t>(f.x.size()),
-          f.x.data(),
-          f.y.data(),
-          f.a.data(),
-          f.b.data(),
-          f.c.data()};
-}
-
-} // namespace
-
 // The solver's rows live where the results go: the right-hand side in a,
 // the diagonal in the eight bytes that then hold (b, c) as binary32.
 struct TableForm::CompactWork {
@@ -60,7 +45,7 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
     knots_ = std::make_shared<detail::ToleranceFit>(
         detail::FitWithinTolerance(method, n, x, y, bound_, form));
     const detail::ToleranceFit &f = *knots_;
-    fields_ = FieldsOf(f);
+    fields_ = detail::FieldsOf(f);
     merged_ = true;
     SetOrigin();
     return;
@@ -74,7 +59,7 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
                      : std::span<const double>(),
         how, f);
     // Refused, it holds no knot.
-    fields_ = FieldsOf(f);
+    fields_ = detail::FieldsOf(f);
     merged_ = f.x.size() < size;
     SetOrigin();
     return;

@@ -52,13 +52,7 @@ struct Data {
 class StoredTable {
 public:
   StoredTable(const ToleranceFit &fit, TableForm form) : form_(form) {
-    TableFields t;
-    t.n = static_cast<int32_t>(fit.x.size());
-    t.x = fit.x.data();
-    t.y = fit.y.data();
-    t.a = fit.a.data();
-    t.b = fit.b.data();
-    t.c = fit.c.data();
+    TableFields t = FieldsOf(fit);
     if (form != TableForm::kClassic) {
       SetOrigin(t);
       origin_ = {t.x0, t.y0};

@@ -80,6 +80,7 @@ using knotfit::ToleranceMethods;
 // The table's encoding in every form (the origin of the offset and double
 // forms, their size) and the one overflow rule.
 using knotfit::EncodeTable;
+using knotfit::FieldsOf;
 using knotfit::FitsBinary32;
 using knotfit::Narrow;
 using knotfit::SetOrigin;

@@ -102,6 +102,19 @@ struct TableFields {
   }
 };
 
+// The fields of knots held as vectors x, y, a, b, c (a fit that places its
+// own knots): they stay owned by it.
+template <class Knots> TableFields FieldsOf(const Knots &k) {
+  TableFields t;
+  t.n = static_cast<int32_t>(k.x.size());
+  t.x = k.x.data();
+  t.y = k.y.data();
+  t.a = k.a.data();
+  t.b = k.b.data();
+  t.c = k.c.data();
+  return t;
+}
+
 // Sets the origin of the offset and double forms: x0 the first knot's x,
 // y0 the middle of the y range, so that y - y0 is at most half the range.
 inline void SetOrigin(TableFields &t) {
