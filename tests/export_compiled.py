@@ -15,6 +15,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+from concurrent.futures import ThreadPoolExecutor
 
 export, include, docs = sys.argv[1:4]
 sys.path.insert(0, docs)
@@ -91,14 +92,15 @@ def check(what, got, want):
         sys.exit(f"{what}:\n{got!r}\nwanted\n{want!r}")
 
 
-def compiled(source, work, cc, flags):
-    with open(f"{work}/main.c", "w") as f:
+def compiled(source, headers, cc, flags, program):
+    """Compiles source to program on the pool; what it returns waits, and
+    gives the program once it compiled without a word."""
+    with open(f"{program}.c", "w") as f:
         f.write(source)
-    r = run(cc, *flags.split(), "-Wall", "-Wextra", "-pedantic", "-Werror",
-            f"-I{include}", f"-I{work}", f"{work}/main.c", "-o",
-            f"{work}/main")
-    check(f"{cc} {flags}", r.stderr, "")
-    return f"{work}/main"
+    build = pool.submit(run, cc, *flags.split(), "-Wall", "-Wextra", "-pedantic",
+                        "-Werror", f"-I{include}", f"-I{headers}", f"{program}.c",
+                        "-o", program)
+    return lambda: check(f"{cc} {flags}", build.result().stderr, "") or program
 
 
 def abscissas(table):
@@ -116,7 +118,10 @@ def abscissas(table):
     return xs
 
 
-with tempfile.TemporaryDirectory() as work:
+# Every program is compiled at once, on as many threads as there are cores:
+# the drivers of each type and one reader, under each set of options.
+with tempfile.TemporaryDirectory() as work, \
+        ThreadPoolExecutor(os.cpu_count()) as pool:
     names = ["cube", "wave", "collapsed", "offset", "double"]
     paths = [f"{work}/{name}" for name in names]
     shutil.copy(f"{DATA}/cube.table", paths[0])
@@ -127,11 +132,22 @@ with tempfile.TemporaryDirectory() as work:
             out.write(from_hex(f.read()))
     tables = [read_table.load(path) for path in paths]
 
-    for kind in ("float", "double", "i32", "i16"):
-        r = run(export, "--type", kind, *paths)
-        check(f"--type {kind}", r.returncode, 0)
-        with open(f"{work}/exported.h", "w") as f:
+    exported = {kind: run(export, "--type", kind, *paths)
+                for kind in ("float", "double", "i32", "i16")}
+    drivers = {}
+    for kind, r in exported.items():
+        os.mkdir(headers := f"{work}/{kind}-type")
+        with open(f"{headers}/exported.h", "w") as f:
             f.write(r.stdout)
+        fixed = int(kind in ("i32", "i16"))
+        drivers[kind] = [compiled(DRIVER, headers, cc, f"{flags} -DFIXED={fixed}",
+                                  f"{headers}/{k}")
+                         for k, (cc, flags) in enumerate(OPTIONS)]
+    readers = [compiled(READER, work, cc, flags, f"{work}/reader{k}")
+               for k, (cc, flags) in enumerate(OPTIONS)]
+
+    for kind, r in exported.items():
+        check(f"--type {kind}", r.returncode, 0)
         reported = [tuple(map(float, m)) for m in re.findall(
             r"largest difference (\S+) at x = (\S+), (\S+) of the y range",
             r.stderr)]
@@ -152,10 +168,7 @@ with tempfile.TemporaryDirectory() as work:
                 args = [(t - x0).hex() for t in abscissas(table)]
             queries += "".join(f"{i} {a}\n" for a in args)
             points += [(i, t) for t in abscissas(table)]
-        outputs = set()
-        for cc, flags in OPTIONS:
-            main = compiled(DRIVER, work, cc, f"{flags} -DFIXED={int(fixed)}")
-            outputs.add(run(main, input=queries).stdout)
+        outputs = {run(main(), input=queries).stdout for main in drivers[kind]}
         check(f"{kind}: the same everywhere", len(outputs), 1)
         values = outputs.pop().split()
         worst = [(0.0, abscissas(table)[0]) for table in tables]
@@ -189,10 +202,9 @@ with tempfile.TemporaryDirectory() as work:
                         table.second_derivative(p, rule),
                         table.integral(p, q, rule)]
             want.append(repr(row + table.inverse(p)))
-        for cc, flags in OPTIONS:
-            main = compiled(READER, work, cc, flags)
+        for reader, (cc, flags) in zip(readers, OPTIONS):
             got = [repr([float.fromhex(v) for v in line.split()])
-                   for line in run(main, path, input=queries).stdout
+                   for line in run(reader(), path, input=queries).stdout
                    .splitlines()]
             check(f"table.h {cc} {flags} {path}", got, want)
 
