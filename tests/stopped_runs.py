@@ -32,10 +32,14 @@ import sys
 import tempfile
 import threading
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 knotfit = os.path.abspath(sys.argv[1])
 options = sys.argv[2:]
 problems = []
+# The long data sets' points: a table above the 1 MiB of the first write,
+# and a trace that fills any pipe.
+LONG = 60000
 
 
 def check(what, got, want):
@@ -61,8 +65,8 @@ def temporaries(work):
     return hidden(work + "/kel/CS") + hidden(work + "/kel/CS/plot")
 
 
-def both(work):
-    return read_file(work + "/kel/CS/big"), read_file(work + "/kel/CS/plot/big")
+def both(work, name="big"):
+    return read_file(work + "/kel/CS/" + name), read_file(work + "/kel/CS/plot/" + name)
 
 
 class Started:
@@ -105,8 +109,12 @@ class Started:
 
 with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     os.makedirs(os.path.join(work, "kel/CS/plot"))
-    for name, text in (("first", points(200000)), ("second", points(200000, 3)),
-                       ("small", points(100)), ("cube", "0 0 1 1 2 8 3 27 4 64 NAME cube\n")):
+    names = ["s%04d" % k for k in range(1000)]  # some 400 are done when s0300 is read
+    for name, text in (("first", points(LONG)), ("second", points(LONG, 3)),
+                       ("small", points(100)), ("cube", "0 0 1 1 2 8 3 27 4 64 NAME cube\n"),
+                       ("many", "".join(points(30, 0, n) for n in names)),
+                       ("many2", "".join(points(30, 3, n) for n in names)),
+                       ("few", "".join(points(30, 5, n) for n in names[:20]))):
         with open(os.path.join(work, name), "w") as f:
             f.write(text)
     check("first run", Started(work, ["first"]).finish(), 0)
@@ -152,9 +160,9 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     check("full: table", read_file(work + "/kel/CS/big") == table, True)
     check("full: temporary files", temporaries(work), [])
     check("full: stderr", read_file(run.err_path).decode(),
-          ">>>>> writing error\nknotfit: second:200001: data set 'big': cannot write "
+          ">>>>> writing error\nknotfit: second:%d: data set 'big': cannot write "
           "'kel/CS/big': File too large; previous file kept\n"
-          "knotfit: 0 data sets written, 1 skipped\n")
+          "knotfit: 0 data sets written, 1 skipped\n" % (LONG + 1))
 
     # Two runs on one name: the slow one is frozen in its table while the
     # other writes the same name; released, its rename comes last and wins.
@@ -164,25 +172,19 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     check("race: other table", len(read_file(work + "/kel/CS/big")), 4 + 100 * 20)
     check("race: slow run", slow.finish(), 0)
     second = read_file(work + "/kel/CS/big")
-    check("race: the later rename's table, whole", len(second), 4 + 200000 * 20)
+    check("race: the later rename's table, whole", len(second), 4 + LONG * 20)
     check("race: not the first run's", second != table, True)
 
     # Many small data sets, their files written ahead by the workers with
     # -j: stopped while the run waits for its standard output to be read, the
     # data sets up to some point have their new files, the others their old
     # ones, and no temporary file is left.
-    names = ["s%04d" % k for k in range(3000)]
-    for name, offset in (("many", 0), ("many2", 3)):
-        with open(os.path.join(work, name), "w") as f:
-            f.write("".join(points(30, offset, n) for n in names))
     check("many: first run", Started(work, ["many"]).finish(), 0)
-    old = [(read_file(work + "/kel/CS/" + n), read_file(work + "/kel/CS/plot/" + n))
-           for n in names]
+    old = [both(work, n) for n in names]
     run = Started(work, ["many2"])
     check("many: frozen", run.read_until(b"NAME \t s0300\n"), True)
     check("many: status", run.finish(signal.SIGTERM), 128 + signal.SIGTERM)
-    new = [(read_file(work + "/kel/CS/" + n), read_file(work + "/kel/CS/plot/" + n))
-           for n in names]
+    new = [both(work, n) for n in names]
     replaced = [a != b for a, b in zip(old, new)]
     done = replaced.index(False)
     check("many: a prefix replaced", (done >= 300, any(replaced[done:])), (True, False))
@@ -192,8 +194,6 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
 
     # The file size limit stops each plot file: every data set says so in
     # turn, as with one thread, and keeps its new table.
-    with open(os.path.join(work, "few"), "w") as f:
-        f.write("".join(points(30, 5, n) for n in names[:20]))
     run = Started(work, ["few"], [(resource.RLIMIT_FSIZE, 6000)])
     check("few full: status", run.finish(), 1)
     check("few full: stderr", read_file(run.err_path).decode().splitlines(), [
@@ -214,9 +214,9 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
     os.mkdir(work + "/kel/CS/plot/big")
     check("plot dir: status", run.finish(), 1)
     check("plot dir: stderr", read_file(run.err_path).decode(),
-          ">>>>> writing error\nknotfit: second:200001: data set 'big': cannot write "
+          ">>>>> writing error\nknotfit: second:%d: data set 'big': cannot write "
           "'kel/CS/plot/big': Is a directory; no plot file written, old plot file NOT "
-          "removed\nknotfit: 1 data set written, 1 written without its plot file\n")
+          "removed\nknotfit: 1 data set written, 1 written without its plot file\n" % (LONG + 1))
     check("plot dir: temporary files", hidden(work + "/kel/CS/plot"), [])
     os.rmdir(work + "/kel/CS/plot/big")
 
@@ -253,7 +253,7 @@ with tempfile.TemporaryDirectory(prefix="knotfit-stopped-") as work:
             f.seek(300 << 20, os.SEEK_CUR)
             f.write(b"\n3,3\n4,4\n")
         for args in (["/dev/zero"], ["--csv", "long.csv"]):
-            run = Started(work, args, [(resource.RLIMIT_AS, 256 << 20)])
+            run = Started(work, args, [(resource.RLIMIT_AS, 128 << 20)])
             check("memory %s: status" % args, run.finish(), 255)
             check("memory %s: stderr" % args, read_file(run.err_path).decode(),
                   "knotfit: out of memory; run ended\n")
@@ -307,13 +307,14 @@ def progress(option, fifo=True):
         return status, shown.decode()
 
 
-status, shown = progress("-q")
+with ThreadPoolExecutor(3) as pool:  # each waits out a pause of its own
+    (status, shown), quiet, known = pool.map(progress, ("-q", "--no-progress", "--method=pchip"),
+                                             (True, True, False))
 check("progress: status", status, 0)
 check("progress: a line", shown.startswith("\rknotfit: ") and "MB read, 0 data sets written" in shown, True)
 check("progress: cleared at the end", shown.endswith("\r\033[K"), True)
-check("--no-progress", progress("--no-progress"), (0, ""))
-status, shown = progress("--method=pchip", fifo=False)
-check("progress of a known total", (status, "of 0.8 MB read (" in shown), (0, True))
+check("--no-progress", quiet, (0, ""))
+check("progress of a known total", (known[0], "of 0.8 MB read (" in known[1]), (0, True))
 
 print("\n".join(problems) or "ok")
 sys.exit(1 if problems else 0)
