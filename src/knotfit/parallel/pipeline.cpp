@@ -11,9 +11,9 @@
 
 namespace {
 
-// Data sets up to this many points are made ahead whole (their points,
-// trace, table and plot file in memory: some 130 bytes a point and the plot
-// file's few tens of kilobytes); longer ones are written as they are made,
+// Data sets up to this many points are made ahead whole (their points, fit
+// and trace in memory: some 150 bytes a point, and their files beside their
+// targets); longer ones are made and written in their turn, streaming,
 // after every earlier data set.
 constexpr int32_t kAheadPoints = 1 << 14;
 // At most this many points, and this many data sets per worker, wait to be
