@@ -9,6 +9,7 @@
 #include "knotfit_internal.h"
 
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -73,7 +74,38 @@ inline std::string Missing(std::string_view shown, const char *needs) {
   return "option '" + knotfit::detail::Quoted(shown) + "' needs " + needs;
 }
 
+template <class> struct MemberOf;
+template <class Class, class Value> struct MemberOf<Value Class::*> {
+  using Target = Class;
+};
+template <auto member>
+using TargetOf = typename MemberOf<decltype(member)>::Target;
+
 } // namespace option_table_detail
+
+// What a switch does: sets its flag.
+template <auto flag>
+std::string Switch(option_table_detail::TargetOf<flag> &target, Values) {
+  target.*flag = true;
+  return {};
+}
+
+// What an option does that keeps its value as given, in a std::string or a
+// std::optional<std::string>.
+template <auto member>
+std::string Keep(option_table_detail::TargetOf<member> &target, Values v) {
+  target.*member = std::string(v[0]);
+  return {};
+}
+
+// The last two rows of knotfit-eval's and knotfit-export's tables.
+template <class Target>
+constexpr Option<Target> kHelpRow{
+    "--help", 'h', nullptr, nullptr, nullptr, "print this text", Parsed::kHelp};
+template <class Target>
+constexpr Option<Target> kVersionRow{
+    "--version",     0, nullptr, nullptr, nullptr, "print the version",
+    Parsed::kVersion};
 
 // Reads argv[1..argc) against the table into target. Options come as
 // "--name", "--name VALUE", "--name=VALUE", "-x", "-x VALUE", "-xVALUE" and
@@ -176,6 +208,42 @@ void PrintOptions(std::FILE *to, std::span<const Option<Target>> table,
   for (const Option<Target> &row : table) {
     PrintOptionHelp(to, row.letter, row.name, row.value, row.help, layout);
   }
+}
+
+// A program with a table of options and operands alone, as knotfit-eval and
+// knotfit-export are: what reads its command line and answers it.
+template <class Target> struct Program {
+  const char *name;     // "knotfit-eval", in its messages and --version
+  const char *synopsis; // the lines of --help before the options
+  std::span<const Option<Target>> options;
+  HelpLayout layout;
+  std::vector<std::string> Target::*operands;
+  // What is wrong with a command line read without a fault; empty when
+  // nothing is.
+  std::string (*conflict)(const Target &);
+  bool (*is_operand)(std::string_view) = PlainOperand;
+};
+
+// Reads the command line into target, its operands too; a usage error is
+// told. The exit status when no run follows (as Answered gives it, after
+// --help or --version); nothing when it does.
+template <class Target>
+std::optional<int> ReadCommandLine(const Program<Target> &program, int argc,
+                                   const char *const *argv, Target &target) {
+  const Words words =
+      ReadOptions(argc, argv, program.options, target, program.is_operand);
+  (target.*program.operands)
+      .assign(words.operands.begin(), words.operands.end());
+  const std::string error =
+      words.parsed == Parsed::kRun ? program.conflict(target) : words.error;
+  if (!error.empty()) {
+    TellUsageError(program.name, error);
+    return 1;
+  }
+  return Answered(words.parsed, program.name, [&program](std::FILE *to) {
+    std::fputs(program.synopsis, to);
+    PrintOptions(to, program.options, program.layout);
+  });
 }
 
 #endif
