@@ -32,6 +32,9 @@ template <class Target> struct Option {
   std::string (*apply)(Target &, Values);
   const char *help;             // its lines in --help, a '\n' between two
   Parsed answer = Parsed::kRun; // kHelp or kVersion: the parse ends there
+  // A help made from another table (the methods'): its words, which --help
+  // fills into lines; help is null then.
+  std::string (*made_help)() = nullptr;
 };
 
 // What a command line holds besides what the rows set.
@@ -54,12 +57,17 @@ bool PlainOperand(std::string_view arg);
 struct HelpLayout {
   int column;
   char joiner;
+  size_t width = 50; // the most a made help's line holds
 };
 void PrintOptionHelp(std::FILE *to, char letter, const char *name,
                      const char *value, const char *help, HelpLayout layout);
 
 // "PROGRAM: WHY" and where to look, on standard error.
 void TellUsageError(const char *program, const std::string &why);
+
+// words in lines of at most width characters (a longer word alone), as many
+// words to a line as fit, a '\n' between two lines.
+std::string Filled(std::string_view words, size_t width);
 
 namespace option_table_detail {
 
@@ -206,7 +214,10 @@ template <class Target>
 void PrintOptions(std::FILE *to, std::span<const Option<Target>> table,
                   HelpLayout layout) {
   for (const Option<Target> &row : table) {
-    PrintOptionHelp(to, row.letter, row.name, row.value, row.help, layout);
+    const std::string made =
+        row.made_help ? Filled(row.made_help(), layout.width) : "";
+    PrintOptionHelp(to, row.letter, row.name, row.value,
+                    row.made_help ? made.c_str() : row.help, layout);
   }
 }
 

@@ -79,6 +79,18 @@ std::string KeepNonEmpty(std::string &to, Values v, std::string_view option,
   return to.empty() ? Needs(option, what) : "";
 }
 
+// --method's help, from the table of methods: the interpolants, then the
+// methods that smooth.
+std::string MethodHelp() {
+  std::string words = "the interpolant:";
+  for (const knotfit::detail::MethodInfo &info :
+       knotfit::detail::AllMethods()) {
+    words += words.ends_with(':') ? " " : info.smooths ? "; or " : ", ";
+    words += std::string(info.name) + info.help;
+  }
+  return words;
+}
+
 std::string Method(Line &line, Values v) {
   if (!knotfit::ParseMethod(v[0], line.method)) {
     return "unknown method '" + Quoted(v[0]) + "' (" +
@@ -210,12 +222,8 @@ std::string Tolerance(Line &line, Values v) {
 
 // The options in the order --help lists them.
 const Option<Line> kOptions[] = {
-    {"--method", 'm', "NAME", "a method", Method,
-     "the interpolant: not-a-knot (default), natural,\n"
-     "clamped, clamped=D0,DN (end slopes), periodic,\n"
-     "pchip, akima, makima, steffen; or smooth, the\n"
-     "cubic smoothing spline, near the points, not\n"
-     "through them (x may repeat, not decrease)"},
+    {"--method", 'm', "NAME", "a method", Method, nullptr, Parsed::kRun,
+     MethodHelp},
     {"--lambda", 0, "L", "gcv, df:K (K above 2) or a number at least 0", Lambda,
      "with -m smooth: how much it smooths: gcv (default,\n"
      "by generalised cross-validation), df:K (K degrees\n"
