@@ -11,11 +11,11 @@
 #include "driver.h"
 #include "fit/generate.h"
 #include "option_table.h"
+#include "options.h"
 #include "output/file.h"
 #include "parallel/pipeline.h"
 #include "replacement_file.h"
 #include "report/run_report.h"
-#include "standard_output.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -56,15 +56,6 @@ uint64_t TotalSize(const std::vector<std::string> &inputs) {
     total += static_cast<uint64_t>(st.st_size);
   }
   return total;
-}
-
-// Prints a text on standard output and closes it, and says why when the
-// text did not get there.
-int PrintAndExit(void (*print)(std::FILE *)) {
-  errno = 0;
-  print(stdout);
-  const int during = std::ferror(stdout) != 0 ? errno : 0;
-  return CloseStandardOutput("knotfit", during) ? 0 : 1;
 }
 
 // A usage error: what was wrong, and where to look; status 255.
@@ -146,11 +137,9 @@ int main(int argc, char **argv) {
     PrintUsage(stderr);
     return 255;
   case CommandLine::Action::kHelp:
-    return PrintAndExit(PrintHelp);
+    return *Answered(Parsed::kHelp, "knotfit", PrintHelp);
   case CommandLine::Action::kVersion:
-    return PrintAndExit([](std::FILE *to) {
-      std::fprintf(to, "knotfit %s\nLicense: MIT\n", KNOTFIT_VERSION);
-    });
+    return *Answered(Parsed::kVersion, "knotfit", PrintHelp);
   case CommandLine::Action::kError:
     return UsageError(line.error);
   case CommandLine::Action::kRun:
