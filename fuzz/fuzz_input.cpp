@@ -104,9 +104,11 @@ std::vector<unsigned char> LibraryTable(const knotfit::Spline &s) {
 
 // Checks the evaluator on the way, then fits and writes as the program does,
 // and compares the table written with the library's.
-DataSetOutcome CheckedGenerate(int32_t n, const double *x, const double *y,
-                               std::string_view name, const Run &run,
+DataSetOutcome CheckedGenerate(const DataSet &set, const Run &run,
                                const fs::path &kel) {
+  const int32_t n = set.n;
+  const double *x = set.x, *y = set.y;
+  const std::string_view name = set.name;
   const bool valid =
       CheckDataSet(n, x, y, name).empty() &&
       knotfit::detail::MethodProblem(run.method, n, x, y).empty();
@@ -123,7 +125,7 @@ DataSetOutcome CheckedGenerate(int32_t n, const double *x, const double *y,
       }
     }
   }
-  const DataSetOutcome outcome = GenerateCubicSpline(n, x, y, name, run);
+  const DataSetOutcome outcome = GenerateCubicSpline(set, run);
   if (outcome.files == Outcome::kWritten ||
       outcome.files == Outcome::kUnplotted) {
     Check(valid, "only valid data sets are written");
@@ -147,14 +149,27 @@ DataSetOutcome CheckedGenerate(int32_t n, const double *x, const double *y,
             "a table of a newer form reads back");
       Run newer = run;
       newer.table.form = form;
-      Check(GenerateCubicSpline(n, x, y, name, newer).files == outcome.files &&
+      Check(GenerateCubicSpline(set, newer).files == outcome.files &&
                 ReadFile(table) == bytes,
             "the program's table of a newer form is the library's");
-      GenerateCubicSpline(n, x, y, name, run); // the run's own table again
+      GenerateCubicSpline(set, run); // the run's own table again
     }
   }
   return outcome;
 }
+
+// Every data set of the input checked as it is generated.
+class CheckEach final : public DataSetHandler {
+public:
+  CheckEach(const Run &run, const fs::path &kel) : run_(run), kel_(kel) {}
+  void Handle(const DataSet &set, Tally &tally) override {
+    tally.Add(set, CheckedGenerate(set, run_, kel_), run_);
+  }
+
+private:
+  const Run &run_;
+  const fs::path &kel_;
+};
 
 // Every whitespace-separated token as the parser and strtod read it, and
 // its value as the printer and snprintf write it.
@@ -251,9 +266,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Console console;
   Run run{console};
   knotfit::ParseMethod(kMethods[data[0] % 8], run.method);
-  WriteAtOnce handle([&run, &kel](const DataSet &set, const PreparedDataSet *) {
-    return CheckedGenerate(set.n, set.x, set.y, set.name, run, kel);
-  });
+  CheckEach handle(run, kel);
   ProcessInput(reader, handle, console, InputSettings{"fuzz"});
   std::fclose(in);
   CheckKelTree(kel / "CS");

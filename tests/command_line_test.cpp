@@ -1,6 +1,7 @@
 // The options of knotfit: what each rule lets through and what it refuses,
 // with the message it gives.
 #include "command_line.h"
+#include "option_table.h"
 
 #include <gtest/gtest.h>
 
@@ -50,6 +51,14 @@ TEST(CommandLine, EachRuleLetsThroughAndRefuses) {
     EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.args[0];
     EXPECT_EQ(error.empty(), c.error.empty()) << error;
   }
+}
+
+// A help made from a table is filled: as many words to a line as fit the
+// width exactly, a longer word alone, runs of blanks as one.
+TEST(CommandLine, MadeHelpFillsLines) {
+  EXPECT_EQ(Filled("ab cd ef", 5), "ab cd\nef");
+  EXPECT_EQ(Filled("ab cd ef", 4), "ab\ncd\nef");
+  EXPECT_EQ(Filled(" abcdefg  h i ", 3), "abcdefg\nh i");
 }
 
 } // namespace

@@ -325,9 +325,10 @@ TEST(SmoothingSpline, ProgramTablesMatchTheMergedReference) {
     ::Run run{console, {knotfit::Method::kSmooth}};
     run.kel = &settings;
     run.smoothing = row.how;
-    run.weights = row.weighted ? w.data() : nullptr;
-    const DataSetOutcome out =
-        GenerateCubicSpline(10, x.data(), y.data(), "s", run);
+    DataSet set;
+    set.n = 10, set.x = x.data(), set.y = y.data(), set.name = "s";
+    set.w = row.weighted ? w.data() : nullptr;
+    const DataSetOutcome out = GenerateCubicSpline(set, run);
     ASSERT_EQ(out.files, Outcome::kWritten);
     const Values &ry = row.weighted ? my : my1;
     const Values rw = row.weighted ? mw : Values{1, 2, 1, 1, 3, 1, 1};

@@ -37,3 +37,20 @@ void TellUsageError(const char *program, const std::string &why) {
   std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n",
                program, why.c_str(), program);
 }
+
+std::string Filled(std::string_view words, size_t width) {
+  std::string lines;
+  size_t line_start = 0;
+  for (size_t at = words.find_first_not_of(' '); at != words.npos;) {
+    const size_t end = std::min(words.find(' ', at), words.size());
+    const std::string_view word = words.substr(at, end - at);
+    if (lines.size() > line_start) {
+      const bool fits = lines.size() - line_start + 1 + word.size() <= width;
+      lines += fits ? ' ' : '\n';
+      line_start = fits ? line_start : lines.size();
+    }
+    lines += word;
+    at = words.find_first_not_of(' ', end);
+  }
+  return lines;
+}

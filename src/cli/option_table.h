@@ -9,6 +9,7 @@
 #include "knotfit_internal.h"
 
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,6 +32,9 @@ template <class Target> struct Option {
   std::string (*apply)(Target &, Values);
   const char *help;             // its lines in --help, a '\n' between two
   Parsed answer = Parsed::kRun; // kHelp or kVersion: the parse ends there
+  // A help made from another table (the methods'): its words, which --help
+  // fills into lines; help is null then.
+  std::string (*made_help)() = nullptr;
 };
 
 // What a command line holds besides what the rows set.
@@ -53,12 +57,17 @@ bool PlainOperand(std::string_view arg);
 struct HelpLayout {
   int column;
   char joiner;
+  size_t width = 50; // the most a made help's line holds
 };
 void PrintOptionHelp(std::FILE *to, char letter, const char *name,
                      const char *value, const char *help, HelpLayout layout);
 
 // "PROGRAM: WHY" and where to look, on standard error.
 void TellUsageError(const char *program, const std::string &why);
+
+// words in lines of at most width characters (a longer word alone), as many
+// words to a line as fit, a '\n' between two lines.
+std::string Filled(std::string_view words, size_t width);
 
 namespace option_table_detail {
 
@@ -73,7 +82,38 @@ inline std::string Missing(std::string_view shown, const char *needs) {
   return "option '" + knotfit::detail::Quoted(shown) + "' needs " + needs;
 }
 
+template <class> struct MemberOf;
+template <class Class, class Value> struct MemberOf<Value Class::*> {
+  using Target = Class;
+};
+template <auto member>
+using TargetOf = typename MemberOf<decltype(member)>::Target;
+
 } // namespace option_table_detail
+
+// What a switch does: sets its flag.
+template <auto flag>
+std::string Switch(option_table_detail::TargetOf<flag> &target, Values) {
+  target.*flag = true;
+  return {};
+}
+
+// What an option does that keeps its value as given, in a std::string or a
+// std::optional<std::string>.
+template <auto member>
+std::string Keep(option_table_detail::TargetOf<member> &target, Values v) {
+  target.*member = std::string(v[0]);
+  return {};
+}
+
+// The last two rows of knotfit-eval's and knotfit-export's tables.
+template <class Target>
+constexpr Option<Target> kHelpRow{
+    "--help", 'h', nullptr, nullptr, nullptr, "print this text", Parsed::kHelp};
+template <class Target>
+constexpr Option<Target> kVersionRow{
+    "--version",     0, nullptr, nullptr, nullptr, "print the version",
+    Parsed::kVersion};
 
 // Reads argv[1..argc) against the table into target. Options come as
 // "--name", "--name VALUE", "--name=VALUE", "-x", "-x VALUE", "-xVALUE" and
@@ -174,8 +214,47 @@ template <class Target>
 void PrintOptions(std::FILE *to, std::span<const Option<Target>> table,
                   HelpLayout layout) {
   for (const Option<Target> &row : table) {
-    PrintOptionHelp(to, row.letter, row.name, row.value, row.help, layout);
+    const std::string made =
+        row.made_help ? Filled(row.made_help(), layout.width) : "";
+    PrintOptionHelp(to, row.letter, row.name, row.value,
+                    row.made_help ? made.c_str() : row.help, layout);
   }
+}
+
+// A program with a table of options and operands alone, as knotfit-eval and
+// knotfit-export are: what reads its command line and answers it.
+template <class Target> struct Program {
+  const char *name;     // "knotfit-eval", in its messages and --version
+  const char *synopsis; // the lines of --help before the options
+  std::span<const Option<Target>> options;
+  HelpLayout layout;
+  std::vector<std::string> Target::*operands;
+  // What is wrong with a command line read without a fault; empty when
+  // nothing is.
+  std::string (*conflict)(const Target &);
+  bool (*is_operand)(std::string_view) = PlainOperand;
+};
+
+// Reads the command line into target, its operands too; a usage error is
+// told. The exit status when no run follows (as Answered gives it, after
+// --help or --version); nothing when it does.
+template <class Target>
+std::optional<int> ReadCommandLine(const Program<Target> &program, int argc,
+                                   const char *const *argv, Target &target) {
+  const Words words =
+      ReadOptions(argc, argv, program.options, target, program.is_operand);
+  (target.*program.operands)
+      .assign(words.operands.begin(), words.operands.end());
+  const std::string error =
+      words.parsed == Parsed::kRun ? program.conflict(target) : words.error;
+  if (!error.empty()) {
+    TellUsageError(program.name, error);
+    return 1;
+  }
+  return Answered(words.parsed, program.name, [&program](std::FILE *to) {
+    std::fputs(program.synopsis, to);
+    PrintOptions(to, program.options, program.layout);
+  });
 }
 
 #endif

@@ -2,10 +2,12 @@
 
 #include "standard_output.h"
 
+#include <cerrno>
 #include <cstdio>
 
 std::optional<int> Answered(Parsed parsed, const char *program,
-                            void (*help)(std::FILE *)) {
+                            const std::function<void(std::FILE *)> &help) {
+  errno = 0;
   switch (parsed) {
   case Parsed::kRun:
     return std::nullopt;
@@ -13,12 +15,15 @@ std::optional<int> Answered(Parsed parsed, const char *program,
     help(stdout);
     break;
   case Parsed::kVersion:
-    std::printf("%s %s\n", program, KNOTFIT_VERSION);
+    std::printf("%s %s\nLicense: MIT\n", program, KNOTFIT_VERSION);
     break;
   case Parsed::kError:
     return 1;
   }
-  return CloseStandardOutput(program) ? 0 : 1;
+  // A text longer than the stream's buffer fails while it is written: that
+  // write's reason is the one to tell.
+  const int during = std::ferror(stdout) != 0 ? errno : 0;
+  return CloseStandardOutput(program, during) ? 0 : 1;
 }
 
 std::string_view OptionName(std::string_view arg) {

@@ -203,17 +203,9 @@ std::string Extrapolate(Options &o, Values v) {
 }
 
 const Option<Options> kOptions[] = {
-    {"--derivative", 'd', nullptr, nullptr,
-     [](Options &o, Values) {
-       o.derivative = true;
-       return std::string();
-     },
+    {"--derivative", 'd', nullptr, nullptr, Switch<&Options::derivative>,
      "add S'(x) as a column"},
-    {"--second-derivative", 's', nullptr, nullptr,
-     [](Options &o, Values) {
-       o.second = true;
-       return std::string();
-     },
+    {"--second-derivative", 's', nullptr, nullptr, Switch<&Options::second>,
      "add S''(x) as a column"},
     {"--extrapolate", 0, "MODE", "a value", Extrapolate,
      "beyond the knots: clamp (the end ordinates,\n"
@@ -224,35 +216,14 @@ const Option<Options> kOptions[] = {
        return std::string();
      },
      "print the integral of S from A to B instead"},
-    {"--inverse", 0, "V", "a value",
-     [](Options &o, Values v) {
-       o.inverse = std::string(v[0]);
-       return std::string();
-     },
+    {"--inverse", 0, "V", "a value", Keep<&Options::inverse>,
      "print every x of the knot range where\n"
      "S(x) = V instead, in increasing order"},
-    {"--csv", 0, nullptr, nullptr,
-     [](Options &o, Values) {
-       o.csv = true;
-       return std::string();
-     },
+    {"--csv", 0, nullptr, nullptr, Switch<&Options::csv>,
      "comma-separated, with a header row"},
-    {"--help", 'h', nullptr, nullptr, nullptr, "print this text",
-     Parsed::kHelp},
-    {"--version", 0, nullptr, nullptr, nullptr, "print the version",
-     Parsed::kVersion},
+    kHelpRow<Options>,
+    kVersionRow<Options>,
 };
-
-void PrintHelp(std::FILE *to) {
-  std::fputs(
-      "usage: knotfit-eval [OPTION]... TABLE [X ...]\n"
-      "Evaluates the coefficient table TABLE (a file knotfit wrote under "
-      "CS/)\n"
-      "at every X, or at the whitespace-separated numbers of standard input\n"
-      "when no X is given, and prints \"x S(x)\" per line, 17 digits each.\n",
-      to);
-  PrintOptions<Options>(to, kOptions, {27, ' '});
-}
 
 // What is wrong with a command line read without a fault; empty if nothing.
 std::string Conflict(const Options &o) {
@@ -268,20 +239,18 @@ std::string Conflict(const Options &o) {
   return {};
 }
 
-// Reads the command line into o; kError after a message.
-Parsed ParseArguments(int argc, char **argv, Options &o) {
-  const Words words =
-      ReadOptions<Options>(argc, argv, kOptions, o,
-                           [](std::string_view arg) { return !IsOption(arg); });
-  o.positional.assign(words.operands.begin(), words.operands.end());
-  const std::string error =
-      words.parsed == Parsed::kRun ? Conflict(o) : words.error;
-  if (!error.empty()) {
-    TellUsageError("knotfit-eval", error);
-    return Parsed::kError;
-  }
-  return words.parsed;
-}
+const Program<Options> kProgram{
+    "knotfit-eval",
+    "usage: knotfit-eval [OPTION]... TABLE [X ...]\n"
+    "Evaluates the coefficient table TABLE (a file knotfit wrote under "
+    "CS/)\n"
+    "at every X, or at the whitespace-separated numbers of standard input\n"
+    "when no X is given, and prints \"x S(x)\" per line, 17 digits each.\n",
+    kOptions,
+    {27, ' '},
+    &Options::positional,
+    Conflict,
+    [](std::string_view arg) { return !IsOption(arg); }};
 
 } // namespace
 
@@ -290,7 +259,7 @@ int main(int argc, char **argv) {
   std::signal(SIGPIPE, SIG_DFL);
   Options o;
   if (const std::optional<int> status =
-          Answered(ParseArguments(argc, argv, o), "knotfit-eval", PrintHelp)) {
+          ReadCommandLine(kProgram, argc, argv, o)) {
     return *status;
   }
   try {

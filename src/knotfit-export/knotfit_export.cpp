@@ -236,44 +236,19 @@ std::string MaxError(Options &o, Values v) {
 }
 
 const Option<Options> kOptions[] = {
-    {"--format", 0, "FORMAT", "a value",
-     [](Options &o, Values v) {
-       o.format = v[0];
-       return std::string();
-     },
+    {"--format", 0, "FORMAT", "a value", Keep<&Options::format>,
      "c (a C99 header, the default), json (one object\n"
      "a line) or csv (one table)"},
-    {"--type", 0, "TYPE", "a value",
-     [](Options &o, Values v) {
-       o.type = v[0];
-       return std::string();
-     },
+    {"--type", 0, "TYPE", "a value", Keep<&Options::type>,
      "for c: float (the default), double, i32 or i16\n"
      "(fixed point)"},
-    {"--symbol", 0, "NAME", "a value",
-     [](Options &o, Values v) {
-       o.symbol = std::string(v[0]);
-       return std::string();
-     },
+    {"--symbol", 0, "NAME", "a value", Keep<&Options::symbol>,
      "for c, one table: NAME instead of the file name"},
     {"--max-error", 0, "E", "a value", MaxError,
      "fail when a difference exceeds E times the y range"},
-    {"--help", 'h', nullptr, nullptr, nullptr, "print this text",
-     Parsed::kHelp},
-    {"--version", 0, nullptr, nullptr, nullptr, "print the version",
-     Parsed::kVersion},
+    kHelpRow<Options>,
+    kVersionRow<Options>,
 };
-
-void PrintHelp(std::FILE *to) {
-  std::fputs(
-      "usage: knotfit-export [OPTION]... TABLE...\n"
-      "Writes the coefficient tables TABLE (files knotfit wrote under CS/) "
-      "to\n"
-      "standard output as C source, JSON or CSV, and reports on standard\n"
-      "error the largest difference of what was written from each table.\n",
-      to);
-  PrintOptions<Options>(to, kOptions, {23, ' '});
-}
 
 // What is wrong with a command line read without a fault; empty if nothing.
 std::string Conflict(const Options &o) {
@@ -301,17 +276,17 @@ std::string Conflict(const Options &o) {
   return {};
 }
 
-Parsed ParseArguments(int argc, char **argv, Options &o) {
-  const Words words = ReadOptions<Options>(argc, argv, kOptions, o);
-  o.tables.assign(words.operands.begin(), words.operands.end());
-  const std::string error =
-      words.parsed == Parsed::kRun ? Conflict(o) : words.error;
-  if (!error.empty()) {
-    TellUsageError("knotfit-export", error);
-    return Parsed::kError;
-  }
-  return words.parsed;
-}
+const Program<Options> kProgram{
+    "knotfit-export",
+    "usage: knotfit-export [OPTION]... TABLE...\n"
+    "Writes the coefficient tables TABLE (files knotfit wrote under CS/) "
+    "to\n"
+    "standard output as C source, JSON or CSV, and reports on standard\n"
+    "error the largest difference of what was written from each table.\n",
+    kOptions,
+    {23, ' '},
+    &Options::tables,
+    Conflict};
 
 int Run(const Options &o) {
   std::vector<Exported> all;
@@ -357,8 +332,8 @@ int Run(const Options &o) {
 
 int main(int argc, char **argv) {
   Options o;
-  if (const std::optional<int> status = Answered(ParseArguments(argc, argv, o),
-                                                 "knotfit-export", PrintHelp)) {
+  if (const std::optional<int> status =
+          ReadCommandLine(kProgram, argc, argv, o)) {
     return *status;
   }
   try {

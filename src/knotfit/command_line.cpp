@@ -68,13 +68,27 @@ bool ParseSmoothing(std::string_view text, knotfit::detail::Smoothing &how) {
 using Line = CommandLine;
 using knotfit::detail::Quoted;
 
-template <bool CommandLine::*flag> std::string Set(Line &line, Values) {
-  line.*flag = true;
-  return {};
-}
-
 std::string Needs(std::string_view option, std::string_view what) {
   return "option '" + std::string(option) + "' needs " + std::string(what);
+}
+
+// A value that may not be empty, kept in to.
+std::string KeepNonEmpty(std::string &to, Values v, std::string_view option,
+                         std::string_view what) {
+  to = v[0];
+  return to.empty() ? Needs(option, what) : "";
+}
+
+// --method's help, from the table of methods: the interpolants, then the
+// methods that smooth.
+std::string MethodHelp() {
+  std::string words = "the interpolant:";
+  for (const knotfit::detail::MethodInfo &info :
+       knotfit::detail::AllMethods()) {
+    words += words.ends_with(':') ? " " : info.smooths ? "; or " : ", ";
+    words += std::string(info.name) + info.help;
+  }
+  return words;
 }
 
 std::string Method(Line &line, Values v) {
@@ -93,8 +107,7 @@ std::string Lambda(Line &line, Values v) {
 }
 
 std::string Weights(Line &line, Values v) {
-  line.csv_options.weights = v[0];
-  return v[0].empty() ? Needs("--weights", "a column") : "";
+  return KeepNonEmpty(line.csv_options.weights, v, "--weights", "a column");
 }
 
 std::string Form(Line &line, Values v) {
@@ -120,13 +133,11 @@ std::string Jobs(Line &line, Values v) {
 }
 
 std::string Report(Line &line, Values v) {
-  line.report.report = v[0];
-  return v[0].empty() ? Needs("--report", "a file") : "";
+  return KeepNonEmpty(line.report.report, v, "--report", "a file");
 }
 
 std::string Json(Line &line, Values v) {
-  line.report.json = v[0];
-  return v[0].empty() ? Needs("--json", "a file") : "";
+  return KeepNonEmpty(line.report.json, v, "--json", "a file");
 }
 
 std::string FailOn(Line &line, Values v) {
@@ -138,13 +149,11 @@ std::string FailOn(Line &line, Values v) {
 }
 
 std::string Kel(Line &line, Values v) {
-  line.kel = v[0];
-  return v[0].empty() ? Needs("--kel", "a directory") : "";
+  return KeepNonEmpty(line.kel, v, "--kel", "a directory");
 }
 
 std::string Name(Line &line, Values v) {
-  line.name = v[0];
-  return v[0].empty() ? Needs("--name", "a name") : "";
+  return KeepNonEmpty(line.name, v, "--name", "a name");
 }
 
 // A tab also as itself, as a shell passes $'\t'. Any other character would
@@ -213,12 +222,8 @@ std::string Tolerance(Line &line, Values v) {
 
 // The options in the order --help lists them.
 const Option<Line> kOptions[] = {
-    {"--method", 'm', "NAME", "a method", Method,
-     "the interpolant: not-a-knot (default), natural,\n"
-     "clamped, clamped=D0,DN (end slopes), periodic,\n"
-     "pchip, akima, makima, steffen; or smooth, the\n"
-     "cubic smoothing spline, near the points, not\n"
-     "through them (x may repeat, not decrease)"},
+    {"--method", 'm', "NAME", "a method", Method, nullptr, Parsed::kRun,
+     MethodHelp},
     {"--lambda", 0, "L", "gcv, df:K (K above 2) or a number at least 0", Lambda,
      "with -m smooth: how much it smooths: gcv (default,\n"
      "by generalised cross-validation), df:K (K degrees\n"
@@ -242,13 +247,13 @@ const Option<Line> kOptions[] = {
      "the table as stored is within E of every point\n"
      "(E%: of the data set's y range); not-a-knot,\n"
      "pchip, akima, makima, steffen"},
-    {"--verbose", 0, nullptr, nullptr, Set<&Line::verbose>,
+    {"--verbose", 0, nullptr, nullptr, Switch<&Line::verbose>,
      "one line per data set on standard error: its\n"
      "points and knots (with --tolerance, the error)"},
-    {"--quiet", 'q', nullptr, nullptr, Set<&Line::quiet>,
+    {"--quiet", 'q', nullptr, nullptr, Switch<&Line::quiet>,
      "print nothing on standard output (no echo of\n"
      "the pairs read, no trace of the tables written)"},
-    {"--no-progress", 0, nullptr, nullptr, Set<&Line::no_progress>,
+    {"--no-progress", 0, nullptr, nullptr, Switch<&Line::no_progress>,
      "never show the progress line on standard error"},
     {"--report", 0, "FILE", "a file", Report,
      "also write FILE, an HTML page of the run: an\n"
@@ -260,15 +265,15 @@ const Option<Line> kOptions[] = {
     {"--fail-on", 0, "FLAG,...", "a list of flags", FailOn,
      "a data set flagged so fails the run (status\n"
      "1; its files are still written)"},
-    {"--strict", 0, nullptr, nullptr, Set<&Line::strict>,
+    {"--strict", 0, nullptr, nullptr, Switch<&Line::strict>,
      "a warning fails the run (status 1; the files are\n"
      "still written)"},
     {"--kel", 0, "DIR", "a value", Kel,
      "the KEL path for this run, over TROV_KEL and HOME"},
-    {"--mkdir", 0, nullptr, nullptr, Set<&Line::mkdir>,
+    {"--mkdir", 0, nullptr, nullptr, Switch<&Line::mkdir>,
      "create the KEL directory, CS, CS/plot and the\n"
      "directories of a name when they are missing"},
-    {"--csv", 0, nullptr, nullptr, Set<&Line::csv>,
+    {"--csv", 0, nullptr, nullptr, Switch<&Line::csv>,
      "read each FILE as one data set in columns, named\n"
      "after the file without directory and extension"},
     {"--name", 0, "NAME", "a value", Name,

@@ -19,86 +19,7 @@
 #include <utility>
 #include <vector>
 
-RunSummary &RunSummary::operator+=(const RunSummary &other) {
-  written += other.written;
-  unplotted += other.unplotted;
-  warned += other.warned;
-  skipped += other.skipped;
-  flagged += other.flagged;
-  failed += other.failed;
-  points += other.points;
-  end_status = std::max(end_status, other.end_status);
-  return *this;
-}
-
-std::string SummaryLine(const RunSummary &summary) {
-  std::string line =
-      "knotfit: " + Counted(summary.written, "data set", "data sets") +
-      " written";
-  const std::pair<size_t, const char *> parts[] = {
-      {summary.skipped, "skipped"},
-      {summary.unplotted, summary.unplotted == 1
-                              ? "written without its plot file"
-                              : "written without their plot files"},
-      {summary.warned, "written with warnings"},
-      {summary.flagged, "failed --fail-on"},
-  };
-  for (const auto &[count, what] : parts) {
-    if (count > 0) {
-      line += ", " + std::to_string(count) + " " + what;
-    }
-  }
-  return line;
-}
-
-std::string WrittenNames::Replaces(std::string_view name,
-                                   const std::string &place) {
-  std::string &seen = places_[FileName(name)];
-  std::string before = seen;
-  seen = place;
-  return before;
-}
-
 namespace {
-
-// Counts what became of a data set in summary, in input order (with -j,
-// once every earlier data set was written); warned: a warning about one of
-// its tokens was given. A written data set that replaces the files of an
-// earlier one of its name says so. An outcome that ends the run is kept in
-// summary.end_status.
-void CountDataSet(const DataSetOutcome &outcome, Console &console,
-                  const std::string &name, const std::string &place,
-                  bool warned, const InputSettings &input,
-                  RunSummary &summary) {
-  if (EndsRun(outcome.files)) {
-    summary.end_status = StatusOf(outcome.files);
-  } else if (outcome.files == Outcome::kFailed) {
-    ++summary.skipped;
-    ++summary.failed;
-  } else {
-    const std::string here = place.substr(0, place.size() - 2); // no ": "
-    const std::string before =
-        input.written != nullptr ? input.written->Replaces(name, here) : "";
-    if (!before.empty()) {
-      console.Message("knotfit: " + place + "data set '" + Quoted(name) +
-                      "' replaces the one of " + before);
-      warned = true;
-    }
-    // A missing plot file, knots that binary32 cannot tell apart and the
-    // flags of --fail-on fail the run; the warnings about tokens and names
-    // only with --strict.
-    const bool unplotted = outcome.files == Outcome::kUnplotted;
-    warned = warned || outcome.warned;
-    ++summary.written;
-    summary.unplotted += unplotted ? 1 : 0;
-    summary.warned += warned ? 1 : 0;
-    summary.flagged += outcome.flagged ? 1 : 0;
-    summary.failed += unplotted || outcome.warned || outcome.flagged ||
-                              (warned && input.strict)
-                          ? 1
-                          : 0;
-  }
-}
 
 // A data set's points as read, for --sort, --ties and --missing: the line
 // of each point, and whether it holds a missing value.
@@ -153,21 +74,19 @@ std::string Measure(BigArray<double> &x, BigArray<double> &y,
   return text;
 }
 
-// Hands a data set to handle, to be counted when it is done with; the
+// Hands a data set to handle, to be counted in tally in its turn; the
 // points are cleared for the next. skipped: why the reader skips it, at
 // line and column; a data set too long for a table is skipped here. Either
 // way it is handed over, so that it is reported, recorded and counted in
 // its turn like every other. measured: the points as read, for the rules;
 // w: their weights, or null.
-void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
+void CloseDataSet(DataSetHandler &handle, Tally &tally, BigArray<double> &x,
                   BigArray<double> &y, const PointPlaces *points,
                   const std::string &name, uint64_t line, bool warned,
-                  const InputSettings &input, RunSummary &summary,
-                  std::string skipped = {}, size_t column = 0,
-                  MeasuredPoints *measured = nullptr,
+                  const InputSettings &input, std::string skipped = {},
+                  size_t column = 0, MeasuredPoints *measured = nullptr,
                   BigArray<double> *w = nullptr) {
-  const std::string place = Place(input.shown, line, column);
-  summary.points += x.size();
+  tally.summary().points += x.size();
   std::optional<MeasuredAccount> account;
   if (measured != nullptr && !x.empty() && skipped.empty()) {
     account.emplace();
@@ -181,21 +100,18 @@ void CloseDataSet(DataSetHandler &handle, Console &console, BigArray<double> &x,
     skipped = std::to_string(x.size()) +
               " points, more than a coefficient table holds";
   }
-  const DataSet set{skipped.empty() ? static_cast<int32_t>(x.size()) : 0,
-                    x.data(),
-                    y.data(),
-                    name,
-                    input.shown,
-                    place,
-                    line,
-                    skipped,
-                    account ? nullptr : points,
-                    account,
-                    w != nullptr ? w->data() : nullptr};
-  handle.Handle(set, [&console, name, place, warned, &input,
-                      &summary](const DataSetOutcome &outcome) {
-    CountDataSet(outcome, console, name, place, warned, input, summary);
-  });
+  DataSet set;
+  set.n = skipped.empty() ? static_cast<int32_t>(x.size()) : 0;
+  set.x = x.data();
+  set.y = y.data();
+  set.name = name;
+  set.place = {input.shown, line, column};
+  set.skipped = skipped;
+  set.points = account ? nullptr : points;
+  set.measured = account;
+  set.w = w != nullptr ? w->data() : nullptr;
+  set.warned = warned;
+  handle.Handle(set, tally);
   x.clear();
   y.clear();
   if (w != nullptr) {
@@ -214,14 +130,6 @@ const char *Guess(std::string_view token) {
   return token.substr(0, 1) == "#" ? " (a comment?)" : "";
 }
 
-} // namespace
-
-void WriteAtOnce::Handle(const DataSet &set, const Done &done) {
-  done(write_(set, nullptr));
-}
-
-namespace {
-
 // The reading loop; kMeasured: the rules of --sort, --ties or --missing
 // apply, and each point's line and missing values are kept for them (a
 // loop of its own, so that a run without them does no more per pair).
@@ -230,7 +138,8 @@ RunSummary ReadPairs(TokenReader &reader, DataSetHandler &handle,
                      Console &console, const InputSettings &input,
                      const RunSummary &before) {
   auto at = [&input](uint64_t line) { return Place(input.shown, line); };
-  RunSummary summary;
+  Tally tally(input);
+  RunSummary &summary = tally.summary();
   // The points: no copy when they grow, and huge pages for long data sets.
   BigArray<double> x;
   BigArray<double> y;
@@ -321,12 +230,11 @@ RunSummary ReadPairs(TokenReader &reader, DataSetHandler &handle,
     // A NUL byte in the name skips its data set: it is kept whole.
     name.assign(reader.held_nul() ? reader.second_whole() : second);
     if constexpr (kMeasured) {
-      CloseDataSet(handle, console, x, y, &points.places(), name,
-                   reader.first_line(), warned, input, summary, {}, 0,
-                   &*measured);
+      CloseDataSet(handle, tally, x, y, &points.places(), name,
+                   reader.first_line(), warned, input, {}, 0, &*measured);
     } else {
-      CloseDataSet(handle, console, x, y, &points.places(), name,
-                   reader.first_line(), warned, input, summary);
+      CloseDataSet(handle, tally, x, y, &points.places(), name,
+                   reader.first_line(), warned, input);
     }
     if (summary.end_status != 0) {
       return summary;
@@ -371,7 +279,8 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
 RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
                       DataSetHandler &handle, Console &console,
                       const InputSettings &input) {
-  RunSummary summary;
+  Tally tally(input);
+  RunSummary &summary = tally.summary();
   // One data set per y column; the first one's rows are echoed as they are
   // read, the others' kept for their turn.
   const size_t curves = reader.curves();
@@ -430,16 +339,16 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
     MeasuredPoints *rules = measured.empty() ? nullptr : &measured[c];
     BigArray<double> *weights = weighted ? &w[c] : nullptr;
     if (!reader.problem().empty()) {
-      CloseDataSet(handle, console, x[c], y[c], nullptr, curve, reader.line(),
-                   false, input, summary, reader.problem(), reader.column(),
-                   rules, weights);
+      CloseDataSet(handle, tally, x[c], y[c], nullptr, curve, reader.line(),
+                   false, input, reader.problem(), reader.column(), rules,
+                   weights);
     } else {
       if (!console.quiet()) {
         EchoPair(console.out(), x[c].size(), "NAME", curve);
       }
-      CloseDataSet(handle, console, x[c], y[c], curves == 1 ? &places : nullptr,
-                   curve, reader.first_row_line(), false, input, summary, {}, 0,
-                   rules, weights);
+      CloseDataSet(handle, tally, x[c], y[c], curves == 1 ? &places : nullptr,
+                   curve, reader.first_row_line(), false, input, {}, 0, rules,
+                   weights);
     }
     if (summary.end_status != 0) {
       return summary;

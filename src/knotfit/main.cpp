@@ -11,11 +11,11 @@
 #include "driver.h"
 #include "fit/generate.h"
 #include "option_table.h"
+#include "options.h"
 #include "output/file.h"
 #include "parallel/pipeline.h"
 #include "replacement_file.h"
 #include "report/run_report.h"
-#include "standard_output.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -58,15 +58,6 @@ uint64_t TotalSize(const std::vector<std::string> &inputs) {
   return total;
 }
 
-// Prints a text on standard output and closes it, and says why when the
-// text did not get there.
-int PrintAndExit(void (*print)(std::FILE *)) {
-  errno = 0;
-  print(stdout);
-  const int during = std::ferror(stdout) != 0 ? errno : 0;
-  return CloseStandardOutput("knotfit", during) ? 0 : 1;
-}
-
 // A usage error: what was wrong, and where to look; status 255.
 int UsageError(const std::string &why) {
   TellUsageError("knotfit", why);
@@ -84,74 +75,12 @@ std::string CsvName(const std::string &path) {
   return name;
 }
 
-// Fits and writes a data set, its messages pointing at its place in the
-// input (with -j, in its turn, on the reading thread, with what was made of
-// it ahead); one the reader skipped is only reported. With report, it is
-// also recorded for the report, with its points, and a flag of --fail-on
-// fails it.
-DataSetOutcome WriteAndRecord(const DataSet &set, PreparedDataSet *ahead,
-                              const Run &run, RunReport *report) {
-  Console &console = run.console;
-  Run here = run;
-  here.place = set.place;
-  here.input = set.input;
-  here.points = set.points;
-  here.weights = set.w;
-  if (report != nullptr) {
-    console.TakeProblem(); // what this data set reports, nothing older
-  }
-  DataSetOutcome result;
-  if (set.measured) {
-    ReportMeasured(console, set.place, set.name, set.measured->counts,
-                   set.measured->first_dropped_line,
-                   set.measured->first_merged_line, run.measured);
-  }
-  if (set.skipped.empty()) {
-    result = GenerateCubicSpline(set.n, set.x, set.y, set.name, here, ahead);
-  } else {
-    PrintDataSetMessage(console, set.place, set.name, std::string(set.skipped),
-                        "skipped");
-    if (const std::string hint = OrderHint(set.skipped, run.measured);
-        !hint.empty()) {
-      console.Message(hint);
-    }
-  }
-  if (report != nullptr && !EndsRun(result.files)) {
-    DataSetRecord r;
-    r.name = std::string(set.name);
-    r.input = set.input;
-    r.line = set.line;
-    r.points = static_cast<size_t>(set.n);
-    if (set.measured) {
-      r.measured = set.measured->counts;
-    }
-    r.method = run.method;
-    if (run.table.given && (result.files == Outcome::kWritten ||
-                            result.files == Outcome::kUnplotted)) {
-      r.table = result.table;
-    }
-    r.knots = result.knots;
-    r.smoothing = std::move(result.smoothing);
-    // The last problem reported is why it was skipped, or why its table
-    // went without its plot file; a warning is no reason.
-    std::string problem = console.TakeProblem();
-    if (result.files == Outcome::kFailed) {
-      r.skipped = problem.empty() ? "not written" : std::move(problem);
-    } else if (result.files == Outcome::kUnplotted) {
-      r.plot = problem.empty() ? "not written" : std::move(problem);
-    }
-    // A flag of --fail-on fails the run, the files written.
-    result.flagged = report->Add(std::move(r), set.x, set.y, console);
-  }
-  return result;
-}
-
 // Reads one input to its end: 0, 1 (a data set failed or was written with a
 // warning that fails), 255 (the input could not be opened or read), or the
 // status of an outcome that ended the run (255, 254).
 int ProcessFile(const std::string &input, const CommandLine &line,
                 Console &console, DataSetHandler &handle, RunSummary &total,
-                WrittenNames &written, Workers *workers) {
+                WrittenNames &written, Workers *workers, RunReport *report) {
   File opened;
   std::FILE *in = stdin;
   if (input != "-") {
@@ -168,7 +97,8 @@ int ProcessFile(const std::string &input, const CommandLine &line,
   const InputSettings settings{
       input,         line.strict,
       &written,      workers,
-      line.measured, knotfit::detail::InfoOf(line.method.method).smooths};
+      line.measured, knotfit::detail::InfoOf(line.method.method).smooths,
+      report};
   RunSummary summary;
   int error = 0;
   if (line.csv) {
@@ -207,11 +137,9 @@ int main(int argc, char **argv) {
     PrintUsage(stderr);
     return 255;
   case CommandLine::Action::kHelp:
-    return PrintAndExit(PrintHelp);
+    return *Answered(Parsed::kHelp, "knotfit", PrintHelp);
   case CommandLine::Action::kVersion:
-    return PrintAndExit([](std::FILE *to) {
-      std::fprintf(to, "knotfit %s\nLicense: MIT\n", KNOTFIT_VERSION);
-    });
+    return *Answered(Parsed::kVersion, "knotfit", PrintHelp);
   case CommandLine::Action::kError:
     return UsageError(line.error);
   case CommandLine::Action::kRun:
@@ -260,20 +188,11 @@ int main(int argc, char **argv) {
     report.emplace(line.report);
   }
   try {
-    const WriteDataSet write = [&run, &report](const DataSet &set,
-                                               PreparedDataSet *ahead) {
-      return WriteAndRecord(set, ahead, run, report ? &*report : nullptr);
-    };
-    WriteAtOnce at_once(write);
-    std::optional<DataSetPipeline> pipeline;
-    if (run.workers != nullptr) {
-      pipeline.emplace(run, write);
-    }
-    DataSetHandler &handle =
-        pipeline ? static_cast<DataSetHandler &>(*pipeline) : at_once;
+    DataSetPipeline pipeline(run);
     for (const std::string &input : line.inputs) {
-      status = std::max(status, ProcessFile(input, line, console, handle, total,
-                                            written, run.workers));
+      status = std::max(status, ProcessFile(input, line, console, pipeline,
+                                            total, written, run.workers,
+                                            report ? &*report : nullptr));
       if (total.end_status != 0) {
         status = total.end_status; // the writer's status, as it always was
         break;

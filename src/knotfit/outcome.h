@@ -5,10 +5,11 @@
 
 #include "knotfit/table.hpp"
 #include "knotfit_internal.h"
-#include <cstdint>
-#include <optional>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 // What became of a data set's files.
 enum class Outcome {
@@ -56,6 +57,9 @@ struct KnotsReached {
 // and flagged, all at once.
 struct DataSetOutcome {
   Outcome files = Outcome::kFailed;
+  // Why it was skipped (kFailed), or why its table went without its plot
+  // file (kUnplotted), as its message said; a warning is no reason.
+  std::string reason;
   bool warned = false;  // its table cannot tell two knots apart, or does
                         // not meet --tolerance
   bool flagged = false; // a flag named by --fail-on flags it

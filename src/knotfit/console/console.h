@@ -63,11 +63,6 @@ public:
   // output holds so far and without the progress line.
   void Message(const std::string &line);
 
-  // The last problem reported about a data set, without its consequence,
-  // kept for the run's report until taken.
-  void KeepProblem(std::string problem) { problem_ = std::move(problem); }
-  std::string TakeProblem() { return std::exchange(problem_, {}); }
-
   // Hands everything buffered to standard output; false when any write to
   // it failed (the first failure was reported once, with its reason).
   bool Flush();
@@ -145,7 +140,6 @@ private:
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point next_draw_;
   bool progress_shown_ = false;
-  std::string problem_;
 };
 
 #endif

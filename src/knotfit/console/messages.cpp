@@ -7,7 +7,6 @@ void PrintDataSetMessage(Console &console, std::string_view place,
   line += place;
   console.Message(line + "data set '" + Quoted(name) + "': " + problem + "; " +
                   consequence);
-  console.KeepProblem(problem);
 }
 
 std::string OrderHint(std::string_view problem,
@@ -54,15 +53,23 @@ std::string Counted(uint64_t count, const char *one, const char *many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-std::string Place(std::string_view input, uint64_t line, size_t column) {
-  std::string place = Quoted(input);
+std::string PlaceName(const SourcePlace &at) {
+  std::string place = Quoted(at.input);
   place += ':';
-  place += std::to_string(line);
-  if (column > 0) {
+  place += std::to_string(at.line);
+  if (at.column > 0) {
     place += ':';
-    place += std::to_string(column);
+    place += std::to_string(at.column);
   }
-  return place + ": ";
+  return place;
+}
+
+std::string Place(const SourcePlace &at) {
+  return PlaceName(at) + ": ";
+}
+
+std::string Place(std::string_view input, uint64_t line, size_t column) {
+  return Place(SourcePlace{input, line, column});
 }
 
 std::string ShellQuoted(std::string_view text) {

@@ -5,6 +5,7 @@
 #define KNOTFIT_CONSOLE_MESSAGES_H
 
 #include "console/console.h"
+#include "data_set.h"
 
 #include "knotfit_internal.h"
 
@@ -22,6 +23,9 @@ using knotfit::detail::Quoted;
 // "<input>:<line>:<column>: " with a column; the input ("-" for standard
 // input) escaped as Quoted does.
 std::string Place(std::string_view input, uint64_t line, size_t column = 0);
+std::string Place(const SourcePlace &at);
+// The same place as a name, without the ": ": "<input>:<line>".
+std::string PlaceName(const SourcePlace &at);
 
 // The text as one word for a POSIX shell: in single quotes, a quote in it as
 // '\''. Text with bytes that Quoted escapes goes in $'...' instead, escaped
@@ -35,8 +39,7 @@ std::string MkdirHint(const std::vector<std::string> &dirs);
 // A count and its noun, singular for one: "1 data set", "0 data sets".
 std::string Counted(uint64_t count, const char *one, const char *many);
 
-// "knotfit: <place>data set '<name>': <problem>; <consequence>"; the problem
-// alone is kept for the run's report.
+// "knotfit: <place>data set '<name>': <problem>; <consequence>".
 void PrintDataSetMessage(Console &console, std::string_view place,
                          std::string_view name, const std::string &problem,
                          const char *consequence);

@@ -70,8 +70,9 @@ std::vector<std::string> MissingDirectories(const KelTargets &targets) {
 // The form of the data set's table: --table's, or for auto the least one its
 // fit needs, judged on the library's fit of the same points (the same
 // doubles).
-knotfit::TableForm FormOf(int32_t n, const double *x, const double *y,
-                          const Run &run) {
+knotfit::TableForm FormOf(const DataSet &set, const Run &run) {
+  const int32_t n = set.n;
+  const double *x = set.x, *y = set.y;
   if (!run.table.automatic) {
     return run.table.form;
   }
@@ -83,7 +84,7 @@ knotfit::TableForm FormOf(int32_t n, const double *x, const double *y,
     // A smoothing fit is the natural spline through its own knots.
     Workspace scratch;
     const TableForm smoothed(run.method, knotfit::TableForm::kClassic, n, x, y,
-                             scratch, run.weights, run.smoothing);
+                             scratch, set.w, run.smoothing);
     const auto &f = *smoothed.smoothing();
     return f.x.empty() ? knotfit::TableForm::kClassic // refused: not written
                        : LeastTableForm(knotfit::fit(
@@ -109,12 +110,32 @@ const char *CannotTellApart(int32_t n, const double *x,
   return "the table cannot tell them apart";
 }
 
+// The problem, reported as skipping the data set, with the hint of what
+// would take such points; the outcome it gives.
+DataSetOutcome Skip(const Problem &problem, const std::string &place,
+                    const DataSet &set, const Run &run) {
+  PrintDataSetMessage(run.console, place, set.name, problem.text, "skipped");
+  if (const std::string hint = OrderHint(problem.text, run.measured);
+      !hint.empty()) {
+    run.console.Message(hint);
+  }
+  DataSetOutcome skipped;
+  skipped.reason = problem.text;
+  return skipped;
+}
+
+const KelSettings &KelOf(const Run &run) {
+  static const KelSettings kEnvironment; // no --kel, no --mkdir
+  return run.kel != nullptr ? *run.kel : kEnvironment;
+}
+
 // Where a message about the problem points: where the value it is about was
 // read, else the data set's place.
-std::string PlaceOf(const Problem &problem, const Run &run) {
+std::string PlaceOf(const Problem &problem, const DataSet &set) {
   const std::optional<PointPlaces::Where> at =
-      run.points != nullptr ? run.points->Find(problem.about) : std::nullopt;
-  return at ? Place(run.input, at->line, at->column) : std::string(run.place);
+      set.points != nullptr ? set.points->Find(problem.about) : std::nullopt;
+  return Place(at ? SourcePlace{set.place.input, at->line, at->column}
+                  : set.place);
 }
 
 // A measure in messages: "9.7e-05", "1e-04" below 0.001, "0.0471" and
@@ -152,12 +173,12 @@ std::optional<KnotsReached> Reached(const TableForm &fit, int32_t n,
 
 // --verbose's line (with --table, the form written), and the warning of a
 // bound that no table found meets.
-void ReportKnots(const std::optional<KnotsReached> &knots, int32_t n,
-                 std::string_view name, knotfit::TableForm form,
-                 const Run &run) {
+void ReportKnots(const std::optional<KnotsReached> &knots, const DataSet &set,
+                 knotfit::TableForm form, const Run &run) {
+  const std::string place = Place(set.place);
   if (knots && !knots->met) {
     PrintDataSetMessage(
-        run.console, run.place, name,
+        run.console, place, set.name,
         "no table within E = " + Measure(knots->e) +
             " found, the best has max error " + Measure(knots->error) +
             " at x = " + knotfit::detail::ShortNumber(knots->at) + " (" +
@@ -167,11 +188,11 @@ void ReportKnots(const std::optional<KnotsReached> &knots, int32_t n,
   if (!run.verbose) {
     return;
   }
-  std::string line =
-      "knotfit: " + std::string(run.place) + "data set '" + Quoted(name) +
-      "': " + Counted(static_cast<uint64_t>(n), "point", "points") + " -> ";
+  const auto n = static_cast<uint64_t>(set.n);
+  std::string line = "knotfit: " + place + "data set '" + Quoted(set.name) +
+                     "': " + Counted(n, "point", "points") + " -> ";
   if (!knots) {
-    line += Counted(static_cast<uint64_t>(n), "knot", "knots");
+    line += Counted(n, "knot", "knots");
   } else {
     line += Counted(knots->knots, "knot", "knots") + ", max error " +
             Measure(knots->error) +
@@ -206,158 +227,137 @@ Problem CheckDataSet(int32_t n, const double *x, const double *y,
   return problem;
 }
 
-// The checks that need only the data set and the method.
-Problem DataSetProblem(int32_t n, const double *x, const double *y,
-                       std::string_view name, const Run &run) {
-  Problem problem = CheckDataSet(
-      n, x, y, name, knotfit::detail::InfoOf(run.method.method).smooths);
-  if (problem.empty()) {
-    problem.text = knotfit::detail::MethodProblem(run.method, n, x, y);
+MadeDataSet::MadeDataSet(const DataSet &set, const Run &run, Workspace &work,
+                         bool files) {
+  if (!set.skipped.empty()) {
+    return; // reported as the reader found it
   }
-  return problem;
-}
-
-PreparedDataSet PrepareDataSet(int32_t n, const double *x, const double *y,
-                               std::string_view name, const Run &run,
-                               Workspace &work) {
-  PreparedDataSet made;
-  made.problem = DataSetProblem(n, x, y, name, run);
-  if (!made.problem.empty()) {
-    return made;
+  const int32_t n = set.n;
+  problem_ = CheckDataSet(n, set.x, set.y, set.name,
+                          knotfit::detail::InfoOf(run.method.method).smooths);
+  if (problem_.empty()) {
+    problem_.text = knotfit::detail::MethodProblem(run.method, n, set.x, set.y);
   }
-  made.form = FormOf(n, x, y, run);
-  const TableForm fit(run.method, made.form, n, x, y, work, run.weights,
-                      run.smoothing, run.tolerance);
-  made.reached = Reached(fit, n, x, y, run);
-  made.binary32 = fit.Refusal();
-  if (!made.binary32.empty()) {
-    return made;
-  }
-  made.smoothing = fit.smoothing();
-  made.collapsed = fit.Collapsed();
-  Collect table;
-  if (run.console.quiet()) {
-    WriteCoefficientTable(table, nullptr, fit.fields(), made.form);
-  } else {
-    Collect trace;
-    ChunkWriter lines(trace);
-    WriteCoefficientTable(table, &lines, fit.fields(), made.form);
-    lines.Flush();
-    made.trace = std::move(trace.text);
-  }
-  made.table = std::move(table.text);
-  std::vector<knotfit::PlotSample> samples;
-  made.plot_problem = SampleFit(fit, samples);
-  if (made.plot_problem.empty()) {
-    Collect plot;
-    WritePlotLines(plot, samples);
-    made.plot = std::move(plot.text);
-  }
-  return made;
-}
-
-void WriteAhead(PreparedDataSet &made, std::string_view name,
-                const KelSettings &kel) {
-  if (!made.problem.empty() || !made.binary32.empty() ||
-      !made.plot_problem.empty() || kel.mkdir) {
+  if (!problem_.empty()) {
     return;
   }
-  KelTargets targets = LocateKelTargets(name, kel);
-  if (!targets.table || !targets.plot || !TargetProblem(targets).empty()) {
-    return; // reported in its turn, as it then stands
-  }
-  auto write = [](KelTarget target, const std::string &bytes) {
-    auto f = std::make_unique<ReplacementFile>(std::move(target));
-    const bool written = f->Create(ReplacementFile::Creator::kWorker) &&
-                         f->Write(bytes.data(), bytes.size()) && f->Close();
-    return written ? std::move(f) : nullptr;
-  };
-  made.table_file = write(std::move(targets.table), made.table);
-  made.plot_file =
-      made.table_file ? write(std::move(targets.plot), made.plot) : nullptr;
-  if (!made.plot_file) {
-    made.table_file.reset(); // removes its temporary file
-    made.ahead_failed = true;
-  }
-}
-
-DataSetOutcome GenerateCubicSpline(int32_t n, const double *x, const double *y,
-                                   std::string_view name, const Run &run,
-                                   PreparedDataSet *ahead) {
-  Console &console = run.console;
-  Problem problem =
-      ahead != nullptr ? ahead->problem : DataSetProblem(n, x, y, name, run);
-  // Files written ahead were located, and looked at, there.
-  const bool written_ahead = ahead != nullptr && ahead->plot_file != nullptr;
-  KelTargets targets;
-  if (problem.empty() && !written_ahead) {
-    static const KelSettings kEnvironment; // no --kel, no --mkdir
-    targets =
-        LocateKelTargets(name, run.kel != nullptr ? *run.kel : kEnvironment);
-    problem = {TargetProblem(targets), {}};
-  }
-  if (!problem.empty()) {
-    PrintDataSetMessage(console, PlaceOf(problem, run), name, problem.text,
-                        "skipped");
-    if (const std::string hint = OrderHint(problem.text, run.measured);
-        !hint.empty()) {
-      console.Message(hint);
-    }
-    const std::vector<std::string> missing = MissingDirectories(targets);
-    if (!missing.empty()) {
-      console.Message(MkdirHint(missing));
-    }
-    return {};
-  }
-  Workspace own;
-  std::optional<TableForm> fit;
-  if (ahead == nullptr) {
-    fit.emplace(run.method, FormOf(n, x, y, run), n, x, y,
-                run.workspace != nullptr ? *run.workspace : own, run.weights,
-                run.smoothing, run.tolerance);
-  }
-  const knotfit::TableForm form = ahead != nullptr ? ahead->form : fit->form();
-  const std::optional<KnotsReached> reached =
-      ahead != nullptr ? ahead->reached : Reached(*fit, n, x, y, run);
+  const TableForm &fit =
+      fit_.emplace(run.method, FormOf(set, run), n, set.x, set.y, work, set.w,
+                   run.smoothing, run.tolerance);
+  reached_ = Reached(fit, n, set.x, set.y, run);
   // The table holds binary32 values (binary64 in the double form): a field
   // that overflows there would be stored as inf, and knots stored with the
   // same x cannot be told apart by a reader. The first skips the data set,
   // the second is written as always, with a warning.
-  problem = ahead != nullptr ? ahead->binary32 : fit->Refusal();
-  if (!problem.empty()) {
-    PrintDataSetMessage(console, PlaceOf(problem, run), name, problem.text,
-                        "skipped");
-    return {};
+  refusal_ = fit.Refusal();
+  if (!refusal_.empty()) {
+    return;
   }
-  const Problem collapsed =
-      ahead != nullptr ? ahead->collapsed : fit->Collapsed();
-  if (!collapsed.empty()) {
-    PrintDataSetMessage(console, PlaceOf(collapsed, run), name, collapsed.text,
-                        CannotTellApart(n, x, form));
+  collapsed_ = fit.Collapsed();
+  if (!files) {
+    return;
   }
-  ReportKnots(reached, n, name, form, run);
-  // Both files change together: the table's temporary file is completed
-  // first, then the plot file's, then both are renamed.
-  const WriterInput input{fit ? &*fit : nullptr, ahead};
-  std::unique_ptr<ReplacementFile> table, plot;
-  if (written_ahead) {
-    table = std::move(ahead->table_file);
-    plot = std::move(ahead->plot_file);
+  // Targets that are not plain new or writable files, and missing
+  // directories, are left to its turn, as it then finds them.
+  KelTargets targets = LocateKelTargets(set.name, KelOf(run));
+  if (!targets.table || !targets.plot || !TargetProblem(targets).empty()) {
+    return;
   }
-  Outcome outcome = SaveKEL(name, input, std::move(targets.table), run, table);
-  if (outcome == Outcome::kWritten) {
-    outcome = SavePlotFile(name, input, std::move(targets.plot), run, *table,
-                           std::move(plot));
+  Collect trace;
+  ChunkWriter lines(trace);
+  WriteFiles(std::move(targets), run.console.quiet() ? nullptr : &lines,
+             nullptr, ReplacementFile::Creator::kWorker);
+  lines.Flush();
+  trace_ = std::move(trace.text);
+  const bool complete =
+      table_.complete && (plot_.complete || !plot_.unplottable.empty());
+  if (!complete) {
+    failed_ = true;
+    DropFiles();
   }
-  const bool table_written =
-      outcome == Outcome::kWritten || outcome == Outcome::kUnplotted;
-  const bool short_of_bound = reached && !reached->met;
-  return {outcome,
-          table_written && (!collapsed.empty() || short_of_bound),
-          false,
-          form,
-          reached,
-          table_written
-              ? (ahead != nullptr ? ahead->smoothing : fit->smoothing())
-              : nullptr};
+}
+
+void MadeDataSet::WriteFiles(KelTargets targets, ChunkWriter *trace,
+                             Workers *workers,
+                             ReplacementFile::Creator creator) {
+  table_ = SaveKEL(*fit_, std::move(targets.table), trace, workers, creator);
+  if (table_.complete) {
+    plot_ = SavePlotFile(*fit_, std::move(targets.plot), creator);
+  }
+}
+
+void MadeDataSet::DropFiles() {
+  table_ = {}; // removes their temporary files
+  plot_ = {};
+  trace_.clear();
+}
+
+DataSetOutcome GenerateCubicSpline(const DataSet &set, MadeDataSet &made,
+                                   const Run &run) {
+  Console &console = run.console;
+  const std::string place = Place(set.place);
+  if (set.measured) {
+    ReportMeasured(console, place, set.name, set.measured->counts,
+                   set.measured->first_dropped_line,
+                   set.measured->first_merged_line, run.measured);
+  }
+  if (!set.skipped.empty()) {
+    return Skip({std::string(set.skipped), {}}, place, set, run);
+  }
+  if (!made.problem_.empty()) {
+    return Skip(made.problem_, PlaceOf(made.problem_, set), set, run);
+  }
+  // Files written ahead were located, and looked at, there.
+  KelTargets targets;
+  if (!made.has_files()) {
+    targets = LocateKelTargets(set.name, KelOf(run));
+    if (const Problem problem{TargetProblem(targets), {}}; !problem.empty()) {
+      DataSetOutcome skipped = Skip(problem, place, set, run);
+      const std::vector<std::string> missing = MissingDirectories(targets);
+      if (!missing.empty()) {
+        console.Message(MkdirHint(missing));
+      }
+      return skipped;
+    }
+  }
+  if (!made.refusal_.empty()) {
+    return Skip(made.refusal_, PlaceOf(made.refusal_, set), set, run);
+  }
+  const TableForm &fit = *made.fit_;
+  if (!made.collapsed_.empty()) {
+    PrintDataSetMessage(console, PlaceOf(made.collapsed_, set), set.name,
+                        made.collapsed_.text,
+                        CannotTellApart(set.n, set.x, fit.form()));
+  }
+  ReportKnots(made.reached_, set, fit.form(), run);
+  ChunkWriter *trace = console.quiet() ? nullptr : &console.out();
+  if (!made.has_files()) {
+    made.WriteFiles(std::move(targets), trace, run.workers,
+                    ReplacementFile::Creator::kRunThread);
+  } else if (trace != nullptr) {
+    trace->AppendAll(made.trace_);
+  }
+  DataSetOutcome outcome;
+  FilesPlaced placed =
+      PlaceFiles(set.name, place, made.table_, made.plot_, console);
+  outcome.files = placed.files;
+  outcome.reason = std::move(placed.reason);
+  const bool table_written = outcome.files == Outcome::kWritten ||
+                             outcome.files == Outcome::kUnplotted;
+  const bool short_of_bound = made.reached_ && !made.reached_->met;
+  outcome.warned =
+      table_written && (!made.collapsed_.empty() || short_of_bound);
+  outcome.table = fit.form();
+  outcome.knots = made.reached_;
+  if (table_written) {
+    outcome.smoothing = fit.smoothing();
+  }
+  return outcome;
+}
+
+DataSetOutcome GenerateCubicSpline(const DataSet &set, const Run &run) {
+  Workspace own;
+  MadeDataSet made(set, run, run.workspace != nullptr ? *run.workspace : own,
+                   false);
+  return GenerateCubicSpline(set, made, run);
 }

@@ -52,36 +52,30 @@ bool EndsTheRun(const ReplacementFile &f) {
 
 // The writer's messages for a file that ends the run (the fix, for a
 // missing directory), and the outcome.
-Outcome EndRun(const Run &run, const char *writer, Outcome outcome,
-               const ReplacementFile &f) {
-  Console &console = run.console;
+FilesPlaced EndRun(Console &console, const std::string &place,
+                   const char *writer, Outcome outcome,
+                   const ReplacementFile &f) {
   console.Message(std::string(kModule) + "(" + writer + ") error opening file");
-  std::string line = "knotfit: ";
-  line += run.place;
-  console.Message(line + OpenFailure(f));
+  console.Message("knotfit: " + place + OpenFailure(f));
   if (!f.problem().missing.empty()) {
     console.Message(MkdirHint({f.problem().missing}));
   }
-  return outcome;
+  return {outcome, {}};
 }
 
 std::string CannotWrite(const ReplacementFile &f) {
   return "cannot write '" + Quoted(f.path()) + "': " + std::strerror(f.error());
 }
 
-// ">>>>> writing error", then what failed and what it left.
-void ReportWriteFailure(const Run &run, std::string_view name,
-                        const ReplacementFile &f, const char *consequence) {
-  run.console.Message(">>>>> writing error");
-  PrintDataSetMessage(run.console, run.place, name, CannotWrite(f),
-                      consequence);
-}
-
-void ReportTableFailure(const Run &run, std::string_view name,
-                        const ReplacementFile &table) {
-  ReportWriteFailure(run, name, table,
-                     table.had_previous() ? "previous file kept"
-                                          : "no file written");
+// ">>>>> writing error", then what failed and what it left: kFailed.
+FilesPlaced TableFailure(Console &console, const std::string &place,
+                         std::string_view name, const ReplacementFile &table) {
+  console.Message(">>>>> writing error");
+  std::string problem = CannotWrite(table);
+  PrintDataSetMessage(console, place, name, problem,
+                      table.had_previous() ? "previous file kept"
+                                           : "no file written");
+  return {Outcome::kFailed, std::move(problem)};
 }
 
 // What placing a data set's files did.
@@ -96,7 +90,7 @@ struct Placed {
 // done: a stopped run leaves both old files or both new ones. Without a new
 // plot file the old one is removed instead, as it does not belong to the new
 // table; when the table cannot be renamed, nothing changes.
-Placed PlaceFiles(ReplacementFile &table, ReplacementFile *plot,
+Placed RenameBoth(ReplacementFile &table, ReplacementFile *plot,
                   const KelTarget &plot_target) {
   Placed placed;
   const SignalsBlocked blocked;
@@ -113,12 +107,11 @@ Placed PlaceFiles(ReplacementFile &table, ReplacementFile *plot,
 
 // Reports a data set whose files were placed without a new plot file, for
 // the problem given: kUnplotted with its new table in place, else kFailed.
-Outcome Unplotted(const Run &run, std::string_view name,
-                  const ReplacementFile &table, const Placed &placed,
-                  const std::string &problem) {
+FilesPlaced Unplotted(Console &console, const std::string &place,
+                      std::string_view name, const ReplacementFile &table,
+                      const Placed &placed, std::string problem) {
   if (!placed.table) {
-    ReportTableFailure(run, name, table);
-    return Outcome::kFailed;
+    return TableFailure(console, place, name, table);
   }
   const char *consequence = "no plot file written";
   switch (placed.old_plot) {
@@ -131,8 +124,8 @@ Outcome Unplotted(const Run &run, std::string_view name,
     consequence = "no plot file written, old plot file NOT removed";
     break;
   }
-  PrintDataSetMessage(run.console, run.place, name, problem, consequence);
-  return Outcome::kUnplotted;
+  PrintDataSetMessage(console, place, name, problem, consequence);
+  return {Outcome::kUnplotted, std::move(problem)};
 }
 
 // Copies a string literal (without its NUL) to out; the size is known when
@@ -245,9 +238,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<ReplacementFile> open_KEL_file(KelTarget target) {
+std::unique_ptr<ReplacementFile>
+open_KEL_file(KelTarget target, ReplacementFile::Creator creator) {
   auto f = std::make_unique<ReplacementFile>(std::move(target));
-  f->Create();
+  f->Create(creator);
   return f;
 }
 
@@ -305,94 +299,91 @@ bool WritePlotLines(Sink &file,
   return lines.Flush();
 }
 
-Outcome SaveKEL(std::string_view name, WriterInput fit, KelTarget target,
-                const Run &run, std::unique_ptr<ReplacementFile> &table) {
-  Console &console = run.console;
-  // A table written ahead (-j) is complete and closed: only its trace is
-  // left to print.
-  const bool written_ahead = table != nullptr;
-  auto f = written_ahead ? std::move(table) : open_KEL_file(std::move(target));
-  if (!f->is_open() && !written_ahead) {
-    if (EndsTheRun(*f)) {
-      return EndRun(run, "SaveKEL", Outcome::kNoTables, *f);
-    }
-    PrintDataSetMessage(console, run.place, name, OpenFailure(*f), "skipped");
-    return Outcome::kFailed;
+WrittenFile SaveKEL(const TableForm &fit, KelTarget target, ChunkWriter *trace,
+                    Workers *workers, ReplacementFile::Creator creator) {
+  WrittenFile made;
+  made.file = open_KEL_file(std::move(target), creator);
+  ReplacementFile &f = *made.file;
+  made.created = f.is_open();
+  if (!made.created) {
+    return made;
   }
-  ChunkWriter *trace = console.quiet() ? nullptr : &console.out();
   if (trace != nullptr) {
     trace->Append(" writing : \n ");
   }
-  bool written = written_ahead;
-  if (fit.made != nullptr) {
-    if (trace != nullptr) {
-      trace->AppendAll(fit.made->trace);
-    }
-    if (!written_ahead) {
-      written = f->Write(fit.made->table.data(), fit.made->table.size());
-    }
-  } else {
-    written = WriteCoefficientTable(*f, trace, fit.fit->fields(),
-                                    fit.fit->form(), run.workers);
-  }
-  if (!written_ahead && (!written || !f->Close())) {
-    ReportTableFailure(run, name, *f);
-    return Outcome::kFailed;
-  }
-  if (trace != nullptr) {
+  made.complete =
+      WriteCoefficientTable(f, trace, fit.fields(), fit.form(), workers) &&
+      f.Close();
+  if (made.complete && trace != nullptr) {
     trace->Append("done\n");
   }
-  table = std::move(f);
-  return Outcome::kWritten;
+  return made;
 }
 
-Outcome SavePlotFile(std::string_view name, WriterInput fit, KelTarget target,
-                     const Run &run, ReplacementFile &table,
-                     std::unique_ptr<ReplacementFile> ahead) {
-  Console &console = run.console;
+WrittenFile SavePlotFile(const TableForm &fit, KelTarget target,
+                         ReplacementFile::Creator creator) {
+  std::vector<knotfit::PlotSample> samples;
+  std::string problem = SampleFit(fit, samples);
+  if (!problem.empty()) {
+    WrittenFile none;
+    none.file = std::make_unique<ReplacementFile>(std::move(target));
+    none.unplottable = std::move(problem);
+    return none;
+  }
+  WrittenFile made;
+  made.file = open_KEL_file(std::move(target), creator);
+  made.created = made.file->is_open();
+  made.complete =
+      made.created && WritePlotLines(*made.file, samples) && made.file->Close();
+  return made;
+}
+
+FilesPlaced PlaceFiles(std::string_view name, const std::string &place,
+                       WrittenFile &table, WrittenFile &plot,
+                       Console &console) {
+  ReplacementFile &t = *table.file;
+  if (!table.created) {
+    if (EndsTheRun(t)) {
+      return EndRun(console, place, "SaveKEL", Outcome::kNoTables, t);
+    }
+    std::string problem = OpenFailure(t);
+    PrintDataSetMessage(console, place, name, problem, "skipped");
+    return {Outcome::kFailed, std::move(problem)};
+  }
+  if (!table.complete) {
+    return TableFailure(console, place, name, t);
+  }
   // The files are put in place after what was printed before them.
   console.WaitForOutput();
   // Without a new plot file the new table still goes in place, and the old
   // plot file, which does not belong to it, goes.
-  auto without_plot = [name, &run, &table](const KelTarget &plot,
-                                           const std::string &problem) {
-    return Unplotted(run, name, table, PlaceFiles(table, nullptr, plot),
-                     problem);
+  ReplacementFile &p = *plot.file;
+  auto without_plot = [&](const KelTarget &old, std::string problem) {
+    return Unplotted(console, place, name, t, RenameBoth(t, nullptr, old),
+                     std::move(problem));
   };
-  // The samples are taken before the file is opened: a step that cannot
-  // advance across the range fails the plot without touching anything.
-  std::vector<knotfit::PlotSample> samples;
-  const std::string problem = fit.made != nullptr
-                                  ? fit.made->plot_problem
-                                  : SampleFit(*fit.fit, samples);
-  if (!problem.empty()) {
-    return without_plot(target, problem);
+  if (!plot.unplottable.empty()) {
+    return without_plot(p.target(), plot.unplottable);
   }
-  const bool written_ahead = ahead != nullptr;
-  const auto f =
-      written_ahead ? std::move(ahead) : open_KEL_file(std::move(target));
-  if (!f->is_open() && !written_ahead) {
-    if (EndsTheRun(*f)) {
+  if (!plot.created) {
+    if (EndsTheRun(p)) {
       // The run ends there, after the data set's new table.
-      if (!PlaceFiles(table, nullptr, KelTarget{}).table) {
-        ReportTableFailure(run, name, table);
+      if (!RenameBoth(t, nullptr, KelTarget{}).table) {
+        TableFailure(console, place, name, t);
       }
-      return EndRun(run, "SavePlotFile", Outcome::kNoPlots, *f);
+      return EndRun(console, place, "SavePlotFile", Outcome::kNoPlots, p);
     }
-    return without_plot(f->target(), OpenFailure(*f));
+    return without_plot(p.target(), OpenFailure(p));
   }
-  const bool written =
-      written_ahead || (fit.made != nullptr ? f->Write(fit.made->plot.data(),
-                                                       fit.made->plot.size())
-                                            : WritePlotLines(*f, samples));
-  if (!written_ahead && (!written || !f->Close())) {
+  if (!plot.complete) {
     console.Message(">>>>> writing error");
-    return without_plot(f->target(), CannotWrite(*f));
+    return without_plot(p.target(), CannotWrite(p));
   }
-  const Placed placed = PlaceFiles(table, f.get(), f->target());
+  const Placed placed = RenameBoth(t, &p, p.target());
   if (placed.table && !placed.plot) {
     console.Message(">>>>> writing error");
   }
-  return placed.plot ? Outcome::kWritten
-                     : Unplotted(run, name, table, placed, CannotWrite(*f));
+  return placed.plot
+             ? FilesPlaced{Outcome::kWritten, {}}
+             : Unplotted(console, place, name, t, placed, CannotWrite(p));
 }

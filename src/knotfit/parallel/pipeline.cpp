@@ -11,9 +11,9 @@
 
 namespace {
 
-// Data sets up to this many points are made ahead whole (their points,
-// trace, table and plot file in memory: some 130 bytes a point and the plot
-// file's few tens of kilobytes); longer ones are written as they are made,
+// Data sets up to this many points are made ahead whole (their points, fit
+// and trace in memory: some 150 bytes a point, and their files beside their
+// targets); longer ones are made and written in their turn, streaming,
 // after every earlier data set.
 constexpr int32_t kAheadPoints = 1 << 14;
 // At most this many points, and this many data sets per worker, wait to be
@@ -30,24 +30,28 @@ constexpr size_t kHeldBytes = size_t{4} << 20;
 } // namespace
 
 struct DataSetPipeline::Job {
+  // The data set's own copy of what it is made of; set points into it.
   std::vector<double> x, y, w; // w empty: every weight 1
-  std::string name, input, place;
+  std::string name, input;
   std::string file; // the name as the file it goes to
-  uint64_t line = 0;
   PointPlaces points;
-  std::optional<MeasuredAccount> measured;
-  bool write_ahead = false; // its files may be written ahead
-  Done done;
-  PreparedDataSet prepared;
+  DataSet set;
+  Tally *tally = nullptr;
+  bool files_ahead = false; // its files are written by its worker
+  Workspace workspace;
+  std::optional<MadeDataSet> made;
   Workers::Task task;
   Transcript after; // what the reader printed after this data set's NAME
 };
 
-DataSetPipeline::DataSetPipeline(const Run &run, WriteDataSet write)
-    : run_(run), workers_(*run.workers), write_(std::move(write)) {}
+DataSetPipeline::DataSetPipeline(const Run &run)
+    : run_(run), workers_(run.workers) {}
 
 DataSetPipeline::~DataSetPipeline() {
-  workers_.Cancel();
+  if (workers_ == nullptr) {
+    return;
+  }
+  workers_->Cancel();
   try {
     run_.console.HoldIn(nullptr); // what it held is dropped with the jobs
   } catch (...) {
@@ -55,15 +59,34 @@ DataSetPipeline::~DataSetPipeline() {
   }
 }
 
-void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
+// Whether a data set's files are written ahead by its worker, decided here
+// alone: not with --mkdir, whose directories are made in their turn; not
+// after a file failed to be written ahead; not beyond the temporary files
+// the workers may hold; and not when an earlier data set in flight goes to
+// the same files, as its rename, and what it finds there, must come first.
+bool DataSetPipeline::FilesAhead(const std::string &file) const {
+  const auto files_ahead =
+      std::count_if(jobs_.begin(), jobs_.end(),
+                    [](const auto &earlier) { return earlier->files_ahead; });
+  return write_ahead_ && (run_.kel == nullptr || !run_.kel->mkdir) &&
+         2 * (files_ahead + 1) <= kMaxFilesAhead &&
+         std::none_of(jobs_.begin(), jobs_.end(), [&file](const auto &earlier) {
+           return earlier->file == file;
+         });
+}
+
+void DataSetPipeline::Handle(const DataSet &set, Tally &tally) {
   if (ended_) {
     return;
   }
   const int32_t n = set.n;
-  if (n > kAheadPoints || !set.skipped.empty()) {
+  if (workers_ == nullptr || n > kAheadPoints || !set.skipped.empty()) {
     Finish();
     if (!ended_) {
-      done(write_(set, nullptr));
+      Workspace own;
+      MadeDataSet made(
+          set, run_, run_.workspace != nullptr ? *run_.workspace : own, false);
+      tally.Add(set, GenerateCubicSpline(set, made, run_), run_);
     }
     return;
   }
@@ -74,53 +97,39 @@ void DataSetPipeline::Handle(const DataSet &set, const Done &done) {
     job->w.assign(set.w, set.w + n);
   }
   job->name = set.name;
-  job->input = set.input;
-  job->place = set.place;
-  job->line = set.line;
+  job->input = set.place.input;
   if (set.points != nullptr) {
     job->points = *set.points;
   }
-  job->measured = set.measured;
-  job->done = done;
-  // Files are written ahead unless an earlier data set in flight goes to the
-  // same files: its rename, and what it finds there, must come first.
+  job->set = set;
+  job->set.x = job->x.data();
+  job->set.y = job->y.data();
+  job->set.w = job->w.empty() ? nullptr : job->w.data();
+  job->set.name = job->name;
+  job->set.place.input = job->input;
+  job->set.points = set.points != nullptr ? &job->points : nullptr;
+  job->tally = &tally;
   job->file = FileName(set.name);
-  const auto files_ahead =
-      std::count_if(jobs_.begin(), jobs_.end(),
-                    [](const auto &earlier) { return earlier->write_ahead; });
-  job->write_ahead =
-      write_ahead_ && run_.kel != nullptr && !run_.kel->mkdir &&
-      2 * (files_ahead + 1) <= kMaxFilesAhead &&
-      std::none_of(jobs_.begin(), jobs_.end(), [&job](const auto &earlier) {
-        return earlier->file == job->file;
-      });
+  job->files_ahead = FilesAhead(job->file);
   Job &made = *job;
   made.task.work = [&made, this] {
-    Workspace workspace;
-    Run run = run_;
-    run.weights = made.w.empty() ? nullptr : made.w.data();
-    made.prepared =
-        PrepareDataSet(static_cast<int32_t>(made.x.size()), made.x.data(),
-                       made.y.data(), made.name, run, workspace);
-    if (made.write_ahead) {
-      WriteAhead(made.prepared, made.name, *run_.kel);
-    }
+    made.made.emplace(made.set, run_, made.workspace, made.files_ahead);
   };
   jobs_.push_back(std::move(job));
   points_ahead_ += static_cast<uint64_t>(n);
-  workers_.Start(made.task);
+  workers_->Start(made.task);
   Hold();
   Poll();
   while (!jobs_.empty() &&
-         (jobs_.size() > kDataSetsPerWorker * size_t{workers_.threads()} ||
+         (jobs_.size() > kDataSetsPerWorker * size_t{workers_->threads()} ||
           points_ahead_ > kPointsAhead)) {
-    WriteFirst();
+    GenerateFirst();
   }
 }
 
 void DataSetPipeline::Poll() {
-  while (!jobs_.empty() && workers_.Done(jobs_.front()->task)) {
-    WriteFirst();
+  while (!jobs_.empty() && workers_->Done(jobs_.front()->task)) {
+    GenerateFirst();
   }
   if (!jobs_.empty() && jobs_.back()->after.size() > kHeldBytes) {
     Finish();
@@ -129,42 +138,30 @@ void DataSetPipeline::Poll() {
 
 void DataSetPipeline::Finish() {
   while (!jobs_.empty()) {
-    WriteFirst();
+    GenerateFirst();
   }
 }
 
-// The first data set is written as with one thread, and done with, with
+// The first data set is generated as with one thread, and counted, with
 // its points still here; then what the reader printed after its NAME pair
 // follows. With the run's end, every later one is dropped, unprinted.
-void DataSetPipeline::WriteFirst() {
+void DataSetPipeline::GenerateFirst() {
   Job &job = *jobs_.front();
-  workers_.Wait(job.task); // throws what the worker threw: out of memory
+  workers_->Wait(job.task); // throws what the worker threw: out of memory
   // Files written in their turn on this thread find the file system as with
   // one thread: without the temporary files of later data sets, which could
   // take the space they need. After a file failed ahead, none is any more.
-  const PreparedDataSet &made = job.prepared;
-  if (made.problem.empty() && made.binary32.empty() && !made.plot_file) {
-    write_ahead_ = write_ahead_ && !made.ahead_failed;
+  MadeDataSet &made = *job.made;
+  if (made.WritesInTurn()) {
+    write_ahead_ = write_ahead_ && !made.failed();
     DropFilesAhead();
   }
   Console &console = run_.console;
   console.HoldIn(nullptr);
-  const DataSet set{static_cast<int32_t>(job.x.size()),
-                    job.x.data(),
-                    job.y.data(),
-                    job.name,
-                    job.input,
-                    job.place,
-                    job.line,
-                    {},
-                    &job.points,
-                    job.measured,
-                    job.w.empty() ? nullptr : job.w.data()};
-  const DataSetOutcome outcome = write_(set, &job.prepared);
-  job.done(outcome);
-  if (EndsRun(outcome.files)) {
+  job.tally->Add(job.set, GenerateCubicSpline(job.set, made, run_), run_);
+  if (job.tally->ended()) {
     ended_ = true;
-    workers_.Cancel();
+    workers_->Cancel();
     jobs_.clear(); // removes the temporary files written ahead
     points_ahead_ = 0;
   } else {
@@ -180,22 +177,24 @@ void DataSetPipeline::WriteFirst() {
 void DataSetPipeline::DropFilesAhead() {
   for (size_t k = 1; k < jobs_.size(); ++k) {
     Job &later = *jobs_[k];
-    if (!later.write_ahead) {
+    if (!later.files_ahead) {
       continue;
     }
     try {
-      workers_.Wait(later.task);
+      workers_->Wait(later.task);
     } catch (...) {
       // Its error stays with its task and is thrown again in its turn.
     }
-    later.write_ahead = false;
-    later.prepared.table_file.reset();
-    later.prepared.plot_file.reset();
+    later.files_ahead = false;
+    if (later.made) {
+      later.made->DropFiles();
+    }
   }
 }
 
-// Where the reader's output goes: behind the last data set not yet written,
-// to standard output when there is none, nowhere once the run has ended.
+// Where the reader's output goes: behind the last data set not yet
+// generated, to standard output when there is none, nowhere once the run
+// has ended.
 void DataSetPipeline::Hold() {
   run_.console.HoldIn(ended_          ? &dropped_
                       : jobs_.empty() ? nullptr

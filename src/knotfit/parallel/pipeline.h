@@ -1,55 +1,56 @@
-// Data sets fitted and formatted ahead on worker threads and written in
-// input order by the thread that reads them: what `-j N` runs. The workers
-// compute, and write a data set's two files into their temporary files when
-// nothing can make that differ from writing them in its turn; every rename,
-// every byte printed, every message and every outcome, and what follows from
-// it (the counts, the report), is made on the reading thread, in input
-// order, by the same code as with one thread, so a run shows exactly what it
-// shows with one thread.
+// Every data set of a run from its NAME pair to its turn. Without worker
+// threads each is made and generated at once. With them (-j N), short data
+// sets are made ahead on the workers, their files written beside their
+// targets when nothing can make that differ from writing them in their
+// turn; every message, every byte printed, every rename and every count is
+// made on the reading thread, in input order, by the same functions as with
+// one thread, so a run shows exactly what it shows with one thread.
 #ifndef KNOTFIT_PARALLEL_PIPELINE_H
 #define KNOTFIT_PARALLEL_PIPELINE_H
 
 #include "console/console.h"
-#include "driver.h"
+#include "data_set.h"
 #include "fit/generate.h"
 #include "parallel/workers.h"
+#include "tally.h"
 
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 
 class DataSetPipeline final : public DataSetHandler {
 public:
-  // run.workers (at least one thread) do the fitting and formatting; write
-  // writes each data set in its turn, with what was made of it ahead.
-  DataSetPipeline(const Run &run, WriteDataSet write);
-  // Drops what was not yet written (a run that ended early or ran out of
+  // run.workers, when there are any, make data sets ahead.
+  explicit DataSetPipeline(const Run &run);
+  // Drops what was not yet generated (a run that ended early or ran out of
   // memory: nothing of it was printed) and gives the console back.
   ~DataSetPipeline() override;
   DataSetPipeline(const DataSetPipeline &) = delete;
   DataSetPipeline &operator=(const DataSetPipeline &) = delete;
 
-  // A short data set is copied and handed to a worker; it is written, and
-  // done called, once every earlier one was. A long one, and one the reader
-  // skipped, is written at once on this thread, after every earlier one.
-  void Handle(const DataSet &set, const Done &done) override;
-  // Writes the data sets that are ready; waits for all of them when what
+  // A short data set is copied and handed to a worker; it is generated
+  // once every earlier one was. A long one, one the reader skipped, and
+  // every one without workers, is made and generated at once on this
+  // thread, after every earlier one.
+  void Handle(const DataSet &set, Tally &tally) override;
+  // Generates the data sets that are ready; waits for all of them when what
   // the reader printed meanwhile has grown large.
   void Poll() override;
-  // Writes every data set handed over.
+  // Generates every data set handed over.
   void Finish() override;
 
 private:
   struct Job;
 
-  void WriteFirst();
+  bool FilesAhead(const std::string &file) const;
+  void GenerateFirst();
   void DropFilesAhead();
   void Hold();
 
   Run run_;
-  Workers &workers_;
-  WriteDataSet write_;
-  std::deque<std::unique_ptr<Job>> jobs_; // handed over, not yet written
+  Workers *workers_;
+  std::deque<std::unique_ptr<Job>> jobs_; // handed over, not yet generated
   uint64_t points_ahead_ = 0;             // in jobs_
   bool write_ahead_ = true;               // no file failed to be written ahead
   bool ended_ = false;                    // an outcome ended the run

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <utility>
 
 using knotfit::detail::Utf8Length;
@@ -276,10 +275,7 @@ void AppendDoubles(std::string &out, const char *name,
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::vector<unsigned char> bytes(8 * values.size());
   for (size_t i = 0; i < values.size(); ++i) {
-    uint64_t bits = 0;
-    std::memcpy(&bits, &values[i], sizeof bits);
-    StoreBigEndian32(&bytes[8 * i], static_cast<uint32_t>(bits >> 32));
-    StoreBigEndian32(&bytes[8 * i + 4], static_cast<uint32_t>(bits));
+    StoreBinary64(&bytes[8 * i], values[i]);
   }
   out += " data-";
   out += name;

@@ -401,19 +401,24 @@ void HermiteFit(const MethodChoice &choice, int32_t n, const double *x,
 // Akima's end secants continue the first two and the last two: a single
 // segment has no second one, hence 3 points for akima and makima.
 constexpr MethodInfo kMethods[] = {
-    {Method::kNotAKnot, "not-a-knot", 2, nullptr, NotAKnotFit, ""},
-    {Method::kNatural, "natural", 2, nullptr, HermiteFit<NaturalSlopes>, ""},
-    {Method::kClamped, "clamped", 2, FiniteEndSlopes, HermiteFit<ClampedSlopes>,
-     "[=D0,DN]"},
-    {Method::kPeriodic, "periodic", 2, EqualEnds, HermiteFit<PeriodicSlopes>,
+    {Method::kNotAKnot, "not-a-knot", 2, nullptr, NotAKnotFit, "",
+     " (default)"},
+    {Method::kNatural, "natural", 2, nullptr, HermiteFit<NaturalSlopes>, "",
      ""},
+    {Method::kClamped, "clamped", 2, FiniteEndSlopes, HermiteFit<ClampedSlopes>,
+     "[=D0,DN]", ", clamped=D0,DN (end slopes)"},
+    {Method::kPeriodic, "periodic", 2, EqualEnds, HermiteFit<PeriodicSlopes>,
+     "", ""},
     {Method::kPchip, "pchip", 2, nullptr,
-     HermiteFit<LocalSlopes<PchipInterior, PchipEnd>>, ""},
-    {Method::kAkima, "akima", 3, nullptr, HermiteFit<AkimaSlopes>, ""},
-    {Method::kMakima, "makima", 3, nullptr, HermiteFit<MakimaSlopes>, ""},
+     HermiteFit<LocalSlopes<PchipInterior, PchipEnd>>, "", ""},
+    {Method::kAkima, "akima", 3, nullptr, HermiteFit<AkimaSlopes>, "", ""},
+    {Method::kMakima, "makima", 3, nullptr, HermiteFit<MakimaSlopes>, "", ""},
     {Method::kSteffen, "steffen", 2, nullptr,
-     HermiteFit<LocalSlopes<SteffenInterior, SteffenEnd>>, ""},
-    {Method::kSmooth, "smooth", 3, nullptr, nullptr, "", true},
+     HermiteFit<LocalSlopes<SteffenInterior, SteffenEnd>>, "", ""},
+    {Method::kSmooth, "smooth", 3, nullptr, nullptr, "",
+     ", the cubic smoothing spline, near the points, not through them (x may "
+     "repeat, not decrease)",
+     true},
 };
 
 } // namespace

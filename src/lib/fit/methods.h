@@ -25,6 +25,8 @@ struct MethodInfo {
               const double *y, double *a, double *b, double *c);
   // What may follow the name, as the lists of methods show it.
   const char *parameters;
+  // What knotfit's --help says of the method after its name.
+  const char *help;
   // The fit passes near the points, not through them: FitSmoothingSpline
   // (smoothing_spline.h) makes it, with weights and an amount of smoothing;
   // its knots are the distinct x, equal x allowed, and their y the smoothed

@@ -48,13 +48,14 @@ public:
     return s;
   }
 
-  static Spline Of(const ToleranceFit &fit) {
+  // The five arrays of a fit that holds them as a table does, taken over.
+  template <class TableArrays> static Spline Of(TableArrays fit) {
     Spline s;
-    s.x_ = fit.x;
-    s.y_ = fit.y;
-    s.a_ = fit.a;
-    s.b_ = fit.b;
-    s.c_ = fit.c;
+    s.x_ = std::move(fit.x);
+    s.y_ = std::move(fit.y);
+    s.a_ = std::move(fit.a);
+    s.b_ = std::move(fit.b);
+    s.c_ = std::move(fit.c);
     return s;
   }
 
@@ -69,13 +70,9 @@ public:
     if (!problem.empty()) {
       throw Error(problem);
     }
-    Spline s;
-    s.x_ = std::move(fit.x);
-    s.y_ = std::move(fit.y);
-    s.a_ = std::move(fit.a);
-    s.b_ = std::move(fit.b);
-    s.c_ = std::move(fit.c);
-    s.smoothing_ = SmoothingFigures{fit.lambda, fit.df, fit.gcv};
+    const SmoothingFigures figures{fit.lambda, fit.df, fit.gcv};
+    Spline s = Of(std::move(fit));
+    s.smoothing_ = figures;
     return s;
   }
 };

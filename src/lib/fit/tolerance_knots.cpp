@@ -372,12 +372,7 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
     const std::size_t last_knot = std::min(hi + 1, m);
     const int32_t first = trial.knots[first_knot];
     const int32_t last = trial.knots[last_knot];
-    ToleranceFit candidate;
-    candidate.x = fit.x;
-    candidate.y = fit.y;
-    candidate.a = fit.a;
-    candidate.b = fit.b;
-    candidate.c = fit.c;
+    ToleranceFit candidate = fit; // measured again once it is kept
     for (auto *v : {&candidate.x, &candidate.y, &candidate.a, &candidate.b,
                     &candidate.c}) {
       v->erase(v->begin() + static_cast<std::ptrdiff_t>(j));

@@ -5,6 +5,7 @@
 #ifndef KNOTFIT_BIG_ENDIAN_H
 #define KNOTFIT_BIG_ENDIAN_H
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -32,22 +33,7 @@ inline uint32_t LoadBigEndian32(const unsigned char *in) {
          (uint32_t{in[2]} << 8) | uint32_t{in[3]};
 }
 
-// The bit pattern of a binary32 value, for StoreBigEndian32.
-inline uint32_t Binary32Bits(float f) {
-  uint32_t bits = 0;
-  std::memcpy(&bits, &f, sizeof bits);
-  return bits;
-}
-
-// The binary32 value of a bit pattern from LoadBigEndian32.
-inline float Binary32FromBits(uint32_t bits) {
-  float f = 0.0f;
-  std::memcpy(&f, &bits, sizeof f);
-  return f;
-}
-
-// v in out[0..1] and in out[0..7], most significant byte first, and the
-// values stored there.
+// v in out[0..1], most significant byte first, and the value stored there.
 inline void StoreBigEndian16(unsigned char *out, uint16_t v) {
   out[0] = static_cast<unsigned char>(v >> 8);
   out[1] = static_cast<unsigned char>(v);
@@ -57,27 +43,25 @@ inline uint16_t LoadBigEndian16(const unsigned char *in) {
   return static_cast<uint16_t>((in[0] << 8) | in[1]);
 }
 
-inline void StoreBigEndian64(unsigned char *out, uint64_t v) {
-  StoreBigEndian32(out, static_cast<uint32_t>(v >> 32));
-  StoreBigEndian32(out + 4, static_cast<uint32_t>(v));
+// A binary32 field: its bit pattern as one 32-bit word.
+inline void StoreBinary32(unsigned char *out, float f) {
+  StoreBigEndian32(out, std::bit_cast<uint32_t>(f));
 }
 
-inline uint64_t LoadBigEndian64(const unsigned char *in) {
-  return (uint64_t{LoadBigEndian32(in)} << 32) | LoadBigEndian32(in + 4);
+inline float LoadBinary32(const unsigned char *in) {
+  return std::bit_cast<float>(LoadBigEndian32(in));
 }
 
-// The bit pattern of a binary64 value and back, for the 64-bit store and
-// load.
-inline uint64_t Binary64Bits(double d) {
-  uint64_t bits = 0;
-  std::memcpy(&bits, &d, sizeof bits);
-  return bits;
+// A binary64 field: its bit pattern as two 32-bit words, the high one first.
+inline void StoreBinary64(unsigned char *out, double d) {
+  const auto bits = std::bit_cast<uint64_t>(d);
+  StoreBigEndian32(out, static_cast<uint32_t>(bits >> 32));
+  StoreBigEndian32(out + 4, static_cast<uint32_t>(bits));
 }
 
-inline double Binary64FromBits(uint64_t bits) {
-  double d = 0.0;
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
+inline double LoadBinary64(const unsigned char *in) {
+  return std::bit_cast<double>(uint64_t{LoadBigEndian32(in)} << 32 |
+                               LoadBigEndian32(in + 4));
 }
 
 #endif

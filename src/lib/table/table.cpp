@@ -143,8 +143,8 @@ public:
                  std::to_string(count_at) + " is below 1");
     }
     if (t.form_ != TableForm::kClassic) {
-      t.x0_ = Binary64FromBits(LoadBigEndian64(head + 12));
-      t.y0_ = Binary64FromBits(LoadBigEndian64(head + 20));
+      t.x0_ = LoadBinary64(head + 12);
+      t.y0_ = LoadBinary64(head + 20);
       for (const auto &[value, field, at] :
            {std::tuple{t.x0_, "x0", 12}, std::tuple{t.y0_, "y0", 20}}) {
         if (!std::isfinite(value)) {
@@ -167,9 +167,9 @@ public:
       constexpr std::size_t kRecord = 5 * sizeof(Field);
       auto load = [](const unsigned char *at) {
         if constexpr (sizeof(Field) == 4) {
-          return Binary32FromBits(LoadBigEndian32(at));
+          return LoadBinary32(at);
         } else {
-          return Binary64FromBits(LoadBigEndian64(at));
+          return LoadBinary64(at);
         }
       };
       auto text = [](Field v) {

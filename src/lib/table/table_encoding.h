@@ -162,7 +162,7 @@ void EncodeTable(const TableFields &t, Out &out, Trace &&trace) {
     t.Record(i, fields);
     auto *record = reinterpret_cast<unsigned char *>(out.Room(20));
     for (int k = 0; k < 5; ++k) {
-      StoreBigEndian32(record + 4 * k, Binary32Bits(fields[k]));
+      StoreBinary32(record + 4 * k, fields[k]);
     }
     out.Commit(reinterpret_cast<char *>(record + 20));
     trace(static_cast<const float *>(fields));
@@ -186,8 +186,8 @@ void EncodeTable(const TableFields &t, TableForm form, Out &out,
   StoreBigEndian16(header + 4, kTableVersion);
   StoreBigEndian16(header + 6, static_cast<uint16_t>(form));
   StoreBigEndian32(header + 8, static_cast<uint32_t>(t.n));
-  StoreBigEndian64(header + 12, Binary64Bits(t.x0));
-  StoreBigEndian64(header + 20, Binary64Bits(t.y0));
+  StoreBinary64(header + 12, t.x0);
+  StoreBinary64(header + 20, t.y0);
   out.Commit(reinterpret_cast<char *>(header + kTableHeaderSize));
   const bool wide = form == TableForm::kDouble;
   for (int32_t i = t.n - 1; i >= 0 && out.ok(); --i) {
@@ -196,13 +196,13 @@ void EncodeTable(const TableFields &t, TableForm form, Out &out,
     if (wide) {
       t.Record(i, given);
       for (std::size_t k = 0; k < 5; ++k) {
-        StoreBigEndian64(record + 8 * k, Binary64Bits(given[k]));
+        StoreBinary64(record + 8 * k, given[k]);
       }
     } else {
       float fields[5];
       t.OffsetRecord(i, fields);
       for (std::size_t k = 0; k < 5; ++k) {
-        StoreBigEndian32(record + 4 * k, Binary32Bits(fields[k]));
+        StoreBinary32(record + 4 * k, fields[k]);
         given[k] = static_cast<double>(fields[k]);
       }
     }
