@@ -23,8 +23,14 @@ foreach(page IN LISTS pages)
   endif()
 endforeach()
 
-# An option's entry: a .TP paragraph whose tag line names it, "\-\-name"
-# followed by anything but more of a name.
+# Each program's page has an entry of its own for every option its --help
+# lists (a .TP paragraph whose tag line names it, "\-\-name" followed by
+# anything but more of a name), and holds whole the lists that come from the
+# program's tables (the methods, the rules beyond the knots, the export's
+# formats and types, from a message naming them all; the flags, from --help).
+set(lists_knotfit "--method=?")
+set(lists_knotfit-eval "--extrapolate=?")
+set(lists_knotfit-export "--format=?" "--type=?")
 foreach(program IN LISTS PROGRAMS)
   string(REGEX REPLACE "=.*" "" name "${program}")
   string(REGEX REPLACE "^[^=]*=" "" path "${program}")
@@ -44,18 +50,7 @@ foreach(program IN LISTS PROGRAMS)
       message(FATAL_ERROR "docs/${name}.1: no entry of its own for --${option}")
     endif()
   endforeach()
-endforeach()
 
-# The lists that come from the programs' tables (the methods, the rules
-# beyond the knots, the export's formats and types, from a message naming
-# them all; the flags, from --help) are each whole in the program's page.
-set(lists_knotfit "--method=?")
-set(lists_knotfit-eval "--extrapolate=?")
-set(lists_knotfit-export "--format=?" "--type=?")
-foreach(program IN LISTS PROGRAMS)
-  string(REGEX REPLACE "=.*" "" name "${program}")
-  string(REGEX REPLACE "^[^=]*=" "" path "${program}")
-  file(READ ${SOURCE_DIR}/docs/${name}.1 page)
   set(items "")
   foreach(probe IN LISTS lists_${name})
     execute_process(COMMAND ${path} ${probe} t ERROR_VARIABLE said OUTPUT_QUIET)
@@ -65,7 +60,6 @@ foreach(program IN LISTS PROGRAMS)
     string(REPLACE ", " ";" listed "${CMAKE_MATCH_1}")
     list(APPEND items ${listed})
   endforeach()
-  execute_process(COMMAND ${path} --help OUTPUT_VARIABLE help)
   if(help MATCHES "\nFlags of a fit[^\n]*\n(( +[^\n]*\n)+)")
     string(REGEX MATCHALL "\n  [a-z0-9-]+" flags "\n${CMAKE_MATCH_1}")
     string(REGEX REPLACE "\n  " "" flags "${flags}")
