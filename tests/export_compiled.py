@@ -92,15 +92,17 @@ def check(what, got, want):
         sys.exit(f"{what}:\n{got!r}\nwanted\n{want!r}")
 
 
-def compiled(source, headers, cc, flags, program):
-    """Compiles source to program on the pool; what it returns waits, and
-    gives the program once it compiled without a word."""
-    with open(f"{program}.c", "w") as f:
+def compiled(source, work, k, flags=""):
+    """source built under the options OPTIONS[k] (and flags), beside the
+    others at once: as many at a time as there are cores."""
+    cc, options = OPTIONS[k]
+    with open(f"{work}/main{k}.c", "w") as f:
         f.write(source)
-    build = pool.submit(run, cc, *flags.split(), "-Wall", "-Wextra", "-pedantic",
-                        "-Werror", f"-I{include}", f"-I{headers}", f"{program}.c",
-                        "-o", program)
-    return lambda: check(f"{cc} {flags}", build.result().stderr, "") or program
+    r = run(cc, *options.split(), *flags.split(), "-Wall", "-Wextra",
+            "-pedantic", "-Werror", f"-I{include}", f"-I{work}",
+            f"{work}/main{k}.c", "-o", f"{work}/main{k}")
+    check(f"{cc} {options} {flags}", r.stderr, "")
+    return f"{work}/main{k}"
 
 
 def abscissas(table):
@@ -118,8 +120,6 @@ def abscissas(table):
     return xs
 
 
-# Every program is compiled at once, on as many threads as there are cores:
-# the drivers of each type and one reader, under each set of options.
 with tempfile.TemporaryDirectory() as work, \
         ThreadPoolExecutor(os.cpu_count()) as pool:
     names = ["cube", "wave", "collapsed", "offset", "double"]
@@ -132,22 +132,11 @@ with tempfile.TemporaryDirectory() as work, \
             out.write(from_hex(f.read()))
     tables = [read_table.load(path) for path in paths]
 
-    exported = {kind: run(export, "--type", kind, *paths)
-                for kind in ("float", "double", "i32", "i16")}
-    drivers = {}
-    for kind, r in exported.items():
-        os.mkdir(headers := f"{work}/{kind}-type")
-        with open(f"{headers}/exported.h", "w") as f:
-            f.write(r.stdout)
-        fixed = int(kind in ("i32", "i16"))
-        drivers[kind] = [compiled(DRIVER, headers, cc, f"{flags} -DFIXED={fixed}",
-                                  f"{headers}/{k}")
-                         for k, (cc, flags) in enumerate(OPTIONS)]
-    readers = [compiled(READER, work, cc, flags, f"{work}/reader{k}")
-               for k, (cc, flags) in enumerate(OPTIONS)]
-
-    for kind, r in exported.items():
+    for kind in ("float", "double", "i32", "i16"):
+        r = run(export, "--type", kind, *paths)
         check(f"--type {kind}", r.returncode, 0)
+        with open(f"{work}/exported.h", "w") as f:
+            f.write(r.stdout)
         reported = [tuple(map(float, m)) for m in re.findall(
             r"largest difference (\S+) at x = (\S+), (\S+) of the y range",
             r.stderr)]
@@ -168,7 +157,9 @@ with tempfile.TemporaryDirectory() as work, \
                 args = [(t - x0).hex() for t in abscissas(table)]
             queries += "".join(f"{i} {a}\n" for a in args)
             points += [(i, t) for t in abscissas(table)]
-        outputs = {run(main(), input=queries).stdout for main in drivers[kind]}
+        outputs = {run(main, input=queries).stdout for main in pool.map(
+            lambda k: compiled(DRIVER, work, k, f"-DFIXED={int(fixed)}"),
+            range(len(OPTIONS)))}
         check(f"{kind}: the same everywhere", len(outputs), 1)
         values = outputs.pop().split()
         worst = [(0.0, abscissas(table)[0]) for table in tables]
@@ -189,6 +180,8 @@ with tempfile.TemporaryDirectory() as work, \
 
     # table.h under the same options: the Python reader's bits (which are
     # the library's, read_table_test.py).
+    readers = list(pool.map(lambda k: compiled(READER, work, k),
+                            range(len(OPTIONS))))
     for path, table in zip(paths, tables):
         knots = abscissas(table)
         ps = knots[::7] + [knots[0] - 1.5, knots[len(table.x) - 1] + 2]
@@ -202,9 +195,9 @@ with tempfile.TemporaryDirectory() as work, \
                         table.second_derivative(p, rule),
                         table.integral(p, q, rule)]
             want.append(repr(row + table.inverse(p)))
-        for reader, (cc, flags) in zip(readers, OPTIONS):
+        for main, (cc, flags) in zip(readers, OPTIONS):
             got = [repr([float.fromhex(v) for v in line.split()])
-                   for line in run(reader(), path, input=queries).stdout
+                   for line in run(main, path, input=queries).stdout
                    .splitlines()]
             check(f"table.h {cc} {flags} {path}", got, want)
 
