@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
-"""report_browser.py KNOTFIT [GEN_WORKLOAD]: loads reports that knotfit
-writes (--report) in headless Chromium: the DOM holds one plot per data set
-with its data and the flagged rows first; the cube's curve is drawn where
-S(t) = t^3 maps. The page counts every data set, and is UTF-8 whatever the
-names. With GEN_WORKLOAD, only W2's report, which loads. Exits 77 (skipped)
-without chromium."""
+"""report_browser.py KNOTFIT [GEN_WORKLOAD]: loads reports that knotfit writes
+(--report) in headless Chromium: the DOM holds one plot per data set with its
+data and the flagged rows first; the cube's curve is drawn where S(t) = t^3
+maps. The page counts every data set, and is UTF-8 whatever the names. With
+GEN_WORKLOAD, only W2's report, which loads. Exits 77 without chromium."""
 import base64
 import os
 import re
