@@ -93,8 +93,7 @@ def check(what, got, want):
 
 
 def compiled(source, work, k, flags=""):
-    """source built under the options OPTIONS[k] (and flags), beside the
-    others at once: as many at a time as there are cores."""
+    """source built under OPTIONS[k] and flags, on a thread of the pool."""
     cc, options = OPTIONS[k]
     with open(f"{work}/main{k}.c", "w") as f:
         f.write(source)
@@ -120,6 +119,8 @@ def abscissas(table):
     return xs
 
 
+# The programs under the six sets of options are compiled side by side, as
+# many at a time as there are cores.
 with tempfile.TemporaryDirectory() as work, \
         ThreadPoolExecutor(os.cpu_count()) as pool:
     names = ["cube", "wave", "collapsed", "offset", "double"]
