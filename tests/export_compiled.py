@@ -119,7 +119,7 @@ def abscissas(table):
     return xs
 
 
-# The programs under the six sets of options are compiled side by side, as
+# The programs under the sets of options are compiled side by side, as
 # many at a time as there are cores.
 with tempfile.TemporaryDirectory() as work, \
         ThreadPoolExecutor(os.cpu_count()) as pool:
