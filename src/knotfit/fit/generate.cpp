@@ -8,6 +8,7 @@
 
 #include "knotfit_internal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -263,8 +264,13 @@ MadeDataSet::MadeDataSet(const DataSet &set, const Run &run, Workspace &work,
   if (!targets.table || !targets.plot || !TargetProblem(targets).empty()) {
     return;
   }
+  // The trace's buffer sized to the trace (a line is at most about a
+  // hundred bytes), not to a chunk of standard output: a worker that held
+  // 64 KiB for it beside the plot file's buffer made its allocator give
+  // memory back and take it again for every data set.
   Collect trace;
-  ChunkWriter lines(trace);
+  ChunkWriter lines(
+      trace, std::min(size_t{1} << 16, static_cast<size_t>(n) * 128 + 256));
   WriteFiles(std::move(targets), run.console.quiet() ? nullptr : &lines,
              nullptr, ReplacementFile::Creator::kWorker);
   lines.Flush();
