@@ -259,8 +259,11 @@ MadeDataSet::MadeDataSet(const DataSet &set, const Run &run, Workspace &work,
     return;
   }
   // Targets that are not plain new or writable files, and missing
-  // directories, are left to its turn, as it then finds them.
-  KelTargets targets = LocateKelTargets(set.name, KelOf(run));
+  // directories, are left to its turn, as it then finds them: --mkdir makes
+  // directories there, in input order, never here.
+  KelSettings look = KelOf(run);
+  look.mkdir = false;
+  KelTargets targets = LocateKelTargets(set.name, look);
   if (!targets.table || !targets.plot || !TargetProblem(targets).empty()) {
     return;
   }

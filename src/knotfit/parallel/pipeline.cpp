@@ -60,16 +60,16 @@ DataSetPipeline::~DataSetPipeline() {
 }
 
 // Whether a data set's files are written ahead by its worker, decided here
-// alone: not with --mkdir, whose directories are made in their turn; not
-// after a file failed to be written ahead; not beyond the temporary files
-// the workers may hold; and not when an earlier data set in flight goes to
-// the same files, as its rename, and what it finds there, must come first.
+// alone: not after a file failed to be written ahead; not beyond the
+// temporary files the workers may hold; and not when an earlier data set in
+// flight goes to the same files, as its rename, and what it finds there,
+// must come first. (Where its directories are missing, its worker finds
+// that out and leaves them to its turn.)
 bool DataSetPipeline::FilesAhead(const std::string &file) const {
   const auto files_ahead =
       std::count_if(jobs_.begin(), jobs_.end(),
                     [](const auto &earlier) { return earlier->files_ahead; });
-  return write_ahead_ && (run_.kel == nullptr || !run_.kel->mkdir) &&
-         2 * (files_ahead + 1) <= kMaxFilesAhead &&
+  return write_ahead_ && 2 * (files_ahead + 1) <= kMaxFilesAhead &&
          std::none_of(jobs_.begin(), jobs_.end(), [&file](const auto &earlier) {
            return earlier->file == file;
          });
