@@ -134,6 +134,11 @@ def main():
                 if abs(py - (top + (y1 - t ** 3) / (y1 - y0) * height)) > 0.02:
                     failures.append("the cube's curve passes (%s), off S" % point)
                     break
+            # The axes' names stand centred on them.
+            names = re.search(r'<text x="([^"]*)" y="[^"]*" text-anchor="middle">x</text>.*?'
+                              r'<text x="14" y="([^"]*)"[^>]*>S\(x\)</text>', dom)
+            if not names or (float(names.group(1)), float(names.group(2))) != (left + width / 2, top + height / 2):
+                failures.append("the axes' names stand at %s" % (names and names.groups(),))
             bx, by = map(float, svg.group(2).split())
             with open(shot, "rb") as f:
                 pixels = png_pixels(f.read())
