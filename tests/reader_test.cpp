@@ -4,6 +4,9 @@
 #include "input/token_reader.h"
 #include "output/file.h"
 
+#include "fixed_point.h"
+#include "knotfit/spline.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -204,3 +207,26 @@ TEST(FormatFixed6, MatchesPrintf) {
 }
 
 } // namespace
+
+// knotfit-export's fixed point: at and beyond either end knot S is that
+// knot's y, exactly as stored, not the end segment's polynomial rounded in
+// fixed point.
+TEST(FixedPoint, EndsAreTheEndKnotsY) {
+  std::vector<double> x, y;
+  for (int i = 0; i < 9; ++i) {
+    x.push_back(0.37 * i * i + i);
+    y.push_back(std::sin(x.back()) * 3.1);
+  }
+  const knotfit::Spline s = knotfit::fit(x, y);
+  const Columns columns = {s.x(), s.y(), s.a(), s.b(), s.c()};
+  for (const int bits : {16, 32}) {
+    SCOPED_TRACE(bits);
+    const FixedTable f = Quantize(columns, false, bits);
+    const std::vector<int64_t> &xs = f.q[0], &ys = f.q[1];
+    const int to_value = f.frac[1] - f.value_frac();
+    for (const int64_t t : {xs.front(), xs.front() - 3})
+      EXPECT_EQ(Evaluate(f, t), Shift(ys.front(), to_value));
+    for (const int64_t t : {xs.back(), xs.back() + 3})
+      EXPECT_EQ(Evaluate(f, t), Shift(ys.back(), to_value));
+  }
+}
