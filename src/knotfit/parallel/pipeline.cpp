@@ -12,9 +12,8 @@
 namespace {
 
 // Data sets up to this many points are made ahead whole (their points, fit
-// and trace in memory: some 150 bytes a point, and their files beside their
-// targets); longer ones are made and written in their turn, streaming,
-// after every earlier data set.
+// and trace in memory, their files beside their targets); longer ones are
+// made and written in their turn, streaming, after every earlier data set.
 constexpr int32_t kAheadPoints = 1 << 14;
 // At most this many points, and this many data sets per worker, wait to be
 // written: a bound on the memory the data sets ahead take. A wide window
