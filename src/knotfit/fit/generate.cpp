@@ -175,8 +175,8 @@ std::optional<KnotsReached> Reached(const TableForm &fit, int32_t n,
 // --verbose's line (with --table, the form written), and the warning of a
 // bound that no table found meets.
 void ReportKnots(const std::optional<KnotsReached> &knots, const DataSet &set,
-                 knotfit::TableForm form, const Run &run) {
-  const std::string place = Place(set.place);
+                 const std::string &place, knotfit::TableForm form,
+                 const Run &run) {
   if (knots && !knots->met) {
     PrintDataSetMessage(
         run.console, place, set.name,
@@ -338,7 +338,7 @@ DataSetOutcome GenerateCubicSpline(const DataSet &set, MadeDataSet &made,
                         made.collapsed_.text,
                         CannotTellApart(set.n, set.x, fit.form()));
   }
-  ReportKnots(made.reached_, set, fit.form(), run);
+  ReportKnots(made.reached_, set, place, fit.form(), run);
   ChunkWriter *trace = console.quiet() ? nullptr : &console.out();
   if (!made.has_files()) {
     made.WriteFiles(std::move(targets), trace, run.workers,

@@ -99,7 +99,7 @@ private:
 DataSetOutcome GenerateCubicSpline(const DataSet &set, MadeDataSet &made,
                                    const Run &run);
 
-// Both steps at once, for a data set not skipped by the reader.
+// Both steps at once, on this thread (the run's arrays where it has them).
 DataSetOutcome GenerateCubicSpline(const DataSet &set, const Run &run);
 
 #endif

@@ -82,10 +82,7 @@ void DataSetPipeline::Handle(const DataSet &set, Tally &tally) {
   if (workers_ == nullptr || n > kAheadPoints || !set.skipped.empty()) {
     Finish();
     if (!ended_) {
-      Workspace own;
-      MadeDataSet made(
-          set, run_, run_.workspace != nullptr ? *run_.workspace : own, false);
-      tally.Add(set, GenerateCubicSpline(set, made, run_), run_);
+      tally.Add(set, GenerateCubicSpline(set, run_), run_);
     }
     return;
   }
