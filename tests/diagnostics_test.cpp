@@ -233,30 +233,35 @@ TEST(Diagnostics, SayHowMuchWhereAndWhichMethodsAvoidIt) {
 }
 
 TEST(Diagnostics, EnvelopeHoldsEveryExtremeOfItsColumn) {
-  Points x = kStepX;
-  for (double &v : x) {
-    v += 10.0; // columns from x = 10 on
-  }
-  const knotfit::Spline s = knotfit::fit(x, kStepY);
-  const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
-  const double width = 8.0 / kPlotColumns;
-  // Each column's extremes are those of S (and of the table's curve) there,
-  // to within what 64 samples a column can miss: no value is put in
-  // another column, none of a column is left out.
-  const Envelope of_fit = EnvelopeOf(s), of_table = EnvelopeOf(t, 10.0, 18.0);
-  for (const auto &[e, table] :
-       {std::pair{&of_fit, false}, std::pair{&of_table, true}}) {
-    ASSERT_EQ(e->low.size(), kPlotColumns);
-    for (size_t c = 0; c < kPlotColumns; ++c) {
-      double low = INFINITY, high = -INFINITY;
-      for (int j = 0; j <= 64; ++j) {
-        const double at = 10.0 + width * (static_cast<double>(c) + j / 64.0);
-        const double v = table ? t.value(at) : s.value(at);
-        low = std::min(low, v);
-        high = std::max(high, v);
+  // Columns from x = 10 on, and from x = -20 on (where a segment's length
+  // taken as the sum of its ends would miss its turning points).
+  for (const double from : {10.0, -20.0}) {
+    Points x = kStepX;
+    for (double &v : x) {
+      v += from;
+    }
+    const knotfit::Spline s = knotfit::fit(x, kStepY);
+    const knotfit::Table t = knotfit::read_table(knotfit::table_bytes(s));
+    const double width = 8.0 / kPlotColumns;
+    // Each column's extremes are those of S (and of the table's curve)
+    // there, to within what 64 samples a column can miss: no value is put
+    // in another column, none of a column is left out.
+    const Envelope of_fit = EnvelopeOf(s),
+                   of_table = EnvelopeOf(t, from, from + 8.0);
+    for (const auto &[e, table] :
+         {std::pair{&of_fit, false}, std::pair{&of_table, true}}) {
+      ASSERT_EQ(e->low.size(), kPlotColumns);
+      for (size_t c = 0; c < kPlotColumns; ++c) {
+        double low = INFINITY, high = -INFINITY;
+        for (int j = 0; j <= 64; ++j) {
+          const double at = from + width * (static_cast<double>(c) + j / 64.0);
+          const double v = table ? t.value(at) : s.value(at);
+          low = std::min(low, v);
+          high = std::max(high, v);
+        }
+        EXPECT_NEAR(e->low[c], low, 1e-7) << from << " " << c;
+        EXPECT_NEAR(e->high[c], high, 1e-7) << from << " " << c;
       }
-      EXPECT_NEAR(e->low[c], low, 1e-7) << c;
-      EXPECT_NEAR(e->high[c], high, 1e-7) << c;
     }
   }
 }
