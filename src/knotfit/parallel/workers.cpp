@@ -12,11 +12,6 @@
 #include <string>
 #include <system_error>
 
-namespace {
-
-// The CPU quota of one control group directory, in cores (rounded up), or 0
-// when it sets none: cgroup v2's cpu.max ("max 100000" or "150000 100000"),
-// or v1's cpu.cfs_quota_us (-1 for none) over cpu.cfs_period_us.
 unsigned QuotaIn(const std::string &dir) {
   double quota = 0;
   double period = 0;
@@ -36,6 +31,8 @@ unsigned QuotaIn(const std::string &dir) {
   }
   return static_cast<unsigned>(std::max(1.0, std::ceil(quota / period)));
 }
+
+namespace {
 
 // The smallest CPU quota on the way from the process's control groups up to
 // the root, in cores; 0 when none is set. /proc/self/cgroup names a group
