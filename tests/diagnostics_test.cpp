@@ -111,14 +111,31 @@ TEST(Diagnostics, EachFlagOnDataMadeToRaiseItAndNotTo) {
   }
 }
 
+// A field that narrows to zero or a subnormal, at any knot, in the form
+// written: the offset form stores y - y0, whatever y itself is.
 TEST(Diagnostics, NarrowingToZeroIsFoundAtAnyKnot) {
-  const Points x = {0, 1, 2, 3, 4}, y = {1, 2, 3, 1e-50, 5};
-  const Diagnosis d = Diagnose(knotfit::fit(x, y), {});
-  const auto b32 =
-      std::find_if(d.findings.begin(), d.findings.end(),
-                   [](const Finding &f) { return f.flag == Flag::kBinary32; });
-  ASSERT_NE(b32, d.findings.end());
-  EXPECT_EQ(b32->cause, "y of knot 3 (1e-50) narrows to zero");
+  const struct {
+    Points y;
+    knotfit::TableForm form;
+    std::string cause; // empty: no field narrows
+  } kCases[] = {
+      {{1, 2, 3, 1e-50, 5},
+       knotfit::TableForm::kClassic,
+       "y of knot 3 (1e-50) narrows to zero"},
+      {{-1, 1e-50, 1, 0.5, 1},
+       knotfit::TableForm::kOffset,
+       "y - y0 of knot 1 (1e-50) narrows to zero"},
+      {{1e-50, 2, 4, 6, 8}, knotfit::TableForm::kOffset, ""},
+      {{1, 2, 3, 1e-50, 5}, knotfit::TableForm::kDouble, ""},
+  };
+  const Points x = {0, 1, 2, 3, 4};
+  for (const auto &c : kCases) {
+    const Diagnosis d = Diagnose(knotfit::fit(x, c.y), {}, c.form);
+    const auto b32 = std::find_if(
+        d.findings.begin(), d.findings.end(),
+        [](const Finding &f) { return f.flag == Flag::kBinary32; });
+    EXPECT_EQ(b32 == d.findings.end() ? "" : b32->cause, c.cause) << c.y[0];
+  }
 }
 
 // The binary32 difference is the largest there is: no sample of the table's
