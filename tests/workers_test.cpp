@@ -4,7 +4,9 @@
 #include "parallel/workers.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -46,6 +48,25 @@ TEST(Workers, QuotaOfAControlGroup) {
         << (c.max ? c.max : "-") << " " << (c.v1_quota ? c.v1_quota : "-");
   }
   std::filesystem::remove_all(group);
+}
+
+// As many as the affinity allows (taskset), unless a quota allows fewer.
+TEST(Workers, UsableCoresFollowTheAffinity) {
+  cpu_set_t all;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  const unsigned count = static_cast<unsigned>(CPU_COUNT(&all));
+  const unsigned quota = CgroupQuota();
+  EXPECT_EQ(UsableCores(), quota > 0 ? std::min(count, quota) : count);
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  for (int cpu = 0; cpu < CPU_SETSIZE && CPU_COUNT(&one) == 0; ++cpu) {
+    if (CPU_ISSET(cpu, &all)) {
+      CPU_SET(cpu, &one);
+    }
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(UsableCores(), 1u);
+  ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
 }
 
 } // namespace

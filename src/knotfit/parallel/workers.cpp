@@ -32,11 +32,6 @@ unsigned QuotaIn(const std::string &dir) {
   return static_cast<unsigned>(std::max(1.0, std::ceil(quota / period)));
 }
 
-namespace {
-
-// The smallest CPU quota on the way from the process's control groups up to
-// the root, in cores; 0 when none is set. /proc/self/cgroup names a group
-// per hierarchy ("0::/path" for v2, "3:cpu,cpuacct:/path" for v1).
 unsigned CgroupQuota() {
   std::ifstream groups("/proc/self/cgroup");
   unsigned best = 0;
@@ -71,8 +66,6 @@ unsigned CgroupQuota() {
   }
   return best;
 }
-
-} // namespace
 
 unsigned UsableCores() {
   cpu_set_t set;

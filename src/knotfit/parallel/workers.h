@@ -26,6 +26,11 @@ unsigned UsableCores();
 // or v1's cpu.cfs_quota_us (-1 for none) over cpu.cfs_period_us.
 unsigned QuotaIn(const std::string &dir);
 
+// The smallest CPU quota on the way from the process's control groups up to
+// the root, in cores; 0 when none is set. /proc/self/cgroup names a group
+// per hierarchy ("0::/path" for v2, "3:cpu,cpuacct:/path" for v1).
+unsigned CgroupQuota();
+
 class Workers {
 public:
   // A piece of work and whether it has run; it must stay where it is until
