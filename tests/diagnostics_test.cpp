@@ -21,6 +21,7 @@ using Points = std::vector<double>;
 // maps/monotone: a sensor curve that rises from 0 to 1 in a step.
 const Points kStepX = {0, 1, 2, 3, 3.5, 4, 5, 6, 7, 8};
 const Points kStepY = {0, 0, 0.01, 0.05, 0.5, 0.95, 0.99, 1, 1, 1};
+const Points kFallY = {1, 1, 0.99, 0.95, 0.5, 0.05, 0.01, 0, 0, 0};
 
 Points Sines() {
   Points y;
@@ -45,6 +46,8 @@ TEST(Diagnostics, EachFlagOnDataMadeToRaiseItAndNotTo) {
       {"a step, not-a-knot", kStepX, kStepY, Method::kNotAKnot,
        Bit(Flag::kOvershoot) | Bit(Flag::kNotMonotone)},
       {"a step, pchip", kStepX, kStepY, Method::kPchip, 0},
+      {"a falling step, not-a-knot", kStepX, kFallY, Method::kNotAKnot,
+       Bit(Flag::kOvershoot) | Bit(Flag::kNotMonotone)},
       {"peaks of oscillating data",
        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
        Sines(),
