@@ -117,23 +117,29 @@ TEST(Diagnostics, EachFlagOnDataMadeToRaiseItAndNotTo) {
 // A field that narrows to zero or a subnormal, at any knot, in the form
 // written: the offset form stores y - y0, whatever y itself is.
 TEST(Diagnostics, NarrowingToZeroIsFoundAtAnyKnot) {
+  const Points x = {0, 1, 2, 3, 4}, far = {0, 1e4, 2e4, 3e4, 4e4};
   const struct {
-    Points y;
+    Points x, y;
     knotfit::TableForm form;
     std::string cause; // empty: no field narrows
   } kCases[] = {
-      {{1, 2, 3, 1e-50, 5},
+      {x,
+       {1, 2, 3, 1e-50, 5},
        knotfit::TableForm::kClassic,
        "y of knot 3 (1e-50) narrows to zero"},
-      {{-1, 1e-50, 1, 0.5, 1},
+      {far,
+       {1e-30, 3e-30, 2e-30, 5e-30, 4e-30},
+       knotfit::TableForm::kClassic,
+       "c of knot 0 (1.7916666666666662e-42) narrows to a subnormal"},
+      {x,
+       {-1, 1e-50, 1, 0.5, 1},
        knotfit::TableForm::kOffset,
        "y - y0 of knot 1 (1e-50) narrows to zero"},
-      {{1e-50, 2, 4, 6, 8}, knotfit::TableForm::kOffset, ""},
-      {{1, 2, 3, 1e-50, 5}, knotfit::TableForm::kDouble, ""},
+      {x, {1e-50, 2, 4, 6, 8}, knotfit::TableForm::kOffset, ""},
+      {x, {1, 2, 3, 1e-50, 5}, knotfit::TableForm::kDouble, ""},
   };
-  const Points x = {0, 1, 2, 3, 4};
   for (const auto &c : kCases) {
-    const Diagnosis d = Diagnose(knotfit::fit(x, c.y), {}, c.form);
+    const Diagnosis d = Diagnose(knotfit::fit(c.x, c.y), {}, c.form);
     const auto b32 = std::find_if(
         d.findings.begin(), d.findings.end(),
         [](const Finding &f) { return f.flag == Flag::kBinary32; });
