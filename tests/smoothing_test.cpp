@@ -268,6 +268,31 @@ TEST(SmoothingSpline, GcvBeatsAGridAndDfIsMet) {
   }
 }
 
+// Only x's gaps and range matter: moved by a power of two that keeps every
+// x and gap exact, the fit is the same to the bit, however lambda is chosen.
+TEST(SmoothingSpline, MovingXChangesNothing) {
+  const Points p = Sets()[0]; // x in steps of 0.5
+  for (const Smoothing how :
+       {Smoothing{}, Smoothing{Rule::kDegreesOfFreedom, 7},
+        Smoothing{Rule::kLambda, 0.3}}) {
+    const SmoothingFit at0 = Fit(p.x, p.y, p.w, how);
+    for (const double by : {1024.0, -4096.0}) {
+      SCOPED_TRACE(by);
+      Values x = p.x;
+      for (double &v : x) {
+        v += by;
+      }
+      const SmoothingFit moved = Fit(x, p.y, p.w, how);
+      EXPECT_EQ(moved.lambda, at0.lambda);
+      EXPECT_EQ(moved.lambda_high, at0.lambda_high);
+      EXPECT_EQ(moved.gcv, at0.gcv);
+      EXPECT_EQ(moved.y, at0.y);
+      EXPECT_EQ(moved.a, at0.a);
+      EXPECT_EQ(moved.c, at0.c);
+    }
+  }
+}
+
 TEST(SmoothingSpline, RefusesWhatItCannotFit) {
   auto problem = [](Values x, Values w, Smoothing how) {
     SmoothingFit fit;
