@@ -293,6 +293,27 @@ TEST(SmoothingSpline, MovingXChangesNothing) {
   }
 }
 
+// y and weights so small that they are subnormal are scaled to normal
+// numbers first: GCV and df choose the same fit as in larger units, to
+// within the bits a subnormal holds.
+TEST(SmoothingSpline, SubnormalYAndWeights) {
+  const Points p = Sets()[2];
+  Values y = p.y, w = p.w;
+  for (size_t k = 0; k < y.size(); ++k) {
+    y[k] = std::ldexp(y[k], -1060);
+    w[k] = std::ldexp(w[k], -1060);
+  }
+  for (const Smoothing how :
+       {Smoothing{}, Smoothing{Rule::kDegreesOfFreedom, 7}}) {
+    const SmoothingFit large = Fit(p.x, p.y, p.w, how);
+    const SmoothingFit small = Fit(p.x, y, w, how);
+    ASSERT_EQ(small.y.size(), large.y.size());
+    for (size_t k = 0; k < large.y.size(); ++k) {
+      EXPECT_NEAR(std::ldexp(small.y[k], 1060), large.y[k], 1e-3) << k;
+    }
+  }
+}
+
 TEST(SmoothingSpline, RefusesWhatItCannotFit) {
   auto problem = [](Values x, Values w, Smoothing how) {
     SmoothingFit fit;
