@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """report_browser.py KNOTFIT [GEN_WORKLOAD]: loads reports that knotfit writes
 (--report) in headless Chromium: the DOM holds one plot per data set with its
-data and the flagged rows first; the cube's curve is drawn where S(t) = t^3
-maps. The page counts every data set, and is UTF-8 whatever the names. With
-GEN_WORKLOAD, only W2's report, which loads. Exits 77 without chromium."""
+data and the flagged rows first; the cube's curve, knots 2 apart, is drawn
+where S(t) = (t/2)^3 maps. The page counts every data set, and is UTF-8
+whatever the names. With GEN_WORKLOAD, only W2's report, which loads. Exits 77
+without chromium."""
 import base64
 import os
 import re
@@ -15,7 +16,7 @@ import tempfile
 import zlib
 
 STEP = "0 0\n1 0\n2 0.01\n3 0.05\n3.5 0.5\n4 0.95\n5 0.99\n6 1\n7 1\n8 1\nNAME step\n"
-CUBE = "0 0\n1 1\n2 8\n3 27\n4 64\nNAME cube\n"
+CUBE = "0 0\n2 1\n4 8\n6 27\n8 64\nNAME cube\n"  # S(t) = (t/2)^3
 BACK = "1 1\n0 0\nNAME back\n"
 STALL = b"1e15 0 1000000000000000.25 1 1000000000000000.5 0 1000000000000001 1 NAME st\xe4ll\n"
 CURVE = (31, 95, 191)  # the light theme's curve colour, #1f5fbf
@@ -112,7 +113,7 @@ def main():
                 failures.append("plots: %s" % names)
             if rows[0] != ("step", "flags", "overshoot, not-monotone") or "x not increasing" not in rows[1][2]:
                 failures.append("index rows, flagged first: %s" % rows)
-            if doubles(re.search(r'data-x="([^"]*)"', figures[1]).group(1)) != [0, 1, 2, 3, 4]:
+            if doubles(re.search(r'data-x="([^"]*)"', figures[1]).group(1)) != [0, 2, 4, 6, 8]:
                 failures.append("the cube's plot does not carry its knots")
             if dom.count('class="curve"') != 2 or dom.count('class="over"') != 2:
                 failures.append("drawn: %d curves, %d overshoot regions" %
@@ -126,12 +127,12 @@ def main():
             # The y axis spans the curve's extremes, 0 and 64, and 5% more each side.
             if abs(y0 + 3.2) > 1e-9 or abs(y1 - 67.2) > 1e-9:
                 failures.append("the cube's plot spans y %g to %g" % (y0, y1))
-            # Every point of the curve's path is S = t^3, to its two decimals.
+            # Every point of the curve's path is S = (t/2)^3, to its two decimals.
             path = re.search(r'<path class="curve" d="M([^"]*)"', dom).group(1)
             for point in path.split("L"):
                 px, py = map(float, point.split(","))
                 t = x0 + (px - left) / width * (x1 - x0)
-                if abs(py - (top + (y1 - t ** 3) / (y1 - y0) * height)) > 0.02:
+                if abs(py - (top + (y1 - (t / 2) ** 3) / (y1 - y0) * height)) > 0.02:
                     failures.append("the cube's curve passes (%s), off S" % point)
                     break
             # The axes' names stand centred on them.
@@ -142,9 +143,9 @@ def main():
             bx, by = map(float, svg.group(2).split())
             with open(shot, "rb") as f:
                 pixels = png_pixels(f.read())
-            for t in (0.5, 1.25, 2.5, 3.2, 3.8):
+            for t in (1, 2.5, 5, 6.4, 7.6):
                 px = round(bx + left + (t - x0) / (x1 - x0) * width)
-                py = round(by + top + (y1 - t ** 3) / (y1 - y0) * height)
+                py = round(by + top + (y1 - (t / 2) ** 3) / (y1 - y0) * height)
                 near = [pixels[y][x] for y in range(py - 2, py + 3) for x in range(px - 2, px + 3)]
                 if not any(sum((p - q) ** 2 for p, q in zip(c, CURVE)) < 40 ** 2 for c in near):
                     failures.append("no curve pixel within 2 px of S(%g) at (%d, %d)" % (t, px, py))
