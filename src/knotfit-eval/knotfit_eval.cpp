@@ -39,7 +39,7 @@ struct Options {
 class Output {
 public:
   explicit Output(bool csv = false) : separator_(csv ? ',' : ' ') {}
-  bool ok() const { return error_ == 0 && !failed_; }
+  bool ok() const { return !failed_; }
   void Line(const std::vector<double> &values) {
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (i > 0) {
