@@ -23,6 +23,7 @@ TEST(Workers, QuotaOfAControlGroup) {
       {"150000 100000", nullptr, nullptr, 2},
       {"200000 100000", nullptr, nullptr, 2},
       {"50000 100000", nullptr, nullptr, 1},
+      {"999999999999999 1000", nullptr, nullptr, 1024},
       {"0 100000", nullptr, nullptr, 0},
       {"100000 0", nullptr, nullptr, 0},
       {nullptr, "-1", "100000", 0},

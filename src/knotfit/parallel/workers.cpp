@@ -29,7 +29,9 @@ unsigned QuotaIn(const std::string &dir) {
   if (quota <= 0 || period <= 0) {
     return 0;
   }
-  return static_cast<unsigned>(std::max(1.0, std::ceil(quota / period)));
+  // Capped where -j is, so that any quota converts.
+  return static_cast<unsigned>(
+      std::min(std::max(1.0, std::ceil(quota / period)), 1024.0));
 }
 
 unsigned CgroupQuota() {
