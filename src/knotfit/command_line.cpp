@@ -2,6 +2,7 @@
 
 #include "knotfit_internal.h"
 #include "option_table.h"
+#include "parallel/workers.h"
 
 #include <algorithm>
 #include <charconv>
@@ -125,9 +126,10 @@ std::string Jobs(Line &line, Values v) {
   const auto [end, ec] =
       std::from_chars(count.data(), count.data() + count.size(), line.jobs);
   if (ec != std::errc() || end != count.data() + count.size() ||
-      line.jobs > 1024) {
+      line.jobs > kMostThreads) {
     return "bad number of threads '" + Quoted(count) +
-           "' (0 for the usable cores, or 1 to 1024)";
+           "' (0 for the usable cores, or 1 to " +
+           std::to_string(kMostThreads) + ")";
   }
   return {};
 }

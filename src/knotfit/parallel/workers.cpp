@@ -29,9 +29,9 @@ unsigned QuotaIn(const std::string &dir) {
   if (quota <= 0 || period <= 0) {
     return 0;
   }
-  // Capped where -j is, so that any quota converts.
+  // Capped, so that any quota converts.
   return static_cast<unsigned>(
-      std::min(std::max(1.0, std::ceil(quota / period)), 1024.0));
+      std::min(std::max(1.0, std::ceil(quota / period)), double{kMostThreads}));
 }
 
 unsigned CgroupQuota() {

@@ -17,12 +17,15 @@
 #include <thread>
 #include <vector>
 
+// The most threads -j starts, and the most cores a quota counts.
+constexpr unsigned kMostThreads = 1024;
+
 // The cores this process may use: its CPU affinity, and the CPU quota of its
 // control group where one is set (rounded up). At least 1.
 unsigned UsableCores();
 
 // The CPU quota of one control group directory, in cores (rounded up, and
-// 1024 at most, as -j), or 0 when it sets none: cgroup v2's cpu.max ("max
+// kMostThreads at most), or 0 when it sets none: cgroup v2's cpu.max ("max
 // 100000" or "150000 100000"), or v1's cpu.cfs_quota_us (-1 for none) over
 // cpu.cfs_period_us.
 unsigned QuotaIn(const std::string &dir);
