@@ -194,6 +194,56 @@ EXPORTS = {"float": ("uint32_t", "as_float", "put_float", "f"),
            "i32": ("int32_t", "", "put_int", "i"),
            "i16": ("int16_t", "", "put_int", "i")}
 
+# A clean-room arm_spline_instance_f32 and arm_spline_f32 as documented: for
+# query points in ascending order, segment i holds x[i] < xq <= x[i+1], 0
+# also below x[1], n - 2 also beyond x[n-1].
+CMSIS = r"""typedef float float32_t;
+typedef enum {
+  ARM_SPLINE_NATURAL = 0,
+  ARM_SPLINE_PARABOLIC_RUNOUT = 1
+} arm_spline_type;
+typedef struct {
+  arm_spline_type type;
+  const float32_t *x;
+  const float32_t *y;
+  uint32_t n_x;
+  float32_t *coeffs;
+} arm_spline_instance_f32;
+static void spline(const arm_spline_instance_f32 *s, const float32_t *xq,
+                   float32_t *out, uint32_t count) {
+  const uint32_t n = s->n_x;
+  const float32_t *b = s->coeffs, *c = b + (n - 1), *d = c + (n - 1);
+  uint32_t i = 0, k;
+  for (k = 0; k < count; ++k) {
+    float32_t dx;
+    while (i + 2 < n && xq[k] > s->x[i + 1]) {
+      ++i;
+    }
+    dx = xq[k] - s->x[i];
+    out[k] = ((s->y[i] + b[i] * dx) + (c[i] * dx) * dx) +
+             ((d[i] * dx) * dx) * dx;
+  }
+}
+#include "cmsis.h"
+static float32_t xq[@M@], out[@M@];
+int main(void) {
+  arm_spline_instance_f32 s;
+  unsigned i;
+@RUNS@  return 0;
+}
+"""
+CMSIS_RUN = r"""  for (i = 0; i < sizeof at@K@ / sizeof *at@K@; ++i) {
+    xq[i] = as_float(at@K@[i]);
+  }
+  t@T@_spline_init(&s);
+  spline(&s, xq, out, i);
+  for (i = 0; i < sizeof at@K@ / sizeof *at@K@; ++i) {
+    start(@K@, i);
+    put_float(out[i]);
+    end();
+  }
+"""
+
 
 def fit_tables(work):
     """One data set, fitted every way knotfit fits: (description, path)."""
@@ -306,22 +356,61 @@ def export_program(kind, tables, work):
     return source + "  return 0;\n}\n"
 
 
-def build(name, work, board=None):
+def cmsis_program(tables, work):
+    """--layout=cmsis of the classic tables, evaluated at their abscissas in
+    ascending order; the tables in the order of the program's indices, and
+    the largest difference stated for each."""
+    tables = [(what, path, table, sorted(xs))
+              for what, path, table, xs in tables if table.form == "classic"]
+    r = run(export, "--layout=cmsis", *[path for _, path, _, _ in tables])
+    if r.returncode != 0:
+        sys.exit(f"--layout=cmsis: {r.returncode}\n{r.stderr}")
+    with open(f"{work}/cmsis.h", "w") as f:
+        f.write(r.stdout)
+    stated = [float(m) for m in re.findall(r"largest difference (\S+) at",
+                                           r.stderr)]
+    data, runs = "", ""
+    for k, (_, path, _, xs) in enumerate(tables):
+        data += array("uint32_t", f"at{k}", [f"0x{bits('f', t)}u" for t in xs])
+        runs += CMSIS_RUN.replace("@K@", str(k)).replace(
+            "@T@", os.path.basename(path)[1:])
+    m = max(len(xs) for _, _, _, xs in tables)
+    return (OUTPUT + data + CMSIS.replace("@M@", str(m)).replace(
+        "@RUNS@", runs), tables, stated)
+
+
+def within(board, tables, stated, got):
+    """Every value got is within the stated largest difference of the
+    table's value at the abscissa, in the knots' range."""
+    for line in got:
+        t, i, v = line.split()
+        what, path, table, xs = tables[int(t)]
+        x = xs[int(i)]
+        value = struct.unpack("<f", struct.pack("<I", int(v, 16)))[0]
+        d = abs(value - table.value(x))
+        if table.x[0] <= x <= table.x[-1] and d > stated[int(t)]:
+            sys.exit(f"--layout=cmsis contracted on {board}: table {what} at "
+                     f"x = {x!r}: {v} ({value!r}) is {d!r} from "
+                     f"{table.value(x)!r}, beyond the stated "
+                     f"{stated[int(t)]!r}")
+
+
+def build(name, work, board=None, flags=""):
     """work/name.c built for the host, or for board (a pair of BOARDS)."""
     if board is None:
         r = run("cc", *FLAGS.replace("-Os", "-O2").split(), "-ffp-contract=off",
                 f"-I{include}", f"{work}/{name}.c", "-o", f"{work}/{name}")
     else:
         r = run(CROSS, "-mthumb", *board[1].split(), *FLAGS.split(),
-                "-DTARGET", "-ffunction-sections", "-fdata-sections",
+                *flags.split(), "-DTARGET", "-ffunction-sections", "-fdata-sections",
                 "-nostartfiles", "-Wl,--gc-sections", f"-L{TARGET}",
                 f"-T{board[0]}.ld", f"-I{include}", f"{TARGET}/startup.c",
                 f"{work}/{name}.c", "-lc", "-lgcc",
-                "-o", f"{work}/{name}-{board[0]}")
+                "-o", f"{work}/{name}-{board[0]}{flags.strip()}")
     if r.returncode != 0 or r.stderr:
         sys.exit(f"{name} for {board[0] if board else 'the host'}:\n"
                  f"{r.stderr[:3000]}")
-    return f"{work}/{name}" + (f"-{board[0]}" if board else "")
+    return f"{work}/{name}" + (f"-{board[0]}{flags.strip()}" if board else "")
 
 
 def execute(program, board=None):
@@ -371,20 +460,38 @@ with tempfile.TemporaryDirectory() as work, \
     for what, path in fit_tables(work):
         table = read_table.load(path)
         tables.append((what, path, table, abscissas(table)))
-    programs = [("table.h", table_h_program(tables), TABLE_H_VALUES)]
+    # (reader, source, labels, its tables, flags for the target)
+    programs = [("table.h", table_h_program(tables), TABLE_H_VALUES, tables,
+                 "")]
     for kind in EXPORTS:
         programs.append((f"--type {kind}", export_program(kind, tables, work),
-                         [("the value", EXPORTS[kind][3])]))
-    for k, (_, source, _) in enumerate(programs):
+                         [("the value", EXPORTS[kind][3])], tables, ""))
+    source, classic, stated = cmsis_program(tables, work)
+    programs.append(("--layout=cmsis", source, [("the value", "f")], classic,
+                     "-ffp-contract=off"))
+    for k, program in enumerate(programs):
         with open(f"{work}/p{k}.c", "w") as f:
-            f.write(source)
+            f.write(program[1])
     host = list(pool.map(lambda k: execute(build(f"p{k}", work)),
                          range(len(programs))))
 
     def check(k, board):
-        got = execute(build(f"p{k}", work, board), board)
-        compare(programs[k][0], board[0], tables, programs[k][2], got, host[k])
+        reader, _, labels, its, flags = programs[k]
+        got = execute(build(f"p{k}", work, board, flags), board)
+        compare(reader, board[0], its, labels, got, host[k])
 
-    for job in [pool.submit(check, k, board)
-                for k in range(len(programs)) for board in BOARDS]:
+    def contracted(board):
+        """The CMSIS formula as GCC compiles it by default: fused on the
+        M4F, which the program must show."""
+        program = build(f"p{len(programs) - 1}", work, board)
+        code = run("arm-none-eabi-objdump", "-d", program).stdout
+        if ("vfma" in code) != ("fpv4" in board[1]):
+            sys.exit(f"--layout=cmsis on {board[0]}: fused multiply-adds "
+                     f"{'missing' if 'fpv4' in board[1] else 'found'}")
+        within(board[0], classic, stated, execute(program, board))
+
+    jobs = [pool.submit(check, k, board)
+            for k in range(len(programs)) for board in BOARDS]
+    jobs += [pool.submit(contracted, board) for board in BOARDS]
+    for job in jobs:
         job.result()

@@ -5,6 +5,7 @@
 // a difference beyond --max-error (nothing is written then), or a write
 // error.
 #include "c_source.h"
+#include "cmsis_layout.h"
 #include "fixed_point.h"
 #include "knotfit_internal.h"
 #include "option_table.h"
@@ -35,6 +36,7 @@ using knotfit::detail::ShortNumber;
 struct Options {
   std::string format = "c";
   std::string type = "float";
+  std::string layout = "knotfit";
   std::optional<std::string> symbol;
   std::optional<double> max_error;
   std::vector<std::string> tables;
@@ -242,6 +244,9 @@ const Option<Options> kOptions[] = {
     {"--type", 0, "TYPE", "a value", Keep<&Options::type>,
      "for c: float (the default), double, i32 or i16\n"
      "(fixed point)"},
+    {"--layout", 0, "LAYOUT", "a value", Keep<&Options::layout>,
+     "for c: knotfit (the default) or cmsis (CMSIS-DSP's\n"
+     "spline instance; float, classic tables)"},
     {"--symbol", 0, "NAME", "a value", Keep<&Options::symbol>,
      "for c, one table: NAME instead of the file name"},
     {"--max-error", 0, "E", "a value", MaxError,
@@ -259,6 +264,12 @@ std::string Conflict(const Options &o) {
   }
   if (std::count(types.begin(), types.end(), o.type) == 0) {
     return "unknown type '" + Quoted(o.type) + "' (float, double, i32, i16)";
+  }
+  if (o.layout != "knotfit" && o.layout != "cmsis") {
+    return "unknown layout '" + Quoted(o.layout) + "' (knotfit, cmsis)";
+  }
+  if (o.layout == "cmsis" && !CmsisConflict(o.format, o.type).empty()) {
+    return CmsisConflict(o.format, o.type);
   }
   if (o.tables.empty()) {
     return "no table";
@@ -298,6 +309,9 @@ int Run(const Options &o) {
     symbols.push_back(e.symbol);
     try {
       TakeFields(e, o.type == "float");
+      if (o.layout == "cmsis") {
+        CheckCmsisTable(e);
+      }
       if (o.type == "i32" || o.type == "i16") {
         e.fixed =
             Quantize(e.fields, e.table.form() == knotfit::TableForm::kDouble,
@@ -310,14 +324,16 @@ int Run(const Options &o) {
   }
   bool within = true;
   for (const Exported &e : all) {
-    within = Report(e, o) && within;
+    within =
+        (o.layout == "cmsis" ? CmsisReport(e, o.max_error) : Report(e, o)) &&
+        within;
   }
   if (!within) {
     return 1;
   }
   std::string out;
   if (o.format == "c") {
-    out = CHeader(all, o.type);
+    out = o.layout == "cmsis" ? CmsisSource(all) : CHeader(all, o.type);
   }
   for (const Exported &e : all) {
     out += o.format == "json" ? Json(e) : o.format == "csv" ? Csv(e) : "";

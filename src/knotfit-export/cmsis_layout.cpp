@@ -1,0 +1,171 @@
+#include "cmsis_layout.h"
+
+#include "knotfit_internal.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+using knotfit::detail::Quoted;
+
+// The shortest text of a float that C reads back as it.
+std::string FloatLiteral(float v) {
+  std::string text = knotfit::detail::ShortBinary32(v);
+  if (text.find_first_of(".e") == std::string::npos) {
+    text += ".0";
+  }
+  return text + "f";
+}
+
+std::string Array(const std::string &name, const std::vector<float> &values) {
+  std::string out = "static const float " + name + "[" +
+                    std::to_string(values.size()) + "] = {";
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    out += (k % 4 == 0 ? "\n    " : " ") + FloatLiteral(values[k]) +
+           (k + 1 < values.size() ? "," : "");
+  }
+  return out + "};\n";
+}
+
+// The coefficient blocks: knotfit's a, b and c of the segments, in turn.
+std::vector<float> Coefficients(const ExportedTable &e) {
+  const std::size_t segments = e.table.size() - 1;
+  std::vector<float> out;
+  for (std::size_t f = 2; f < 5; ++f) {
+    out.insert(out.end(), e.floats[f].begin(),
+               e.floats[f].begin() + static_cast<std::ptrdiff_t>(segments));
+  }
+  return out;
+}
+
+const char kInit[] =
+    R"(static inline void @S@_spline_init(arm_spline_instance_f32 *s) {
+  s->type = ARM_SPLINE_NATURAL; /* the library's own fits; these are knotfit's */
+  s->x = @S@_x;
+  s->y = @S@_y;
+  s->n_x = @S@_n;
+  s->coeffs = (float *)@S@_coeffs; /* only read */
+}
+)";
+
+} // namespace
+
+std::string CmsisConflict(const std::string &format, const std::string &type) {
+  if (format != "c") {
+    return "--layout=cmsis is C source: not for --format " + format;
+  }
+  if (type != "float") {
+    return "--layout=cmsis holds float only: not --type " + type;
+  }
+  return {};
+}
+
+void CheckCmsisTable(const ExportedTable &e) {
+  if (e.origin()) {
+    throw knotfit::Error(
+        std::string("--layout=cmsis takes tables of the classic form, whose "
+                    "x and y are absolute; this one is of the ") +
+        knotfit::TableFormName(e.table.form()) + " form");
+  }
+  if (e.table.size() < 2) {
+    throw knotfit::Error("--layout=cmsis needs at least 2 knots (" +
+                         std::to_string(e.table.size()) + " here)");
+  }
+}
+
+float CmsisValue(const ExportedTable &e, float xq, unsigned fused) {
+  const std::vector<float> &x = e.floats[0], &y = e.floats[1];
+  // The number of interior knots below xq: 0 up to x[1], n - 2 beyond.
+  const auto i = static_cast<std::size_t>(
+      std::lower_bound(x.begin() + 1, x.end() - 1, xq) - (x.begin() + 1));
+  const float dx = xq - x[i];
+  const float b = e.floats[2][i], c = e.floats[3][i], d = e.floats[4][i];
+  const float cdx = c * dx, ddxdx = (d * dx) * dx;
+  float s = (fused & 1) != 0 ? std::fma(b, dx, y[i]) : y[i] + b * dx;
+  s = (fused & 2) != 0 ? std::fma(cdx, dx, s) : s + cdx * dx;
+  return (fused & 4) != 0 ? std::fma(ddxdx, dx, s) : s + ddxdx * dx;
+}
+
+bool CmsisReport(const ExportedTable &e, std::optional<double> max_error) {
+  const knotfit::Table &t = e.table;
+  std::vector<double> xs(e.fields[0]);
+  const double first = xs.front(), last = xs.back();
+  const auto step =
+      static_cast<double>(static_cast<float>((last - first) / 500.0));
+  for (double x = first; x <= last && (x == first || step > 0); x += step) {
+    xs.push_back(x);
+    if (x + step == x) {
+      break;
+    }
+  }
+  double worst = 0, worst_at = first;
+  for (const double x : xs) {
+    for (unsigned fused = 0; fused < 8; ++fused) {
+      const double d = std::fabs(
+          static_cast<double>(CmsisValue(e, static_cast<float>(x), fused)) -
+          t.value(x));
+      if (d > worst) {
+        worst = d;
+        worst_at = x;
+      }
+    }
+  }
+  const auto [low, high] =
+      std::minmax_element(e.fields[1].begin(), e.fields[1].end());
+  const double relative = worst == 0 ? 0.0 : worst / (*high - *low);
+  std::fprintf(stderr,
+               "knotfit-export: %s: largest difference %.17g at x = %.17g, "
+               "%.17g of the y range (float arithmetic of arm_spline_f32, "
+               "fused or not)\n",
+               Quoted(e.path).c_str(), worst, worst_at, relative);
+  if (max_error && relative > *max_error) {
+    std::fprintf(stderr,
+                 "knotfit-export: %s: difference %.17g of the y range "
+                 "exceeds --max-error %.17g\n",
+                 Quoted(e.path).c_str(), relative, *max_error);
+    return false;
+  }
+  return true;
+}
+
+std::string CmsisSource(const std::vector<ExportedTable> &tables) {
+  std::string names, guard = "KNOTFIT_EXPORT_";
+  for (const ExportedTable &e : tables) {
+    names += (names.empty() ? "" : ", ") + knotfit::detail::QuotedUtf8(e.name);
+  }
+  for (const char ch : tables.front().symbol) {
+    guard += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  }
+  std::string out =
+      "/* Generated by knotfit-export " KNOTFIT_VERSION
+      " (--layout cmsis) from the knotfit tables " +
+      names +
+      ".\n * For CMSIS-DSP's cubic spline: NAME_x and NAME_y, the NAME_n "
+      "knots, and\n * NAME_coeffs, the blocks b, c, d of the NAME_n - 1 "
+      "segments (b[0..n-2], then\n * c, then d). NAME_spline_init(&s) points "
+      "an arm_spline_instance_f32 at\n * them for arm_spline_f32 (query "
+      "points in ascending order), which gives\n * on segment i, at dx = x - "
+      "NAME_x[i] in float,\n *   ((y[i] + b[i] dx) + (c[i] dx) dx) + ((d[i] "
+      "dx) dx) dx,\n * segment 0 up to NAME_x[1] and below NAME_x[0], the "
+      "last segment beyond\n * NAME_x[n-1] (where knotfit's readers give the "
+      "end ordinate). Declare\n * arm_spline_instance_f32 (include the "
+      "library's header) before this file. */\n#ifndef " +
+      guard + "_H\n#define " + guard + "_H\n\n";
+  for (const ExportedTable &e : tables) {
+    const std::string &s = e.symbol;
+    out += "/* " + knotfit::detail::QuotedUtf8(e.name) + " */\nenum { " + s +
+           "_n = " + std::to_string(e.table.size()) + " };\n" +
+           Array(s + "_x", e.floats[0]) + Array(s + "_y", e.floats[1]) +
+           Array(s + "_coeffs", Coefficients(e));
+    std::string init = kInit;
+    for (std::size_t at = init.find("@S@"); at != std::string::npos;
+         at = init.find("@S@", at + s.size())) {
+      init.replace(at, 3, s);
+    }
+    out += init + "\n";
+  }
+  return out + "#endif\n";
+}
