@@ -334,10 +334,10 @@ def export_program(kind, tables, work):
     r = run(export, "--type", kind, *[path for _, path, _, _ in tables])
     if r.returncode != 0:
         sys.exit(f"--type {kind}: {r.returncode}\n{r.stderr}")
-    with open(f"{work}/{kind}.h", "w") as f:
+    with open(f"{work}/export_{kind}.h", "w") as f:
         f.write(r.stdout)
     ctype, take, put, how = EXPORTS[kind]
-    source = OUTPUT + f'#include "{kind}.h"\nint main(void) {{\n  unsigned i;\n'
+    source = OUTPUT + f'#include "export_{kind}.h"\nint main(void) {{\n  unsigned i;\n'
     for k, (_, path, table, xs) in enumerate(tables):
         x0 = table.x0 if kind != "double" else 0.0
         if how == "i":
