@@ -5,8 +5,8 @@ from knotfit's code, arm-none-eabi-size), the code with the floating-point
 routines of libgcc it pulls in (the growth of a linked program over an
 empty one), and its stack (the frames of those functions, -fstack-usage,
 added up: a bound on the deepest call). The exported readers are of a
-table of 24 knots; their data, n knots, is in the table printed below.
-Prints a Markdown table for docs/performance.md.
+table of 24 knots, fitted by the knotfit beside KNOTFIT_EXPORT, whose data
+the linked size includes. Prints a Markdown table for docs/performance.md.
     python3 bench/target_size.py KNOTFIT_EXPORT"""
 import os
 import re
