@@ -11,6 +11,8 @@ Method = Literal["not-a-knot", "natural", "clamped", "periodic", "pchip",
                  "akima", "makima", "steffen", "smooth"]
 Extrapolate = Literal["clamp", "linear", "cubic", "nan"]
 Numbers = Union[Sequence[float], numpy.typing.ArrayLike]
+# A setting's number: any real number but a bool (numpy's scalars too).
+Real = Union[float, int, numpy.floating, numpy.integer]
 
 class Error(ValueError): ...
 
@@ -65,9 +67,9 @@ def fit(x: Numbers, y: Numbers, method: Union[Method, str] = ...,
         end_slopes: Optional[Tuple[float, float]] = ...,
         sort: bool = ..., ties: Optional[str] = ...,
         missing: Optional[str] = ...,
-        lam: Union[None, float, Literal["gcv"], Tuple[Literal["df"], float]] = ...,
+        lam: Union[None, Real, Literal["gcv"], Tuple[Literal["df"], Real]] = ...,
         w: Optional[Numbers] = ...,
-        tolerance: Optional[Union[float, str]] = ...) -> Spline: ...
+        tolerance: Optional[Union[Real, str]] = ...) -> Spline: ...
 def read_table(source: Union[str, os.PathLike, bytes, bytearray,
                              memoryview]) -> Table: ...
 def write_table(spline: Spline, path: Union[str, bytes, os.PathLike],

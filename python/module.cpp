@@ -1,7 +1,8 @@
 // The Python module knotfit: the library's fit, its Spline and Table and the
 // table files, with numbers or numpy arrays in and out. Every loop over an
 // array and every file's reading or writing runs here, in C++, without the
-// interpreter lock, on what was copied out of the Python objects first;
+// interpreter lock, on what was copied out of the Python objects first
+// (another thread may write the caller's arrays meanwhile);
 // every value comes from the library itself, so it is bit for bit what the
 // C++ API gives, and every table file is written by the program's own rule.
 #include "knotfit/table.hpp"
@@ -11,6 +12,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <optional>
@@ -71,10 +73,21 @@ Doubles Vector(const py::handle &values, const std::string &what) {
 double Number(const py::handle &value, const std::string &what) {
   const double v = PyFloat_AsDouble(value.ptr());
   if (v == -1.0 && PyErr_Occurred()) {
+    const bool overflow = PyErr_ExceptionMatches(PyExc_OverflowError) != 0;
     PyErr_Clear();
-    throw Error(what + " must be a real number, not " + TypeName(value));
+    throw Error(what +
+                (overflow ? " is beyond the range of a double"
+                          : " must be a real number, not " + TypeName(value)));
   }
   return v;
+}
+
+// A number where a setting takes one: anything numbers.Real takes (float,
+// int, Fraction, numpy's float32, int64, ...) but a bool, which is a yes or
+// a no rather than a 1.
+bool IsRealNumber(const py::handle &value) {
+  return !py::isinstance<py::bool_>(value) &&
+         py::isinstance(value, py::module_::import("numbers").attr("Real"));
 }
 
 Extrapolation Rule(const std::string &name) {
@@ -100,10 +113,16 @@ template <class F> py::object Map(const py::handle &t, F f) {
   const double *from = in.data();
   double *to = out.mutable_data();
   const auto size = static_cast<std::size_t>(in.size());
-  {
+  // In blocks copied while the lock is held: in may be the caller's array.
+  // A block is long enough that taking the lock again costs nothing.
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::vector<double> block(std::min(size, kBlock));
+  for (std::size_t start = 0; start < size; start += kBlock) {
+    const std::size_t m = std::min(kBlock, size - start);
+    std::copy_n(from + start, m, block.data());
     const py::gil_scoped_release unlocked;
-    for (std::size_t i = 0; i < size; ++i) {
-      to[i] = f(from[i]);
+    for (std::size_t i = 0; i < m; ++i) {
+      to[start + i] = f(block[i]);
     }
   }
   return out;
@@ -283,41 +302,52 @@ knotfit::Smoothing SmoothingOf(const py::handle &lam) {
       (py::isinstance<py::str>(lam) && lam.cast<std::string>() == "gcv")) {
     return {Rule::kGcv, 0.0};
   }
-  if (PyFloat_Check(lam.ptr()) || PyLong_Check(lam.ptr())) {
+  if (IsRealNumber(lam)) {
     return {Rule::kLambda, Number(lam, "lam")};
   }
   if (py::isinstance<py::tuple>(lam) && py::len(lam) == 2 &&
       py::isinstance<py::str>(lam[py::int_(0)]) &&
-      lam[py::int_(0)].cast<std::string>() == "df") {
+      lam[py::int_(0)].cast<std::string>() == "df" &&
+      IsRealNumber(lam[py::int_(1)])) {
     return {Rule::kDegreesOfFreedom, Number(lam[py::int_(1)], "K")};
   }
   throw Error("lam is a number >= 0, 'gcv' or ('df', K), not " + TypeName(lam));
 }
 
-// The points as the rules keep them (copies: the arrays may be the
-// caller's own), with their weights, if any, following them.
+// The points, with their weights, if any: copies made while the lock is
+// held, as the fit runs without it while another thread may write the
+// caller's arrays.
 struct Points {
   std::vector<double> x, y, w;
 };
-Points Measured(const Doubles &xs, const Doubles &ys, const Doubles *ws,
-                const knotfit::detail::MeasuredRules &rules) {
-  Points p{{xs.data(), xs.data() + xs.size()},
-           {ys.data(), ys.data() + ys.size()},
-           {}};
+
+std::vector<double> Copied(const py::handle &values, const std::string &what) {
+  const Doubles array = Vector(values, what);
+  return {array.data(), array.data() + array.size()};
+}
+
+// The points the program's rules keep of p, in place; the weights follow
+// their points, and a missing weight (NaN) is a missing value of its point.
+void Measure(Points &p, const knotfit::detail::MeasuredRules &rules) {
+  std::vector<unsigned char> missing(p.w.size());
+  for (std::size_t i = 0; i < p.w.size(); ++i) {
+    missing[i] = std::isnan(p.w[i]) ? 1 : 0;
+  }
   std::vector<std::size_t> index(p.x.size());
   const std::size_t used =
-      knotfit::detail::ApplyMeasuredRules(p.x.size(), p.x.data(), p.y.data(),
-                                          index.data(), nullptr, rules)
+      knotfit::detail::ApplyMeasuredRules(
+          p.x.size(), p.x.data(), p.y.data(), index.data(),
+          missing.empty() ? nullptr : missing.data(), rules)
           .used();
   p.x.resize(used);
   p.y.resize(used);
-  if (ws != nullptr) {
-    p.w.resize(used);
+  if (!p.w.empty()) {
+    std::vector<double> w(used);
     for (std::size_t i = 0; i < used; ++i) {
-      p.w[i] = ws->data()[index[i]];
+      w[i] = p.w[index[i]];
     }
+    p.w = std::move(w);
   }
-  return p;
 }
 
 // The bound of fit's tolerance: a number above 0 in y's units, or a string
@@ -329,10 +359,8 @@ knotfit::detail::Tolerance ToleranceOf(const py::handle &tolerance,
   if (py::isinstance<py::str>(tolerance)) {
     read =
         knotfit::detail::ParseTolerance(tolerance.cast<std::string>(), bound);
-  } else if (!py::isinstance<py::bool_>(tolerance) &&
-             (py::isinstance<py::float_>(tolerance) ||
-              py::isinstance<py::int_>(tolerance))) {
-    bound.value = tolerance.cast<double>();
+  } else if (IsRealNumber(tolerance)) {
+    bound.value = Number(tolerance, "tolerance");
     read = std::isfinite(bound.value) && bound.value > 0.0;
   }
   if (!read) {
@@ -393,15 +421,14 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
   if (!tolerance.is_none()) {
     bound = ToleranceOf(tolerance, choice);
   }
-  const Doubles xs = Vector(x, "x");
-  const Doubles ys = Vector(y, "y");
-  const Doubles ws = w.is_none() ? Doubles() : Vector(w, "w");
-  if (xs.size() != ys.size() || (!w.is_none() && ws.size() != xs.size())) {
-    throw Error(std::to_string(xs.size()) + " x values but " +
-                std::to_string(ys.size()) + " y values" +
+  Points p{Copied(x, "x"), Copied(y, "y"),
+           w.is_none() ? std::vector<double>() : Copied(w, "w")};
+  if (p.x.size() != p.y.size() || (!w.is_none() && p.w.size() != p.x.size())) {
+    throw Error(std::to_string(p.x.size()) + " x values but " +
+                std::to_string(p.y.size()) + " y values" +
                 (w.is_none()
                      ? std::string()
-                     : " and " + std::to_string(ws.size()) + " weights"));
+                     : " and " + std::to_string(p.w.size()) + " weights"));
   }
   std::string short_of_bound; // the warning when no table meets it
   // The fit through every point checks them as the program does; with a
@@ -428,19 +455,13 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
   std::optional<Spline> made;
   {
     const py::gil_scoped_release unlocked;
-    const auto n = static_cast<std::size_t>(xs.size());
     if (rules.any()) {
       // The program's rules on the same doubles: the same points are
       // fitted.
-      const Points p = Measured(xs, ys, w.is_none() ? nullptr : &ws, rules);
-      made = smooth ? knotfit::smooth(p.x, p.y, p.w, how)
-                    : interpolant(p.x.data(), p.y.data(), p.x.size());
-    } else if (smooth) {
-      made = knotfit::smooth(xs.data(), ys.data(),
-                             w.is_none() ? nullptr : ws.data(), n, how);
-    } else {
-      made = interpolant(xs.data(), ys.data(), n);
+      Measure(p, rules);
     }
+    made = smooth ? knotfit::smooth(p.x, p.y, p.w, how)
+                  : interpolant(p.x.data(), p.y.data(), p.x.size());
   }
   if (!short_of_bound.empty() &&
       PyErr_WarnEx(PyExc_RuntimeWarning, short_of_bound.c_str(), 1) != 0) {
@@ -662,8 +683,8 @@ PYBIND11_MODULE(knotfit, m) {
         "'makima', 'steffen', which pass through every point,\nand "
         "'smooth'. sort=True sorts the points by x (equal x in their "
         "order),\nties ('mean', 'first', 'last') merges equal x, "
-        "missing='skip' drops\npoints with a NaN, as the program's --sort, "
-        "--ties and --missing do.\n\n"
+        "missing='skip' drops\npoints with a NaN (in x, y or w), as the "
+        "program's --sort, --ties and\n--missing do.\n\n"
         "'smooth' is the cubic smoothing spline for noisy data: the f "
         "minimising\nsum w[i] (y[i] - f(x[i]))**2 + lam * integral of "
         "f''(t)**2, the natural\ncubic spline with a knot at each distinct "
@@ -671,11 +692,13 @@ PYBIND11_MODULE(knotfit, m) {
         "knot with their summed weight and\nweighted mean y (ties does not "
         "apply); it needs 3 distinct x. w: the\nweights, positive (None: "
         "all 1). lam: None or 'gcv' chooses lambda by\ngeneralised "
-        "cross-validation; a number >= 0 sets it (0: the natural\n"
-        "interpolant; lambda scales with the cube of x's unit and with w's, "
-        "not\nwith y's); ('df', K) chooses it so that the fit has K "
-        "equivalent degrees\nof freedom, 2 < K <= the number of distinct x. "
-        "The spline's lam, df and\ngcv say what was chosen:\n\n"
+        "cross-validation; a number >= 0 (not a bool) sets it (0: the\n"
+        "natural interpolant; lambda scales with the cube of x's unit and\n"
+        "with w's, not with y's); ('df', K) chooses it so that the fit has "
+        "K\nequivalent degrees of freedom, 2 < K <= the number of distinct "
+        "x. The\nspline's lam, df and gcv say what was chosen. A number "
+        "may be any real\nnumber Python has (a numpy float32 or int64 "
+        "too):\n\n"
         "    s = knotfit.fit(x, y, 'smooth')            # lambda by GCV\n"
         "    s.lam, s.df, s.gcv\n"
         "    knotfit.fit(x, y, 'smooth', lam=('df', 8)) # as stiff as 8 "

@@ -23,6 +23,9 @@ TEST(CommandLine, EachRuleLetsThroughAndRefuses) {
       {{"--csv", "--columns=0,2", "f"}, "option '--columns' needs X,Y"},
       {{"--csv", "--columns=1,000", "f"}, "option '--columns' needs X,Y"},
       {{"--csv", "--columns=3", "f"}, "option '--columns' needs X,Y"},
+      {{"--csv", "--columns=a\x1b", "f"},
+       "option '--columns' needs X,Y or "
+       "X,Y1,Y2,...: column numbers (from 1) or header names, not 'a\\x1b'"},
       {{"--csv", "--columns=1,,2", "f"}, "option '--columns' needs X,Y"},
       {{"--columns=1,2", "f"}, "option '--columns' needs --csv"},
       {{"-j", "1024", "f"}, ""},
@@ -37,6 +40,12 @@ TEST(CommandLine, EachRuleLetsThroughAndRefuses) {
       // The rule between options names the last one given.
       {{"--weights=2", "--lambda=1", "f"}, "option '--lambda' needs -m smooth"},
       {{"-j1025", "f"}, "bad number of threads '1025'"},
+      // A bad value is named.
+      {{"--ties=median", "f"},
+       "option '--ties' needs mean, first or last, not 'median'"},
+      {{"--missing", "drop", "f"}, "option '--missing' needs skip, not 'drop'"},
+      {{"--tolerance=-1%", "f"},
+       "option '--tolerance' needs E or E% (a number above 0), not '-1%'"},
       {{"--method=akima2", "f"},
        "unknown method 'akima2' (not-a-knot, natural, clamped[=D0,DN], "
        "periodic, pchip, akima, makima, steffen, smooth)"},

@@ -10,6 +10,12 @@ Words::LastOf(std::initializer_list<std::string_view> names) const {
   return last == given.rend() ? std::string_view() : *last;
 }
 
+std::string Refused(std::string_view option, std::string_view needs,
+                    std::string_view value) {
+  return "option '" + std::string(option) + "' needs " + std::string(needs) +
+         ", not '" + knotfit::detail::Quoted(value) + "'";
+}
+
 bool PlainOperand(std::string_view arg) {
   return arg.size() < 2 || arg[0] != '-';
 }

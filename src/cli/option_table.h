@@ -65,6 +65,11 @@ void PrintOptionHelp(std::FILE *to, char letter, const char *name,
 // "PROGRAM: WHY" and where to look, on standard error.
 void TellUsageError(const char *program, const std::string &why);
 
+// The refusal of a bad value, naming it: "option '--table' needs classic,
+// offset, double or auto, not 'bogus'".
+std::string Refused(std::string_view option, std::string_view needs,
+                    std::string_view value);
+
 // words in lines of at most width characters (a longer word alone), as many
 // words to a line as fit, a '\n' between two lines.
 std::string Filled(std::string_view words, size_t width);

@@ -103,8 +103,8 @@ std::string Method(Line &line, Values v) {
 std::string Lambda(Line &line, Values v) {
   return ParseSmoothing(v[0], line.smoothing)
              ? ""
-             : Needs("--lambda", "gcv, df:K (K above 2) or a number at least "
-                                 "0");
+             : Refused("--lambda",
+                       "gcv, df:K (K above 2) or a number at least 0", v[0]);
 }
 
 std::string Weights(Line &line, Values v) {
@@ -116,7 +116,7 @@ std::string Form(Line &line, Values v) {
   line.table.automatic = v[0] == "auto";
   if (!line.table.automatic &&
       !knotfit::ParseTableForm(v[0], line.table.form)) {
-    return Needs("--table", "classic, offset, double or auto");
+    return Refused("--table", "classic, offset, double or auto", v[0]);
   }
   return {};
 }
@@ -163,7 +163,7 @@ std::string Name(Line &line, Values v) {
 std::string Separator(Line &line, Values v) {
   const std::string_view text = v[0];
   if (text != "," && text != ";" && text != "tab" && text != "\t") {
-    return Needs("--separator", "',', ';' or 'tab'");
+    return Refused("--separator", "',', ';' or 'tab'", text);
   }
   line.csv_options.separator = text == "tab" ? '\t' : text[0];
   return {};
@@ -186,8 +186,10 @@ std::string Columns(Line &line, Values v) {
     start = comma + 1;
   }
   if (columns.size() < 2) {
-    return Needs("--columns", "X,Y or X,Y1,Y2,...: column numbers (from 1) "
-                              "or header names");
+    return Refused("--columns",
+                   "X,Y or X,Y1,Y2,...: column numbers (from 1) or header "
+                   "names",
+                   text);
   }
   line.csv_options.columns = std::move(columns);
   return {};
@@ -201,12 +203,12 @@ std::string Sort(Line &line, Values) {
 std::string Ties(Line &line, Values v) {
   return knotfit::detail::ParseTies(v[0], line.measured.ties)
              ? ""
-             : Needs("--ties", "mean, first or last");
+             : Refused("--ties", "mean, first or last", v[0]);
 }
 
 std::string Missing(Line &line, Values v) {
   if (v[0] != "skip") {
-    return Needs("--missing", "skip");
+    return Refused("--missing", "skip", v[0]);
   }
   line.measured.skip_missing = true;
   line.csv_options.skip_missing = true;
@@ -216,7 +218,7 @@ std::string Missing(Line &line, Values v) {
 std::string Tolerance(Line &line, Values v) {
   knotfit::detail::Tolerance tolerance;
   if (!knotfit::detail::ParseTolerance(v[0], tolerance)) {
-    return Needs("--tolerance", "E or E% (a number above 0)");
+    return Refused("--tolerance", "E or E% (a number above 0)", v[0]);
   }
   line.tolerance = tolerance;
   return {};

@@ -296,7 +296,8 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
   PointPlaces places; // of the one curve's points, when there is one
   CsvReader::Row row;
   while (reader.Next(row)) {
-    if (!console.quiet()) {
+    // A curve with a problem of its own keeps its points before its line.
+    if (!console.quiet() && reader.curve_problem(0) == nullptr) {
       EchoPair(console.out(), x[0].size(), row.text[0], row.text[1]);
     }
     if (kept) {
@@ -307,6 +308,9 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
                  reader.line());
     }
     for (size_t c = 0; c < curves; ++c) {
+      if (reader.curve_problem(c) != nullptr) {
+        continue;
+      }
       x[c].push_back(row.value[0]);
       y[c].push_back(row.value[c + 1]);
       if (kept && c > 0) {
@@ -338,7 +342,10 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
     }
     MeasuredPoints *rules = measured.empty() ? nullptr : &measured[c];
     BigArray<double> *weights = weighted ? &w[c] : nullptr;
-    if (!reader.problem().empty()) {
+    if (const CsvReader::CurveProblem *own = reader.curve_problem(c)) {
+      CloseDataSet(handle, tally, x[c], y[c], nullptr, curve, own->line, false,
+                   input, own->what, own->column, rules, weights);
+    } else if (!reader.problem().empty()) {
       CloseDataSet(handle, tally, x[c], y[c], nullptr, curve, reader.line(),
                    false, input, reader.problem(), reader.column(), rules,
                    weights);

@@ -60,6 +60,9 @@ struct DataSetOutcome {
   // Why it was skipped (kFailed), or why its table went without its plot
   // file (kUnplotted), as its message said; a warning is no reason.
   std::string reason;
+  // The line its skipping message names: its own place's, or a point's; 0
+  // when it was not skipped.
+  uint64_t line = 0;
   bool warned = false;  // its table cannot tell two knots apart, or does
                         // not meet --tolerance
   bool flagged = false; // a flag named by --fail-on flags it

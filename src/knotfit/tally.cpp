@@ -57,7 +57,8 @@ DataSetRecord Record(const DataSet &set, DataSetOutcome &outcome,
   DataSetRecord r;
   r.name = std::string(set.name);
   r.input = set.place.input;
-  r.line = set.place.line;
+  // Where its message points: a point's line, for a point's problem.
+  r.line = outcome.line != 0 ? outcome.line : set.place.line;
   r.points = static_cast<size_t>(set.n);
   if (set.measured) {
     r.measured = set.measured->counts;

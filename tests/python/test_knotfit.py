@@ -231,6 +231,9 @@ BAD = [
     (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], "smooth", lam=("df", 2)), "df 2 is not above 2"),
     (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], "smooth", ties="mean"), "ties does not apply"),
     (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], lam=1), "lam and w apply to method 'smooth'"),
+    (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], tolerance=10**400), "tolerance is beyond the range"),
+    (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], "smooth", lam=True), "lam is a number >=.*not bool"),
+    (lambda: knotfit.fit([0, 1, 2, 3], [0, 1, 2, 0], "smooth", lam=("df", True)), "lam is a number"),
 ]
 
 
@@ -239,6 +242,23 @@ def test_bad_input_raises_error(call, message):
     with pytest.raises(knotfit.Error, match=message) as raised:
         call()
     assert isinstance(raised.value, ValueError)
+
+
+# Numbers as numpy has them are numbers for lam and tolerance; a missing
+# weight drops its point with missing='skip', as the program drops its row.
+def test_numpy_numbers_and_missing_weights_are_taken_as_the_program_takes_them():
+    x, y = np.arange(12.0), np.sin(np.arange(12.0))
+    for lam in [np.float32(2), np.int64(2), Fraction(2)]:
+        assert knotfit.fit(x, y, "smooth", lam=lam).lam == 2.0
+    assert knotfit.fit(x, y, "smooth", lam=("df", np.int64(5))).df == pytest.approx(5)
+    for tolerance in [np.float32(0.25), np.int64(1)]:
+        assert knotfit.table_bytes(knotfit.fit(x, y, tolerance=tolerance)) == \
+            knotfit.table_bytes(knotfit.fit(x, y, tolerance=float(tolerance)))
+    w = np.ones(12)
+    w[[0, 7]] = np.nan
+    dropped = knotfit.fit(x, y, "smooth", w=w, missing="skip", lam=1)
+    kept = np.isfinite(w)
+    assert dropped.y.tobytes() == knotfit.fit(x[kept], y[kept], "smooth", lam=1).y.tobytes()
 
 
 def exact_smoothing(x, y, w, lam):
@@ -379,6 +399,38 @@ def test_read_table_waits_without_the_interpreter_lock(tmp_path, writer, out):
     os.mkfifo(tmp_path / "fifo")
     done = run_python(FIFO, writer, tmp_path / "fifo")
     assert done.stdout == out + "\n", done.stderr
+
+
+# Another thread writes x (a run of NaN, then the values back) and w while
+# the fits run without the interpreter lock: each fit sees the values of one
+# moment, never a mix that crashes the interpreter (which it did within
+# seconds when the fits read the caller's arrays).
+WRITER = """import sys, threading, time, warnings, numpy as np, knotfit
+warnings.simplefilter("ignore", RuntimeWarning)
+n, keywords = int(sys.argv[1]), eval(sys.argv[2])
+x, y, w = np.arange(float(n)), np.sin(np.arange(n) / 9), np.ones(n)
+stop = time.monotonic() + 3
+def write():
+    rng = np.random.default_rng(1)
+    while time.monotonic() < stop:
+        i = int(rng.integers(1, n - 50))
+        x[i:i + 50], w[i] = np.nan, np.nan
+        x[i:i + 50], w[i] = np.arange(i, i + 50.0), 1.0
+threading.Thread(target=write).start()
+while time.monotonic() < stop:
+    try:
+        knotfit.fit(x, y, w=w if "smooth" in keywords.values() else None, **keywords)
+    except knotfit.Error:
+        pass
+print("done")
+"""
+
+
+@pytest.mark.parametrize("n, keywords", [(2000, "dict(method='smooth')"),
+                                         (500, "dict(tolerance=0.01)")])
+def test_a_thread_writing_the_points_during_a_fit_crashes_nothing(n, keywords):
+    done = run_python(WRITER, n, keywords)
+    assert (done.returncode, done.stdout) == (0, "done\n"), done.stderr
 
 
 def test_installed_package_imports_from_a_prefix(tmp_path):

@@ -113,15 +113,17 @@ const char *CannotTellApart(int32_t n, const double *x,
 
 // The problem, reported as skipping the data set, with the hint of what
 // would take such points; the outcome it gives.
-DataSetOutcome Skip(const Problem &problem, const std::string &place,
+DataSetOutcome Skip(const Problem &problem, const SourcePlace &where,
                     const DataSet &set, const Run &run) {
-  PrintDataSetMessage(run.console, place, set.name, problem.text, "skipped");
+  PrintDataSetMessage(run.console, Place(where), set.name, problem.text,
+                      "skipped");
   if (const std::string hint = OrderHint(problem.text, run.measured);
       !hint.empty()) {
     run.console.Message(hint);
   }
   DataSetOutcome skipped;
   skipped.reason = problem.text;
+  skipped.line = where.line;
   return skipped;
 }
 
@@ -132,11 +134,10 @@ const KelSettings &KelOf(const Run &run) {
 
 // Where a message about the problem points: where the value it is about was
 // read, else the data set's place.
-std::string PlaceOf(const Problem &problem, const DataSet &set) {
+SourcePlace WhereOf(const Problem &problem, const DataSet &set) {
   const std::optional<PointPlaces::Where> at =
       set.points != nullptr ? set.points->Find(problem.about) : std::nullopt;
-  return Place(at ? SourcePlace{set.place.input, at->line, at->column}
-                  : set.place);
+  return at ? SourcePlace{set.place.input, at->line, at->column} : set.place;
 }
 
 // A measure in messages: "9.7e-05", "1e-04" below 0.001, "0.0471" and
@@ -311,17 +312,17 @@ DataSetOutcome GenerateCubicSpline(const DataSet &set, MadeDataSet &made,
                    set.measured->first_merged_line, run.measured);
   }
   if (!set.skipped.empty()) {
-    return Skip({std::string(set.skipped), {}}, place, set, run);
+    return Skip({std::string(set.skipped), {}}, set.place, set, run);
   }
   if (!made.problem_.empty()) {
-    return Skip(made.problem_, PlaceOf(made.problem_, set), set, run);
+    return Skip(made.problem_, WhereOf(made.problem_, set), set, run);
   }
   // Files written ahead were located, and looked at, there.
   KelTargets targets;
   if (!made.has_files()) {
     targets = LocateKelTargets(set.name, KelOf(run));
     if (const Problem problem{TargetProblem(targets), {}}; !problem.empty()) {
-      DataSetOutcome skipped = Skip(problem, place, set, run);
+      DataSetOutcome skipped = Skip(problem, set.place, set, run);
       const std::vector<std::string> missing = MissingDirectories(targets);
       if (!missing.empty()) {
         console.Message(MkdirHint(missing));
@@ -330,11 +331,11 @@ DataSetOutcome GenerateCubicSpline(const DataSet &set, MadeDataSet &made,
     }
   }
   if (!made.refusal_.empty()) {
-    return Skip(made.refusal_, PlaceOf(made.refusal_, set), set, run);
+    return Skip(made.refusal_, WhereOf(made.refusal_, set), set, run);
   }
   const TableForm &fit = *made.fit_;
   if (!made.collapsed_.empty()) {
-    PrintDataSetMessage(console, PlaceOf(made.collapsed_, set), set.name,
+    PrintDataSetMessage(console, Place(WhereOf(made.collapsed_, set)), set.name,
                         made.collapsed_.text,
                         CannotTellApart(set.n, set.x, fit.form()));
   }

@@ -40,7 +40,7 @@ std::string InQuotes(std::string_view text) {
 } // namespace
 
 CsvReader::CsvReader(std::FILE *in, const CsvOptions &options)
-    : in_(in), options_(options) {}
+    : in_(in), options_(options), curve_problems_(curves()) {}
 
 // Appends the next block of the input to what is left of the buffer. A line
 // longer than the memory can hold throws std::bad_alloc here: it ends the
@@ -116,10 +116,12 @@ bool CsvReader::ReadLine() {
 // field loses its quotes ("" inside is one quote), every field its
 // surrounding blanks. A quote still open at the line's end is a problem of
 // its field: fields do not run across lines here, so the rest of the line
-// would be taken into it unseen.
+// would be taken into it unseen. So is text after a closing quote (other
+// than blanks): whether it belongs to the field cannot be told.
 bool CsvReader::Split() {
   fields_.assign(1, std::string());
   bool in_quotes = false;
+  bool closed = false; // the field's quote has closed
   const std::string_view text = line_text_;
   for (size_t i = 0; i < text.size(); ++i) {
     const char ch = text[i];
@@ -132,13 +134,19 @@ bool CsvReader::Split() {
         ++i;
       } else {
         in_quotes = false;
+        closed = true;
       }
     } else if (ch == options_.separator) {
       fields_.emplace_back();
+      closed = false;
+    } else if (closed && ch != ' ' && ch != '\t') {
+      problem_ = "text after a closing quote";
+      column_ = fields_.size();
+      return false;
     } else if (ch == '"' && TrimBlanks(field).empty()) {
       field.clear();
       in_quotes = true;
-    } else {
+    } else if (!closed) {
       field += ch;
     }
   }
@@ -187,6 +195,7 @@ bool CsvReader::Start() {
       return false;
     }
   }
+  resolved_ = true;
   for (const size_t k : chosen_) {
     double value = 0;
     if (k < fields_.size() && !fields_[k].empty() && !Field(k, value) &&
@@ -202,13 +211,21 @@ bool CsvReader::Start() {
 }
 
 std::string CsvReader::ColumnLabel(size_t k) const {
-  const size_t column = chosen_.empty() ? 0 : chosen_[k];
+  if (!resolved_) {
+    // Nothing read chose the columns (a problem in the line that would):
+    // each is named as --columns names it.
+    const std::string &column = options_.columns[k];
+    return AllDigits(column)
+               ? std::to_string(std::strtoul(column.c_str(), nullptr, 10))
+               : column;
+  }
+  // A control byte is one that messages escape: C0, DEL and C1, raw or
+  // UTF-8-encoded.
+  const size_t column = chosen_[k];
   if (column < header_.size()) {
     const std::string &name = header_[column];
-    if (!name.empty() && std::none_of(name.begin(), name.end(), [](char ch) {
-          return ch == '/' || static_cast<unsigned char>(ch) < 0x20 ||
-                 ch == 0x7f;
-        })) {
+    if (!name.empty() && name.find('/') == std::string::npos &&
+        Quoted(name) == name) {
       return name;
     }
   }
@@ -250,36 +267,59 @@ bool CsvReader::Next(Row &row) {
   row.value.resize(count);
   row.missing.assign(count, 0);
   for (size_t k = 0; k < count; ++k) {
-    column_ = chosen_[k] + 1;
-    if (chosen_[k] >= fields_.size()) {
-      problem_ = "no column " + std::to_string(column_) + " in this row";
-      return false;
-    }
-    const std::string &field = fields_[chosen_[k]];
-    row.text[k] = field;
-    const bool empty = field.empty();
-    const bool weight = weighted() && k + 1 == count;
-    if (!empty && Field(chosen_[k], row.value[k])) {
-      if (weight && !(std::isfinite(row.value[k]) && row.value[k] > 0.0)) {
-        problem_ =
-            "weight " + InQuotes(field) + " is not a finite number above 0";
-        return false;
-      }
+    const std::string why = TakeField(k, row);
+    if (why.empty()) {
       continue;
     }
-    if (empty || IsMissingText(field)) {
-      if (options_.skip_missing) {
-        row.missing[k] = 1;
-        row.value[k] = 0;
-        continue;
-      }
-      problem_ = empty ? "empty field" : InQuotes(field) + " is not a number";
-      problem_ += " (a missing value? use --missing skip)";
+    // A y field's problem is its curve's alone; x's or the weight's is
+    // every curve's, and ends the reading.
+    const bool y = k > 0 && k <= curves();
+    if (!y) {
+      problem_ = why;
       return false;
     }
-    problem_ = InQuotes(field) + " is not a number";
-    return false;
+    CurveProblem &own = curve_problems_[k - 1];
+    if (own.what.empty()) {
+      own = {why, line_, column_};
+      ++failed_curves_;
+    }
   }
   column_ = 0;
-  return true;
+  // When every curve has failed, nothing more is read.
+  return failed_curves_ < curves();
+}
+
+// Field k of the row into row, at column_; why it is no value, or empty.
+std::string CsvReader::TakeField(size_t k, Row &row) {
+  column_ = chosen_[k] + 1;
+  if (chosen_[k] >= fields_.size()) {
+    return "no column " + std::to_string(column_) + " in this row";
+  }
+  const std::string &field = fields_[chosen_[k]];
+  row.text[k] = field;
+  const bool empty = field.empty();
+  const bool weight = weighted() && k + 1 == chosen_.size();
+  if (!empty && Field(chosen_[k], row.value[k])) {
+    if (weight && !(std::isfinite(row.value[k]) && row.value[k] > 0.0)) {
+      return "weight " + InQuotes(field) + " is not a finite number above 0";
+    }
+    return {};
+  }
+  if (empty || IsMissingText(field)) {
+    if (options_.skip_missing) {
+      row.missing[k] = 1;
+      row.value[k] = 0;
+      return {};
+    }
+    return std::string(empty ? "empty field"
+                             : InQuotes(field) + " is not a number") +
+           " (a missing value? use --missing skip)";
+  }
+  return InQuotes(field) + " is not a number";
+}
+
+const CsvReader::CurveProblem *CsvReader::curve_problem(size_t c) const {
+  return c < curve_problems_.size() && !curve_problems_[c].what.empty()
+             ? &curve_problems_[c]
+             : nullptr;
 }

@@ -36,7 +36,8 @@ public:
   };
 
   // The next data row; false at the end of the input, at a problem or at a
-  // failed read (std::bad_alloc when a line does not fit in memory). The
+  // failed read (std::bad_alloc when a line does not fit in memory), and
+  // once every curve has a problem of its own (below). The
   // views stay valid until the next call. A UTF-8 byte-order mark, blank
   // lines, lines starting with '#' and a first line that is not numeric (a
   // header) are passed over; "\n", "\r\n" and a lone "\r" end a line. With
@@ -48,12 +49,21 @@ public:
   const std::string &problem() const { return problem_; }
   uint64_t line() const { return line_; }
   size_t column() const { return column_; }
+  // The first problem of a y field of curve c (from 0): that curve's alone,
+  // while the others are read on; null while it has none. The curve's
+  // points end before its line.
+  struct CurveProblem {
+    std::string what;
+    uint64_t line = 0;
+    size_t column = 0;
+  };
+  const CurveProblem *curve_problem(size_t c) const;
   // The columns of x and y (from 1), once a row was read.
   size_t x_column() const { return chosen_.size() > 0 ? chosen_[0] + 1 : 0; }
   size_t y_column() const { return chosen_.size() > 1 ? chosen_[1] + 1 : 0; }
   // How a data set of column k (x's is 0) is named after it: its header
   // name, or its number when there is no header or the name would not do
-  // in a file name.
+  // in a file name; as --columns gives it while no line chose the columns.
   std::string ColumnLabel(size_t k) const;
   // The y columns read: one data set each.
   size_t curves() const { return options_.columns.size() - 1; }
@@ -72,6 +82,7 @@ private:
   bool Split();
   bool Start();
   bool Field(size_t which, double &value);
+  std::string TakeField(size_t k, Row &row);
 
   std::FILE *in_;
   CsvOptions options_;
@@ -89,6 +100,9 @@ private:
   uint64_t rows_ = 0;
   size_t column_ = 0;
   bool started_ = false;
+  bool resolved_ = false; // chosen_ holds every column
+  std::vector<CurveProblem> curve_problems_;
+  size_t failed_curves_ = 0;
   int error_ = 0;
 };
 
