@@ -314,6 +314,38 @@ TEST(SmoothingSpline, SubnormalYAndWeights) {
   }
 }
 
+// Weights all equal fit as weights 1, to the bit, at either end of the
+// doubles: subnormal, or so large that their sum overflows; lambda scales
+// with them (inf where it overflows). rms and max_residual stay those of
+// weights 1; with y subnormal they are those of the larger y, scaled.
+TEST(SmoothingSpline, ExtremeWeightsFitAsWeightsOne) {
+  const Points p = Sets()[0];
+  const Values one(p.x.size(), 1.0);
+  for (const Smoothing how :
+       {Smoothing{}, Smoothing{Rule::kDegreesOfFreedom, 3}}) {
+    const SmoothingFit base = Fit(p.x, p.y, one, how);
+    for (const int e : {-1074, 1023}) {
+      SCOPED_TRACE(e);
+      const SmoothingFit f =
+          Fit(p.x, p.y, Values(p.x.size(), std::ldexp(1.0, e)), how);
+      EXPECT_EQ(f.y, base.y);
+      EXPECT_EQ(f.a, base.a);
+      EXPECT_EQ(f.df, base.df);
+      EXPECT_EQ(f.rms, base.rms);
+      EXPECT_EQ(f.max_residual, base.max_residual);
+      EXPECT_EQ(f.lambda, std::ldexp(base.lambda, e));
+    }
+    Values y = p.y;
+    for (double &v : y) {
+      v = std::ldexp(v, -1060);
+    }
+    const SmoothingFit small = Fit(p.x, y, one, how);
+    // y subnormal keeps its multiples of 2^-1074: 2^-14 in the larger units.
+    EXPECT_NEAR(std::ldexp(small.rms, 1060), base.rms, 1e-4);
+    EXPECT_NEAR(std::ldexp(small.max_residual, 1060), base.max_residual, 1e-4);
+  }
+}
+
 TEST(SmoothingSpline, RefusesWhatItCannotFit) {
   auto problem = [](Values x, Values w, Smoothing how) {
     SmoothingFit fit;
@@ -334,6 +366,9 @@ TEST(SmoothingSpline, RefusesWhatItCannotFit) {
   EXPECT_EQ(problem(x, {1, 1e31, 1}, {}),
             "smooth needs weights within a factor 2^100 of each other");
   EXPECT_EQ(problem(x, {1, 0x1p100, 1}, {}), ""); // just within
+  EXPECT_EQ(problem({-1e308, 0, 1e308}, {}, {}),
+            "smooth needs an x range that a double holds (x -1e+308 to "
+            "1e+308 overflows)");
   EXPECT_EQ(problem({0, 1e-31, 1}, {}, {}),
             "smooth needs every x gap at least 2^-100 of the x range (x 0 "
             "and 1e-31)");

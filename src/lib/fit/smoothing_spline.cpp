@@ -114,14 +114,30 @@ struct Knots {
   double Gap(size_t i) const { return (x[i + 1] - x[i]) * unit; }
 };
 
+// The exponent the weights are divided by before they are summed: 0 for
+// weights of ordinary size, so that their sums are the plain ones; else
+// that of the largest, so that a sum of up to 2^64 of them cannot overflow
+// and weights within 2^100 of the largest stay normal, exact once divided.
+// (Weights further apart are refused.)
+int WeightExponent(std::span<const double> w) {
+  double top = 0.0;
+  for (const double v : w) {
+    top = std::max(top, v);
+  }
+  const int e = top > 0.0 ? std::ilogb(top) : 0;
+  return e > 900 || e < -900 ? e : 0;
+}
+
 // Equal x are one knot: the summed weight and sum w_i y_i / sum w_i (in the
-// order given). Leaves the weights in iw, unscaled.
+// order given), the weights divided by 2^ew first. Leaves the weights in
+// iw, unscaled but for that.
 void MergeTies(std::span<const double> x, std::span<const double> y,
                std::span<const double> w, Knots &k) {
   size_t m = 0;
   for (size_t i = 0; i < x.size(); ++i) {
     m += i == 0 || x[i] != x[i - 1] ? 1 : 0;
   }
+  k.ew = WeightExponent(w);
   Fresh(k.x, m);
   Fresh(k.y, m);
   Fresh(k.iw, m);
@@ -130,7 +146,7 @@ void MergeTies(std::span<const double> x, std::span<const double> y,
     double moment = 0.0;
     size_t j = i;
     for (; j < x.size() && x[j] == x[i]; ++j) {
-      const double wj = w.empty() ? 1.0 : w[j];
+      const double wj = w.empty() ? 1.0 : std::ldexp(w[j], -k.ew);
       weight += wj;
       moment += wj * y[j];
     }
@@ -156,10 +172,11 @@ void Scale(Knots &k) {
     top = std::max(top, std::fabs(k.y[i]));
   }
   k.ex = ExponentOf(k.x[m - 1] - k.x[0]) + 1; // range / 2^ex in [0.5, 1)
-  k.ew = ExponentOf(weight / static_cast<double>(m));
+  const int ew = ExponentOf(weight / static_cast<double>(m));
+  k.ew += ew;
   k.ey = ExponentOf(top);
   k.unit = std::ldexp(1.0, -k.ex);
-  const double per_w = std::ldexp(1.0, -k.ew);
+  const double per_w = std::ldexp(1.0, -ew);
   const double per_y = std::ldexp(1.0, -k.ey);
   for (size_t i = 0; i < m; ++i) {
     k.y[i] *= per_y;
@@ -266,6 +283,35 @@ struct Sum {
     value = t;
   }
   double Total() const { return value + lost; }
+};
+
+// sum w_i r_i^2 and sum w_i, each w over 2^ew (as the merge takes them)
+// and each r over 2^er, er the exponent of the largest |r| so far (the sum
+// taken down exactly when it grows): the terms are at most 8, and residuals
+// or weights whose squares or products would underflow, or whose sums would
+// overflow, keep their digits. Powers of two aside, the sums are the plain
+// ones, term for term.
+class Squares {
+public:
+  explicit Squares(int ew) : ew_(ew) {}
+  void Add(double w, double r) {
+    const int e = r != 0.0 ? std::ilogb(r) : er_;
+    if (e > er_) {
+      sum_ = std::ldexp(sum_, 2 * (er_ - e));
+      er_ = e;
+    }
+    const double wi = std::ldexp(w, -ew_);
+    const double ri = std::ldexp(r, -er_);
+    sum_ += wi * ri * ri;
+    weight_ += wi;
+  }
+  double Rss() const { return std::ldexp(sum_, 2 * er_ + ew_); }
+  double Rms() const { return std::ldexp(std::sqrt(sum_ / weight_), er_); }
+
+private:
+  int ew_;
+  int er_ = -2200; // below every double's: a sum of zeros stays 0
+  double sum_ = 0.0, weight_ = 0.0;
 };
 
 // What one lambda gives on the distinct x (scaled units).
@@ -688,9 +734,9 @@ std::string InputProblem(std::span<const double> x, std::span<const double> y,
 }
 
 // What the scaled knots need so that no product in the filters overflows
-// or underflows to a division by 0 (with lambda at most kLargest): every gap
-// at least 2^-100 of x's range, and weights within a factor 2^100 of each
-// other.
+// or underflows to a division by 0 (with lambda at most kLargest): an x
+// range that is a double, every gap at least 2^-100 of it, and weights
+// within a factor 2^100 of each other.
 std::string KnotsProblem(const Knots &k) {
   const size_t m = k.x.size();
   if (m < 3) {
@@ -699,6 +745,11 @@ std::string KnotsProblem(const Knots &k) {
   }
   if (m > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
     return "smooth takes at most 2147483647 distinct x";
+  }
+  if (!std::isfinite(k.x[m - 1] - k.x[0])) {
+    return "smooth needs an x range that a double holds (x " +
+           ShortNumber(k.x[0]) + " to " + ShortNumber(k.x[m - 1]) +
+           " overflows)";
   }
   for (size_t i = 0; i + 1 < m; ++i) {
     if (k.Gap(i) < 0x1p-100 * k.range) {
@@ -787,7 +838,7 @@ std::string FitSmoothingSpline(std::span<const double> x,
   // 2^(2 ey + ew).
   const double per_y = std::ldexp(1.0, k.ey);
   const double per_x = std::ldexp(1.0, -k.ex);
-  out.gcv = score.Gcv(m) * per_y * per_y * std::ldexp(1.0, k.ew);
+  out.gcv = std::ldexp(score.Gcv(m), 2 * k.ey + k.ew);
   out.x = std::move(k.x);
   // One pass over the knots: each one's value and slope back in the
   // caller's units, the segment that ends there (as every fit ends in
@@ -795,10 +846,9 @@ std::string FitSmoothingSpline(std::span<const double> x,
   // the residuals of its points as given: y - f is the knot's own, less the
   // point's distance from the knot's mean y (0 but for ties), never a
   // difference of two nearly equal numbers.
-  out.rss = 0.0;
   out.max_residual = 0.0;
   out.max_residual_x = x[0];
-  double weight = 0.0;
+  Squares squares(WeightExponent(w));
   for (size_t j = 0, i = 0; j < m; ++j) {
     const double shift = out.b[j] * per_y;
     const double mean = k.y[j] * per_y;
@@ -812,10 +862,8 @@ std::string FitSmoothingSpline(std::span<const double> x,
       out.c[j - 1] = seg.c;
     }
     for (; i < x.size() && x[i] == out.x[j]; ++i) {
-      const double wi = w.empty() ? 1.0 : w[i];
       const double r = (y[i] - mean) - shift;
-      out.rss += wi * r * r;
-      weight += wi;
+      squares.Add(w.empty() ? 1.0 : w[i], r);
       if (std::fabs(r) > out.max_residual) {
         out.max_residual = std::fabs(r);
         out.max_residual_x = x[i];
@@ -824,7 +872,8 @@ std::string FitSmoothingSpline(std::span<const double> x,
   }
   out.b[m - 1] = 0.0;
   out.c[m - 1] = 0.0;
-  out.rms = std::sqrt(out.rss / weight);
+  out.rss = squares.Rss();
+  out.rms = squares.Rms();
   return {};
 }
 
