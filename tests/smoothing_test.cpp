@@ -134,7 +134,7 @@ std::vector<Points> Sets() {
   }
   for (const unsigned seed : {26u, 28u, 57u}) {
     rng.seed(seed);
-    Points p{{0}, {}, Values(20, 1.0), false, 56};
+    Points p{{0}, {}, Values(20, 1.0), false, 64};
     while (p.x.size() < 20) {
       p.x.push_back(p.x.back() + (u() < 0.5 ? 1e-8 : 1.0));
     }
@@ -264,6 +264,43 @@ TEST(SmoothingSpline, GcvBeatsAGridAndDfIsMet) {
       if (p.dense) {
         EXPECT_NEAR(D(Reference(p.x, p.y, p.w, df.lambda).trace), k, 1e-8);
       }
+    }
+  }
+}
+
+// GCV's lambda is its minimiser to 1e-6, relative: the minimiser of the
+// dense reference's GCV, by golden sections on log lambda.
+TEST(SmoothingSpline, GcvLambdaIsTheMinimiser) {
+  for (const Points &p : Sets()) {
+    const SmoothingFit f = Fit(p.x, p.y, p.w, {});
+    if (!p.dense || f.lambda >= f.lambda_high || p.x.size() < 4) {
+      continue; // GCV constant, or least beyond the useful range
+    }
+    const Real n = static_cast<Real>(p.x.size());
+    auto gcv = [&](Real log_lambda) {
+      const Dense d = Reference(p.x, p.y, p.w, std::exp(log_lambda));
+      Real rss = 0;
+      for (size_t k = 0; k < p.x.size(); ++k) {
+        rss += p.w[k] * d.residual[k] * d.residual[k];
+      }
+      return n * rss / ((n - d.trace) * (n - d.trace));
+    };
+    const Real golden = (std::sqrt(Real(5)) - 1) / 2;
+    const Real lo = std::log(Real(f.lambda) / 4), hi = lo + std::log(Real(16));
+    Real a = lo, b = hi, c = b - golden * (b - a), d = a + golden * (b - a);
+    Real gc = gcv(c), gd = gcv(d);
+    while (b - a > 1e-9) {
+      if (gc < gd) {
+        b = d, d = c, gd = gc, c = b - golden * (b - a), gc = gcv(c);
+      } else {
+        a = c, c = d, gc = gd, d = a + golden * (b - a), gd = gcv(d);
+      }
+    }
+    const Real least = std::min(gc, gd);
+    if (gcv(lo) > least * (1 + 1e-6) && gcv(hi) > least * (1 + 1e-6)) {
+      // a dip, not GCV flat on its way to lambda = 0
+      EXPECT_NEAR(f.lambda, D(std::exp((a + b) / 2)), 1e-6 * f.lambda)
+          << p.x.size();
     }
   }
 }

@@ -91,15 +91,16 @@ constexpr double kLargest = 0x1p100;
 // The search of GCV's minimum, on the axis s = log2(lambda / lambda_low):
 // the coarse step, how close to the best a coarse point must be for its
 // neighbourhood to be scanned in steps of 1, how many local minima are
-// refined, and to what precision (in s: lambda to 7e-4, relative). Near its
-// minimum s0, GCV is G0 (1 + c (s - s0)^2) with c small (4e-6 for the
-// benchmark's 10^6 noisy points): 1e-3 in s costs c 1e-6 of G0, far inside
-// the 1e-6 by which a 200-point grid of the useful range may beat it, and
-// Brent's method stops in a third of the steps 1e-6 took.
+// refined, and to what precision: Brent's method stops with a bracket at
+// most 4 tol wide in s, 1.44e-6, which brackets lambda to 1e-6, relative.
+// Near its minimum s0, GCV is G0 (1 + c (s - s0)^2) with c small (4e-6 for
+// the benchmark's 10^6 noisy points), so that across a bracket much wider
+// than that it may change by less than its own rounding: the search then
+// stops there (see Minimise).
 constexpr int kCoarse = 3;
 constexpr double kNear = 0.05;
 constexpr size_t kDips = 3;
-constexpr double kMinimumTolerance = 1e-3;
+constexpr double kMinimumTolerance = 0.36e-6;
 
 // The points merged to distinct x, and scaled: y and the inverse weights.
 // Gaps are (x[i+1] - x[i]) * unit, unit a power of two.
@@ -438,16 +439,23 @@ struct Axis {
 };
 
 // Brent's minimiser (localmin, in Brent, Algorithms for Minimization
-// without Derivatives, 1973) on [a, b], started from x with value fx: golden
-// sections, and parabolas through the last three points where they fall
-// inside. tol is absolute. Returns the best (s, value) seen.
+// without Derivatives, 1973) on [a, b] (values fa, fb), started from x with
+// value fx: golden sections, and parabolas through the last three points
+// where they fall inside. tol is absolute. Returns the best (s, value) seen
+// once the bracket is narrower than 4 tol; or, once f at both ends of the
+// bracket is within flat of the best (f's own rounding: its values there
+// order nothing), the bracket's midpoint and the best value.
 template <class F>
 std::pair<double, double> Minimise(F &&f, double a, double b, double x,
-                                   double fx, double tol) {
+                                   double fx, double fa, double fb, double tol,
+                                   double flat) {
   constexpr double kGolden = 0.3819660112501051; // (3 - sqrt 5) / 2
   double v = x, w = x, fv = fx, fw = fx, d = 0.0, e = 0.0;
   for (;;) {
     const double mid = 0.5 * (a + b);
+    if (std::max(fa, fb) - fx <= flat) {
+      return {mid, fx};
+    }
     if (std::fabs(x - mid) <= 2.0 * tol - 0.5 * (b - a)) {
       return {x, fx};
     }
@@ -479,6 +487,7 @@ std::pair<double, double> Minimise(F &&f, double a, double b, double x,
     const double fu = f(u);
     if (fu <= fx) {
       (u < x ? b : a) = x;
+      (u < x ? fb : fa) = fx;
       v = w;
       fv = fw;
       w = x;
@@ -487,6 +496,7 @@ std::pair<double, double> Minimise(F &&f, double a, double b, double x,
       fx = fu;
     } else {
       (u < x ? a : b) = u;
+      (u < x ? fa : fb) = fu;
       if (fu <= fw || w == x) {
         v = w;
         fv = fw;
@@ -623,6 +633,9 @@ double GcvMinimum(Smoother &smoother, const Axis &axis, double end, size_t m,
       }
     }
   }
+  // GCV's own rounding, relative: its sums add m terms, each right to a few
+  // units in the last place, with independent errors: some sqrt(m) units.
+  const double rounding = std::sqrt(static_cast<double>(m)) * 0x1p-52;
   const std::vector<Dip> dips = Dips(seen);
   double best_s = dips.front().at;
   best = dips.front().value;
@@ -637,7 +650,8 @@ double GcvMinimum(Smoother &smoother, const Axis &axis, double end, size_t m,
       continue;
     }
     const auto [s, found] =
-        Minimise(gcv, d.below, d.above, d.at, d.value, kMinimumTolerance);
+        Minimise(gcv, d.below, d.above, d.at, d.value, at(d.below), at(d.above),
+                 kMinimumTolerance, rounding * d.value);
     if (found < best) {
       best = found;
       best_s = s;
