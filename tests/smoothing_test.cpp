@@ -383,6 +383,22 @@ TEST(SmoothingSpline, ExtremeWeightsFitAsWeightsOne) {
   }
 }
 
+// y so large that a tie's sum overflows: the fit of y / 2^1017, scaled.
+TEST(SmoothingSpline, HugeTiedYFitAsSmallerY) {
+  Values x = Sets()[0].x, y = Sets()[0].y;
+  const auto top = std::max_element(y.begin(), y.end()) - y.begin();
+  x[static_cast<size_t>(top) + 1] = x[static_cast<size_t>(top)];
+  const SmoothingFit small = Fit(x, y, {}, {});
+  for (double &v : y) {
+    v = std::ldexp(v, 1017);
+  }
+  const SmoothingFit large = Fit(x, y, {}, {});
+  ASSERT_EQ(large.y.size(), small.y.size());
+  for (size_t k = 0; k < small.y.size(); ++k) {
+    EXPECT_EQ(large.y[k], std::ldexp(small.y[k], 1017)) << k;
+  }
+}
+
 TEST(SmoothingSpline, RefusesWhatItCannotFit) {
   auto problem = [](Values x, Values w, Smoothing how) {
     SmoothingFit fit;

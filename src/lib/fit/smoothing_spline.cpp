@@ -115,30 +115,31 @@ struct Knots {
   double Gap(size_t i) const { return (x[i + 1] - x[i]) * unit; }
 };
 
-// The exponent the weights are divided by before they are summed: 0 for
-// weights of ordinary size, so that their sums are the plain ones; else
-// that of the largest, so that a sum of up to 2^64 of them cannot overflow
-// and weights within 2^100 of the largest stay normal, exact once divided.
-// (Weights further apart are refused.)
-int WeightExponent(std::span<const double> w) {
+// The exponent values are divided by before they are summed: 0 for values
+// of ordinary size, so that their sums are the plain ones; else that of the
+// largest |v|, so that a sum of up to 2^64 of them cannot overflow (nor a
+// weighted sum of y) and weights within 2^100 of the largest stay normal,
+// exact once divided. (Weights further apart are refused.)
+int SumExponent(std::span<const double> v) {
   double top = 0.0;
-  for (const double v : w) {
-    top = std::max(top, v);
+  for (const double a : v) {
+    top = std::max(top, std::fabs(a));
   }
   const int e = top > 0.0 ? std::ilogb(top) : 0;
   return e > 900 || e < -900 ? e : 0;
 }
 
 // Equal x are one knot: the summed weight and sum w_i y_i / sum w_i (in the
-// order given), the weights divided by 2^ew first. Leaves the weights in
-// iw, unscaled but for that.
+// order given), the weights divided by 2^ew and y by 2^ey first. Leaves the
+// weights in iw, unscaled but for that.
 void MergeTies(std::span<const double> x, std::span<const double> y,
                std::span<const double> w, Knots &k) {
   size_t m = 0;
   for (size_t i = 0; i < x.size(); ++i) {
     m += i == 0 || x[i] != x[i - 1] ? 1 : 0;
   }
-  k.ew = WeightExponent(w);
+  k.ew = SumExponent(w);
+  k.ey = std::max(SumExponent(y), 0);
   Fresh(k.x, m);
   Fresh(k.y, m);
   Fresh(k.iw, m);
@@ -149,11 +150,11 @@ void MergeTies(std::span<const double> x, std::span<const double> y,
     for (; j < x.size() && x[j] == x[i]; ++j) {
       const double wj = w.empty() ? 1.0 : std::ldexp(w[j], -k.ew);
       weight += wj;
-      moment += wj * y[j];
+      moment += wj * std::ldexp(y[j], -k.ey);
     }
     k.x[t] = x[i];
     k.iw[t] = weight;
-    k.y[t] = j - i == 1 ? y[i] : moment / weight;
+    k.y[t] = j - i == 1 ? std::ldexp(y[i], -k.ey) : moment / weight;
     i = j;
   }
 }
@@ -175,10 +176,11 @@ void Scale(Knots &k) {
   k.ex = ExponentOf(k.x[m - 1] - k.x[0]) + 1; // range / 2^ex in [0.5, 1)
   const int ew = ExponentOf(weight / static_cast<double>(m));
   k.ew += ew;
-  k.ey = ExponentOf(top);
+  const int ey = ExponentOf(top);
+  k.ey += ey;
   k.unit = std::ldexp(1.0, -k.ex);
   const double per_w = std::ldexp(1.0, -ew);
-  const double per_y = std::ldexp(1.0, -k.ey);
+  const double per_y = std::ldexp(1.0, -ey);
   for (size_t i = 0; i < m; ++i) {
     k.y[i] *= per_y;
     k.iw[i] = 1.0 / (k.iw[i] * per_w);
@@ -862,7 +864,7 @@ std::string FitSmoothingSpline(std::span<const double> x,
   // difference of two nearly equal numbers.
   out.max_residual = 0.0;
   out.max_residual_x = x[0];
-  Squares squares(WeightExponent(w));
+  Squares squares(SumExponent(w));
   for (size_t j = 0, i = 0; j < m; ++j) {
     const double shift = out.b[j] * per_y;
     const double mean = k.y[j] * per_y;
