@@ -55,7 +55,8 @@
 // inverse of their variances.
 //
 // Scaling. x's gaps are divided by a power of two near x's range, the
-// weights by one near their mean and y by one near its largest |y|: exact,
+// weights by one near their mean and y by one near its largest |y| (weights
+// beyond 2^+-900 and y beyond 2^900 already before ties are summed): exact,
 // so that a given lambda gives the bits unscaled arithmetic would, and
 // nothing overflows. lambda scales with the cube of x's unit and with w's
 // unit: lambda' = lambda / 2^(3 ex + ew).
