@@ -134,7 +134,7 @@ std::vector<Points> Sets() {
   }
   for (const unsigned seed : {26u, 28u, 57u}) {
     rng.seed(seed);
-    Points p{{0}, {}, Values(20, 1.0), false, 56};
+    Points p{{0}, {}, Values(20, 1.0), false, 64};
     while (p.x.size() < 20) {
       p.x.push_back(p.x.back() + (u() < 0.5 ? 1e-8 : 1.0));
     }
@@ -268,6 +268,43 @@ TEST(SmoothingSpline, GcvBeatsAGridAndDfIsMet) {
   }
 }
 
+// GCV's lambda is its minimiser to 1e-6, relative: the minimiser of the
+// dense reference's GCV, by golden sections on log lambda.
+TEST(SmoothingSpline, GcvLambdaIsTheMinimiser) {
+  for (const Points &p : Sets()) {
+    const SmoothingFit f = Fit(p.x, p.y, p.w, {});
+    if (!p.dense || f.lambda >= f.lambda_high || p.x.size() < 4) {
+      continue; // GCV constant, or least beyond the useful range
+    }
+    const Real n = static_cast<Real>(p.x.size());
+    auto gcv = [&](Real log_lambda) {
+      const Dense d = Reference(p.x, p.y, p.w, std::exp(log_lambda));
+      Real rss = 0;
+      for (size_t k = 0; k < p.x.size(); ++k) {
+        rss += p.w[k] * d.residual[k] * d.residual[k];
+      }
+      return n * rss / ((n - d.trace) * (n - d.trace));
+    };
+    const Real golden = (std::sqrt(Real(5)) - 1) / 2;
+    const Real lo = std::log(Real(f.lambda) / 4), hi = lo + std::log(Real(16));
+    Real a = lo, b = hi, c = b - golden * (b - a), d = a + golden * (b - a);
+    Real gc = gcv(c), gd = gcv(d);
+    while (b - a > 1e-9) {
+      if (gc < gd) {
+        b = d, d = c, gd = gc, c = b - golden * (b - a), gc = gcv(c);
+      } else {
+        a = c, c = d, gc = gd, d = a + golden * (b - a), gd = gcv(d);
+      }
+    }
+    const Real least = std::min(gc, gd);
+    if (gcv(lo) > least * (1 + 1e-6) && gcv(hi) > least * (1 + 1e-6)) {
+      // a dip, not GCV flat on its way to lambda = 0
+      EXPECT_NEAR(f.lambda, D(std::exp((a + b) / 2)), 1e-6 * f.lambda)
+          << p.x.size();
+    }
+  }
+}
+
 // Only x's gaps and range matter: moved by a power of two that keeps every
 // x and gap exact, the fit is the same to the bit, however lambda is chosen.
 TEST(SmoothingSpline, MovingXChangesNothing) {
@@ -314,6 +351,54 @@ TEST(SmoothingSpline, SubnormalYAndWeights) {
   }
 }
 
+// Weights all equal fit as weights 1, to the bit, at either end of the
+// doubles: subnormal, or so large that their sum overflows; lambda scales
+// with them (inf where it overflows). rms and max_residual stay those of
+// weights 1; with y subnormal they are those of the larger y, scaled.
+TEST(SmoothingSpline, ExtremeWeightsFitAsWeightsOne) {
+  const Points p = Sets()[0];
+  const Values one(p.x.size(), 1.0);
+  for (const Smoothing how :
+       {Smoothing{}, Smoothing{Rule::kDegreesOfFreedom, 3}}) {
+    const SmoothingFit base = Fit(p.x, p.y, one, how);
+    for (const int e : {-1074, 1023}) {
+      SCOPED_TRACE(e);
+      const SmoothingFit f =
+          Fit(p.x, p.y, Values(p.x.size(), std::ldexp(1.0, e)), how);
+      EXPECT_EQ(f.y, base.y);
+      EXPECT_EQ(f.a, base.a);
+      EXPECT_EQ(f.df, base.df);
+      EXPECT_EQ(f.rms, base.rms);
+      EXPECT_EQ(f.max_residual, base.max_residual);
+      EXPECT_EQ(f.lambda, std::ldexp(base.lambda, e));
+    }
+    Values y = p.y;
+    for (double &v : y) {
+      v = std::ldexp(v, -1060);
+    }
+    const SmoothingFit small = Fit(p.x, y, one, how);
+    // y subnormal keeps its multiples of 2^-1074: 2^-14 in the larger units.
+    EXPECT_NEAR(std::ldexp(small.rms, 1060), base.rms, 1e-4);
+    EXPECT_NEAR(std::ldexp(small.max_residual, 1060), base.max_residual, 1e-4);
+  }
+}
+
+// y so large that a tie's sum overflows: the fit of y / 2^1017, scaled.
+TEST(SmoothingSpline, HugeTiedYFitAsSmallerY) {
+  Values x = Sets()[0].x, y = Sets()[0].y;
+  const auto top = std::max_element(y.begin(), y.end()) - y.begin();
+  x[static_cast<size_t>(top) + 1] = x[static_cast<size_t>(top)];
+  const SmoothingFit small = Fit(x, y, {}, {});
+  for (double &v : y) {
+    v = std::ldexp(v, 1017);
+  }
+  const SmoothingFit large = Fit(x, y, {}, {});
+  ASSERT_EQ(large.y.size(), small.y.size());
+  for (size_t k = 0; k < small.y.size(); ++k) {
+    EXPECT_EQ(large.y[k], std::ldexp(small.y[k], 1017)) << k;
+  }
+}
+
 TEST(SmoothingSpline, RefusesWhatItCannotFit) {
   auto problem = [](Values x, Values w, Smoothing how) {
     SmoothingFit fit;
@@ -334,6 +419,9 @@ TEST(SmoothingSpline, RefusesWhatItCannotFit) {
   EXPECT_EQ(problem(x, {1, 1e31, 1}, {}),
             "smooth needs weights within a factor 2^100 of each other");
   EXPECT_EQ(problem(x, {1, 0x1p100, 1}, {}), ""); // just within
+  EXPECT_EQ(problem({-1e308, 0, 1e308}, {}, {}),
+            "smooth needs an x range that a double holds (x -1e+308 to "
+            "1e+308 overflows)");
   EXPECT_EQ(problem({0, 1e-31, 1}, {}, {}),
             "smooth needs every x gap at least 2^-100 of the x range (x 0 "
             "and 1e-31)");

@@ -61,7 +61,9 @@ struct Smoothing {
 // those of the weights (not y's); df = tr A, A the influence matrix that
 // takes the (merged) y to the fit at the knots, runs from n (lambda = 0,
 // the interpolant) down to 2 (the least-squares line) whatever the units;
-// gcv = n RSS_w / (n - df)^2 on the distinct x (0 at df = n).
+// gcv = n RSS_w / (n - df)^2 on the distinct x (0 at df = n). lambda and
+// gcv are inf where they overflow a double in these units (weights of 1e300
+// and more); the fit is fine.
 struct SmoothingFigures {
   double lambda = 0.0;
   double df = 0.0;

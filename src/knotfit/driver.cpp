@@ -48,6 +48,12 @@ std::string Measure(BigArray<double> &x, BigArray<double> &y,
   account.first_merged_line = points.lines[counts.first_merged];
   x.Truncate(counts.used());
   y.Truncate(counts.used());
+  if (counts.overflowed > 0) { // the sum of the y overflowed, not one y
+    return "the mean of " + std::to_string(counts.overflowed) +
+           " y at x = " + knotfit::detail::ShortNumber(counts.overflow_x) +
+           " overflows a double (--ties mean), line " +
+           std::to_string(points.lines[counts.overflow_at]);
+  }
   const size_t n = x.size();
   if (w != nullptr) { // the weights follow their points
     const std::vector<double> read(w->data(), w->data() + w->size());

@@ -315,6 +315,14 @@ def test_smooth_fits_the_exact_minimiser(name, x, w, scale, scipy):
         assert np.abs(make_smoothing_spline(x, y, w, lam)(x) - s.y).max() <= 1e-9 * span
 
 
+@pytest.mark.parametrize("lam", ["gcv", ("df", 3)])
+def test_smooth_weights_whose_sum_overflows_fit_as_weights_1(lam):
+    x, y = np.arange(8.0) * 1000, np.sin(np.arange(8.0)) + np.arange(8.0)
+    huge, one = (knotfit.fit(x, y, "smooth", lam=lam, w=np.full(8, v)) for v in (2.0**1023, 1.0))
+    assert huge.y.tobytes() == one.y.tobytes() and huge.df == one.df
+    assert huge.lam == (np.inf if one.lam >= 2 else one.lam * 2.0**1023)
+
+
 def test_to_ppoly_names_scipy_where_it_is_missing(monkeypatch):
     monkeypatch.setitem(sys.modules, "scipy.interpolate", None)
     with pytest.raises(ImportError, match="needs SciPy"):

@@ -174,9 +174,10 @@ std::optional<KnotsReached> Reached(const TableForm &fit, int32_t n,
 }
 
 // --verbose's line (with --table, the form written), and the warning of a
-// bound that no table found meets.
+// bound that no table found meets. Without a bound the table's knots are
+// the points, or fewer where a smoothing fit merged equal x.
 void ReportKnots(const std::optional<KnotsReached> &knots, const DataSet &set,
-                 const std::string &place, knotfit::TableForm form,
+                 const std::string &place, const TableForm &fit,
                  const Run &run) {
   if (knots && !knots->met) {
     PrintDataSetMessage(
@@ -194,7 +195,7 @@ void ReportKnots(const std::optional<KnotsReached> &knots, const DataSet &set,
   std::string line = "knotfit: " + place + "data set '" + Quoted(set.name) +
                      "': " + Counted(n, "point", "points") + " -> ";
   if (!knots) {
-    line += Counted(n, "knot", "knots");
+    line += Counted(static_cast<uint64_t>(fit.n()), "knot", "knots");
   } else {
     line += Counted(knots->knots, "knot", "knots") + ", max error " +
             Measure(knots->error) +
@@ -202,7 +203,7 @@ void ReportKnots(const std::optional<KnotsReached> &knots, const DataSet &set,
             " (E = " + Measure(knots->e) + ")";
   }
   if (run.table.given) {
-    line += ", table " + std::string(knotfit::TableFormName(form));
+    line += ", table " + std::string(knotfit::TableFormName(fit.form()));
   }
   run.console.Message(line);
 }
@@ -339,7 +340,7 @@ DataSetOutcome GenerateCubicSpline(const DataSet &set, MadeDataSet &made,
                         made.collapsed_.text,
                         CannotTellApart(set.n, set.x, fit.form()));
   }
-  ReportKnots(made.reached_, set, place, fit.form(), run);
+  ReportKnots(made.reached_, set, place, fit, run);
   ChunkWriter *trace = console.quiet() ? nullptr : &console.out();
   if (!made.has_files()) {
     made.WriteFiles(std::move(targets), trace, run.workers,

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <utility>
 
@@ -258,12 +259,15 @@ std::string Brief(double v) {
                                .ptr);
 }
 
-// What a smoothing fit chose: " (lambda 0.52, 6.1 degrees of freedom)".
+// What a smoothing fit chose: " (lambda 0.52, 6.1 degrees of freedom)";
+// lambda may overflow a double in the data's units (weights of 1e300).
 std::string Smoothed(const DataSetRecord &r) {
   if (!r.smoothing) {
     return {};
   }
-  return " (lambda " + Brief(r.smoothing->lambda) + ", " +
+  const double lambda = r.smoothing->lambda;
+  return " (lambda " +
+         (std::isfinite(lambda) ? Brief(lambda) : "beyond a double") + ", " +
          Brief(r.smoothing->df) + " degrees of freedom)";
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <vector>
 
 namespace knotfit {
@@ -92,6 +93,15 @@ MeasuredCounts ApplyMeasuredRules(size_t n, double *x, double *y, size_t *index,
         value = value + y[kept[k]];
       }
       value = value / static_cast<double>(end - start);
+      const bool finite =
+          std::all_of(kept.begin() + static_cast<std::ptrdiff_t>(start),
+                      kept.begin() + static_cast<std::ptrdiff_t>(end),
+                      [y](size_t k) { return std::isfinite(y[k]); });
+      if (!std::isfinite(value) && finite && counts.overflowed == 0) {
+        counts.overflowed = end - start;
+        counts.overflow_at = kept[start];
+        counts.overflow_x = x[kept[start]];
+      }
     } else if (rules.ties == Ties::kLast) {
       value = y[kept[end - 1]];
     }

@@ -30,10 +30,14 @@ bool IsMissingText(std::string_view text);
 
 // What the rules did to a data set; first_dropped and first_merged are the
 // lowest index (as read) of a point dropped, and of a point merged into the
-// one before it at its x, when there is any.
+// one before it at its x, when there is any. overflowed counts the finite y
+// of the first run of equal x (by x) whose mean overflows a double (their sum
+// does), overflow_x their x and overflow_at the index as read of the first.
 struct MeasuredCounts {
   size_t read = 0, dropped = 0, merged = 0;
   size_t first_dropped = 0, first_merged = 0;
+  size_t overflowed = 0, overflow_at = 0;
+  double overflow_x = 0.0;
   size_t used() const { return read - dropped - merged; }
 };
 

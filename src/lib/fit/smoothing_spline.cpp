@@ -55,7 +55,8 @@
 // inverse of their variances.
 //
 // Scaling. x's gaps are divided by a power of two near x's range, the
-// weights by one near their mean and y by one near its largest |y|: exact,
+// weights by one near their mean and y by one near its largest |y| (weights
+// beyond 2^+-900 and y beyond 2^900 already before ties are summed): exact,
 // so that a given lambda gives the bits unscaled arithmetic would, and
 // nothing overflows. lambda scales with the cube of x's unit and with w's
 // unit: lambda' = lambda / 2^(3 ex + ew).
@@ -91,15 +92,16 @@ constexpr double kLargest = 0x1p100;
 // The search of GCV's minimum, on the axis s = log2(lambda / lambda_low):
 // the coarse step, how close to the best a coarse point must be for its
 // neighbourhood to be scanned in steps of 1, how many local minima are
-// refined, and to what precision (in s: lambda to 7e-4, relative). Near its
-// minimum s0, GCV is G0 (1 + c (s - s0)^2) with c small (4e-6 for the
-// benchmark's 10^6 noisy points): 1e-3 in s costs c 1e-6 of G0, far inside
-// the 1e-6 by which a 200-point grid of the useful range may beat it, and
-// Brent's method stops in a third of the steps 1e-6 took.
+// refined, and to what precision: Brent's method stops with a bracket at
+// most 4 tol wide in s, 1.44e-6, which brackets lambda to 1e-6, relative.
+// Near its minimum s0, GCV is G0 (1 + c (s - s0)^2) with c small (4e-6 for
+// the benchmark's 10^6 noisy points), so that across a bracket much wider
+// than that it may change by less than its own rounding: the search then
+// stops there (see Minimise).
 constexpr int kCoarse = 3;
 constexpr double kNear = 0.05;
 constexpr size_t kDips = 3;
-constexpr double kMinimumTolerance = 1e-3;
+constexpr double kMinimumTolerance = 0.36e-6;
 
 // The points merged to distinct x, and scaled: y and the inverse weights.
 // Gaps are (x[i+1] - x[i]) * unit, unit a power of two.
@@ -114,14 +116,31 @@ struct Knots {
   double Gap(size_t i) const { return (x[i + 1] - x[i]) * unit; }
 };
 
+// The exponent values are divided by before they are summed: 0 for values
+// of ordinary size, so that their sums are the plain ones; else that of the
+// largest |v|, so that a sum of up to 2^64 of them cannot overflow (nor a
+// weighted sum of y) and weights within 2^100 of the largest stay normal,
+// exact once divided. (Weights further apart are refused.)
+int SumExponent(std::span<const double> v) {
+  double top = 0.0;
+  for (const double a : v) {
+    top = std::max(top, std::fabs(a));
+  }
+  const int e = top > 0.0 ? std::ilogb(top) : 0;
+  return e > 900 || e < -900 ? e : 0;
+}
+
 // Equal x are one knot: the summed weight and sum w_i y_i / sum w_i (in the
-// order given). Leaves the weights in iw, unscaled.
+// order given), the weights divided by 2^ew and y by 2^ey first. Leaves the
+// weights in iw, unscaled but for that.
 void MergeTies(std::span<const double> x, std::span<const double> y,
                std::span<const double> w, Knots &k) {
   size_t m = 0;
   for (size_t i = 0; i < x.size(); ++i) {
     m += i == 0 || x[i] != x[i - 1] ? 1 : 0;
   }
+  k.ew = SumExponent(w);
+  k.ey = std::max(SumExponent(y), 0);
   Fresh(k.x, m);
   Fresh(k.y, m);
   Fresh(k.iw, m);
@@ -130,13 +149,13 @@ void MergeTies(std::span<const double> x, std::span<const double> y,
     double moment = 0.0;
     size_t j = i;
     for (; j < x.size() && x[j] == x[i]; ++j) {
-      const double wj = w.empty() ? 1.0 : w[j];
+      const double wj = w.empty() ? 1.0 : std::ldexp(w[j], -k.ew);
       weight += wj;
-      moment += wj * y[j];
+      moment += wj * std::ldexp(y[j], -k.ey);
     }
     k.x[t] = x[i];
     k.iw[t] = weight;
-    k.y[t] = j - i == 1 ? y[i] : moment / weight;
+    k.y[t] = j - i == 1 ? std::ldexp(y[i], -k.ey) : moment / weight;
     i = j;
   }
 }
@@ -156,11 +175,13 @@ void Scale(Knots &k) {
     top = std::max(top, std::fabs(k.y[i]));
   }
   k.ex = ExponentOf(k.x[m - 1] - k.x[0]) + 1; // range / 2^ex in [0.5, 1)
-  k.ew = ExponentOf(weight / static_cast<double>(m));
-  k.ey = ExponentOf(top);
+  const int ew = ExponentOf(weight / static_cast<double>(m));
+  k.ew += ew;
+  const int ey = ExponentOf(top);
+  k.ey += ey;
   k.unit = std::ldexp(1.0, -k.ex);
-  const double per_w = std::ldexp(1.0, -k.ew);
-  const double per_y = std::ldexp(1.0, -k.ey);
+  const double per_w = std::ldexp(1.0, -ew);
+  const double per_y = std::ldexp(1.0, -ey);
   for (size_t i = 0; i < m; ++i) {
     k.y[i] *= per_y;
     k.iw[i] = 1.0 / (k.iw[i] * per_w);
@@ -266,6 +287,35 @@ struct Sum {
     value = t;
   }
   double Total() const { return value + lost; }
+};
+
+// sum w_i r_i^2 and sum w_i, each w over 2^ew (as the merge takes them)
+// and each r over 2^er, er the exponent of the largest |r| so far (the sum
+// taken down exactly when it grows): the terms are at most 8, and residuals
+// or weights whose squares or products would underflow, or whose sums would
+// overflow, keep their digits. Powers of two aside, the sums are the plain
+// ones, term for term.
+class Squares {
+public:
+  explicit Squares(int ew) : ew_(ew) {}
+  void Add(double w, double r) {
+    const int e = r != 0.0 ? std::ilogb(r) : er_;
+    if (e > er_) {
+      sum_ = std::ldexp(sum_, 2 * (er_ - e));
+      er_ = e;
+    }
+    const double wi = std::ldexp(w, -ew_);
+    const double ri = std::ldexp(r, -er_);
+    sum_ += wi * ri * ri;
+    weight_ += wi;
+  }
+  double Rss() const { return std::ldexp(sum_, 2 * er_ + ew_); }
+  double Rms() const { return std::ldexp(std::sqrt(sum_ / weight_), er_); }
+
+private:
+  int ew_;
+  int er_ = -2200; // below every double's: a sum of zeros stays 0
+  double sum_ = 0.0, weight_ = 0.0;
 };
 
 // What one lambda gives on the distinct x (scaled units).
@@ -392,16 +442,23 @@ struct Axis {
 };
 
 // Brent's minimiser (localmin, in Brent, Algorithms for Minimization
-// without Derivatives, 1973) on [a, b], started from x with value fx: golden
-// sections, and parabolas through the last three points where they fall
-// inside. tol is absolute. Returns the best (s, value) seen.
+// without Derivatives, 1973) on [a, b] (values fa, fb), started from x with
+// value fx: golden sections, and parabolas through the last three points
+// where they fall inside. tol is absolute. Returns the best (s, value) seen
+// once the bracket is narrower than 4 tol; or, once f at both ends of the
+// bracket is within flat of the best (f's own rounding: its values there
+// order nothing), the bracket's midpoint and the best value.
 template <class F>
 std::pair<double, double> Minimise(F &&f, double a, double b, double x,
-                                   double fx, double tol) {
+                                   double fx, double fa, double fb, double tol,
+                                   double flat) {
   constexpr double kGolden = 0.3819660112501051; // (3 - sqrt 5) / 2
   double v = x, w = x, fv = fx, fw = fx, d = 0.0, e = 0.0;
   for (;;) {
     const double mid = 0.5 * (a + b);
+    if (std::max(fa, fb) - fx <= flat) {
+      return {mid, fx};
+    }
     if (std::fabs(x - mid) <= 2.0 * tol - 0.5 * (b - a)) {
       return {x, fx};
     }
@@ -433,6 +490,7 @@ std::pair<double, double> Minimise(F &&f, double a, double b, double x,
     const double fu = f(u);
     if (fu <= fx) {
       (u < x ? b : a) = x;
+      (u < x ? fb : fa) = fx;
       v = w;
       fv = fw;
       w = x;
@@ -441,6 +499,7 @@ std::pair<double, double> Minimise(F &&f, double a, double b, double x,
       fx = fu;
     } else {
       (u < x ? a : b) = u;
+      (u < x ? fa : fb) = fu;
       if (fu <= fw || w == x) {
         v = w;
         fv = fw;
@@ -577,6 +636,9 @@ double GcvMinimum(Smoother &smoother, const Axis &axis, double end, size_t m,
       }
     }
   }
+  // GCV's own rounding, relative: its sums add m terms, each right to a few
+  // units in the last place, with independent errors: some sqrt(m) units.
+  const double rounding = std::sqrt(static_cast<double>(m)) * 0x1p-52;
   const std::vector<Dip> dips = Dips(seen);
   double best_s = dips.front().at;
   best = dips.front().value;
@@ -591,7 +653,8 @@ double GcvMinimum(Smoother &smoother, const Axis &axis, double end, size_t m,
       continue;
     }
     const auto [s, found] =
-        Minimise(gcv, d.below, d.above, d.at, d.value, kMinimumTolerance);
+        Minimise(gcv, d.below, d.above, d.at, d.value, at(d.below), at(d.above),
+                 kMinimumTolerance, rounding * d.value);
     if (found < best) {
       best = found;
       best_s = s;
@@ -688,9 +751,9 @@ std::string InputProblem(std::span<const double> x, std::span<const double> y,
 }
 
 // What the scaled knots need so that no product in the filters overflows
-// or underflows to a division by 0 (with lambda at most kLargest): every gap
-// at least 2^-100 of x's range, and weights within a factor 2^100 of each
-// other.
+// or underflows to a division by 0 (with lambda at most kLargest): an x
+// range that is a double, every gap at least 2^-100 of it, and weights
+// within a factor 2^100 of each other.
 std::string KnotsProblem(const Knots &k) {
   const size_t m = k.x.size();
   if (m < 3) {
@@ -699,6 +762,11 @@ std::string KnotsProblem(const Knots &k) {
   }
   if (m > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
     return "smooth takes at most 2147483647 distinct x";
+  }
+  if (!std::isfinite(k.x[m - 1] - k.x[0])) {
+    return "smooth needs an x range that a double holds (x " +
+           ShortNumber(k.x[0]) + " to " + ShortNumber(k.x[m - 1]) +
+           " overflows)";
   }
   for (size_t i = 0; i + 1 < m; ++i) {
     if (k.Gap(i) < 0x1p-100 * k.range) {
@@ -787,7 +855,7 @@ std::string FitSmoothingSpline(std::span<const double> x,
   // 2^(2 ey + ew).
   const double per_y = std::ldexp(1.0, k.ey);
   const double per_x = std::ldexp(1.0, -k.ex);
-  out.gcv = score.Gcv(m) * per_y * per_y * std::ldexp(1.0, k.ew);
+  out.gcv = std::ldexp(score.Gcv(m), 2 * k.ey + k.ew);
   out.x = std::move(k.x);
   // One pass over the knots: each one's value and slope back in the
   // caller's units, the segment that ends there (as every fit ends in
@@ -795,10 +863,9 @@ std::string FitSmoothingSpline(std::span<const double> x,
   // the residuals of its points as given: y - f is the knot's own, less the
   // point's distance from the knot's mean y (0 but for ties), never a
   // difference of two nearly equal numbers.
-  out.rss = 0.0;
   out.max_residual = 0.0;
   out.max_residual_x = x[0];
-  double weight = 0.0;
+  Squares squares(SumExponent(w));
   for (size_t j = 0, i = 0; j < m; ++j) {
     const double shift = out.b[j] * per_y;
     const double mean = k.y[j] * per_y;
@@ -812,10 +879,8 @@ std::string FitSmoothingSpline(std::span<const double> x,
       out.c[j - 1] = seg.c;
     }
     for (; i < x.size() && x[i] == out.x[j]; ++i) {
-      const double wi = w.empty() ? 1.0 : w[i];
       const double r = (y[i] - mean) - shift;
-      out.rss += wi * r * r;
-      weight += wi;
+      squares.Add(w.empty() ? 1.0 : w[i], r);
       if (std::fabs(r) > out.max_residual) {
         out.max_residual = std::fabs(r);
         out.max_residual_x = x[i];
@@ -824,7 +889,8 @@ std::string FitSmoothingSpline(std::span<const double> x,
   }
   out.b[m - 1] = 0.0;
   out.c[m - 1] = 0.0;
-  out.rms = std::sqrt(out.rss / weight);
+  out.rss = squares.Rss();
+  out.rms = squares.Rms();
   return {};
 }
 

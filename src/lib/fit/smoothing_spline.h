@@ -62,10 +62,12 @@ struct SmoothingFit {
 // (point 7)", "smooth weight -1 of point 2 is not finite and positive",
 // "smooth df 61 is not above 2 and at most the number of distinct x, 60",
 // ...); empty on success, with out filled. Besides finite x, y and weights,
-// it needs every gap between distinct x at least 2^-100 of x's range and
-// the weights within a factor 2^100 of each other. A lambda far beyond the
-// useful range (at least 2^43 times its top) is capped there: the fit is
-// then the weighted least-squares line to within rounding.
+// it needs an x range that a double holds, every gap between distinct x at
+// least 2^-100 of it and the weights within a factor 2^100 of each other;
+// weights of any size else, whose sum may overflow (lambda and gcv, which
+// scale with them, are then inf). A lambda far beyond the useful range (at
+// least 2^43 times its top) is capped there: the fit is then the weighted
+// least-squares line to within rounding.
 std::string FitSmoothingSpline(std::span<const double> x,
                                std::span<const double> y,
                                std::span<const double> w, const Smoothing &how,
