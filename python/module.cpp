@@ -334,11 +334,17 @@ void Measure(Points &p, const knotfit::detail::MeasuredRules &rules) {
     missing[i] = std::isnan(p.w[i]) ? 1 : 0;
   }
   std::vector<std::size_t> index(p.x.size());
-  const std::size_t used =
+  const knotfit::detail::MeasuredCounts counts =
       knotfit::detail::ApplyMeasuredRules(
           p.x.size(), p.x.data(), p.y.data(), index.data(),
-          missing.empty() ? nullptr : missing.data(), rules)
-          .used();
+          missing.empty() ? nullptr : missing.data(), rules);
+  if (counts.overflowed > 0) { // the sum of the y overflowed, not one y
+    throw Error("the mean of " + std::to_string(counts.overflowed) +
+                " y at x = " + knotfit::detail::ShortNumber(counts.overflow_x) +
+                " overflows a double (ties='mean'), point " +
+                std::to_string(counts.overflow_at));
+  }
+  const std::size_t used = counts.used();
   p.x.resize(used);
   p.y.resize(used);
   if (!p.w.empty()) {

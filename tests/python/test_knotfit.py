@@ -209,6 +209,8 @@ BAD = [
     (lambda: knotfit.fit([0, 1], [0, 1], end_slopes=[1]), "end_slopes"),
     (lambda: knotfit.fit([0, 1], [0, 1], ties="median"), "ties is 'mean'"),
     (lambda: knotfit.fit([0, 1], [0, 1], missing="drop"), "missing is 'skip'"),
+    (lambda: knotfit.fit([0, 1, 1], [0, 1e308, 1e308], ties="mean"),
+     r"^the mean of 2 y at x = 1 overflows a double \(ties='mean'\), point 1$"),
     (lambda: knotfit.fit([0, 1], [0, 1], "natural", tolerance=1),
      "tolerance takes the methods not-a-knot, pchip"),
     (lambda: knotfit.fit([0, 1], [0, 1], tolerance="0%"), "tolerance is a"),
