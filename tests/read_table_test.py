@@ -6,6 +6,7 @@ endless input.
 import math
 import os
 import resource
+import struct
 import subprocess
 import sys
 import tempfile
@@ -95,7 +96,11 @@ with tempfile.TemporaryDirectory() as kel:
                        (MAGIC + b"\0\1\0\1\0\0\0\1\x7f\xf8" + bytes(14),
                         "x0 is nan at byte 12"),
                        (hex_file("cube.double.hex")[:-8] + b"\xff\xf0"
-                        + bytes(6), "c of knot 0 is -inf at byte 220")]:
+                        + bytes(6), "c of knot 0 is -inf at byte 220"),
+                       (MAGIC + b"\0\1\0\2\0\0\0\2" + struct.pack(
+                           ">12d", -2.0**1023, *[0] * 6, -2.0**1023, *[0] * 4),
+                        "knot 0 is -8.98846567431158e"
+                        "+307 at byte 68: x0 + x or the knots' span")]:
         try:
             read_table.parse(defect)
             sys.exit(f"accepted a table with '{at}'")
