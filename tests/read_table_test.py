@@ -107,6 +107,24 @@ with tempfile.TemporaryDirectory() as kel:
         except read_table.TableError as e:
             check("defect", at in str(e), True)
 
+    # A read error of standard input ends it there, as an error: the
+    # number it cut ("0.0" of "0.003") is not evaluated. The failing read is
+    # the second of standard input, counted in a run without failures.
+    strace = ["strace", "-o", f"{kel}/reads", "-e", "trace=read"]
+    if run(*strace[:3], "true").returncode == 0:
+        with open(f"{kel}/xs", "w") as f:
+            f.write("0.001 " * 682 + "0.003")
+        with open(f"{kel}/xs") as f:
+            run(*strace, evaluate, cube, stdin=f)
+        with open(f"{kel}/reads") as f:
+            first = [line.startswith("read(0,") for line in f].index(True)
+        with open(f"{kel}/xs") as f:
+            r = run(*strace, "-e", f"inject=read:error=EIO:when={first + 2}+",
+                    evaluate, cube, stdin=f)
+        check("read error", (r.returncode, len(r.stdout.splitlines()),
+                             r.stderr), (1, 682, "knotfit-eval: error reading "
+                                         "standard input: Input/output error\n"))
+
     # Every rule and result, against knotfit-eval; knots 1 and 2 of the
     # last table collapsed in binary32.
     with open(f"{kel}/collapsed", "wb") as f:
