@@ -1,8 +1,9 @@
 // knotfit-export [OPTION]... TABLE...: coefficient tables as C source (for
-// firmware without a file system), JSON or CSV on standard output, with the
-// largest difference of what was exported from each table on standard error.
+// firmware without a file system), JSON or CSV on standard output, with a
+// bound of the difference of what was exported from each table, and the
+// largest sampled, on standard error.
 // Exit status: 0 when everything was written; 1 for a bad table or argument,
-// a difference beyond --max-error (nothing is written then), or a write
+// a bound beyond --max-error (nothing is written then), or a write
 // error.
 #include "c_source.h"
 #include "error_bound.h"
@@ -206,7 +207,8 @@ const Option<Options> kOptions[] = {
     {"--symbol", 0, "NAME", "a value", Keep<&Options::symbol>,
      "for c, one table: NAME instead of the file name"},
     {"--max-error", 0, "E", "a value", MaxError,
-     "fail when a difference exceeds E times the y range"},
+     "fail when the bound of the difference exceeds E\n"
+     "times the y range"},
     kHelpRow<Options>,
     kVersionRow<Options>,
 };
@@ -243,7 +245,8 @@ const Program<Options> kProgram{
     "Writes the coefficient tables TABLE (files knotfit wrote under CS/) "
     "to\n"
     "standard output as C source, JSON or CSV, and reports on standard\n"
-    "error the largest difference of what was written from each table.\n",
+    "error a bound of the difference of what was written from each table\n"
+    "over its range, and the largest difference sampled.\n",
     kOptions,
     {23, ' '},
     &Options::tables,
