@@ -1,5 +1,7 @@
 """knotfit-export's C, compiled by gcc and clang under consumers' options
-and run, gives the values and the differences the tool reported;
+and run, gives the values and the largest difference the tool sampled,
+and never a difference beyond the bound it stated, on a grid ten times
+finer and where the argument rounds across a knot;
 knotfit/table.h under the same options gives the Python reader's (the
 library's) bits, and refuses the options that break that promise. The
 tables are those of the knotfit-export cases, and the cube's of the offset
