@@ -218,6 +218,24 @@ with tempfile.TemporaryDirectory() as work, \
                   bound / span if bound else 0.0)
             check(f"{kind} exact", kind == "double" and bound != 0, False)
 
+    # Edge tables, in every type: knots of 1e-38 that no fixed scale tells
+    # apart (so that the code gives its end ordinates everywhere), a flat
+    # one, one abscissa twice and one knot. The bound is never below what
+    # was sampled, and where nothing is rounded it is 0.
+    edges = {"tiny": [(0, 1e-40, 1e-40), (1e-38, 2e-40, 0)],
+             "flat": [(0, 3, 0), (1, 3, 0)], "twice": [(1, 5, 0), (1, 7, 0)],
+             "one": [(1, 2, 0)]}
+    for name, knots in edges.items():
+        with open(f"{work}/{name}", "wb") as f:
+            f.write(struct.pack(">i", len(knots)) + b"".join(
+                struct.pack(">5f", *k, 0, 0) for k in reversed(knots)))
+    for kind in ("float", "double", "i32", "i16"):
+        r = run(export, "--type", kind, *(f"{work}/{n}" for n in edges))
+        reported = [tuple(map(float, m)) for m in re.findall(
+            r"at most (\S+) \(sampled (\S+) ", r.stderr)]
+        check(f"{kind} edges", [b >= s for b, s in reported], [True] * 4)
+        check(f"{kind} exact edges", [b for b, s in reported][1:], [0.0] * 3)
+
     # table.h under the same options: the Python reader's bits (which are
     # the library's, read_table_test.py).
     readers = list(pool.map(lambda k: compiled(READER, work, k),

@@ -50,6 +50,9 @@ double Slope(const Cubic &p, double w) {
 // multiplied by u three times after. Infinite where a term may overflow.
 double CubicRounding(const Cubic &p, double w, double eps, double tiny,
                      double largest) {
+  if (p.a == 0 && p.b == 0 && p.c == 0) {
+    return 0; // y plus zeros: exact
+  }
   const double wide = std::max(w, 1.0);
   if (Size(p, wide) * (1 + 8 * eps) > largest / 2) {
     return kInfinity;
@@ -92,9 +95,18 @@ Exported FloatSegment(const ExportedTable &e, std::size_t k) {
   return {q, width, shift, CubicRounding(q, width, kEps32, kTiny32, FLT_MAX)};
 }
 
+// Whether Shift(v, r) floors away bits that are not 0.
+bool Drops(int64_t v, int r) {
+  if (r <= 0) {
+    return false;
+  }
+  return r >= 63 ? v != 0 : (v & ((int64_t{1} << r) - 1)) != 0;
+}
+
 // Fixed point (Evaluate of fixed_point.cpp): every step's two floors lose
-// less than a unit of its scale each, where they shift right; c is exact,
-// and the error of h is multiplied by u in every step after.
+// less than a unit of its scale each, where they drop bits (h u none while
+// h is still 0); c is exact, and the error of h is multiplied by u in every
+// step after.
 Exported FixedSegment(const ExportedTable &e, std::size_t k) {
   const FixedTable &q = *e.fixed;
   auto real = [&q, k](std::size_t c, std::size_t at) {
@@ -107,15 +119,16 @@ Exported FixedSegment(const ExportedTable &e, std::size_t k) {
       {q.frac[3] - q.steps[0], q.frac[4] + fx - q.steps[0]},
       {q.frac[2] - q.steps[1], q.steps[0] + fx - q.steps[1]},
       {q.frac[1] - q.steps[2], q.steps[1] + fx - q.steps[2]}};
+  const std::size_t coefficients[3] = {3, 2, 1};
+  bool nonzero = q.q[4][k] != 0;
   double h = 0;
   for (std::size_t j = 0; j < 3; ++j) {
-    h *= width;
-    for (const int r : shifts[j]) {
-      h += r > 0 ? std::ldexp(1.0, -q.steps[j]) : 0.0;
-    }
+    const double unit = std::ldexp(1.0, -q.steps[j]);
+    const int64_t coefficient = q.q[coefficients[j]][k];
+    h = h * width + (Drops(coefficient, shifts[j][0]) ? unit : 0.0) +
+        (nonzero && shifts[j][1] > 0 ? unit : 0.0);
+    nonzero = nonzero || coefficient != 0;
   }
-  // Beyond the ends, y shifted to the value's scale: a floor too.
-  h = std::max(h, std::ldexp(1.0, -q.value_frac()));
   const double shift = std::max(std::fabs(real(0, k) - e.fields[0][k]),
                                 std::fabs(real(0, k + 1) - e.fields[0][k + 1]));
   return {{real(1, k), real(2, k), real(3, k), real(4, k)}, width, shift, h};
@@ -135,14 +148,18 @@ double Bound(const ExportedTable &e, bool fixed) {
   const std::size_t n = f[0].size();
   // The end ordinates, as exported: what it gives beyond the ends.
   auto end_error = [&](std::size_t k) {
-    return fixed ? std::fabs(std::ldexp(static_cast<double>(e.fixed->q[1][k]),
-                                        -e.fixed->frac[1]) -
-                             f[1][k]) +
-                       std::ldexp(1.0, -e.fixed->value_frac())
-                 : std::fabs(e.floats[1][k] - f[1][k]);
+    if (!fixed) {
+      return std::fabs(e.floats[1][k] - f[1][k]);
+    }
+    const FixedTable &q = *e.fixed;
+    return std::fabs(std::ldexp(static_cast<double>(q.q[1][k]), -q.frac[1]) -
+                     f[1][k]) +
+           (Drops(q.q[1][k], q.frac[1] - q.value_frac())
+                ? std::ldexp(1.0, -q.value_frac())
+                : 0.0);
   };
-  if (n < 2) {
-    return end_error(0);
+  if (n < 2 || !(f[0][0] < f[0][n - 1])) {
+    return end_error(0); // one abscissa, where both give y of knot 0
   }
   std::vector<double> width(n - 1), rounding(n - 1), jump(n, 0.0);
   for (std::size_t k = 0; k + 1 < n; ++k) {
@@ -156,26 +173,25 @@ double Bound(const ExportedTable &e, bool fixed) {
     jump[k + 1] = std::fabs(end - f[1][k + 1]) + rounding[k] +
                   Slope(p, width[k]) * kEps64 * width[k];
   }
-  double worst = 0;
-  for (std::size_t k = 0; k + 1 < n; ++k) {
-    const Exported x = fixed ? FixedSegment(e, k) : FloatSegment(e, k);
-    if (!(x.width > 0)) {
-      continue; // collapsed: never evaluated
-    }
-    const double reach = std::max(std::fabs(f[0][k]), std::fabs(f[0][k + 1]));
-    const double delta =
-        x.shift + (fixed ? std::ldexp(1.0, -e.fixed->frac[0] - 1)
-                         : kEps32 * reach * (1 + 0x1p-20) + kTiny32);
-    // The table's segments and knots within delta of this one.
-    std::size_t lo = k, hi = k + 1;
-    while (lo > 0 && f[0][k] - f[0][lo - 1] <= delta) {
+  // How far the exported argument may be from the table's: its rounding
+  // (to float, relative to the abscissa's size, or to the x column's
+  // scale) and the shift of the knot.
+  auto delta_of = [&](double reach, double shift) {
+    return shift + (fixed ? std::ldexp(1.0, -e.fixed->frac[0] - 1)
+                          : kEps32 * reach * (1 + 0x1p-20) + kTiny32);
+  };
+  // What the table's value does within delta of knots first to last: from
+  // one abscissa to another there is a path of length delta at most, over
+  // its cubics (each continued past its ends by delta) and across its
+  // jumps at the knots there; and its own rounding.
+  auto near = [&](std::size_t first, std::size_t last, double delta) {
+    std::size_t lo = first, hi = last;
+    while (lo > 0 && f[0][first] - f[0][lo - 1] <= delta) {
       --lo;
     }
-    while (hi + 1 < n && f[0][hi + 1] - f[0][k + 1] <= delta) {
+    while (hi + 1 < n && f[0][hi + 1] - f[0][last] <= delta) {
       ++hi;
     }
-    // Those segments, and the one on either side that the window reaches
-    // into: the table's slope and rounding there; its jumps at those knots.
     double slope = 0, rounded = 0, jumps = 0;
     for (std::size_t j = lo > 0 ? lo - 1 : 0; j <= std::min(hi, n - 2); ++j) {
       slope = std::max(slope, Slope(TableCubic(e, j), width[j] + delta));
@@ -184,23 +200,38 @@ double Bound(const ExportedTable &e, bool fixed) {
     for (std::size_t j = lo; j <= hi; ++j) {
       jumps += jump[j];
     }
-    const double reach_u = std::max(x.width, width[k]) + delta;
+    return rounded + slope * delta + jumps;
+  };
+  // y0 + (S - y0), rounded once in double in both, where about an origin.
+  auto origin = [&](double b, double size) {
+    return e.origin() ? b + 2 * kEps64 * (std::fabs(e.table.y0()) + size + b)
+                      : b;
+  };
+  double worst = 0;
+  // Where the argument rounds to an end knot or beyond, the exported code
+  // gives its end ordinate.
+  for (const std::size_t end : {std::size_t{0}, n - 1}) {
+    const double stored =
+        fixed ? std::ldexp(static_cast<double>(e.fixed->q[0][end]),
+                           -e.fixed->frac[0])
+              : e.floats[0][end];
+    const double delta =
+        delta_of(std::fabs(f[0][end]), std::fabs(stored - f[0][end]));
+    const double b = end_error(end) + near(end, end, delta);
+    worst = std::max(worst, origin(b, std::fabs(f[1][end]) + b));
+  }
+  for (std::size_t k = 0; k + 1 < n; ++k) {
+    const Exported x = fixed ? FixedSegment(e, k) : FloatSegment(e, k);
+    if (!(x.width > 0)) {
+      continue; // collapsed: never evaluated
+    }
+    const double delta =
+        delta_of(std::max(std::fabs(f[0][k]), std::fabs(f[0][k + 1])), x.shift);
+    const double reach = std::max(x.width, width[k]) + delta;
     const Cubic p = TableCubic(e, k);
-    // From the exported u to the table's x is a path of length delta at
-    // most, over the table's cubics (each continued past its ends by
-    // delta) and across its jumps.
-    const double near = rounded + slope * delta + jumps;
-    double b = x.rounding + Size(Minus(x.cubic, p), reach_u) + near;
-    // At the first and last segment the argument may round beyond the end
-    // knot, where the exported code gives its end ordinate.
-    if (k == 0 || k + 2 == n) {
-      b = std::max(b, std::max(end_error(0), end_error(n - 1)) + near);
-    }
-    if (e.origin()) {
-      // y0 + S - y0, rounded once in double in both.
-      b += 2 * kEps64 * (std::fabs(e.table.y0()) + Size(p, reach_u) + b);
-    }
-    worst = std::max(worst, b);
+    const double b =
+        x.rounding + Size(Minus(x.cubic, p), reach) + near(k, k + 1, delta);
+    worst = std::max(worst, origin(b, Size(p, reach)));
   }
   // The bound's own arithmetic rounds: a little room.
   return worst * (1 + 0x1p-40);
