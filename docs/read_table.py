@@ -336,6 +336,14 @@ def read(f):
         raise TableError(f"more than {start + size * n} bytes for {n} knots, "
                          f"which take {start + size * n}")
     x, y, a, b, c = (fields[j::5][::-1] for j in range(5))
+    # x0 + x and the span of the knots must be doubles (x increases, so the
+    # end knots decide).
+    first, last = x0 + x[0], x0 + x[-1]
+    if form != "classic" and not math.isfinite(last - first):
+        k = n - 1 if math.isfinite(first) else 0
+        raise TableError(f"x of knot {k} is {x[k]} at byte "
+                         f"{start + size * (n - 1 - k)}: x0 + x or the knots' "
+                         "span overflows a double")
     return Table(x, y, a, b, c, form, x0, y0)
 
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <fstream>
 #include <random>
@@ -311,6 +312,13 @@ TEST(Api, UnwritableTablesAreRefused) {
        {0, 1, 2},
        F::kDouble,
        "x - x0 of points 1 and 2 are both 1e+20 in binary64"},
+      // x - x0 rounds up to an even neighbour, and x0 adds it back to
+      // DBL_MAX plus half its spacing, a tie that rounds to infinity.
+      {{0x3p970, DBL_MAX},
+       {0, 1},
+       F::kDouble,
+       "x - x0 of point 1 (1.7976931348623155e+308): x0 + x or the knots' "
+       "span overflows a double"},
   };
   for (const auto &tc : cases) {
     const knotfit::Spline s = knotfit::fit(tc.x, tc.y);

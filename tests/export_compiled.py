@@ -1,5 +1,7 @@
 """knotfit-export's C, compiled by gcc and clang under consumers' options
-and run, gives the values and the differences the tool reported;
+and run, gives the values and the largest difference the tool sampled,
+and never a difference beyond the bound it stated, on a grid ten times
+finer and where the argument rounds across a knot;
 knotfit/table.h under the same options gives the Python reader's (the
 library's) bits, and refuses the options that break that promise. The
 tables are those of the knotfit-export cases, and the cube's of the offset
@@ -105,7 +107,8 @@ def compiled(source, work, k, flags=""):
 
 
 def abscissas(table):
-    """The knots, then the plot abscissas, as knotfit-export takes them."""
+    """The knots, the plot abscissas and the points spread over every
+    segment, as knotfit-export samples them."""
     xs = [table.x0 + x for x in table.x] if table.form != "classic" \
         else list(table.x)
     first, last = xs[0], xs[-1]
@@ -116,7 +119,23 @@ def abscissas(table):
         if t + step == t:
             break
         t += step
-    return xs
+    return xs + spread(table, min(max((1 << 21) // len(table.x), 2), 4096))
+
+
+def spread(table, per):
+    """per - 1 points evenly inside every segment."""
+    x0 = table.x0 if table.form != "classic" else 0.0
+    return [x0 + (x + (z - x) * j / per) for x, z in zip(table.x, table.x[1:])
+            for j in range(1, per if z > x else 1)]
+
+
+def near_knots(table, unit):
+    """Around every knot, within two units (a float's spacing there, or the
+    fixed-point scale of x), where the argument rounds to either side."""
+    x0 = table.x0 if table.form != "classic" else 0.0
+    return [x0 + (x + d * unit(x)) for x in table.x
+            for d in (-1.5, -0.5 - 2**-8, -0.5 + 2**-8, 0.5 - 2**-8,
+                      0.5 + 2**-8, 1.5)]
 
 
 # The programs under the sets of options are compiled side by side, as
@@ -139,12 +158,15 @@ with tempfile.TemporaryDirectory() as work, \
         with open(f"{work}/exported.h", "w") as f:
             f.write(r.stdout)
         reported = [tuple(map(float, m)) for m in re.findall(
-            r"largest difference (\S+) at x = (\S+), (\S+) of the y range",
-            r.stderr)]
+            r"largest difference at most (\S+) \(sampled (\S+) at x = (\S+)\)"
+            r", (\S+) of the y range", r.stderr)]
         check(f"{kind} reports", len(reported), len(names))
         fixed = kind in ("i32", "i16")
-        queries, points = "", []
-        for i, (name, table) in enumerate(zip(names, tables)):
+
+        def evaluate(i, ts, mains):
+            """The values of table i's exported code at ts under every
+            program of mains, which must agree."""
+            table, name = tables[i], names[i]
             # Float and fixed point take an abscissa about the origin.
             x0 = table.x0 if kind != "double" else 0.0
             if fixed:
@@ -153,31 +175,66 @@ with tempfile.TemporaryDirectory() as work, \
                           for what in ("x", "value"))
                 top = 1 << (31 if kind == "i32" else 15)
                 args = [min(max(round(math.ldexp(t - x0, fx)), -top), top - 1)
-                        for t in abscissas(table)]
+                        for t in ts]
             else:
-                args = [(t - x0).hex() for t in abscissas(table)]
-            queries += "".join(f"{i} {a}\n" for a in args)
-            points += [(i, t) for t in abscissas(table)]
-        outputs = {run(main, input=queries).stdout for main in pool.map(
+                args = [(t - x0).hex() for t in ts]
+            queries = "".join(f"{i} {a}\n" for a in args)
+            outputs = {run(main, input=queries).stdout for main in mains}
+            check(f"{kind} {name}: the same everywhere", len(outputs), 1)
+            values = [float.fromhex(v) if not fixed else math.ldexp(int(v), -fv)
+                      for v in outputs.pop().split()]
+            if kind != "double" and table.form != "classic":
+                values = [table.y0 + v for v in values]
+            # The table's values as read_table_test.py checks them.
+            return [(abs(v - w), t)
+                    for v, w, t in zip(values, table.values(ts), ts)]
+
+        mains = list(pool.map(
             lambda k: compiled(DRIVER, work, k, f"-DFIXED={int(fixed)}"),
-            range(len(OPTIONS)))}
-        check(f"{kind}: the same everywhere", len(outputs), 1)
-        values = outputs.pop().split()
-        worst = [(0.0, abscissas(table)[0]) for table in tables]
-        for (i, t), text in zip(points, values):
-            v = float.fromhex(text) if not fixed else math.ldexp(int(text), -int(
-                re.search(f"{names[i]}_value_frac_bits = (-?\\d+)",
-                          r.stdout).group(1)))
-            if kind != "double" and tables[i].form != "classic":
-                v = tables[i].y0 + v
-            d = abs(v - tables[i].value(t))
-            if d > worst[i][0]:
-                worst[i] = (d, t)
+            range(len(OPTIONS))))
         for i, table in enumerate(tables):
+            bound, sampled, at, relative = reported[i]
+            # What it sampled, as the compiled code computes it.
+            worst = (0.0, abscissas(table)[0])
+            for d, t in evaluate(i, abscissas(table), mains):
+                worst = (d, t) if d > worst[0] else worst
+            check(f"{kind} {names[i]} sampled", (sampled, at), worst)
+            # The bound holds on a grid ten times finer and around every
+            # knot, and is what is judged, relative to the y range.
+            if fixed:
+                fx = int(re.search(f"{names[i]}_x_frac_bits = (-?\\d+)",
+                                   r.stdout).group(1))
+                unit = lambda x, fx=fx: math.ldexp(1.0, -fx)
+            else:
+                unit = lambda x: math.ldexp(1.0, math.frexp(x)[1] - 24) \
+                    if x else 2**-149
+            per = min(max((1 << 21) // len(table.x), 2), 4096)
+            dense = spread(table, 10 * per) + near_knots(table, unit)
+            beyond = max(evaluate(i, dense, mains[:1]))
+            check(f"{kind} {names[i]} bound {bound} holds, {beyond}",
+                  sampled <= bound and beyond[0] <= bound, True)
             span = max(table.y) - min(table.y)
-            want = (*worst[i], worst[i][0] / span if worst[i][0] else 0.0)
-            check(f"{kind} {names[i]} report", reported[i], want)
-            check(f"{kind} exact", kind == "double" and want[0] != 0, False)
+            check(f"{kind} {names[i]} relative", relative,
+                  bound / span if bound else 0.0)
+            check(f"{kind} exact", kind == "double" and bound != 0, False)
+
+    # Edge tables, in every type: knots of 1e-38 that no fixed scale tells
+    # apart (so that the code gives its end ordinates everywhere), a flat
+    # one, one abscissa twice and one knot. The bound is never below what
+    # was sampled, and where nothing is rounded it is 0.
+    edges = {"tiny": [(0, 1e-40, 1e-40), (1e-38, 2e-40, 0)],
+             "flat": [(0, 3, 0), (1, 3, 0)], "twice": [(1, 5, 0), (1, 7, 0)],
+             "one": [(1, 2, 0)]}
+    for name, knots in edges.items():
+        with open(f"{work}/{name}", "wb") as f:
+            f.write(struct.pack(">i", len(knots)) + b"".join(
+                struct.pack(">5f", *k, 0, 0) for k in reversed(knots)))
+    for kind in ("float", "double", "i32", "i16"):
+        r = run(export, "--type", kind, *(f"{work}/{n}" for n in edges))
+        reported = [tuple(map(float, m)) for m in re.findall(
+            r"at most (\S+) \(sampled (\S+) ", r.stderr)]
+        check(f"{kind} edges", [b >= s for b, s in reported], [True] * 4)
+        check(f"{kind} exact edges", [b for b, s in reported][1:], [0.0] * 3)
 
     # table.h under the same options: the Python reader's bits (which are
     # the library's, read_table_test.py).

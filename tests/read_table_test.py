@@ -6,6 +6,7 @@ endless input.
 import math
 import os
 import resource
+import struct
 import subprocess
 import sys
 import tempfile
@@ -95,12 +96,34 @@ with tempfile.TemporaryDirectory() as kel:
                        (MAGIC + b"\0\1\0\1\0\0\0\1\x7f\xf8" + bytes(14),
                         "x0 is nan at byte 12"),
                        (hex_file("cube.double.hex")[:-8] + b"\xff\xf0"
-                        + bytes(6), "c of knot 0 is -inf at byte 220")]:
+                        + bytes(6), "c of knot 0 is -inf at byte 220"),
+                       (MAGIC + b"\0\1\0\2\0\0\0\2" + struct.pack(
+                           ">12d", -2.0**1023, *[0] * 6, -2.0**1023, *[0] * 4),
+                        "knot 0 is -8.98846567431158e"
+                        "+307 at byte 68: x0 + x or the knots' span")]:
         try:
             read_table.parse(defect)
             sys.exit(f"accepted a table with '{at}'")
         except read_table.TableError as e:
             check("defect", at in str(e), True)
+
+    # A read error of standard input ends it there, as an error: the
+    # number it cut ("0.0" of "0.003") is not evaluated. The failing read is
+    # the second of standard input, counted in a run without failures.
+    strace = ["strace", "-o", f"{kel}/reads", "-e", "trace=read"]
+    if run(*strace[:3], "true").returncode == 0:
+        with open(f"{kel}/xs", "w") as f:
+            f.write("0.001 " * 682 + "0.003")
+        with open(f"{kel}/xs") as f:
+            run(*strace, evaluate, cube, stdin=f)
+        with open(f"{kel}/reads") as f:
+            first = [line.startswith("read(0,") for line in f].index(True)
+        with open(f"{kel}/xs") as f:
+            r = run(*strace, "-e", f"inject=read:error=EIO:when={first + 2}+",
+                    evaluate, cube, stdin=f)
+        check("read error", (r.returncode, len(r.stdout.splitlines()),
+                             r.stderr), (1, 682, "knotfit-eval: error reading "
+                                         "standard input: Input/output error\n"))
 
     # Every rule and result, against knotfit-eval; knots 1 and 2 of the
     # last table collapsed in binary32.

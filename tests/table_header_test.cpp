@@ -135,6 +135,11 @@ TEST(TableHeader, EveryDefectHasItsStatus) {
       {with(220, "7f f0 00 00", wide), 0, KNOTFIT_TABLE_NOT_FINITE}, // c
       {with(224, "7f f0 00 00", wide), 0, KNOTFIT_TABLE_OK}, // its low word
       {with(188, "40 00 00 00", wide), 0, KNOTFIT_TABLE_NOT_INCREASING},
+      // x0 + x of knot 4 is 2^1024; then the span from -2^1023 to 4.
+      {with(28, "7f e0 00 00", with(12, "7f e0 00 00", wide)), 0,
+       KNOTFIT_TABLE_RANGE},
+      {with(188, "ff e0 00 00", with(28, "7f e0 00 00", wide)), 0,
+       KNOTFIT_TABLE_RANGE},
   };
   for (const auto &tc : cases) {
     const Decoded d = Decode(tc.table, tc.capacity);

@@ -118,7 +118,8 @@ enum knotfit_table_status {
   KNOTFIT_TABLE_NOT_INCREASING, /* an x below the one before it */
   KNOTFIT_TABLE_CAPACITY,       /* n is larger than the arrays */
   KNOTFIT_TABLE_VERSION,        /* a header of a version not known here */
-  KNOTFIT_TABLE_FORM            /* a header naming a form not known here */
+  KNOTFIT_TABLE_FORM,           /* a header naming a form not known here */
+  KNOTFIT_TABLE_RANGE /* x0 + x or the knots' span overflows a double */
 };
 
 /* How a table stores its fields: the form codes of the header. */
@@ -304,7 +305,17 @@ knotfit_table_check_(const unsigned char *p, size_t size, size_t capacity,
     }
   }
   if (start == 28) {
-    t->x0 = knotfit_table_double_(p + 12);
+    /* Every double function computes x0 + x and the span of the knots;
+     * x increases, so the end knots decide. An infinite span, or one from
+     * an infinite end, minus itself is NaN. */
+    const double x0 = knotfit_table_double_(p + 12);
+    const double span = (x0 + knotfit_table_d_(t, 0, t->n - 1)) -
+                        (x0 + knotfit_table_d_(t, 0, 0));
+    if (!(span - span == 0.0)) {
+      t->n = 0;
+      return KNOTFIT_TABLE_RANGE;
+    }
+    t->x0 = x0;
     t->y0 = knotfit_table_double_(p + 20);
   }
   return KNOTFIT_TABLE_OK;
@@ -380,6 +391,8 @@ static inline const char *knotfit_table_message(int status) {
     return "table version not known";
   case KNOTFIT_TABLE_FORM:
     return "table form not known";
+  case KNOTFIT_TABLE_RANGE:
+    return "x0 + x or the knots' span overflows a double";
   default:
     return "unknown status";
   }

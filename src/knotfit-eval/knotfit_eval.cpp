@@ -111,8 +111,10 @@ bool Evaluate(const knotfit::Table &table, const std::string &token,
   return true;
 }
 
-// The next whitespace-separated token of in; false at the end of the input.
-bool NextToken(std::FILE *in, std::string &token) {
+// The next whitespace-separated token of in; false at the end of the input
+// and at a read error, whose errno error keeps: the token it cut is none of
+// the input's, and reading on would skip what the failed read lost.
+bool NextToken(std::FILE *in, std::string &token, int &error) {
   token.clear();
   for (int ch = std::getc(in); ch != EOF; ch = std::getc(in)) {
     if (!std::isspace(ch)) {
@@ -120,6 +122,10 @@ bool NextToken(std::FILE *in, std::string &token) {
     } else if (!token.empty()) {
       return true;
     }
+  }
+  if (std::ferror(in)) {
+    error = errno != 0 ? errno : EIO;
+    return false;
   }
   return !token.empty();
 }
@@ -173,12 +179,15 @@ int Run(const knotfit::Table &table, const Options &o) {
       all_good = Evaluate(table, xs[i], o, out) && all_good;
     }
     std::string token;
-    while (xs.empty() && out.ok() && NextToken(stdin, token)) {
+    int error = 0;
+    errno = 0;
+    while (xs.empty() && out.ok() && NextToken(stdin, token, error)) {
       all_good = Evaluate(table, token, o, out) && all_good;
+      errno = 0;
     }
-    if (xs.empty() && std::ferror(stdin)) {
+    if (error != 0) {
       std::fprintf(stderr, "knotfit-eval: error reading standard input: %s\n",
-                   std::strerror(errno));
+                   std::strerror(error));
       all_good = false;
     }
   }

@@ -1,11 +1,13 @@
 // knotfit-export [OPTION]... TABLE...: coefficient tables as C source (for
-// firmware without a file system), JSON or CSV on standard output, with the
-// largest difference of what was exported from each table on standard error.
+// firmware without a file system), JSON or CSV on standard output, with a
+// bound of the difference of what was exported from each table, and the
+// largest sampled, on standard error.
 // Exit status: 0 when everything was written; 1 for a bad table or argument,
-// a difference beyond --max-error (nothing is written then), or a write
+// a bound beyond --max-error (nothing is written then), or a write
 // error.
 #include "c_source.h"
 #include "cmsis_layout.h"
+#include "error_bound.h"
 #include "fixed_point.h"
 #include "knotfit_internal.h"
 #include "option_table.h"
@@ -156,66 +158,26 @@ std::string Csv(const Exported &e) {
   return out;
 }
 
-// What the exported form gives at x, computed as its code computes it:
-// about the origin, in float and fixed point, with it added back.
-double ExportedValue(const Exported &e, const std::string &type, double x) {
-  if (!e.fixed && type != "float") {
-    return e.table.value(x); // double, and the exact texts of JSON and CSV
-  }
-  const double at = e.origin() ? x - e.table.x0() : x;
-  double local = 0;
-  if (e.fixed) {
-    local = std::ldexp(
-        static_cast<double>(Evaluate(*e.fixed, FixedArgument(*e.fixed, at))),
-        -e.fixed->value_frac());
-  } else {
-    const auto &f = e.floats;
-    local = knotfit_table_valuef(
-        static_cast<float>(at), static_cast<int32_t>(e.table.size()),
-        f[0].data(), f[1].data(), f[2].data(), f[3].data(), f[4].data());
-  }
-  return e.origin() ? e.table.y0() + local : local;
-}
-
-// Compares the exported form with the table at every knot and plot
-// abscissa, reports the largest difference; false beyond --max-error.
+// Reports the largest difference of the exported form from the table: the
+// bound over the table's range, and the largest sampled; false when the
+// bound is beyond --max-error.
 bool Report(const Exported &e, const Options &o) {
-  const knotfit::Table &t = e.table;
-  std::vector<double> xs;
-  for (const double x : e.fields[0]) {
-    xs.push_back(e.origin() ? t.x0() + x : x);
-  }
-  const double first = xs.front(), last = xs.back();
-  const auto step =
-      static_cast<double>(static_cast<float>((last - first) / 500.0));
-  for (double x = first; x <= last && (x == first || step > 0); x += step) {
-    xs.push_back(x);
-    if (x + step == x) {
-      break;
-    }
-  }
-  double worst = 0, worst_at = first;
-  for (const double x : xs) {
-    const double d = std::fabs(
-        ExportedValue(e, o.format == "c" ? o.type : "double", x) - t.value(x));
-    if (d > worst) {
-      worst = d;
-      worst_at = x;
-    }
-  }
+  const Difference d = LargestDifference(e, o.format == "c" ? o.type : "exact");
   const auto [low, high] =
       std::minmax_element(e.fields[1].begin(), e.fields[1].end());
   const double range = *high - *low;
-  const double relative = worst == 0 ? 0.0 : worst / range;
+  const double relative = d.bound == 0 ? 0.0 : d.bound / range;
   std::string how = o.type + (e.fixed ? " fixed point" : " arithmetic");
   if (o.format != "c") {
-    how = t.form() == knotfit::TableForm::kDouble ? "the exact binary64 texts"
-                                                  : "the exact binary32 texts";
+    how = e.table.form() == knotfit::TableForm::kDouble
+              ? "the exact binary64 texts"
+              : "the exact binary32 texts";
   }
   std::fprintf(stderr,
-               "knotfit-export: %s: largest difference %.17g at x = %.17g, "
-               "%.17g of the y range (%s)\n",
-               Quoted(e.path).c_str(), worst, worst_at, relative, how.c_str());
+               "knotfit-export: %s: largest difference at most %.17g "
+               "(sampled %.17g at x = %.17g), %.17g of the y range (%s)\n",
+               Quoted(e.path).c_str(), d.bound, d.sampled, d.at, relative,
+               how.c_str());
   if (o.max_error && relative > *o.max_error) {
     std::fprintf(stderr,
                  "knotfit-export: %s: difference %.17g of the y range "
@@ -250,7 +212,8 @@ const Option<Options> kOptions[] = {
     {"--symbol", 0, "NAME", "a value", Keep<&Options::symbol>,
      "for c, one table: NAME instead of the file name"},
     {"--max-error", 0, "E", "a value", MaxError,
-     "fail when a difference exceeds E times the y range"},
+     "fail when the bound of the difference exceeds E\n"
+     "times the y range"},
     kHelpRow<Options>,
     kVersionRow<Options>,
 };
@@ -293,7 +256,8 @@ const Program<Options> kProgram{
     "Writes the coefficient tables TABLE (files knotfit wrote under CS/) "
     "to\n"
     "standard output as C source, JSON or CSV, and reports on standard\n"
-    "error the largest difference of what was written from each table.\n",
+    "error a bound of the difference of what was written from each table\n"
+    "over its range, and the largest difference sampled.\n",
     kOptions,
     {23, ' '},
     &Options::tables,

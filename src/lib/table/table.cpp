@@ -221,6 +221,20 @@ public:
     } else {
       records(t.x_, t.y_, t.a_, t.b_, t.c_);
     }
+    // The absolute abscissas x0 + x, and the span between the end knots,
+    // must be doubles: every reader computes them. x increases, so the ends
+    // decide.
+    if (t.form_ != TableForm::kClassic) {
+      const bool wide = t.form_ == TableForm::kDouble;
+      const double first = t.x0_ + (wide ? t.x64_.front() : t.x_.front());
+      const double last = t.x0_ + (wide ? t.x64_.back() : t.x_.back());
+      if (!std::isfinite(last - first)) {
+        const std::size_t k = std::isfinite(first) ? n - 1 : 0;
+        throw fail("x of knot " + std::to_string(k) + " at byte " +
+                   std::to_string(start + (wide ? 40 : 20) * (n - 1 - k)) +
+                   ": x0 + x or the knots' span overflows a double");
+      }
+    }
     if (read(head, 1) != 0) {
       throw wrong_size(size ? std::to_string(*size) : "more");
     }

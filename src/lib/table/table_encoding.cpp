@@ -42,6 +42,24 @@ std::string TableProblem(const TableFields &t, ProblemPoint *about,
       }
     }
   }
+  // As every reader requires: x0 + x, and the span of the knots, as stored
+  // (x increases, so the end knots decide).
+  if (!classic && t.n > 0) {
+    auto stored = [&t, form](int32_t i) {
+      const double v = t.x[i] - t.x0;
+      return form == TableForm::kDouble ? v : static_cast<double>(Narrow(v));
+    };
+    const double first = t.x0 + stored(0), last = t.x0 + stored(t.n - 1);
+    if (!std::isfinite(last - first)) {
+      const int32_t i = std::isfinite(first) ? t.n - 1 : 0;
+      if (about != nullptr) {
+        *about = {i, 'x'};
+      }
+      return "x - x0 of point " + std::to_string(i) + " (" +
+             ShortNumber(stored(i)) +
+             "): x0 + x or the knots' span overflows a double";
+    }
+  }
   return {};
 }
 
