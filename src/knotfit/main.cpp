@@ -80,7 +80,8 @@ std::string CsvName(const std::string &path) {
 // status of an outcome that ended the run (255, 254).
 int ProcessFile(const std::string &input, const CommandLine &line,
                 Console &console, DataSetHandler &handle, RunSummary &total,
-                WrittenNames &written, Workers *workers, RunReport *report) {
+                WrittenNames &written, Workers *workers, RunReport *report,
+                DataSetNumbers &numbers) {
   File opened;
   std::FILE *in = stdin;
   if (input != "-") {
@@ -98,7 +99,7 @@ int ProcessFile(const std::string &input, const CommandLine &line,
       input,         line.strict,
       &written,      workers,
       line.measured, knotfit::detail::InfoOf(line.method.method).smooths,
-      report};
+      report,        &numbers};
   RunSummary summary;
   int error = 0;
   if (line.csv) {
@@ -121,6 +122,22 @@ int ProcessFile(const std::string &input, const CommandLine &line,
     return 255;
   }
   return summary.failed == 0 ? 0 : 1;
+}
+
+// With --shard, the token inputs' NAME pairs, so that each data set's shard
+// is known before its points are read. An input that cannot be opened or
+// read here is reported when it is read.
+void PlanShard(const CommandLine &line, DataSetNumbers &numbers) {
+  if (!line.shard.given() || line.csv) {
+    return;
+  }
+  for (const std::string &input : line.inputs) {
+    File opened(std::fopen(input.c_str(), "r"));
+    if (opened) {
+      TokenReader reader(opened.get());
+      PlanInput(reader, numbers);
+    }
+  }
 }
 
 } // namespace
@@ -182,6 +199,8 @@ int main(int argc, char **argv) {
                 .smoothing = line.smoothing};
   RunSummary total;
   WrittenNames written;
+  DataSetNumbers numbers(line.shard);
+  PlanShard(line, numbers);
   int status = 0;
   std::optional<RunReport> report;
   if (line.report.any()) {
@@ -190,9 +209,10 @@ int main(int argc, char **argv) {
   try {
     DataSetPipeline pipeline(run);
     for (const std::string &input : line.inputs) {
-      status = std::max(status, ProcessFile(input, line, console, pipeline,
-                                            total, written, run.workers,
-                                            report ? &*report : nullptr));
+      status =
+          std::max(status, ProcessFile(input, line, console, pipeline, total,
+                                       written, run.workers,
+                                       report ? &*report : nullptr, numbers));
       if (total.end_status != 0) {
         status = total.end_status; // the writer's status, as it always was
         break;

@@ -56,6 +56,7 @@ DataSetRecord Record(const DataSet &set, DataSetOutcome &outcome,
                      const Run &run) {
   DataSetRecord r;
   r.name = std::string(set.name);
+  r.number = set.number;
   r.input = set.place.input;
   r.line = set.place.line;
   r.points = static_cast<size_t>(set.n);
