@@ -125,19 +125,26 @@ int ProcessFile(const std::string &input, const CommandLine &line,
 }
 
 // With --shard, the token inputs' NAME pairs, so that each data set's shard
-// is known before its points are read. An input that cannot be opened or
-// read here is reported when it is read.
-void PlanShard(const CommandLine &line, DataSetNumbers &numbers) {
+// is known before its points are read: each input is read twice, so a pipe
+// or a FIFO cannot be one. An input that cannot be opened or read here is
+// reported when it is read. Empty, or what is wrong.
+std::string PlanShard(const CommandLine &line, DataSetNumbers &numbers) {
   if (!line.shard.given() || line.csv) {
-    return;
+    return {};
   }
   for (const std::string &input : line.inputs) {
+    struct stat st {};
+    if (stat(input.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      return "option '--shard' reads each input twice: '" + Quoted(input) +
+             "' is not a regular file";
+    }
     File opened(std::fopen(input.c_str(), "r"));
     if (opened) {
       TokenReader reader(opened.get());
       PlanInput(reader, numbers);
     }
   }
+  return {};
 }
 
 } // namespace
@@ -170,6 +177,10 @@ int main(int argc, char **argv) {
       !problem.empty()) {
     return UsageError(problem);
   }
+  DataSetNumbers numbers(line.shard);
+  if (const std::string problem = PlanShard(line, numbers); !problem.empty()) {
+    return UsageError(problem);
+  }
 
   Console::Options options;
   options.quiet = line.quiet;
@@ -199,8 +210,6 @@ int main(int argc, char **argv) {
                 .smoothing = line.smoothing};
   RunSummary total;
   WrittenNames written;
-  DataSetNumbers numbers(line.shard);
-  PlanShard(line, numbers);
   int status = 0;
   std::optional<RunReport> report;
   if (line.report.any()) {
