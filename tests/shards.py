@@ -282,6 +282,7 @@ def with_slurm(work, inputs, one):
                  os.path.join(d, "munge", "munged.pid")]
     logs = [os.path.join(d, "log", "slurmctld.log"), os.path.join(d, "log", "slurmd.log"),
             os.path.join(d, "munge", "munged.log")]
+    jobs = []
     try:
         subprocess.run(["munged", "--force", "--socket=" + d + "/munge/munge.sock",
                         "--key-file=" + key, "--pid-file=" + pid_files[2],
@@ -310,8 +311,15 @@ def with_slurm(work, inputs, one):
                                  "--wrap=" + " ".join(merge_command(out))],
                                 env=env, capture_output=True, text=True, check=True, timeout=30)
         merge_id = joined.stdout.strip().split(";")[0]
-        wait_for("the jobs", lambda: output(["squeue", "-h", "-j", array_id + "," + merge_id],
-                                            env) == "", 300)
+        jobs.extend([array_id, merge_id])
+
+        def done():
+            left = output(["squeue", "-h", "-o", "%i %r", "-j", array_id + "," + merge_id], env)
+            if left is not None and "DependencyNeverSatisfied" in left:
+                raise RuntimeError("a shard's task failed: " + left)
+            return left == ""
+
+        wait_for("the jobs", done, 300)
         state = output(["scontrol", "-o", "show", "job", merge_id], env) or ""
         check("the merge job", re.findall(r"JobState=(\S+)|ExitCode=(\S+)", state),
               [("COMPLETED", ""), ("", "0:0")])
@@ -324,12 +332,14 @@ def with_slurm(work, inputs, one):
             if os.path.exists(log):
                 sys.stderr.write("--- %s (end)\n%s\n" % (log, read(log)[-3000:].decode(errors="replace")))
     finally:
+        if jobs:  # what is left of them, when the test failed
+            subprocess.run(["scancel"] + jobs, env=env, capture_output=True, timeout=30)
         stop(pid_files)
 
 
 def main():
     needs = {"parallel": ["parallel"],
-             "slurm": ["munged", "slurmctld", "slurmd", "sbatch", "squeue", "sinfo", "scontrol"]}[mode]
+             "slurm": ["munged", "slurmctld", "slurmd", "sbatch", "squeue", "sinfo", "scontrol", "scancel"]}[mode]
     missing = [tool for tool in needs if shutil.which(tool) is None and
                not os.path.exists("/usr/sbin/" + tool)]
     if missing:

@@ -9,10 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
@@ -28,6 +26,8 @@ std::string Named(const std::string &path) {
   return named;
 }
 
+struct JsonMember;
+
 // A JSON value as read, with its text as it stands in the file: the merge
 // passes the members of a data set's entry on as they were written, so that
 // every number keeps its digits.
@@ -35,23 +35,26 @@ struct JsonValue {
   enum class Kind { kObject, kArray, kString, kOther } kind = Kind::kOther;
   std::string_view raw;
   std::string text; // a string's value
-  struct Member {
-    std::string key;
-    std::string_view raw; // "key": value
-    std::unique_ptr<JsonValue> value;
-  };
-  std::vector<Member> members;
+  std::vector<JsonMember> members;
   std::vector<JsonValue> items;
 
-  const JsonValue *Find(std::string_view key) const {
-    for (const Member &m : members) {
-      if (m.key == key) {
-        return m.value.get();
-      }
-    }
-    return nullptr;
-  }
+  const JsonValue *Find(std::string_view key) const;
 };
+
+struct JsonMember {
+  std::string key;
+  std::string_view raw; // "key": value
+  JsonValue value;
+};
+
+const JsonValue *JsonValue::Find(std::string_view key) const {
+  for (const JsonMember &m : members) {
+    if (m.key == key) {
+      return &m.value;
+    }
+  }
+  return nullptr;
+}
 
 struct BadJson : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -108,11 +111,11 @@ private:
       ++at_;
       if (Peek() != '}') {
         do {
-          JsonValue::Member m;
+          JsonMember m;
           const size_t member = (Space(), at_);
           m.key = String();
           Expect(':');
-          m.value = std::make_unique<JsonValue>(Value(depth + 1));
+          m.value = Value(depth + 1);
           m.raw = text_.substr(member, at_ - member);
           v.members.push_back(std::move(m));
         } while (Peek() == ',' && (++at_, true));
@@ -268,7 +271,7 @@ void AddRecords(const ShardSummary &s, bool report,
     DataSetRecord r;
     r.number = Count(entry.Find("number"), "\"number\" of a data set");
     std::vector<std::string_view> kept;
-    for (const JsonValue::Member &m : entry.members) {
+    for (const JsonMember &m : entry.members) {
       if (m.key != "number" && m.key != "row" && m.key != "figure") {
         kept.push_back(m.raw);
       }
@@ -315,17 +318,18 @@ void AddRecords(const ShardSummary &s, bool report,
 // The file read and its shard found; false, told, when it cannot be.
 bool ReadSummary(ShardSummary &s,
                  const std::function<void(const std::string &)> &tell) {
-  std::ifstream in(s.path, std::ios::binary);
-  std::ostringstream buffer;
-  if (in) {
-    buffer << in.rdbuf();
+  std::unique_ptr<std::FILE, int (*)(std::FILE *)> in(
+      std::fopen(s.path.c_str(), "rb"), &std::fclose);
+  char block[1 << 16];
+  size_t got = 0;
+  while (in && (got = std::fread(block, 1, sizeof block, in.get())) > 0) {
+    s.text.append(block, got);
   }
-  if (!in || in.bad()) {
+  if (!in || std::ferror(in.get()) != 0) {
     const int error = errno;
-    tell("cannot read '" + Quoted(s.path) + "': " + std::strerror(error));
+    tell("cannot read " + Named(s.path) + ": " + std::strerror(error));
     return false;
   }
-  s.text = buffer.str();
   try {
     s.doc = JsonReader(s.text).Document();
     const JsonValue *shard = s.doc.Find("shard");
