@@ -5,8 +5,9 @@
 - total CPU (user + system, of every process) of W2 as 4 shards run two at a
   time (knotfit -q --shard=K/4), against one run with -j 1, each into a fresh
   KEL tree; paired runs, median and range of the ratio;
-- the wall time of knotfit-merge joining 100 shards' --json summaries of W2
-  (and with --report, the shards having run with it), median and range.
+- the wall and CPU time of knotfit-merge joining 100 shards' --json
+  summaries of W2 (and with --report, the shards having run with it),
+  median and range.
 The machine is noisy: run it three times."""
 import os
 import resource
@@ -81,11 +82,12 @@ with tempfile.TemporaryDirectory(dir=os.environ.get("TMPDIR", "/tmp")) as work:
             subprocess.run([knotfit, "-q", "--shard=%d/100" % k, "--json=" + path] + options + [w2],
                            env=env, check=True)
             jsons.append(path)
-        walls = []
+        walls, cpus = [], []
         for _ in range(runs):
             outputs = ["--json=%s/run.json" % work] + (["--report=%s/run.html" % work] if report else [])
             start = time.monotonic()
-            subprocess.run([merge] + outputs + jsons, check=True)
+            cpus.append(timed(lambda: subprocess.run([merge] + outputs + jsons, check=True)))
             walls.append(time.monotonic() - start)
-        summary("merge of 100 shards' JSON" + (" with --report" if report else "") + ": wall",
-                walls, " s")
+        what = "merge of 100 shards' JSON" + (" with --report" if report else "")
+        summary(what + ": wall", walls, " s")
+        summary(what + ": CPU", cpus, " s")
