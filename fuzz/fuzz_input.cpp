@@ -258,6 +258,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (in == nullptr) {
     return 0;
   }
+  // The input's first byte with bit 6 set makes the run shard 1 of 2: its
+  // data sets planned from a first reading, shard 0's points passed over.
+  DataSetNumbers numbers((data[0] & 0x40) != 0 ? ShardChoice{1, 2}
+                                               : ShardChoice{});
+  if (numbers.shard().given()) {
+    TokenReader planning(in, 61);
+    PlanInput(planning, numbers);
+    std::rewind(in);
+  }
   TokenReader reader(in, 61); // small blocks: tokens across every edge
   // The input's first byte also draws the method (clamped with slopes).
   static const char *const kMethods[] = {
@@ -267,7 +276,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Run run{console};
   knotfit::ParseMethod(kMethods[data[0] % 8], run.method);
   CheckEach handle(run, kel);
-  ProcessInput(reader, handle, console, InputSettings{"fuzz"});
+  InputSettings input{"fuzz"};
+  input.numbers = &numbers;
+  ProcessInput(reader, handle, console, input);
   std::fclose(in);
   CheckKelTree(kel / "CS");
   // Start the next input from the same empty tree.

@@ -59,7 +59,8 @@ continuous at the second and the second-to-last knot. For every data set it
 writes a compact big-endian binary coefficient table, for other programs to
 read, and a text plot file of the fitted curve. knotfit-eval evaluates,
 integrates and inverts a table from the shell; knotfit-export writes it as
-C source for firmware, as JSON or as CSV.
+C source for firmware, as JSON or as CSV; knotfit-merge joins the summaries
+of a run split into shards across machines.
 
 Every output byte is reproducible: the same input always gives the same
 tables, whatever the build.")

@@ -29,6 +29,18 @@ TEST(CommandLine, EachRuleLetsThroughAndRefuses) {
       {{"--csv", "--columns=1,,2", "f"}, "option '--columns' needs X,Y"},
       {{"--columns=1,2", "f"}, "option '--columns' needs --csv"},
       {{"-j", "1024", "f"}, ""},
+      // A shard is K/N, two integers, 0 <= K < N; standard input is no
+      // shard's input.
+      {{"--shard=3/4", "f"}, ""},
+      {{"--shard=4/4", "f"}, "bad shard '4/4'"},
+      {{"--shard=1/0", "f"}, "bad shard '1/0'"},
+      {{"--shard=1", "f"}, "bad shard '1'"},
+      {{"--shard=/4", "f"}, "bad shard '/4'"},
+      {{"--shard=-1/4", "f"}, "bad shard '-1/4'"},
+      {{"--shard=+1/4", "f"}, "bad shard '+1/4'"},
+      {{"--shard=1/4/", "f"}, "bad shard '1/4/'"},
+      {{"--shard=0/18446744073709551616", "f"}, "bad shard '0/1844"},
+      {{"--shard=0/2", "f", "-"}, "option '--shard' does not read standard"},
       // Letters together, a value after the letter that takes one; a
       // switch takes no "=VALUE"; after "--" everything is a file.
       {{"-qj1025", "f"}, "bad number of threads '1025'"},

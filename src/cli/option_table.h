@@ -238,6 +238,7 @@ template <class Target> struct Program {
   // nothing is.
   std::string (*conflict)(const Target &);
   bool (*is_operand)(std::string_view) = PlainOperand;
+  int usage_status = 1; // the exit status of a usage error
 };
 
 // Reads the command line into target, its operands too; a usage error is
@@ -254,7 +255,7 @@ std::optional<int> ReadCommandLine(const Program<Target> &program, int argc,
       words.parsed == Parsed::kRun ? program.conflict(target) : words.error;
   if (!error.empty()) {
     TellUsageError(program.name, error);
-    return 1;
+    return program.usage_status;
   }
   return Answered(words.parsed, program.name, [&program](std::FILE *to) {
     std::fputs(program.synopsis, to);

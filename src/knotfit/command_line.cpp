@@ -150,6 +150,14 @@ std::string FailOn(Line &line, Values v) {
   return {};
 }
 
+std::string Shard(Line &line, Values v) {
+  if (!ParseShard(v[0], line.shard)) {
+    return "bad shard '" + Quoted(v[0]) + "' (K/N: integers, 0 <= K < N)";
+  }
+  line.report.shard = line.shard;
+  return {};
+}
+
 std::string Kel(Line &line, Values v) {
   return KeepNonEmpty(line.kel, v, "--kel", "a directory");
 }
@@ -269,6 +277,12 @@ const Option<Line> kOptions[] = {
     {"--fail-on", 0, "FLAG,...", "a list of flags", FailOn,
      "a data set flagged so fails the run (status\n"
      "1; its files are still written)"},
+    {"--shard", 0, "K/N", "K/N", Shard,
+     "fit and write shard K of N alone (0 <= K < N):\n"
+     "the data sets whose name first comes as data\n"
+     "set K, K+N, K+2N, ... (from 0, of all FILEs);\n"
+     "the N shards write what one run writes, and\n"
+     "knotfit-merge joins their --json and --report"},
     {"--strict", 0, nullptr, nullptr, Switch<&Line::strict>,
      "a warning fails the run (status 1; the files are\n"
      "still written)"},
@@ -355,6 +369,11 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
   const bool name_given = !words.LastOf({"--name"}).empty();
   if (name_given && line.inputs.size() > 1) {
     return fail("option '--name' names the data set of one input only");
+  }
+  if (line.shard.given() && std::find(line.inputs.begin(), line.inputs.end(),
+                                      "-") != line.inputs.end()) {
+    return fail("option '--shard' does not read standard input ('-'): every "
+                "shard reads the whole input");
   }
   if (line.csv && !name_given &&
       std::find(line.inputs.begin(), line.inputs.end(), "-") !=

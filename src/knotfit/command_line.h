@@ -5,6 +5,7 @@
 #include "fit/table_form.h"
 #include "input/csv_reader.h"
 #include "report/run_report.h"
+#include "shard.h"
 
 #include "knotfit/method.hpp"
 #include "knotfit_internal.h"
@@ -41,6 +42,7 @@ struct CommandLine {
   bool verbose = false;                 // a line per data set on standard error
   knotfit::detail::Smoothing smoothing; // --lambda, for -m smooth
   RunReportOptions report;              // --report, --json, --fail-on
+  ShardChoice shard;                    // --shard=K/N
   std::vector<std::string> inputs;      // "-" is standard input
 };
 

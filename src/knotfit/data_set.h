@@ -45,6 +45,7 @@ struct DataSet {
   // Its points' weights (--weights), n of them; null: every weight 1.
   const double *w = nullptr;
   bool warned = false; // the reader warned about one of its tokens
+  uint64_t number = 0; // from 0, in the whole input (all FILEs), every shard's
 };
 
 class Tally;

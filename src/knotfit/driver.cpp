@@ -84,13 +84,14 @@ std::string Measure(BigArray<double> &x, BigArray<double> &y,
 // points are cleared for the next. skipped: why the reader skips it, at
 // line and column; a data set too long for a table is skipped here. Either
 // way it is handed over, so that it is reported, recorded and counted in
-// its turn like every other. measured: the points as read, for the rules;
-// w: their weights, or null.
+// its turn like every other. number: its number in the whole input;
+// measured: the points as read, for the rules; w: their weights, or null.
 void CloseDataSet(DataSetHandler &handle, Tally &tally, BigArray<double> &x,
                   BigArray<double> &y, const PointPlaces *points,
-                  const std::string &name, uint64_t line, bool warned,
-                  const InputSettings &input, std::string skipped = {},
-                  size_t column = 0, MeasuredPoints *measured = nullptr,
+                  const std::string &name, uint64_t number, uint64_t line,
+                  bool warned, const InputSettings &input,
+                  std::string skipped = {}, size_t column = 0,
+                  MeasuredPoints *measured = nullptr,
                   BigArray<double> *w = nullptr) {
   tally.summary().points += x.size();
   std::optional<MeasuredAccount> account;
@@ -117,6 +118,7 @@ void CloseDataSet(DataSetHandler &handle, Tally &tally, BigArray<double> &x,
   set.measured = account;
   set.w = w != nullptr ? w->data() : nullptr;
   set.warned = warned;
+  set.number = number;
   handle.Handle(set, tally);
   x.clear();
   y.clear();
@@ -163,6 +165,9 @@ RunSummary ReadPairs(TokenReader &reader, DataSetHandler &handle,
   bool name_second_seen = false;
   bool warned = false;      // about a token of this data set
   uint64_t first_point = 0; // the line of the data set's first point
+  // Another shard's data set: its points are passed over, unread.
+  DataSetNumbers &numbers = *input.numbers;
+  bool ours = numbers.NextIsOurs();
   auto progress = [&] {
     console.Progress(reader.bytes_read(),
                      before.points + summary.points + points.size(),
@@ -206,6 +211,9 @@ RunSummary ReadPairs(TokenReader &reader, DataSetHandler &handle,
                         "or extra before it");
         ++summary.failed;
       }
+      if (!ours) {
+        continue;
+      }
       if (points.size() == 0) {
         first_point = reader.first_line();
       }
@@ -229,6 +237,11 @@ RunSummary ReadPairs(TokenReader &reader, DataSetHandler &handle,
       }
       continue;
     }
+    const DataSetNumbers::Turn turn = numbers.TakePlanned();
+    ours = numbers.NextIsOurs();
+    if (!turn.ours) {
+      continue;
+    }
     settle();
     if (!console.quiet()) {
       EchoPair(console.out(), points.size(), first, second);
@@ -236,10 +249,10 @@ RunSummary ReadPairs(TokenReader &reader, DataSetHandler &handle,
     // A NUL byte in the name skips its data set: it is kept whole.
     name.assign(reader.held_nul() ? reader.second_whole() : second);
     if constexpr (kMeasured) {
-      CloseDataSet(handle, tally, x, y, &points.places(), name,
+      CloseDataSet(handle, tally, x, y, &points.places(), name, turn.number,
                    reader.first_line(), warned, input, {}, 0, &*measured);
     } else {
-      CloseDataSet(handle, tally, x, y, &points.places(), name,
+      CloseDataSet(handle, tally, x, y, &points.places(), name, turn.number,
                    reader.first_line(), warned, input);
     }
     if (summary.end_status != 0) {
@@ -274,6 +287,16 @@ RunSummary ReadPairs(TokenReader &reader, DataSetHandler &handle,
 
 } // namespace
 
+void PlanInput(TokenReader &reader, DataSetNumbers &numbers) {
+  std::string_view first;
+  std::string_view second;
+  while (reader.NextPair(first, second) == TokenReader::Pair::kPair) {
+    if (first == "NAME") {
+      numbers.Plan(reader.held_nul() ? reader.second_whole() : second);
+    }
+  }
+}
+
 RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
                         Console &console, const InputSettings &input,
                         const RunSummary &before) {
@@ -288,7 +311,8 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
   Tally tally(input);
   RunSummary &summary = tally.summary();
   // One data set per y column; the first one's rows are echoed as they are
-  // read, the others' kept for their turn.
+  // read, the others' kept for their turn (with --shard all of them, as
+  // which are this shard's is known at their turn).
   const size_t curves = reader.curves();
   std::deque<BigArray<double>> x(curves), y(curves);
   // --weights: every curve's own copy, as the rules drop and sort its points
@@ -298,12 +322,13 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
   std::deque<MeasuredPoints> measured(input.measured.any() ? curves : 0);
   std::vector<std::string> x_text;
   std::vector<std::vector<std::string>> y_text(curves);
-  const bool kept = curves > 1 && !console.quiet();
+  const bool sharded = input.numbers->shard().given();
+  const bool kept = (curves > 1 || sharded) && !console.quiet();
   PointPlaces places; // of the one curve's points, when there is one
   CsvReader::Row row;
   while (reader.Next(row)) {
     // A curve with a problem of its own keeps its points before its line.
-    if (!console.quiet() && reader.curve_problem(0) == nullptr) {
+    if (!console.quiet() && !sharded && reader.curve_problem(0) == nullptr) {
       EchoPair(console.out(), x[0].size(), row.text[0], row.text[1]);
     }
     if (kept) {
@@ -319,7 +344,7 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
       }
       x[c].push_back(row.value[0]);
       y[c].push_back(row.value[c + 1]);
-      if (kept && c > 0) {
+      if (kept && (c > 0 || sharded)) {
         y_text[c].emplace_back(row.text[c + 1]);
       }
       if (weighted) {
@@ -341,7 +366,11 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
     // "air.Ozone", "air.Temp": each curve its own files.
     const std::string curve =
         curves == 1 ? name : name + "." + reader.ColumnLabel(c + 1);
-    if (c > 0 && kept) {
+    const DataSetNumbers::Turn turn = input.numbers->Take(curve);
+    if (!turn.ours) {
+      continue;
+    }
+    if ((c > 0 || sharded) && kept) {
       for (size_t i = 0; i < y_text[c].size(); ++i) {
         EchoPair(console.out(), i, x_text[i], y_text[c][i]);
       }
@@ -349,19 +378,20 @@ RunSummary ProcessCsv(CsvReader &reader, const std::string &name,
     MeasuredPoints *rules = measured.empty() ? nullptr : &measured[c];
     BigArray<double> *weights = weighted ? &w[c] : nullptr;
     if (const CsvReader::CurveProblem *own = reader.curve_problem(c)) {
-      CloseDataSet(handle, tally, x[c], y[c], nullptr, curve, own->line, false,
-                   input, own->what, own->column, rules, weights);
-    } else if (!reader.problem().empty()) {
-      CloseDataSet(handle, tally, x[c], y[c], nullptr, curve, reader.line(),
-                   false, input, reader.problem(), reader.column(), rules,
+      CloseDataSet(handle, tally, x[c], y[c], nullptr, curve, turn.number,
+                   own->line, false, input, own->what, own->column, rules,
                    weights);
+    } else if (!reader.problem().empty()) {
+      CloseDataSet(handle, tally, x[c], y[c], nullptr, curve, turn.number,
+                   reader.line(), false, input, reader.problem(),
+                   reader.column(), rules, weights);
     } else {
       if (!console.quiet()) {
         EchoPair(console.out(), x[c].size(), "NAME", curve);
       }
       CloseDataSet(handle, tally, x[c], y[c], curves == 1 ? &places : nullptr,
-                   curve, reader.first_row_line(), false, input, {}, 0, rules,
-                   weights);
+                   curve, turn.number, reader.first_row_line(), false, input,
+                   {}, 0, rules, weights);
     }
     if (summary.end_status != 0) {
       return summary;

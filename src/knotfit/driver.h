@@ -23,6 +23,11 @@ RunSummary ProcessInput(TokenReader &reader, DataSetHandler &handle,
                         Console &console, const InputSettings &input,
                         const RunSummary &before = {});
 
+// Reads the pairs of an input for its NAME pairs alone, planning each data
+// set's turn in numbers: with --shard, before the input is read, so that
+// the points of another shard's data sets are passed over unparsed.
+void PlanInput(TokenReader &reader, DataSetNumbers &numbers);
+
 // Reads a CSV input as one data set named name: echoes each data row as a
 // pair and then the pair NAME <name>, and hands the data set to handle; a
 // field that is not a number skips it, handed over as skipped.

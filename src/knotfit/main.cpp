@@ -80,7 +80,8 @@ std::string CsvName(const std::string &path) {
 // status of an outcome that ended the run (255, 254).
 int ProcessFile(const std::string &input, const CommandLine &line,
                 Console &console, DataSetHandler &handle, RunSummary &total,
-                WrittenNames &written, Workers *workers, RunReport *report) {
+                WrittenNames &written, Workers *workers, RunReport *report,
+                DataSetNumbers &numbers) {
   File opened;
   std::FILE *in = stdin;
   if (input != "-") {
@@ -98,7 +99,7 @@ int ProcessFile(const std::string &input, const CommandLine &line,
       input,         line.strict,
       &written,      workers,
       line.measured, knotfit::detail::InfoOf(line.method.method).smooths,
-      report};
+      report,        &numbers};
   RunSummary summary;
   int error = 0;
   if (line.csv) {
@@ -121,6 +122,29 @@ int ProcessFile(const std::string &input, const CommandLine &line,
     return 255;
   }
   return summary.failed == 0 ? 0 : 1;
+}
+
+// With --shard, the token inputs' NAME pairs, so that each data set's shard
+// is known before its points are read: each input is read twice, so a pipe
+// or a FIFO cannot be one. An input that cannot be opened or read here is
+// reported when it is read. Empty, or what is wrong.
+std::string PlanShard(const CommandLine &line, DataSetNumbers &numbers) {
+  if (!line.shard.given() || line.csv) {
+    return {};
+  }
+  for (const std::string &input : line.inputs) {
+    struct stat st {};
+    if (stat(input.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      return "option '--shard' reads each input twice: '" + Quoted(input) +
+             "' is not a regular file";
+    }
+    File opened(std::fopen(input.c_str(), "r"));
+    if (opened) {
+      TokenReader reader(opened.get());
+      PlanInput(reader, numbers);
+    }
+  }
+  return {};
 }
 
 } // namespace
@@ -151,6 +175,10 @@ int main(int argc, char **argv) {
   if (const std::string problem =
           OutputPathProblem(line.report, line.inputs, kel);
       !problem.empty()) {
+    return UsageError(problem);
+  }
+  DataSetNumbers numbers(line.shard);
+  if (const std::string problem = PlanShard(line, numbers); !problem.empty()) {
     return UsageError(problem);
   }
 
@@ -190,9 +218,10 @@ int main(int argc, char **argv) {
   try {
     DataSetPipeline pipeline(run);
     for (const std::string &input : line.inputs) {
-      status = std::max(status, ProcessFile(input, line, console, pipeline,
-                                            total, written, run.workers,
-                                            report ? &*report : nullptr));
+      status =
+          std::max(status, ProcessFile(input, line, console, pipeline, total,
+                                       written, run.workers,
+                                       report ? &*report : nullptr, numbers));
       if (total.end_status != 0) {
         status = total.end_status; // the writer's status, as it always was
         break;

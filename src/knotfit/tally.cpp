@@ -56,6 +56,7 @@ DataSetRecord Record(const DataSet &set, DataSetOutcome &outcome,
                      const Run &run) {
   DataSetRecord r;
   r.name = std::string(set.name);
+  r.number = set.number;
   r.input = set.place.input;
   // Where its message points: a point's line, for a point's problem.
   r.line = outcome.line != 0 ? outcome.line : set.place.line;

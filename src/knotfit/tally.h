@@ -7,6 +7,7 @@
 #include "data_set.h"
 #include "outcome.h"
 #include "parallel/workers.h"
+#include "shard.h"
 
 #include "knotfit_internal.h"
 
@@ -60,6 +61,7 @@ struct InputSettings {
   knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
   bool equal_x = false;        // the method merges equal x itself (smooth)
   RunReport *report = nullptr; // --report, --json: the run's
+  DataSetNumbers *numbers = nullptr; // the run's, across its inputs
 };
 
 // One input's data sets as they are done with.

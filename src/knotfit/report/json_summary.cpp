@@ -95,6 +95,17 @@ std::string JsonEntry(const DataSetRecord &r) {
   return out + "]}";
 }
 
+std::string ShardJsonEntry(const DataSetRecord &r) {
+  std::string out = JsonEntry(r);
+  out.pop_back(); // its closing brace
+  if (!r.row.empty()) {
+    out += ", \"row\": " + JsonString(r.row) +
+           ", \"figure\": " + JsonString(r.figure);
+  }
+  return "{\"number\": " + std::to_string(r.number) + ", " + out.substr(1) +
+         "}";
+}
+
 void JsonSummary(const std::deque<DataSetRecord> &records,
                  const RecordTotals &totals, ChunkWriter &out) {
   std::vector<size_t> per_flag(AllFlags().size());
@@ -114,8 +125,14 @@ void JsonSummary(const std::deque<DataSetRecord> &records,
       totals.without_plot > 0
           ? ", \"without_plot\": " + std::to_string(totals.without_plot)
           : "";
+  const std::string shard =
+      totals.shard.given()
+          ? "\n  \"shard\": {\"index\": " + std::to_string(totals.shard.index) +
+                ", \"count\": " + std::to_string(totals.shard.count) + "},"
+          : "";
   out.AppendAll(
-      "{\n  \"totals\": {\"data_sets\": " + std::to_string(totals.data_sets) +
+      "{" + shard +
+      "\n  \"totals\": {\"data_sets\": " + std::to_string(totals.data_sets) +
       ", \"written\": " + std::to_string(totals.written) + without_plot +
       ", \"skipped\": " + std::to_string(totals.skipped) +
       ", \"flagged\": " + std::to_string(totals.flagged) +

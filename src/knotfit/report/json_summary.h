@@ -12,7 +12,13 @@
 // A data set's object in the summary's list.
 std::string JsonEntry(const DataSetRecord &r);
 
-// The summary: the run's totals, then every data set's entry.
+// A shard's entry for knotfit-merge: the data set's number in the whole
+// input, its entry's members, and with the report its row and figure:
+// {"number": 7, <JsonEntry's members>, "row": "...", "figure": "..."}.
+std::string ShardJsonEntry(const DataSetRecord &r);
+
+// The summary: the run's totals (after the shard, for a shard's), then
+// every data set's entry.
 void JsonSummary(const std::deque<DataSetRecord> &records,
                  const RecordTotals &totals, ChunkWriter &out);
 

@@ -104,7 +104,8 @@ bool SameFile(const FileId &a, const FileId &b) {
                   : !b.exists && !a.path.empty() && a.path == b.path;
 }
 
-// The totals of the records; failed_fail_on is counted as they are added.
+} // namespace
+
 RecordTotals TotalsOf(const std::deque<DataSetRecord> &records,
                       size_t failed_fail_on) {
   RecordTotals totals;
@@ -118,6 +119,8 @@ RecordTotals TotalsOf(const std::deque<DataSetRecord> &records,
   totals.skipped = totals.data_sets - totals.written;
   return totals;
 }
+
+namespace {
 
 // What the plot of a written data set draws: a short fit as it is; a long
 // one as the extremes of each pixel column, of the fit and, where binary32
@@ -209,7 +212,7 @@ RunReport::~RunReport() = default;
 
 // Its ranges, its diagnosis when it was written, and its parts of the page
 // and the summary.
-void RunReport::Complete(DataSetRecord &r, size_t i, const double *x,
+void RunReport::Complete(DataSetRecord &r, const double *x,
                          const double *y) const {
   if (r.points > 0) {
     r.x_min = *std::min_element(x, x + r.points);
@@ -236,22 +239,21 @@ void RunReport::Complete(DataSetRecord &r, size_t i, const double *x,
     }
   }
   if (!options_.report.empty()) {
-    r.row = HtmlIndexRow(r, i);
-    r.figure = HtmlFigure(r, i, plot);
+    r.row = HtmlIndexRow(r, r.number);
+    r.figure = HtmlFigure(r, r.number, plot);
   }
   if (!options_.json.empty()) {
-    r.json = JsonEntry(r);
+    r.json = options_.shard.given() ? ShardJsonEntry(r) : JsonEntry(r);
   }
   r.smoothing.reset();
 }
 
 bool RunReport::Add(DataSetRecord record, const double *x, const double *y,
                     Console &console) {
-  const size_t i = records_.size();
   DataSetRecord &r = records_.emplace_back(std::move(record));
   if (beside_) {
     if (batches_.empty() || batches_.back().task.work) {
-      batches_.emplace_back().first = i;
+      batches_.emplace_back();
     }
     Batch &batch = batches_.back();
     batch.records.push_back(&r);
@@ -262,7 +264,7 @@ bool RunReport::Add(DataSetRecord record, const double *x, const double *y,
     }
     return false;
   }
-  Complete(r, i, x, y);
+  Complete(r, x, y);
   const FlagSet failing = r.diagnosis.flags() & options_.fail_on;
   if (failing == 0) {
     return false;
@@ -292,8 +294,7 @@ void RunReport::HandOver() {
     size_t start = 0;
     for (size_t k = 0; k < batch.records.size(); ++k) {
       DataSetRecord &r = *batch.records[k];
-      Complete(r, batch.first + k, batch.x.data() + start,
-               batch.y.data() + start);
+      Complete(r, batch.x.data() + start, batch.y.data() + start);
       start += r.points;
     }
   };
@@ -317,18 +318,28 @@ bool RunReport::Write(Console &console) {
   while (!batches_.empty()) {
     WaitOldest();
   }
+  RecordTotals totals = TotalsOf(records_, failed_fail_on_);
+  totals.shard = options_.shard;
+  return WriteReportFiles(options_, records_, totals,
+                          [&console](const std::string &why) {
+                            console.Message("knotfit: " + why);
+                          });
+}
+
+bool WriteReportFiles(const RunReportOptions &options,
+                      const std::deque<DataSetRecord> &records,
+                      const RecordTotals &totals,
+                      const std::function<void(const std::string &)> &tell) {
   bool ok = true;
-  const RecordTotals totals = TotalsOf(records_, failed_fail_on_);
   const std::pair<const std::string *, WriteText> outputs[] = {
-      {&options_.report, HtmlReport}, {&options_.json, JsonSummary}};
+      {&options.report, HtmlReport}, {&options.json, JsonSummary}};
   for (const auto &[path, write] : outputs) {
     if (path->empty()) {
       continue;
     }
-    const std::string problem = WriteWhole(*path, write, records_, totals);
+    const std::string problem = WriteWhole(*path, write, records, totals);
     if (!problem.empty()) {
-      console.Message("knotfit: cannot write '" + Quoted(*path) +
-                      "': " + problem);
+      tell("cannot write '" + Quoted(*path) + "': " + problem);
       ok = false;
     }
   }

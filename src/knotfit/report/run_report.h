@@ -12,6 +12,7 @@
 #include "outcome.h"
 #include "parallel/workers.h"
 #include "report/diagnostics.h"
+#include "shard.h"
 
 #include "knotfit/method.hpp"
 #include "knotfit/spline.hpp"
@@ -21,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +39,7 @@ struct Envelope {
 
 // One data set as the report and the summary show it.
 struct DataSetRecord {
+  uint64_t number = 0; // in the whole input: its place in the page and summary
   std::string name;
   std::string input; // as given on the command line, "-" standard input
   uint64_t line = 0; // of its NAME pair
@@ -70,7 +73,12 @@ struct RecordTotals {
   size_t skipped = 0;
   size_t flagged = 0; // with any flag
   size_t failed_fail_on = 0;
+  ShardChoice shard; // the shard of the input the records are (none: all)
 };
+
+// The totals of the records; failed_fail_on is counted as they are added.
+RecordTotals TotalsOf(const std::deque<DataSetRecord> &records,
+                      size_t failed_fail_on);
 
 // What the plot of a written data set draws: a short fit itself; for a long
 // one, the extremes of S in each column, and of the table's curve where it
@@ -84,6 +92,9 @@ struct RunReportOptions {
   std::string report; // the HTML file, empty for none
   std::string json;   // the JSON summary, empty for none
   FlagSet fail_on = 0;
+  // --shard: the summary names the shard, gives each data set's number and,
+  // with the report, its parts of the page, for knotfit-merge.
+  ShardChoice shard;
   bool any() const { return !report.empty() || !json.empty() || fail_on != 0; }
 };
 
@@ -96,6 +107,14 @@ struct RunReportOptions {
 std::string OutputPathProblem(const RunReportOptions &options,
                               const std::vector<std::string> &inputs,
                               const KelSettings &kel);
+
+// Writes the page and the summary that options name from the records, each
+// to a temporary file renamed over its target: the run's, and the merge's of
+// shards. tell is handed each failure: "cannot write 'FILE': why".
+bool WriteReportFiles(const RunReportOptions &options,
+                      const std::deque<DataSetRecord> &records,
+                      const RecordTotals &totals,
+                      const std::function<void(const std::string &)> &tell);
 
 class RunReport {
 public:
@@ -122,14 +141,12 @@ private:
   // Data sets handed over together, with copies of their points; handed
   // over once task.work is set.
   struct Batch {
-    size_t first = 0; // the run's index of records[0]; the rest follow
     std::vector<DataSetRecord *> records;
     std::vector<double> x, y; // their points, one after another
     Workers::Task task;
   };
 
-  void Complete(DataSetRecord &r, size_t i, const double *x,
-                const double *y) const;
+  void Complete(DataSetRecord &r, const double *x, const double *y) const;
   void HandOver();
   void WaitOldest();
 
