@@ -144,6 +144,22 @@ TEST(Tolerance, FewestKnotsAndEveryReaderWithinTheBound) {
   }
 }
 
+// Knots are measured from the first: an x range beyond a double is refused,
+// never a table of no knots.
+TEST(Tolerance, XRangeThatOverflowsADoubleIsRefused) {
+  const double x[] = {-1e308, -5e307, 5e307, 1e308};
+  const double y[] = {0, 1, 2, 3};
+  for (const knotfit::Method method :
+       {knotfit::Method::kNotAKnot, knotfit::Method::kPchip}) {
+    for (const knotfit::TableForm form :
+         {knotfit::TableForm::kClassic, knotfit::TableForm::kOffset,
+          knotfit::TableForm::kDouble}) {
+      EXPECT_THROW(knotfit::FitWithinTolerance({method}, 4, x, y, 0.1, form),
+                   knotfit::Error);
+    }
+  }
+}
+
 TEST(Tolerance, BoundsAsWritten) {
   const struct {
     const char *text;

@@ -40,7 +40,18 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
     : form_(form) {
   const auto size = static_cast<size_t>(n);
   if (bound != nullptr) {
-    // The knots are checked on the table in the form it is written in.
+    // The knots are among the points, the two ends always, so x that the
+    // form cannot hold (an x range that overflows a double among it) is
+    // refused as it is without a bound, at the same point. The knots are
+    // checked on the table in the form it is written in.
+    detail::TableFields points;
+    points.n = n;
+    points.x = x;
+    points.x0 = x[0];
+    refused_.text = detail::TableProblem(points, &refused_.about, form);
+    if (!refused_.empty()) {
+      return;
+    }
     bound_ = detail::AbsoluteTolerance(*bound, n, y);
     knots_ = std::make_shared<detail::ToleranceFit>(
         detail::FitWithinTolerance(method, n, x, y, bound_, form));

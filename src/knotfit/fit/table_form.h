@@ -108,7 +108,7 @@ private:
   std::shared_ptr<knotfit::detail::SmoothingFit> smoothing_;
   std::shared_ptr<knotfit::detail::ToleranceFit> knots_;
   double bound_ = 0.0;
-  Problem refused_;     // by the smoothing fit
+  Problem refused_;     // by the smoothing fit, or the x a bound cannot take
   bool merged_ = false; // its knots are fewer than the points
   // For a compact fit: the first segment whose b or c binary32 cannot hold.
   int32_t bad_b_ = -1, bad_c_ = -1;

@@ -25,6 +25,7 @@
 #include "../evaluate/plot_samples.h"
 #include "../exact_math.h"
 #include "../table/table_encoding.h"
+#include "../text/short_numbers.h"
 #include "../text/strtod_c.h"
 #include "hermite.h"
 #include "methods.h"
@@ -506,6 +507,9 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
   Knots knots{0, d.n - 1};
   BSpline spline(knots, d);
   ToleranceFit fit = FitOn(method, placement, knots, d, &spline);
+  if (fit.x.empty()) {
+    return fit; // no least-squares fit at all: the caller's fallback
+  }
   ToleranceFit best = fit; // while none meets the bound
   while (!fit.met) {
     Knots more = Refined(fit, knots, d, placement.gap);
@@ -621,11 +625,17 @@ ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
   if (placement.least_squares && n < 4) {
     return GreedyKnots(method, n, x, y, e, form);
   }
+  if (!std::isfinite(x[n - 1] - x[0])) {
+    // Every knot's segment is measured from the first knot.
+    throw Error("the x range from " + ShortNumber(x[0]) + " to " +
+                ShortNumber(x[n - 1]) + " overflows a double");
+  }
   ToleranceFit fit = Placed(method, placement, d);
   if (placement.least_squares && !fit.met) {
     // The data cannot pin the least-squares spline down somewhere: points
     // as knots.
-    fit = Better(fit, Placed(method, {false, 1}, d));
+    ToleranceFit points = Placed(method, {false, 1}, d);
+    fit = fit.x.empty() ? std::move(points) : Better(fit, points);
   }
   const auto knots = static_cast<int32_t>(fit.x.size());
   if (fit.met && static_cast<double>(n) * knots <= kGreedyBudget) {

@@ -55,7 +55,8 @@ Spline SplineOf(const ToleranceFit &fit);
 // form, is within e of each of the n points (which passed PointsProblem and
 // MethodProblem; the method takes a tolerance). Deterministic: the same
 // points give the same bits. When no table found meets e, the one with the
-// smallest error, met false.
+// smallest error, met false. Throws Error when x[n-1] - x[0] overflows a
+// double.
 ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
                                 const double *x, const double *y, double e,
                                 TableForm form = TableForm::kClassic);
