@@ -74,8 +74,8 @@ std::vector<std::string> MissingDirectories(const KelTargets &targets) {
 knotfit::TableForm FormOf(const DataSet &set, const Run &run) {
   const int32_t n = set.n;
   const double *x = set.x, *y = set.y;
-  if (!run.table.automatic) {
-    return run.table.form;
+  if (!run.table.automatic || run.tolerance != nullptr) {
+    return run.table.form; // a bound's form is chosen with its knots
   }
   try {
     if (!knotfit::detail::InfoOf(run.method.method).smooths) {
@@ -244,7 +244,7 @@ MadeDataSet::MadeDataSet(const DataSet &set, const Run &run, Workspace &work,
   }
   const TableForm &fit =
       fit_.emplace(run.method, FormOf(set, run), n, set.x, set.y, work, set.w,
-                   run.smoothing, run.tolerance);
+                   run.smoothing, run.tolerance, run.table.automatic);
   reached_ = Reached(fit, n, set.x, set.y, run);
   // The table holds binary32 values (binary64 in the double form): a field
   // that overflows there would be stored as inf, and knots stored with the

@@ -41,13 +41,16 @@ public:
   // Fits the n points (which passed every check) with the method, for a
   // table of the form; a smoothing method with the weights w (null: all 1)
   // and the rule how; with a bound (--tolerance), on the knots found for it
-  // in that form. The double form keeps b and c in double, so a long fit is
-  // never compact there; the offset and double forms get their origin.
+  // in that form, or (automatic) in the first of classic, offset and
+  // double whose table meets it. The double form keeps b and c in double,
+  // so a long fit is never compact there; the offset and double forms get
+  // their origin.
   TableForm(const knotfit::MethodChoice &method, knotfit::TableForm form,
             int32_t n, const double *x, const double *y, Workspace &work,
             const double *w = nullptr,
             const knotfit::detail::Smoothing &how = {},
-            const knotfit::detail::Tolerance *bound = nullptr);
+            const knotfit::detail::Tolerance *bound = nullptr,
+            bool automatic = false);
 
   // The fields the table encoder reads, and the form they are written in.
   const knotfit::detail::TableFields &fields() const { return fields_; }
@@ -101,6 +104,9 @@ private:
   // A problem about knot k points at point k while the knots are the points;
   // at the whole data set once a smoothing fit merged some of them.
   Problem AtPoint(Problem problem) const;
+  void FitWithin(const knotfit::MethodChoice &method, int32_t n,
+                 const double *x, const double *y,
+                 const knotfit::detail::Tolerance &bound, bool automatic);
   void SetOrigin();
 
   knotfit::detail::TableFields fields_;
