@@ -36,11 +36,12 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
                      knotfit::TableForm form, int32_t n, const double *x,
                      const double *y, Workspace &work, const double *w,
                      const detail::Smoothing &how,
-                     const detail::Tolerance *bound, bool automatic)
+                     const detail::Tolerance *bound, bool automatic,
+                     const detail::ToleranceProgress &progress)
     : form_(form) {
   const auto size = static_cast<size_t>(n);
   if (bound != nullptr) {
-    FitWithin(method, n, x, y, *bound, automatic);
+    FitWithin(method, n, x, y, *bound, automatic, progress);
     return;
   }
   if (detail::InfoOf(method.method).smooths) {
@@ -80,7 +81,8 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
 
 void TableForm::FitWithin(const knotfit::MethodChoice &method, int32_t n,
                           const double *x, const double *y,
-                          const detail::Tolerance &bound, bool automatic) {
+                          const detail::Tolerance &bound, bool automatic,
+                          const detail::ToleranceProgress &progress) {
   bound_ = detail::AbsoluteTolerance(bound, n, y);
   // Automatic: the first form whose table meets the bound, else the one with
   // the smallest error, the earlier of equals.
@@ -107,7 +109,7 @@ void TableForm::FitWithin(const knotfit::MethodChoice &method, int32_t n,
       continue;
     }
     auto fit = std::make_shared<detail::ToleranceFit>(
-        detail::FitWithinTolerance(method, n, x, y, bound_, form));
+        detail::FitWithinTolerance(method, n, x, y, bound_, form, progress));
     if (!knots_ || (fit->met && !knots_->met) ||
         (!knots_->met && fit->error < knots_->error)) {
       knots_ = std::move(fit);

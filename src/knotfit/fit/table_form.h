@@ -50,7 +50,8 @@ public:
             const double *w = nullptr,
             const knotfit::detail::Smoothing &how = {},
             const knotfit::detail::Tolerance *bound = nullptr,
-            bool automatic = false);
+            bool automatic = false,
+            const knotfit::detail::ToleranceProgress &progress = {});
 
   // The fields the table encoder reads, and the form they are written in.
   const knotfit::detail::TableFields &fields() const { return fields_; }
@@ -106,7 +107,8 @@ private:
   Problem AtPoint(Problem problem) const;
   void FitWithin(const knotfit::MethodChoice &method, int32_t n,
                  const double *x, const double *y,
-                 const knotfit::detail::Tolerance &bound, bool automatic);
+                 const knotfit::detail::Tolerance &bound, bool automatic,
+                 const knotfit::detail::ToleranceProgress &progress);
   void SetOrigin();
 
   knotfit::detail::TableFields fields_;

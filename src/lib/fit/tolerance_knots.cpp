@@ -34,7 +34,9 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <limits>
+#include <memory>
 
 namespace knotfit {
 namespace {
@@ -47,6 +49,13 @@ struct Data {
   const double *x, *y;
   double e;
   TableForm form;
+  const ToleranceProgress *progress = nullptr;
+
+  void Report(std::size_t knots) const {
+    if (progress != nullptr && *progress) {
+      (*progress)(knots);
+    }
+  }
 };
 
 // A fit's table as stored, evaluated as the readers evaluate it.
@@ -98,6 +107,28 @@ public:
           .At(0, t, Extrapolation::kClamp);
     }
     return Calculus<float>(PiecesOf(narrow_)).At(0, t, Extrapolation::kClamp);
+  }
+
+  // Whether record i holds the same bits as other's record j, about the
+  // same origin: a point evaluated on records that did not change keeps
+  // its value.
+  bool SameRecord(int32_t i, const StoredTable &other, int32_t j) const {
+    if (origin_.x0 != other.origin_.x0 || origin_.y0 != other.origin_.y0) {
+      return false;
+    }
+    const auto a = static_cast<std::size_t>(i);
+    const auto b = static_cast<std::size_t>(j);
+    for (std::size_t f = 0; f < 5; ++f) {
+      const bool same = form_ == TableForm::kDouble
+                            ? std::memcmp(&wide_[f][a], &other.wide_[f][b],
+                                          sizeof(double)) == 0
+                            : std::memcmp(&narrow_[f][a], &other.narrow_[f][b],
+                                          sizeof(float)) == 0;
+      if (!same) {
+        return false;
+      }
+    }
+    return true;
   }
 
 private:
@@ -340,6 +371,15 @@ bool LeastSquares(const Knots &knots, const Data &d, ToleranceFit &fit,
   return true;
 }
 
+// Knots and points a pruning may touch, summed over its trials (about a
+// second's work): a smooth curve's few hundred knots stay far below it,
+// noise's tens of thousands would make it quadratic.
+constexpr double kPruneWork = 4e7;
+// The least-squares pruning's trial costs a fraction of the interpolants'
+// (it measures only the points near the knot): it may touch as many more
+// knots per point.
+constexpr double kPruneWorkPerPoint = 1000.0;
+
 // B-splines on each side of a removed knot whose coefficients are fitted
 // again when it is tried: beyond them the spline is kept as it is.
 constexpr std::size_t kRefitReach = 3;
@@ -358,7 +398,15 @@ constexpr int kReweightings = 4;
 // its bits.
 ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
   const ToleranceFit before = fit;
+  double work = 0.0;
   for (std::size_t j = 1; j + 1 < s.knots.size();) {
+    // A trial copies the knots and the table: past the budget the knots
+    // left are kept, which still meet the bound.
+    work += static_cast<double>(s.knots.size());
+    if (work > kPruneWork + kPruneWorkPerPoint * d.n) {
+      break;
+    }
+    d.Report(s.knots.size());
     Knots fewer = s.knots;
     fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(j));
     BSpline trial(std::move(fewer), d);
@@ -469,21 +517,113 @@ Knots Refined(const ToleranceFit &fit, const Knots &knots, const Data &d,
   return more;
 }
 
+// The knot intervals of a table made from the old one's knots with knot
+// `at` inserted (or removed), whose points may have changed value: a point
+// in knot interval q lands on segment q - 1, q or q + 1 (rounding may move
+// a stored x past it), which read records q - 1 to q + 2, so a record that
+// changed, or the knots next to the one inserted or removed, send the
+// intervals r - 2 to r + 1 to be evaluated again.
+std::vector<bool> ChangedIntervals(const StoredTable &next,
+                                   const StoredTable &old, int32_t m,
+                                   int32_t at, bool inserted) {
+  std::vector<bool> again(static_cast<std::size_t>(m - 1), false);
+  for (int32_t r = 0; r < m; ++r) {
+    const bool same =
+        inserted ? r != at && next.SameRecord(r, old, r < at ? r : r - 1)
+                 : r != at - 1 && r != at &&
+                       next.SameRecord(r, old, r < at ? r : r + 1);
+    if (same) {
+      continue;
+    }
+    for (int32_t q = std::max(r - 2, 0); q <= std::min(r + 1, m - 2); ++q) {
+      again[static_cast<std::size_t>(q)] = true;
+    }
+  }
+  return again;
+}
+
+// Calls f(i) for every point of the intervals marked, once each.
+template <class F>
+void ForPointsOf(const std::vector<bool> &again, const Knots &knots, F &&f) {
+  int32_t done = -1;
+  for (std::size_t q = 0; q < again.size(); ++q) {
+    if (!again[q]) {
+      continue;
+    }
+    for (int32_t i = std::max(knots[q], done + 1); i <= knots[q + 1]; ++i) {
+      f(i);
+    }
+    done = knots[q + 1];
+  }
+}
+
+// The errors of every point on the table.
+std::vector<double> Errors(const StoredTable &table, const Data &d) {
+  std::vector<double> errors(static_cast<std::size_t>(d.n));
+  for (int32_t i = 0; i < d.n; ++i) {
+    errors[static_cast<std::size_t>(i)] = ErrorAt(table, d, i);
+  }
+  return errors;
+}
+
+// The largest of the errors, the first of equals, into the fit.
+void Worst(ToleranceFit &fit, const std::vector<double> &errors,
+           const Data &d) {
+  fit.error = 0.0;
+  fit.worst = 0;
+  for (int32_t i = 0; i < d.n; ++i) {
+    const double err = errors[static_cast<std::size_t>(i)];
+    if (err > fit.error) {
+      fit.error = err;
+      fit.worst = i;
+    }
+  }
+  fit.met = fit.error <= d.e;
+}
+
 // Removes every interior knot, from the left, whose removal keeps the
-// interpolant within the bound.
+// interpolant within the bound (best meets it). A trial evaluates again
+// only the points whose value may have changed; past kPruneWork the knots
+// left are kept.
 ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
                     const Data &d) {
+  auto table = std::make_unique<StoredTable>(best, d.form);
+  std::vector<double> errors = Errors(*table, d);
+  std::vector<std::pair<int32_t, double>> changed;
+  double work = 0.0;
   for (std::size_t j = 1; j + 1 < knots.size();) {
+    // A trial fits and compares every knot.
+    work += static_cast<double>(knots.size());
+    if (work > kPruneWork) {
+      break;
+    }
+    d.Report(knots.size());
     Knots fewer = knots;
     fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(j));
-    ToleranceFit fit = FitOn(method, {false, 1}, fewer, d);
-    if (fit.met) {
+    ToleranceFit fit = Interpolant(method, fewer, d);
+    auto next = std::make_unique<StoredTable>(fit, d.form);
+    changed.clear();
+    bool met = true;
+    ForPointsOf(ChangedIntervals(*next, *table,
+                                 static_cast<int32_t>(fewer.size()),
+                                 static_cast<int32_t>(j), false),
+                fewer, [&](int32_t i) {
+                  const double err = ErrorAt(*next, d, i);
+                  met = met && err <= d.e;
+                  changed.emplace_back(i, err);
+                });
+    if (met) {
+      for (const auto &[i, err] : changed) {
+        errors[static_cast<std::size_t>(i)] = err;
+      }
       knots = std::move(fewer);
       best = std::move(fit);
+      table = std::move(next);
     } else {
       ++j;
     }
   }
+  Worst(best, errors, d);
   return best;
 }
 
@@ -522,6 +662,7 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
     }
     knots = std::move(more);
     fit = std::move(next);
+    d.Report(knots.size());
     if (!fit.met && fit.error < best.error) {
       best = fit;
     }
@@ -552,24 +693,42 @@ const ToleranceMethod *Find(Method method) {
   return nullptr;
 }
 
-// Greedy insertion with at most `most` knots.
+// Greedy insertion with at most `most` knots. After each insertion only the
+// points whose value may have changed are evaluated again: the errors are
+// those a full measure gives, bit for bit.
 ToleranceFit Greedy(const MethodChoice &method, const Data &d, int32_t most) {
   Knots knots{0, d.n - 1};
-  ToleranceFit fit = FitOn(method, {false, 1}, knots, d);
+  ToleranceFit fit = Interpolant(method, knots, d);
+  auto table = std::make_unique<StoredTable>(fit, d.form);
+  std::vector<double> errors = Errors(*table, d);
+  Worst(fit, errors, d);
   while (!fit.met && static_cast<int32_t>(knots.size()) < most) {
     const auto at = std::lower_bound(knots.begin(), knots.end(), fit.worst);
     if (*at == fit.worst) {
       break; // the worst point is a knot already: binary32's own error
     }
+    const auto inserted = static_cast<int32_t>(at - knots.begin());
     knots.insert(at, fit.worst);
-    fit = FitOn(method, {false, 1}, knots, d);
+    fit = Interpolant(method, knots, d);
+    auto next = std::make_unique<StoredTable>(fit, d.form);
+    ForPointsOf(ChangedIntervals(*next, *table,
+                                 static_cast<int32_t>(knots.size()), inserted,
+                                 true),
+                knots, [&](int32_t i) {
+                  errors[static_cast<std::size_t>(i)] = ErrorAt(*next, d, i);
+                });
+    table = std::move(next);
+    Worst(fit, errors, d);
+    d.Report(knots.size());
   }
   return fit;
 }
 
-// Points times knots up to which greedy insertion is also tried, in case
-// it needs fewer knots: its every step measures every point.
+// Points times knots, and knots, up to which greedy insertion is also
+// tried, in case it needs fewer knots: its every step fits every knot and
+// looks at every point's error.
 constexpr double kGreedyBudget = 3e8;
+constexpr int32_t kGreedyMostKnots = 4096;
 
 } // namespace
 
@@ -617,8 +776,9 @@ std::string ToleranceMethods() {
 
 ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
                                 const double *x, const double *y, double e,
-                                TableForm form) {
-  const Data d{n, x, y, e, form};
+                                TableForm form,
+                                const ToleranceProgress &progress) {
+  const Data d{n, x, y, e, form, &progress};
   const ToleranceMethod *row = Find(method.method);
   const Placement placement =
       row != nullptr ? row->placement : Placement{false, 1};
@@ -638,7 +798,8 @@ ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
     fit = fit.x.empty() ? std::move(points) : Better(fit, points);
   }
   const auto knots = static_cast<int32_t>(fit.x.size());
-  if (fit.met && static_cast<double>(n) * knots <= kGreedyBudget) {
+  if (fit.met && knots <= kGreedyMostKnots &&
+      static_cast<double>(n) * knots <= kGreedyBudget) {
     fit = Better(fit, Greedy(method, d, knots - 1));
   }
   return fit;
