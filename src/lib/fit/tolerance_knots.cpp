@@ -61,13 +61,25 @@ struct Data {
 // A fit's table as stored, evaluated as the readers evaluate it.
 class StoredTable {
 public:
-  StoredTable(const ToleranceFit &fit, TableForm form) : form_(form) {
+  StoredTable(const ToleranceFit &fit, TableForm form)
+      : StoredTable(fit, form, 0, fit.x.size() - 1) {}
+  // Only knots from .. to of the table (its origin that of the whole): the
+  // same values as the whole table's between knots from and to, away from
+  // those two.
+  StoredTable(const ToleranceFit &fit, TableForm form, std::size_t from,
+              std::size_t to) {
+    Assign(fit, form, from, to);
+  }
+  // The same, in this table's arrays.
+  void Assign(const ToleranceFit &fit, TableForm form, std::size_t from,
+              std::size_t to) {
+    form_ = form;
     TableFields t = FieldsOf(fit);
     if (form != TableForm::kClassic) {
       SetOrigin(t);
       origin_ = {t.x0, t.y0};
     }
-    const auto n = static_cast<std::size_t>(t.n);
+    const std::size_t n = to - from + 1;
     for (std::size_t f = 0; f < 5; ++f) {
       if (form == TableForm::kDouble) {
         wide_[f].resize(n);
@@ -75,8 +87,9 @@ public:
         narrow_[f].resize(n);
       }
     }
-    for (int32_t i = 0; i < t.n; ++i) {
-      const auto k = static_cast<std::size_t>(i);
+    for (auto i = static_cast<int32_t>(from); i <= static_cast<int32_t>(to);
+         ++i) {
+      const auto k = static_cast<std::size_t>(i) - from;
       if (form == TableForm::kDouble) {
         double record[5];
         t.Record(i, record);
@@ -167,9 +180,8 @@ void Measure(ToleranceFit &fit, const Data &d) {
 
 // The method's interpolant through the chosen points; a method that needs
 // more points than are chosen gets the straight line through two.
-ToleranceFit Interpolant(const MethodChoice &method, const Knots &knots,
-                         const Data &d) {
-  ToleranceFit fit;
+void Interpolant(const MethodChoice &method, const Knots &knots, const Data &d,
+                 ToleranceFit &fit) {
   const std::size_t m = knots.size();
   fit.x.resize(m);
   fit.y.resize(m);
@@ -185,6 +197,11 @@ ToleranceFit Interpolant(const MethodChoice &method, const Knots &knots,
       count < InfoOf(method.method).fewest_points ? MethodChoice{} : method;
   ComputeSpline(used, count, fit.x.data(), fit.y.data(), fit.a.data(),
                 fit.b.data(), fit.c.data());
+}
+ToleranceFit Interpolant(const MethodChoice &method, const Knots &knots,
+                         const Data &d) {
+  ToleranceFit fit;
+  Interpolant(method, knots, d, fit);
   return fit;
 }
 
@@ -217,7 +234,9 @@ struct BSpline {
   Knots knots;
   std::vector<double> u, coef;
 
-  BSpline(Knots k, const Data &d) : knots(std::move(k)) {
+  BSpline(Knots k, const Data &d) : knots(std::move(k)) { Extend(d); }
+  // The extended knots and the coefficients (0) for the knots.
+  void Extend(const Data &d) {
     const std::size_t m = knots.size() - 1;
     u.resize(m + 7);
     for (std::size_t j = 0; j <= m; ++j) {
@@ -371,14 +390,13 @@ bool LeastSquares(const Knots &knots, const Data &d, ToleranceFit &fit,
   return true;
 }
 
-// Knots and points a pruning may touch, summed over its trials (about a
-// second's work): a smooth curve's few hundred knots stay far below it,
-// noise's tens of thousands would make it quadratic.
+// Knots a pruning may touch, summed over its trials (each copies or fits
+// every knot): a smooth curve's few thousand knots stay below it, noise's
+// hundred thousand would make it quadratic. Past it the knots left are
+// kept, which meet the bound. The least-squares trial moves more memory
+// per knot.
 constexpr double kPruneWork = 4e7;
-// The least-squares pruning's trial costs a fraction of the interpolants'
-// (it measures only the points near the knot): it may touch as many more
-// knots per point.
-constexpr double kPruneWorkPerPoint = 1000.0;
+constexpr double kLeastSquaresPruneWork = 2e7;
 
 // B-splines on each side of a removed knot whose coefficients are fitted
 // again when it is tried: beyond them the spline is kept as it is.
@@ -398,18 +416,21 @@ constexpr int kReweightings = 4;
 // its bits.
 ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
   const ToleranceFit before = fit;
+  BSpline trial(s.knots, d);
+  ToleranceFit candidate;
   double work = 0.0;
   for (std::size_t j = 1; j + 1 < s.knots.size();) {
     // A trial copies the knots and the table: past the budget the knots
     // left are kept, which still meet the bound.
     work += static_cast<double>(s.knots.size());
-    if (work > kPruneWork + kPruneWorkPerPoint * d.n) {
+    if (work > kLeastSquaresPruneWork) {
       break;
     }
     d.Report(s.knots.size());
-    Knots fewer = s.knots;
+    Knots &fewer = trial.knots;
+    fewer.assign(s.knots.begin(), s.knots.end());
     fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(j));
-    BSpline trial(std::move(fewer), d);
+    trial.Extend(d);
     const std::size_t p = j + 3; // the removed knot's place in u
     for (std::size_t i = 0; i < trial.coef.size(); ++i) {
       trial.coef[i] = s.coef[i < p - 4 ? i : i + 1];
@@ -421,9 +442,12 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
     const std::size_t last_knot = std::min(hi + 1, m);
     const int32_t first = trial.knots[first_knot];
     const int32_t last = trial.knots[last_knot];
-    ToleranceFit candidate = fit; // measured again once it is kept
-    for (auto *v : {&candidate.x, &candidate.y, &candidate.a, &candidate.b,
-                    &candidate.c}) {
+    // Measured again once it is kept. Its buffers are the last trial's.
+    for (auto [v, from] :
+         {std::pair{&candidate.x, &fit.x}, std::pair{&candidate.y, &fit.y},
+          std::pair{&candidate.a, &fit.a}, std::pair{&candidate.b, &fit.b},
+          std::pair{&candidate.c, &fit.c}}) {
+      v->assign(from->begin(), from->end());
       v->erase(v->begin() + static_cast<std::ptrdiff_t>(j));
     }
     std::vector<double> weights(static_cast<std::size_t>(last - first + 1),
@@ -435,7 +459,12 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
         break;
       }
       MakeTable(trial, first_knot, last_knot, candidate);
-      const StoredTable table(candidate, d.form);
+      // The points first .. last lie between knots first_knot and
+      // last_knot: three more on each side keep them away from the
+      // window's ends.
+      const StoredTable table(candidate, d.form,
+                              first_knot > 3 ? first_knot - 3 : 0,
+                              std::min(last_knot + 3, m));
       double worst = 0.0;
       for (int32_t i = first; i <= last; ++i) {
         const double err = ErrorAt(table, d, i);
@@ -452,8 +481,8 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
       }
     }
     if (met) {
-      s = std::move(trial);
-      fit = std::move(candidate);
+      std::swap(s, trial);
+      std::swap(fit, candidate);
     } else {
       ++j;
     }
@@ -590,6 +619,10 @@ ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
   auto table = std::make_unique<StoredTable>(best, d.form);
   std::vector<double> errors = Errors(*table, d);
   std::vector<std::pair<int32_t, double>> changed;
+  // A trial's knots, fit and table, in the buffers of the last one.
+  Knots fewer;
+  ToleranceFit fit;
+  auto next = std::make_unique<StoredTable>(best, d.form);
   double work = 0.0;
   for (std::size_t j = 1; j + 1 < knots.size();) {
     // A trial fits and compares every knot.
@@ -598,10 +631,10 @@ ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
       break;
     }
     d.Report(knots.size());
-    Knots fewer = knots;
+    fewer.assign(knots.begin(), knots.end());
     fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(j));
-    ToleranceFit fit = Interpolant(method, fewer, d);
-    auto next = std::make_unique<StoredTable>(fit, d.form);
+    Interpolant(method, fewer, d, fit);
+    next->Assign(fit, d.form, 0, fewer.size() - 1);
     changed.clear();
     bool met = true;
     ForPointsOf(ChangedIntervals(*next, *table,
@@ -616,9 +649,9 @@ ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
       for (const auto &[i, err] : changed) {
         errors[static_cast<std::size_t>(i)] = err;
       }
-      knots = std::move(fewer);
-      best = std::move(fit);
-      table = std::move(next);
+      std::swap(knots, fewer);
+      std::swap(best, fit);
+      std::swap(table, next);
     } else {
       ++j;
     }
