@@ -9,6 +9,12 @@
 //   tolerance_bench [RUNS]        (default 3)
 //   tolerance_bench --once N      one fit of the 10^5-style curve at N
 //                                 points, for the peak memory
+//   tolerance_bench --noise N [RUNS]
+//                                 white noise and a noisy sine of N points
+//                                 for every method that takes a bound,
+//                                 every form and E from 1e-6 to 50% of the
+//                                 y range: knots, median and spread of the
+//                                 times, the peak memory
 #include "fit/tolerance_knots.h"
 #include "knotfit/table.hpp"
 #include "table/table_encoding.h"
@@ -139,9 +145,75 @@ long PeakKilobytes() {
   return usage.ru_maxrss;
 }
 
+// Gaussian white noise of standard deviation 1, and the same on a sine of
+// ten periods with amplitude 10, N points, fixed seeds.
+std::vector<Curve> NoiseCurves(size_t n) {
+  std::vector<Curve> curves;
+  curves.push_back(Sampled("white noise", n, 0.0, static_cast<double>(n - 1),
+                           [](double) { return 0.0; }));
+  curves.push_back(Sampled("noisy sine", n, 0.0, 1.0, [](double t) {
+    return 10.0 * std::sin(20.0 * std::numbers::pi * t);
+  }));
+  std::mt19937_64 rng(3);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  for (Curve &c : curves) {
+    for (double &v : c.y) {
+      v += noise(rng);
+    }
+  }
+  return curves;
+}
+
+int Noise(size_t n, int runs) {
+  std::printf("%-12s %-10s %-7s %8s %8s %4s %9s %9s\n", "curve", "method",
+              "form", "E/range", "knots", "met", "median s", "spread s");
+  const knotfit::Method methods[] = {
+      knotfit::Method::kNotAKnot, knotfit::Method::kPchip,
+      knotfit::Method::kAkima, knotfit::Method::kMakima,
+      knotfit::Method::kSteffen};
+  const knotfit::TableForm forms[] = {knotfit::TableForm::kClassic,
+                                      knotfit::TableForm::kOffset,
+                                      knotfit::TableForm::kDouble};
+  double slowest = 0.0;
+  for (const Curve &c : NoiseCurves(n)) {
+    for (const knotfit::Method method : methods) {
+      for (const knotfit::TableForm form : forms) {
+        for (const double relative : {1e-6, 1e-2, 0.5}) {
+          const double e = relative * Range(c);
+          ToleranceFit fit;
+          std::vector<double> times;
+          for (int r = 0; r < runs; ++r) {
+            const auto start = std::chrono::steady_clock::now();
+            fit = knotfit::FitWithinTolerance({method}, static_cast<int32_t>(n),
+                                              c.x.data(), c.y.data(), e, form);
+            times.push_back(Seconds(start));
+          }
+          std::sort(times.begin(), times.end());
+          const double median = times[times.size() / 2];
+          slowest = std::max(slowest, times.back());
+          std::printf("%-12s %-10s %-7s %8.0e %8zu %4s %9.3f %9.3f\n",
+                      c.name.c_str(),
+                      std::string(knotfit::MethodName(method)).c_str(),
+                      std::string(knotfit::TableFormName(form)).c_str(),
+                      relative, fit.x.size(), fit.met ? "yes" : "no", median,
+                      times.back() - times.front());
+        }
+      }
+    }
+  }
+  std::printf("%zu points: slowest fit %.3f s, peak %ld kB\n", n, slowest,
+              PeakKilobytes());
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+  if (argc >= 3 && std::string(argv[1]) == "--noise") {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    return Noise(static_cast<size_t>(std::atol(argv[2])),
+                 argc > 3 ? std::atoi(argv[3]) : 3);
+  }
   if (argc == 3 && std::string(argv[1]) == "--once") {
     const auto n = static_cast<size_t>(std::atol(argv[2]));
     const Curve c = Sampled("two sines", n, 0.0, 1.0, TwoSines);

@@ -45,6 +45,16 @@ Curve Noisy() {
   return c;
 }
 
+// White noise of standard deviation 1, n points, a fixed seed.
+Curve WhiteNoise(int n) {
+  Curve c = Sampled(n, 0.0, 1.0, [](double) { return 0.0; });
+  std::mt19937 rng(5);
+  for (double &v : c.y) {
+    v = static_cast<double>(rng()) / 4294967296.0 - 0.5;
+  }
+  return c;
+}
+
 TEST(Tolerance, FewestKnotsAndEveryReaderWithinTheBound) {
   struct Case {
     const char *what;
@@ -86,6 +96,12 @@ TEST(Tolerance, FewestKnotsAndEveryReaderWithinTheBound) {
        knotfit::TableForm::kOffset},
       {"noise at 4 sigma", Noisy(), knotfit::Method::kNotAKnot, "0.04", 11,
        false, none, true},
+      // Nearly every point a knot: the errors measured again only near
+      // the knots that changed are those of the table read back.
+      {"white noise, pchip", WhiteNoise(3000), knotfit::Method::kPchip, "1%",
+       2952, false, none, true, knotfit::TableForm::kOffset},
+      {"white noise", WhiteNoise(3000), knotfit::Method::kNotAKnot, "1%", 2953,
+       false, none, true},
       {"below binary32",
        Sampled(20, 0.0, 1.0, [](double t) { return 1000.0 + 1e-4 * t * t; }),
        knotfit::Method::kNotAKnot, "1e-6", 20, false, none, false},
@@ -96,8 +112,13 @@ TEST(Tolerance, FewestKnotsAndEveryReaderWithinTheBound) {
     knotfit::Tolerance tolerance;
     ASSERT_TRUE(knotfit::ParseTolerance(c.bound, tolerance));
     const double e = knotfit::AbsoluteTolerance(tolerance, n, c.curve.y.data());
+    std::size_t reported = 0; // the knots the search said it held last
     const knotfit::ToleranceFit fit = knotfit::FitWithinTolerance(
-        {c.method}, n, c.curve.x.data(), c.curve.y.data(), e, c.form);
+        {c.method}, n, c.curve.x.data(), c.curve.y.data(), e, c.form,
+        [&reported](std::size_t knots) { reported = knots; });
+    if (fit.x.size() > 2) {
+      EXPECT_GT(reported, 2u); // a search that grew the knots said so
+    }
     EXPECT_EQ(fit.met, c.met);
     EXPECT_LE(fit.x.size(), c.most_knots);
     if (c.exact) {
@@ -141,6 +162,22 @@ TEST(Tolerance, FewestKnotsAndEveryReaderWithinTheBound) {
     EXPECT_EQ(worst, fit.error);
     EXPECT_EQ(at, fit.worst);
     EXPECT_EQ(worst <= e, c.met);
+  }
+}
+
+// Knots are measured from the first: an x range beyond a double is refused,
+// never a table of no knots.
+TEST(Tolerance, XRangeThatOverflowsADoubleIsRefused) {
+  const double x[] = {-1e308, -5e307, 5e307, 1e308};
+  const double y[] = {0, 1, 2, 3};
+  for (const knotfit::Method method :
+       {knotfit::Method::kNotAKnot, knotfit::Method::kPchip}) {
+    for (const knotfit::TableForm form :
+         {knotfit::TableForm::kClassic, knotfit::TableForm::kOffset,
+          knotfit::TableForm::kDouble}) {
+      EXPECT_THROW(knotfit::FitWithinTolerance({method}, 4, x, y, 0.1, form),
+                   knotfit::Error);
+    }
   }
 }
 

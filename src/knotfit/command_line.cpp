@@ -249,7 +249,8 @@ const Option<Line> kOptions[] = {
      "and y in binary32), offset (binary32 about a\n"
      "binary64 origin: for time stamps), double\n"
      "(binary64), or auto: for each data set the first\n"
-     "of these that the binary32 flag does not flag"},
+     "of these that the binary32 flag does not flag\n"
+     "(with --tolerance: whose table meets E)"},
     {"--jobs", 'j', "N", "a number of threads", Jobs,
      "fit and format on N threads (default 1; 0: as\n"
      "many as the cores knotfit may use); the output\n"

@@ -214,6 +214,10 @@ BAD = [
     (lambda: knotfit.fit([0, 1], [0, 1], "natural", tolerance=1),
      "tolerance takes the methods not-a-knot, pchip"),
     (lambda: knotfit.fit([0, 1], [0, 1], tolerance="0%"), "tolerance is a"),
+    *[(lambda m=m: knotfit.fit([-1e308, -5e307, 5e307, 1e308], [0, 1, 2, 3], m,
+                               tolerance=0.1),
+       r"^the x range from -1e\+308 to 1e\+308 overflows a double$")
+      for m in ("not-a-knot", "pchip")],
     (lambda: knotfit.table_bytes(knotfit.fit([0, 1], [0, 1e39])), "overflows"),
     (lambda: knotfit.read_table(b"\0\0\0\2" + bytes(20)), "table: "),
     (lambda: knotfit.read_table("/nonexistent"), "cannot open"),

@@ -1,4 +1,5 @@
 #include "console/console.h"
+#include "console/messages.h"
 
 #include "replacement_file.h"
 
@@ -151,6 +152,21 @@ void Console::ClearProgress() {
     std::fputs("\r\033[K", stderr);
     progress_shown_ = false;
   }
+}
+
+void Console::Fitting(std::string_view name, size_t knots,
+                      std::chrono::steady_clock::time_point start) {
+  if (!options_.progress || std::this_thread::get_id() != owner_) {
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (now < next_draw_ || now - start < std::chrono::seconds(1)) {
+    return;
+  }
+  next_draw_ = now + std::chrono::milliseconds(250);
+  std::fprintf(stderr, "\rknotfit: fitting '%s', %zu knot%s so far\033[K",
+               Quoted(name).c_str(), knots, knots == 1 ? "" : "s");
+  progress_shown_ = true;
 }
 
 void Console::Progress(uint64_t bytes_read, uint64_t points,

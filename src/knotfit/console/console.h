@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -93,6 +95,12 @@ public:
   // error is a terminal and standard output is not, once the run has taken a
   // second, redrawn a few times a second.
   void Progress(uint64_t bytes_read, uint64_t points, uint64_t data_sets);
+  // A data set's fit that has taken more than a second since start, on the
+  // same line: "fitting 'NAME', 1234 knots so far". Only on the thread that
+  // made the console, which alone prints; a fit on a worker (-j) stays
+  // silent.
+  void Fitting(std::string_view name, size_t knots,
+               std::chrono::steady_clock::time_point start);
 
 private:
   // Standard output's file descriptor as a sink. The first failure is
@@ -140,6 +148,7 @@ private:
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point next_draw_;
   bool progress_shown_ = false;
+  std::thread::id owner_ = std::this_thread::get_id();
 };
 
 #endif

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -74,8 +75,8 @@ std::vector<std::string> MissingDirectories(const KelTargets &targets) {
 knotfit::TableForm FormOf(const DataSet &set, const Run &run) {
   const int32_t n = set.n;
   const double *x = set.x, *y = set.y;
-  if (!run.table.automatic) {
-    return run.table.form;
+  if (!run.table.automatic || run.tolerance != nullptr) {
+    return run.table.form; // a bound's form is chosen with its knots
   }
   try {
     if (!knotfit::detail::InfoOf(run.method.method).smooths) {
@@ -244,9 +245,15 @@ MadeDataSet::MadeDataSet(const DataSet &set, const Run &run, Workspace &work,
   if (!problem_.empty()) {
     return;
   }
+  // A long search shows on the progress line, with the knots so far.
+  const auto start = std::chrono::steady_clock::now();
+  const knotfit::detail::ToleranceProgress progress = [&run, &set,
+                                                       start](size_t knots) {
+    run.console.Fitting(set.name, knots, start);
+  };
   const TableForm &fit =
       fit_.emplace(run.method, FormOf(set, run), n, set.x, set.y, work, set.w,
-                   run.smoothing, run.tolerance);
+                   run.smoothing, run.tolerance, run.table.automatic, progress);
   reached_ = Reached(fit, n, set.x, set.y, run);
   // The table holds binary32 values (binary64 in the double form): a field
   // that overflows there would be stored as inf, and knots stored with the

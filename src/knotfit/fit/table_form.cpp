@@ -36,18 +36,12 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
                      knotfit::TableForm form, int32_t n, const double *x,
                      const double *y, Workspace &work, const double *w,
                      const detail::Smoothing &how,
-                     const detail::Tolerance *bound)
+                     const detail::Tolerance *bound, bool automatic,
+                     const detail::ToleranceProgress &progress)
     : form_(form) {
   const auto size = static_cast<size_t>(n);
   if (bound != nullptr) {
-    // The knots are checked on the table in the form it is written in.
-    bound_ = detail::AbsoluteTolerance(*bound, n, y);
-    knots_ = std::make_shared<detail::ToleranceFit>(
-        detail::FitWithinTolerance(method, n, x, y, bound_, form));
-    const detail::ToleranceFit &f = *knots_;
-    fields_ = detail::FieldsOf(f);
-    merged_ = true;
-    SetOrigin();
+    FitWithin(method, n, x, y, *bound, automatic, progress);
     return;
   }
   if (detail::InfoOf(method.method).smooths) {
@@ -83,6 +77,56 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
   fields_.c = work.c.data();
   detail::ComputeSpline(method, n, x, y, work.a.data(), work.b.data(),
                         work.c.data());
+}
+
+void TableForm::FitWithin(const knotfit::MethodChoice &method, int32_t n,
+                          const double *x, const double *y,
+                          const detail::Tolerance &bound, bool automatic,
+                          const detail::ToleranceProgress &progress) {
+  bound_ = detail::AbsoluteTolerance(bound, n, y);
+  // Automatic: the first form whose table meets the bound, else the one with
+  // the smallest error, the earlier of equals.
+  const knotfit::TableForm all[] = {knotfit::TableForm::kClassic,
+                                    knotfit::TableForm::kOffset,
+                                    knotfit::TableForm::kDouble};
+  const std::span<const knotfit::TableForm> forms =
+      automatic ? std::span<const knotfit::TableForm>(all)
+                : std::span<const knotfit::TableForm>(&form_, 1);
+  knotfit::TableForm chosen = form_;
+  for (const knotfit::TableForm form : forms) {
+    // The knots are among the points, the two ends always, so x that the
+    // form cannot hold (an x range that overflows a double among it) is
+    // refused as it is without a bound, at the same point. The knots are
+    // checked on the table in the form it is written in.
+    detail::TableFields points;
+    points.n = n;
+    points.x = x;
+    points.x0 = x[0];
+    Problem refused;
+    refused.text = detail::TableProblem(points, &refused.about, form);
+    if (!refused.empty()) {
+      refused_ = std::move(refused); // kept while no form can take x
+      continue;
+    }
+    auto fit = std::make_shared<detail::ToleranceFit>(
+        detail::FitWithinTolerance(method, n, x, y, bound_, form, progress));
+    if (!knots_ || (fit->met && !knots_->met) ||
+        (!knots_->met && fit->error < knots_->error)) {
+      knots_ = std::move(fit);
+      chosen = form;
+    }
+    if (knots_->met) {
+      break;
+    }
+  }
+  if (!knots_) {
+    return; // refused
+  }
+  refused_ = {};
+  form_ = chosen;
+  fields_ = detail::FieldsOf(*knots_);
+  merged_ = true;
+  SetOrigin();
 }
 
 // The origin of the offset and double forms, once the knots are set; a fit

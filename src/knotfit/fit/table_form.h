@@ -41,13 +41,17 @@ public:
   // Fits the n points (which passed every check) with the method, for a
   // table of the form; a smoothing method with the weights w (null: all 1)
   // and the rule how; with a bound (--tolerance), on the knots found for it
-  // in that form. The double form keeps b and c in double, so a long fit is
-  // never compact there; the offset and double forms get their origin.
+  // in that form, or (automatic) in the first of classic, offset and
+  // double whose table meets it. The double form keeps b and c in double,
+  // so a long fit is never compact there; the offset and double forms get
+  // their origin.
   TableForm(const knotfit::MethodChoice &method, knotfit::TableForm form,
             int32_t n, const double *x, const double *y, Workspace &work,
             const double *w = nullptr,
             const knotfit::detail::Smoothing &how = {},
-            const knotfit::detail::Tolerance *bound = nullptr);
+            const knotfit::detail::Tolerance *bound = nullptr,
+            bool automatic = false,
+            const knotfit::detail::ToleranceProgress &progress = {});
 
   // The fields the table encoder reads, and the form they are written in.
   const knotfit::detail::TableFields &fields() const { return fields_; }
@@ -101,6 +105,10 @@ private:
   // A problem about knot k points at point k while the knots are the points;
   // at the whole data set once a smoothing fit merged some of them.
   Problem AtPoint(Problem problem) const;
+  void FitWithin(const knotfit::MethodChoice &method, int32_t n,
+                 const double *x, const double *y,
+                 const knotfit::detail::Tolerance &bound, bool automatic,
+                 const knotfit::detail::ToleranceProgress &progress);
   void SetOrigin();
 
   knotfit::detail::TableFields fields_;
@@ -108,7 +116,7 @@ private:
   std::shared_ptr<knotfit::detail::SmoothingFit> smoothing_;
   std::shared_ptr<knotfit::detail::ToleranceFit> knots_;
   double bound_ = 0.0;
-  Problem refused_;     // by the smoothing fit
+  Problem refused_;     // by the smoothing fit, or the x a bound cannot take
   bool merged_ = false; // its knots are fewer than the points
   // For a compact fit: the first segment whose b or c binary32 cannot hold.
   int32_t bad_b_ = -1, bad_c_ = -1;

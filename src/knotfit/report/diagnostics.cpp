@@ -336,8 +336,21 @@ void CheckBinary32(const knotfit::Spline &s, double scale, bool quick,
   Finding worst(Flag::kBinary32);
   const auto n = static_cast<int32_t>(s.size());
   const Stored form(s, written);
-  worst.cause = knotfit::detail::CollapsedKnots(n, s.x().data(), nullptr,
-                                                written, form.x0);
+  knotfit::detail::TableFields fields;
+  fields.n = n;
+  fields.x = s.x().data();
+  fields.y = s.y().data();
+  fields.a = s.a().data();
+  fields.b = s.b().data();
+  fields.c = s.c().data();
+  fields.x0 = form.x0;
+  fields.y0 = form.y0;
+  // A field the form cannot hold: no such table can be written.
+  worst.cause = knotfit::detail::TableProblem(fields, nullptr, written);
+  if (worst.cause.empty()) {
+    worst.cause = knotfit::detail::CollapsedKnots(n, s.x().data(), nullptr,
+                                                  written, form.x0);
+  }
   if (!worst.cause.empty()) {
     // Knots no reader can tell apart: the table's curve is not the fit's,
     // whatever it is.

@@ -25,6 +25,7 @@
 #include "../evaluate/plot_samples.h"
 #include "../exact_math.h"
 #include "../table/table_encoding.h"
+#include "../text/short_numbers.h"
 #include "../text/strtod_c.h"
 #include "hermite.h"
 #include "methods.h"
@@ -33,7 +34,9 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <limits>
+#include <memory>
 
 namespace knotfit {
 namespace {
@@ -46,18 +49,37 @@ struct Data {
   const double *x, *y;
   double e;
   TableForm form;
+  const ToleranceProgress *progress = nullptr;
+
+  void Report(std::size_t knots) const {
+    if (progress != nullptr && *progress) {
+      (*progress)(knots);
+    }
+  }
 };
 
 // A fit's table as stored, evaluated as the readers evaluate it.
 class StoredTable {
 public:
-  StoredTable(const ToleranceFit &fit, TableForm form) : form_(form) {
+  StoredTable(const ToleranceFit &fit, TableForm form)
+      : StoredTable(fit, form, 0, fit.x.size() - 1) {}
+  // Only knots from .. to of the table (its origin that of the whole): the
+  // same values as the whole table's between knots from and to, away from
+  // those two.
+  StoredTable(const ToleranceFit &fit, TableForm form, std::size_t from,
+              std::size_t to) {
+    Assign(fit, form, from, to);
+  }
+  // The same, in this table's arrays.
+  void Assign(const ToleranceFit &fit, TableForm form, std::size_t from,
+              std::size_t to) {
+    form_ = form;
     TableFields t = FieldsOf(fit);
     if (form != TableForm::kClassic) {
       SetOrigin(t);
       origin_ = {t.x0, t.y0};
     }
-    const auto n = static_cast<std::size_t>(t.n);
+    const std::size_t n = to - from + 1;
     for (std::size_t f = 0; f < 5; ++f) {
       if (form == TableForm::kDouble) {
         wide_[f].resize(n);
@@ -65,8 +87,9 @@ public:
         narrow_[f].resize(n);
       }
     }
-    for (int32_t i = 0; i < t.n; ++i) {
-      const auto k = static_cast<std::size_t>(i);
+    for (auto i = static_cast<int32_t>(from); i <= static_cast<int32_t>(to);
+         ++i) {
+      const auto k = static_cast<std::size_t>(i) - from;
       if (form == TableForm::kDouble) {
         double record[5];
         t.Record(i, record);
@@ -97,6 +120,28 @@ public:
           .At(0, t, Extrapolation::kClamp);
     }
     return Calculus<float>(PiecesOf(narrow_)).At(0, t, Extrapolation::kClamp);
+  }
+
+  // Whether record i holds the same bits as other's record j, about the
+  // same origin: a point evaluated on records that did not change keeps
+  // its value.
+  bool SameRecord(int32_t i, const StoredTable &other, int32_t j) const {
+    if (origin_.x0 != other.origin_.x0 || origin_.y0 != other.origin_.y0) {
+      return false;
+    }
+    const auto a = static_cast<std::size_t>(i);
+    const auto b = static_cast<std::size_t>(j);
+    for (std::size_t f = 0; f < 5; ++f) {
+      const bool same = form_ == TableForm::kDouble
+                            ? std::memcmp(&wide_[f][a], &other.wide_[f][b],
+                                          sizeof(double)) == 0
+                            : std::memcmp(&narrow_[f][a], &other.narrow_[f][b],
+                                          sizeof(float)) == 0;
+      if (!same) {
+        return false;
+      }
+    }
+    return true;
   }
 
 private:
@@ -135,9 +180,8 @@ void Measure(ToleranceFit &fit, const Data &d) {
 
 // The method's interpolant through the chosen points; a method that needs
 // more points than are chosen gets the straight line through two.
-ToleranceFit Interpolant(const MethodChoice &method, const Knots &knots,
-                         const Data &d) {
-  ToleranceFit fit;
+void Interpolant(const MethodChoice &method, const Knots &knots, const Data &d,
+                 ToleranceFit &fit) {
   const std::size_t m = knots.size();
   fit.x.resize(m);
   fit.y.resize(m);
@@ -153,6 +197,11 @@ ToleranceFit Interpolant(const MethodChoice &method, const Knots &knots,
       count < InfoOf(method.method).fewest_points ? MethodChoice{} : method;
   ComputeSpline(used, count, fit.x.data(), fit.y.data(), fit.a.data(),
                 fit.b.data(), fit.c.data());
+}
+ToleranceFit Interpolant(const MethodChoice &method, const Knots &knots,
+                         const Data &d) {
+  ToleranceFit fit;
+  Interpolant(method, knots, d, fit);
   return fit;
 }
 
@@ -185,7 +234,9 @@ struct BSpline {
   Knots knots;
   std::vector<double> u, coef;
 
-  BSpline(Knots k, const Data &d) : knots(std::move(k)) {
+  BSpline(Knots k, const Data &d) : knots(std::move(k)) { Extend(d); }
+  // The extended knots and the coefficients (0) for the knots.
+  void Extend(const Data &d) {
     const std::size_t m = knots.size() - 1;
     u.resize(m + 7);
     for (std::size_t j = 0; j <= m; ++j) {
@@ -339,6 +390,14 @@ bool LeastSquares(const Knots &knots, const Data &d, ToleranceFit &fit,
   return true;
 }
 
+// Knots a pruning may touch, summed over its trials (each copies or fits
+// every knot): a smooth curve's few thousand knots stay below it, noise's
+// hundred thousand would make it quadratic. Past it the knots left are
+// kept, which meet the bound. The least-squares trial moves more memory
+// per knot.
+constexpr double kPruneWork = 4e7;
+constexpr double kLeastSquaresPruneWork = 2e7;
+
 // B-splines on each side of a removed knot whose coefficients are fitted
 // again when it is tried: beyond them the spline is kept as it is.
 constexpr std::size_t kRefitReach = 3;
@@ -357,10 +416,21 @@ constexpr int kReweightings = 4;
 // its bits.
 ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
   const ToleranceFit before = fit;
+  BSpline trial(s.knots, d);
+  ToleranceFit candidate;
+  double work = 0.0;
   for (std::size_t j = 1; j + 1 < s.knots.size();) {
-    Knots fewer = s.knots;
+    // A trial copies the knots and the table: past the budget the knots
+    // left are kept, which still meet the bound.
+    work += static_cast<double>(s.knots.size());
+    if (work > kLeastSquaresPruneWork) {
+      break;
+    }
+    d.Report(s.knots.size());
+    Knots &fewer = trial.knots;
+    fewer.assign(s.knots.begin(), s.knots.end());
     fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(j));
-    BSpline trial(std::move(fewer), d);
+    trial.Extend(d);
     const std::size_t p = j + 3; // the removed knot's place in u
     for (std::size_t i = 0; i < trial.coef.size(); ++i) {
       trial.coef[i] = s.coef[i < p - 4 ? i : i + 1];
@@ -372,9 +442,12 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
     const std::size_t last_knot = std::min(hi + 1, m);
     const int32_t first = trial.knots[first_knot];
     const int32_t last = trial.knots[last_knot];
-    ToleranceFit candidate = fit; // measured again once it is kept
-    for (auto *v : {&candidate.x, &candidate.y, &candidate.a, &candidate.b,
-                    &candidate.c}) {
+    // Measured again once it is kept. Its buffers are the last trial's.
+    for (auto [v, from] :
+         {std::pair{&candidate.x, &fit.x}, std::pair{&candidate.y, &fit.y},
+          std::pair{&candidate.a, &fit.a}, std::pair{&candidate.b, &fit.b},
+          std::pair{&candidate.c, &fit.c}}) {
+      v->assign(from->begin(), from->end());
       v->erase(v->begin() + static_cast<std::ptrdiff_t>(j));
     }
     std::vector<double> weights(static_cast<std::size_t>(last - first + 1),
@@ -386,7 +459,12 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
         break;
       }
       MakeTable(trial, first_knot, last_knot, candidate);
-      const StoredTable table(candidate, d.form);
+      // The points first .. last lie between knots first_knot and
+      // last_knot: three more on each side keep them away from the
+      // window's ends.
+      const StoredTable table(candidate, d.form,
+                              first_knot > 3 ? first_knot - 3 : 0,
+                              std::min(last_knot + 3, m));
       double worst = 0.0;
       for (int32_t i = first; i <= last; ++i) {
         const double err = ErrorAt(table, d, i);
@@ -403,8 +481,8 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
       }
     }
     if (met) {
-      s = std::move(trial);
-      fit = std::move(candidate);
+      std::swap(s, trial);
+      std::swap(fit, candidate);
     } else {
       ++j;
     }
@@ -468,21 +546,117 @@ Knots Refined(const ToleranceFit &fit, const Knots &knots, const Data &d,
   return more;
 }
 
+// The knot intervals of a table made from the old one's knots with knot
+// `at` inserted (or removed), whose points may have changed value: a point
+// in knot interval q lands on segment q - 1, q or q + 1 (rounding may move
+// a stored x past it), which read records q - 1 to q + 2, so a record that
+// changed, or the knots next to the one inserted or removed, send the
+// intervals r - 2 to r + 1 to be evaluated again.
+std::vector<bool> ChangedIntervals(const StoredTable &next,
+                                   const StoredTable &old, int32_t m,
+                                   int32_t at, bool inserted) {
+  std::vector<bool> again(static_cast<std::size_t>(m - 1), false);
+  for (int32_t r = 0; r < m; ++r) {
+    const bool same =
+        inserted ? r != at && next.SameRecord(r, old, r < at ? r : r - 1)
+                 : r != at - 1 && r != at &&
+                       next.SameRecord(r, old, r < at ? r : r + 1);
+    if (same) {
+      continue;
+    }
+    for (int32_t q = std::max(r - 2, 0); q <= std::min(r + 1, m - 2); ++q) {
+      again[static_cast<std::size_t>(q)] = true;
+    }
+  }
+  return again;
+}
+
+// Calls f(i) for every point of the intervals marked, once each.
+template <class F>
+void ForPointsOf(const std::vector<bool> &again, const Knots &knots, F &&f) {
+  int32_t done = -1;
+  for (std::size_t q = 0; q < again.size(); ++q) {
+    if (!again[q]) {
+      continue;
+    }
+    for (int32_t i = std::max(knots[q], done + 1); i <= knots[q + 1]; ++i) {
+      f(i);
+    }
+    done = knots[q + 1];
+  }
+}
+
+// The errors of every point on the table.
+std::vector<double> Errors(const StoredTable &table, const Data &d) {
+  std::vector<double> errors(static_cast<std::size_t>(d.n));
+  for (int32_t i = 0; i < d.n; ++i) {
+    errors[static_cast<std::size_t>(i)] = ErrorAt(table, d, i);
+  }
+  return errors;
+}
+
+// The largest of the errors, the first of equals, into the fit.
+void Worst(ToleranceFit &fit, const std::vector<double> &errors,
+           const Data &d) {
+  fit.error = 0.0;
+  fit.worst = 0;
+  for (int32_t i = 0; i < d.n; ++i) {
+    const double err = errors[static_cast<std::size_t>(i)];
+    if (err > fit.error) {
+      fit.error = err;
+      fit.worst = i;
+    }
+  }
+  fit.met = fit.error <= d.e;
+}
+
 // Removes every interior knot, from the left, whose removal keeps the
-// interpolant within the bound.
+// interpolant within the bound (best meets it). A trial evaluates again
+// only the points whose value may have changed; past kPruneWork the knots
+// left are kept.
 ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
                     const Data &d) {
+  auto table = std::make_unique<StoredTable>(best, d.form);
+  std::vector<double> errors = Errors(*table, d);
+  std::vector<std::pair<int32_t, double>> changed;
+  // A trial's knots, fit and table, in the buffers of the last one.
+  Knots fewer;
+  ToleranceFit fit;
+  auto next = std::make_unique<StoredTable>(best, d.form);
+  double work = 0.0;
   for (std::size_t j = 1; j + 1 < knots.size();) {
-    Knots fewer = knots;
+    // A trial fits and compares every knot.
+    work += static_cast<double>(knots.size());
+    if (work > kPruneWork) {
+      break;
+    }
+    d.Report(knots.size());
+    fewer.assign(knots.begin(), knots.end());
     fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(j));
-    ToleranceFit fit = FitOn(method, {false, 1}, fewer, d);
-    if (fit.met) {
-      knots = std::move(fewer);
-      best = std::move(fit);
+    Interpolant(method, fewer, d, fit);
+    next->Assign(fit, d.form, 0, fewer.size() - 1);
+    changed.clear();
+    bool met = true;
+    ForPointsOf(ChangedIntervals(*next, *table,
+                                 static_cast<int32_t>(fewer.size()),
+                                 static_cast<int32_t>(j), false),
+                fewer, [&](int32_t i) {
+                  const double err = ErrorAt(*next, d, i);
+                  met = met && err <= d.e;
+                  changed.emplace_back(i, err);
+                });
+    if (met) {
+      for (const auto &[i, err] : changed) {
+        errors[static_cast<std::size_t>(i)] = err;
+      }
+      std::swap(knots, fewer);
+      std::swap(best, fit);
+      std::swap(table, next);
     } else {
       ++j;
     }
   }
+  Worst(best, errors, d);
   return best;
 }
 
@@ -506,6 +680,9 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
   Knots knots{0, d.n - 1};
   BSpline spline(knots, d);
   ToleranceFit fit = FitOn(method, placement, knots, d, &spline);
+  if (fit.x.empty()) {
+    return fit; // no least-squares fit at all: the caller's fallback
+  }
   ToleranceFit best = fit; // while none meets the bound
   while (!fit.met) {
     Knots more = Refined(fit, knots, d, placement.gap);
@@ -518,6 +695,7 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
     }
     knots = std::move(more);
     fit = std::move(next);
+    d.Report(knots.size());
     if (!fit.met && fit.error < best.error) {
       best = fit;
     }
@@ -548,24 +726,42 @@ const ToleranceMethod *Find(Method method) {
   return nullptr;
 }
 
-// Greedy insertion with at most `most` knots.
+// Greedy insertion with at most `most` knots. After each insertion only the
+// points whose value may have changed are evaluated again: the errors are
+// those a full measure gives, bit for bit.
 ToleranceFit Greedy(const MethodChoice &method, const Data &d, int32_t most) {
   Knots knots{0, d.n - 1};
-  ToleranceFit fit = FitOn(method, {false, 1}, knots, d);
+  ToleranceFit fit = Interpolant(method, knots, d);
+  auto table = std::make_unique<StoredTable>(fit, d.form);
+  std::vector<double> errors = Errors(*table, d);
+  Worst(fit, errors, d);
   while (!fit.met && static_cast<int32_t>(knots.size()) < most) {
     const auto at = std::lower_bound(knots.begin(), knots.end(), fit.worst);
     if (*at == fit.worst) {
       break; // the worst point is a knot already: binary32's own error
     }
+    const auto inserted = static_cast<int32_t>(at - knots.begin());
     knots.insert(at, fit.worst);
-    fit = FitOn(method, {false, 1}, knots, d);
+    fit = Interpolant(method, knots, d);
+    auto next = std::make_unique<StoredTable>(fit, d.form);
+    ForPointsOf(ChangedIntervals(*next, *table,
+                                 static_cast<int32_t>(knots.size()), inserted,
+                                 true),
+                knots, [&](int32_t i) {
+                  errors[static_cast<std::size_t>(i)] = ErrorAt(*next, d, i);
+                });
+    table = std::move(next);
+    Worst(fit, errors, d);
+    d.Report(knots.size());
   }
   return fit;
 }
 
-// Points times knots up to which greedy insertion is also tried, in case
-// it needs fewer knots: its every step measures every point.
+// Points times knots, and knots, up to which greedy insertion is also
+// tried, in case it needs fewer knots: its every step fits every knot and
+// looks at every point's error.
 constexpr double kGreedyBudget = 3e8;
+constexpr int32_t kGreedyMostKnots = 4096;
 
 } // namespace
 
@@ -613,22 +809,30 @@ std::string ToleranceMethods() {
 
 ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
                                 const double *x, const double *y, double e,
-                                TableForm form) {
-  const Data d{n, x, y, e, form};
+                                TableForm form,
+                                const ToleranceProgress &progress) {
+  const Data d{n, x, y, e, form, &progress};
   const ToleranceMethod *row = Find(method.method);
   const Placement placement =
       row != nullptr ? row->placement : Placement{false, 1};
   if (placement.least_squares && n < 4) {
     return GreedyKnots(method, n, x, y, e, form);
   }
+  if (!std::isfinite(x[n - 1] - x[0])) {
+    // Every knot's segment is measured from the first knot.
+    throw Error("the x range from " + ShortNumber(x[0]) + " to " +
+                ShortNumber(x[n - 1]) + " overflows a double");
+  }
   ToleranceFit fit = Placed(method, placement, d);
   if (placement.least_squares && !fit.met) {
     // The data cannot pin the least-squares spline down somewhere: points
     // as knots.
-    fit = Better(fit, Placed(method, {false, 1}, d));
+    ToleranceFit points = Placed(method, {false, 1}, d);
+    fit = fit.x.empty() ? std::move(points) : Better(fit, points);
   }
   const auto knots = static_cast<int32_t>(fit.x.size());
-  if (fit.met && static_cast<double>(n) * knots <= kGreedyBudget) {
+  if (fit.met && knots <= kGreedyMostKnots &&
+      static_cast<double>(n) * knots <= kGreedyBudget) {
     fit = Better(fit, Greedy(method, d, knots - 1));
   }
   return fit;

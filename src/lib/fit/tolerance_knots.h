@@ -9,7 +9,9 @@
 #include "knotfit/spline.hpp"
 #include "knotfit/table.hpp"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,10 +57,15 @@ Spline SplineOf(const ToleranceFit &fit);
 // form, is within e of each of the n points (which passed PointsProblem and
 // MethodProblem; the method takes a tolerance). Deterministic: the same
 // points give the same bits. When no table found meets e, the one with the
-// smallest error, met false.
+// smallest error, met false. Throws Error when x[n-1] - x[0] overflows a
+// double.
+// progress, when set, is called as the search goes on with the knots it
+// holds so far.
+using ToleranceProgress = std::function<void(std::size_t knots)>;
 ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
                                 const double *x, const double *y, double e,
-                                TableForm form = TableForm::kClassic);
+                                TableForm form = TableForm::kClassic,
+                                const ToleranceProgress &progress = {});
 
 // How far the stored table strays from the method's fit through every
 // point between the data: the largest |T(t) - F(t)| over the plot's

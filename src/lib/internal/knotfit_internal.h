@@ -76,6 +76,7 @@ using knotfit::TakesTolerance;
 using knotfit::Tolerance;
 using knotfit::ToleranceFit;
 using knotfit::ToleranceMethods;
+using knotfit::ToleranceProgress;
 
 // The table's encoding in every form (the origin of the offset and double
 // forms, their size) and the one overflow rule.
