@@ -1,7 +1,8 @@
 """knotfit-export's C, compiled by gcc and clang under consumers' options
 and run, gives the values and the largest difference the tool sampled,
 and never a difference beyond the bound it stated, on a grid ten times
-finer and where the argument rounds across a knot;
+finer and where the argument rounds across a knot; so does --layout=cmsis
+under arm_spline_f32's formula with each addition fused or not;
 knotfit/table.h under the same options gives the Python reader's (the
 library's) bits, and refuses the options that break that promise. The
 tables are those of the knotfit-export cases, and the cube's of the offset
@@ -49,6 +50,47 @@ int main(void) {
 #else
     printf("%a\n", (double)EVAL(i, strtod(t, NULL)));
 #endif
+  }
+  return 0;
+}
+"""
+# arm_spline_f32's documented formula (a clean-room version) on the
+# classic tables, in the eight ways of fusing its additions (bit k: the
+# k-th) with the multiplications before them.
+CMSIS_DRIVER = r"""#include <math.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+typedef enum { ARM_SPLINE_NATURAL } arm_spline_type;
+typedef struct {
+  arm_spline_type type;
+  const float *x, *y;
+  uint32_t n_x;
+  float *coeffs;
+} arm_spline_instance_f32;
+#include "exported.h"
+static float spline(const arm_spline_instance_f32 *s, float xq, int f) {
+  const uint32_t n = s->n_x;
+  const float *b = s->coeffs, *c = b + (n - 1), *d = c + (n - 1);
+  uint32_t i = 0;
+  while (i + 2 < n && xq > s->x[i + 1])
+    ++i;
+  const float dx = xq - s->x[i], cdx = c[i] * dx, ddxdx = (d[i] * dx) * dx;
+  float v = f & 1 ? fmaf(b[i], dx, s->y[i]) : s->y[i] + b[i] * dx;
+  v = f & 2 ? fmaf(cdx, dx, v) : v + cdx * dx;
+  return f & 4 ? fmaf(ddxdx, dx, v) : v + ddxdx * dx;
+}
+int main(void) {
+  arm_spline_instance_f32 s[3];
+  int i, f;
+  char t[64];
+  cube_spline_init(&s[0]);
+  wave_spline_init(&s[1]);
+  collapsed_spline_init(&s[2]);
+  while (scanf("%d %63s", &i, t) == 2) {
+    for (f = 0; f < 8; ++f)
+      printf("%a ", (double)spline(&s[i], (float)strtod(t, NULL), f));
+    printf("\n");
   }
   return 0;
 }
@@ -101,9 +143,14 @@ def compiled(source, work, k, flags=""):
         f.write(source)
     r = run(cc, *options.split(), *flags.split(), "-Wall", "-Wextra",
             "-pedantic", "-Werror", f"-I{include}", f"-I{work}",
-            f"{work}/main{k}.c", "-o", f"{work}/main{k}")
+            f"{work}/main{k}.c", "-o", f"{work}/main{k}", "-lm")
     check(f"{cc} {options} {flags}", r.stderr, "")
     return f"{work}/main{k}"
+
+
+def exported(kind):
+    """The options that export kind: a --type, or cmsis, the layout."""
+    return ["--layout=cmsis"] if kind == "cmsis" else ["--type", kind]
 
 
 def abscissas(table):
@@ -152,20 +199,23 @@ with tempfile.TemporaryDirectory() as work, \
             out.write(from_hex(f.read()))
     tables = [read_table.load(path) for path in paths]
 
-    for kind in ("float", "double", "i32", "i16"):
-        r = run(export, "--type", kind, *paths)
-        check(f"--type {kind}", r.returncode, 0)
+    for kind in ("float", "double", "i32", "i16", "cmsis"):
+        cmsis = kind == "cmsis"
+        its = tables[:3] if cmsis else tables  # cmsis: the classic ones
+        r = run(export, *exported(kind), *paths[:len(its)])
+        check(f"{kind} export", r.returncode, 0)
         with open(f"{work}/exported.h", "w") as f:
             f.write(r.stdout)
         reported = [tuple(map(float, m)) for m in re.findall(
             r"largest difference at most (\S+) \(sampled (\S+) at x = (\S+)\)"
             r", (\S+) of the y range", r.stderr)]
-        check(f"{kind} reports", len(reported), len(names))
+        check(f"{kind} reports", len(reported), len(its))
         fixed = kind in ("i32", "i16")
 
         def evaluate(i, ts, mains):
-            """The values of table i's exported code at ts under every
-            program of mains, which must agree."""
+            """The differences of table i's exported code at ts (the
+            largest of its ways, for cmsis) under every program of mains,
+            which must agree."""
             table, name = tables[i], names[i]
             # Float and fixed point take an abscissa about the origin.
             x0 = table.x0 if kind != "double" else 0.0
@@ -181,18 +231,20 @@ with tempfile.TemporaryDirectory() as work, \
             queries = "".join(f"{i} {a}\n" for a in args)
             outputs = {run(main, input=queries).stdout for main in mains}
             check(f"{kind} {name}: the same everywhere", len(outputs), 1)
-            values = [float.fromhex(v) if not fixed else math.ldexp(int(v), -fv)
-                      for v in outputs.pop().split()]
-            if kind != "double" and table.form != "classic":
-                values = [table.y0 + v for v in values]
+            values = [[float.fromhex(v) if not fixed
+                       else math.ldexp(int(v), -fv) for v in line.split()]
+                      for line in outputs.pop().splitlines()]
+            y0 = table.y0 if kind != "double" and table.form != "classic" \
+                else 0.0
             # The table's values as read_table_test.py checks them.
-            return [(abs(v - w), t)
-                    for v, w, t in zip(values, table.values(ts), ts)]
+            return [(max(abs(y0 + v - w) for v in vs), t)
+                    for vs, w, t in zip(values, table.values(ts), ts)]
 
-        mains = list(pool.map(
-            lambda k: compiled(DRIVER, work, k, f"-DFIXED={int(fixed)}"),
-            range(len(OPTIONS))))
-        for i, table in enumerate(tables):
+        mains = [compiled(CMSIS_DRIVER, work, 0, "-ffp-contract=off")] \
+            if cmsis else list(pool.map(
+                lambda k: compiled(DRIVER, work, k, f"-DFIXED={int(fixed)}"),
+                range(len(OPTIONS))))
+        for i, table in enumerate(its):
             bound, sampled, at, relative = reported[i]
             # What it sampled, as the compiled code computes it.
             worst = (0.0, abscissas(table)[0])
@@ -210,6 +262,10 @@ with tempfile.TemporaryDirectory() as work, \
                     if x else 2**-149
             per = min(max((1 << 21) // len(table.x), 2), 4096)
             dense = spread(table, 10 * per) + near_knots(table, unit)
+            # cmsis continues its end segments beyond the knots, where
+            # the bound (and the table's end ordinates) stop.
+            dense = [t for t in dense if not cmsis
+                     or table.x[0] <= t <= table.x[-1]]
             beyond = max(evaluate(i, dense, mains[:1]))
             check(f"{kind} {names[i]} bound {bound} holds, {beyond}",
                   sampled <= bound and beyond[0] <= bound, True)
@@ -220,8 +276,8 @@ with tempfile.TemporaryDirectory() as work, \
 
     # Edge tables, in every type: knots of 1e-38 that no fixed scale tells
     # apart (so that the code gives its end ordinates everywhere), a flat
-    # one, one abscissa twice and one knot. The bound is never below what
-    # was sampled, and where nothing is rounded it is 0.
+    # one, one abscissa twice and one knot (but for cmsis). The bound is
+    # never below what was sampled, and where nothing is rounded it is 0.
     edges = {"tiny": [(0, 1e-40, 1e-40), (1e-38, 2e-40, 0)],
              "flat": [(0, 3, 0), (1, 3, 0)], "twice": [(1, 5, 0), (1, 7, 0)],
              "one": [(1, 2, 0)]}
@@ -229,12 +285,15 @@ with tempfile.TemporaryDirectory() as work, \
         with open(f"{work}/{name}", "wb") as f:
             f.write(struct.pack(">i", len(knots)) + b"".join(
                 struct.pack(">5f", *k, 0, 0) for k in reversed(knots)))
-    for kind in ("float", "double", "i32", "i16"):
-        r = run(export, "--type", kind, *(f"{work}/{n}" for n in edges))
+    for kind in ("float", "double", "i32", "i16", "cmsis"):
+        its = list(edges)[:3] if kind == "cmsis" else list(edges)
+        r = run(export, *exported(kind), *(f"{work}/{n}" for n in its))
         reported = [tuple(map(float, m)) for m in re.findall(
             r"at most (\S+) \(sampled (\S+) ", r.stderr)]
-        check(f"{kind} edges", [b >= s for b, s in reported], [True] * 4)
-        check(f"{kind} exact edges", [b for b, s in reported][1:], [0.0] * 3)
+        check(f"{kind} edges", [b >= s for b, s in reported],
+              [True] * len(its))
+        check(f"{kind} exact edges", [b for b, s in reported][1:],
+              [0.0] * (len(its) - 1))
 
     # table.h under the same options: the Python reader's bits (which are
     # the library's, read_table_test.py).

@@ -8,7 +8,7 @@ the host is the reference. The tables: one data set fitted by every method,
 in every form, with --tolerance and smoothing, and the tables of
 export_compiled.py. The CMSIS formula compiled with contraction (GCC's
 default, fused multiply-adds on the M4F) must stay within the stated
-largest difference. Exits 77 where the cross compiler, newlib or QEMU is
+bound of the difference. Exits 77 where the cross compiler, newlib or QEMU is
 missing.
     python3 on_target.py KNOTFIT KNOTFIT_EXPORT INCLUDE_DIR"""
 import math
@@ -359,7 +359,7 @@ def export_program(kind, tables, work):
 def cmsis_program(tables, work):
     """--layout=cmsis of the classic tables, evaluated at their abscissas in
     ascending order; the tables in the order of the program's indices, and
-    the largest difference stated for each."""
+    the bound of the difference stated for each."""
     tables = [(what, path, table, sorted(xs))
               for what, path, table, xs in tables if table.form == "classic"]
     r = run(export, "--layout=cmsis", *[path for _, path, _, _ in tables])
@@ -367,8 +367,10 @@ def cmsis_program(tables, work):
         sys.exit(f"--layout=cmsis: {r.returncode}\n{r.stderr}")
     with open(f"{work}/cmsis.h", "w") as f:
         f.write(r.stdout)
-    stated = [float(m) for m in re.findall(r"largest difference (\S+) at",
-                                           r.stderr)]
+    stated = [float(m) for m in re.findall(
+        r"largest difference at most (\S+) ", r.stderr)]
+    if len(stated) != len(tables):
+        sys.exit(f"--layout=cmsis: a bound missing\n{r.stderr}")
     data, runs = "", ""
     for k, (_, path, _, xs) in enumerate(tables):
         data += array("uint32_t", f"at{k}", [f"0x{bits('f', t)}u" for t in xs])
@@ -380,8 +382,8 @@ def cmsis_program(tables, work):
 
 
 def within(board, tables, stated, got):
-    """Every value got is within the stated largest difference of the
-    table's value at the abscissa, in the knots' range."""
+    """Every value got is within the stated bound of the difference from
+    the table's value at the abscissa, in the knots' range."""
     for line in got:
         t, i, v = line.split()
         what, path, table, xs = tables[int(t)]

@@ -5,11 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 
 namespace {
-
-using knotfit::detail::Quoted;
 
 // The shortest text of a float that C reads back as it.
 std::string FloatLiteral(float v) {
@@ -87,48 +84,6 @@ float CmsisValue(const ExportedTable &e, float xq, unsigned fused) {
   float s = (fused & 1) != 0 ? std::fma(b, dx, y[i]) : y[i] + b * dx;
   s = (fused & 2) != 0 ? std::fma(cdx, dx, s) : s + cdx * dx;
   return (fused & 4) != 0 ? std::fma(ddxdx, dx, s) : s + ddxdx * dx;
-}
-
-bool CmsisReport(const ExportedTable &e, std::optional<double> max_error) {
-  const knotfit::Table &t = e.table;
-  std::vector<double> xs(e.fields[0]);
-  const double first = xs.front(), last = xs.back();
-  const auto step =
-      static_cast<double>(static_cast<float>((last - first) / 500.0));
-  for (double x = first; x <= last && (x == first || step > 0); x += step) {
-    xs.push_back(x);
-    if (x + step == x) {
-      break;
-    }
-  }
-  double worst = 0, worst_at = first;
-  for (const double x : xs) {
-    for (unsigned fused = 0; fused < 8; ++fused) {
-      const double d = std::fabs(
-          static_cast<double>(CmsisValue(e, static_cast<float>(x), fused)) -
-          t.value(x));
-      if (d > worst) {
-        worst = d;
-        worst_at = x;
-      }
-    }
-  }
-  const auto [low, high] =
-      std::minmax_element(e.fields[1].begin(), e.fields[1].end());
-  const double relative = worst == 0 ? 0.0 : worst / (*high - *low);
-  std::fprintf(stderr,
-               "knotfit-export: %s: largest difference %.17g at x = %.17g, "
-               "%.17g of the y range (float arithmetic of arm_spline_f32, "
-               "fused or not)\n",
-               Quoted(e.path).c_str(), worst, worst_at, relative);
-  if (max_error && relative > *max_error) {
-    std::fprintf(stderr,
-                 "knotfit-export: %s: difference %.17g of the y range "
-                 "exceeds --max-error %.17g\n",
-                 Quoted(e.path).c_str(), relative, *max_error);
-    return false;
-  }
-  return true;
 }
 
 std::string CmsisSource(const std::vector<ExportedTable> &tables) {

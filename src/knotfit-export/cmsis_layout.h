@@ -13,7 +13,6 @@
 
 #include "c_source.h"
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,11 +28,6 @@ void CheckCmsisTable(const ExportedTable &e);
 // fuses the k-th addition with the multiplication that feeds it, as a
 // compiler contracting a * b + c may: y + b dx, + (c dx) dx, + ((d dx) dx) dx.
 float CmsisValue(const ExportedTable &e, float xq, unsigned fused);
-
-// Reports the largest difference of the formula from the table, fused or
-// not, at every knot and plot abscissa, as the other layouts report theirs;
-// false beyond max_error.
-bool CmsisReport(const ExportedTable &e, std::optional<double> max_error);
 
 // The C source: per table its arrays and NAME_spline_init.
 std::string CmsisSource(const std::vector<ExportedTable> &tables);

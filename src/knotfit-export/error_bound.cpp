@@ -1,5 +1,7 @@
 #include "error_bound.h"
 
+#include "cmsis_layout.h"
+
 #include <knotfit/table.h>
 
 #include <algorithm>
@@ -239,8 +241,11 @@ double Bound(const ExportedTable &e, bool fixed) {
 
 } // namespace
 
-double ExportedValue(const ExportedTable &e, const std::string &type,
-                     double x) {
+double ExportedValue(const ExportedTable &e, const std::string &type, double x,
+                     unsigned fused) {
+  if (type == "cmsis") {
+    return CmsisValue(e, static_cast<float>(x), fused); // classic: no origin
+  }
   if (!e.fixed && type != "float") {
     return e.table.value(x); // double, and the exact texts of JSON and CSV
   }
@@ -265,11 +270,15 @@ Difference LargestDifference(const ExportedTable &e, const std::string &type) {
   const std::size_t n = knots.size();
   const double x0 = e.origin() ? t.x0() : 0.0;
   Difference d{0, 0, x0 + knots.front()};
+  const unsigned ways = type == "cmsis" ? 8 : 1;
   auto sample = [&](double x) {
-    const double diff = std::fabs(ExportedValue(e, type, x) - t.value(x));
-    if (diff > d.sampled) {
-      d.sampled = diff;
-      d.at = x;
+    const double value = t.value(x);
+    for (unsigned fused = 0; fused < ways; ++fused) {
+      const double diff = std::fabs(ExportedValue(e, type, x, fused) - value);
+      if (diff > d.sampled) {
+        d.sampled = diff;
+        d.at = x;
+      }
     }
   };
   // The knots, the plot file's abscissas, and points spread evenly over
@@ -295,7 +304,16 @@ Difference LargestDifference(const ExportedTable &e, const std::string &type) {
                    w * static_cast<double>(j) / static_cast<double>(per)));
     }
   }
+  // arm_spline_f32's formula is the float code's grouping on the same
+  // binary32 fields (a classic table's), so float's bound holds for it
+  // too: a fused multiply-add rounds once where the two operations it
+  // replaces round twice, so every term passes fewer roundings than
+  // unfused, and fewer operations may underflow; where it takes the
+  // segment left of a knot instead of the right one, the two differ by the
+  // jump there, which the bound has within the argument's rounding of a
+  // knot; its end segments reach the end knots, and at x of knot 0 it gives
+  // y of knot 0, as the float code does.
   const bool fixed = e.fixed.has_value();
-  d.bound = fixed || type == "float" ? Bound(e, fixed) : 0.0;
+  d.bound = fixed || type == "float" || type == "cmsis" ? Bound(e, fixed) : 0.0;
   return d;
 }
