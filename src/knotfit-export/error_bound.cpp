@@ -111,7 +111,7 @@ bool Drops(int64_t v, int r) {
 // step after.
 Exported FixedSegment(const ExportedTable &e, std::size_t k) {
   const FixedTable &q = *e.fixed;
-  auto real = [&q, k](std::size_t c, std::size_t at) {
+  auto real = [&q](std::size_t c, std::size_t at) {
     return std::ldexp(static_cast<double>(q.q[c][at]), -q.frac[c]);
   };
   const double width = real(0, k + 1) - real(0, k);
