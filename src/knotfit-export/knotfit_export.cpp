@@ -236,8 +236,11 @@ std::string Conflict(const Options &o) {
   if (o.layout != "knotfit" && o.layout != "cmsis") {
     return "unknown layout '" + Quoted(o.layout) + "' (knotfit, cmsis)";
   }
-  if (o.layout == "cmsis" && !CmsisConflict(o.format, o.type).empty()) {
-    return CmsisConflict(o.format, o.type);
+  if (o.layout == "cmsis") {
+    if (std::string conflict = CmsisConflict(o.format, o.type);
+        !conflict.empty()) {
+      return conflict;
+    }
   }
   if (o.tables.empty()) {
     return "no table";
