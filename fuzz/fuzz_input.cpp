@@ -109,7 +109,7 @@ std::vector<unsigned char> LibraryTable(const knotfit::Spline &s) {
 // and compares the table written with the library's.
 DataSetOutcome CheckedGenerate(const DataSet &set, const Run &run,
                                const fs::path &kel, bool weighted) {
-  if (knotfit::detail::InfoOf(run.method.method).smooths ||
+  if (knotfit::detail::InfoOf(run.method.method).fit_near != nullptr ||
       run.tolerance != nullptr || run.table.automatic ||
       run.table.form != knotfit::TableForm::kClassic) {
     // Fits of their own: weights from the points' order (1 to 4, exact).
@@ -308,7 +308,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       {knotfit::Smoothing::Rule::kLambda, 0.0}};
   static const knotfit::detail::Tolerance kBounds[] = {
       {1.0, true}, {1e-6, false}, {50.0, true}, {0.1, false}};
-  const bool smooth = knotfit::detail::InfoOf(run.method.method).smooths;
+  const bool smooth = knotfit::detail::InfoOf(run.method.method).smoothing;
   const bool weighted = smooth && (drawn & 4) != 0;
   if (smooth) {
     run.smoothing = kLambdas[drawn % 4];

@@ -5,6 +5,7 @@
 // (another thread may write the caller's arrays meanwhile);
 // every value comes from the library itself, so it is bit for bit what the
 // C++ API gives, and every table file is written by the program's own rule.
+#include "knotfit/request.hpp"
 #include "knotfit/table.hpp"
 #include "knotfit_internal.h"
 #include "replacement_file.h"
@@ -358,8 +359,7 @@ void Measure(Points &p, const knotfit::detail::MeasuredRules &rules) {
 
 // The bound of fit's tolerance: a number above 0 in y's units, or a string
 // "E" or "E%" as the program's --tolerance reads it.
-knotfit::detail::Tolerance ToleranceOf(const py::handle &tolerance,
-                                       const knotfit::MethodChoice &choice) {
+knotfit::detail::Tolerance ToleranceOf(const py::handle &tolerance) {
   knotfit::detail::Tolerance bound;
   bool read = false;
   if (py::isinstance<py::str>(tolerance)) {
@@ -371,11 +371,6 @@ knotfit::detail::Tolerance ToleranceOf(const py::handle &tolerance,
   }
   if (!read) {
     throw Error("tolerance is a number above 0, 'E' or 'E%'");
-  }
-  if (!knotfit::detail::TakesTolerance(choice.method)) {
-    throw Error("tolerance takes the methods " +
-                knotfit::detail::ToleranceMethods() + ", not " +
-                knotfit::MethodName(choice.method));
   }
   return bound;
 }
@@ -403,30 +398,42 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
     throw Error("unknown method '" + Quoted(method) + "' (" +
                 knotfit::detail::MethodList() + ")");
   }
-  // The smoothing spline is no interpolant: it takes equal x as they are
-  // (one knot, their weights summed), and lambda and weights.
-  const bool smooth = choice.method == knotfit::Method::kSmooth;
-  if (smooth && !ties.is_none()) {
-    throw Error("ties does not apply to method 'smooth', which takes equal x "
-                "as one knot");
+  // The rules between the method and the other keywords, as the program
+  // states them between its options.
+  knotfit::Request request;
+  request.method = choice;
+  request.measured = rules;
+  std::vector<knotfit::Parameter> given;
+  if (!end_slopes.is_none()) {
+    given.push_back(knotfit::Parameter::kEndSlopes);
   }
-  if (!smooth && !(lam.is_none() && w.is_none())) {
-    throw Error("lam and w apply to method 'smooth' only");
+  if (!lam.is_none()) {
+    given.push_back(knotfit::Parameter::kLambda);
   }
+  if (!w.is_none()) {
+    given.push_back(knotfit::Parameter::kWeights);
+  }
+  if (!tolerance.is_none()) {
+    request.tolerance = ToleranceOf(tolerance);
+  }
+  if (const std::string problem =
+          knotfit::RequestProblem(request, given, knotfit::Naming::kKeyword);
+      !problem.empty()) {
+    throw Error(problem);
+  }
+  const knotfit::detail::MethodInfo &kind =
+      knotfit::detail::InfoOf(choice.method);
   const knotfit::Smoothing how =
-      smooth ? SmoothingOf(lam) : knotfit::Smoothing{};
+      kind.smoothing ? SmoothingOf(lam) : knotfit::Smoothing{};
   if (!end_slopes.is_none()) {
     const Doubles slopes = Vector(end_slopes, "end_slopes");
-    if (choice.method != knotfit::Method::kClamped || slopes.size() != 2) {
+    if (slopes.size() != 2) {
       throw Error("end_slopes are the two end slopes of method 'clamped'");
     }
     choice.start_slope = slopes.at(0);
     choice.end_slope = slopes.at(1);
   }
-  std::optional<knotfit::detail::Tolerance> bound;
-  if (!tolerance.is_none()) {
-    bound = ToleranceOf(tolerance, choice);
-  }
+  const std::optional<knotfit::detail::Tolerance> &bound = request.tolerance;
   Points p{Copied(x, "x"), Copied(y, "y"),
            w.is_none() ? std::vector<double>() : Copied(w, "w")};
   if (p.x.size() != p.y.size() || (!w.is_none() && p.w.size() != p.x.size())) {
@@ -466,8 +473,9 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
       // fitted.
       Measure(p, rules);
     }
-    made = smooth ? knotfit::smooth(p.x, p.y, p.w, how)
-                  : interpolant(p.x.data(), p.y.data(), p.x.size());
+    made = kind.fit_near != nullptr
+               ? knotfit::smooth(p.x, p.y, p.w, how)
+               : interpolant(p.x.data(), p.y.data(), p.x.size());
   }
   if (!short_of_bound.empty() &&
       PyErr_WarnEx(PyExc_RuntimeWarning, short_of_bound.c_str(), 1) != 0) {

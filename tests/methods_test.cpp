@@ -5,6 +5,7 @@
 #include "fit/methods.h"
 #include "fit/table_form.h"
 #include "knotfit.h"
+#include "knotfit/request.hpp"
 
 #include <gtest/gtest.h>
 
@@ -239,3 +240,78 @@ TEST(TableForm, ValueAfterIsTheSearchedValue) {
 }
 
 } // namespace
+
+// The rules between a request's parts, from the rows, in both namings: the
+// program's must stay as it always printed them.
+TEST(Request, RulesFromTheRows) {
+  using knotfit::Naming;
+  using knotfit::Parameter;
+  using P = std::vector<Parameter>;
+  const knotfit::Tolerance bound{0.1, false};
+  struct Case {
+    Method method;
+    bool tolerance;
+    knotfit::Ties ties;
+    P given;
+    const char *option, *keyword;
+  } cases[] = {
+      {Method::kNotAKnot, true, knotfit::Ties::kMean, {}, "", ""},
+      {Method::kSmooth,
+       false,
+       knotfit::Ties::kKeep,
+       {Parameter::kLambda, Parameter::kWeights},
+       "",
+       ""},
+      {Method::kClamped,
+       false,
+       knotfit::Ties::kKeep,
+       {Parameter::kEndSlopes},
+       "",
+       ""},
+      {Method::kNatural,
+       true,
+       knotfit::Ties::kKeep,
+       {Parameter::kLambda},
+       "option '--tolerance' takes the methods not-a-knot, pchip, akima, "
+       "makima, steffen, not natural",
+       "tolerance takes the methods not-a-knot, pchip, akima, makima, "
+       "steffen, not natural"},
+      {Method::kPchip,
+       false,
+       knotfit::Ties::kKeep,
+       {Parameter::kWeights, Parameter::kLambda},
+       "option '--lambda' needs -m smooth",
+       "lam needs method='smooth'"},
+      {Method::kAkima,
+       false,
+       knotfit::Ties::kKeep,
+       {Parameter::kLambda, Parameter::kWeights},
+       "option '--weights' needs -m smooth",
+       "w needs method='smooth'"},
+      {Method::kSmooth,
+       false,
+       knotfit::Ties::kKeep,
+       {Parameter::kEndSlopes},
+       "option '-m clamped=D0,DN' needs -m clamped",
+       "end_slopes needs method='clamped'"},
+      {Method::kSmooth,
+       false,
+       knotfit::Ties::kFirst,
+       {Parameter::kLambda},
+       "option '--ties' does not go with -m smooth, which merges equal x "
+       "itself",
+       "ties does not go with method='smooth', which merges equal x itself"},
+  };
+  for (const Case &c : cases) {
+    knotfit::Request request;
+    request.method.method = c.method;
+    request.measured.ties = c.ties;
+    if (c.tolerance) {
+      request.tolerance = bound;
+    }
+    EXPECT_EQ(knotfit::RequestProblem(request, c.given, Naming::kOption),
+              c.option);
+    EXPECT_EQ(knotfit::RequestProblem(request, c.given, Naming::kKeyword),
+              c.keyword);
+  }
+}

@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include "knotfit/request.hpp"
 #include "knotfit_internal.h"
 #include "option_table.h"
 #include "parallel/workers.h"
@@ -78,18 +79,6 @@ std::string KeepNonEmpty(std::string &to, Values v, std::string_view option,
                          std::string_view what) {
   to = v[0];
   return to.empty() ? Needs(option, what) : "";
-}
-
-// --method's help, from the table of methods: the interpolants, then the
-// methods that smooth.
-std::string MethodHelp() {
-  std::string words = "the interpolant:";
-  for (const knotfit::detail::MethodInfo &info :
-       knotfit::detail::AllMethods()) {
-    words += words.ends_with(':') ? " " : info.smooths ? "; or " : ", ";
-    words += std::string(info.name) + info.help;
-  }
-  return words;
 }
 
 std::string Method(Line &line, Values v) {
@@ -232,10 +221,31 @@ std::string Tolerance(Line &line, Values v) {
   return {};
 }
 
+// The rules between the method and the options that describe its fit, in
+// the options' words; of --lambda and --weights, the last given is named.
+std::string RequestProblem(const Line &line, const Words &words) {
+  knotfit::Request request;
+  request.method = line.method;
+  request.smoothing = line.smoothing;
+  request.tolerance = line.tolerance;
+  request.form = line.table.form;
+  request.automatic_form = line.table.automatic;
+  request.measured = line.measured;
+  std::vector<knotfit::Parameter> given;
+  for (const std::string_view name : words.given) {
+    if (name == "--lambda") {
+      given.push_back(knotfit::Parameter::kLambda);
+    } else if (name == "--weights") {
+      given.push_back(knotfit::Parameter::kWeights);
+    }
+  }
+  return knotfit::RequestProblem(request, given, knotfit::Naming::kOption);
+}
+
 // The options in the order --help lists them.
 const Option<Line> kOptions[] = {
     {"--method", 'm', "NAME", "a method", Method, nullptr, Parsed::kRun,
-     MethodHelp},
+     knotfit::detail::MethodHelp},
     {"--lambda", 0, "L", "gcv, df:K (K above 2) or a number at least 0", Lambda,
      "with -m smooth: how much it smooths: gcv (default,\n"
      "by generalised cross-validation), df:K (K degrees\n"
@@ -348,19 +358,9 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
   if (line.inputs.empty()) {
     return fail("no input file");
   }
-  if (line.tolerance && !knotfit::detail::TakesTolerance(line.method.method)) {
-    return fail("option '--tolerance' takes the methods " +
-                knotfit::detail::ToleranceMethods() + ", not " +
-                knotfit::MethodName(line.method.method));
-  }
-  const bool smooths = knotfit::detail::InfoOf(line.method.method).smooths;
-  const std::string_view smooth_only = words.LastOf({"--lambda", "--weights"});
-  if (!smooths && !smooth_only.empty()) {
-    return fail(Needs(smooth_only, "-m smooth"));
-  }
-  if (smooths && line.measured.ties != knotfit::detail::Ties::kKeep) {
-    return fail("option '--ties' does not go with -m smooth, which merges "
-                "equal x itself");
+  if (const std::string problem = RequestProblem(line, words);
+      !problem.empty()) {
+    return fail(problem);
   }
   const std::string_view csv_only =
       words.LastOf({"--weights", "--name", "--separator", "--columns"});

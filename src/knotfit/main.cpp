@@ -98,7 +98,7 @@ int ProcessFile(const std::string &input, const CommandLine &line,
   const InputSettings settings{
       input,         line.strict,
       &written,      workers,
-      line.measured, knotfit::detail::InfoOf(line.method.method).smooths,
+      line.measured, knotfit::detail::InfoOf(line.method.method).merges_equal_x,
       report,        &numbers};
   RunSummary summary;
   int error = 0;

@@ -79,11 +79,11 @@ knotfit::TableForm FormOf(const DataSet &set, const Run &run) {
     return run.table.form; // a bound's form is chosen with its knots
   }
   try {
-    if (!knotfit::detail::InfoOf(run.method.method).smooths) {
+    if (knotfit::detail::InfoOf(run.method.method).fit_near == nullptr) {
       return LeastTableForm(
           knotfit::fit(x, y, static_cast<size_t>(n), run.method));
     }
-    // A smoothing fit is the natural spline through its own knots.
+    // A fit near the points is the natural spline through its own knots.
     Workspace scratch;
     const TableForm smoothed(run.method, knotfit::TableForm::kClassic, n, x, y,
                              scratch, set.w, run.smoothing);
@@ -237,8 +237,9 @@ MadeDataSet::MadeDataSet(const DataSet &set, const Run &run, Workspace &work,
     return; // reported as the reader found it
   }
   const int32_t n = set.n;
-  problem_ = CheckDataSet(n, set.x, set.y, set.name,
-                          knotfit::detail::InfoOf(run.method.method).smooths);
+  problem_ =
+      CheckDataSet(n, set.x, set.y, set.name,
+                   knotfit::detail::InfoOf(run.method.method).merges_equal_x);
   if (problem_.empty()) {
     problem_.text = knotfit::detail::MethodProblem(run.method, n, set.x, set.y);
   }

@@ -44,14 +44,14 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
     FitWithin(method, n, x, y, *bound, automatic, progress);
     return;
   }
-  if (detail::InfoOf(method.method).smooths) {
+  if (const auto fit_near = detail::InfoOf(method.method).fit_near;
+      fit_near != nullptr) {
     smoothing_ = std::make_shared<detail::SmoothingFit>();
     detail::SmoothingFit &f = *smoothing_;
-    refused_.text = detail::FitSmoothingSpline(
-        {x, size}, {y, size},
-        w != nullptr ? std::span<const double>(w, size)
-                     : std::span<const double>(),
-        how, f);
+    refused_.text = fit_near({x, size}, {y, size},
+                             w != nullptr ? std::span<const double>(w, size)
+                                          : std::span<const double>(),
+                             how, f);
     // Refused, it holds no knot.
     fields_ = detail::FieldsOf(f);
     merged_ = f.x.size() < size;

@@ -491,20 +491,9 @@ Diagnosis Diagnose(const knotfit::Spline &fit,
       f.avoided_by_form = FormAvoiding(fit, form);
     }
   }
-  // A smoothed fit has no alternative among the interpolants: they pass
-  // through the noise it smooths.
-  if (knotfit::detail::InfoOf(method.method).smooths) {
-    return d;
-  }
   const auto n = static_cast<int32_t>(fit.size());
-  for (const auto &info : knotfit::detail::AllMethods()) {
-    // Clamped is left out: the end slopes it needs are the user's to know;
-    // and smoothing, which is no interpolant.
-    const knotfit::Method other = info.method;
-    if (other == method.method || other == knotfit::Method::kClamped ||
-        info.smooths) {
-      continue;
-    }
+  for (const knotfit::Method other :
+       knotfit::detail::Alternatives(method.method)) {
     const knotfit::MethodChoice choice{other};
     if (!knotfit::detail::MethodProblem(choice, n, fit.x().data(),
                                         fit.y().data())

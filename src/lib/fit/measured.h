@@ -4,21 +4,12 @@
 #ifndef KNOTFIT_LIB_MEASURED_H
 #define KNOTFIT_LIB_MEASURED_H
 
+#include "knotfit/request.hpp" // Ties, MeasuredRules
+
 #include <cstddef>
 #include <string_view>
 
 namespace knotfit {
-
-// What becomes of consecutive points with equal x: kKeep leaves them, and
-// the data set is refused as x not increasing.
-enum class Ties { kKeep, kMean, kFirst, kLast };
-
-struct MeasuredRules {
-  bool sort = false;         // by x, equal x in the order read
-  Ties ties = Ties::kKeep;   // after the sort
-  bool skip_missing = false; // drop a point whose x or y is missing
-  bool any() const { return sort || ties != Ties::kKeep || skip_missing; }
-};
 
 // "mean", "first", "last"; false for any other name.
 bool ParseTies(std::string_view name, Ties &ties);

@@ -17,6 +17,7 @@
 #include "../text/strtod_c.h"
 #include "hermite.h"
 #include "knotfit.h"
+#include "smoothing_spline.h"
 
 #include <algorithm>
 #include <charconv>
@@ -398,27 +399,96 @@ void HermiteFit(const MethodChoice &choice, int32_t n, const double *x,
   HermiteCoefficients(n, x, y, a, b, c);
 }
 
+// How the interpolants place knots within a bound: not-a-knot by least
+// squares on every point's gap, the local ones on the points.
+constexpr KnotPlacement kLeastSquares{true, 1};
+constexpr KnotPlacement kOnPoints{false, 1};
+
 // Akima's end secants continue the first two and the last two: a single
 // segment has no second one, hence 3 points for akima and makima.
 constexpr MethodInfo kMethods[] = {
-    {Method::kNotAKnot, "not-a-knot", 2, nullptr, NotAKnotFit, "",
-     " (default)"},
-    {Method::kNatural, "natural", 2, nullptr, HermiteFit<NaturalSlopes>, "",
-     ""},
-    {Method::kClamped, "clamped", 2, FiniteEndSlopes, HermiteFit<ClampedSlopes>,
-     "[=D0,DN]", ", clamped=D0,DN (end slopes)"},
-    {Method::kPeriodic, "periodic", 2, EqualEnds, HermiteFit<PeriodicSlopes>,
-     "", ""},
-    {Method::kPchip, "pchip", 2, nullptr,
-     HermiteFit<LocalSlopes<PchipInterior, PchipEnd>>, "", ""},
-    {Method::kAkima, "akima", 3, nullptr, HermiteFit<AkimaSlopes>, "", ""},
-    {Method::kMakima, "makima", 3, nullptr, HermiteFit<MakimaSlopes>, "", ""},
-    {Method::kSteffen, "steffen", 2, nullptr,
-     HermiteFit<LocalSlopes<SteffenInterior, SteffenEnd>>, "", ""},
-    {Method::kSmooth, "smooth", 3, nullptr, nullptr, "",
-     ", the cubic smoothing spline, near the points, not through them (x may "
-     "repeat, not decrease)",
-     true},
+    {.method = Method::kNotAKnot,
+     .name = "not-a-knot",
+     .fewest_points = 2,
+     .needs = nullptr,
+     .fit = NotAKnotFit,
+     .fit_near = nullptr,
+     .parameters = "",
+     .help = " (default)",
+     .tolerance = &kLeastSquares},
+    {.method = Method::kNatural,
+     .name = "natural",
+     .fewest_points = 2,
+     .needs = nullptr,
+     .fit = HermiteFit<NaturalSlopes>,
+     .fit_near = nullptr,
+     .parameters = "",
+     .help = ""},
+    {.method = Method::kClamped,
+     .name = "clamped",
+     .fewest_points = 2,
+     .needs = FiniteEndSlopes,
+     .fit = HermiteFit<ClampedSlopes>,
+     .fit_near = nullptr,
+     .parameters = "[=D0,DN]",
+     .help = ", clamped=D0,DN (end slopes)",
+     .end_slopes = true},
+    {.method = Method::kPeriodic,
+     .name = "periodic",
+     .fewest_points = 2,
+     .needs = EqualEnds,
+     .fit = HermiteFit<PeriodicSlopes>,
+     .fit_near = nullptr,
+     .parameters = "",
+     .help = ""},
+    {.method = Method::kPchip,
+     .name = "pchip",
+     .fewest_points = 2,
+     .needs = nullptr,
+     .fit = HermiteFit<LocalSlopes<PchipInterior, PchipEnd>>,
+     .fit_near = nullptr,
+     .parameters = "",
+     .help = "",
+     .tolerance = &kOnPoints},
+    {.method = Method::kAkima,
+     .name = "akima",
+     .fewest_points = 3,
+     .needs = nullptr,
+     .fit = HermiteFit<AkimaSlopes>,
+     .fit_near = nullptr,
+     .parameters = "",
+     .help = "",
+     .tolerance = &kOnPoints},
+    {.method = Method::kMakima,
+     .name = "makima",
+     .fewest_points = 3,
+     .needs = nullptr,
+     .fit = HermiteFit<MakimaSlopes>,
+     .fit_near = nullptr,
+     .parameters = "",
+     .help = "",
+     .tolerance = &kOnPoints},
+    {.method = Method::kSteffen,
+     .name = "steffen",
+     .fewest_points = 2,
+     .needs = nullptr,
+     .fit = HermiteFit<LocalSlopes<SteffenInterior, SteffenEnd>>,
+     .fit_near = nullptr,
+     .parameters = "",
+     .help = "",
+     .tolerance = &kOnPoints},
+    {.method = Method::kSmooth,
+     .name = "smooth",
+     .fewest_points = 3,
+     .needs = nullptr,
+     .fit = nullptr,
+     .fit_near = FitSmoothingSpline,
+     .parameters = "",
+     .help = ", the cubic smoothing spline, near the points, not through "
+             "them (x may repeat, not decrease)",
+     .merges_equal_x = true,
+     .weights = true,
+     .smoothing = true},
 };
 
 } // namespace
@@ -467,17 +537,53 @@ std::string MethodList() {
                   [](const MethodInfo &info) { return info.parameters; });
 }
 
+std::string MethodHelp() {
+  std::string words = "the interpolant:";
+  for (const MethodInfo &info : kMethods) {
+    words += words.ends_with(':') ? " " : info.fit == nullptr ? "; or " : ", ";
+    words += std::string(info.name) + info.help;
+  }
+  return words;
+}
+
+std::vector<Method> Alternatives(Method method) {
+  std::vector<Method> others;
+  if (InfoOf(method).fit == nullptr) {
+    return others;
+  }
+  for (const MethodInfo &info : kMethods) {
+    if (info.method != method && info.fit != nullptr && !info.end_slopes) {
+      others.push_back(info.method);
+    }
+  }
+  return others;
+}
+
+bool TakesTolerance(Method method) {
+  return InfoOf(method).tolerance != nullptr;
+}
+
+std::string ToleranceMethods() {
+  std::string names;
+  for (const MethodInfo &info : kMethods) {
+    if (info.tolerance != nullptr) {
+      names += (names.empty() ? "" : ", ") + std::string(info.name);
+    }
+  }
+  return names;
+}
+
 std::string MethodProblem(const MethodChoice &choice, int32_t n,
                           const double *x, const double *y) {
   const MethodInfo &info = InfoOf(choice.method);
   int32_t count = n; // points, or for a smoothing method distinct x
-  for (int32_t i = 1; info.smooths && i < n; ++i) {
+  for (int32_t i = 1; info.merges_equal_x && i < n; ++i) {
     count -= x[i] == x[i - 1] ? 1 : 0;
   }
   if (count < info.fewest_points) {
     return std::string(info.name) + " needs at least " +
            std::to_string(info.fewest_points) +
-           (info.smooths ? " distinct x (" : " points (") +
+           (info.merges_equal_x ? " distinct x (" : " points (") +
            std::to_string(count) + " given)";
   }
   return info.needs != nullptr ? info.needs(choice, n, y) : std::string();

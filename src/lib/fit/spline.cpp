@@ -35,7 +35,7 @@ public:
     if (!problem.empty()) {
       throw Error(problem);
     }
-    if (InfoOf(method.method).smooths) {
+    if (InfoOf(method.method).fit_near != nullptr) {
       return Smooth(x, y, nullptr, n, Smoothing{}); // by GCV, weights 1
     }
     Spline s;

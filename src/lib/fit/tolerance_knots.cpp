@@ -493,10 +493,7 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
 
 // How a method's knots are fitted and how far apart (in data points) two
 // knots must stay.
-struct Placement {
-  bool least_squares;
-  int32_t gap;
-};
+using Placement = KnotPlacement; // the method's row's
 
 // The fit on the knots, measured (an infinite error when the least-squares
 // fit cannot be made); the spline kept for the least-squares fit.
@@ -706,26 +703,6 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
   return Pruned(method, knots, std::move(fit), d);
 }
 
-// The methods that take a bound and how each places its knots.
-struct ToleranceMethod {
-  Method method;
-  Placement placement;
-};
-constexpr ToleranceMethod kToleranceMethods[] = {
-    {Method::kNotAKnot, {true, 1}}, {Method::kPchip, {false, 1}},
-    {Method::kAkima, {false, 1}},   {Method::kMakima, {false, 1}},
-    {Method::kSteffen, {false, 1}},
-};
-
-const ToleranceMethod *Find(Method method) {
-  for (const ToleranceMethod &row : kToleranceMethods) {
-    if (row.method == method) {
-      return &row;
-    }
-  }
-  return nullptr;
-}
-
 // Greedy insertion with at most `most` knots. After each insertion only the
 // points whose value may have changed are evaluated again: the errors are
 // those a full measure gives, bit for bit.
@@ -795,26 +772,13 @@ double AbsoluteTolerance(const Tolerance &tolerance, int32_t n,
   return (*high - *low) * (tolerance.value / 100.0);
 }
 
-bool TakesTolerance(Method method) {
-  return Find(method) != nullptr;
-}
-
-std::string ToleranceMethods() {
-  std::string names;
-  for (const ToleranceMethod &row : kToleranceMethods) {
-    names += (names.empty() ? "" : ", ") + std::string(MethodName(row.method));
-  }
-  return names;
-}
-
 ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
                                 const double *x, const double *y, double e,
                                 TableForm form,
                                 const ToleranceProgress &progress) {
   const Data d{n, x, y, e, form, &progress};
-  const ToleranceMethod *row = Find(method.method);
-  const Placement placement =
-      row != nullptr ? row->placement : Placement{false, 1};
+  const KnotPlacement *row = InfoOf(method.method).tolerance;
+  const Placement placement = row != nullptr ? *row : Placement{false, 1};
   if (placement.least_squares && n < 4) {
     return GreedyKnots(method, n, x, y, e, form);
   }

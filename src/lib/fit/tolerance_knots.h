@@ -6,8 +6,10 @@
 #define KNOTFIT_LIB_TOLERANCE_KNOTS_H
 
 #include "knotfit/method.hpp"
+#include "knotfit/request.hpp" // Tolerance
 #include "knotfit/spline.hpp"
 #include "knotfit/table.hpp"
+#include "methods.h" // TakesTolerance, ToleranceMethods
 
 #include <cstddef>
 #include <cstdint>
@@ -18,13 +20,6 @@
 
 namespace knotfit {
 
-// A bound as written: "0.5" in y's units, or "0.1%" of the data set's y
-// range.
-struct Tolerance {
-  double value = 0.0;
-  bool percent = false;
-};
-
 // Reads "E" or "E%", E a finite decimal number above 0. False for anything
 // else (out is then unchanged).
 bool ParseTolerance(std::string_view text, Tolerance &out);
@@ -33,12 +28,6 @@ bool ParseTolerance(std::string_view text, Tolerance &out);
 // max y - min y.
 double AbsoluteTolerance(const Tolerance &tolerance, int32_t n,
                          const double *y);
-
-// Whether the method places its knots within a bound; "not-a-knot, pchip,
-// akima, makima, steffen", the methods that do, for the message refusing
-// the others.
-bool TakesTolerance(Method method);
-std::string ToleranceMethods();
 
 // A table's fit on its own knots, in the SplineTable form (b and c of the
 // last knot 0), with the largest |T(x_i) - y_i| of its stored table over

@@ -46,13 +46,14 @@ using knotfit::TiesName;
 using knotfit::NameList;
 using knotfit::ParseName;
 
-// The fits: every method by its table row, and the not-a-knot solver for
-// fits the program keeps in its own form.
-using knotfit::AllMethods;
+// The fits: every kind by its table row (what it accepts, its fit), and the
+// not-a-knot solver for fits the program keeps in its own form.
+using knotfit::Alternatives;
 using knotfit::ComputeSpline;
 using knotfit::ExtrapolationList;
 using knotfit::Hermite;
 using knotfit::InfoOf;
+using knotfit::MethodHelp;
 using knotfit::MethodInfo;
 using knotfit::MethodList;
 using knotfit::SegmentCoefficients;

@@ -1,0 +1,76 @@
+// One fit, described whole: the method and its parameters, the bound, the
+// table's form and the rules that make measured points a data set. The
+// program builds one from its options, the Python module from its keywords;
+// RequestProblem states every rule between the parts once, for both.
+#ifndef KNOTFIT_REQUEST_HPP
+#define KNOTFIT_REQUEST_HPP
+
+#include "knotfit/method.hpp"
+#include "knotfit/spline.hpp" // Smoothing
+#include "knotfit/table.hpp"  // TableForm
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace knotfit {
+
+// A bound on the table's error: value in y's units, or (percent) value
+// percent of the data set's y range. value is finite and above 0.
+struct Tolerance {
+  double value = 0.0;
+  bool percent = false;
+};
+
+// What becomes of consecutive points with equal x: kKeep leaves them, and
+// the data set is refused as x not increasing; the others make them one
+// point with the mean, the first or the last y.
+enum class Ties { kKeep, kMean, kFirst, kLast };
+
+// Data as measured: points in any order, several readings at one x,
+// readings missing.
+struct MeasuredRules {
+  bool sort = false;         // by x, equal x in the order read
+  Ties ties = Ties::kKeep;   // after the sort
+  bool skip_missing = false; // drop a point whose x or y is missing
+  bool any() const { return sort || ties != Ties::kKeep || skip_missing; }
+};
+
+struct Request {
+  MethodChoice method{};
+  Smoothing smoothing{}; // for a method that smooths
+  // The fewest knots whose stored table is within the bound, instead of a
+  // knot at every point.
+  std::optional<Tolerance> tolerance;
+  TableForm form = TableForm::kClassic;
+  bool automatic_form = false; // each data set in the least form it needs
+  MeasuredRules measured{};
+};
+
+// The parts of a request that only some methods accept, as a caller sets
+// them besides the method; the tolerance and the ties rule are read from
+// the request itself.
+enum class Parameter {
+  kEndSlopes, // of a method that takes them
+  kLambda,    // the smoothing rule: lambda, df or GCV
+  kWeights,   // a weight per point
+};
+
+// How a message names the parts: by the program's options ("option
+// '--tolerance'", "-m smooth") or by the module's keywords ("tolerance",
+// "method='smooth'").
+enum class Naming { kOption, kKeyword };
+
+// Why the request cannot be carried out whatever the points, or empty: a
+// tolerance with a method that takes none ("option '--tolerance' takes the
+// methods not-a-knot, pchip, akima, makima, steffen, not natural"), a
+// parameter of given that the method does not accept (the last one given;
+// "option '--lambda' needs -m smooth"), a ties rule with a method that
+// merges equal x itself.
+std::string RequestProblem(const Request &request,
+                           const std::vector<Parameter> &given = {},
+                           Naming naming = Naming::kOption);
+
+} // namespace knotfit
+
+#endif
