@@ -1,6 +1,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <knotfit.h>
+#include <knotfit/request.hpp>
 #include <knotfit/table.hpp>
 #include <vector>
 
@@ -27,4 +28,11 @@ int main() {
   } catch (const knotfit::Error &e) {
     std::printf("error: %s\n", e.what());
   }
+  // The rules between a request's parts, in the module's words.
+  knotfit::Request request;
+  request.method = {knotfit::Method::kSmooth};
+  request.measured.ties = knotfit::Ties::kMean;
+  std::printf(
+      "%s\n",
+      knotfit::RequestProblem(request, {}, knotfit::Naming::kKeyword).c_str());
 }

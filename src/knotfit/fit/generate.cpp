@@ -69,33 +69,6 @@ std::vector<std::string> MissingDirectories(const KelTargets &targets) {
   return missing;
 }
 
-// The form of the data set's table: --table's, or for auto the least one its
-// fit needs, judged on the library's fit of the same points (the same
-// doubles).
-knotfit::TableForm FormOf(const DataSet &set, const Run &run) {
-  const int32_t n = set.n;
-  const double *x = set.x, *y = set.y;
-  if (!run.table.automatic || run.tolerance != nullptr) {
-    return run.table.form; // a bound's form is chosen with its knots
-  }
-  try {
-    if (knotfit::detail::InfoOf(run.method.method).fit_near == nullptr) {
-      return LeastTableForm(
-          knotfit::fit(x, y, static_cast<size_t>(n), run.method));
-    }
-    // A fit near the points is the natural spline through its own knots.
-    Workspace scratch;
-    const TableForm smoothed(run.method, knotfit::TableForm::kClassic, n, x, y,
-                             scratch, set.w, run.smoothing);
-    const auto &f = *smoothed.smoothing();
-    return f.x.empty() ? knotfit::TableForm::kClassic // refused: not written
-                       : LeastTableForm(knotfit::fit(
-                             f.x, f.y, {knotfit::Method::kNatural}));
-  } catch (const knotfit::Error &) {
-    return knotfit::TableForm::kClassic; // never: the same checks passed
-  }
-}
-
 // What knots that collapsed in the form written cost, and the first later
 // form that keeps them apart (about the same origin, the first knot's x).
 const char *CannotTellApart(int32_t n, const double *x,
@@ -252,9 +225,12 @@ MadeDataSet::MadeDataSet(const DataSet &set, const Run &run, Workspace &work,
                                                        start](size_t knots) {
     run.console.Fitting(set.name, knots, start);
   };
+  // --table=auto: the least form the fit needs, judged on the fit made
+  // (a bound's form is chosen with its knots).
   const TableForm &fit =
-      fit_.emplace(run.method, FormOf(set, run), n, set.x, set.y, work, set.w,
-                   run.smoothing, run.tolerance, run.table.automatic, progress);
+      fit_.emplace(run.method, run.table.form, n, set.x, set.y, work, set.w,
+                   run.smoothing, run.tolerance, run.table.automatic, progress,
+                   run.table.automatic ? LeastTableForm : nullptr);
   reached_ = Reached(fit, n, set.x, set.y, run);
   // The table holds binary32 values (binary64 in the double form): a field
   // that overflows there would be stored as inf, and knots stored with the

@@ -37,7 +37,7 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
                      const double *y, Workspace &work, const double *w,
                      const detail::Smoothing &how,
                      const detail::Tolerance *bound, bool automatic,
-                     const detail::ToleranceProgress &progress)
+                     const detail::ToleranceProgress &progress, FormJudge judge)
     : form_(form) {
   const auto size = static_cast<size_t>(n);
   if (bound != nullptr) {
@@ -52,9 +52,30 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
                              w != nullptr ? std::span<const double>(w, size)
                                           : std::span<const double>(),
                              how, f);
-    // Refused, it holds no knot.
+    // Refused, it holds no knot (and is written in no form).
     fields_ = detail::FieldsOf(f);
     merged_ = f.x.size() < size;
+    if (judge != nullptr && refused_.empty()) {
+      form_ = judge(detail::SplineOf(f));
+    } else if (judge != nullptr) {
+      form_ = knotfit::TableForm::kClassic;
+    }
+    SetOrigin();
+    return;
+  }
+  if (judge != nullptr) {
+    // Judged as made, then written as it is in the form chosen: in double,
+    // never compact.
+    judged_ = std::make_shared<const knotfit::Spline>(
+        knotfit::fit(x, y, size, method));
+    form_ = judge(*judged_);
+    const knotfit::Spline &s = *judged_;
+    fields_.n = n;
+    fields_.x = s.x().data();
+    fields_.y = s.y().data();
+    fields_.a = s.a().data();
+    fields_.b = s.b().data();
+    fields_.c = s.c().data();
     SetOrigin();
     return;
   }

@@ -15,6 +15,7 @@
 #include "input/point_places.h"
 
 #include "knotfit/method.hpp"
+#include "knotfit/spline.hpp"
 #include "knotfit/table.hpp"
 #include "knotfit_internal.h"
 
@@ -36,6 +37,9 @@ struct Workspace {
   BigArray<double> a, b, c;
 };
 
+// --table=auto's judge: the least form a fit needs (LeastTableForm).
+using FormJudge = knotfit::TableForm (*)(const knotfit::Spline &fit);
+
 class TableForm {
 public:
   // Fits the n points (which passed every check) with the method, for a
@@ -44,14 +48,17 @@ public:
   // in that form, or (automatic) in the first of classic, offset and
   // double whose table meets it. The double form keeps b and c in double,
   // so a long fit is never compact there; the offset and double forms get
-  // their origin.
+  // their origin. With judge and no bound (--table=auto), form is the
+  // judge's of the fit made here, which is kept in double and written in
+  // that form: the fit is made once.
   TableForm(const knotfit::MethodChoice &method, knotfit::TableForm form,
             int32_t n, const double *x, const double *y, Workspace &work,
             const double *w = nullptr,
             const knotfit::detail::Smoothing &how = {},
             const knotfit::detail::Tolerance *bound = nullptr,
             bool automatic = false,
-            const knotfit::detail::ToleranceProgress &progress = {});
+            const knotfit::detail::ToleranceProgress &progress = {},
+            FormJudge judge = nullptr);
 
   // The fields the table encoder reads, and the form they are written in.
   const knotfit::detail::TableFields &fields() const { return fields_; }
@@ -115,6 +122,7 @@ private:
   knotfit::TableForm form_;
   std::shared_ptr<knotfit::detail::SmoothingFit> smoothing_;
   std::shared_ptr<knotfit::detail::ToleranceFit> knots_;
+  std::shared_ptr<const knotfit::Spline> judged_; // an interpolant judged
   double bound_ = 0.0;
   Problem refused_;     // by the smoothing fit, or the x a bound cannot take
   bool merged_ = false; // its knots are fewer than the points

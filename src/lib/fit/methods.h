@@ -79,6 +79,10 @@ std::vector<Method> Alternatives(Method method);
 bool TakesTolerance(Method method);
 std::string ToleranceMethods();
 
+// A fit near the points as a Spline, its knots its own (for the judges of
+// a fit, which read Splines).
+Spline SplineOf(const SmoothingFit &fit);
+
 // Every method's name and parameters, in the order of the table:
 // "not-a-knot, natural, clamped[=D0,DN], ...", for messages and help texts.
 std::string MethodList();

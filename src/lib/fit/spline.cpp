@@ -81,6 +81,10 @@ Spline SplineOf(const ToleranceFit &fit) {
   return SplineMaker::Of(fit);
 }
 
+Spline SplineOf(const SmoothingFit &fit) {
+  return SplineMaker::Of(fit);
+}
+
 namespace {
 
 Pieces<double> PiecesOf(const Spline &s) {
