@@ -36,10 +36,11 @@ one() {
 # The form auto picks for W1's one data set, by the bytes of its table.
 picked() {
   one probe "$cur" w1.txt "$@" --table=auto
-  cp "$work/kel/CS/"* "$work/auto.table"
+  table() { find "$work/kel/CS" -maxdepth 1 -type f; }
+  cp "$(table)" "$work/auto.table"
   for form in classic offset double; do
     one probe "$cur" w1.txt "$@" --table=$form
-    if cmp -s "$work/kel/CS/"* "$work/auto.table"; then
+    if cmp -s "$(table)" "$work/auto.table"; then
       echo $form
       return
     fi
