@@ -18,7 +18,11 @@
 //   f(x_t) - y_t = H_t A_tt S_t.
 // So tr A and n - tr A are each summed from positive terms, and the
 // residuals come without subtracting f from y: nothing cancels at either end
-// of the range of lambda. P_t and S_t combine what the points left of x_t
+// of the range of lambda. Leave-one-out CV needs no more: a point alone at
+// its x misses its prediction without it by (y_t - f(x_t)) / (1 - A_tt) =
+// -S_t / P_t; one of several tied points, with h_i = A_tt w_i / W_t, by
+// (y_i - f(x_t)) W_t / (W_t - w_i + (1 - A_tt) w_i), sums of positive terms
+// again. P_t and S_t combine what the points left of x_t
 // say (a filter run left to right) with what the points right of it say
 // (the same filter run right to left, x turned round): two independent
 // Gaussian opinions of (f, f') at x_t.
@@ -635,7 +639,8 @@ struct Tails {
 // no longer depends on the b_k's scale alone; its bounds come from the ends
 // evaluated. Above lambda_0 (RSS_0, rest_0 = sum b_k there): RSS does not
 // fall and b_k(lambda) <= b_k(lambda_0) lambda / lambda_0, so GCV >= n
-// RSS_0 / (e + min(rest_0 lambda / lambda_0, m - 2))^2. Below lambda_1:
+// RSS_0 / (e + min(rest_0 lambda / lambda_0, n - 2))^2 (sum b_k being at
+// most m - 2, and so below n - 2). Below lambda_1:
 // b_k(lambda) >= b(mu_min) >= b(mu_min) b_k(lambda_1), and sum b_k does not
 // grow, so GCV >= n (b(mu_min)^2 rss_1 + C) / (e + rest_1)^2.
 struct TiedTails {
@@ -1018,6 +1023,9 @@ std::string FitSmoothingSpline(std::span<const double> x,
   } else if (!score.cv_none) {
     out.score = std::ldexp(score.cv / k.weight, 2 * k.ey);
   }
+  out.variance.clear();
+  out.residuals.clear();
+  out.leverage.clear();
   if (how.details) {
     out.variance.resize(m);
     out.residuals.resize(x.size());

@@ -15,10 +15,12 @@
 // units: it scales with the cube of x's unit and with the weights' unit, not
 // with y's. The natural scale is (x_{n-1} - x_0)^3 sum w / n.
 //
-// Each lambda tried costs O(n) time; GCV tries a few dozen, a given lambda
-// one. Memory is O(n): 12 doubles a point, the result included, asked for
-// on huge pages and mapped before it is written (fresh_arrays.h). The result
-// is the same doubles in every build.
+// Each lambda tried costs O(n) time; GCV and CV try a few dozen, a given
+// lambda one. Memory is O(n): 12 doubles a distinct x, the result included,
+// asked for on huge pages and mapped before it is written (fresh_arrays.h);
+// CV on tied points 3 doubles a point and an index a distinct x more, the
+// details 2 doubles a point and 2 a distinct x. The result is the same
+// doubles in every build.
 #ifndef KNOTFIT_LIB_SMOOTHING_SPLINE_H
 #define KNOTFIT_LIB_SMOOTHING_SPLINE_H
 
