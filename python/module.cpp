@@ -453,7 +453,7 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
           "no table within E = " + knotfit::detail::ShortNumber(e) +
           " found, the best has max error " +
           knotfit::detail::ShortNumber(knots.error) +
-          " at x = " + knotfit::detail::ShortNumber(px[knots.worst]) + " (" +
+          " at x = " + knotfit::detail::ShortNumber(knots.worst_at) + " (" +
           std::to_string(knots.x.size()) + " knots)";
     }
     return knotfit::detail::SplineOf(knots);

@@ -168,7 +168,7 @@ std::optional<KnotsReached> Reached(const TableForm &fit, int32_t n,
   r.bytes = knotfit::detail::TableSize(fit.form(), r.knots);
   r.e = fit.bound();
   r.error = knots.error;
-  r.at = x[knots.worst];
+  r.at = knots.worst_at;
   r.met = knots.met;
   r.table_vs_fit = knotfit::detail::TableVersusFit(knots, run.method, n, x, y);
   return r;
