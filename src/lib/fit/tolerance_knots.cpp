@@ -1070,15 +1070,18 @@ ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
 ToleranceFit FollowWithinTolerance(const Spline &f, const Bound &bound,
                                    TableForm form,
                                    const ToleranceProgress &progress) {
-  const Pieces<double> pieces{f.size(),     f.x().data(), f.y().data(),
-                              f.a().data(), f.b().data(), f.c().data()};
-  Data d{static_cast<int32_t>(f.size()),
-         f.x().data(),
-         f.y().data(),
-         bound.e,
-         form,
-         &progress,
-         bound.r};
+  return FollowWithinTolerance(static_cast<int32_t>(f.size()), f.x().data(),
+                               f.y().data(), f.a().data(), f.b().data(),
+                               f.c().data(), bound, form, progress);
+}
+
+ToleranceFit FollowWithinTolerance(int32_t m, const double *x, const double *y,
+                                   const double *a, const double *b,
+                                   const double *c, const Bound &bound,
+                                   TableForm form,
+                                   const ToleranceProgress &progress) {
+  const Pieces<double> pieces{static_cast<std::size_t>(m), x, y, a, b, c};
+  Data d{m, x, y, bound.e, form, &progress, bound.r};
   d.follow = &pieces;
   // A C2 cubic: the least-squares spline on f's values, not-a-knot through
   // some of them where that cannot meet the bound.
@@ -1089,10 +1092,19 @@ double TableVersusFit(const ToleranceFit &fit, const MethodChoice &method,
                       int32_t n, const double *x, const double *y,
                       TableForm form) {
   const Spline all = knotfit::fit(x, y, static_cast<std::size_t>(n), method);
+  return TableVersusFit(fit, static_cast<int32_t>(all.size()), all.x().data(),
+                        all.y().data(), all.a().data(), all.b().data(),
+                        all.c().data(), form);
+}
+
+double TableVersusFit(const ToleranceFit &fit, int32_t m, const double *x,
+                      const double *y, const double *a, const double *b,
+                      const double *c, TableForm form) {
+  const Pieces<double> curve{static_cast<std::size_t>(m), x, y, a, b, c};
   const StoredTable table(fit, form);
   std::vector<PlotSample> samples;
-  const auto value = [&all](double t) { return all.value(t); };
-  if (!SamplePlot(x[0], x[n - 1], value, samples).empty()) {
+  const auto value = [&curve](double t) { return curve.Value(t); };
+  if (!SamplePlot(x[0], x[m - 1], value, samples).empty()) {
     return NAN;
   }
   double largest = 0.0;

@@ -23,9 +23,12 @@ namespace knotfit {
 
 // A bound as written: "0.5" in y's units, or "0.1%" of the data set's y
 // range.
+// With a relative part R (--relative-tolerance), each point's bound is
+// E + R|y_i| (value 0 when no E was given).
 struct Tolerance {
   double value = 0.0;
   bool percent = false;
+  double relative = 0.0;
 };
 
 // Reads "E" or "E%", E a finite decimal number above 0. False for anything
@@ -110,6 +113,12 @@ ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
 ToleranceFit FollowWithinTolerance(const Spline &f, const Bound &bound,
                                    TableForm form = TableForm::kClassic,
                                    const ToleranceProgress &progress = {});
+// The same for f held as m knots in the SplineTable form.
+ToleranceFit FollowWithinTolerance(int32_t m, const double *x, const double *y,
+                                   const double *a, const double *b,
+                                   const double *c, const Bound &bound,
+                                   TableForm form = TableForm::kClassic,
+                                   const ToleranceProgress &progress = {});
 
 // How far the stored table strays from the method's fit through every
 // point between the data: the largest |T(t) - F(t)| over the plot's
@@ -117,6 +126,11 @@ ToleranceFit FollowWithinTolerance(const Spline &f, const Bound &bound,
 double TableVersusFit(const ToleranceFit &fit, const MethodChoice &method,
                       int32_t n, const double *x, const double *y,
                       TableForm form = TableForm::kClassic);
+// The same against a curve held as m knots in the SplineTable form (the
+// smoothing fit a table follows).
+double TableVersusFit(const ToleranceFit &fit, int32_t m, const double *x,
+                      const double *y, const double *a, const double *b,
+                      const double *c, TableForm form = TableForm::kClassic);
 
 // The reference it is measured against: from the two end points, the data
 // point where the stored table misses most (of an interval, its end nearer
