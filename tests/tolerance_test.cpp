@@ -231,7 +231,7 @@ TEST(Tolerance, BoundsAsWritten) {
     EXPECT_EQ(t.percent, c.ok && c.percent);
   }
   EXPECT_EQ(knotfit::ToleranceMethods(),
-            "not-a-knot, pchip, akima, makima, steffen");
+            "not-a-knot, pchip, akima, makima, steffen, smooth");
 }
 
 } // namespace

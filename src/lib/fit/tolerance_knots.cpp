@@ -842,10 +842,12 @@ struct ToleranceMethod {
   Method method;
   Placement placement;
 };
+// smooth's table follows its smoothing fit (FollowWithinTolerance), as the
+// least-squares spline on the fit's values.
 constexpr ToleranceMethod kToleranceMethods[] = {
     {Method::kNotAKnot, {true, 1}}, {Method::kPchip, {false, 1}},
     {Method::kAkima, {false, 1}},   {Method::kMakima, {false, 1}},
-    {Method::kSteffen, {false, 1}},
+    {Method::kSteffen, {false, 1}}, {Method::kSmooth, {true, 1}},
 };
 
 const ToleranceMethod *Find(Method method) {

@@ -58,8 +58,8 @@ double AbsoluteTolerance(const Tolerance &tolerance, int32_t n,
                          const double *y);
 
 // Whether the method places its knots within a bound; "not-a-knot, pchip,
-// akima, makima, steffen", the methods that do, for the message refusing
-// the others.
+// akima, makima, steffen, smooth", the methods that do, for the message
+// refusing the others.
 bool TakesTolerance(Method method);
 std::string ToleranceMethods();
 
