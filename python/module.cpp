@@ -295,23 +295,26 @@ template <class Reader> void BindReader(py::class_<Reader> &cls) {
   }
 }
 
-// lam of fit: None or 'gcv', a number (lambda), or ('df', K).
+// lam of fit: None or 'gcv', 'cv', a number (lambda), or ('df', K). The
+// module's smoothing fits keep their residuals, leverages and variances.
 knotfit::Smoothing SmoothingOf(const py::handle &lam) {
   using Rule = knotfit::Smoothing::Rule;
-  if (lam.is_none() ||
-      (py::isinstance<py::str>(lam) && lam.cast<std::string>() == "gcv")) {
-    return {Rule::kGcv, 0.0};
+  const std::string word =
+      py::isinstance<py::str>(lam) ? lam.cast<std::string>() : "";
+  if (lam.is_none() || word == "gcv" || word == "cv") {
+    return {word == "cv" ? Rule::kCv : Rule::kGcv, 0.0, true};
   }
   if (IsRealNumber(lam)) {
-    return {Rule::kLambda, Number(lam, "lam")};
+    return {Rule::kLambda, Number(lam, "lam"), true};
   }
   if (py::isinstance<py::tuple>(lam) && py::len(lam) == 2 &&
       py::isinstance<py::str>(lam[py::int_(0)]) &&
       lam[py::int_(0)].cast<std::string>() == "df" &&
       IsRealNumber(lam[py::int_(1)])) {
-    return {Rule::kDegreesOfFreedom, Number(lam[py::int_(1)], "K")};
+    return {Rule::kDegreesOfFreedom, Number(lam[py::int_(1)], "K"), true};
   }
-  throw Error("lam is a number >= 0, 'gcv' or ('df', K), not " + TypeName(lam));
+  throw Error("lam is a number >= 0, 'gcv', 'cv' or ('df', K), not " +
+              TypeName(lam));
 }
 
 // The points, with their weights, if any: copies made while the lock is
@@ -670,6 +673,89 @@ PYBIND11_MODULE(knotfit, m) {
         },
         figure_docs[i]);
   }
+  const char *optional_figures[] = {"score", "sigma", "band_max"};
+  const char *optional_docs[] = {
+      "The smoothing spline's criterion's value (criterion says which): "
+      "gcv, or\nCV = sum w ((y - f(x)) / (1 - h))**2 / sum w over the points; "
+      "None where\nsome leverage h is 1, and for an interpolant.",
+      "The smoothing spline's estimate of the noise, sqrt(RSS_w / (n - df)) "
+      "over\nthe n points; None where n - df <= 0, and for an interpolant.",
+      "The largest width (upper - lower) of the smoothing spline's 95% "
+      "band\n(see band); None without sigma, and for an interpolant."};
+  for (int i = 0; i < 3; ++i) {
+    spline.def_property_readonly(
+        optional_figures[i],
+        [i](const Spline &s) -> py::object {
+          if (!s.smoothing()) {
+            return py::none();
+          }
+          const knotfit::SmoothingFigures &f = *s.smoothing();
+          const std::optional<double> values[] = {f.score, f.sigma, f.band_max};
+          return values[i] ? py::object(py::float_(*values[i])) : py::none();
+        },
+        optional_docs[i]);
+  }
+  spline.def_property_readonly(
+      "criterion",
+      [](const Spline &s) -> py::object {
+        if (!s.smoothing()) {
+          return py::none();
+        }
+        return py::str(s.smoothing()->cv ? "cv" : "gcv");
+      },
+      "What score holds: 'cv' for lam='cv', else 'gcv'. None for an "
+      "interpolant.");
+  const char *per_point[] = {"fitted", "residuals", "leverage"};
+  const char *per_point_docs[] = {
+      "The smoothing spline's values f(x) at the distinct x (its y). None "
+      "for an\ninterpolant.",
+      "The smoothing spline's residuals y - f(x), per point as given. None "
+      "for an\ninterpolant.",
+      "The smoothing spline's leverages h = A_kk w / W_k per point as given "
+      "(A\nthe influence matrix on the distinct x, W_k the summed weight at "
+      "the\npoint's x): how much of the fit there is its own y. None for an\n"
+      "interpolant."};
+  for (int i = 0; i < 3; ++i) {
+    spline.def_property_readonly(
+        per_point[i],
+        [i](const py::object &self) -> py::object {
+          const Spline &s = self.cast<const Spline &>();
+          if (!s.smoothing()) {
+            return py::none();
+          }
+          const std::vector<double> *arrays[] = {
+              &s.y(), &s.smoothing()->residuals, &s.smoothing()->leverage};
+          return View(*arrays[i], self);
+        },
+        per_point_docs[i]);
+  }
+  spline.def(
+      "band",
+      [](const Spline &s, double level, const py::object &t) {
+        std::vector<double> at = s.x();
+        if (!t.is_none()) {
+          const Doubles in = Vector(t, "t");
+          at.assign(in.data(), in.data() + in.size());
+        }
+        knotfit::Band b;
+        {
+          const py::gil_scoped_release unlocked;
+          b = knotfit::band(s, at, level);
+        }
+        auto array = [](const std::vector<double> &v) {
+          py::array_t<double> out(static_cast<py::ssize_t>(v.size()));
+          std::copy(v.begin(), v.end(), out.mutable_data());
+          return out;
+        };
+        return py::make_tuple(array(b.lower), array(b.upper));
+      },
+      py::arg("level") = 0.95, py::arg("t") = py::none(),
+      "The smoothing spline's pointwise Bayesian band, (lower, upper) at t "
+      "(by\ndefault the distinct x): f(t) -+ z sigma sqrt(v(t)), z the "
+      "normal quantile\nof (1 + level) / 2, v the variances A_kk / W_k at "
+      "the distinct x,\ninterpolated linearly between them and held at the "
+      "end values beyond.\nRaises knotfit.Error for a level outside (0, 1), "
+      "without sigma, and for\nan interpolant.");
 
   py::class_<Table> table(
       m, "Table",
@@ -727,15 +813,20 @@ PYBIND11_MODULE(knotfit, m) {
         "knot with their summed weight and\nweighted mean y (ties does not "
         "apply); it needs 3 distinct x. w: the\nweights, positive (None: "
         "all 1). lam: None or 'gcv' chooses lambda by\ngeneralised "
-        "cross-validation; a number >= 0 (not a bool) sets it (0: the\n"
+        "cross-validation, 'cv' by leave-one-out cross-validation\n(both "
+        "over every point, equal x each counted); a number >= 0 (not a\n"
+        "bool) sets it (0: the\n"
         "natural interpolant; lambda scales with the cube of x's unit and\n"
         "with w's, not with y's); ('df', K) chooses it so that the fit has "
         "K\nequivalent degrees of freedom, 2 < K <= the number of distinct "
-        "x. The\nspline's lam, df and gcv say what was chosen. A number "
+        "x. The\nspline's lam, df, gcv, criterion and score say what was "
+        "chosen; sigma,\nfitted, residuals, leverage, band() and band_max "
+        "what it gives. A number "
         "may be any real\nnumber Python has (a numpy float32 or int64 "
         "too):\n\n"
         "    s = knotfit.fit(x, y, 'smooth')            # lambda by GCV\n"
         "    s.lam, s.df, s.gcv\n"
+        "    lower, upper = s.band(0.95)                # at the distinct x\n"
         "    knotfit.fit(x, y, 'smooth', lam=('df', 8)) # as stiff as 8 "
         "parameters\n\n"
         "tolerance=E (a number, in y's units) or 'E%' (of the y range) "

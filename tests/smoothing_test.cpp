@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <numeric>
 #include <random>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -38,7 +39,7 @@ const auto D = [](Real v) { return static_cast<double>(v); };
 // M = R + lambda Q'W^-1 Q, M g = Q'y, residual = lambda W^-1 Q g, and
 // A = I - lambda W^-1 Q M^-1 Q'.
 struct Dense {
-  std::vector<Real> f, g, residual;
+  std::vector<Real> f, g, residual, diag; // diag: A's
   Real trace;
 };
 Dense Reference(const Values &x, const Values &y, const Values &w,
@@ -77,7 +78,7 @@ Dense Reference(const Values &x, const Values &y, const Values &w,
     }
   }
   auto s = [&](size_t j, size_t k) { return rhs[j][k] / m[j][j]; }; // M^-1 rhs
-  Dense d{{}, std::vector<Real>(n), {}, Real(n)};
+  Dense d{{}, std::vector<Real>(n), {}, {}, Real(n)};
   for (size_t k = 0; k < n; ++k) {
     Real qg = 0, qs = 0;
     for (size_t j = 0; j < p; ++j) {
@@ -88,6 +89,7 @@ Dense Reference(const Values &x, const Values &y, const Values &w,
     d.residual.push_back(lambda * qg / w[k]);
     d.f.push_back(y[k] - d.residual[k]);
     d.trace -= lambda * qs / w[k];
+    d.diag.push_back(1 - lambda * qs / w[k]);
   }
   return d;
 }
@@ -218,7 +220,8 @@ TEST(SmoothingSpline, MatchesTheDenseReferenceAndItsLimits) {
 }
 
 // Points with equal x fit as one point with the summed weight and the
-// weighted mean y; the residuals stay those of the points given.
+// weighted mean y at any lambda (GCV's here counts each point, and so
+// chooses another); the residuals stay those of the points given.
 TEST(SmoothingSpline, TiesAreOneKnotWithSummedWeightAndMeanY) {
   const Values x = {0, 1, 1, 1, 2.5, 3, 3, 4}, y = {1, 2, 6, 1, 0, 5, -1, 2};
   const Values w = {1, 0.5, 2, 1, 1, 3, 1, 1};
@@ -226,11 +229,11 @@ TEST(SmoothingSpline, TiesAreOneKnotWithSummedWeightAndMeanY) {
   const Values mw = {1, 3.5, 1, 4, 1};
   const double scatter = 0.5 * 4 + 2 * 4 + 9 + 3 * 2.25 + 20.25;
   for (const Smoothing how : {Smoothing{Rule::kLambda, 0.3}, Smoothing{}}) {
-    const SmoothingFit ties = Fit(x, y, w, how), merged = Fit(mx, my, mw, how);
+    const SmoothingFit ties = Fit(x, y, w, how);
+    const SmoothingFit merged = Fit(mx, my, mw, {Rule::kLambda, ties.lambda});
     EXPECT_EQ(ties.x, mx);
     EXPECT_EQ(ties.y, merged.y);
     EXPECT_EQ(ties.a, merged.a);
-    EXPECT_EQ(ties.gcv, merged.gcv);
     EXPECT_NEAR(ties.rss, merged.rss + scatter, 1e-12 * ties.rss);
     EXPECT_NEAR(ties.rms, std::sqrt(ties.rss / 10.5), 1e-15 * ties.rms);
     EXPECT_NEAR(ties.max_residual, ties.y[3] + 1, 1e-14); // y = -1 at x = 3
@@ -238,6 +241,162 @@ TEST(SmoothingSpline, TiesAreOneKnotWithSummedWeightAndMeanY) {
     EXPECT_EQ(ties.b.back(), 0.0); // no segment starts at the last knot
     EXPECT_EQ(ties.c.back(), 0.0);
   }
+}
+
+// Tied points each counted: GCV = n RSS / (n - tr A)^2 with RSS over the
+// points, leave-one-out CV with h = A_kk w / W_k (and its lambda CV's
+// minimiser), the residuals, leverages, sigma, the band's variances and the
+// band itself between and beyond the knots, against the dense reference of
+// the merged points, with ties and weights and without either.
+TEST(SmoothingSpline, EveryPointCountsInGcvCvAndTheBand) {
+  const Values x = {0, 1, 1, 1, 2.5, 3, 3, 4, 5, 5.5, 7};
+  const Values y = {1, 2, 6, 1, 0, 5, -1, 2, 3, 2.5, 6};
+  const Values w = {1, 0.5, 2, 1, 1, 3, 1, 1, 2, 1, 1};
+  const Values plain = {0, 1, 2, 2.5, 3, 4, 5, 5.5, 7, 8, 9};
+  for (const bool tied : {true, false}) {
+    const Values &px = tied ? x : plain;
+    const Values pw = tied ? w : Values{};
+    const Values &py = y;
+    Values mx, my, mw;
+    std::vector<size_t> knot; // each point's
+    for (size_t i = 0; i < px.size(); ++i) {
+      const double wi = pw.empty() ? 1.0 : pw[i];
+      if (i == 0 || px[i] != px[i - 1]) {
+        mx.push_back(px[i]), my.push_back(0), mw.push_back(0);
+      }
+      my.back() += wi * py[i], mw.back() += wi, knot.push_back(mx.size() - 1);
+    }
+    for (size_t k = 0; k < mx.size(); ++k) {
+      my[k] /= mw[k];
+    }
+    const Real n = Real(px.size());
+    struct Figures {
+      Real gcv, cv, rss, trace;
+    };
+    auto figures = [&](double lambda) {
+      const Dense d = Reference(mx, my, mw, lambda);
+      Figures f{0, 0, 0, d.trace};
+      Real sw = 0;
+      for (size_t i = 0; i < px.size(); ++i) {
+        const size_t k = knot[i];
+        const Real wi = pw.empty() ? 1 : pw[i], r = py[i] - d.f[k];
+        f.rss += wi * r * r;
+        const Real h = d.diag[k] * wi / mw[k];
+        f.cv += wi * (r / (1 - h)) * (r / (1 - h));
+        sw += wi;
+      }
+      f.cv /= sw;
+      f.gcv = n * f.rss / ((n - d.trace) * (n - d.trace));
+      return f;
+    };
+    for (const Smoothing how :
+         {Smoothing{Rule::kLambda, 0.3, true}, Smoothing{Rule::kGcv, 0, true},
+          Smoothing{Rule::kCv, 0, true}}) {
+      SCOPED_TRACE(std::to_string(tied) + " " +
+                   std::to_string(static_cast<int>(how.rule)));
+      const SmoothingFit f = Fit(px, py, pw, how);
+      const Dense d = Reference(mx, my, mw, f.lambda);
+      const Figures r = figures(f.lambda);
+      EXPECT_NEAR(f.gcv, D(r.gcv), 1e-12 * f.gcv);
+      EXPECT_EQ(f.cv, how.rule == Rule::kCv);
+      ASSERT_TRUE(f.score && f.sigma && f.band_max);
+      EXPECT_EQ(*f.score, how.rule == Rule::kCv ? *f.score : f.gcv);
+      EXPECT_NEAR(*f.score, D(f.cv ? r.cv : r.gcv), 1e-12 * *f.score);
+      EXPECT_NEAR(*f.sigma, D(std::sqrt(r.rss / (n - r.trace))), 1e-13);
+      if (how.rule != Rule::kLambda) { // the minimiser, to 1e-6 in lambda
+        for (const double step : {1 - 1e-4, 1 + 1e-4}) {
+          const Figures g = figures(f.lambda * step);
+          EXPECT_GE(D(f.cv ? g.cv : g.gcv), *f.score * (1 - 1e-12));
+        }
+      }
+      Real widest = 0;
+      for (size_t k = 0; k < mx.size(); ++k) {
+        EXPECT_NEAR(f.variance[k], D(d.diag[k] / mw[k]), 1e-13);
+        widest = std::max(widest, d.diag[k] / mw[k]);
+      }
+      EXPECT_NEAR(*f.band_max,
+                  2 * 1.959963984540054 * *f.sigma * D(std::sqrt(widest)),
+                  1e-12 * *f.band_max);
+      for (size_t i = 0; i < px.size(); ++i) {
+        const size_t k = knot[i];
+        EXPECT_NEAR(f.residuals[i], D(py[i] - d.f[k]), 1e-13);
+        EXPECT_NEAR(f.leverage[i],
+                    D(d.diag[k] * (pw.empty() ? 1 : pw[i]) / mw[k]), 1e-14);
+      }
+      // The band through the public interface: at the knots, halfway to
+      // the next, and beyond both ends.
+      const knotfit::Spline s = knotfit::smooth(px, py, pw, how);
+      for (const auto &[level, z] :
+           {std::pair{0.95, 1.959963984540054}, {0.5, 0.6744897501960817}}) {
+        Values t = {-1, 10};
+        for (size_t k = 0; k + 1 < mx.size(); ++k) {
+          t.push_back(mx[k]), t.push_back((mx[k] + mx[k + 1]) / 2);
+        }
+        const knotfit::Band b = knotfit::band(s, t, level);
+        for (size_t j = 0; j < t.size(); ++j) {
+          const auto k =
+              std::upper_bound(mx.begin(), mx.end(), t[j]) - mx.begin() - 1;
+          const double v = j < 2 ? f.variance[j == 0 ? 0 : mx.size() - 1]
+                           : t[j] == mx[k]
+                               ? f.variance[k]
+                               : (f.variance[k] + f.variance[k + 1]) / 2;
+          const double half = z * *f.sigma * std::sqrt(v);
+          EXPECT_NEAR(b.upper[j] - s.value(t[j]), half, 1e-13) << t[j];
+          EXPECT_NEAR(s.value(t[j]) - b.lower[j], half, 1e-13) << t[j];
+        }
+      }
+    }
+  }
+  // No sigma without points beyond the degrees of freedom; the levels.
+  const knotfit::Spline s =
+      knotfit::smooth(plain, y, {}, {Rule::kLambda, 0.0, true});
+  EXPECT_FALSE(s.smoothing()->sigma);
+  EXPECT_FALSE(s.smoothing()->band_max);
+  EXPECT_THROW(knotfit::band(s, {1.0}), knotfit::Error);
+  const knotfit::Spline t = knotfit::smooth(plain, y, {}, {Rule::kGcv});
+  EXPECT_THROW(knotfit::band(t, {1.0}), knotfit::Error); // no details
+  const knotfit::Spline u =
+      knotfit::smooth(plain, y, {}, {Rule::kGcv, 0, true});
+  for (const double level : {0.0, 1.0, -0.5, double(NAN)}) {
+    EXPECT_THROW(knotfit::band(u, {1.0}, level), knotfit::Error);
+  }
+}
+
+// R's smooth.spline(all.knots = TRUE) on real data sets, its figures kept
+// in tests/data/smoothing (r_figures.R made them; the guide's braking
+// readings among them): lambda and df chosen by
+// GCV, or CV without ties, and the criterion's value. R's lambda is ours
+// over (x range)^3 sum w / n; its cv.crit our score n / sum w.
+TEST(SmoothingSpline, AgreesWithRsFiguresOnRealData) {
+  std::istringstream rows(ReadFile(KNOTFIT_DATA "/smoothing/figures.csv"));
+  std::string line;
+  int compared = 0;
+  while (std::getline(rows, line)) {
+    if (line.empty() || line[0] == '#') {
+      continue;
+    }
+    std::replace(line.begin(), line.end(), ',', ' ');
+    std::istringstream row(line);
+    std::string name, criterion;
+    double lambda = 0, df = 0, crit = 0;
+    row >> name >> criterion >> lambda >> df >> crit;
+    SCOPED_TRACE(name + " " + criterion);
+    std::istringstream data(
+        ReadFile(KNOTFIT_DATA "/smoothing/" + name + ".csv"));
+    Values x, y;
+    for (std::string point; std::getline(data, point);) {
+      x.push_back(std::strtod(point.c_str(), nullptr));
+      y.push_back(std::strtod(point.c_str() + point.find(',') + 1, nullptr));
+    }
+    const SmoothingFit f =
+        Fit(x, y, {}, {criterion == "cv" ? Rule::kCv : Rule::kGcv});
+    const double range = x.back() - x.front();
+    EXPECT_NEAR(f.lambda / (range * range * range), lambda, 1e-3 * lambda);
+    EXPECT_NEAR(f.df, df, 1e-4 * df);
+    EXPECT_NEAR(*f.score, crit, 1e-5 * crit);
+    ++compared;
+  }
+  EXPECT_EQ(compared, 7);
 }
 
 TEST(SmoothingSpline, GcvBeatsAGridAndDfIsMet) {

@@ -52,22 +52,42 @@ struct Smoothing {
     kLambda,           // value is lambda, finite and >= 0
     kGcv,              // lambda minimises GCV over the useful range
     kDegreesOfFreedom, // value is K, 2 < K <= the number of distinct x
+    kCv, // lambda minimises leave-one-out CV over the useful range
   };
   Rule rule = Rule::kGcv;
   double value = 0.0;
+  // Also keep the residuals, leverages and the band's variances
+  // (SmoothingFigures): two doubles a point and one a distinct x more.
+  bool details = false;
 };
 
-// What a smoothing spline chose. lambda is in the units of x cubed times
-// those of the weights (not y's); df = tr A, A the influence matrix that
-// takes the (merged) y to the fit at the knots, runs from n (lambda = 0,
-// the interpolant) down to 2 (the least-squares line) whatever the units;
-// gcv = n RSS_w / (n - df)^2 on the distinct x (0 at df = n). lambda and
-// gcv are inf where they overflow a double in these units (weights of 1e300
-// and more); the fit is fine.
+// What a smoothing spline chose, over its n points as given (ties each
+// counted). lambda is in the units of x cubed times those of the weights
+// (not y's); df = tr A, A the influence matrix that takes the (merged) y to
+// the fit at the distinct x, runs from their number (lambda = 0, the
+// interpolant) down to 2 (the least-squares line) whatever the units;
+// gcv = n RSS_w / (n - df)^2, RSS_w = sum w (y - f(x))^2 over the points
+// (0 at df = n). lambda and gcv are inf where they overflow a double in
+// these units (weights of 1e300 and more); the fit is fine.
 struct SmoothingFigures {
   double lambda = 0.0;
   double df = 0.0;
   double gcv = 0.0;
+  // The criterion: leave-one-out CV where the rule was kCv, else GCV; its
+  // score: gcv, or CV = sum w ((y - f(x)) / (1 - h))^2 / sum w, h = A_kk w /
+  // W_k the point's leverage (W_k the summed weight at its x), none where
+  // some h = 1 (lambda = 0 with a point alone at its x).
+  bool cv = false;
+  std::optional<double> score;
+  // sigma^2 = RSS_w / (n - df), none where n - df <= 0; band_max, the
+  // largest width (upper - lower) of the 95% band (band() below), none
+  // with sigma.
+  std::optional<double> sigma;
+  std::optional<double> band_max;
+  // With Smoothing::details only (else empty): per point as given, y - f(x)
+  // and its leverage h; per distinct x, A_kk / W_k, the fit's posterior
+  // variance there over sigma^2.
+  std::vector<double> residuals, leverage, variance;
 };
 
 class Spline {
@@ -147,6 +167,17 @@ Spline smooth(const double *x, const double *y, const double *w, std::size_t n,
 Spline smooth(const std::vector<double> &x, const std::vector<double> &y,
               const std::vector<double> &w = {},
               const Smoothing &how = Smoothing{});
+
+// The pointwise Bayesian band of a smoothing spline made with
+// Smoothing::details, at each t: f(t) -+ z sigma sqrt(v(t)), z the normal
+// quantile of (1 + level) / 2 and v the variances A_kk / W_k interpolated
+// linearly between the distinct x and held at the end values beyond them.
+// Raises Error for a level outside (0, 1), a spline without the variances
+// or a fit without sigma.
+struct Band {
+  std::vector<double> lower, upper;
+};
+Band band(const Spline &s, const std::vector<double> &t, double level = 0.95);
 
 } // namespace knotfit
 

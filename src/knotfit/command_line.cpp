@@ -40,12 +40,12 @@ bool ParseFlags(std::string_view list, FlagSet &flags, std::string &unknown) {
   return true;
 }
 
-// --lambda's value: "gcv", "df:K" (K above 2) or lambda itself, a finite
-// decimal number at least 0. False for anything else.
+// --lambda's value: "gcv", "cv", "df:K" (K above 2) or lambda itself, a
+// finite decimal number at least 0. False for anything else.
 bool ParseSmoothing(std::string_view text, knotfit::detail::Smoothing &how) {
   using Rule = knotfit::detail::Smoothing::Rule;
-  if (text == "gcv") {
-    how = {Rule::kGcv, 0.0};
+  if (text == "gcv" || text == "cv") {
+    how = {text == "cv" ? Rule::kCv : Rule::kGcv, 0.0};
     return true;
   }
   const bool df = text.starts_with("df:");
@@ -104,7 +104,8 @@ std::string Lambda(Line &line, Values v) {
   return ParseSmoothing(v[0], line.smoothing)
              ? ""
              : Refused("--lambda",
-                       "gcv, df:K (K above 2) or a number at least 0", v[0]);
+                       "gcv, cv, df:K (K above 2) or a number at least 0",
+                       v[0]);
 }
 
 std::string Weights(Line &line, Values v) {
@@ -249,11 +250,13 @@ std::string RelativeTolerance(Line &line, Values v) {
 const Option<Line> kOptions[] = {
     {"--method", 'm', "NAME", "a method", Method, nullptr, Parsed::kRun,
      MethodHelp},
-    {"--lambda", 0, "L", "gcv, df:K (K above 2) or a number at least 0", Lambda,
+    {"--lambda", 0, "L", "gcv, cv, df:K (K above 2) or a number at least 0",
+     Lambda,
      "with -m smooth: how much it smooths: gcv (default,\n"
-     "by generalised cross-validation), df:K (K degrees\n"
-     "of freedom, 2 < K <= the distinct x) or lambda\n"
-     "itself, a number >= 0 (0 interpolates)"},
+     "by generalised cross-validation), cv (by\n"
+     "leave-one-out cross-validation), df:K (K degrees of\n"
+     "freedom, 2 < K <= the distinct x) or lambda itself,\n"
+     "a number >= 0 (0 interpolates)"},
     {"--weights", 0, "COL", "a column", Weights,
      "with -m smooth and --csv: each point's weight, a\n"
      "number above 0, from column COL (number or name)"},

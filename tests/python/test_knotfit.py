@@ -239,7 +239,7 @@ BAD = [
     (lambda: knotfit.fit([0, 1, 1], [0, 1, 2], "smooth"), r"^smooth needs at least 3 dist"
      r"inct x \(2 given\)$"),
     (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], "smooth", w=[1, 0, 1]), "weight 0 of point 1"),
-    (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], "smooth", lam="cv"), "lam is a number >="),
+    (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], "smooth", lam="loo"), "lam is a number >=.*'cv'"),
     (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], "smooth", lam=("df", 2)), "df 2 is not above 2"),
     (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], "smooth", ties="mean"), "ties does not apply"),
     (lambda: knotfit.fit([0, 1, 2], [0, 1, 2], lam=1), "lam and w apply to method 'smooth'"),
@@ -325,6 +325,31 @@ def test_smooth_fits_the_exact_minimiser(name, x, w, scale, scipy):
     if scipy and importlib.util.find_spec("scipy") is not None:
         from scipy.interpolate import make_smoothing_spline
         assert np.abs(make_smoothing_spline(x, y, w, lam)(x) - s.y).max() <= 1e-9 * span
+
+
+# What a smoothing fit gives back, per point and per distinct x; its CV
+# score from them; the band's width and the refusals.
+def test_smooth_gives_fitted_residuals_leverages_and_a_band():
+    x = np.repeat(np.arange(10.0), 2)
+    y = np.sin(x) + np.tile([0.3, -0.2], 10)
+    s = knotfit.fit(x, y, "smooth", lam="cv")
+    assert (s.criterion, knotfit.fit(x, y, "smooth").criterion) == ("cv", "gcv")
+    assert s.fitted.tobytes() == s.y.tobytes() and s.sigma > 0
+    assert np.abs(s.residuals - (y - np.repeat(s.y, 2))).max() < 1e-13
+    assert s.leverage.sum() == pytest.approx(s.df, rel=1e-12)
+    assert s.score == pytest.approx(np.mean((s.residuals / (1 - s.leverage))**2), rel=1e-12)
+    lower, upper = s.band()
+    assert (upper - lower).max() == pytest.approx(s.band_max, rel=1e-12)
+    (lo,), (hi,) = s.band(0.5, [4.0])
+    assert (hi - lo) / (upper - lower)[4] == pytest.approx(0.6744897501960817 / 1.959963984540054)
+    for level in [0, 1, 1.5]:
+        with pytest.raises(knotfit.Error, match="band level"):
+            s.band(level)
+    interpolant = knotfit.fit(np.arange(5.0), np.arange(5.0) ** 2, "smooth", lam=0)
+    assert interpolant.sigma is None and interpolant.band_max is None
+    with pytest.raises(knotfit.Error, match="sigma"):
+        interpolant.band()
+    assert knotfit.fit([0, 1], [0, 1]).fitted is None
 
 
 @pytest.mark.parametrize("lam", ["gcv", ("df", 3)])

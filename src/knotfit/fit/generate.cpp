@@ -217,6 +217,12 @@ void ReportKnots(const std::optional<KnotsReached> &knots, const DataSet &set,
       line += ", lambda " + Measure(f->lambda) + ", df " + Measure(f->df);
     }
   }
+  if (const auto smoothing = fit.smoothing()) {
+    const auto &f = *smoothing;
+    line += ", lambda " + Measure(f.lambda) + ", df " + Measure(f.df) +
+            (f.cv ? ", cv " : ", gcv ") +
+            (f.score ? Measure(*f.score) : "none");
+  }
   if (run.table.given) {
     line += ", table " + std::string(knotfit::TableFormName(fit.form()));
   }

@@ -60,7 +60,12 @@ std::string JsonEntry(const DataSetRecord &r) {
   if (r.smoothing) {
     const knotfit::detail::SmoothingFit &f = *r.smoothing;
     out += ", \"lambda\": " + Number(f.lambda) + ", \"df\": " + Number(f.df) +
-           ", \"gcv\": " + Number(f.gcv) + ", \"rms\": " + Number(f.rms) +
+           ", \"gcv\": " + Number(f.gcv) +
+           ", \"criterion\": " + (f.cv ? "\"cv\"" : "\"gcv\"") +
+           ", \"score\": " + Number(f.score.value_or(NAN)) +
+           ", \"sigma\": " + Number(f.sigma.value_or(NAN)) +
+           ", \"band_max\": " + Number(f.band_max.value_or(NAN)) +
+           ", \"rms\": " + Number(f.rms) +
            ", \"max_residual\": " + Number(f.max_residual) +
            ", \"max_residual_x\": " + Number(f.max_residual_x);
   }

@@ -18,7 +18,11 @@
 //   f(x_t) - y_t = H_t A_tt S_t.
 // So tr A and n - tr A are each summed from positive terms, and the
 // residuals come without subtracting f from y: nothing cancels at either end
-// of the range of lambda. P_t and S_t combine what the points left of x_t
+// of the range of lambda. Leave-one-out CV needs no more: a point alone at
+// its x misses its prediction without it by (y_t - f(x_t)) / (1 - A_tt) =
+// -S_t / P_t; one of several tied points, with h_i = A_tt w_i / W_t, by
+// (y_i - f(x_t)) W_t / (W_t - w_i + (1 - A_tt) w_i), sums of positive terms
+// again. P_t and S_t combine what the points left of x_t
 // say (a filter run left to right) with what the points right of it say
 // (the same filter run right to left, x turned round): two independent
 // Gaussian opinions of (f, f') at x_t.
@@ -113,6 +117,12 @@ struct Knots {
   int ex = 0, ew = 0, ey = 0; // x, w and y were divided by 2^ex, 2^ew, 2^ey
   double range = 0.0;         // of x, scaled
   double weight = 0.0;        // the sum, scaled
+  size_t n = 0;               // the points as given
+  double scatter = 0.0;       // sum w (y - the mean y at its x)^2, scaled
+  // For CV with ties: per point, its y less its knot's mean y, its weight
+  // and the rest of its knot's weight (scaled); where each knot's start.
+  WorkArray<size_t> first;
+  WorkArray<double> dy, pw, others;
   double Gap(size_t i) const { return (x[i + 1] - x[i]) * unit; }
 };
 
@@ -188,6 +198,51 @@ void Scale(Knots &k) {
   }
   k.range = (k.x[m - 1] - k.x[0]) * k.unit;
   k.weight = weight * per_w;
+}
+
+// The scatter of tied points about their knot's mean y, which every lambda's
+// RSS over the points adds to the knots' own; with keep, what CV needs of
+// each point too. Points alone at their x add nothing.
+void Scatter(std::span<const double> x, std::span<const double> y,
+             std::span<const double> w, bool keep, Knots &k) {
+  k.n = x.size();
+  const size_t m = k.x.size();
+  if (k.n == m) {
+    return;
+  }
+  if (keep) {
+    Fresh(k.first, m + 1);
+    Fresh(k.dy, k.n);
+    Fresh(k.pw, k.n);
+    Fresh(k.others, k.n);
+  }
+  auto weight = [&](size_t i) {
+    return std::ldexp(w.empty() ? 1.0 : w[i], -k.ew);
+  };
+  for (size_t t = 0, i = 0; t < m; ++t) {
+    size_t end = i;
+    double total = 0.0;
+    for (; end < k.n && x[end] == k.x[t]; ++end) {
+      total += weight(end);
+    }
+    const bool alone = end - i == 1;
+    if (keep) {
+      k.first[t] = i;
+    }
+    for (; i < end; ++i) {
+      const double wi = weight(i);
+      const double dy = alone ? 0.0 : std::ldexp(y[i], -k.ey) - k.y[t];
+      k.scatter += wi * dy * dy;
+      if (keep) {
+        k.dy[i] = dy;
+        k.pw[i] = wi;
+        k.others[i] = alone ? 0.0 : total - wi;
+      }
+    }
+  }
+  if (keep) {
+    k.first[m] = k.n;
+  }
 }
 
 // One side's knowledge of f and f' at a knot before its y is seen.
@@ -318,14 +373,21 @@ private:
   double sum_ = 0.0, weight_ = 0.0;
 };
 
-// What one lambda gives on the distinct x (scaled units).
+// What one lambda gives on the m distinct x (scaled units).
 struct Score {
-  double trace = 0.0; // tr A
-  double rest = 0.0;  // n - tr A, summed directly
-  double rss = 0.0;   // sum w (y - f)^2
-  double rate = 0.0;  // sum 1 / (w V): d(n - tr A)/d lambda at lambda = 0
-  double Gcv(size_t m) const {
-    return rest > 0.0 ? static_cast<double>(m) * rss / (rest * rest) : 0.0;
+  double trace = 0.0;   // tr A
+  double rest = 0.0;    // m - tr A, summed directly
+  double rss = 0.0;     // sum W (mean y - f)^2 over the knots
+  double rate = 0.0;    // sum 1 / (w V): d(m - tr A)/d lambda at lambda = 0
+  double cv = 0.0;      // sum w ((y - f) / (1 - h))^2 over the points
+  bool cv_none = false; // some h = 1
+  double band = 0.0;    // the largest A_tt / W_t, on the curve's evaluation
+  // n RSS / (n - tr A)^2 over the n points: n - tr A = (n - m) + (m - tr A),
+  // RSS the knots' plus the scatter of ties. Without ties, extra and
+  // scatter are 0 and this is m rss / rest^2 to the bit.
+  double Gcv(double n, double extra, double scatter) const {
+    const double left = extra + rest;
+    return left > 0.0 ? n * (rss + scatter) / (left * left) : 0.0;
   }
 };
 
@@ -335,15 +397,19 @@ struct Score {
 // which the processor overlaps.
 class Smoother {
 public:
-  explicit Smoother(const Knots &k) : k_(k) { Fresh(kept_, k.x.size()); }
+  Smoother(const Knots &k, bool cv) : k_(k), cv_(cv) {
+    Fresh(kept_, k.x.size());
+  }
 
-  // f - y and f' at the knots (scaled), when wanted.
+  // f - y and f' at the knots (scaled), when wanted; A_tt when leverage
+  // is not null.
   struct Curve {
     double *shifts;
     double *slopes;
+    double *leverage;
   };
 
-  Score At(double lambda, Curve curve = {nullptr, nullptr}) {
+  Score At(double lambda, Curve curve = {nullptr, nullptr, nullptr}) {
     ++evaluations_;
     const size_t m = k_.x.size();
     const size_t half = m / 2;
@@ -357,7 +423,7 @@ public:
       const size_t t = right.knot();
       kept_[t] = right.Next();
     }
-    Meeting meet{lambda, curve, m - 1, &k_, {}, {}, {}};
+    Meeting meet{lambda, cv_, curve, m - 1, &k_, {}, {}, {}};
     for (size_t i = 0; i < m - half; ++i) {
       if (i < half) {
         const size_t t = right.knot();
@@ -377,6 +443,7 @@ private:
   // then with it.
   struct Meeting {
     double lambda;
+    bool cv;
     Curve curve;
     size_t last;
     const Knots *k;
@@ -404,8 +471,15 @@ private:
       rest.Add(noise * held);
       score.rss += shift * qs * lambda; // w (y - f)^2
       score.rate += held * k->iw[t];    // at lambda = 0, P / w
+      if (cv) {
+        AddCv(t, noise * held, shift, qs, held);
+      }
       if (curve.shifts == nullptr) {
         return;
+      }
+      score.band = std::max(score.band, q * k->iw[t]);
+      if (curve.leverage != nullptr) {
+        curve.leverage[t] = q;
       }
       curve.shifts[t] = shift;
       // E[f' | f] from each side, at f = f(x_t), weighed by their variances.
@@ -416,9 +490,34 @@ private:
           : t == last ? from_left
                       : (r.spread * from_left + l.spread * from_right) / e;
     }
+    // Leaving point i at knot t out: its residual over 1 - h_i, h_i =
+    // A_tt w_i / W_t. With W_t's other weights o_i, W_t (1 - h_i) = o_i +
+    // (1 - A_tt) w_i, both terms positive. A point alone: (y - f) / (1 -
+    // A_tt) = -H A_tt S / (H P A_tt) = -S / P, its own prediction's miss.
+    void AddCv(size_t t, double loo, double shift, double qs, double held) {
+      if (k->first.empty()) {
+        if (loo == 0.0) {
+          score.cv_none = true;
+          return;
+        }
+        const double r = qs / held;
+        score.cv += r * r / k->iw[t];
+        return;
+      }
+      for (size_t i = k->first[t]; i < k->first[t + 1]; ++i) {
+        const double keep = (k->others[i] + loo * k->pw[i]) * k->iw[t];
+        if (keep == 0.0) {
+          score.cv_none = true;
+          continue;
+        }
+        const double r = (k->dy[i] - shift) / keep;
+        score.cv += k->pw[i] * r * r;
+      }
+    }
   };
 
   const Knots &k_;
+  bool cv_;
   WorkArray<Prediction> kept_;
   int evaluations_ = 0;
 };
@@ -535,6 +634,51 @@ struct Tails {
   }
 };
 
+// With ties (n - m = e > 0 points beyond the first at their x, scatter C),
+//   GCV(lambda) = n (sum (b_k z_k)^2 + C) / (e + sum b_k)^2
+// no longer depends on the b_k's scale alone; its bounds come from the ends
+// evaluated. Above lambda_0 (RSS_0, rest_0 = sum b_k there): RSS does not
+// fall and b_k(lambda) <= b_k(lambda_0) lambda / lambda_0, so GCV >= n
+// RSS_0 / (e + min(rest_0 lambda / lambda_0, n - 2))^2 (sum b_k being at
+// most m - 2, and so below n - 2). Below lambda_1:
+// b_k(lambda) >= b(mu_min) >= b(mu_min) b_k(lambda_1), and sum b_k does not
+// grow, so GCV >= n (b(mu_min)^2 rss_1 + C) / (e + rest_1)^2.
+struct TiedTails {
+  double n, extra, scatter, most, least;
+  double low, rss_low, rest_low;    // lambda_0 and its figures
+  double high, rss_high, rest_high; // lambda_1 and its
+  double Below(double lambda) const {
+    const double grown = std::min(rest_low * (lambda / low), most);
+    const double share = Tails::Share(lambda, least);
+    return std::max(n * (rss_low + scatter) / Tails::Square(extra + grown),
+                    n * (share * share * rss_high + scatter) /
+                        Tails::Square(extra + rest_high));
+  }
+};
+
+// What the search minimises, GCV or CV (scaled), from one lambda's Score,
+// and a floor under it at every larger lambda from the RSS there (which
+// never falls as lambda grows): GCV >= n RSS / (n - 2)^2, n - tr A being at
+// most n - 2; CV >= RSS / sum w, each 1 / (1 - h)^2 being at least 1.
+struct Criterion {
+  bool cv;
+  double n, extra, scatter, weight;
+  double Value(const Score &s) const {
+    if (cv) {
+      return s.cv_none ? std::numeric_limits<double>::infinity()
+                       : s.cv / weight;
+    }
+    return s.Gcv(n, extra, scatter);
+  }
+  double Floor(const Score &s) const {
+    if (cv) {
+      return (s.rss + scatter) / weight;
+    }
+    const double most = n - 2.0;
+    return n * (s.rss + scatter) / (most * most);
+  }
+};
+
 // The local minima among the points of the axis evaluated (value >= 0), best
 // first (the lowest s of equal ones), with their evaluated neighbours (the
 // point itself at an end).
@@ -568,22 +712,20 @@ std::vector<Dip> Dips(const Values &seen) {
   return dips;
 }
 
-// The lambda (on the axis) minimising GCV. A scan in steps of kCoarse, from
-// the middle of the range outwards, skipping points whose lower bound is no
-// better than the best value seen: the tails' bounds, and above a point
-// evaluated m RSS / (m - 2)^2 with its RSS (the weighted residual sum of
-// squares never falls as lambda grows, and n - tr A is at most m - 2, lines
-// passing unchanged), which on many points ends the scan a few steps past
-// the minimum; then a scan in steps of 1 around the best
-// kDips coarse minima within kNear of the best, or whose parabola through
-// their neighbours dips that low (GCV can have close minima of nearly equal
-// depth, and basins a few steps wide); then Brent's method between the
-// neighbours of the best kDips local minima, unless GCV is flat there to
-// 1e-9 (with 3 distinct x it is constant).
-double GcvMinimum(Smoother &smoother, const Axis &axis, double end, size_t m,
-                  double rate, double least) {
-  auto gcv = [&](double s) { return smoother.At(axis.At(s)).Gcv(m); };
-  const double most_rest = static_cast<double>(m) - 2.0;
+// The lambda (on the axis) minimising GCV or CV. A scan in steps of
+// kCoarse, from the middle of the range outwards, skipping points whose
+// lower bound is no better than the best value seen: the tails' bounds (for
+// GCV; none for CV), and above a point evaluated the criterion's floor with
+// its RSS, which on many points ends the scan a few steps past the minimum;
+// then a scan in steps of 1 around the best kDips coarse minima within
+// kNear of the best, or whose parabola through their neighbours dips that
+// low (GCV can have close minima of nearly equal depth, and basins a few
+// steps wide); then Brent's method between the neighbours of the best kDips
+// local minima, unless the criterion is flat there to 1e-9 (with 3 distinct
+// x GCV is constant).
+double Minimum(Smoother &smoother, const Axis &axis, double end,
+               const Criterion &crit, size_t m, double rate, double least) {
+  auto gcv = [&](double s) { return crit.Value(smoother.At(axis.At(s))); };
   const int last = static_cast<int>(std::ceil(end));
   Values seen(static_cast<size_t>(last) + 1, -1.0); // -1: not evaluated
   auto at = [&](int j) -> double & { return seen[static_cast<size_t>(j)]; };
@@ -592,17 +734,24 @@ double GcvMinimum(Smoother &smoother, const Axis &axis, double end, size_t m,
     coarse.push_back(j);
   }
   coarse.push_back(last);
-  Values floors(coarse.size(), 0.0); // m RSS / (m - 2)^2 where evaluated
+  Values floors(coarse.size(), 0.0); // the criterion's floor where evaluated
   auto evaluate = [&](size_t c) {
     const Score score = smoother.At(axis.At(coarse[c]));
-    at(coarse[c]) = score.Gcv(m);
-    floors[c] = static_cast<double>(m) * score.rss / (most_rest * most_rest);
+    at(coarse[c]) = crit.Value(score);
+    floors[c] = crit.Floor(score);
+    return score;
   };
-  evaluate(0);
-  evaluate(coarse.size() - 1);
+  const Score first = evaluate(0);
+  const Score final = evaluate(coarse.size() - 1);
   const Tails tails{rate, least, at(0), at(last), axis.At(0), axis.At(last)};
-  auto below = [&](size_t c) { // GCV at coarse[c] is at least this
-    const double bound = tails.Below(axis.At(coarse[c]));
+  const TiedTails tied{crit.n,        crit.extra, crit.scatter, crit.n - 2.0,
+                       least,         axis.At(0), first.rss,    first.rest,
+                       axis.At(last), final.rss,  final.rest};
+  auto below = [&](size_t c) { // the criterion at coarse[c] is at least this
+    const double lambda = axis.At(coarse[c]);
+    const double bound = crit.cv            ? 0.0
+                         : crit.extra > 0.0 ? tied.Below(lambda)
+                                            : tails.Below(lambda);
     for (size_t j = c; j-- > 0;) {
       if (at(coarse[j]) >= 0.0) {
         return std::max(bound, floors[j]);
@@ -636,8 +785,9 @@ double GcvMinimum(Smoother &smoother, const Axis &axis, double end, size_t m,
       }
     }
   }
-  // GCV's own rounding, relative: its sums add m terms, each right to a few
-  // units in the last place, with independent errors: some sqrt(m) units.
+  // The criterion's own rounding, relative: its sums add m terms, each
+  // right to a few units in the last place, with independent errors: some
+  // sqrt(m) units.
   const double rounding = std::sqrt(static_cast<double>(m)) * 0x1p-52;
   const std::vector<Dip> dips = Dips(seen);
   double best_s = dips.front().at;
@@ -806,14 +956,18 @@ std::string FitSmoothingSpline(std::span<const double> x,
            " is not above 2 and at most the number of distinct x, " +
            std::to_string(m);
   }
+  const bool cv = how.rule == Smoothing::Rule::kCv;
+  Scatter(x, y, w, cv, k);
+  const Criterion crit{cv, static_cast<double>(k.n),
+                       static_cast<double>(k.n - m), k.scatter, k.weight};
   const int unit = 3 * k.ex + k.ew; // lambda = lambda' * 2^unit
-  Smoother smoother(k);
+  Smoother smoother(k, cv);
   double lambda = 0.0; // scaled
   out.lambda_low = 0.0;
   out.lambda_high = 0.0;
   if (how.rule == Smoothing::Rule::kLambda) {
     lambda = std::min(std::ldexp(how.value, -unit), kLargest);
-  } else if (how.rule == Smoothing::Rule::kGcv || how.value < n) {
+  } else if (how.rule != Smoothing::Rule::kDegreesOfFreedom || how.value < n) {
     // The useful range. Near 0, GCV(lambda) / GCV(0) is within
     // (1 + lambda mu_max)^(+-2) of 1, mu_max the largest eigenvalue of
     // W^-1 K (K the penalty on the values), and mu_max <= tr W^-1 K, the rate
@@ -825,10 +979,9 @@ std::string FitSmoothingSpline(std::span<const double> x,
     const Axis axis{kDelta / (2.0 * rate)};
     const double high = 4.0 * k.range * k.range * k.range * k.weight / kDelta;
     const double end = std::ilogb(high / axis.low) + 1.0;
-    if (how.rule == Smoothing::Rule::kGcv) {
-      lambda =
-          axis.At(GcvMinimum(smoother, axis, end, m, rate,
-                             1.0 / (k.range * k.range * k.range * k.weight)));
+    if (how.rule != Smoothing::Rule::kDegreesOfFreedom) {
+      lambda = axis.At(Minimum(smoother, axis, end, crit, m, rate,
+                               1.0 / (k.range * k.range * k.range * k.weight)));
     } else {
       std::string problem;
       const double s =
@@ -846,7 +999,13 @@ std::string FitSmoothingSpline(std::span<const double> x,
   Fresh(out.b, m);
   Fresh(out.c, m);
   // f - y at knot j waits in b[j] (scaled) until segment j is made.
-  const Score score = smoother.At(lambda, {out.b.data(), out.a.data()});
+  WorkArray<double> leverage;
+  if (how.details) {
+    Fresh(leverage, m);
+  }
+  const Score score =
+      smoother.At(lambda, {out.b.data(), out.a.data(),
+                           how.details ? leverage.data() : nullptr});
   out.evaluations = smoother.evaluations();
   out.lambda = how.rule == Smoothing::Rule::kLambda ? how.value
                                                     : std::ldexp(lambda, unit);
@@ -855,7 +1014,26 @@ std::string FitSmoothingSpline(std::span<const double> x,
   // 2^(2 ey + ew).
   const double per_y = std::ldexp(1.0, k.ey);
   const double per_x = std::ldexp(1.0, -k.ex);
-  out.gcv = std::ldexp(score.Gcv(m), 2 * k.ey + k.ew);
+  out.gcv =
+      std::ldexp(score.Gcv(crit.n, crit.extra, crit.scatter), 2 * k.ey + k.ew);
+  out.cv = cv;
+  out.score.reset();
+  if (!cv) {
+    out.score = out.gcv;
+  } else if (!score.cv_none) {
+    out.score = std::ldexp(score.cv / k.weight, 2 * k.ey);
+  }
+  out.variance.clear();
+  out.residuals.clear();
+  out.leverage.clear();
+  if (how.details) {
+    out.variance.resize(m);
+    out.residuals.resize(x.size());
+    out.leverage.resize(x.size());
+    for (size_t j = 0; j < m; ++j) {
+      out.variance[j] = std::ldexp(leverage[j] * k.iw[j], -k.ew);
+    }
+  }
   out.x = std::move(k.x);
   // One pass over the knots: each one's value and slope back in the
   // caller's units, the segment that ends there (as every fit ends in
@@ -880,6 +1058,11 @@ std::string FitSmoothingSpline(std::span<const double> x,
     }
     for (; i < x.size() && x[i] == out.x[j]; ++i) {
       const double r = (y[i] - mean) - shift;
+      if (how.details) {
+        out.residuals[i] = r;
+        out.leverage[i] =
+            leverage[j] * (std::ldexp(w.empty() ? 1.0 : w[i], -k.ew) * k.iw[j]);
+      }
       squares.Add(w.empty() ? 1.0 : w[i], r);
       if (std::fabs(r) > out.max_residual) {
         out.max_residual = std::fabs(r);
@@ -891,6 +1074,16 @@ std::string FitSmoothingSpline(std::span<const double> x,
   out.c[m - 1] = 0.0;
   out.rss = squares.Rss();
   out.rms = squares.Rms();
+  // sigma^2 = RSS / (n - tr A); the band's half width at the knot where
+  // A_tt / W_t is largest, z = the normal's 0.975 quantile.
+  const double left = crit.extra + score.rest;
+  out.sigma.reset();
+  out.band_max.reset();
+  if (left > 0.0) {
+    out.sigma = std::sqrt(out.rss / left);
+    out.band_max = 2.0 * 1.959963984540054 * *out.sigma *
+                   std::sqrt(std::ldexp(score.band, -k.ew));
+  }
   return {};
 }
 

@@ -8,21 +8,25 @@
 // are one knot with the summed weight and the weighted mean y: the same
 // minimiser at any lambda.
 //
-// lambda is given, or chosen by generalised cross-validation (GCV), or so
-// that the fit has K degrees of freedom (the trace of its influence matrix
-// A). lambda is in the caller's units: it scales with the cube of x's unit
-// and with the weights' unit, not with y's. The natural scale is
-// (x_{n-1} - x_0)^3 sum w / n.
+// lambda is given, or chosen by generalised cross-validation (GCV) or by
+// leave-one-out cross-validation (CV) over the n points as given (repeated
+// x each counted), or so that the fit has K degrees of freedom (the trace
+// of its influence matrix A on the distinct x). lambda is in the caller's
+// units: it scales with the cube of x's unit and with the weights' unit, not
+// with y's. The natural scale is (x_{n-1} - x_0)^3 sum w / n.
 //
-// Each lambda tried costs O(n) time; GCV tries a few dozen, a given lambda
-// one. Memory is O(n): 12 doubles a point, the result included, asked for
-// on huge pages and mapped before it is written (fresh_arrays.h). The result
-// is the same doubles in every build.
+// Each lambda tried costs O(n) time; GCV and CV try a few dozen, a given
+// lambda one. Memory is O(n): 12 doubles a distinct x, the result included,
+// asked for on huge pages and mapped before it is written (fresh_arrays.h);
+// CV on tied points 3 doubles a point and an index a distinct x more, the
+// details 2 doubles a point and 2 a distinct x. The result is the same
+// doubles in every build.
 #ifndef KNOTFIT_LIB_SMOOTHING_SPLINE_H
 #define KNOTFIT_LIB_SMOOTHING_SPLINE_H
 
 #include "knotfit/spline.hpp" // Smoothing
 
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -38,9 +42,22 @@ struct SmoothingFit {
   std::vector<double> x, y, a, b, c;
   double lambda = 0.0; // the lambda used, in the caller's units
   double df = 0.0;     // tr A, on the distinct x
-  // n RSS / (n - df)^2 on the distinct x (merged y and weights); 0 when
-  // df = n (lambda = 0).
+  // n RSS / (n - df)^2 over the n points as given: RSS counts the scatter
+  // of tied y about their mean; 0 when df = n (lambda = 0 without ties).
   double gcv = 0.0;
+  // The criterion reported: CV for Rule::kCv, else GCV; its score (for CV
+  // sum w_i ((y_i - f(x_i)) / (1 - h_i))^2 / sum w_i), none where some
+  // h_i = 1 (lambda = 0 and a point alone at its x).
+  bool cv = false;
+  std::optional<double> score;
+  // sigma^2 = RSS / (n - df), none where n - df <= 0; band_max, the largest
+  // width (upper - lower) of the 95% band, none with sigma.
+  std::optional<double> sigma;
+  std::optional<double> band_max;
+  // With how.details only (else empty): per point as given, y - f(x) and
+  // its leverage h = A_kk w / W_k (W_k the summed weight at its knot k);
+  // per knot, A_kk / W_k, the band's variance over sigma^2.
+  std::vector<double> residuals, leverage, variance;
   // Over the points as given (ties not merged): rss = sum w_i r_i^2, rms =
   // sqrt(rss / sum w_i), and the largest |r_i| = |y_i - f(x_i)| with its x
   // (the first of equal ones).

@@ -4,11 +4,14 @@
 #include "../evaluate/evaluate.h"
 #include "../evaluate/plot_samples.h"
 #include "../exact_math.h"
+#include "../text/short_numbers.h"
 #include "checks.h"
 #include "methods.h"
 #include "smoothing_spline.h"
 #include "tolerance_knots.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <span>
@@ -70,12 +73,100 @@ public:
     if (!problem.empty()) {
       throw Error(problem);
     }
-    const SmoothingFigures figures{fit.lambda, fit.df, fit.gcv};
+    SmoothingFigures figures{fit.lambda,
+                             fit.df,
+                             fit.gcv,
+                             fit.cv,
+                             fit.score,
+                             fit.sigma,
+                             fit.band_max,
+                             std::move(fit.residuals),
+                             std::move(fit.leverage),
+                             std::move(fit.variance)};
     Spline s = Of(std::move(fit));
-    s.smoothing_ = figures;
+    s.smoothing_ = std::move(figures);
     return s;
   }
 };
+
+namespace {
+
+// The standard normal's quantile: Acklam's rational approximation (relative
+// error 1.2e-9), then one step of Halley's method on the normal's
+// distribution function, which leaves it right to a few units of the last
+// place.
+double NormalQuantile(double p) {
+  static constexpr double a[] = {-3.969683028665376e+01, 2.209460984245205e+02,
+                                 -2.759285104469687e+02, 1.383577518672690e+02,
+                                 -3.066479806614716e+01, 2.506628277459239e+00};
+  static constexpr double b[] = {-5.447609879822406e+01, 1.615858368580409e+02,
+                                 -1.556989798598866e+02, 6.680131188771972e+01,
+                                 -1.328068155288572e+01};
+  static constexpr double c[] = {-7.784894002430293e-03, -3.223964580411365e-01,
+                                 -2.400758277161838e+00, -2.549732539343734e+00,
+                                 4.374664141464968e+00,  2.938163982698783e+00};
+  static constexpr double d[] = {7.784695709041462e-03, 3.224671290700398e-01,
+                                 2.445134137142996e+00, 3.754408661907416e+00};
+  auto tail = [&](double q) { // the lower tail, q = sqrt(-2 log p)
+    return (((((c[0] * q + c[1]) * q + c[2]) * q + c[3]) * q + c[4]) * q +
+            c[5]) /
+           ((((d[0] * q + d[1]) * q + d[2]) * q + d[3]) * q + 1.0);
+  };
+  double z = 0.0;
+  if (p < 0.02425) {
+    z = tail(std::sqrt(-2.0 * std::log(p)));
+  } else if (p > 1.0 - 0.02425) {
+    z = -tail(std::sqrt(-2.0 * std::log1p(-p)));
+  } else {
+    const double q = p - 0.5, r = q * q;
+    z = (((((a[0] * r + a[1]) * r + a[2]) * r + a[3]) * r + a[4]) * r + a[5]) *
+        q /
+        (((((b[0] * r + b[1]) * r + b[2]) * r + b[3]) * r + b[4]) * r + 1.0);
+  }
+  const double e = 0.5 * std::erfc(-z / std::sqrt(2.0)) - p;
+  const double u =
+      e * std::sqrt(2.0 * 3.141592653589793) * std::exp(z * z / 2.0);
+  return z - u / (1.0 + z * u / 2.0);
+}
+
+} // namespace
+
+Band band(const Spline &s, const std::vector<double> &t, double level) {
+  if (!(level > 0.0 && level < 1.0)) {
+    throw Error("band level " + ShortNumber(level) + " is not between 0 and 1");
+  }
+  const auto &figures = s.smoothing();
+  if (!figures || figures->variance.size() != s.size()) {
+    throw Error("band needs a smoothing spline made with its details");
+  }
+  if (!figures->sigma) {
+    throw Error("band needs sigma, which this fit has none of (n - df <= 0)");
+  }
+  const double z = NormalQuantile((1.0 + level) / 2.0);
+  const std::vector<double> &x = s.x(), &v = figures->variance;
+  Band out;
+  out.lower.reserve(t.size());
+  out.upper.reserve(t.size());
+  for (const double at : t) {
+    // v between the knots around t, linearly; held beyond the ends.
+    const auto k = std::upper_bound(x.begin(), x.end(), at) - x.begin();
+    double var = 0.0;
+    if (k == 0) {
+      var = v.front();
+    } else if (static_cast<std::size_t>(k) == x.size()) {
+      var = v.back();
+    } else {
+      const std::size_t i = static_cast<std::size_t>(k) - 1;
+      const double u = (at - x[i]) / (x[i + 1] - x[i]);
+      var = v[i] + u * (v[i + 1] - v[i]);
+    }
+    const double f = s.value(at);
+    const double half = z * *figures->sigma * std::sqrt(var);
+    out.lower.push_back(f - half);
+    out.upper.push_back(f + half);
+  }
+  return out;
+}
 
 Spline SplineOf(const ToleranceFit &fit) {
   return SplineMaker::Of(fit);
