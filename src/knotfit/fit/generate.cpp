@@ -213,9 +213,6 @@ void ReportKnots(const std::optional<KnotsReached> &knots, const DataSet &set,
             " (E = " + Measure(knots->e) +
             (knots->r > 0.0 ? ", R = " + Measure(knots->r) : std::string()) +
             ")";
-    if (const auto &f = fit.smoothing()) {
-      line += ", lambda " + Measure(f->lambda) + ", df " + Measure(f->df);
-    }
   }
   if (const auto smoothing = fit.smoothing()) {
     const auto &f = *smoothing;

@@ -1016,10 +1016,10 @@ ToleranceFit Search(const MethodChoice &method, const Data &d) {
 // The band of each data interval: the least and greatest of its two points
 // and of the method's fit through every point F over it (at the roots of
 // its derivative), F evaluated in double.
-struct Band {
+struct FitBand {
   std::vector<double> lo, hi;
 
-  Band(const MethodChoice &method, const Data &d) {
+  FitBand(const MethodChoice &method, const Data &d) {
     Knots every(static_cast<std::size_t>(d.n));
     for (int32_t i = 0; i < d.n; ++i) {
       every[static_cast<std::size_t>(i)] = i;
@@ -1043,7 +1043,7 @@ struct Band {
 };
 
 // The data with the band of the method's fit through every point.
-Data WithBand(const Band &band, Data d) {
+Data WithBand(const FitBand &band, Data d) {
   d.lo = band.lo.data();
   d.hi = band.hi.data();
   return d;
@@ -1066,7 +1066,7 @@ ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
     throw Error("the x range from " + ShortNumber(x[0]) + " to " +
                 ShortNumber(x[n - 1]) + " overflows a double");
   }
-  return Search(method, WithBand(Band(method, d), d));
+  return Search(method, WithBand(FitBand(method, d), d));
 }
 
 ToleranceFit FollowWithinTolerance(const Spline &f, const Bound &bound,
@@ -1124,7 +1124,7 @@ ToleranceFit GreedyKnots(const MethodChoice &method, int32_t n, const double *x,
 ToleranceFit GreedyKnots(const MethodChoice &method, int32_t n, const double *x,
                          const double *y, const Bound &bound, TableForm form) {
   const Data d{n, x, y, bound.e, form, nullptr, bound.r};
-  return Greedy(method, WithBand(Band(method, d), d), n);
+  return Greedy(method, WithBand(FitBand(method, d), d), n);
 }
 
 } // namespace knotfit
