@@ -5,7 +5,9 @@
 // a few fits, and the knots of the greedy reference (from the two end
 // points, the worst data point becomes a knot, not-a-knot through the
 // chosen ones, checked in binary32). Then the speed targets: a sum of two
-// sines and a slope at 10^5 and 10^6 points, 1e-4 of the range.
+// sines and a slope at 10^5 and 10^6 points, 1e-4 of the range; the
+// relative bound against the absolute one; a smoothing fit of a noisy sine
+// at 10^5 points followed within 0.1% of the range.
 //   tolerance_bench [RUNS]        (default 3)
 //   tolerance_bench --once N      one fit of the 10^5-style curve at N
 //                                 points, for the peak memory
@@ -16,6 +18,7 @@
 //                                 y range: knots, median and spread of the
 //                                 times, the peak memory
 #include "fit/tolerance_knots.h"
+#include "knotfit/spline.hpp"
 #include "knotfit/table.hpp"
 #include "table/table_encoding.h"
 
@@ -261,5 +264,38 @@ int main(int argc, char **argv) {
                 "%.3f s\n",
                 n, fit.x.size(), fit.error / (1e-4 * Range(c)), time);
   }
+  // The relative bound against the absolute one on each curve of the
+  // table: E = 1e-4 of the range, and R = 1e-4 alone.
+  for (const Curve &c : Curves()) {
+    const auto n = static_cast<int32_t>(c.x.size());
+    ToleranceFit absolute, relative;
+    const double e = MedianSeconds(runs, [&] {
+      absolute = knotfit::FitWithinTolerance({}, n, c.x.data(), c.y.data(),
+                                             knotfit::Bound{1e-4 * Range(c)});
+    });
+    const double r = MedianSeconds(runs, [&] {
+      relative = knotfit::FitWithinTolerance({}, n, c.x.data(), c.y.data(),
+                                             knotfit::Bound{0.0, 1e-4});
+    });
+    std::printf("%-16s E %7zu knots %.4f s, R %7zu knots %.4f s%s\n",
+                c.name.c_str(), absolute.x.size(), e, relative.x.size(), r,
+                relative.met ? "" : " (not met)");
+  }
+  // A smoothing fit followed within 0.1% of the range: 10^5 points of a
+  // noisy sine (ten periods, amplitude 10, noise 1), GCV, against greedy
+  // insertion on the smoothing fit's values.
+  const Curve noisy = NoiseCurves(100000)[1];
+  const knotfit::Spline f = knotfit::smooth(noisy.x, noisy.y);
+  const double e = 1e-3 * Range(noisy);
+  ToleranceFit follow;
+  const double time = MedianSeconds(runs, [&] {
+    follow = knotfit::FollowWithinTolerance(f, knotfit::Bound{e});
+  });
+  const ToleranceFit greedy = knotfit::GreedyKnots(
+      {}, static_cast<int32_t>(f.size()), f.x().data(), f.y().data(), e);
+  std::printf("smooth, noisy sine 100000 points at 0.1%%: %zu knots (greedy "
+              "%zu%s), %s, %.3f s\n",
+              follow.x.size(), greedy.x.size(), greedy.met ? "" : " not met",
+              follow.met ? "met" : "not met", time);
   return 0;
 }

@@ -85,7 +85,8 @@ def fit(x: Numbers, y: Numbers, method: Union[Method, str] = ...,
         missing: Optional[str] = ...,
         lam: Union[None, Real, Literal["gcv", "cv"], Tuple[Literal["df"], Real]] = ...,
         w: Optional[Numbers] = ...,
-        tolerance: Optional[Union[Real, str]] = ...) -> Spline: ...
+        tolerance: Optional[Union[Real, str]] = ...,
+        rtol: Optional[Real] = ...) -> Spline: ...
 def read_table(source: Union[str, os.PathLike, bytes, bytearray,
                              memoryview]) -> Table: ...
 def write_table(spline: Spline, path: Union[str, bytes, os.PathLike],

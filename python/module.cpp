@@ -361,13 +361,23 @@ void Measure(Points &p, const knotfit::detail::MeasuredRules &rules) {
 }
 
 // The bound of fit's tolerance: a number above 0 in y's units, or a string
-// "E" or "E%" as the program's --tolerance reads it.
-knotfit::detail::Tolerance ToleranceOf(const py::handle &tolerance) {
+// "E" or "E%" as the program's --tolerance reads it; with rtol, a number
+// >= 0, its relative part (tolerance may then be None: E = 0).
+knotfit::detail::Tolerance ToleranceOf(const py::handle &tolerance,
+                                       const py::handle &rtol) {
   knotfit::detail::Tolerance bound;
-  bool read = false;
+  bool read = tolerance.is_none();
+  if (!rtol.is_none()) {
+    bound.relative = IsRealNumber(rtol) ? Number(rtol, "rtol") : NAN;
+    if (!(std::isfinite(bound.relative) && bound.relative >= 0.0)) {
+      throw Error("rtol is a number at least 0");
+    }
+  }
   if (py::isinstance<py::str>(tolerance)) {
+    const double relative = bound.relative;
     read =
         knotfit::detail::ParseTolerance(tolerance.cast<std::string>(), bound);
+    bound.relative = relative;
   } else if (IsRealNumber(tolerance)) {
     bound.value = Number(tolerance, "tolerance");
     read = std::isfinite(bound.value) && bound.value > 0.0;
@@ -381,7 +391,8 @@ knotfit::detail::Tolerance ToleranceOf(const py::handle &tolerance) {
 Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
            const py::handle &end_slopes, bool sort, const py::handle &ties,
            const py::handle &missing, const py::handle &lam,
-           const py::handle &w, const py::handle &tolerance) {
+           const py::handle &w, const py::handle &tolerance,
+           const py::handle &rtol) {
   knotfit::detail::MeasuredRules rules;
   rules.sort = sort;
   if (!ties.is_none() &&
@@ -416,8 +427,8 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
   if (!w.is_none()) {
     given.push_back(knotfit::Parameter::kWeights);
   }
-  if (!tolerance.is_none()) {
-    request.tolerance = ToleranceOf(tolerance);
+  if (!tolerance.is_none() || !rtol.is_none()) {
+    request.tolerance = ToleranceOf(tolerance, rtol);
   }
   if (const std::string problem =
           knotfit::RequestProblem(request, given, knotfit::Naming::kKeyword);
@@ -449,21 +460,33 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
   std::string short_of_bound; // the warning when no table meets it
   // The fit through every point checks them as the program does; with a
   // bound, the table of the knots found replaces it.
-  auto interpolant = [&](const double *px, const double *py, std::size_t m) {
-    Spline all = knotfit::fit(px, py, m, choice);
+  auto tabled = [&](Spline all, const double *px, const double *py,
+                    std::size_t m) {
     if (!bound) {
       return all;
     }
     const auto count = static_cast<int32_t>(m);
-    const double e = knotfit::detail::AbsoluteTolerance(*bound, count, py);
+    const double e =
+        bound->value == 0.0
+            ? 0.0
+            : knotfit::detail::AbsoluteTolerance(*bound, count, py);
+    const knotfit::detail::Bound within{e, bound->relative};
+    const std::string nothing =
+        knotfit::detail::BoundProblem(within, count, py);
+    if (!nothing.empty()) {
+      throw Error(nothing);
+    }
     const knotfit::detail::ToleranceFit knots =
-        knotfit::detail::FitWithinTolerance(choice, count, px, py, e);
+        kind.fit_near != nullptr
+            ? knotfit::detail::FollowWithinTolerance(all, within)
+            : knotfit::detail::FitWithinTolerance(choice, count, px, py,
+                                                  within);
     if (!knots.met) {
       short_of_bound =
           "no table within E = " + knotfit::detail::ShortNumber(e) +
           " found, the best has max error " +
           knotfit::detail::ShortNumber(knots.error) +
-          " at x = " + knotfit::detail::ShortNumber(px[knots.worst]) + " (" +
+          " at x = " + knotfit::detail::ShortNumber(knots.worst_at) + " (" +
           std::to_string(knots.x.size()) + " knots)";
     }
     return knotfit::detail::SplineOf(knots);
@@ -476,9 +499,11 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
       // fitted.
       Measure(p, rules);
     }
-    made = kind.fit_near != nullptr
-               ? knotfit::smooth(p.x, p.y, p.w, how)
-               : interpolant(p.x.data(), p.y.data(), p.x.size());
+    const Spline all =
+        kind.fit_near != nullptr
+            ? knotfit::smooth(p.x, p.y, p.w, how)
+            : knotfit::fit(p.x.data(), p.y.data(), p.x.size(), choice);
+    made = tabled(all, p.x.data(), p.y.data(), p.x.size());
   }
   if (!short_of_bound.empty() &&
       PyErr_WarnEx(PyExc_RuntimeWarning, short_of_bound.c_str(), 1) != 0) {
@@ -770,8 +795,11 @@ PYBIND11_MODULE(knotfit, m) {
         py::arg("sort") = false, py::arg("ties") = py::none(),
         py::arg("missing") = py::none(), py::arg("lam") = py::none(),
         py::arg("w") = py::none(), py::arg("tolerance") = py::none(),
+        py::arg("rtol") = py::none(),
         "fit(x, y, method='not-a-knot', end_slopes=None, sort=False, "
-        "ties=None,\n    missing=None, lam=None, w=None, tolerance=None) -> "
+        "ties=None,\n    missing=None, lam=None, w=None, tolerance=None, "
+        "rtol=None) "
+        "-> "
         "Spline\n\n"
         "The spline of the points (x[i], y[i]), bit for bit the fit "
         "the\nknotfit program writes for the same doubles: x and y are "
@@ -811,12 +839,18 @@ PYBIND11_MODULE(knotfit, m) {
         "tolerance=E (a number, in y's units) or 'E%' (of the y range) "
         "gives,\nas the program's --tolerance, the spline of a table with "
         "as few knots as\nfound such that the table as stored is within E "
-        "of every point: with the\ndefault method the least-squares cubic "
-        "spline on some of the data's\nabscissas, with 'pchip', 'steffen', "
-        "'makima', 'akima' that interpolant\nthrough a subset of the "
-        "points; the other methods raise knotfit.Error.\nIts table_bytes "
-        "are the program's. When no table meets E (below what\nbinary32 "
-        "holds), the best found, with a RuntimeWarning.\n\n"
+        "of every point, and between\ntwo points within E of the band "
+        "they span with the fit through every\npoint: with the default "
+        "method the least-squares cubic spline on some\nof the data's "
+        "abscissas, with 'pchip', 'steffen', 'makima', 'akima'\nthat "
+        "interpolant through a subset of the points, with 'smooth' the C2\n"
+        "cubic within E of the smoothing fit (lambda chosen as without "
+        "it);\nthe other methods raise knotfit.Error. rtol=R (a number >= "
+        "0, as the\nprogram's --relative-tolerance) makes each point's "
+        "bound E + R|y| (E = 0\nwhen tolerance is None); a point where "
+        "that is 0 raises knotfit.Error.\nIts table_bytes are the "
+        "program's. When no table meets E (below what\nbinary32 holds), "
+        "the best found, with a RuntimeWarning.\n\n"
         "Raises knotfit.Error with the program's message for data it would "
         "skip.");
   m.def("read_table", &ReadTable, py::arg("source"),

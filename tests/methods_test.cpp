@@ -273,9 +273,9 @@ TEST(Request, RulesFromTheRows) {
        knotfit::Ties::kKeep,
        {Parameter::kLambda},
        "option '--tolerance' takes the methods not-a-knot, pchip, akima, "
-       "makima, steffen, not natural",
+       "makima, steffen, smooth, not natural",
        "tolerance takes the methods not-a-knot, pchip, akima, makima, "
-       "steffen, not natural"},
+       "steffen, smooth, not natural"},
       {Method::kPchip,
        false,
        knotfit::Ties::kKeep,

@@ -2,6 +2,7 @@
 // reader's value at every data point of the written table within E, and
 // the bound that binary32 cannot meet.
 #include "fit/tolerance_knots.h"
+#include "knotfit/spline.hpp"
 #include "knotfit/table.h"
 #include "knotfit/table.hpp"
 
@@ -159,9 +160,37 @@ TEST(Tolerance, FewestKnotsAndEveryReaderWithinTheBound) {
         EXPECT_LE(table.value(t0), table.value(t1));
       }
     }
-    EXPECT_EQ(worst, fit.error);
-    EXPECT_EQ(at, fit.worst);
-    EXPECT_EQ(worst <= e, c.met);
+    // Between the points, densely sampled: T within the band of the two
+    // points and the fit through every point (itself sampled), up to what
+    // sampling misses of either's extremes.
+    const knotfit::Spline every =
+        knotfit::fit(c.curve.x, c.curve.y, knotfit::MethodChoice{c.method});
+    double between = 0.0;
+    for (std::size_t i = 0; i + 1 < c.curve.x.size(); ++i) {
+      const double x0 = c.curve.x[i], x1 = c.curve.x[i + 1];
+      double lo = std::min(c.curve.y[i], c.curve.y[i + 1]);
+      double hi = std::max(c.curve.y[i], c.curve.y[i + 1]);
+      constexpr int kSamples = 64;
+      for (int k = 1; k < kSamples; ++k) {
+        const double v = every.value(x0 + (x1 - x0) * k / kSamples);
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+      }
+      for (int k = 1; k < kSamples; ++k) {
+        const double v = table.value(x0 + (x1 - x0) * k / kSamples);
+        between = std::max({between, v - hi, lo - v});
+      }
+    }
+    const double slack = 1e-6 * e;
+    EXPECT_LE(worst, fit.error);
+    EXPECT_LE(between, fit.error + slack);
+    EXPECT_EQ(fit.error <= e, c.met);
+    if (c.met) {
+      EXPECT_LE(std::max(worst, between), e + slack);
+    }
+    if (fit.error == worst) {
+      EXPECT_EQ(c.curve.x[static_cast<std::size_t>(at)], fit.worst_at);
+    }
   }
 }
 
@@ -202,7 +231,73 @@ TEST(Tolerance, BoundsAsWritten) {
     EXPECT_EQ(t.percent, c.ok && c.percent);
   }
   EXPECT_EQ(knotfit::ToleranceMethods(),
-            "not-a-knot, pchip, akima, makima, steffen");
+            "not-a-knot, pchip, akima, makima, steffen, smooth");
+}
+
+} // namespace
+
+namespace {
+
+// A relative part and a curve to follow: the table read back, sampled
+// densely against the points or the curve.
+TEST(Tolerance, RelativeBoundAndFollowingASmoothingFit) {
+  const Curve thermistor = Sampled(331, -40.0, 0.5, [](double t) {
+    return 10000.0 * std::exp(3950.0 * (1.0 / (t + 273.15) - 1.0 / 298.15));
+  });
+  const knotfit::Spline smooth = knotfit::smooth(Noisy().x, Noisy().y);
+  const struct {
+    const char *what;
+    bool follow;
+    knotfit::Bound bound;
+    double dense; // |T - f| sampled between f's knots, at most this times E
+  } cases[] = {
+      {"thermistor, R = 1e-3", false, {0.0, 1e-3}, 0.0},
+      {"thermistor, E and R", false, {1.0, 1e-4}, 0.0},
+      {"smoothing fit, E", true, {0.01, 0.0}, 1.5},
+      {"smoothing fit, E and R", true, {0.002, 0.005}, 1.5},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<double> &x = c.follow ? smooth.x() : thermistor.x;
+    const std::vector<double> &y = c.follow ? smooth.y() : thermistor.y;
+    const auto n = static_cast<int32_t>(x.size());
+    ASSERT_EQ(knotfit::BoundProblem(c.bound, n, y.data()), "");
+    const knotfit::ToleranceFit fit =
+        c.follow
+            ? knotfit::FollowWithinTolerance(smooth, c.bound)
+            : knotfit::FitWithinTolerance({}, n, x.data(), y.data(), c.bound);
+    EXPECT_TRUE(fit.met);
+    const knotfit::ToleranceFit greedy =
+        knotfit::GreedyKnots({}, n, x.data(), y.data(), c.bound);
+    EXPECT_LE(fit.x.size(), 2 * greedy.x.size());
+    EXPECT_LT(fit.x.size(), x.size() / 4);
+    const knotfit::Table table =
+        knotfit::read_table(knotfit::table_bytes(knotfit::SplineOf(fit)));
+    double dense = 0.0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      EXPECT_LE(std::fabs(table.value(x[i]) - y[i]),
+                c.bound.e + c.bound.r * std::fabs(y[i]));
+      for (int k = 1; c.follow && i + 1 < x.size() && k < 64; ++k) {
+        const double t = x[i] + (x[i + 1] - x[i]) * k / 64;
+        dense = std::max(dense, std::fabs(table.value(t) - smooth.value(t)) /
+                                    (c.bound.e + c.bound.r * std::fabs(y[i])));
+      }
+    }
+    EXPECT_LE(dense, c.dense);
+  }
+  // A reading of 0 with no absolute part: nothing is allowed there.
+  const double y[] = {1.0, 0.5, 0.0, -0.5};
+  knotfit::ProblemPoint about{};
+  EXPECT_EQ(knotfit::BoundProblem({0.0, 1e-3}, 4, y, &about),
+            "y of point 2 is 0, where E + R|y| allows no error");
+  EXPECT_EQ(about.point, 2);
+  EXPECT_EQ(knotfit::BoundProblem({1e-9, 1e-3}, 4, y), "");
+  double r = 7.0;
+  EXPECT_TRUE(knotfit::ParseRelativeTolerance("0", r) && r == 0.0);
+  EXPECT_TRUE(knotfit::ParseRelativeTolerance("1e-3", r) && r == 1e-3);
+  for (const char *bad : {"1%", "-1e-3", "", "nan", " 1"}) {
+    EXPECT_FALSE(knotfit::ParseRelativeTolerance(bad, r)) << bad;
+  }
 }
 
 } // namespace

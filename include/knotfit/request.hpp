@@ -20,6 +20,7 @@ namespace knotfit {
 struct Tolerance {
   double value = 0.0;
   bool percent = false;
+  double relative = 0.0; // R: each point's bound is E + R|y_i|
 };
 
 // What becomes of consecutive points with equal x: kKeep leaves them, and

@@ -218,6 +218,7 @@ std::string Tolerance(Line &line, Values v) {
   if (!knotfit::detail::ParseTolerance(v[0], tolerance)) {
     return Refused("--tolerance", "E or E% (a number above 0)", v[0]);
   }
+  tolerance.relative = line.tolerance ? line.tolerance->relative : 0.0;
   line.tolerance = tolerance;
   return {};
 }
@@ -241,6 +242,18 @@ std::string RequestProblem(const Line &line, const Words &words) {
     }
   }
   return knotfit::RequestProblem(request, given, knotfit::Naming::kOption);
+}
+
+std::string RelativeTolerance(Line &line, Values v) {
+  double relative = 0.0;
+  if (!knotfit::detail::ParseRelativeTolerance(v[0], relative)) {
+    return Refused("--relative-tolerance", "a number at least 0", v[0]);
+  }
+  if (!line.tolerance) {
+    line.tolerance.emplace(); // E = 0
+  }
+  line.tolerance->relative = relative;
+  return {};
 }
 
 // The options in the order --help lists them.
@@ -271,8 +284,15 @@ const Option<Line> kOptions[] = {
     {"--tolerance", 0, "E", "E or E% (a number above 0)", Tolerance,
      "each table with as few knots as found such that\n"
      "the table as stored is within E of every point\n"
-     "(E%: of the data set's y range); not-a-knot,\n"
-     "pchip, akima, makima, steffen"},
+     "(E%: of the data set's y range) and between two\n"
+     "points within E of the band they span with the\n"
+     "fit through every point; not-a-knot, pchip,\n"
+     "akima, makima, steffen, smooth (its table within\n"
+     "E of the smoothing fit)"},
+    {"--relative-tolerance", 0, "R", "a number at least 0", RelativeTolerance,
+     "each point within E + R|y| (E = 0\n"
+     "without --tolerance), between two points\n"
+     "within E + R min(|y0|, |y1|) of their band"},
     {"--verbose", 0, nullptr, nullptr, Switch<&Line::verbose>,
      "one line per data set on standard error: its\n"
      "points and knots (with --tolerance, the error)"},

@@ -49,6 +49,7 @@ inline int StatusOf(Outcome o) {
 struct KnotsReached {
   uint64_t points = 0, knots = 0, bytes = 0;
   double e = 0.0, error = 0.0, at = 0.0, table_vs_fit = 0.0;
+  double r = 0.0; // --relative-tolerance
   bool met = true;
 };
 

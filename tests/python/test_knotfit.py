@@ -63,6 +63,9 @@ def test_fit_writes_the_programs_bytes(tmp_path, method):
                                                      tolerance=0.5)),
     ("not-a-knot", ["--sort", "--ties=first", "--tolerance=20%"],
      dict(sort=True, ties="first", tolerance="20%")),
+    ("smooth", ["--sort", "--tolerance=5%"], dict(sort=True, tolerance="5%")),
+    ("pchip", ["--ties=last", "--relative-tolerance=0.2"],
+     dict(ties="last", rtol=0.2)),
 ])
 def test_fit_takes_data_as_measured_as_the_program(tmp_path, method, options,
                                                    keywords):
@@ -214,6 +217,9 @@ BAD = [
     (lambda: knotfit.fit([0, 1], [0, 1], "natural", tolerance=1),
      "tolerance takes the methods not-a-knot, pchip"),
     (lambda: knotfit.fit([0, 1], [0, 1], tolerance="0%"), "tolerance is a"),
+    (lambda: knotfit.fit([0, 1, 2], [1, 0, 1], rtol=1e-3),
+     r"^y of point 1 is 0, where E \+ R\|y\| allows no error$"),
+    (lambda: knotfit.fit([0, 1], [1, 2], rtol="1%"), "rtol is a number"),
     *[(lambda m=m: knotfit.fit([-1e308, -5e307, 5e307, 1e308], [0, 1, 2, 3], m,
                                tolerance=0.1),
        r"^the x range from -1e\+308 to 1e\+308 overflows a double$")

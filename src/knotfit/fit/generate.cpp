@@ -140,10 +140,19 @@ std::optional<KnotsReached> Reached(const TableForm &fit, int32_t n,
   r.knots = knots.x.size();
   r.bytes = knotfit::detail::TableSize(fit.form(), r.knots);
   r.e = fit.bound();
+  r.r = fit.relative_bound();
   r.error = knots.error;
-  r.at = x[knots.worst];
+  r.at = knots.worst_at;
   r.met = knots.met;
-  r.table_vs_fit = knotfit::detail::TableVersusFit(knots, run.method, n, x, y);
+  if (const auto &f = fit.smoothing()) {
+    // Against the smoothing fit it follows.
+    r.table_vs_fit = knotfit::detail::TableVersusFit(
+        knots, static_cast<int32_t>(f->x.size()), f->x.data(), f->y.data(),
+        f->a.data(), f->b.data(), f->c.data());
+  } else {
+    r.table_vs_fit =
+        knotfit::detail::TableVersusFit(knots, run.method, n, x, y);
+  }
   return r;
 }
 
@@ -174,7 +183,9 @@ void ReportKnots(const std::optional<KnotsReached> &knots, const DataSet &set,
     line += Counted(knots->knots, "knot", "knots") + ", max error " +
             Measure(knots->error) +
             " at x = " + knotfit::detail::ShortNumber(knots->at) +
-            " (E = " + Measure(knots->e) + ")";
+            " (E = " + Measure(knots->e) +
+            (knots->r > 0.0 ? ", R = " + Measure(knots->r) : std::string()) +
+            ")";
   }
   if (const auto smoothing = fit.smoothing()) {
     const auto &f = *smoothing;

@@ -40,12 +40,12 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
                      const detail::ToleranceProgress &progress, FormJudge judge)
     : form_(form) {
   const auto size = static_cast<size_t>(n);
-  if (bound != nullptr) {
+  const auto fit_near = detail::InfoOf(method.method).fit_near;
+  if (bound != nullptr && fit_near == nullptr) {
     FitWithin(method, n, x, y, *bound, automatic, progress);
     return;
   }
-  if (const auto fit_near = detail::InfoOf(method.method).fit_near;
-      fit_near != nullptr) {
+  if (fit_near != nullptr) {
     smoothing_ = std::make_shared<detail::SmoothingFit>();
     detail::SmoothingFit &f = *smoothing_;
     refused_.text = fit_near({x, size}, {y, size},
@@ -61,6 +61,11 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
       form_ = knotfit::TableForm::kClassic;
     }
     SetOrigin();
+    if (bound != nullptr && refused_.empty()) {
+      // Lambda chosen as without a bound, then the fewest knots whose
+      // table follows the smoothing fit within it.
+      FitWithin(method, n, x, y, *bound, automatic, progress);
+    }
     return;
   }
   if (judge != nullptr) {
@@ -104,7 +109,20 @@ void TableForm::FitWithin(const knotfit::MethodChoice &method, int32_t n,
                           const double *x, const double *y,
                           const detail::Tolerance &bound, bool automatic,
                           const detail::ToleranceProgress &progress) {
-  bound_ = detail::AbsoluteTolerance(bound, n, y);
+  bound_ = bound.value == 0.0 ? 0.0 : detail::AbsoluteTolerance(bound, n, y);
+  relative_ = bound.relative;
+  // A smoothing fit's table follows the fit, judged at its knots.
+  const detail::SmoothingFit *follow = smoothing_.get();
+  const int32_t m =
+      follow != nullptr ? static_cast<int32_t>(follow->x.size()) : n;
+  const double *at = follow != nullptr ? follow->y.data() : y;
+  Problem nothing;
+  nothing.text = detail::BoundProblem(
+      {bound_, relative_}, m, at, follow != nullptr ? nullptr : &nothing.about);
+  if (!nothing.empty()) {
+    refused_ = std::move(nothing);
+    return;
+  }
   // Automatic: the first form whose table meets the bound, else the one with
   // the smallest error, the earlier of equals.
   const knotfit::TableForm all[] = {knotfit::TableForm::kClassic,
@@ -129,8 +147,14 @@ void TableForm::FitWithin(const knotfit::MethodChoice &method, int32_t n,
       refused_ = std::move(refused); // kept while no form can take x
       continue;
     }
+    const detail::Bound within{bound_, relative_};
     auto fit = std::make_shared<detail::ToleranceFit>(
-        detail::FitWithinTolerance(method, n, x, y, bound_, form, progress));
+        follow != nullptr
+            ? detail::FollowWithinTolerance(
+                  m, follow->x.data(), follow->y.data(), follow->a.data(),
+                  follow->b.data(), follow->c.data(), within, form, progress)
+            : detail::FitWithinTolerance(method, n, x, y, within, form,
+                                         progress));
     if (!knots_ || (fit->met && !knots_->met) ||
         (!knots_->met && fit->error < knots_->error)) {
       knots_ = std::move(fit);

@@ -85,6 +85,7 @@ public:
     return knots_;
   }
   double bound() const { return bound_; }
+  double relative_bound() const { return relative_; }
 
   // S(t), the clamped value getValue gives: getValue itself for a fit held
   // as a SplineTable, the same bits from the compact form.
@@ -124,6 +125,7 @@ private:
   std::shared_ptr<knotfit::detail::ToleranceFit> knots_;
   std::shared_ptr<const knotfit::Spline> judged_; // an interpolant judged
   double bound_ = 0.0;
+  double relative_ = 0.0;
   Problem refused_;     // by the smoothing fit, or the x a bound cannot take
   bool merged_ = false; // its knots are fewer than the points
   // For a compact fit: the first segment whose b or c binary32 cannot hold.

@@ -46,8 +46,11 @@ std::string JsonEntry(const DataSetRecord &r) {
   }
   if (r.knots) {
     const KnotsReached &k = *r.knots;
-    out += ", \"tolerance\": " + Number(k.e) +
-           ", \"knots\": " + std::to_string(k.knots) +
+    out += ", \"tolerance\": " + Number(k.e);
+    if (k.r > 0.0) {
+      out += ", \"relative_tolerance\": " + Number(k.r);
+    }
+    out += std::string(", \"knots\": ") + std::to_string(k.knots) +
            ", \"bytes\": " + std::to_string(k.bytes) +
            ", \"max_error\": " + Number(k.error) +
            ", \"max_error_at\": " + Number(k.at) +

@@ -488,7 +488,10 @@ constexpr MethodInfo kMethods[] = {
              "them (x may repeat, not decrease)",
      .merges_equal_x = true,
      .weights = true,
-     .smoothing = true},
+     .smoothing = true,
+     // Its table follows the smoothing fit (FollowWithinTolerance), as the
+     // least-squares spline on the fit's values.
+     .tolerance = &kLeastSquares},
 };
 
 } // namespace

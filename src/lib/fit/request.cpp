@@ -51,8 +51,11 @@ std::string RequestProblem(const Request &request,
                            const std::vector<Parameter> &given, Naming naming) {
   const MethodInfo &info = InfoOf(request.method.method);
   if (request.tolerance && info.tolerance == nullptr) {
-    return Named("--tolerance", "tolerance", naming) + " takes the methods " +
-           ToleranceMethods() + ", not " + info.name;
+    // A bound of R alone was given as the relative one.
+    const bool relative = request.tolerance->value == 0.0;
+    return Named(relative ? "--relative-tolerance" : "--tolerance",
+                 relative ? "rtol" : "tolerance", naming) +
+           " takes the methods " + ToleranceMethods() + ", not " + info.name;
   }
   for (auto part = given.rbegin(); part != given.rend(); ++part) {
     const PartInfo &about = PartOf(*part);

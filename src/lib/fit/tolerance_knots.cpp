@@ -17,7 +17,10 @@
 //
 // Every error is measured on the table as stored: the fields rounded as
 // the encoder rounds them (table_encoding.h) and evaluated as the double
-// readers evaluate them (calculus.h), so the bound holds for the file.
+// readers evaluate them (calculus.h), so the bound holds for the file. It
+// is measured between the points too, at the table's extremes on each data
+// interval: a few knots among close, noisy points leave a cubic free to
+// swing across the gap beyond them while it passes every point.
 #include "tolerance_knots.h"
 
 #include "../evaluate/calculus.h"
@@ -43,20 +46,63 @@ namespace {
 
 using Knots = std::vector<int32_t>; // indices of the data points, increasing
 
-// The data a placement works on.
+// The data a placement works on, and what a table is judged against
+// between the points: the band lo_i .. hi_i of each data interval, or the
+// curve to follow (its pieces on the data intervals).
 struct Data {
   int32_t n;
   const double *x, *y;
   double e;
   TableForm form;
   const ToleranceProgress *progress = nullptr;
+  double r = 0.0;
+  const double *lo = nullptr, *hi = nullptr;
+  const Pieces<double> *follow = nullptr;
 
   void Report(std::size_t knots) const {
     if (progress != nullptr && *progress) {
       (*progress)(knots);
     }
   }
+  // What a miss is compared with: itself against E, or without a fixed E
+  // its share of what the bound allows there against 1.
+  double Load(double miss, double allowed) const {
+    return r == 0.0 ? miss : miss / allowed;
+  }
+  double Limit() const { return r == 0.0 ? e : 1.0; }
 };
+
+// The roots u of a + 2bu + 3cu^2 (the derivative of a piece) with
+// 0 < u < h, increasing, into u; their count. The smaller root in
+// magnitude from the quotient, so that neither cancels.
+int SlopeRoots(double a, double b, double c, double h, double *u) {
+  double roots[2];
+  int found = 0;
+  if (c == 0.0) {
+    if (b != 0.0) {
+      roots[found++] = -a / (2.0 * b);
+    }
+  } else {
+    const double disc = b * b - 3.0 * a * c;
+    if (disc >= 0.0) {
+      const double q = -(b + std::copysign(std::sqrt(disc), b));
+      roots[found++] = q / (3.0 * c);
+      if (q != 0.0) {
+        roots[found++] = a / q;
+      }
+    }
+  }
+  if (found == 2 && roots[1] < roots[0]) {
+    std::swap(roots[0], roots[1]);
+  }
+  int kept = 0;
+  for (int k = 0; k < found; ++k) {
+    if (roots[k] > 0.0 && roots[k] < h) {
+      u[kept++] = roots[k];
+    }
+  }
+  return kept;
+}
 
 // A fit's table as stored, evaluated as the readers evaluate it.
 class StoredTable {
@@ -73,6 +119,34 @@ public:
   // The same, in this table's arrays.
   void Assign(const ToleranceFit &fit, TableForm form, std::size_t from,
               std::size_t to) {
+    Fill(fit, form, from, to);
+    Extremes();
+  }
+
+  double At(double t) const {
+    if (form_ == TableForm::kDouble) {
+      return Calculus<double, true>(PiecesOf(wide_), origin_)
+          .At(0, t, Extrapolation::kClamp);
+    }
+    if (form_ == TableForm::kOffset) {
+      return Calculus<float, true>(PiecesOf(narrow_), origin_)
+          .At(0, t, Extrapolation::kClamp);
+    }
+    return Calculus<float>(PiecesOf(narrow_)).At(0, t, Extrapolation::kClamp);
+  }
+
+  // Calls f(t, T(t)) for each knot and each root of a piece's derivative t
+  // with lo < t < hi, in increasing t.
+  template <class F> void Inside(double lo, double hi, F &&f) const {
+    for (auto at = std::upper_bound(inside_.begin(), inside_.end(), lo);
+         at != inside_.end() && *at < hi; ++at) {
+      f(*at, At(*at));
+    }
+  }
+
+private:
+  void Fill(const ToleranceFit &fit, TableForm form, std::size_t from,
+            std::size_t to) {
     form_ = form;
     TableFields t = FieldsOf(fit);
     if (form != TableForm::kClassic) {
@@ -110,18 +184,41 @@ public:
     }
   }
 
-  double At(double t) const {
-    if (form_ == TableForm::kDouble) {
-      return Calculus<double, true>(PiecesOf(wide_), origin_)
-          .At(0, t, Extrapolation::kClamp);
+  // The interior knots and the roots of each piece's derivative, where a
+  // piece takes its extremes: found from the fields as stored, at the
+  // abscissa t the reader is then given (evaluated when asked for: a
+  // search looks again only where the table changed).
+  void Extremes() {
+    inside_.clear();
+    const std::size_t n =
+        form_ == TableForm::kDouble ? wide_[0].size() : narrow_[0].size();
+    const auto field = [this](std::size_t f, std::size_t k) {
+      return form_ == TableForm::kDouble ? wide_[f][k]
+                                         : static_cast<double>(narrow_[f][k]);
+    };
+    const auto add = [this](double local) {
+      const double t =
+          form_ == TableForm::kClassic ? local : origin_.x0 + local;
+      inside_.push_back(t);
+    };
+    for (std::size_t k = 0; k + 1 < n; ++k) {
+      const double x0 = field(0, k);
+      const double h = field(0, k + 1) - x0;
+      if (!(h > 0.0)) {
+        continue; // knots that collapsed: no segment
+      }
+      if (k > 0) {
+        add(x0);
+      }
+      double u[2];
+      const int roots = SlopeRoots(field(2, k), field(3, k), field(4, k), h, u);
+      for (int q = 0; q < roots; ++q) {
+        add(x0 + u[q]);
+      }
     }
-    if (form_ == TableForm::kOffset) {
-      return Calculus<float, true>(PiecesOf(narrow_), origin_)
-          .At(0, t, Extrapolation::kClamp);
-    }
-    return Calculus<float>(PiecesOf(narrow_)).At(0, t, Extrapolation::kClamp);
   }
 
+public:
   // Whether record i holds the same bits as other's record j, about the
   // same origin: a point evaluated on records that did not change keeps
   // its value.
@@ -155,27 +252,85 @@ private:
   Origin origin_;
   std::array<std::vector<float>, 5> narrow_;
   std::array<std::vector<double>, 5> wide_;
+  std::vector<double> inside_;
 };
 
-// |T(x_i) - y_i|, a NaN (a field that overflowed) as infinity.
-double ErrorAt(const StoredTable &table, const Data &d, int32_t i) {
-  const double err = std::fabs(table.At(d.x[i]) - d.y[i]);
-  return std::isnan(err) ? HUGE_VAL : err;
+// What the table misses by at point i and on the data interval before it:
+// the miss with the largest load, where, and what the bound allows there.
+struct Miss {
+  double load = 0.0, error = 0.0, at = 0.0, allowed = 0.0;
+};
+
+Miss MissAt(const StoredTable &table, const Data &d, int32_t i) {
+  Miss m;
+  const auto consider = [&m, &d](double err, double allowed, double at) {
+    err = std::isnan(err) ? HUGE_VAL : err; // a field that overflowed
+    const double load = d.Load(err, allowed);
+    if (load > m.load) {
+      m = {load, err, at, allowed};
+    }
+  };
+  m.at = d.x[i];
+  m.allowed = d.e + d.r * std::fabs(d.y[i]);
+  consider(std::fabs(table.At(d.x[i]) - d.y[i]), m.allowed, d.x[i]);
+  if (i == 0) {
+    return m;
+  }
+  const auto k = static_cast<std::size_t>(i - 1);
+  const double allowed =
+      d.e + d.r * std::min(std::fabs(d.y[i - 1]), std::fabs(d.y[i]));
+  table.Inside(d.x[i - 1], d.x[i], [&](double t, double v) {
+    if (d.follow != nullptr) {
+      consider(std::fabs(v - d.follow->Cubic(k, t - d.x[k])), allowed, t);
+    } else {
+      consider(std::max({v - d.hi[k], d.lo[k] - v, 0.0}), allowed, t);
+    }
+  });
+  return m;
 }
 
-// Measures the fit's stored table at every point: its error, where, met.
-void Measure(ToleranceFit &fit, const Data &d) {
-  const StoredTable table(fit, d.form);
-  fit.error = 0.0;
-  fit.worst = 0;
-  for (int32_t i = 0; i < d.n; ++i) {
-    const double err = ErrorAt(table, d, i);
-    if (err > fit.error) {
-      fit.error = err;
-      fit.worst = i;
+// The data point a miss of element i asks for: the point itself, or of the
+// interval's two ends the nearer to the miss first.
+std::array<int32_t, 2> PointsFor(const Miss &m, const Data &d, int32_t i) {
+  if (m.at == d.x[i] || i == 0) {
+    return {i, i};
+  }
+  return m.at - d.x[i - 1] < d.x[i] - m.at ? std::array{i - 1, i}
+                                           : std::array{i, i - 1};
+}
+
+// The largest load of the misses, the first of equals, into the fit; its
+// element.
+int32_t Worst(ToleranceFit &fit, const std::vector<Miss> &misses,
+              const Data &d) {
+  int32_t worst = 0;
+  for (int32_t i = 1; i < d.n; ++i) {
+    if (misses[static_cast<std::size_t>(i)].load >
+        misses[static_cast<std::size_t>(worst)].load) {
+      worst = i;
     }
   }
-  fit.met = fit.error <= d.e;
+  const Miss &m = misses[static_cast<std::size_t>(worst)];
+  fit.error = m.error;
+  fit.worst_at = m.at;
+  fit.allowed = m.allowed;
+  fit.met = m.load <= d.Limit();
+  return worst;
+}
+
+// The misses of every element of the table.
+std::vector<Miss> Misses(const StoredTable &table, const Data &d) {
+  std::vector<Miss> misses(static_cast<std::size_t>(d.n));
+  for (int32_t i = 0; i < d.n; ++i) {
+    misses[static_cast<std::size_t>(i)] = MissAt(table, d, i);
+  }
+  return misses;
+}
+
+// Measures the fit's stored table over the data: its error, where, met.
+void Measure(ToleranceFit &fit, const Data &d) {
+  const StoredTable table(fit, d.form);
+  Worst(fit, Misses(table, d), d);
 }
 
 // The method's interpolant through the chosen points; a method that needs
@@ -467,12 +622,12 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
                               std::min(last_knot + 3, m));
       double worst = 0.0;
       for (int32_t i = first; i <= last; ++i) {
-        const double err = ErrorAt(table, d, i);
-        weights[static_cast<std::size_t>(i - first)] *= err;
-        worst = std::max(worst, err);
+        const double load = MissAt(table, d, i).load;
+        weights[static_cast<std::size_t>(i - first)] *= load;
+        worst = std::max(worst, load);
       }
-      met = worst <= d.e;
-      if (worst > 1.5 * d.e) {
+      met = worst <= d.Limit();
+      if (worst > 1.5 * d.Limit()) {
         break; // too far for the weights to close
       }
       // Normalized, with a floor that keeps every point in the fit.
@@ -510,9 +665,9 @@ ToleranceFit FitOn(const MethodChoice &method, const Placement &placement,
   return fit;
 }
 
-// The worst point of each interval that breaks the bound, kept at least gap
-// points from both of its knots; the knots with those added. Unchanged
-// where no interval can take one.
+// The point that the worst miss of each interval that breaks the bound asks
+// for, kept at least gap points from both of its knots; the knots with
+// those added. Unchanged where no interval can take one.
 Knots Refined(const ToleranceFit &fit, const Knots &knots, const Data &d,
               int32_t gap) {
   const StoredTable table(fit, d.form);
@@ -522,13 +677,13 @@ Knots Refined(const ToleranceFit &fit, const Knots &knots, const Data &d,
   for (std::size_t j = 0; j + 1 < knots.size(); ++j) {
     const int32_t lo = knots[j];
     const int32_t hi = knots[j + 1];
-    double worst = d.e;
+    double worst = d.Limit();
     int32_t at = -1;
     for (int32_t i = lo == 0 ? 0 : lo + 1; i <= hi; ++i) {
-      const double err = ErrorAt(table, d, i);
-      if (err > worst) {
-        worst = err;
-        at = i;
+      const Miss m = MissAt(table, d, i);
+      if (m.load > worst) {
+        worst = m.load;
+        at = PointsFor(m, d, i)[0];
       }
     }
     // Kept a quarter of the interval's points from its knots: a worst
@@ -583,30 +738,6 @@ void ForPointsOf(const std::vector<bool> &again, const Knots &knots, F &&f) {
   }
 }
 
-// The errors of every point on the table.
-std::vector<double> Errors(const StoredTable &table, const Data &d) {
-  std::vector<double> errors(static_cast<std::size_t>(d.n));
-  for (int32_t i = 0; i < d.n; ++i) {
-    errors[static_cast<std::size_t>(i)] = ErrorAt(table, d, i);
-  }
-  return errors;
-}
-
-// The largest of the errors, the first of equals, into the fit.
-void Worst(ToleranceFit &fit, const std::vector<double> &errors,
-           const Data &d) {
-  fit.error = 0.0;
-  fit.worst = 0;
-  for (int32_t i = 0; i < d.n; ++i) {
-    const double err = errors[static_cast<std::size_t>(i)];
-    if (err > fit.error) {
-      fit.error = err;
-      fit.worst = i;
-    }
-  }
-  fit.met = fit.error <= d.e;
-}
-
 // Removes every interior knot, from the left, whose removal keeps the
 // interpolant within the bound (best meets it). A trial evaluates again
 // only the points whose value may have changed; past kPruneWork the knots
@@ -614,8 +745,8 @@ void Worst(ToleranceFit &fit, const std::vector<double> &errors,
 ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
                     const Data &d) {
   auto table = std::make_unique<StoredTable>(best, d.form);
-  std::vector<double> errors = Errors(*table, d);
-  std::vector<std::pair<int32_t, double>> changed;
+  std::vector<Miss> misses = Misses(*table, d);
+  std::vector<std::pair<int32_t, Miss>> changed;
   // A trial's knots, fit and table, in the buffers of the last one.
   Knots fewer;
   ToleranceFit fit;
@@ -638,13 +769,13 @@ ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
                                  static_cast<int32_t>(fewer.size()),
                                  static_cast<int32_t>(j), false),
                 fewer, [&](int32_t i) {
-                  const double err = ErrorAt(*next, d, i);
-                  met = met && err <= d.e;
-                  changed.emplace_back(i, err);
+                  const Miss m = MissAt(*next, d, i);
+                  met = met && m.load <= d.Limit();
+                  changed.emplace_back(i, m);
                 });
     if (met) {
-      for (const auto &[i, err] : changed) {
-        errors[static_cast<std::size_t>(i)] = err;
+      for (const auto &[i, m] : changed) {
+        misses[static_cast<std::size_t>(i)] = m;
       }
       std::swap(knots, fewer);
       std::swap(best, fit);
@@ -653,7 +784,7 @@ ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
       ++j;
     }
   }
-  Worst(best, errors, d);
+  Worst(best, misses, d);
   return best;
 }
 
@@ -704,31 +835,42 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
 }
 
 // Greedy insertion with at most `most` knots. After each insertion only the
-// points whose value may have changed are evaluated again: the errors are
+// points whose value may have changed are evaluated again: the misses are
 // those a full measure gives, bit for bit.
 ToleranceFit Greedy(const MethodChoice &method, const Data &d, int32_t most) {
   Knots knots{0, d.n - 1};
   ToleranceFit fit = Interpolant(method, knots, d);
   auto table = std::make_unique<StoredTable>(fit, d.form);
-  std::vector<double> errors = Errors(*table, d);
-  Worst(fit, errors, d);
+  std::vector<Miss> misses = Misses(*table, d);
+  int32_t worst = Worst(fit, misses, d);
   while (!fit.met && static_cast<int32_t>(knots.size()) < most) {
-    const auto at = std::lower_bound(knots.begin(), knots.end(), fit.worst);
-    if (*at == fit.worst) {
-      break; // the worst point is a knot already: binary32's own error
+    // The point the worst miss asks for; none when those are knots
+    // already: binary32's own error, or a piece between two knots.
+    int32_t point = -1;
+    auto at = knots.end();
+    for (const int32_t p :
+         PointsFor(misses[static_cast<std::size_t>(worst)], d, worst)) {
+      at = std::lower_bound(knots.begin(), knots.end(), p);
+      if (*at != p) {
+        point = p;
+        break;
+      }
+    }
+    if (point < 0) {
+      break;
     }
     const auto inserted = static_cast<int32_t>(at - knots.begin());
-    knots.insert(at, fit.worst);
+    knots.insert(at, point);
     fit = Interpolant(method, knots, d);
     auto next = std::make_unique<StoredTable>(fit, d.form);
     ForPointsOf(ChangedIntervals(*next, *table,
                                  static_cast<int32_t>(knots.size()), inserted,
                                  true),
                 knots, [&](int32_t i) {
-                  errors[static_cast<std::size_t>(i)] = ErrorAt(*next, d, i);
+                  misses[static_cast<std::size_t>(i)] = MissAt(*next, d, i);
                 });
     table = std::move(next);
-    Worst(fit, errors, d);
+    worst = Worst(fit, misses, d);
     d.Report(knots.size());
   }
   return fit;
@@ -763,6 +905,37 @@ bool ParseTolerance(std::string_view text, Tolerance &out) {
   return true;
 }
 
+bool ParseRelativeTolerance(std::string_view text, double &out) {
+  // A plain decimal only: no blank, sign, hexadecimal, word or "%".
+  if (text.empty() ||
+      text.find_first_not_of("0123456789.eE-") != std::string_view::npos) {
+    return false;
+  }
+  const std::string whole(text);
+  char *stop = nullptr;
+  const double value = StrtodC(whole.c_str(), &stop);
+  if (stop != whole.c_str() + whole.size() || !std::isfinite(value) ||
+      !(value >= 0.0)) {
+    return false;
+  }
+  out = value == 0.0 ? 0.0 : value; // -0 as 0
+  return true;
+}
+
+std::string BoundProblem(const Bound &bound, int32_t n, const double *y,
+                         ProblemPoint *about) {
+  for (int32_t i = 0; i < n; ++i) {
+    if (!(bound.e + bound.r * std::fabs(y[i]) > 0.0)) {
+      if (about != nullptr) {
+        *about = {i, 'y'};
+      }
+      return "y of point " + std::to_string(i) +
+             " is 0, where E + R|y| allows no error";
+    }
+  }
+  return {};
+}
+
 double AbsoluteTolerance(const Tolerance &tolerance, int32_t n,
                          const double *y) {
   if (!tolerance.percent) {
@@ -772,15 +945,15 @@ double AbsoluteTolerance(const Tolerance &tolerance, int32_t n,
   return (*high - *low) * (tolerance.value / 100.0);
 }
 
-ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
-                                const double *x, const double *y, double e,
-                                TableForm form,
-                                const ToleranceProgress &progress) {
-  const Data d{n, x, y, e, form, &progress};
+// The search on the data as d holds it (the band or the curve to follow
+// set).
+ToleranceFit Search(const MethodChoice &method, const Data &d) {
+  const int32_t n = d.n;
+  const double *x = d.x;
   const KnotPlacement *row = InfoOf(method.method).tolerance;
   const Placement placement = row != nullptr ? *row : Placement{false, 1};
   if (placement.least_squares && n < 4) {
-    return GreedyKnots(method, n, x, y, e, form);
+    return Greedy(method, d, n);
   }
   if (!std::isfinite(x[n - 1] - x[0])) {
     // Every knot's segment is measured from the first knot.
@@ -802,14 +975,100 @@ ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
   return fit;
 }
 
+// The band of each data interval: the least and greatest of its two points
+// and of the method's fit through every point F over it (at the roots of
+// its derivative), F evaluated in double.
+struct FitBand {
+  std::vector<double> lo, hi;
+
+  FitBand(const MethodChoice &method, const Data &d) {
+    Knots every(static_cast<std::size_t>(d.n));
+    for (int32_t i = 0; i < d.n; ++i) {
+      every[static_cast<std::size_t>(i)] = i;
+    }
+    const ToleranceFit f = Interpolant(method, every, d);
+    lo.resize(every.size() - 1);
+    hi.resize(every.size() - 1);
+    for (std::size_t i = 0; i + 1 < every.size(); ++i) {
+      lo[i] = std::min(d.y[i], d.y[i + 1]);
+      hi[i] = std::max(d.y[i], d.y[i + 1]);
+      double u[2];
+      const int roots =
+          SlopeRoots(f.a[i], f.b[i], f.c[i], f.x[i + 1] - f.x[i], u);
+      for (int q = 0; q < roots; ++q) {
+        const double v = CubicAt(f.y[i], f.a[i], f.b[i], f.c[i], u[q]);
+        lo[i] = std::min(lo[i], v);
+        hi[i] = std::max(hi[i], v);
+      }
+    }
+  }
+};
+
+// The data with the band of the method's fit through every point.
+Data WithBand(const FitBand &band, Data d) {
+  d.lo = band.lo.data();
+  d.hi = band.hi.data();
+  return d;
+}
+
+ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
+                                const double *x, const double *y, double e,
+                                TableForm form,
+                                const ToleranceProgress &progress) {
+  return FitWithinTolerance(method, n, x, y, Bound{e, 0.0}, form, progress);
+}
+
+ToleranceFit FitWithinTolerance(const MethodChoice &method, int32_t n,
+                                const double *x, const double *y,
+                                const Bound &bound, TableForm form,
+                                const ToleranceProgress &progress) {
+  const Data d{n, x, y, bound.e, form, &progress, bound.r};
+  if (n >= 2 && !std::isfinite(x[n - 1] - x[0])) {
+    // Every knot's segment is measured from the first knot.
+    throw Error("the x range from " + ShortNumber(x[0]) + " to " +
+                ShortNumber(x[n - 1]) + " overflows a double");
+  }
+  return Search(method, WithBand(FitBand(method, d), d));
+}
+
+ToleranceFit FollowWithinTolerance(const Spline &f, const Bound &bound,
+                                   TableForm form,
+                                   const ToleranceProgress &progress) {
+  return FollowWithinTolerance(static_cast<int32_t>(f.size()), f.x().data(),
+                               f.y().data(), f.a().data(), f.b().data(),
+                               f.c().data(), bound, form, progress);
+}
+
+ToleranceFit FollowWithinTolerance(int32_t m, const double *x, const double *y,
+                                   const double *a, const double *b,
+                                   const double *c, const Bound &bound,
+                                   TableForm form,
+                                   const ToleranceProgress &progress) {
+  const Pieces<double> pieces{static_cast<std::size_t>(m), x, y, a, b, c};
+  Data d{m, x, y, bound.e, form, &progress, bound.r};
+  d.follow = &pieces;
+  // A C2 cubic: the least-squares spline on f's values, not-a-knot through
+  // some of them where that cannot meet the bound.
+  return Search(MethodChoice{}, d);
+}
+
 double TableVersusFit(const ToleranceFit &fit, const MethodChoice &method,
                       int32_t n, const double *x, const double *y,
                       TableForm form) {
   const Spline all = knotfit::fit(x, y, static_cast<std::size_t>(n), method);
+  return TableVersusFit(fit, static_cast<int32_t>(all.size()), all.x().data(),
+                        all.y().data(), all.a().data(), all.b().data(),
+                        all.c().data(), form);
+}
+
+double TableVersusFit(const ToleranceFit &fit, int32_t m, const double *x,
+                      const double *y, const double *a, const double *b,
+                      const double *c, TableForm form) {
+  const Pieces<double> curve{static_cast<std::size_t>(m), x, y, a, b, c};
   const StoredTable table(fit, form);
   std::vector<PlotSample> samples;
-  const auto value = [&all](double t) { return all.value(t); };
-  if (!SamplePlot(x[0], x[n - 1], value, samples).empty()) {
+  const auto value = [&curve](double t) { return curve.Value(t); };
+  if (!SamplePlot(x[0], x[m - 1], value, samples).empty()) {
     return NAN;
   }
   double largest = 0.0;
@@ -821,7 +1080,13 @@ double TableVersusFit(const ToleranceFit &fit, const MethodChoice &method,
 
 ToleranceFit GreedyKnots(const MethodChoice &method, int32_t n, const double *x,
                          const double *y, double e, TableForm form) {
-  return Greedy(method, {n, x, y, e, form}, n);
+  return GreedyKnots(method, n, x, y, Bound{e, 0.0}, form);
+}
+
+ToleranceFit GreedyKnots(const MethodChoice &method, int32_t n, const double *x,
+                         const double *y, const Bound &bound, TableForm form) {
+  const Data d{n, x, y, bound.e, form, nullptr, bound.r};
+  return Greedy(method, WithBand(FitBand(method, d), d), n);
 }
 
 } // namespace knotfit

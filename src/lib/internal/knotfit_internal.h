@@ -68,8 +68,12 @@ using knotfit::SmoothingFit;
 // Tables within a stated error: the bound as written, the methods that
 // take it, the fewest knots found and the greedy reference.
 using knotfit::AbsoluteTolerance;
+using knotfit::Bound;
+using knotfit::BoundProblem;
 using knotfit::FitWithinTolerance;
+using knotfit::FollowWithinTolerance;
 using knotfit::GreedyKnots;
+using knotfit::ParseRelativeTolerance;
 using knotfit::ParseTolerance;
 using knotfit::SplineOf;
 using knotfit::TableVersusFit;
