@@ -279,7 +279,8 @@ function render(fig) {
     el(plot, "line", { class: "grid", x1: L, x2: L + PW, y1: Y(0), y2: Y(0) });
     el(plot, "path", { class: "curve", d: "M" + ts.map(t => [t, value(g.table, t) - value(g.fit, t)]).map(pt).join("L") });
   } else {
-    if (g.tol) area(g.points.map(p => [p[0], p[1] - g.tol(p), p[1] + g.tol(p)]), "tol");
+    if (g.tol) area(g.pcols ? g.pcols.filter(inview).map(p => [p[0], p[1] - g.tol([0, p[1]]), p[2] + g.tol([0, p[2]])])
+      : g.points.map(p => [p[0], p[1] - g.tol(p), p[1] + g.tol(p)]), "tol");
     if (g.band) area(g.band, "band95");
     if (g.fit) {
       const ts = samples(g, v.from, v.to, v.logx), tab = ts.map(t => [t, value(g.table, t)]);
