@@ -42,7 +42,7 @@ body{background:var(--bg);color:var(--fg);font:14px/1.4 system-ui,sans-serif;
 margin:1.5em}
 h1{font-size:1.4em;margin:0 0 .3em}
 table{border-collapse:collapse;margin:1em 0;table-layout:fixed;width:100%}
-.all :is(.rows,figure){content-visibility:visible}#index{margin-bottom:0}.rows table{margin:0}.rows{content-visibility:auto;
+.all :is(.rows,.figs,figure){content-visibility:visible}#index{margin-bottom:0}.rows table{margin:0}.rows{content-visibility:auto;
 contain-intrinsic-size:auto 7000px}
 :is(th,td):nth-child(1){width:13%}:is(th,td):nth-child(2){width:17%}
 :is(th,td):nth-child(3){width:7%}:is(th,td):nth-child(4){width:10%}
@@ -55,7 +55,8 @@ tbody tr:nth-child(odd){background:var(--row)}
 .skip{color:var(--muted)}
 dt{font-weight:600;color:var(--flag)}dd{margin:0 0 .4em 1.5em}
 figure{margin:1.5em 0;min-height:300px;content-visibility:auto;
-contain-intrinsic-size:auto 330px}figcaption b{font-size:1.1em}
+contain-intrinsic-size:auto 330px}.figs{content-visibility:auto;
+contain-intrinsic-size:auto 90000px}figcaption b{font-size:1.1em}
 figure p{margin:.3em 0 .3em 1em}figure svg{display:block;max-width:100%;height:auto}
 svg text{fill:var(--muted);font:11px system-ui,sans-serif}
 .grid{stroke:var(--grid)}.frame{fill:none;stroke:var(--frame)}
@@ -369,10 +370,16 @@ if (location.hash === "#all") {
   document.documentElement.classList.add("all");
   plots.forEach(draw);
 }
+// Each block of figures is watched, and its figures only while it is near
+// the view: a few hundred targets, not one per data set.
 const seen = new IntersectionObserver(es => {
   for (const e of es) if (e.isIntersecting) { draw(e.target); seen.unobserve(e.target); }
 }, { rootMargin: "300px" });
-plots.forEach(p => seen.observe(p));
+const blocks = new IntersectionObserver(es => {
+  for (const e of es) for (const p of e.target.querySelectorAll("figure.plot:not([data-drawn])"))
+    if (e.isIntersecting) seen.observe(p); else seen.unobserve(p);
+}, { rootMargin: "300px" });
+document.querySelectorAll(".figs").forEach(b => blocks.observe(b));
 document.querySelectorAll("#index th").forEach(th => th.addEventListener("click", () => {
   const dir = th.dataset.dir === "1" ? -1 : 1, col = th.cellIndex;
   th.parentNode.querySelectorAll("th").forEach(o => delete o.dataset.dir);
@@ -719,8 +726,16 @@ void HtmlReport(const std::deque<DataSetRecord> &records,
       out.Append("</tbody></table></div>\n");
     }
   }
-  for (const DataSetRecord &r : records) {
-    out.AppendAll(r.figure);
+  // The figures in blocks of kIndexRows, laid out, and watched by the
+  // script, only near the view.
+  for (size_t k = 0; k < records.size(); ++k) {
+    if (k % kIndexRows == 0) {
+      out.Append("<div class=\"figs\">\n");
+    }
+    out.AppendAll(records[k].figure);
+    if (k + 1 == records.size() || (k + 1) % kIndexRows == 0) {
+      out.Append("</div>\n");
+    }
   }
   out.AppendAll("<script>\n\"use strict\";\nconst ROWS = " +
                 std::to_string(kIndexRows) + ";");
