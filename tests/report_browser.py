@@ -114,8 +114,9 @@ f.onload = () => {
 </script>"""
 
 
-def drive(work, page, fig, actions, shot=None):
-    """(what ACTIONS put in out, the plot's pixels when SHOT names a PNG)."""
+def drive(work, page, fig, actions, shot=None, below=0):
+    """(what ACTIONS put in out, the plot's pixels, and BELOW rows more, when
+    SHOT names a PNG)."""
     with open(os.path.join(work, "drive.html"), "w") as f:
         f.write(DRIVE % (page, fig, actions))
     dom = chromium("file://" + f.name, "--allow-file-access-from-files", "--dump-dom",
@@ -125,7 +126,7 @@ def drive(work, page, fig, actions, shot=None):
         return out, None
     with open(shot, "rb") as f:
         left, top, width, height = out["at"]
-        return out, [row[left:left + width] for row in png_pixels(f.read())[top:top + height]]
+        return out, [row[left:left + width] for row in png_pixels(f.read())[top:top + height + below]]
 
 
 def png_bytes(rows):

@@ -124,15 +124,16 @@ RecordTotals TotalsOf(const std::deque<DataSetRecord> &records,
 
 namespace {
 
-// The least and greatest of values at abscissas x in each of the plot's
-// columns from r.x_min to r.x_max (a column without one: +inf, -inf).
-Envelope ColumnsOf(const double *x, const std::vector<double> &values,
+// The least and greatest of the points' values at their abscissas x in each of
+// the plot's columns from r.x_min to r.x_max (a column without one: +inf,
+// -inf).
+Envelope ColumnsOf(const double *x, const double *values,
                    const DataSetRecord &r) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
   Envelope e{std::vector<double>(kPlotColumns, kInf),
              std::vector<double>(kPlotColumns, -kInf)};
   const double width = (r.x_max - r.x_min) / static_cast<double>(kPlotColumns);
-  for (size_t i = 0; i < values.size(); ++i) {
+  for (size_t i = 0; i < r.points; ++i) {
     const double column = std::min(std::floor((x[i] - r.x_min) / width),
                                    static_cast<double>(kPlotColumns - 1));
     const size_t c = column > 0.0 ? static_cast<size_t>(column) : 0;
@@ -162,8 +163,8 @@ PlotData ToPlot(knotfit::Spline fit, const DataSetRecord &r,
     for (size_t i = 0; i < n; ++i) {
       residuals[i] = y[i] - t.value(x[i]);
     }
-    plot.points = ColumnsOf(x, std::vector<double>(y, y + n), r);
-    plot.residuals = ColumnsOf(x, residuals, r);
+    plot.points = ColumnsOf(x, y, r);
+    plot.residuals = ColumnsOf(x, residuals.data(), r);
   } else if (!knots) {
     plot.x.assign(x, x + n);
     plot.y.assign(y, y + n);
