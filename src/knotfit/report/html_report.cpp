@@ -380,6 +380,14 @@ const blocks = new IntersectionObserver(es => {
     if (e.isIntersecting) seen.observe(p); else seen.unobserve(p);
 }, { rootMargin: "300px" });
 document.querySelectorAll(".figs").forEach(b => blocks.observe(b));
+// A jump to a figure lands where the figures above it were estimated to end;
+// once they are laid out it is taken again.
+const settle = () => {
+  const f = location.hash.length > 2 && document.getElementById(location.hash.slice(1));
+  if (f) requestAnimationFrame(() => requestAnimationFrame(() => f.scrollIntoView()));
+};
+addEventListener("hashchange", settle);
+settle();
 document.querySelectorAll("#index th").forEach(th => th.addEventListener("click", () => {
   const dir = th.dataset.dir === "1" ? -1 : 1, col = th.cellIndex;
   th.parentNode.querySelectorAll("th").forEach(o => delete o.dataset.dir);
