@@ -20,6 +20,8 @@
 #
 # The smoothing spline has its own: bench/smoothing_scipy.py (its first lines
 # say how to run it) checks its targets against SciPy in one run.
+# The --report page in a browser has its own too: bench/report_page.py (W2's
+# page's first contentful paint and its long tasks while scrolling).
 #
 # BASELINE_REV defaults to the first commit, the plain stdio build. It is
 # built in a temporary git worktree. Work files go to $BENCH_DIR, else

@@ -3,9 +3,15 @@
 (--report) in headless Chromium: the DOM holds one plot per data set with its
 data and the flagged rows first; the cube's curve, knots 2 apart, is drawn
 where S(t) = (t/2)^3 maps. The page counts every data set, and is UTF-8
-whatever the names. With GEN_WORKLOAD, only W2's report, which loads. Exits 77
+whatever the names. Figures are driven by a page that holds the report in a
+frame (zoom, box, reset, log axes, the table minus the fit, the read-out,
+checked against knotfit-eval) and compared with the screenshots in
+tests/data/report/ (KNOTFIT_UPDATE_SCREENSHOTS=1 writes them anew). With
+GEN_WORKLOAD, only W2's report, which loads, scrolls and zooms. Exits 77
 without chromium."""
 import base64
+import json
+import html
 import os
 import re
 import shutil
@@ -32,12 +38,12 @@ COUNTS = [
 ]
 
 
-def chromium(url, *args, timeout=60):
+def chromium(url, *args, timeout=60, size="1000,1000"):
     with tempfile.TemporaryDirectory() as profile:
         return subprocess.run(
             ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
-             "--user-data-dir=" + profile, "--window-size=1000,1000", *args, url],
+             "--user-data-dir=" + profile, "--window-size=" + size, *args, url],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout, check=True).stdout
 
 
@@ -82,6 +88,124 @@ def png_pixels(data):
     return [[tuple(r[x * size:x * size + 3]) for x in range(width)] for r in rows]
 
 
+# Drives figure FIG of a page in a frame: ACTIONS (script) fill out, then the
+# figure is scrolled to the frame's top and its plot's box is kept. The
+# font is fixed, as the screenshots need.
+DRIVE = """<!DOCTYPE html><body style="margin:0"><iframe id="f" src="%s" style="width:1000px;height:800px;border:0"></iframe>
+<pre id="out"></pre><script>
+f.onload = () => {
+  const w = f.contentWindow, doc = w.document, out = {}, fig = doc.getElementById("%s"), svg = () => fig.querySelector("svg");
+  doc.head.insertAdjacentHTML("beforeend", "<style>*{font-family:'DejaVu Sans'!important}</style>");
+  const map = () => svg().dataset.map.split(" ").map(Number);
+  const mouse = (type, x, y, shiftKey) => { const r = svg().getBoundingClientRect(), b = svg().viewBox.baseVal;
+    svg().dispatchEvent(new w.MouseEvent(type, { bubbles: true, shiftKey, clientX: r.left + x * r.width / b.width, clientY: r.top + y * r.height / b.height })); };
+  const drag = (x0, y0, x1, y1, shift) => { mouse("mousedown", x0, y0, shift); mouse("mousemove", x1, y1, shift); mouse("mouseup", x1, y1, shift); return map(); };
+  const tick = name => { fig.querySelector(`input[name=${name}]`).click(); return map(); };
+  const read = x => { mouse("mousemove", x, 100); const o = fig.querySelector("output"); return [o.dataset.x, o.textContent]; };
+  out.toggles = Array.from(fig.querySelectorAll(".tools input"), i => i.name);
+  out.full = map();
+  %s
+  out.texts = Array.from(svg().querySelectorAll("text"), t => [t.getAttribute("class"), t.textContent]);
+  fig.scrollIntoView();
+  const r = svg().getBoundingClientRect();
+  out.at = [r.left, r.top, r.width, r.height].map(Math.round);
+  document.getElementById("out").textContent = JSON.stringify(out);
+};
+</script>"""
+
+
+def drive(work, page, fig, actions, shot=None, below=0):
+    """(what ACTIONS put in out, the plot's pixels, and BELOW rows more, when
+    SHOT names a PNG)."""
+    with open(os.path.join(work, "drive.html"), "w") as f:
+        f.write(DRIVE % (page, fig, actions))
+    dom = chromium("file://" + f.name, "--allow-file-access-from-files", "--dump-dom",
+                   *(["--screenshot=" + shot] if shot else []), size="1000,800").decode()
+    out = json.loads(html.unescape(re.search(r'<pre id="out">(.*?)</pre>', dom, re.S).group(1)))
+    if not shot:
+        return out, None
+    with open(shot, "rb") as f:
+        left, top, width, height = out["at"]
+        return out, [row[left:left + width] for row in png_pixels(f.read())[top:top + height + below]]
+
+
+def png_bytes(rows):
+    """An 8-bit RGB PNG of rows of (r, g, b)."""
+    raw = b"".join(b"\0" + bytes(c for p in row for c in p) for row in rows)
+    chunk = lambda tag, data: struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", len(rows[0]), len(rows), 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+POS = "".join("%g %r\n" % (x, x ** 0.5) for x in (1, 2, 5, 10, 20, 50, 100)) + "NAME pos\n"
+NOISY = "".join("%g %g\n" % (k / 10, (k % 7 - 3) / 10 + k / 20) for k in range(40)) + "NAME noisy\n"
+# The pixels of a stored screenshot that may differ by more than 64 in a
+# channel (antialiasing): 1%.
+SHOT_TOLERANCE = 0.01
+# Each view driven: (page, input, options, figure, actions). The plot spans
+# x 64 to 704 and y 10 to 230 of its box.
+VIEWS = [
+    ("pos", POS, ["--table=offset"], "d0", """
+  out.zoom = drag(164, 100, 364, 100); mouse("dblclick", 300, 100); out.reset = map();
+  out.box = drag(164, 50, 364, 150, true); mouse("dblclick", 300, 100);
+  out.reads = [100, 301.5, 555].map(read);
+  out.logx = tick("logx"); out.logy = tick("logy");"""),
+    ("three", None, [], "d0", 'out.diff = tick("diff");'),
+    ("noisy", NOISY, ["--method=smooth"], "d0", ""),
+]
+
+
+def views(knotfit, work):
+    """The views driven and the screenshots compared; the failures."""
+    failures = []
+    for name, text, options, fig, actions in VIEWS:
+        page = report(knotfit, work, name, text, options)
+        shot = os.path.join(work, name + ".png")
+        out, pixels = drive(work, page + "#all", fig, actions, shot)
+        stored = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "report", name + ".png")
+        if os.environ.get("KNOTFIT_UPDATE_SCREENSHOTS"):
+            with open(stored, "wb") as f:
+                f.write(png_bytes(pixels))
+        with open(stored, "rb") as f:
+            want = png_pixels(f.read())
+        off = sum(max(abs(p - q) for p, q in zip(a, b)) > 64
+                  for got_row, want_row in zip(pixels, want) for a, b in zip(got_row, want_row))
+        if len(want) != len(pixels) or len(want[0]) != len(pixels[0]) or off > SHOT_TOLERANCE * len(want) * len(want[0]):
+            failures.append("%s: the screenshot differs from %s (%d pixels)" % (name, stored, off))
+        x0, x1, y0, y1 = out["full"][:4]
+        if name == "pos":
+            eval_at = lambda t: float(subprocess.run(
+                [os.path.join(os.path.dirname(knotfit), "knotfit-eval"), os.path.join(work, "kel/CS/pos"), repr(t)],
+                stdout=subprocess.PIPE, check=True, timeout=60).stdout.split()[1])
+            # Within a pixel: events land on whole pixels of the window.
+            near = lambda got, want, span: abs(got - want) <= span
+            along = lambda px: x0 + (px - 64) / 640 * (x1 - x0)
+            upto = lambda py: y1 - (py - 10) / 220 * (y1 - y0)
+            dx, dy = (x1 - x0) / 640, (y1 - y0) / 220
+            wants = {"toggles": out["toggles"] == ["logx", "logy", "diff"], "reset": out["reset"] == out["full"],
+                     "zoom": near(out["zoom"][0], along(164), dx) and near(out["zoom"][1], along(364), dx),
+                     "box": all(map(near, out["box"][:4], [along(164), along(364), upto(150), upto(50)], [dx, dx, dy, dy])),
+                     "log axes": ["1", "10", "100"] == [t for c, t in out["texts"] if t in ("1", "10", "100")][:3]}
+            failures += ["pos: %s: %s" % (k, out) for k, ok in wants.items() if not ok]
+            points = [(x, x ** 0.5) for x in (1, 2, 5, 10, 20, 50, 100)]
+            for at, line in out["reads"]:
+                t = float(at)
+                px, py = min(points, key=lambda p: abs(p[0] - t))
+                want = [t, eval_at(t), px, py, py - eval_at(px)]
+                got = re.fullmatch(r"x (\S+) · T\(x\) (\S+) · nearest point \((\S+), (\S+)\), residual (\S+)", line)
+                if not got or list(map(float, got.groups())) != [float("%.6g" % v) for v in want]:
+                    failures.append("pos: read-out %r, want %s" % (line, ["%.6g" % v for v in want]))
+        elif name == "three":
+            marks = [t for c, t in out["texts"] if c == "mark"]
+            if out["toggles"] != ["diff"] or marks != ["overshoot", "not-monotone"]:
+                failures.append("step: toggles %s, marks %s" % (out["toggles"], marks))
+            if not 0 < out["diff"][3] - out["diff"][2] < 1e-5:
+                failures.append("step: the table minus the fit spans y %s" % out["diff"][2:4])
+        elif "y − T" not in [t for c, t in out["texts"]]:
+            failures.append("noisy: no residual strip: %s" % out["texts"])
+    return failures
+
+
 def main():
     knotfit, gen = sys.argv[1], sys.argv[2:]
     if not shutil.which("chromium"):
@@ -98,12 +222,24 @@ def main():
             # loads in a frame of a small page, which counts the plots of its DOM:
             # the count leaves the browser, not the 25 MB of the DOM.
             with open(os.path.join(work, "frame.html"), "w") as f:
-                f.write("""<iframe src="%s" style="width:1000px;height:1000px" onload="document.title =
-                    this.contentDocument.documentElement.outerHTML.split('<figure class=&quot;plot&quot;').length - 1">
-                    </iframe>""" % report(knotfit, work, "w2"))
-            dom = chromium("file://" + f.name, "--allow-file-access-from-files", "--dump-dom", timeout=150)
-            if b"<title>20000</title>" not in dom:
-                failures.append("W2: %s plots" % re.findall(b"<title>(.*)</title>", dom))
+                f.write("""<iframe id="f" src="%s" style="width:1000px;height:1000px"></iframe><script>
+                    f.onload = () => {
+                      const doc = f.contentDocument, fig = doc.getElementById("d12345");
+                      document.title = doc.documentElement.outerHTML.split('<figure class="plot"').length - 1;
+                      fig.scrollIntoView();
+                      setTimeout(() => {
+                        const svg = fig.querySelector("svg"), r = svg && svg.getBoundingClientRect();
+                        for (const [type, x] of [["mousedown", 200], ["mousemove", 400], ["mouseup", 400]])
+                          svg && svg.dispatchEvent(new f.contentWindow.MouseEvent(type, { bubbles: true, clientX: r.left + x, clientY: r.top + 100 }));
+                        document.title += " " + (svg ? fig.querySelector("svg").dataset.map.split(" ")[0] : "none");
+                      }, 500);
+                    };</script>""" % report(knotfit, work, "w2"))
+            dom = chromium("file://" + f.name, "--allow-file-access-from-files", "--dump-dom",
+                           "--virtual-time-budget=5000", timeout=150)
+            # 20000 plots; the one scrolled to drawn, and zoomed away from its first x.
+            title = re.findall(b"<title>(\\d+) (\\S+)</title>", dom)
+            if not title or title[0][0] != b"20000" or title[0][1] in (b"none", b"0"):
+                failures.append("W2: plots and the zoomed figure's first x: %s" % title)
         else:
             dom = chromium(report(knotfit, work, "three", STEP + CUBE + BACK) + "#all", "--dump-dom").decode()
             figures = re.findall(r'<figure class="plot"[^>]*>', dom)
@@ -161,6 +297,7 @@ def main():
                     failures.append("%s: a byte that is not UTF-8 on the page" % name)
             if 'data-name="st\ufffdll"' not in page:  # the last page's name, its byte 0xe4 U+FFFD
                 failures.append("stall: the name is not st\ufffdll")
+            failures += views(knotfit, work)
     for f in failures:
         print("FAILED:", f)
     return 1 if failures else 0

@@ -27,6 +27,7 @@ const document = { querySelectorAll: s => s === "#index th" ? [TH] : s === ".row
   createDocumentFragment: () => ({ kids: [], appendChild(r) { this.kids.push(r); } }) };
 const location = { hash: "" };
 class IntersectionObserver { observe() {} }
+const addEventListener = () => {};
 """
 # A made-up fit whose segments do not meet at the knots, so that the segment
 # chosen shows: S(t) = y[k] + a[k] (t - x[k]) on segment k.

@@ -9,8 +9,10 @@
 #include "knotfit/table.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -122,12 +124,51 @@ RecordTotals TotalsOf(const std::deque<DataSetRecord> &records,
 
 namespace {
 
-// What the plot of a written data set draws: a short fit as it is; a long
-// one as the extremes of each pixel column, of the fit and, where binary32
-// flagged a difference, of the table's curve.
+// The least and greatest of the points' values at their abscissas x in each of
+// the plot's columns from r.x_min to r.x_max (a column without one: +inf,
+// -inf).
+Envelope ColumnsOf(const double *x, const double *values,
+                   const DataSetRecord &r) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  Envelope e{std::vector<double>(kPlotColumns, kInf),
+             std::vector<double>(kPlotColumns, -kInf)};
+  const double width = (r.x_max - r.x_min) / static_cast<double>(kPlotColumns);
+  for (size_t i = 0; i < r.points; ++i) {
+    const double column = std::min(std::floor((x[i] - r.x_min) / width),
+                                   static_cast<double>(kPlotColumns - 1));
+    const size_t c = column > 0.0 ? static_cast<size_t>(column) : 0;
+    e.low[c] = std::min(e.low[c], values[i]);
+    e.high[c] = std::max(e.high[c], values[i]);
+  }
+  return e;
+}
+
+// What the figure of a written data set draws (the one place its data are
+// gathered): a short fit as it is; a long one as the extremes of each pixel
+// column, of the fit and, where binary32 flagged a difference, of the
+// table's curve; the points where they are not the knots, as they are or,
+// many, as the extremes of them and of their residuals in each column.
 PlotData ToPlot(knotfit::Spline fit, const DataSetRecord &r,
-                knotfit::TableForm form) {
+                knotfit::TableForm form, const double *x, const double *y) {
   PlotData plot;
+  plot.form = form;
+  const size_t n = r.points;
+  const bool knots = n == fit.size() && std::equal(x, x + n, fit.x().begin()) &&
+                     std::equal(y, y + n, fit.y().begin());
+  const bool many = n > kPlotColumns / 2;
+  if (many) {
+    const knotfit::Table t =
+        knotfit::read_table(knotfit::table_bytes(fit, form));
+    std::vector<double> residuals(n);
+    for (size_t i = 0; i < n; ++i) {
+      residuals[i] = y[i] - t.value(x[i]);
+    }
+    plot.points = ColumnsOf(x, y, r);
+    plot.residuals = ColumnsOf(x, residuals.data(), r);
+  } else if (!knots) {
+    plot.x.assign(x, x + n);
+    plot.y.assign(y, y + n);
+  }
   if (fit.size() <= kPlotColumns / 2) {
     plot.fit = std::move(fit);
     return plot;
@@ -232,7 +273,7 @@ void RunReport::Complete(DataSetRecord &r, const double *x,
           r.table.value_or(knotfit::TableForm::kClassic);
       r.diagnosis = Diagnose(fit, r.method, form);
       if (!options_.report.empty()) {
-        plot = ToPlot(std::move(fit), r, form);
+        plot = ToPlot(std::move(fit), r, form, x, y);
       }
     } catch (const knotfit::Error &) {
       // Written by the program, so never: nothing to show.

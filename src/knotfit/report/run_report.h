@@ -80,12 +80,18 @@ struct RecordTotals {
 RecordTotals TotalsOf(const std::deque<DataSetRecord> &records,
                       size_t failed_fail_on);
 
-// What the plot of a written data set draws: a short fit itself; for a long
-// one, the extremes of S in each column, and of the table's curve where it
-// differs.
+// What the figure of a written data set draws, each part optional: a short
+// fit itself (the page derives the table's fields from it, as the writer
+// rounds them in its form); for a long one, the extremes of S in each column,
+// and of the table's curve where it differs. Its data points where they are
+// not the knots, or, more than kPlotColumns / 2 of them, the extremes of the
+// points and of their residuals y - T(x) in each column.
 struct PlotData {
   std::optional<knotfit::Spline> fit;
+  knotfit::TableForm form = knotfit::TableForm::kClassic;
   Envelope curve, table;
+  std::vector<double> x, y; // the points, when not the knots
+  Envelope points, residuals;
 };
 
 struct RunReportOptions {
