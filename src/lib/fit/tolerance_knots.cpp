@@ -884,21 +884,29 @@ constexpr int32_t kGreedyMostKnots = 4096;
 
 } // namespace
 
-bool ParseTolerance(std::string_view text, Tolerance &out) {
-  const bool percent = !text.empty() && text.back() == '%';
-  if (percent) {
-    text.remove_suffix(1);
-  }
-  // A plain decimal only: no blank, sign, hexadecimal or word.
+namespace {
+
+// A plain finite decimal only: no blank, sign, hexadecimal, word or "%".
+bool PlainDecimal(std::string_view text, double &out) {
   if (text.empty() ||
       text.find_first_not_of("0123456789.eE-") != std::string_view::npos) {
     return false;
   }
   const std::string whole(text);
   char *stop = nullptr;
-  const double value = StrtodC(whole.c_str(), &stop);
-  if (stop != whole.c_str() + whole.size() || !std::isfinite(value) ||
-      !(value > 0.0)) {
+  out = StrtodC(whole.c_str(), &stop);
+  return stop == whole.c_str() + whole.size() && std::isfinite(out);
+}
+
+} // namespace
+
+bool ParseTolerance(std::string_view text, Tolerance &out) {
+  const bool percent = !text.empty() && text.back() == '%';
+  if (percent) {
+    text.remove_suffix(1);
+  }
+  double value = 0.0;
+  if (!PlainDecimal(text, value) || !(value > 0.0)) {
     return false;
   }
   out = {value, percent};
@@ -906,16 +914,8 @@ bool ParseTolerance(std::string_view text, Tolerance &out) {
 }
 
 bool ParseRelativeTolerance(std::string_view text, double &out) {
-  // A plain decimal only: no blank, sign, hexadecimal, word or "%".
-  if (text.empty() ||
-      text.find_first_not_of("0123456789.eE-") != std::string_view::npos) {
-    return false;
-  }
-  const std::string whole(text);
-  char *stop = nullptr;
-  const double value = StrtodC(whole.c_str(), &stop);
-  if (stop != whole.c_str() + whole.size() || !std::isfinite(value) ||
-      !(value >= 0.0)) {
+  double value = 0.0;
+  if (!PlainDecimal(text, value) || !(value >= 0.0)) {
     return false;
   }
   out = value == 0.0 ? 0.0 : value; // -0 as 0
