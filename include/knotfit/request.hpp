@@ -16,7 +16,9 @@
 namespace knotfit {
 
 // A bound on the table's error: value in y's units, or (percent) value
-// percent of the data set's y range. value is finite and above 0.
+// percent of the data set's y range, plus relative times |y| of each point
+// (numpy's atol + rtol |b|). Both are finite and at least 0; value is 0 only
+// where relative alone was given.
 struct Tolerance {
   double value = 0.0;
   bool percent = false;
@@ -64,9 +66,10 @@ enum class Naming { kOption, kKeyword };
 
 // Why the request cannot be carried out whatever the points, or empty: a
 // tolerance with a method that takes none ("option '--tolerance' takes the
-// methods not-a-knot, pchip, akima, makima, steffen, not natural"), a
-// parameter of given that the method does not accept (the last one given;
-// "option '--lambda' needs -m smooth"), a ties rule with a method that
+// methods not-a-knot, pchip, akima, makima, steffen, smooth, not natural";
+// "option '--relative-tolerance' ..." where only R was given), a parameter
+// of given that the method does not accept (the last one given; "option
+// '--lambda' needs -m smooth"), a ties rule with a method that
 // merges equal x itself.
 std::string RequestProblem(const Request &request,
                            const std::vector<Parameter> &given = {},
