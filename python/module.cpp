@@ -318,46 +318,9 @@ knotfit::Smoothing SmoothingOf(const py::handle &lam) {
               TypeName(lam));
 }
 
-// The points, with their weights, if any: copies made while the lock is
-// held, as the fit runs without it while another thread may write the
-// caller's arrays.
-struct Points {
-  std::vector<double> x, y, w;
-};
-
 std::vector<double> Copied(const py::handle &values, const std::string &what) {
   const Doubles array = Vector(values, what);
   return {array.data(), array.data() + array.size()};
-}
-
-// The points the program's rules keep of p, in place; the weights follow
-// their points, and a missing weight (NaN) is a missing value of its point.
-void Measure(Points &p, const knotfit::detail::MeasuredRules &rules) {
-  std::vector<unsigned char> missing(p.w.size());
-  for (std::size_t i = 0; i < p.w.size(); ++i) {
-    missing[i] = std::isnan(p.w[i]) ? 1 : 0;
-  }
-  std::vector<std::size_t> index(p.x.size());
-  const knotfit::detail::MeasuredCounts counts =
-      knotfit::detail::ApplyMeasuredRules(
-          p.x.size(), p.x.data(), p.y.data(), index.data(),
-          missing.empty() ? nullptr : missing.data(), rules);
-  if (counts.overflowed > 0) { // the sum of the y overflowed, not one y
-    throw Error("the mean of " + std::to_string(counts.overflowed) +
-                " y at x = " + knotfit::detail::ShortNumber(counts.overflow_x) +
-                " overflows a double (ties='mean'), point " +
-                std::to_string(counts.overflow_at));
-  }
-  const std::size_t used = counts.used();
-  p.x.resize(used);
-  p.y.resize(used);
-  if (!p.w.empty()) {
-    std::vector<double> w(used);
-    for (std::size_t i = 0; i < used; ++i) {
-      w[i] = p.w[index[i]];
-    }
-    p.w = std::move(w);
-  }
 }
 
 // The bound of fit's tolerance: a number above 0 in y's units, or a string
@@ -447,69 +410,38 @@ Spline Fit(const py::handle &x, const py::handle &y, const std::string &method,
     choice.start_slope = slopes.at(0);
     choice.end_slope = slopes.at(1);
   }
-  const std::optional<knotfit::detail::Tolerance> &bound = request.tolerance;
-  Points p{Copied(x, "x"), Copied(y, "y"),
-           w.is_none() ? std::vector<double>() : Copied(w, "w")};
-  if (p.x.size() != p.y.size() || (!w.is_none() && p.w.size() != p.x.size())) {
-    throw Error(std::to_string(p.x.size()) + " x values but " +
-                std::to_string(p.y.size()) + " y values" +
+  request.method = choice;
+  request.smoothing = how;
+  // Copies made while the lock is held: the fit runs without it while
+  // another thread may write the caller's arrays.
+  const std::vector<double> px = Copied(x, "x"), py = Copied(y, "y"),
+                            pw = w.is_none() ? std::vector<double>()
+                                             : Copied(w, "w");
+  if (px.size() != py.size() || (!w.is_none() && pw.size() != px.size())) {
+    throw Error(std::to_string(px.size()) + " x values but " +
+                std::to_string(py.size()) + " y values" +
                 (w.is_none()
                      ? std::string()
-                     : " and " + std::to_string(p.w.size()) + " weights"));
+                     : " and " + std::to_string(pw.size()) + " weights"));
   }
-  std::string short_of_bound; // the warning when no table meets it
-  // The fit through every point checks them as the program does; with a
-  // bound, the table of the knots found replaces it.
-  auto tabled = [&](Spline all, const double *px, const double *py,
-                    std::size_t m) {
-    if (!bound) {
-      return all;
-    }
-    const auto count = static_cast<int32_t>(m);
-    const double e =
-        bound->value == 0.0
-            ? 0.0
-            : knotfit::detail::AbsoluteTolerance(*bound, count, py);
-    const knotfit::detail::Bound within{e, bound->relative};
-    const std::string nothing =
-        knotfit::detail::BoundProblem(within, count, py);
-    if (!nothing.empty()) {
-      throw Error(nothing);
-    }
-    const knotfit::detail::ToleranceFit knots =
-        kind.fit_near != nullptr
-            ? knotfit::detail::FollowWithinTolerance(all, within)
-            : knotfit::detail::FitWithinTolerance(choice, count, px, py,
-                                                  within);
-    if (!knots.met) {
-      short_of_bound =
-          "no table within E = " + knotfit::detail::ShortNumber(e) +
-          " found, the best has max error " +
-          knotfit::detail::ShortNumber(knots.error) +
-          " at x = " + knotfit::detail::ShortNumber(knots.worst_at) + " (" +
-          std::to_string(knots.x.size()) + " knots)";
-    }
-    return knotfit::detail::SplineOf(knots);
-  };
-  std::optional<Spline> made;
+  std::optional<knotfit::FitResult> made;
   {
     const py::gil_scoped_release unlocked;
-    if (rules.any()) {
-      // The program's rules on the same doubles: the same points are
-      // fitted.
-      Measure(p, rules);
+    made = knotfit::fit_request(px, py, pw, request, given,
+                                knotfit::Naming::kKeyword);
+  }
+  if (const auto &knots = made->tolerance; knots && !knots->met) {
+    const std::string short_of_bound =
+        "no table within E = " + knotfit::detail::ShortNumber(knots->bound) +
+        " found, the best has max error " +
+        knotfit::detail::ShortNumber(knots->error) +
+        " at x = " + knotfit::detail::ShortNumber(knots->worst_at) + " (" +
+        std::to_string(knots->knots) + " knots)";
+    if (PyErr_WarnEx(PyExc_RuntimeWarning, short_of_bound.c_str(), 1) != 0) {
+      throw py::error_already_set();
     }
-    const Spline all =
-        kind.fit_near != nullptr
-            ? knotfit::smooth(p.x, p.y, p.w, how)
-            : knotfit::fit(p.x.data(), p.y.data(), p.x.size(), choice);
-    made = tabled(all, p.x.data(), p.y.data(), p.x.size());
   }
-  if (!short_of_bound.empty() &&
-      PyErr_WarnEx(PyExc_RuntimeWarning, short_of_bound.c_str(), 1) != 0) {
-    throw py::error_already_set();
-  }
-  return std::move(*made);
+  return std::move(made->spline);
 }
 
 // A path as the file system takes it: the bytes os.fsencode gives. The

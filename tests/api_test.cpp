@@ -1,6 +1,8 @@
 // The knotfit:: API: fits and their errors, the calculus of a spline against
 // rules that are exact for cubics, tables written, read back and refused.
+#include "knotfit/request.hpp"
 #include "knotfit/table.hpp"
+#include "knotfit_internal.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -378,3 +380,99 @@ TEST(Api, PlotSamples) {
 }
 
 } // namespace
+
+// A request carried out is the pieces it replaces, bit for bit: the
+// measured rules then the fit, the smoothing fit, the tolerance search in
+// the first form whose table meets the bound.
+TEST(Api, FitRequestIsItsPieces) {
+  namespace detail = knotfit::detail;
+  Points x, y;
+  for (int i = 0; i < 300; ++i) {
+    x.push_back(1.7e9 + 60.0 * i); // epoch seconds: classic cannot hold them
+    y.push_back(std::sin(i / 20.0));
+  }
+  auto bytes = [](const knotfit::Spline &s) {
+    return knotfit::table_bytes(s, knotfit::TableForm::kDouble);
+  };
+  knotfit::Request within;
+  within.tolerance = knotfit::Tolerance{1e-3};
+  within.automatic_form = true;
+  const knotfit::FitResult found = knotfit::fit_request(x, y, {}, within);
+  const detail::ToleranceFit offset = detail::FitWithinTolerance(
+      {}, 300, x.data(), y.data(), 1e-3, knotfit::TableForm::kOffset);
+  EXPECT_EQ(found.form, knotfit::TableForm::kOffset);
+  EXPECT_EQ(bytes(found.spline), bytes(detail::SplineOf(offset)));
+  ASSERT_TRUE(found.tolerance && found.tolerance->met);
+  EXPECT_EQ(found.tolerance->knots, offset.x.size());
+  EXPECT_EQ(found.tolerance->error, offset.error);
+
+  // Read out of order, two readings at x = 1, one missing.
+  knotfit::Request measured;
+  measured.method.method = knotfit::Method::kPchip;
+  measured.measured = {true, knotfit::Ties::kMean, true};
+  const knotfit::FitResult m = knotfit::fit_request(
+      {3, 1, 2, 1, 4, 0}, {9, 1, 4, 2, NAN, 0}, {}, measured);
+  ASSERT_TRUE(m.measured);
+  EXPECT_EQ(m.measured->read, 6u);
+  EXPECT_EQ(m.measured->dropped, 1u);
+  EXPECT_EQ(m.measured->merged, 1u);
+  EXPECT_EQ(bytes(m.spline),
+            bytes(knotfit::fit({0, 1, 2, 3}, {0, 1.5, 4, 9}, measured.method)));
+
+  knotfit::Request smoothed;
+  smoothed.method.method = knotfit::Method::kSmooth;
+  smoothed.smoothing = {knotfit::Smoothing::Rule::kLambda, 0.5};
+  const Points w(300, 2.0);
+  const knotfit::Spline s = knotfit::fit_request(x, y, w, smoothed).spline;
+  EXPECT_EQ(bytes(s), bytes(knotfit::smooth(x, y, w, smoothed.smoothing)));
+  ASSERT_TRUE(s.smoothing());
+  EXPECT_EQ(s.smoothing()->lambda, 0.5);
+}
+
+TEST(Api, FitRequestRefusals) {
+  knotfit::Request natural;
+  natural.method.method = knotfit::Method::kNatural;
+  natural.tolerance = knotfit::Tolerance{0.1};
+  knotfit::Request smooth_ties;
+  smooth_ties.method.method = knotfit::Method::kSmooth;
+  smooth_ties.measured.ties = knotfit::Ties::kFirst;
+  knotfit::Request automatic;
+  automatic.automatic_form = true;
+  knotfit::Request relative;
+  relative.tolerance = knotfit::Tolerance{0.0, false, 0.1};
+  const struct {
+    const knotfit::Request &request;
+    knotfit::Naming naming;
+    Points y;
+    const char *reason;
+  } cases[] = {
+      {natural,
+       knotfit::Naming::kOption,
+       {0, 1, 2},
+       "option '--tolerance' takes the methods not-a-knot, pchip, akima, "
+       "makima, steffen, smooth, not natural"},
+      {smooth_ties,
+       knotfit::Naming::kKeyword,
+       {0, 1, 2},
+       "ties does not go with method='smooth', which merges equal x itself"},
+      {automatic,
+       knotfit::Naming::kOption,
+       {0, 1, 2},
+       "the automatic table form needs a tolerance here"},
+      {relative,
+       knotfit::Naming::kOption,
+       {1, 0, 2},
+       "y of point 1 is 0, where E + R|y| allows no error"},
+      {knotfit::Request{},
+       knotfit::Naming::kOption,
+       {0, INFINITY, 2},
+       "y of point 1 is not finite (inf)"},
+  };
+  for (const auto &tc : cases) {
+    EXPECT_EQ(
+        ErrorOf([&] {
+          knotfit::fit_request({0, 1, 2}, tc.y, {}, tc.request, {}, tc.naming);
+        }),
+        tc.reason);
+  }
+}

@@ -9,6 +9,7 @@
 #include "knotfit/spline.hpp" // Smoothing
 #include "knotfit/table.hpp"  // TableForm
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,6 +75,53 @@ enum class Naming { kOption, kKeyword };
 std::string RequestProblem(const Request &request,
                            const std::vector<Parameter> &given = {},
                            Naming naming = Naming::kOption);
+
+// Where a table within a bound came to: its knots, the bound in y's units
+// (E, or E percent of the y range) with its relative part R, the error
+// that uses most of what the bound allows, where it is, and whether every
+// miss is within the bound.
+struct ToleranceResult {
+  std::size_t knots = 0;
+  double bound = 0.0;
+  double relative = 0.0;
+  double error = 0.0;
+  double worst_at = 0.0;
+  double allowed = 0.0;
+  bool met = false;
+};
+
+// What the measured-data rules did: points read, dropped as missing and
+// merged into an earlier point at the same x.
+struct MeasuredResult {
+  std::size_t read = 0, dropped = 0, merged = 0;
+};
+
+// A request carried out: the table's spline (the fit itself, or the table
+// found within the bound), the form its table is in, and what it came from.
+// A smoothing fit's figures are in spline.smoothing() (without a bound).
+struct FitResult {
+  Spline spline;
+  TableForm form = TableForm::kClassic;
+  std::optional<ToleranceResult> tolerance; // with a bound only
+  std::optional<MeasuredResult> measured;   // with measured rules only
+};
+
+// Carries out the request on the n points (x[i], y[i]) with weights w[i] (w
+// empty: none; a NaN weight makes its point missing): checks the request
+// (RequestProblem with given and naming), applies the measured-data rules,
+// fits by the method (interpolant, or near the points with its smoothing
+// rule), then under a bound places the fewest knots whose table in the form
+// meets it (with automatic_form, in the first of classic, offset and double
+// that meets it, else the one that misses least). Raises Error with the
+// program's words: the request's problem, the points' problem as fit and
+// smooth raise it, a bound that allows no error at a point, or automatic
+// form without a bound (the least form a fit needs is judged by the
+// program's binary32 check). Deterministic.
+FitResult fit_request(const std::vector<double> &x,
+                      const std::vector<double> &y,
+                      const std::vector<double> &w, const Request &request,
+                      const std::vector<Parameter> &given = {},
+                      Naming naming = Naming::kOption);
 
 } // namespace knotfit
 
