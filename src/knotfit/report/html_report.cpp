@@ -627,6 +627,9 @@ std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot) {
   }
   if (r.knots) {
     fig += Attribute("e", knotfit::detail::ShortNumber(r.knots->e));
+    if (r.knots->r > 0.0) {
+      fig += Attribute("r", knotfit::detail::ShortNumber(r.knots->r));
+    }
   }
   if (!d.findings.empty()) {
     // Each flag's name at the abscissa it was found at.

@@ -264,14 +264,27 @@ void RunReport::Complete(DataSetRecord &r, const double *x,
   PlotData plot;
   if (r.skipped.empty()) {
     try {
-      // A smoothing fit is the natural spline through its own knots.
-      knotfit::Spline fit = r.smoothing
-                                ? knotfit::fit(r.smoothing->x, r.smoothing->y,
-                                               {knotfit::Method::kNatural})
-                                : knotfit::fit(x, y, r.points, r.method);
       const knotfit::TableForm form =
           r.table.value_or(knotfit::TableForm::kClassic);
-      r.diagnosis = Diagnose(fit, r.method, form);
+      std::optional<knotfit::Spline> judged;
+      if (r.tolerance && r.knots) {
+        // The table written, between the points it was made for, or the
+        // knots of the smoothing fit it follows.
+        judged = knotfit::detail::SplineOf(*r.tolerance);
+        const TablePoints data =
+            r.smoothing ? TablePoints{r.smoothing->x, r.smoothing->y}
+                        : TablePoints{std::vector<double>(x, x + r.points),
+                                      std::vector<double>(y, y + r.points)};
+        r.diagnosis =
+            DiagnoseTable(*judged, data, r.knots->e, r.knots->r, form);
+      } else {
+        // A smoothing fit is the natural spline through its own knots.
+        judged = r.smoothing ? knotfit::fit(r.smoothing->x, r.smoothing->y,
+                                            {knotfit::Method::kNatural})
+                             : knotfit::fit(x, y, r.points, r.method);
+        r.diagnosis = Diagnose(*judged, r.method, form);
+      }
+      knotfit::Spline &fit = *judged;
       if (!options_.report.empty()) {
         plot = ToPlot(std::move(fit), r, form, x, y);
       }
@@ -287,6 +300,7 @@ void RunReport::Complete(DataSetRecord &r, const double *x,
     r.json = options_.shard.given() ? ShardJsonEntry(r) : JsonEntry(r);
   }
   r.smoothing.reset();
+  r.tolerance.reset();
 }
 
 bool RunReport::Add(DataSetRecord record, const double *x, const double *y,
