@@ -95,6 +95,8 @@ struct PlotData {
   Envelope curve, table;
   std::vector<double> x, y; // the points, when not the knots
   Envelope points, residuals;
+  // A short smoothing fit's 95% band at its knots, where it has one.
+  std::vector<double> band_low, band_high;
 };
 
 struct RunReportOptions {
