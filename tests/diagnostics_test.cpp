@@ -258,6 +258,40 @@ TEST(Diagnostics, SayHowMuchWhereAndWhichMethodsAvoidIt) {
   EXPECT_EQ(d.overshoot[3].from, 4.0);
 }
 
+// A table written for a bound is judged on its own curve between the data:
+// a few knots of the step swing past points that pchip through every point
+// stays between; the swing is flagged unless the bound allows it. The amount
+// is checked against T sampled densely on each data interval.
+TEST(Diagnostics, ToleranceTableJudgedBetweenTheData) {
+  const knotfit::Spline fit = knotfit::fit(kStepX, kStepY, {Method::kPchip});
+  ASSERT_EQ(Diagnose(fit, {Method::kPchip}).flags() & Bit(Flag::kOvershoot),
+            0u);
+  const knotfit::Spline table = knotfit::fit(
+      Points{0, 3, 4, 8}, Points{0, 0.05, 0.95, 1}, {Method::kNatural});
+  double swing = 0.0;
+  for (size_t i = 0; i + 1 < kStepX.size(); ++i) {
+    const double lo = std::min(kStepY[i], kStepY[i + 1]);
+    const double hi = std::max(kStepY[i], kStepY[i + 1]);
+    for (int k = 0; k <= 4000; ++k) {
+      const double t = kStepX[i] + (kStepX[i + 1] - kStepX[i]) * k / 4000;
+      swing = std::max({swing, lo - table.value(t), table.value(t) - hi});
+    }
+  }
+  const struct {
+    double e, r;
+    bool flagged;
+  } cases[] = {{0.01, 0.0, true}, {0.0, 0.001, true}, {2 * swing, 0.0, false}};
+  for (const auto &c : cases) {
+    const Diagnosis d = DiagnoseTable(table, {kStepX, kStepY}, c.e, c.r);
+    const bool flagged = (d.flags() & Bit(Flag::kOvershoot)) != 0;
+    EXPECT_EQ(flagged, c.flagged) << c.e << " " << c.r;
+    if (flagged) {
+      EXPECT_NEAR(d.findings[0].amount, swing, 1e-6 * swing);
+      EXPECT_TRUE(d.findings[0].avoided_by.empty());
+    }
+  }
+}
+
 TEST(Diagnostics, EnvelopeHoldsEveryExtremeOfItsColumn) {
   // Columns from x = 10 on, and from x = -20 on (where a segment's length
   // taken as the sum of its ends would miss its turning points).

@@ -198,6 +198,10 @@ int main(int argc, char **argv) {
     }
   }
   Workers *threads = workers && workers->threads() > 0 ? &*workers : nullptr;
+  // The report draws a smoothing fit's 95% band, from the variances that the
+  // fit keeps only when asked: without --report it costs nothing.
+  knotfit::detail::Smoothing smoothing = line.smoothing;
+  smoothing.details = !line.report.report.empty();
   const Run run{.console = console,
                 .method = line.method,
                 .table = line.table,
@@ -207,7 +211,7 @@ int main(int argc, char **argv) {
                 .measured = line.measured,
                 .tolerance = line.tolerance ? &*line.tolerance : nullptr,
                 .verbose = line.verbose,
-                .smoothing = line.smoothing};
+                .smoothing = smoothing};
   RunSummary total;
   WrittenNames written;
   int status = 0;

@@ -72,6 +72,8 @@ struct DataSetOutcome {
   // A smoothing fit that was written: its knots and what it chose, for the
   // report. Null for an interpolant.
   std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing;
+  // With --tolerance, the table that was written, for the report.
+  std::shared_ptr<const knotfit::detail::ToleranceFit> tolerance;
 };
 
 #endif

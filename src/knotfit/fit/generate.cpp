@@ -363,6 +363,7 @@ DataSetOutcome GenerateCubicSpline(const DataSet &set, MadeDataSet &made,
   outcome.knots = made.reached_;
   if (table_written) {
     outcome.smoothing = fit.smoothing();
+    outcome.tolerance = fit.knots();
   }
   return outcome;
 }

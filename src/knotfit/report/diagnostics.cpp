@@ -429,6 +429,106 @@ Diagnosis Check(const knotfit::Spline &s, FlagSet which, bool quick,
   return out;
 }
 
+// A table written for a bound, judged on its own curve T between the data
+// points (x_i, y_i) it was made for: T as its readers evaluate it, its
+// extremes on each data interval taken at the interval's ends, at T's knots
+// inside it and where T's pieces turn.
+struct Judged {
+  const knotfit::Spline &t;     // T's knots and fields, unrounded
+  const knotfit::Table &stored; // T as written
+  const std::vector<double> &x, &y;
+  double e, r;
+
+  // Calls visit(t, T(t)) for each place where T may peak on data interval
+  // i, in increasing t; j is the piece of T where the walk stands, moved on.
+  template <class F> void Extremes(size_t i, size_t &j, F &&visit) const {
+    const std::vector<double> &kx = t.x();
+    const double from = x[i], to = x[i + 1];
+    visit(from, stored.value(from));
+    while (j + 2 < kx.size() && kx[j + 1] <= from) {
+      ++j;
+    }
+    for (; j + 1 < kx.size() && kx[j] < to; ++j) {
+      for (const double u : Turns(t, j)) {
+        const double at = kx[j] + u;
+        if (at > from && at < to) {
+          visit(at, stored.value(at));
+        }
+      }
+      if (kx[j + 1] > from && kx[j + 1] < to) {
+        visit(kx[j + 1], stored.value(kx[j + 1]));
+      }
+      if (kx[j + 1] >= to) {
+        break;
+      }
+    }
+    visit(to, stored.value(to));
+  }
+};
+
+// As CheckOvershoot, on T over each data interval, with what the bound allows
+// there (E + R min(|y_i|, |y_i+1|)) as the least overshoot flagged: the
+// table promised no more.
+void CheckTableOvershoot(const Judged &d, double scale, Diagnosis &out) {
+  Finding worst(Flag::kOvershoot);
+  size_t j = 0;
+  for (size_t i = 0; i + 1 < d.x.size(); ++i) {
+    if (!LocallyMonotone(d.y, i)) {
+      continue;
+    }
+    const double lo = std::min(d.y[i], d.y[i + 1]);
+    const double hi = std::max(d.y[i], d.y[i + 1]);
+    double beyond = 0.0, at = 0.0;
+    d.Extremes(i, j, [&](double t, double v) {
+      const double by = std::max(lo - v, v - hi);
+      if (by > beyond) {
+        beyond = by;
+        at = t;
+      }
+    });
+    const double allowed =
+        d.e + d.r * std::min(std::fabs(d.y[i]), std::fabs(d.y[i + 1]));
+    if (beyond > std::max(1e-3 * scale, allowed)) {
+      out.overshoot.push_back({d.x[i], d.x[i + 1]});
+      if (beyond > worst.amount) {
+        worst.amount = beyond;
+        worst.at = at;
+      }
+    }
+  }
+  if (!out.overshoot.empty()) {
+    out.findings.push_back(worst);
+  }
+}
+
+// As CheckMonotone, walking T from its value at the first point.
+void CheckTableMonotone(const Judged &d, double scale, Diagnosis &out) {
+  bool rise = true, fall = true;
+  for (size_t i = 0; i + 1 < d.y.size(); ++i) {
+    rise = rise && d.y[i + 1] >= d.y[i];
+    fall = fall && d.y[i + 1] <= d.y[i];
+  }
+  if (rise == fall) {
+    return;
+  }
+  const double sign = rise ? 1.0 : -1.0;
+  double top = sign * d.stored.value(d.x[0]);
+  Finding worst(Flag::kNotMonotone);
+  size_t j = 0;
+  for (size_t i = 0; i + 1 < d.x.size(); ++i) {
+    d.Extremes(i, j, [&](double t, double v) {
+      top = std::max(top, sign * v);
+      if (top - sign * v > worst.amount) {
+        worst.amount = top - sign * v;
+        worst.at = t;
+      }
+    });
+  }
+  if (worst.amount > 1e-12 * scale) {
+    out.findings.push_back(worst);
+  }
+}
+
 } // namespace
 
 Roots TurningPoints(double a, double b, double c, double h) {
@@ -510,4 +610,30 @@ Diagnosis Diagnose(const knotfit::Spline &fit,
     }
   }
   return d;
+}
+
+Diagnosis DiagnoseTable(const knotfit::Spline &table, const TablePoints &data,
+                        double e, double r, knotfit::TableForm form) {
+  // binary32 and spacing look at T alone: T as written against the
+  // doubles it was encoded from, and T's knots.
+  Diagnosis d = Check(table, Bit(Flag::kBinary32), false, form);
+  Diagnosis out;
+  const double scale = Scale(data.y);
+  if (data.x.size() >= 2) {
+    try {
+      const knotfit::Table stored =
+          knotfit::read_table(knotfit::table_bytes(table, form));
+      const Judged judged{table, stored, data.x, data.y, e, r};
+      CheckTableOvershoot(judged, scale, out);
+      CheckTableMonotone(judged, scale, out);
+    } catch (const knotfit::Error &) {
+      // A field the form cannot hold: flagged binary32 below.
+    }
+  }
+  for (Finding &f : d.findings) {
+    f.avoided_by_form = FormAvoiding(table, form);
+    out.findings.push_back(std::move(f));
+  }
+  CheckSpacing(table, out);
+  return out;
 }

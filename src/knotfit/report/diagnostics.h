@@ -90,6 +90,21 @@ Diagnosis Diagnose(const knotfit::Spline &fit,
                    const knotfit::MethodChoice &method,
                    knotfit::TableForm form = knotfit::TableForm::kClassic);
 
+// The points a table was made for (after --sort, --ties, --missing), or the
+// knots of the smoothing fit it follows.
+struct TablePoints {
+  std::vector<double> x, y;
+};
+
+// The flags of a table written for a bound (--tolerance) with E and R in
+// y's units, on the table's own curve T: overshoot and not-monotone on each
+// interval of the data, an overshoot within the bound there not flagged;
+// binary32 T as written against the doubles it was encoded from; spacing
+// T's knots. No other method is tried.
+Diagnosis DiagnoseTable(const knotfit::Spline &table, const TablePoints &data,
+                        double e, double r,
+                        knotfit::TableForm form = knotfit::TableForm::kClassic);
+
 // --table=auto's form for the fit: classic when the binary32 flag would not
 // flag its table, else offset when that would not be flagged, else double.
 knotfit::TableForm LeastTableForm(const knotfit::Spline &fit);

@@ -625,8 +625,15 @@ std::string HtmlFigure(const DataSetRecord &r, size_t i, const PlotData &plot) {
     AppendDoubles(fig, "rlow", plot.residuals.low);
     AppendDoubles(fig, "rhigh", plot.residuals.high);
   }
+  if (!plot.band_low.empty()) {
+    AppendDoubles(fig, "blow", plot.band_low);
+    AppendDoubles(fig, "bhigh", plot.band_high);
+  }
   if (r.knots) {
     fig += Attribute("e", knotfit::detail::ShortNumber(r.knots->e));
+    if (r.knots->r > 0.0) {
+      fig += Attribute("r", knotfit::detail::ShortNumber(r.knots->r));
+    }
   }
   if (!d.findings.empty()) {
     // Each flag's name at the abscissa it was found at.

@@ -186,6 +186,22 @@ PlotData ToPlot(knotfit::Spline fit, const DataSetRecord &r,
   return plot;
 }
 
+// The pointwise 95% band of a smoothing fit at its knots, f(x_k) -+ z sigma
+// sqrt(v_k), z the normal quantile of 0.975 and v_k the posterior variance
+// over sigma^2 that the fit keeps with its details; none without them or
+// without sigma (n - df <= 0).
+void BandAtKnots(const knotfit::detail::SmoothingFit &s, PlotData &plot) {
+  if (!s.sigma || s.variance.size() != s.x.size()) {
+    return;
+  }
+  constexpr double kZ975 = 1.959963984540054;
+  for (size_t k = 0; k < s.x.size(); ++k) {
+    const double half = kZ975 * *s.sigma * std::sqrt(s.variance[k]);
+    plot.band_low.push_back(s.y[k] - half);
+    plot.band_high.push_back(s.y[k] + half);
+  }
+}
+
 // Data sets are handed to the thread beside the run in batches of about
 // this many points (and at most kBatchSets of them), so that it wakes a few
 // hundred times in a run of 20,000 small data sets, not 20,000 times; at
@@ -264,16 +280,32 @@ void RunReport::Complete(DataSetRecord &r, const double *x,
   PlotData plot;
   if (r.skipped.empty()) {
     try {
-      // A smoothing fit is the natural spline through its own knots.
-      knotfit::Spline fit = r.smoothing
-                                ? knotfit::fit(r.smoothing->x, r.smoothing->y,
-                                               {knotfit::Method::kNatural})
-                                : knotfit::fit(x, y, r.points, r.method);
       const knotfit::TableForm form =
           r.table.value_or(knotfit::TableForm::kClassic);
-      r.diagnosis = Diagnose(fit, r.method, form);
+      std::optional<knotfit::Spline> judged;
+      if (r.tolerance && r.knots) {
+        // The table written, between the points it was made for, or the
+        // knots of the smoothing fit it follows.
+        judged = knotfit::detail::SplineOf(*r.tolerance);
+        const TablePoints data =
+            r.smoothing ? TablePoints{r.smoothing->x, r.smoothing->y}
+                        : TablePoints{std::vector<double>(x, x + r.points),
+                                      std::vector<double>(y, y + r.points)};
+        r.diagnosis =
+            DiagnoseTable(*judged, data, r.knots->e, r.knots->r, form);
+      } else {
+        // A smoothing fit is the natural spline through its own knots.
+        judged = r.smoothing ? knotfit::fit(r.smoothing->x, r.smoothing->y,
+                                            {knotfit::Method::kNatural})
+                             : knotfit::fit(x, y, r.points, r.method);
+        r.diagnosis = Diagnose(*judged, r.method, form);
+      }
+      knotfit::Spline &fit = *judged;
       if (!options_.report.empty()) {
         plot = ToPlot(std::move(fit), r, form, x, y);
+        if (const auto &s = r.smoothing; s && !r.tolerance && plot.fit) {
+          BandAtKnots(*s, plot);
+        }
       }
     } catch (const knotfit::Error &) {
       // Written by the program, so never: nothing to show.
@@ -287,6 +319,7 @@ void RunReport::Complete(DataSetRecord &r, const double *x,
     r.json = options_.shard.given() ? ShardJsonEntry(r) : JsonEntry(r);
   }
   r.smoothing.reset();
+  r.tolerance.reset();
 }
 
 bool RunReport::Add(DataSetRecord record, const double *x, const double *y,

@@ -59,6 +59,9 @@ struct DataSetRecord {
   // A smoothing fit written: its knots, what it chose and how near it stays
   // to the points; let go once the record is complete.
   std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing;
+  // With --tolerance, the table written: what is judged and drawn; let go
+  // likewise.
+  std::shared_ptr<const knotfit::detail::ToleranceFit> tolerance;
   Diagnosis diagnosis;
   // Its parts of the HTML report (index row, figure) and of the JSON
   // summary, made with its diagnosis.
@@ -92,6 +95,8 @@ struct PlotData {
   Envelope curve, table;
   std::vector<double> x, y; // the points, when not the knots
   Envelope points, residuals;
+  // A short smoothing fit's 95% band at its knots, where it has one.
+  std::vector<double> band_low, band_high;
 };
 
 struct RunReportOptions {
