@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <numeric>
@@ -334,8 +335,11 @@ TEST(SmoothingSpline, EveryPointCountsInGcvCvAndTheBand) {
         }
         const knotfit::Band b = knotfit::band(s, t, level);
         for (size_t j = 0; j < t.size(); ++j) {
-          const auto k =
-              std::upper_bound(mx.begin(), mx.end(), t[j]) - mx.begin() - 1;
+          // The distinct x at or below t[j] (t[0] and t[1] lie beyond the
+          // ends).
+          const auto k = static_cast<size_t>(std::max<std::ptrdiff_t>(
+              std::upper_bound(mx.begin(), mx.end(), t[j]) - mx.begin() - 1,
+              0));
           const double v = j < 2 ? f.variance[j == 0 ? 0 : mx.size() - 1]
                            : t[j] == mx[k]
                                ? f.variance[k]
