@@ -74,13 +74,7 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
     judged_ = std::make_shared<const knotfit::Spline>(
         knotfit::fit(x, y, size, method));
     form_ = judge(*judged_);
-    const knotfit::Spline &s = *judged_;
-    fields_.n = n;
-    fields_.x = s.x().data();
-    fields_.y = s.y().data();
-    fields_.a = s.a().data();
-    fields_.b = s.b().data();
-    fields_.c = s.c().data();
+    fields_ = detail::FieldsOf(*judged_);
     SetOrigin();
     return;
   }

@@ -336,13 +336,7 @@ void CheckBinary32(const knotfit::Spline &s, double scale, bool quick,
   Finding worst(Flag::kBinary32);
   const auto n = static_cast<int32_t>(s.size());
   const Stored form(s, written);
-  knotfit::detail::TableFields fields;
-  fields.n = n;
-  fields.x = s.x().data();
-  fields.y = s.y().data();
-  fields.a = s.a().data();
-  fields.b = s.b().data();
-  fields.c = s.c().data();
+  knotfit::detail::TableFields fields = knotfit::detail::FieldsOf(s);
   fields.x0 = form.x0;
   fields.y0 = form.y0;
   // A field the form cannot hold: no such table can be written.

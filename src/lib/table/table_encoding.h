@@ -114,6 +114,17 @@ template <class Knots> TableFields FieldsOf(const Knots &k) {
   t.c = k.c.data();
   return t;
 }
+// The same for a Spline, whose arrays are behind its accessors.
+inline TableFields FieldsOf(const Spline &s) {
+  TableFields t;
+  t.n = static_cast<int32_t>(s.size());
+  t.x = s.x().data();
+  t.y = s.y().data();
+  t.a = s.a().data();
+  t.b = s.b().data();
+  t.c = s.c().data();
+  return t;
+}
 
 // Sets the origin of the offset and double forms: x0 the first knot's x,
 // y0 the middle of the y range, so that y - y0 is at most half the range.
