@@ -405,6 +405,14 @@ TEST(Api, FitRequestIsItsPieces) {
   ASSERT_TRUE(found.tolerance && found.tolerance->met);
   EXPECT_EQ(found.tolerance->knots, offset.x.size());
   EXPECT_EQ(found.tolerance->error, offset.error);
+  // Without a bound, the fit itself in the least form that keeps it.
+  knotfit::Request least;
+  least.automatic_form = true;
+  const knotfit::FitResult all = knotfit::fit_request(x, y, {}, least);
+  EXPECT_EQ(all.form, knotfit::TableForm::kOffset);
+  EXPECT_EQ(bytes(all.spline), bytes(knotfit::fit(x, y)));
+  EXPECT_TRUE(knotfit::check_table(all.spline).flagged);
+  EXPECT_FALSE(knotfit::check_table(all.spline, all.form).flagged);
 
   // Read out of order, two readings at x = 1, one missing.
   knotfit::Request measured;
@@ -436,8 +444,6 @@ TEST(Api, FitRequestRefusals) {
   knotfit::Request smooth_ties;
   smooth_ties.method.method = knotfit::Method::kSmooth;
   smooth_ties.measured.ties = knotfit::Ties::kFirst;
-  knotfit::Request automatic;
-  automatic.automatic_form = true;
   knotfit::Request relative;
   relative.tolerance = knotfit::Tolerance{0.0, false, 0.1};
   const struct {
@@ -455,10 +461,6 @@ TEST(Api, FitRequestRefusals) {
        knotfit::Naming::kKeyword,
        {0, 1, 2},
        "ties does not go with method='smooth', which merges equal x itself"},
-      {automatic,
-       knotfit::Naming::kOption,
-       {0, 1, 2},
-       "the automatic table form needs a tolerance here"},
       {relative,
        knotfit::Naming::kOption,
        {1, 0, 2},

@@ -110,7 +110,8 @@ TEST(Diagnostics, EachFlagOnDataMadeToRaiseItAndNotTo) {
                 f.flag == Flag::kBinary32 ? c.avoided_by : Form::kClassic)
           << c.what;
     }
-    EXPECT_EQ(LeastTableForm(s), flagged ? c.avoided_by : c.form) << c.what;
+    EXPECT_EQ(knotfit::least_table_form(s), flagged ? c.avoided_by : c.form)
+        << c.what;
   }
 }
 
@@ -231,11 +232,13 @@ TEST(Diagnostics, AmountAndPlaceKnownByHand) {
 // The slope 3(u - 1e-9)(u - 1) has a root close to 0, which the textbook
 // formula would lose to cancellation.
 TEST(Diagnostics, TurningPointsKeepTheirDigits) {
-  const Roots r = TurningPoints(3e-9, -1.5 * (1 + 1e-9), 1.0, 2.0);
+  const knotfit::detail::Roots r =
+      knotfit::detail::TurningPoints(3e-9, -1.5 * (1 + 1e-9), 1.0, 2.0);
   ASSERT_EQ(r.n, 2u);
   EXPECT_NEAR(r.u[0], 1e-9, 1e-9 * 1e-14);
   EXPECT_NEAR(r.u[1], 1.0, 1e-14);
-  EXPECT_EQ(TurningPoints(3e-9, -1.5 * (1 + 1e-9), 1.0, 0.5).n, 1u);
+  EXPECT_EQ(knotfit::detail::TurningPoints(3e-9, -1.5 * (1 + 1e-9), 1.0, 0.5).n,
+            1u);
 }
 
 TEST(Diagnostics, SayHowMuchWhereAndWhichMethodsAvoidIt) {

@@ -112,11 +112,11 @@ struct FitResult {
 // fits by the method (interpolant, or near the points with its smoothing
 // rule), then under a bound places the fewest knots whose table in the form
 // meets it (with automatic_form, in the first of classic, offset and double
-// that meets it, else the one that misses least). Raises Error with the
-// program's words: the request's problem, the points' problem as fit and
-// smooth raise it, a bound that allows no error at a point, or automatic
-// form without a bound (the least form a fit needs is judged by the
-// program's binary32 check). Deterministic.
+// that meets it, else the one that misses least; without a bound, in the
+// least form whose table keeps the fit, least_table_form). Raises Error
+// with the program's words: the request's problem, the points' problem as
+// fit and smooth raise it, or a bound that allows no error at a point.
+// Deterministic.
 FitResult fit_request(const std::vector<double> &x,
                       const std::vector<double> &y,
                       const std::vector<double> &w, const Request &request,

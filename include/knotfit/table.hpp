@@ -57,6 +57,28 @@ void write_table(const Spline &spline, std::ostream &out,
 std::vector<unsigned char> table_bytes(const Spline &spline,
                                        TableForm form = TableForm::kClassic);
 
+// What a fit's table in a form keeps of the fit. The table is flagged when
+// no reader could use it (cause: a field not finite once rounded, or two
+// knots stored with the same x; error NaN), when a field other than x that
+// is not zero narrows to a subnormal or to zero in binary32 (cause: "b of
+// knot 3 (1e-40) narrows to a subnormal"; y - y0 in the offset form), or
+// when its curve, as the readers evaluate it, is more than 1e-6 of the
+// fit's y range (of its largest |y| for level data, 1 where that is 0) off
+// the fit's somewhere: error is the largest |T - S| found, at where it is.
+// Only segments where the difference of the two cubics may reach half that
+// tolerance are evaluated as the readers do.
+struct TableCheck {
+  std::string cause;
+  double error = 0.0;
+  double at = 0.0;
+  bool flagged = false;
+};
+TableCheck check_table(const Spline &fit, TableForm form = TableForm::kClassic);
+
+// The least form whose table of the fit is not flagged by check_table:
+// classic, else offset, else double.
+TableForm least_table_form(const Spline &fit);
+
 // A table as read: its fields, knot 0 first, evaluated as every reader of
 // them does: every field widened to double, the segment found by bisection,
 // then Spline's formulas in double, with the same rules outside the knots

@@ -246,8 +246,7 @@ MadeDataSet::MadeDataSet(const DataSet &set, const Run &run, Workspace &work,
   // (a bound's form is chosen with its knots).
   const TableForm &fit =
       fit_.emplace(run.method, run.table.form, n, set.x, set.y, work, set.w,
-                   run.smoothing, run.tolerance, run.table.automatic, progress,
-                   run.table.automatic ? LeastTableForm : nullptr);
+                   run.smoothing, run.tolerance, run.table.automatic, progress);
   reached_ = Reached(fit, n, set.x, set.y, run);
   // The table holds binary32 values (binary64 in the double form): a field
   // that overflows there would be stored as inf, and knots stored with the

@@ -37,7 +37,7 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
                      const double *y, Workspace &work, const double *w,
                      const detail::Smoothing &how,
                      const detail::Tolerance *bound, bool automatic,
-                     const detail::ToleranceProgress &progress, FormJudge judge)
+                     const detail::ToleranceProgress &progress)
     : form_(form) {
   const auto size = static_cast<size_t>(n);
   const auto fit_near = detail::InfoOf(method.method).fit_near;
@@ -55,10 +55,9 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
     // Refused, it holds no knot (and is written in no form).
     fields_ = detail::FieldsOf(f);
     merged_ = f.x.size() < size;
-    if (judge != nullptr && refused_.empty()) {
-      form_ = judge(detail::SplineOf(f));
-    } else if (judge != nullptr) {
-      form_ = knotfit::TableForm::kClassic;
+    if (automatic && bound == nullptr) {
+      form_ = refused_.empty() ? detail::LeastTableForm(fields_)
+                               : knotfit::TableForm::kClassic;
     }
     SetOrigin();
     if (bound != nullptr && refused_.empty()) {
@@ -66,16 +65,6 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
       // table follows the smoothing fit within it.
       FitWithin(method, n, x, y, *bound, automatic, progress);
     }
-    return;
-  }
-  if (judge != nullptr) {
-    // Judged as made, then written as it is in the form chosen: in double,
-    // never compact.
-    judged_ = std::make_shared<const knotfit::Spline>(
-        knotfit::fit(x, y, size, method));
-    form_ = judge(*judged_);
-    fields_ = detail::FieldsOf(*judged_);
-    SetOrigin();
     return;
   }
   work.a.ResizeForOverwrite(size);
@@ -86,7 +75,7 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
   fields_.a = work.a.data();
   SetOrigin();
   if (method.method == knotfit::Method::kNotAKnot && n >= 4 &&
-      form != knotfit::TableForm::kDouble) {
+      form != knotfit::TableForm::kDouble && !automatic) {
     fields_.bc = reinterpret_cast<const float *>(work.b.data());
     CompactWork compact{*this, work.a.data(), work.b.data()};
     detail::SolveNotAKnot(n, x, y, compact);
@@ -97,6 +86,12 @@ TableForm::TableForm(const knotfit::MethodChoice &method,
   fields_.c = work.c.data();
   detail::ComputeSpline(method, n, x, y, work.a.data(), work.b.data(),
                         work.c.data());
+  if (automatic) {
+    // Judged as made, then written as it is in the form chosen: in double,
+    // never compact.
+    form_ = detail::LeastTableForm(fields_);
+    SetOrigin();
+  }
 }
 
 void TableForm::FitWithin(const knotfit::MethodChoice &method, int32_t n,

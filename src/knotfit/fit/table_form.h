@@ -37,9 +37,6 @@ struct Workspace {
   BigArray<double> a, b, c;
 };
 
-// --table=auto's judge: the least form a fit needs (LeastTableForm).
-using FormJudge = knotfit::TableForm (*)(const knotfit::Spline &fit);
-
 class TableForm {
 public:
   // Fits the n points (which passed every check) with the method, for a
@@ -57,8 +54,7 @@ public:
             const knotfit::detail::Smoothing &how = {},
             const knotfit::detail::Tolerance *bound = nullptr,
             bool automatic = false,
-            const knotfit::detail::ToleranceProgress &progress = {},
-            FormJudge judge = nullptr);
+            const knotfit::detail::ToleranceProgress &progress = {});
 
   // The fields the table encoder reads, and the form they are written in.
   const knotfit::detail::TableFields &fields() const { return fields_; }
@@ -123,7 +119,6 @@ private:
   knotfit::TableForm form_;
   std::shared_ptr<knotfit::detail::SmoothingFit> smoothing_;
   std::shared_ptr<knotfit::detail::ToleranceFit> knots_;
-  std::shared_ptr<const knotfit::Spline> judged_; // an interpolant judged
   double bound_ = 0.0;
   double relative_ = 0.0;
   Problem refused_;     // by the smoothing fit, or the x a bound cannot take

@@ -70,18 +70,6 @@ struct Diagnosis {
   FlagSet flags() const;
 };
 
-// Up to two numbers, in increasing order.
-struct Roots {
-  double u[2] = {};
-  size_t n = 0;
-  const double *begin() const { return u; }
-  const double *end() const { return u + n; }
-};
-
-// The u in (0, h) where a + 2b*u + 3c*u^2, the slope of a segment's cubic,
-// is zero: where S turns.
-Roots TurningPoints(double a, double b, double c, double h);
-
 // Every flag of the fit, its binary32 flag on its table in the form
 // written. For each one raised, the other methods are fitted to the same
 // points and checked for it, in the same form; for binary32 also the later
@@ -104,9 +92,5 @@ struct TablePoints {
 Diagnosis DiagnoseTable(const knotfit::Spline &table, const TablePoints &data,
                         double e, double r,
                         knotfit::TableForm form = knotfit::TableForm::kClassic);
-
-// --table=auto's form for the fit: classic when the binary32 flag would not
-// flag its table, else offset when that would not be flagged, else double.
-knotfit::TableForm LeastTableForm(const knotfit::Spline &fit);
 
 #endif

@@ -2,6 +2,8 @@
 
 #include "report/diagnostics.h"
 
+#include "knotfit_internal.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -39,7 +41,8 @@ Envelope Columns(const Curve &s, double from, double to) {
   for (size_t k = 0; k + 1 < n; ++k) {
     const double x0 = s.x()[k], h = s.x()[k + 1] - x0;
     put_at(x0);
-    for (const double u : TurningPoints(s.a()[k], s.b()[k], s.c()[k], h)) {
+    for (const double u :
+         knotfit::detail::TurningPoints(s.a()[k], s.b()[k], s.c()[k], h)) {
       put_at(x0 + u);
     }
   }

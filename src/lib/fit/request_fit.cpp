@@ -2,6 +2,7 @@
 // fit, then the knots a bound asks for, in the form asked for.
 #include "knotfit/request.hpp"
 
+#include "../table/table_check.h"
 #include "../table/table_encoding.h"
 #include "../text/short_numbers.h"
 #include "measured.h"
@@ -105,9 +106,6 @@ FitResult fit_request(const std::vector<double> &x,
       !problem.empty()) {
     throw Error(problem);
   }
-  if (request.automatic_form && !request.tolerance) {
-    throw Error("the automatic table form needs a tolerance here");
-  }
   if (x.size() != y.size() || (!w.empty() && w.size() != x.size())) {
     throw Error(std::to_string(x.size()) + " x values but " +
                 std::to_string(y.size()) + " y values" +
@@ -126,7 +124,10 @@ FitResult fit_request(const std::vector<double> &x,
                    ? smooth(px, py, pw, request.smoothing)
                    : fit(px.data(), py.data(), px.size(), request.method);
   if (!request.tolerance) {
-    return {std::move(all), request.form, std::nullopt, measured};
+    // The least form whose table keeps the fit, judged on the fit made.
+    const TableForm form =
+        request.automatic_form ? LeastTableForm(FieldsOf(all)) : request.form;
+    return {std::move(all), form, std::nullopt, measured};
   }
   const Tolerance &bound = *request.tolerance;
   const auto n = static_cast<int32_t>(py.size());

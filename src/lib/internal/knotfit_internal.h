@@ -8,6 +8,7 @@
 #include "../evaluate/evaluate.h"
 #include "../evaluate/extrapolation.h"
 #include "../evaluate/plot_samples.h"
+#include "../evaluate/turning_points.h"
 #include "../exact_math.h"
 #include "../fit/checks.h"
 #include "../fit/hermite.h"
@@ -16,6 +17,7 @@
 #include "../fit/not_a_knot.h"
 #include "../fit/smoothing_spline.h"
 #include "../fit/tolerance_knots.h"
+#include "../table/table_check.h"
 #include "../table/table_encoding.h"
 #include "../text/names.h"
 #include "../text/quoted.h"
@@ -93,10 +95,19 @@ using knotfit::SetOrigin;
 using knotfit::TableFields;
 using knotfit::TableSize;
 
+// What a table in a form keeps of its fit (the binary32 check), and the
+// least form that keeps it.
+using knotfit::CheckTable;
+using knotfit::FormAfter;
+using knotfit::LeastTableForm;
+using knotfit::TableCheck;
+
 // Evaluation and the plot's samples.
 using knotfit::ClampedValue;
 using knotfit::CubicAt;
+using knotfit::Roots;
 using knotfit::SamplePlot;
+using knotfit::TurningPoints;
 
 // Number text (knotfit-export's texts of values too), and outside text in
 // messages: the one quoting rule of every program (knotfit-eval and
