@@ -188,6 +188,24 @@ public:
     }
   }
 
+  // Every field stored finite, and x increasing as stored.
+  bool Readable() const {
+    for (std::size_t k = 0; k < n_; ++k) {
+      for (std::size_t field = 0; field < 5; ++field) {
+        if (form_ == TableForm::kDouble ? !std::isfinite(wide_[field][k])
+                                        : !std::isfinite(narrow_[field][k])) {
+          return false;
+        }
+      }
+      if (k > 0 &&
+          (form_ == TableForm::kDouble ? wide_[0][k] <= wide_[0][k - 1]
+                                       : narrow_[0][k] <= narrow_[0][k - 1])) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   double At(double t) const {
     if (form_ == TableForm::kDouble) {
       return Calculus<double, true>(Of(wide_), origin_)
@@ -211,6 +229,47 @@ private:
   double wide_[5][4] = {};
 };
 
+// How far a scan of the segments got.
+enum class Scanned { kAll, kFlagged, kUnreadable };
+
+// The largest |T - S| over the segments, into check (the first of equals),
+// evaluated as the readers do where the polynomials may reach half the
+// tolerance. With quick it stops at the first segment beyond the tolerance;
+// with guard also, unevaluated, at the first whose stored knots no reader
+// could use (a field not finite, two x the same), which the whole table's
+// checks then name.
+Scanned Scan(const TableFields &s, const Stored &stored, double tolerance,
+             bool quick, bool guard, TableCheck &check) {
+  const Pieces<double> fitted{
+      static_cast<std::size_t>(s.n), s.x, s.y, s.a, s.b, s.c};
+  const Calculus<double> curve(fitted); // holds fitted by reference
+  for (int32_t k = 0; k + 1 < s.n; ++k) {
+    const Parts parts = PartsOf(s, stored, k);
+    if (Peak(parts) < 0.5 * tolerance) {
+      continue;
+    }
+    const StoredWindow table(s, stored.form, k);
+    if (guard && !table.Readable()) {
+      return Scanned::kUnreadable;
+    }
+    for (const Part &p : parts) {
+      for (const double u : Candidates(p)) {
+        const double t = s.x[k] + u;
+        const double by =
+            std::fabs(table.At(t) - curve.At(0, t, Extrapolation::kClamp));
+        if (by > check.error) {
+          check.error = by;
+          check.at = t;
+        }
+      }
+    }
+    if (quick && check.error > tolerance) {
+      return Scanned::kFlagged;
+    }
+  }
+  return Scanned::kAll;
+}
+
 } // namespace
 
 TableCheck CheckTable(const TableFields &fit, TableForm form, bool quick) {
@@ -221,6 +280,18 @@ TableCheck CheckTable(const TableFields &fit, TableForm form, bool quick) {
     SetOrigin(s);
     stored.x0 = s.x0;
     stored.y0 = s.y0;
+  }
+  const double tolerance = 1e-6 * Scale(s);
+  // A fit that needs a wider form is most often off within its first
+  // segments: looked for first, a quick check is then done without a pass
+  // over the whole table.
+  Scanned scanned = Scanned::kUnreadable;
+  if (quick) {
+    scanned = Scan(s, stored, tolerance, true, true, check);
+    if (scanned == Scanned::kFlagged) {
+      check.flagged = true;
+      return check;
+    }
   }
   // A field the form cannot hold, or knots no reader can tell apart: the
   // table's curve is not the fit's, whatever it is.
@@ -238,30 +309,8 @@ TableCheck CheckTable(const TableFields &fit, TableForm form, bool quick) {
     check.flagged = true;
     return check;
   }
-  const double tolerance = 1e-6 * Scale(s);
-  const Pieces<double> fitted{
-      static_cast<std::size_t>(s.n), s.x, s.y, s.a, s.b, s.c};
-  const Calculus<double> curve(fitted); // holds fitted by reference
-  for (int32_t k = 0; k + 1 < s.n; ++k) {
-    const Parts parts = PartsOf(s, stored, k);
-    if (Peak(parts) < 0.5 * tolerance) {
-      continue;
-    }
-    const StoredWindow table(s, form, k);
-    for (const Part &p : parts) {
-      for (const double u : Candidates(p)) {
-        const double t = s.x[k] + u;
-        const double by =
-            std::fabs(table.At(t) - curve.At(0, t, Extrapolation::kClamp));
-        if (by > check.error) {
-          check.error = by;
-          check.at = t;
-        }
-      }
-    }
-    if (quick && check.error > tolerance) {
-      break;
-    }
+  if (scanned != Scanned::kAll) {
+    Scan(s, stored, tolerance, quick, false, check);
   }
   check.flagged = !check.cause.empty() || check.error > tolerance;
   return check;
@@ -277,11 +326,13 @@ TableForm FormAfter(const TableFields &fit, TableForm after) {
 }
 
 TableForm LeastTableForm(const TableFields &fit) {
-  if (!CheckTable(fit, TableForm::kClassic, true).flagged) {
-    return TableForm::kClassic;
+  // The double form is the last resort, whatever its check would say.
+  for (const TableForm form : {TableForm::kClassic, TableForm::kOffset}) {
+    if (!CheckTable(fit, form, true).flagged) {
+      return form;
+    }
   }
-  const TableForm after = FormAfter(fit, TableForm::kClassic);
-  return after != TableForm::kClassic ? after : TableForm::kDouble;
+  return TableForm::kDouble;
 }
 
 TableCheck check_table(const Spline &fit, TableForm form) {

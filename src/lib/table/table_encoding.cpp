@@ -32,14 +32,14 @@ std::string TableProblem(const TableFields &t, ProblemPoint *about,
       // the origin; a, b, c always as they are.
       const double v =
           classic || k > 1 ? fields[k][i] : fields[k][i] - origin[k];
-      std::string problem =
-          FieldProblem(name, i, v, form == TableForm::kDouble);
-      if (!problem.empty()) {
-        if (about != nullptr) {
-          *about = {i, *kNames[k]};
-        }
-        return problem;
+      const bool binary64 = form == TableForm::kDouble;
+      if (binary64 ? std::isfinite(v) : FitsBinary32(v)) {
+        continue; // as FieldProblem finds, without making its text
       }
+      if (about != nullptr) {
+        *about = {i, *kNames[k]};
+      }
+      return FieldProblem(name, i, v, binary64);
     }
   }
   // As every reader requires: x0 + x, and the span of the knots, as stored
