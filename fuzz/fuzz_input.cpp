@@ -125,7 +125,8 @@ DataSetOutcome CheckedGenerate(const DataSet &set, const Run &run,
   const double *x = set.x, *y = set.y;
   const std::string_view name = set.name;
   const bool valid =
-      CheckDataSet(n, x, y, name).empty() &&
+      NameProblem(name).empty() &&
+      knotfit::detail::PointsProblem(n, x, y).empty() &&
       knotfit::detail::MethodProblem(run.method, n, x, y).empty();
   if (valid) {
     std::vector<double> a(static_cast<size_t>(n)), b(a), c(a);

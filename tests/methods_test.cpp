@@ -3,7 +3,7 @@
 // method promises. (getValue is checked against the C reader in
 // table_header_test.)
 #include "fit/methods.h"
-#include "fit/table_form.h"
+#include "fit/workspace.h"
 #include "knotfit.h"
 #include "knotfit/request.hpp"
 
@@ -222,12 +222,17 @@ TEST(TableForm, ValueAfterIsTheSearchedValue) {
     MethodChoice method;
     ASSERT_TRUE(knotfit::ParseMethod(name, method));
     Workspace work, classic_work;
-    const TableForm classic(method, knotfit::TableForm::kClassic, n, x.data(),
-                            y.data(), classic_work);
+    knotfit::Request request;
+    request.method = method;
+    const knotfit::detail::DataSetFit classic(
+        request, n, x.data(), y.data(), nullptr, classic_work.Arrays(x.size()),
+        true);
     for (const auto form :
          {knotfit::TableForm::kOffset, knotfit::TableForm::kDouble}) {
-      const TableForm fit(method, form, n, x.data(), y.data(), work);
-      TableForm::Walk walk;
+      request.form = form;
+      const knotfit::detail::DataSetFit fit(
+          request, n, x.data(), y.data(), nullptr, work.Arrays(x.size()), true);
+      knotfit::detail::DataSetFit::Walk walk;
       for (double t = -1.0; t <= 501.0; t += 0.25) {
         for (double u : {std::nextafter(t, -1e9), t}) {
           EXPECT_EQ(fit.ValueAfter(u, walk), classic.Value(u))

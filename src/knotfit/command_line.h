@@ -2,7 +2,7 @@
 #ifndef KNOTFIT_COMMAND_LINE_H
 #define KNOTFIT_COMMAND_LINE_H
 
-#include "fit/table_form.h"
+#include "fit/table_choice.h"
 #include "input/csv_reader.h"
 #include "report/run_report.h"
 #include "shard.h"

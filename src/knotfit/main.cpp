@@ -211,7 +211,8 @@ int main(int argc, char **argv) {
                 .measured = line.measured,
                 .tolerance = line.tolerance ? &*line.tolerance : nullptr,
                 .verbose = line.verbose,
-                .smoothing = smoothing};
+                .smoothing = smoothing,
+                .keep_fit = line.report.any()};
   RunSummary total;
   WrittenNames written;
   int status = 0;

@@ -74,6 +74,9 @@ struct DataSetOutcome {
   std::shared_ptr<const knotfit::detail::SmoothingFit> smoothing;
   // With --tolerance, the table that was written, for the report.
   std::shared_ptr<const knotfit::detail::ToleranceFit> tolerance;
+  // An interpolant's fit that was written, for the report, where the run
+  // keeps it and it was held in double (a compact fit is not).
+  std::shared_ptr<const knotfit::Spline> fit;
 };
 
 #endif

@@ -73,6 +73,7 @@ DataSetRecord Record(const DataSet &set, DataSetOutcome &outcome,
   r.knots = outcome.knots;
   r.smoothing = std::move(outcome.smoothing);
   r.tolerance = std::move(outcome.tolerance);
+  r.fit = std::move(outcome.fit);
   if (outcome.files == Outcome::kFailed) {
     r.skipped = outcome.reason.empty() ? "not written" : outcome.reason;
   } else if (outcome.files == Outcome::kUnplotted) {

@@ -1,7 +1,6 @@
 // A data set from its NAME pair to its two files.
 #include "fit/generate.h"
 #include "console/messages.h"
-#include "fit/table_form.h"
 #include "kel_path.h"
 #include "output/kel_files.h"
 #include "report/diagnostics.h"
@@ -128,8 +127,8 @@ std::string Measure(double v) {
 }
 
 // The knots found for --tolerance and what the table reached with them.
-std::optional<KnotsReached> Reached(const TableForm &fit, int32_t n,
-                                    const double *x, const double *y,
+std::optional<KnotsReached> Reached(const knotfit::detail::DataSetFit &fit,
+                                    int32_t n, const double *x, const double *y,
                                     const Run &run) {
   if (!fit.knots()) {
     return std::nullopt;
@@ -160,8 +159,8 @@ std::optional<KnotsReached> Reached(const TableForm &fit, int32_t n,
 // bound that no table found meets. Without a bound the table's knots are
 // the points, or fewer where a smoothing fit merged equal x.
 void ReportKnots(const std::optional<KnotsReached> &knots, const DataSet &set,
-                 const std::string &place, const TableForm &fit,
-                 const Run &run) {
+                 const std::string &place,
+                 const knotfit::detail::DataSetFit &fit, const Run &run) {
   if (knots && !knots->met) {
     PrintDataSetMessage(
         run.console, place, set.name,
@@ -199,27 +198,35 @@ void ReportKnots(const std::optional<KnotsReached> &knots, const DataSet &set,
   run.console.Message(line);
 }
 
-} // namespace
+// The fit the run asks for: its method and parameters, its bound, its
+// form (the data set's measured rules were applied as it was read).
+knotfit::Request RequestOf(const Run &run) {
+  knotfit::Request request;
+  request.method = run.method;
+  request.smoothing = run.smoothing;
+  if (run.tolerance != nullptr) {
+    request.tolerance = *run.tolerance;
+  }
+  request.form = run.table.form;
+  request.automatic_form = run.table.automatic;
+  return request;
+}
 
-Problem CheckDataSet(int32_t n, const double *x, const double *y,
-                     std::string_view name, bool equal_x) {
-  Problem problem{NameProblem(name), {}};
-  if (problem.empty()) {
-    problem.text =
-        knotfit::detail::PointsProblem(n, x, y, &problem.about, equal_x);
-    // nan is a number as a whole, but as a reading it most often says that
-    // there was none.
-    for (int32_t i = 0; !problem.empty() && i < n; ++i) {
-      if (ReadAsMissing(x[i], y[i])) {
-        if (problem.text.find("not finite (") != std::string::npos) {
-          problem.text += " (a missing value? use --missing skip)";
-        }
-        break;
+// The points' problem as the reader sees it: nan is a number as a whole,
+// but as a reading it most often says that there was none.
+Problem AsRead(Problem problem, int32_t n, const double *x, const double *y) {
+  for (int32_t i = 0; i < n; ++i) {
+    if (ReadAsMissing(x[i], y[i])) {
+      if (problem.text.find("not finite (") != std::string::npos) {
+        problem.text += " (a missing value? use --missing skip)";
       }
+      break;
     }
   }
   return problem;
 }
+
+} // namespace
 
 MadeDataSet::MadeDataSet(const DataSet &set, const Run &run, Workspace &work,
                          bool files) {
@@ -227,12 +234,7 @@ MadeDataSet::MadeDataSet(const DataSet &set, const Run &run, Workspace &work,
     return; // reported as the reader found it
   }
   const int32_t n = set.n;
-  problem_ =
-      CheckDataSet(n, set.x, set.y, set.name,
-                   knotfit::detail::InfoOf(run.method.method).merges_equal_x);
-  if (problem_.empty()) {
-    problem_.text = knotfit::detail::MethodProblem(run.method, n, set.x, set.y);
-  }
+  problem_ = {NameProblem(set.name), {}};
   if (!problem_.empty()) {
     return;
   }
@@ -242,11 +244,13 @@ MadeDataSet::MadeDataSet(const DataSet &set, const Run &run, Workspace &work,
                                                        start](size_t knots) {
     run.console.Fitting(set.name, knots, start);
   };
-  // --table=auto: the least form the fit needs, judged on the fit made
-  // (a bound's form is chosen with its knots).
-  const TableForm &fit =
-      fit_.emplace(run.method, run.table.form, n, set.x, set.y, work, set.w,
-                   run.smoothing, run.tolerance, run.table.automatic, progress);
+  const knotfit::detail::DataSetFit &fit =
+      fit_.emplace(RequestOf(run), n, set.x, set.y, set.w,
+                   work.Arrays(static_cast<size_t>(n)), true, progress);
+  if (!fit.problem().empty()) {
+    problem_ = AsRead(fit.problem(), n, set.x, set.y);
+    return;
+  }
   reached_ = Reached(fit, n, set.x, set.y, run);
   // The table holds binary32 values (binary64 in the double form): a field
   // that overflows there would be stored as inf, and knots stored with the
@@ -334,7 +338,7 @@ DataSetOutcome GenerateCubicSpline(const DataSet &set, MadeDataSet &made,
   if (!made.refusal_.empty()) {
     return Skip(made.refusal_, WhereOf(made.refusal_, set), set, run);
   }
-  const TableForm &fit = *made.fit_;
+  const knotfit::detail::DataSetFit &fit = *made.fit_;
   if (!made.collapsed_.empty()) {
     PrintDataSetMessage(console, Place(WhereOf(made.collapsed_, set)), set.name,
                         made.collapsed_.text,
@@ -363,6 +367,11 @@ DataSetOutcome GenerateCubicSpline(const DataSet &set, MadeDataSet &made,
   if (table_written) {
     outcome.smoothing = fit.smoothing();
     outcome.tolerance = fit.knots();
+    if (run.keep_fit && !fit.smoothing() && !fit.knots() &&
+        fit.fields().bc == nullptr) {
+      outcome.fit = std::make_shared<const knotfit::Spline>(
+          knotfit::detail::SplineOf(fit.fields()));
+    }
   }
   return outcome;
 }

@@ -7,7 +7,8 @@
 
 #include "console/console.h"
 #include "data_set.h"
-#include "fit/table_form.h"
+#include "fit/table_choice.h"
+#include "fit/workspace.h"
 #include "input/point_places.h"
 #include "kel_path.h"
 #include "outcome.h"
@@ -40,13 +41,8 @@ struct Run {
   const knotfit::detail::Tolerance *tolerance = nullptr;
   bool verbose = false;                   // --verbose
   knotfit::detail::Smoothing smoothing{}; // -m smooth: --lambda
+  bool keep_fit = false;                  // the report judges the fit written
 };
-
-// Why the data set cannot be fitted and written: a name that cannot name a
-// file under CS, or points no spline passes through (with equal_x, for a
-// smoothing fit, equal x pass). Empty when it can.
-Problem CheckDataSet(int32_t n, const double *x, const double *y,
-                     std::string_view name, bool equal_x = false);
 
 // A data set made: checked, fitted in the form of its table, and, when asked
 // for and nothing stands in the way, its files written (SaveKEL,
@@ -79,8 +75,8 @@ private:
   void WriteFiles(KelTargets targets, ChunkWriter *trace, Workers *workers,
                   ReplacementFile::Creator creator);
 
-  Problem problem_; // CheckDataSet, then the method's own needs
-  std::optional<TableForm> fit_;
+  Problem problem_; // its name's, then the points' and the method's
+  std::optional<knotfit::detail::DataSetFit> fit_;
   std::optional<KnotsReached> reached_; // with --tolerance
   Problem refusal_;   // the fit refused (smoothing), or a field of it that
                       // the form cannot hold

@@ -19,13 +19,7 @@
 #include <optional>
 #include <string>
 
-// A problem of a data set in the words of its message, and the value of one
-// point that it is about, if it is about one.
-struct Problem {
-  std::string text;
-  knotfit::detail::ProblemPoint about;
-  bool empty() const { return text.empty(); }
-};
+using Problem = knotfit::detail::Problem;
 
 class PointPlaces {
 public:

@@ -276,10 +276,10 @@ bool WriteCoefficientTable(Sink &file, ChunkWriter *trace,
   return table.Flush();
 }
 
-std::string SampleFit(const TableForm &fit,
+std::string SampleFit(const knotfit::detail::DataSetFit &fit,
                       std::vector<knotfit::PlotSample> &samples) {
   const double *x = fit.x();
-  TableForm::Walk walk;
+  knotfit::detail::DataSetFit::Walk walk;
   return knotfit::detail::SamplePlot(
       x[0], x[fit.n() - 1],
       [&fit, &walk](double t) { return fit.ValueAfter(t, walk); }, samples);
@@ -299,8 +299,9 @@ bool WritePlotLines(Sink &file,
   return lines.Flush();
 }
 
-WrittenFile SaveKEL(const TableForm &fit, KelTarget target, ChunkWriter *trace,
-                    Workers *workers, ReplacementFile::Creator creator) {
+WrittenFile SaveKEL(const knotfit::detail::DataSetFit &fit, KelTarget target,
+                    ChunkWriter *trace, Workers *workers,
+                    ReplacementFile::Creator creator) {
   WrittenFile made;
   made.file = open_KEL_file(std::move(target), creator);
   ReplacementFile &f = *made.file;
@@ -320,8 +321,8 @@ WrittenFile SaveKEL(const TableForm &fit, KelTarget target, ChunkWriter *trace,
   return made;
 }
 
-WrittenFile SavePlotFile(const TableForm &fit, KelTarget target,
-                         ReplacementFile::Creator creator) {
+WrittenFile SavePlotFile(const knotfit::detail::DataSetFit &fit,
+                         KelTarget target, ReplacementFile::Creator creator) {
   std::vector<knotfit::PlotSample> samples;
   std::string problem = SampleFit(fit, samples);
   if (!problem.empty()) {

@@ -5,7 +5,6 @@
 
 #include "console/chunk_writer.h"
 #include "console/console.h"
-#include "fit/table_form.h"
 #include "outcome.h"
 #include "parallel/workers.h"
 #include "replacement_file.h"
@@ -31,7 +30,7 @@ bool WriteCoefficientTable(Sink &file, ChunkWriter *trace,
 
 // The fit's plot samples (knotfit::detail::SamplePlot), or why there are
 // none.
-std::string SampleFit(const TableForm &fit,
+std::string SampleFit(const knotfit::detail::DataSetFit &fit,
                       std::vector<knotfit::PlotSample> &samples);
 
 // Writes one "%f \t %f \n" line per sample to file. False when a write
@@ -58,15 +57,16 @@ struct WrittenFile {
 // is complete. With workers, a long trace is formatted by them. Reports
 // nothing: PlaceFiles does, in the data set's turn. creator: the thread
 // that calls it.
-WrittenFile SaveKEL(const TableForm &fit, KelTarget target, ChunkWriter *trace,
-                    Workers *workers, ReplacementFile::Creator creator);
+WrittenFile SaveKEL(const knotfit::detail::DataSetFit &fit, KelTarget target,
+                    ChunkWriter *trace, Workers *workers,
+                    ReplacementFile::Creator creator);
 
 // Writes the plot file CS/plot/<name>, the fit sampled in steps of one
 // five-hundredth of the knot range, to a temporary file beside its target.
 // The samples are taken first: a step that cannot advance across the range
 // creates no file. Reports nothing.
-WrittenFile SavePlotFile(const TableForm &fit, KelTarget target,
-                         ReplacementFile::Creator creator);
+WrittenFile SavePlotFile(const knotfit::detail::DataSetFit &fit,
+                         KelTarget target, ReplacementFile::Creator creator);
 
 // In the data set's turn, once what was printed before its files is out:
 // reports what SaveKEL and SavePlotFile made (the plot only looked at when

@@ -294,9 +294,10 @@ void RunReport::Complete(DataSetRecord &r, const double *x,
         r.diagnosis =
             DiagnoseTable(*judged, data, r.knots->e, r.knots->r, form);
       } else {
-        // A smoothing fit is the natural spline through its own knots.
-        judged = r.smoothing ? knotfit::fit(r.smoothing->x, r.smoothing->y,
-                                            {knotfit::Method::kNatural})
+        // The fit written; an interpolant that the program kept compact is
+        // fitted again, in double.
+        judged = r.smoothing ? knotfit::detail::SplineOf(*r.smoothing)
+                 : r.fit     ? *r.fit
                              : knotfit::fit(x, y, r.points, r.method);
         r.diagnosis = Diagnose(*judged, r.method, form);
       }
@@ -320,6 +321,7 @@ void RunReport::Complete(DataSetRecord &r, const double *x,
   }
   r.smoothing.reset();
   r.tolerance.reset();
+  r.fit.reset();
 }
 
 bool RunReport::Add(DataSetRecord record, const double *x, const double *y,

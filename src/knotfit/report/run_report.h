@@ -62,6 +62,8 @@ struct DataSetRecord {
   // With --tolerance, the table written: what is judged and drawn; let go
   // likewise.
   std::shared_ptr<const knotfit::detail::ToleranceFit> tolerance;
+  // An interpolant's fit written, where it was kept; let go likewise.
+  std::shared_ptr<const knotfit::Spline> fit;
   Diagnosis diagnosis;
   // Its parts of the HTML report (index row, figure) and of the JSON
   // summary, made with its diagnosis.

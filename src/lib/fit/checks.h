@@ -16,6 +16,14 @@ struct ProblemPoint {
   char value = 'x';
 };
 
+// A problem of a data set in the words of its message, and the value of one
+// point that it is about, if it is about one.
+struct Problem {
+  std::string text;
+  ProblemPoint about;
+  bool empty() const { return text.empty(); }
+};
+
 // Why no spline can pass through the n points: fewer than 2 of them, a value
 // that is not finite, x not strictly increasing. Empty when one can; about,
 // when given, is then set to the value named. With equal_x, for a smoothing

@@ -79,8 +79,8 @@ std::vector<Method> Alternatives(Method method);
 bool TakesTolerance(Method method);
 std::string ToleranceMethods();
 
-// A fit near the points as a Spline, its knots its own (for the judges of
-// a fit, which read Splines).
+// A fit near the points as a Spline, its knots its own, with what it chose
+// (for the judges of a fit, which read Splines).
 Spline SplineOf(const SmoothingFit &fit);
 
 // Every method's name and parameters, in the order of the table:

@@ -2,16 +2,14 @@
 // fit, then the knots a bound asks for, in the form asked for.
 #include "knotfit/request.hpp"
 
-#include "../table/table_check.h"
-#include "../table/table_encoding.h"
 #include "../text/short_numbers.h"
+#include "data_set_fit.h"
 #include "measured.h"
 #include "methods.h"
-#include "tolerance_knots.h"
 
 #include <cmath>
 #include <cstdint>
-#include <span>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -51,51 +49,6 @@ MeasuredResult Measure(std::vector<double> &x, std::vector<double> &y,
   return {counts.read, counts.dropped, counts.merged};
 }
 
-// The table within the bound that meets it in the first of forms, else the
-// one that misses least (the earlier of equals). Choosing among several, a
-// form that cannot hold the points' x is passed over (when none can, the
-// last one's problem is raised); a single form is the caller's, whose table
-// writer refuses what it cannot hold.
-std::pair<ToleranceFit, TableForm>
-WithinBound(const Spline &all, const MethodInfo &kind,
-            const MethodChoice &method, const std::vector<double> &x,
-            const std::vector<double> &y, const Bound &within,
-            std::span<const TableForm> forms) {
-  const auto n = static_cast<int32_t>(x.size());
-  std::optional<ToleranceFit> best;
-  TableForm chosen = forms.front();
-  std::string refused;
-  for (const TableForm form : forms) {
-    if (forms.size() > 1) {
-      TableFields points;
-      points.n = n;
-      points.x = x.data();
-      points.x0 = x[0];
-      if (std::string problem = TableProblem(points, nullptr, form);
-          !problem.empty()) {
-        refused = std::move(problem);
-        continue;
-      }
-    }
-    ToleranceFit fit =
-        kind.fit_near != nullptr
-            ? FollowWithinTolerance(all, within, form)
-            : FitWithinTolerance(method, n, x.data(), y.data(), within, form);
-    if (!best || (fit.met && !best->met) ||
-        (!best->met && fit.error < best->error)) {
-      best = std::move(fit);
-      chosen = form;
-    }
-    if (best->met) {
-      break;
-    }
-  }
-  if (!best) {
-    throw Error(refused);
-  }
-  return {std::move(*best), chosen};
-}
-
 } // namespace
 
 FitResult fit_request(const std::vector<double> &x,
@@ -117,40 +70,33 @@ FitResult fit_request(const std::vector<double> &x,
   if (request.measured.any()) {
     measured = Measure(px, py, pw, request.measured, naming);
   }
-  const MethodInfo &kind = InfoOf(request.method.method);
-  // The fit through every point checks them; with a bound, the table of
-  // the knots found replaces it.
-  Spline all = kind.fit_near != nullptr
-                   ? smooth(px, py, pw, request.smoothing)
-                   : fit(px.data(), py.data(), px.size(), request.method);
-  if (!request.tolerance) {
-    // The least form whose table keeps the fit, judged on the fit made.
-    const TableForm form =
-        request.automatic_form ? LeastTableForm(FieldsOf(all)) : request.form;
-    return {std::move(all), form, std::nullopt, measured};
+  // A table counts its knots in a signed 32-bit field.
+  constexpr std::size_t kMost = std::numeric_limits<int32_t>::max();
+  if (px.size() > kMost) {
+    throw Error(std::to_string(px.size()) + " points, at most " +
+                std::to_string(kMost) + " fit in a table");
   }
-  const Tolerance &bound = *request.tolerance;
-  const auto n = static_cast<int32_t>(py.size());
-  const double e =
-      bound.value == 0.0 ? 0.0 : AbsoluteTolerance(bound, n, py.data());
-  const Bound within{e, bound.relative};
-  // A smoothing fit's table follows the fit, judged at its knots.
-  const std::vector<double> &at = kind.fit_near != nullptr ? all.y() : py;
-  if (const std::string nothing =
-          BoundProblem(within, static_cast<int32_t>(at.size()), at.data());
-      !nothing.empty()) {
-    throw Error(nothing);
+  const auto n = static_cast<int32_t>(px.size());
+  std::vector<double> a(px.size()), b(px.size()), c(px.size());
+  const DataSetFit made(request, n, px.data(), py.data(),
+                        pw.empty() ? nullptr : pw.data(),
+                        {a.data(), b.data(), c.data()});
+  for (const Problem *problem : {&made.problem(), &made.refused()}) {
+    if (!problem->empty()) {
+      throw Error(problem->text);
+    }
   }
-  static constexpr TableForm kAll[] = {TableForm::kClassic, TableForm::kOffset,
-                                       TableForm::kDouble};
-  const auto [knots, form] = WithinBound(
-      all, kind, request.method, px, py, within,
-      request.automatic_form ? std::span<const TableForm>(kAll)
-                             : std::span<const TableForm>(&request.form, 1));
-  const ToleranceResult result{
-      knots.x.size(), e,        bound.relative, knots.error, knots.worst_at,
-      knots.allowed,  knots.met};
-  return {SplineOf(knots), form, result, measured};
+  if (const auto knots = made.knots()) {
+    const ToleranceResult result{
+        knots->x.size(), made.bound(),    made.relative_bound(),
+        knots->error,    knots->worst_at, knots->allowed,
+        knots->met};
+    return {SplineOf(*knots), made.form(), result, measured};
+  }
+  if (const auto smoothing = made.smoothing()) {
+    return {SplineOf(*smoothing), made.form(), std::nullopt, measured};
+  }
+  return {SplineOf(made.fields()), made.form(), std::nullopt, measured};
 }
 
 } // namespace knotfit

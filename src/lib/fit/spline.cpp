@@ -4,6 +4,7 @@
 #include "../evaluate/evaluate.h"
 #include "../evaluate/plot_samples.h"
 #include "../exact_math.h"
+#include "../table/table_encoding.h"
 #include "../text/short_numbers.h"
 #include "checks.h"
 #include "methods.h"
@@ -73,6 +74,10 @@ public:
     if (!problem.empty()) {
       throw Error(problem);
     }
+    return Of(std::move(fit));
+  }
+  // A smoothing fit with what it chose.
+  static Spline Of(SmoothingFit fit) {
     SmoothingFigures figures{fit.lambda,
                              fit.df,
                              fit.gcv,
@@ -83,8 +88,19 @@ public:
                              std::move(fit.residuals),
                              std::move(fit.leverage),
                              std::move(fit.variance)};
-    Spline s = Of(std::move(fit));
+    Spline s = Of<SmoothingFit>(std::move(fit));
     s.smoothing_ = std::move(figures);
+    return s;
+  }
+  // An interpolant's fields, held in double.
+  static Spline Of(const TableFields &f) {
+    const auto n = static_cast<std::size_t>(f.n);
+    Spline s;
+    s.x_.assign(f.x, f.x + n);
+    s.y_.assign(f.y, f.y + n);
+    s.a_.assign(f.a, f.a + n);
+    s.b_.assign(f.b, f.b + n);
+    s.c_.assign(f.c, f.c + n);
     return s;
   }
 };
@@ -173,7 +189,11 @@ Spline SplineOf(const ToleranceFit &fit) {
 }
 
 Spline SplineOf(const SmoothingFit &fit) {
-  return SplineMaker::Of(fit);
+  return SplineMaker::Of(SmoothingFit(fit));
+}
+
+Spline SplineOf(const TableFields &fields) {
+  return SplineMaker::Of(fields);
 }
 
 namespace {

@@ -11,10 +11,9 @@
 #include "../evaluate/turning_points.h"
 #include "../exact_math.h"
 #include "../fit/checks.h"
-#include "../fit/hermite.h"
+#include "../fit/data_set_fit.h"
 #include "../fit/measured.h"
 #include "../fit/methods.h"
-#include "../fit/not_a_knot.h"
 #include "../fit/smoothing_spline.h"
 #include "../fit/tolerance_knots.h"
 #include "../table/table_check.h"
@@ -29,9 +28,9 @@ namespace knotfit::detail {
 // The checks of a data set: its points, the method's own needs, and what
 // its table can hold.
 using knotfit::CollapsedKnots;
-using knotfit::FieldProblem;
 using knotfit::MethodProblem;
 using knotfit::PointsProblem;
+using knotfit::Problem;
 using knotfit::ProblemPoint;
 using knotfit::TableProblem;
 
@@ -45,21 +44,19 @@ using knotfit::Ties;
 using knotfit::TiesName;
 
 // Tables of named values: a name read, the names listed.
-using knotfit::NameList;
 using knotfit::ParseName;
 
-// The fits: every kind by its table row (what it accepts, its fit), and the
-// not-a-knot solver for fits the program keeps in its own form.
+// The fits: every kind by its table row (what it accepts, its fit), and a
+// data set's one fit, as its table will hold it.
 using knotfit::Alternatives;
 using knotfit::ComputeSpline;
+using knotfit::DataSetFit;
 using knotfit::ExtrapolationList;
-using knotfit::Hermite;
+using knotfit::FitArrays;
 using knotfit::InfoOf;
 using knotfit::MethodHelp;
 using knotfit::MethodInfo;
 using knotfit::MethodList;
-using knotfit::SegmentCoefficients;
-using knotfit::SolveNotAKnot;
 
 // The cubic smoothing spline: lambda given, or chosen by GCV or by the
 // degrees of freedom; the table's fields and the fit's statistics.
@@ -91,7 +88,6 @@ using knotfit::EncodeTable;
 using knotfit::FieldsOf;
 using knotfit::FitsBinary32;
 using knotfit::Narrow;
-using knotfit::SetOrigin;
 using knotfit::TableFields;
 using knotfit::TableSize;
 
@@ -99,11 +95,9 @@ using knotfit::TableSize;
 // least form that keeps it.
 using knotfit::CheckTable;
 using knotfit::FormAfter;
-using knotfit::LeastTableForm;
 using knotfit::TableCheck;
 
 // Evaluation and the plot's samples.
-using knotfit::ClampedValue;
 using knotfit::CubicAt;
 using knotfit::Roots;
 using knotfit::SamplePlot;
