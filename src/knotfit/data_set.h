@@ -42,6 +42,9 @@ struct DataSet {
   // With --sort, --ties or --missing: what they did to its points (the
   // points above are those that are left).
   std::optional<MeasuredAccount> measured{};
+  // With those, the line each point left was read on, n of them, for a
+  // message about one point (its index no longer says where it was read).
+  const uint64_t *lines = nullptr;
   // Its points' weights (--weights), n of them; null: every weight 1.
   const double *w = nullptr;
   bool warned = false; // the reader warned about one of its tokens

@@ -33,12 +33,12 @@ struct MeasuredPoints {
   }
 };
 
-// Applies the rules to x and y, which keep the points left. The checks of
-// the points then see those; a point they refuse is named by its line, as
-// its index no longer says where it was read. Empty when they pass.
+// Applies the rules to x and y, which keep the points left, and to the
+// lines they were read on (kept, in the points' order). Empty, or the one
+// problem of the rules themselves: a mean that overflows.
 std::string Measure(BigArray<double> &x, BigArray<double> &y,
-                    BigArray<double> *w, const MeasuredPoints &points,
-                    bool equal_x, MeasuredAccount &account) {
+                    BigArray<double> *w, MeasuredPoints &points,
+                    MeasuredAccount &account) {
   std::vector<size_t> index(x.size());
   account.counts = knotfit::detail::ApplyMeasuredRules(
       x.size(), x.data(), y.data(), index.data(), points.missing.data(),
@@ -62,22 +62,13 @@ std::string Measure(BigArray<double> &x, BigArray<double> &y,
     }
     w->Truncate(n);
   }
-  if (n < 2 || n > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-    return {};
+  const std::vector<uint64_t> read(points.lines.data(),
+                                   points.lines.data() + points.lines.size());
+  for (size_t i = 0; i < n; ++i) {
+    points.lines[i] = read[index[i]];
   }
-  knotfit::detail::ProblemPoint about;
-  const std::string problem = knotfit::detail::PointsProblem(
-      static_cast<int32_t>(n), x.data(), y.data(), &about, equal_x);
-  if (problem.empty()) {
-    return {};
-  }
-  const auto i = static_cast<size_t>(about.point);
-  std::string text =
-      problem + ", line " + std::to_string(points.lines[index[i]]);
-  if (i < n && ReadAsMissing(x[i], y[i])) {
-    text += " (a missing value? use --missing skip)";
-  }
-  return text;
+  points.lines.Truncate(n);
+  return {};
 }
 
 // Hands a data set to handle, to be counted in tally in its turn; the
@@ -97,10 +88,7 @@ void CloseDataSet(DataSetHandler &handle, Tally &tally, BigArray<double> &x,
   std::optional<MeasuredAccount> account;
   if (measured != nullptr && !x.empty() && skipped.empty()) {
     account.emplace();
-    skipped = Measure(x, y, w, *measured, input.equal_x, *account);
-  }
-  if (measured != nullptr) {
-    measured->clear();
+    skipped = Measure(x, y, w, *measured, *account);
   }
   if (skipped.empty() &&
       x.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
@@ -116,6 +104,7 @@ void CloseDataSet(DataSetHandler &handle, Tally &tally, BigArray<double> &x,
   set.skipped = skipped;
   set.points = account ? nullptr : points;
   set.measured = account;
+  set.lines = account ? measured->lines.data() : nullptr;
   set.w = w != nullptr ? w->data() : nullptr;
   set.warned = warned;
   set.number = number;
@@ -124,6 +113,9 @@ void CloseDataSet(DataSetHandler &handle, Tally &tally, BigArray<double> &x,
   y.clear();
   if (w != nullptr) {
     w->clear();
+  }
+  if (measured != nullptr) {
+    measured->clear();
   }
 }
 

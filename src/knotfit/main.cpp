@@ -95,11 +95,8 @@ int ProcessFile(const std::string &input, const CommandLine &line,
     }
     in = opened.get();
   }
-  const InputSettings settings{
-      input,         line.strict,
-      &written,      workers,
-      line.measured, knotfit::detail::InfoOf(line.method.method).merges_equal_x,
-      report,        &numbers};
+  const InputSettings settings{input,         line.strict, &written, workers,
+                               line.measured, report,      &numbers};
   RunSummary summary;
   int error = 0;
   if (line.csv) {

@@ -59,9 +59,8 @@ struct InputSettings {
   WrittenNames *written = nullptr; // the run's, across its inputs
   Workers *workers = nullptr;      // -j: they parse long data sets' points
   knotfit::detail::MeasuredRules measured{}; // --sort, --ties, --missing
-  bool equal_x = false;        // the method merges equal x itself (smooth)
-  RunReport *report = nullptr; // --report, --json: the run's
-  DataSetNumbers *numbers = nullptr; // the run's, across its inputs
+  RunReport *report = nullptr;               // --report, --json: the run's
+  DataSetNumbers *numbers = nullptr;         // the run's, across its inputs
 };
 
 // One input's data sets as they are done with.

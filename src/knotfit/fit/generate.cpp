@@ -213,12 +213,24 @@ knotfit::Request RequestOf(const Run &run) {
 }
 
 // The points' problem as the reader sees it: nan is a number as a whole,
-// but as a reading it most often says that there was none.
-Problem AsRead(Problem problem, int32_t n, const double *x, const double *y) {
-  for (int32_t i = 0; i < n; ++i) {
-    if (ReadAsMissing(x[i], y[i])) {
+// but as a reading it most often says that there was none. Measured points
+// (--sort, --ties, --missing) are named by the line they were read on, as
+// their index no longer says where that was.
+Problem AsRead(Problem problem, const DataSet &set) {
+  const std::string missing = " (a missing value? use --missing skip)";
+  const int32_t i = problem.about.point;
+  if (set.lines != nullptr && i >= 0) {
+    problem.text += ", line " + std::to_string(set.lines[i]);
+    if (i < set.n && ReadAsMissing(set.x[i], set.y[i])) {
+      problem.text += missing;
+    }
+    problem.about = {};
+    return problem;
+  }
+  for (int32_t k = 0; k < set.n; ++k) {
+    if (ReadAsMissing(set.x[k], set.y[k])) {
       if (problem.text.find("not finite (") != std::string::npos) {
-        problem.text += " (a missing value? use --missing skip)";
+        problem.text += missing;
       }
       break;
     }
@@ -248,7 +260,7 @@ MadeDataSet::MadeDataSet(const DataSet &set, const Run &run, Workspace &work,
       fit_.emplace(RequestOf(run), n, set.x, set.y, set.w,
                    work.Arrays(static_cast<size_t>(n)), true, progress);
   if (!fit.problem().empty()) {
-    problem_ = AsRead(fit.problem(), n, set.x, set.y);
+    problem_ = AsRead(fit.problem(), set);
     return;
   }
   reached_ = Reached(fit, n, set.x, set.y, run);

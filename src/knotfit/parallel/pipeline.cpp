@@ -31,6 +31,7 @@ constexpr size_t kHeldBytes = size_t{4} << 20;
 struct DataSetPipeline::Job {
   // The data set's own copy of what it is made of; set points into it.
   std::vector<double> x, y, w; // w empty: every weight 1
+  std::vector<uint64_t> lines; // of measured points
   std::string name, input;
   std::string file; // the name as the file it goes to
   PointPlaces points;
@@ -92,6 +93,9 @@ void DataSetPipeline::Handle(const DataSet &set, Tally &tally) {
   if (set.w != nullptr) {
     job->w.assign(set.w, set.w + n);
   }
+  if (set.lines != nullptr) {
+    job->lines.assign(set.lines, set.lines + n);
+  }
   job->name = set.name;
   job->input = set.place.input;
   if (set.points != nullptr) {
@@ -101,6 +105,7 @@ void DataSetPipeline::Handle(const DataSet &set, Tally &tally) {
   job->set.x = job->x.data();
   job->set.y = job->y.data();
   job->set.w = job->w.empty() ? nullptr : job->w.data();
+  job->set.lines = set.lines != nullptr ? job->lines.data() : nullptr;
   job->set.name = job->name;
   job->set.place.input = job->input;
   job->set.points = set.points != nullptr ? &job->points : nullptr;
