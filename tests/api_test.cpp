@@ -11,6 +11,7 @@
 #include <cfloat>
 #include <cmath>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -435,6 +436,59 @@ TEST(Api, FitRequestIsItsPieces) {
   EXPECT_EQ(bytes(s), bytes(knotfit::smooth(x, y, w, smoothed.smoothing)));
   ASSERT_TRUE(s.smoothing());
   EXPECT_EQ(s.smoothing()->lambda, 0.5);
+}
+
+// A data set is fitted once: --table=auto judges the fit it made, and a
+// bound makes one knot search per form it tries, no fit through the points
+// besides.
+TEST(Api, ADataSetIsFittedOnce) {
+  namespace detail = knotfit::detail;
+  using Form = knotfit::TableForm;
+  Points x, y;
+  for (int i = 0; i < 300; ++i) {
+    x.push_back(1.7e9 + 60.0 * i); // classic cannot tell them apart
+    y.push_back(std::sin(i / 20.0));
+  }
+  const knotfit::MethodChoice pchip{knotfit::Method::kPchip};
+  const knotfit::MethodChoice smooth{knotfit::Method::kSmooth};
+  const knotfit::Tolerance e{1e-3};
+  auto request = [](knotfit::MethodChoice method,
+                    std::optional<knotfit::Tolerance> bound, Form form,
+                    bool automatic) {
+    knotfit::Request r;
+    r.method = method;
+    r.tolerance = bound;
+    r.form = form;
+    r.automatic_form = automatic;
+    return r;
+  };
+  const struct {
+    const char *what;
+    knotfit::Request request;
+    int through, near, searches;
+    Form form;
+  } cases[] = {
+      {"compact", {}, 1, 0, 0, Form::kClassic},
+      {"auto", request({}, {}, Form::kClassic, true), 1, 0, 0, Form::kOffset},
+      {"smooth, auto", request(smooth, {}, Form::kClassic, true), 0, 1, 0,
+       Form::kOffset},
+      {"bound, double", request({}, e, Form::kDouble, false), 0, 0, 1,
+       Form::kDouble},
+      {"bound, auto: classic misses", request(pchip, e, Form::kClassic, true),
+       0, 0, 2, Form::kOffset},
+      {"smooth, bound", request(smooth, e, Form::kOffset, false), 0, 1, 1,
+       Form::kOffset},
+  };
+  for (const auto &c : cases) {
+    Points a(x.size()), b(a), cc(a);
+    const detail::DataSetFit fit(c.request, 300, x.data(), y.data(), nullptr,
+                                 {a.data(), b.data(), cc.data()}, true);
+    EXPECT_TRUE(fit.problem().empty() && fit.refused().empty()) << c.what;
+    EXPECT_EQ(fit.made().through, c.through) << c.what;
+    EXPECT_EQ(fit.made().near, c.near) << c.what;
+    EXPECT_EQ(fit.made().searches, c.searches) << c.what;
+    EXPECT_EQ(fit.form(), c.form) << c.what;
+  }
 }
 
 TEST(Api, FitRequestRefusals) {

@@ -66,6 +66,7 @@ void DataSetFit::Fit(const Request &request, int32_t n, const double *x,
   if (fit_near != nullptr) {
     smoothing_ = std::make_shared<SmoothingFit>();
     SmoothingFit &f = *smoothing_;
+    ++made_.near;
     refused_.text = fit_near({x, size}, {y, size},
                              w != nullptr ? std::span<const double>(w, size)
                                           : std::span<const double>(),
@@ -92,12 +93,14 @@ void DataSetFit::Fit(const Request &request, int32_t n, const double *x,
   if (compact && method.method == Method::kNotAKnot && n >= 4 &&
       form_ != TableForm::kDouble && !automatic) {
     fields_.bc = reinterpret_cast<const float *>(work.b);
+    ++made_.through;
     CompactWork solve{*this, work.a, work.b};
     SolveNotAKnot(n, x, y, solve);
     return;
   }
   fields_.b = work.b;
   fields_.c = work.c;
+  ++made_.through;
   ComputeSpline(method, n, x, y, work.a, work.b, work.c);
   if (automatic) {
     // Judged as made, then written as it is in the form chosen: in double,
@@ -148,6 +151,7 @@ void DataSetFit::FitWithin(const Request &request, int32_t n, const double *x,
       continue;
     }
     const Bound within{bound_, relative_};
+    ++made_.searches;
     auto fit = std::make_shared<ToleranceFit>(
         follow != nullptr
             ? FollowWithinTolerance(m, follow->x.data(), follow->y.data(),

@@ -34,6 +34,14 @@
 
 namespace knotfit {
 
+// The fits a DataSetFit made: through the points (an interpolant), near
+// them (a smoothing fit), and knot searches for a bound (one per form
+// tried; each fits the method through every point once, for the bound's
+// rule, then fits its trial knots).
+struct FitsMade {
+  int through = 0, near = 0, searches = 0;
+};
+
 // The caller's arrays for an interpolant's a, b and c, n doubles each.
 struct FitArrays {
   double *a = nullptr, *b = nullptr, *c = nullptr;
@@ -81,6 +89,7 @@ public:
   // bound in y's units); null without one.
   std::shared_ptr<const ToleranceFit> knots() const { return knots_; }
   double bound() const { return bound_; }
+  const FitsMade &made() const { return made_; }
   double relative_bound() const { return relative_; }
 
   // S(t), the clamped value getValue gives: getValue itself for a fit held
@@ -123,6 +132,7 @@ private:
   double bound_ = 0.0;
   double relative_ = 0.0;
   Problem refused_;
+  FitsMade made_;
   bool merged_ = false; // its knots are fewer than the points
   // For a compact fit: the first segment whose b or c binary32 cannot hold.
   int32_t bad_b_ = -1, bad_c_ = -1;
