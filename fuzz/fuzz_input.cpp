@@ -295,12 +295,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The input's first byte also draws the method (clamped with slopes), its
   // second the smoothing spline's lambda and weights or a bound and the
   // table's form.
-  static const char *const kMethods[] = {
-      "not-a-knot", "natural", "clamped=1.5,-2", "periodic", "pchip",
-      "akima",      "makima",  "steffen",        "smooth"};
+  const auto kinds = knotfit::detail::AllMethods();
+  const knotfit::detail::MethodInfo &kind = kinds[data[0] % kinds.size()];
   Console console;
   Run run{console};
-  knotfit::ParseMethod(kMethods[data[0] % 9], run.method);
+  run.method.method = kind.method;
+  if (kind.end_slopes) {
+    run.method.start_slope = 1.5;
+    run.method.end_slope = -2.0;
+  }
   const unsigned drawn = size > 1 ? data[1] : 0;
   static const knotfit::Smoothing kLambdas[] = {
       {knotfit::Smoothing::Rule::kGcv, 0.0},

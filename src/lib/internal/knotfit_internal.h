@@ -48,6 +48,7 @@ using knotfit::ParseName;
 
 // The fits: every kind by its table row (what it accepts, its fit), and a
 // data set's one fit, as its table will hold it.
+using knotfit::AllMethods;
 using knotfit::Alternatives;
 using knotfit::ComputeSpline;
 using knotfit::DataSetFit;
