@@ -107,6 +107,7 @@ int SlopeRoots(double a, double b, double c, double h, double *u) {
 // A fit's table as stored, evaluated as the readers evaluate it.
 class StoredTable {
 public:
+  StoredTable() = default;
   StoredTable(const ToleranceFit &fit, TableForm form)
       : StoredTable(fit, form, 0, fit.x.size() - 1) {}
   // Only knots from .. to of the table (its origin that of the whole): the
@@ -135,12 +136,34 @@ public:
     return Calculus<float>(PiecesOf(narrow_)).At(0, t, Extrapolation::kClamp);
   }
 
+  // Where the last look found its segment and the first extreme after its
+  // interval's start: a walk through increasing abscissas starts there
+  // instead of bisecting the whole table again. Any t still gets the
+  // segment and extremes that the bisections give.
+  // (The extremes of an interval lie before its end point: they walk on
+  // their own.)
+  struct Cursor {
+    std::size_t segment = 0, inside = 0, inside_segment = 0;
+  };
+
+  // At(t), the segment sought from `segment` on and kept there.
+  double At(double t, std::size_t &segment) const {
+    if (form_ == TableForm::kDouble) {
+      return Value<double, true>(wide_, t, segment);
+    }
+    if (form_ == TableForm::kOffset) {
+      return Value<float, true>(narrow_, t, segment);
+    }
+    return Value<float, false>(narrow_, t, segment);
+  }
+
   // Calls f(t, T(t)) for each knot and each root of a piece's derivative t
   // with lo < t < hi, in increasing t.
-  template <class F> void Inside(double lo, double hi, F &&f) const {
-    for (auto at = std::upper_bound(inside_.begin(), inside_.end(), lo);
-         at != inside_.end() && *at < hi; ++at) {
-      f(*at, At(*at));
+  template <class F>
+  void Inside(double lo, double hi, Cursor &cursor, F &&f) const {
+    for (std::size_t at = After(lo, cursor.inside);
+         at < inside_.size() && inside_[at] < hi; ++at) {
+      f(inside_[at], At(inside_[at], cursor.inside_segment));
     }
   }
 
@@ -216,6 +239,10 @@ private:
         add(x0 + u[q]);
       }
     }
+    ordered_ = std::is_sorted(inside_.begin(), inside_.end()) &&
+               (form_ == TableForm::kDouble
+                    ? std::is_sorted(wide_[0].begin(), wide_[0].end())
+                    : std::is_sorted(narrow_[0].begin(), narrow_[0].end()));
   }
 
 public:
@@ -248,11 +275,81 @@ private:
             f[2].data(), f[3].data(), f[4].data()};
   }
 
-  TableForm form_;
+  // Steps a walk takes before it bisects what is left.
+  static constexpr int kWalk = 4;
+
+  // Calculus<T, kAboutOrigin>::At(0, t, kClamp) step for step, its
+  // segment (SegmentOf's: the first knot from 1 on with x >= t, less one)
+  // sought from segment k on when x[k] < t, and left in k.
+  template <class T, bool kAboutOrigin>
+  double Value(const std::array<std::vector<T>, 5> &f, double t,
+               std::size_t &k) const {
+    const Pieces<T> p = PiecesOf(f);
+    const double local = kAboutOrigin ? t - origin_.x0 : t;
+    double v = 0.0;
+    if (std::isnan(local)) {
+      v = NAN;
+    } else if (local <= p.X(0)) {
+      v = p.y[0];
+    } else if (local >= p.X(p.n - 1)) {
+      v = p.y[p.n - 1];
+    } else {
+      if (!ordered_ || k + 1 >= p.n || !(k == 0 || p.X(k) < local)) {
+        k = p.SegmentOf(local);
+      } else {
+        int steps = 0;
+        while (k + 2 < p.n && p.X(k + 1) < local && steps++ < kWalk) {
+          ++k;
+        }
+        if (k + 2 < p.n && p.X(k + 1) < local) {
+          // Every knot up to k lies before t: the first at or after it
+          // among the rest.
+          const T *knot = std::lower_bound(
+              p.x + k + 1, p.x + p.n - 1, local, [](T knot_x, double at) {
+                return static_cast<double>(knot_x) < at;
+              });
+          k = static_cast<std::size_t>(knot - p.x) - 1;
+        }
+      }
+      v = p.Cubic(k, local - p.X(k));
+    }
+    if constexpr (kAboutOrigin) {
+      return origin_.y0 + v;
+    }
+    return v;
+  }
+
+  // The first extreme after lo (upper_bound's), sought from `from` on when
+  // the one before it is at or before lo; kept in from.
+  std::size_t After(double lo, std::size_t &from) const {
+    if (!ordered_ || from > inside_.size() ||
+        !(from == 0 || inside_[from - 1] <= lo)) {
+      from = static_cast<std::size_t>(
+          std::upper_bound(inside_.begin(), inside_.end(), lo) -
+          inside_.begin());
+      return from;
+    }
+    int steps = 0;
+    while (from < inside_.size() && inside_[from] <= lo && steps++ < kWalk) {
+      ++from;
+    }
+    if (from < inside_.size() && inside_[from] <= lo) {
+      from = static_cast<std::size_t>(
+          std::upper_bound(inside_.begin() + static_cast<std::ptrdiff_t>(from),
+                           inside_.end(), lo) -
+          inside_.begin());
+    }
+    return from;
+  }
+
+  TableForm form_ = TableForm::kClassic;
   Origin origin_;
   std::array<std::vector<float>, 5> narrow_;
   std::array<std::vector<double>, 5> wide_;
   std::vector<double> inside_;
+  // The knots' x and the extremes in increasing order (as they are unless
+  // rounding crossed them): a walk finds what a bisection finds only then.
+  bool ordered_ = true;
 };
 
 // What the table misses by at point i and on the data interval before it:
@@ -261,7 +358,8 @@ struct Miss {
   double load = 0.0, error = 0.0, at = 0.0, allowed = 0.0;
 };
 
-Miss MissAt(const StoredTable &table, const Data &d, int32_t i) {
+Miss MissAt(const StoredTable &table, const Data &d, int32_t i,
+            StoredTable::Cursor &cursor) {
   Miss m;
   const auto consider = [&m, &d](double err, double allowed, double at) {
     err = std::isnan(err) ? HUGE_VAL : err; // a field that overflowed
@@ -272,14 +370,15 @@ Miss MissAt(const StoredTable &table, const Data &d, int32_t i) {
   };
   m.at = d.x[i];
   m.allowed = d.e + d.r * std::fabs(d.y[i]);
-  consider(std::fabs(table.At(d.x[i]) - d.y[i]), m.allowed, d.x[i]);
+  consider(std::fabs(table.At(d.x[i], cursor.segment) - d.y[i]), m.allowed,
+           d.x[i]);
   if (i == 0) {
     return m;
   }
   const auto k = static_cast<std::size_t>(i - 1);
   const double allowed =
       d.e + d.r * std::min(std::fabs(d.y[i - 1]), std::fabs(d.y[i]));
-  table.Inside(d.x[i - 1], d.x[i], [&](double t, double v) {
+  table.Inside(d.x[i - 1], d.x[i], cursor, [&](double t, double v) {
     if (d.follow != nullptr) {
       consider(std::fabs(v - d.follow->Cubic(k, t - d.x[k])), allowed, t);
     } else {
@@ -299,38 +398,104 @@ std::array<int32_t, 2> PointsFor(const Miss &m, const Data &d, int32_t i) {
                                            : std::array{i, i - 1};
 }
 
-// The largest load of the misses, the first of equals, into the fit; its
-// element.
-int32_t Worst(ToleranceFit &fit, const std::vector<Miss> &misses,
-              const Data &d) {
-  int32_t worst = 0;
-  for (int32_t i = 1; i < d.n; ++i) {
+// The miss into the fit: its error, where, what was allowed, met.
+void Into(ToleranceFit &fit, const Miss &m, const Data &d) {
+  fit.error = m.error;
+  fit.worst_at = m.at;
+  fit.allowed = m.allowed;
+  fit.met = m.load <= d.Limit();
+}
+
+// Of the misses from..to - 1, the first of the largest load.
+int32_t Largest(const std::vector<Miss> &misses, int32_t from, int32_t to) {
+  int32_t worst = from;
+  for (int32_t i = from + 1; i < to; ++i) {
     if (misses[static_cast<std::size_t>(i)].load >
         misses[static_cast<std::size_t>(worst)].load) {
       worst = i;
     }
   }
-  const Miss &m = misses[static_cast<std::size_t>(worst)];
-  fit.error = m.error;
-  fit.worst_at = m.at;
-  fit.allowed = m.allowed;
-  fit.met = m.load <= d.Limit();
   return worst;
 }
 
-// The misses of every element of the table.
-std::vector<Miss> Misses(const StoredTable &table, const Data &d) {
-  std::vector<Miss> misses(static_cast<std::size_t>(d.n));
-  for (int32_t i = 0; i < d.n; ++i) {
-    misses[static_cast<std::size_t>(i)] = MissAt(table, d, i);
-  }
-  return misses;
+// The largest load of the misses, the first of equals, into the fit; its
+// element.
+int32_t Worst(ToleranceFit &fit, const std::vector<Miss> &misses,
+              const Data &d) {
+  const int32_t worst = Largest(misses, 0, d.n);
+  Into(fit, misses[static_cast<std::size_t>(worst)], d);
+  return worst;
 }
 
-// Measures the fit's stored table over the data: its error, where, met.
-void Measure(ToleranceFit &fit, const Data &d) {
+// The misses of every element of the table, into misses.
+void Misses(const StoredTable &table, const Data &d,
+            std::vector<Miss> &misses) {
+  misses.resize(static_cast<std::size_t>(d.n));
+  StoredTable::Cursor cursor;
+  for (int32_t i = 0; i < d.n; ++i) {
+    misses[static_cast<std::size_t>(i)] = MissAt(table, d, i, cursor);
+  }
+}
+
+// The misses of a table that changes a few records at a time, and per
+// block of them the first of the largest load: the worst of all is then
+// found from the blocks changed and the largest of the others, as a scan
+// of every miss finds it.
+class ChangingMisses {
+public:
+  ChangingMisses(const StoredTable &table, const Data &d) {
+    Misses(table, d, misses_);
+    const std::size_t blocks = (misses_.size() + kBlock - 1) / kBlock;
+    largest_.resize(blocks);
+    stale_.assign(blocks, true);
+  }
+
+  const Miss &operator[](int32_t i) const {
+    return misses_[static_cast<std::size_t>(i)];
+  }
+  void Set(int32_t i, const Miss &m) {
+    misses_[static_cast<std::size_t>(i)] = m;
+    stale_[static_cast<std::size_t>(i) / kBlock] = true;
+  }
+
+  // As Worst over every miss.
+  int32_t Worst(ToleranceFit &fit, const Data &d) {
+    const auto n = static_cast<int32_t>(misses_.size());
+    for (std::size_t b = 0; b < largest_.size(); ++b) {
+      if (stale_[b]) {
+        const auto from = static_cast<int32_t>(b * kBlock);
+        largest_[b] = Largest(misses_, from,
+                              std::min(from + static_cast<int32_t>(kBlock), n));
+        stale_[b] = false;
+      }
+    }
+    int32_t worst = largest_[0];
+    for (const int32_t i : largest_) {
+      if ((*this)[i].load > (*this)[worst].load) {
+        worst = i;
+      }
+    }
+    Into(fit, (*this)[worst], d);
+    return worst;
+  }
+
+private:
+  static constexpr std::size_t kBlock = 256;
+  std::vector<Miss> misses_;
+  std::vector<int32_t> largest_;
+  std::vector<bool> stale_;
+};
+
+// Measures the fit's stored table over the data: its error, where, met;
+// the misses of every element into misses.
+void Measure(ToleranceFit &fit, const Data &d, std::vector<Miss> &misses) {
   const StoredTable table(fit, d.form);
-  Worst(fit, Misses(table, d), d);
+  Misses(table, d, misses);
+  Worst(fit, misses, d);
+}
+void Measure(ToleranceFit &fit, const Data &d) {
+  std::vector<Miss> misses;
+  Measure(fit, d, misses);
 }
 
 // The method's interpolant through the chosen points; a method that needs
@@ -573,6 +738,8 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
   const ToleranceFit before = fit;
   BSpline trial(s.knots, d);
   ToleranceFit candidate;
+  StoredTable table;
+  std::vector<double> weights;
   double work = 0.0;
   for (std::size_t j = 1; j + 1 < s.knots.size();) {
     // A trial copies the knots and the table: past the budget the knots
@@ -605,8 +772,7 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
       v->assign(from->begin(), from->end());
       v->erase(v->begin() + static_cast<std::ptrdiff_t>(j));
     }
-    std::vector<double> weights(static_cast<std::size_t>(last - first + 1),
-                                1.0);
+    weights.assign(static_cast<std::size_t>(last - first + 1), 1.0);
     bool met = false;
     for (int round = 0; !met && round <= kReweightings; ++round) {
       if (!LeastSquares(trial, d, lo, hi, first, last,
@@ -617,12 +783,12 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
       // The points first .. last lie between knots first_knot and
       // last_knot: three more on each side keep them away from the
       // window's ends.
-      const StoredTable table(candidate, d.form,
-                              first_knot > 3 ? first_knot - 3 : 0,
-                              std::min(last_knot + 3, m));
+      table.Assign(candidate, d.form, first_knot > 3 ? first_knot - 3 : 0,
+                   std::min(last_knot + 3, m));
       double worst = 0.0;
+      StoredTable::Cursor cursor;
       for (int32_t i = first; i <= last; ++i) {
-        const double load = MissAt(table, d, i).load;
+        const double load = MissAt(table, d, i, cursor).load;
         weights[static_cast<std::size_t>(i - first)] *= load;
         worst = std::max(worst, load);
       }
@@ -650,10 +816,12 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
 // knots must stay.
 using Placement = KnotPlacement; // the method's row's
 
-// The fit on the knots, measured (an infinite error when the least-squares
-// fit cannot be made); the spline kept for the least-squares fit.
+// The fit on the knots, measured, its misses into misses (an infinite
+// error when the least-squares fit cannot be made); the spline kept for
+// the least-squares fit.
 ToleranceFit FitOn(const MethodChoice &method, const Placement &placement,
-                   const Knots &knots, const Data &d, BSpline *kept = nullptr) {
+                   const Knots &knots, const Data &d, std::vector<Miss> &misses,
+                   BSpline *kept = nullptr) {
   ToleranceFit fit;
   if (!placement.least_squares) {
     fit = Interpolant(method, knots, d);
@@ -661,16 +829,16 @@ ToleranceFit FitOn(const MethodChoice &method, const Placement &placement,
     fit.error = HUGE_VAL;
     return fit;
   }
-  Measure(fit, d);
+  Measure(fit, d, misses);
   return fit;
 }
 
-// The point that the worst miss of each interval that breaks the bound asks
-// for, kept at least gap points from both of its knots; the knots with
-// those added. Unchanged where no interval can take one.
-Knots Refined(const ToleranceFit &fit, const Knots &knots, const Data &d,
-              int32_t gap) {
-  const StoredTable table(fit, d.form);
+// The point that the worst miss (of the table's misses) of each interval
+// that breaks the bound asks for, kept at least gap points from both of
+// its knots; the knots with those added. Unchanged where no interval can
+// take one.
+Knots Refined(const std::vector<Miss> &misses, const Knots &knots,
+              const Data &d, int32_t gap) {
   Knots more;
   more.reserve(knots.size() * 2);
   more.push_back(knots.front());
@@ -680,7 +848,7 @@ Knots Refined(const ToleranceFit &fit, const Knots &knots, const Data &d,
     double worst = d.Limit();
     int32_t at = -1;
     for (int32_t i = lo == 0 ? 0 : lo + 1; i <= hi; ++i) {
-      const Miss m = MissAt(table, d, i);
+      const Miss &m = misses[static_cast<std::size_t>(i)];
       if (m.load > worst) {
         worst = m.load;
         at = PointsFor(m, d, i)[0];
@@ -743,9 +911,8 @@ void ForPointsOf(const std::vector<bool> &again, const Knots &knots, F &&f) {
 // only the points whose value may have changed; past kPruneWork the knots
 // left are kept.
 ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
-                    const Data &d) {
+                    std::vector<Miss> &misses, const Data &d) {
   auto table = std::make_unique<StoredTable>(best, d.form);
-  std::vector<Miss> misses = Misses(*table, d);
   std::vector<std::pair<int32_t, Miss>> changed;
   // A trial's knots, fit and table, in the buffers of the last one.
   Knots fewer;
@@ -765,11 +932,12 @@ ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
     next->Assign(fit, d.form, 0, fewer.size() - 1);
     changed.clear();
     bool met = true;
+    StoredTable::Cursor cursor;
     ForPointsOf(ChangedIntervals(*next, *table,
                                  static_cast<int32_t>(fewer.size()),
                                  static_cast<int32_t>(j), false),
                 fewer, [&](int32_t i) {
-                  const Miss m = MissAt(*next, d, i);
+                  const Miss m = MissAt(*next, d, i, cursor);
                   met = met && m.load <= d.Limit();
                   changed.emplace_back(i, m);
                 });
@@ -807,22 +975,24 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
                     const Data &d) {
   Knots knots{0, d.n - 1};
   BSpline spline(knots, d);
-  ToleranceFit fit = FitOn(method, placement, knots, d, &spline);
+  std::vector<Miss> misses, next_misses;
+  ToleranceFit fit = FitOn(method, placement, knots, d, misses, &spline);
   if (fit.x.empty()) {
     return fit; // no least-squares fit at all: the caller's fallback
   }
   ToleranceFit best = fit; // while none meets the bound
   while (!fit.met) {
-    Knots more = Refined(fit, knots, d, placement.gap);
+    Knots more = Refined(misses, knots, d, placement.gap);
     if (more.size() == knots.size()) {
       return best;
     }
-    ToleranceFit next = FitOn(method, placement, more, d, &spline);
+    ToleranceFit next = FitOn(method, placement, more, d, next_misses, &spline);
     if (std::isinf(next.error) && next.x.empty()) {
       return best; // the data cannot pin the spline down there
     }
     knots = std::move(more);
     fit = std::move(next);
+    std::swap(misses, next_misses);
     d.Report(knots.size());
     if (!fit.met && fit.error < best.error) {
       best = fit;
@@ -831,7 +1001,7 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
   if (placement.least_squares) {
     return PrunedLeastSquares(std::move(spline), std::move(fit), d);
   }
-  return Pruned(method, knots, std::move(fit), d);
+  return Pruned(method, knots, std::move(fit), misses, d);
 }
 
 // Greedy insertion with at most `most` knots. After each insertion only the
@@ -841,15 +1011,15 @@ ToleranceFit Greedy(const MethodChoice &method, const Data &d, int32_t most) {
   Knots knots{0, d.n - 1};
   ToleranceFit fit = Interpolant(method, knots, d);
   auto table = std::make_unique<StoredTable>(fit, d.form);
-  std::vector<Miss> misses = Misses(*table, d);
-  int32_t worst = Worst(fit, misses, d);
+  auto next = std::make_unique<StoredTable>();
+  ChangingMisses misses(*table, d);
+  int32_t worst = misses.Worst(fit, d);
   while (!fit.met && static_cast<int32_t>(knots.size()) < most) {
     // The point the worst miss asks for; none when those are knots
     // already: binary32's own error, or a piece between two knots.
     int32_t point = -1;
     auto at = knots.end();
-    for (const int32_t p :
-         PointsFor(misses[static_cast<std::size_t>(worst)], d, worst)) {
+    for (const int32_t p : PointsFor(misses[worst], d, worst)) {
       at = std::lower_bound(knots.begin(), knots.end(), p);
       if (*at != p) {
         point = p;
@@ -861,16 +1031,15 @@ ToleranceFit Greedy(const MethodChoice &method, const Data &d, int32_t most) {
     }
     const auto inserted = static_cast<int32_t>(at - knots.begin());
     knots.insert(at, point);
-    fit = Interpolant(method, knots, d);
-    auto next = std::make_unique<StoredTable>(fit, d.form);
-    ForPointsOf(ChangedIntervals(*next, *table,
-                                 static_cast<int32_t>(knots.size()), inserted,
-                                 true),
-                knots, [&](int32_t i) {
-                  misses[static_cast<std::size_t>(i)] = MissAt(*next, d, i);
-                });
-    table = std::move(next);
-    worst = Worst(fit, misses, d);
+    Interpolant(method, knots, d, fit);
+    next->Assign(fit, d.form, 0, knots.size() - 1);
+    StoredTable::Cursor cursor;
+    ForPointsOf(
+        ChangedIntervals(*next, *table, static_cast<int32_t>(knots.size()),
+                         inserted, true),
+        knots, [&](int32_t i) { misses.Set(i, MissAt(*next, d, i, cursor)); });
+    std::swap(table, next);
+    worst = misses.Worst(fit, d);
     d.Report(knots.size());
   }
   return fit;
