@@ -406,96 +406,99 @@ void Into(ToleranceFit &fit, const Miss &m, const Data &d) {
   fit.met = m.load <= d.Limit();
 }
 
-// Of the misses from..to - 1, the first of the largest load.
-int32_t Largest(const std::vector<Miss> &misses, int32_t from, int32_t to) {
+// The misses are kept as their loads only (what a search compares), and
+// the few misses it picks are evaluated again, to the same bits.
+using Loads = std::vector<double>;
+
+// Of the loads from .. to - 1, the first of the largest.
+int32_t Largest(const Loads &loads, int32_t from, int32_t to) {
   int32_t worst = from;
   for (int32_t i = from + 1; i < to; ++i) {
-    if (misses[static_cast<std::size_t>(i)].load >
-        misses[static_cast<std::size_t>(worst)].load) {
+    if (loads[static_cast<std::size_t>(i)] >
+        loads[static_cast<std::size_t>(worst)]) {
       worst = i;
     }
   }
   return worst;
 }
 
-// The largest load of the misses, the first of equals, into the fit; its
+// The largest miss of the table, the first of equals, into the fit; its
 // element.
-int32_t Worst(ToleranceFit &fit, const std::vector<Miss> &misses,
+int32_t Worst(ToleranceFit &fit, const Loads &loads, const StoredTable &table,
               const Data &d) {
-  const int32_t worst = Largest(misses, 0, d.n);
-  Into(fit, misses[static_cast<std::size_t>(worst)], d);
+  const int32_t worst = Largest(loads, 0, d.n);
+  StoredTable::Cursor cursor;
+  Into(fit, MissAt(table, d, worst, cursor), d);
   return worst;
 }
 
-// The misses of every element of the table, into misses.
-void Misses(const StoredTable &table, const Data &d,
-            std::vector<Miss> &misses) {
-  misses.resize(static_cast<std::size_t>(d.n));
+// The loads of the misses of every element of the table, into loads.
+void LoadsOf(const StoredTable &table, const Data &d, Loads &loads) {
+  loads.resize(static_cast<std::size_t>(d.n));
   StoredTable::Cursor cursor;
   for (int32_t i = 0; i < d.n; ++i) {
-    misses[static_cast<std::size_t>(i)] = MissAt(table, d, i, cursor);
+    loads[static_cast<std::size_t>(i)] = MissAt(table, d, i, cursor).load;
   }
 }
 
-// The misses of a table that changes a few records at a time, and per
-// block of them the first of the largest load: the worst of all is then
-// found from the blocks changed and the largest of the others, as a scan
-// of every miss finds it.
-class ChangingMisses {
+// The loads of a table that changes a few records at a time, and per block
+// of them the first of the largest: the worst of all is then found from
+// the blocks changed and the largest of the others, as a scan of every
+// load finds it.
+class ChangingLoads {
 public:
-  ChangingMisses(const StoredTable &table, const Data &d) {
-    Misses(table, d, misses_);
-    const std::size_t blocks = (misses_.size() + kBlock - 1) / kBlock;
+  ChangingLoads(const StoredTable &table, const Data &d) {
+    LoadsOf(table, d, loads_);
+    const std::size_t blocks = (loads_.size() + kBlock - 1) / kBlock;
     largest_.resize(blocks);
     stale_.assign(blocks, true);
   }
 
-  const Miss &operator[](int32_t i) const {
-    return misses_[static_cast<std::size_t>(i)];
-  }
-  void Set(int32_t i, const Miss &m) {
-    misses_[static_cast<std::size_t>(i)] = m;
+  void Set(int32_t i, double load) {
+    loads_[static_cast<std::size_t>(i)] = load;
     stale_[static_cast<std::size_t>(i) / kBlock] = true;
   }
 
-  // As Worst over every miss.
-  int32_t Worst(ToleranceFit &fit, const Data &d) {
-    const auto n = static_cast<int32_t>(misses_.size());
+  // As Worst over every load, on the table they are of.
+  int32_t Worst(ToleranceFit &fit, const StoredTable &table, const Data &d) {
+    const auto n = static_cast<int32_t>(loads_.size());
     for (std::size_t b = 0; b < largest_.size(); ++b) {
       if (stale_[b]) {
         const auto from = static_cast<int32_t>(b * kBlock);
-        largest_[b] = Largest(misses_, from,
+        largest_[b] = Largest(loads_, from,
                               std::min(from + static_cast<int32_t>(kBlock), n));
         stale_[b] = false;
       }
     }
     int32_t worst = largest_[0];
     for (const int32_t i : largest_) {
-      if ((*this)[i].load > (*this)[worst].load) {
+      if (loads_[static_cast<std::size_t>(i)] >
+          loads_[static_cast<std::size_t>(worst)]) {
         worst = i;
       }
     }
-    Into(fit, (*this)[worst], d);
+    StoredTable::Cursor cursor;
+    Into(fit, MissAt(table, d, worst, cursor), d);
     return worst;
   }
 
 private:
   static constexpr std::size_t kBlock = 256;
-  std::vector<Miss> misses_;
+  Loads loads_;
   std::vector<int32_t> largest_;
   std::vector<bool> stale_;
 };
 
 // Measures the fit's stored table over the data: its error, where, met;
-// the misses of every element into misses.
-void Measure(ToleranceFit &fit, const Data &d, std::vector<Miss> &misses) {
+// the loads of every element into loads.
+void Measure(ToleranceFit &fit, const Data &d, Loads &loads) {
   const StoredTable table(fit, d.form);
-  Misses(table, d, misses);
-  Worst(fit, misses, d);
+  LoadsOf(table, d, loads);
+  Worst(fit, loads, table, d);
 }
 void Measure(ToleranceFit &fit, const Data &d) {
-  std::vector<Miss> misses;
-  Measure(fit, d, misses);
+  Loads loads;
+  Measure(fit, d, loads);
 }
 
 // The method's interpolant through the chosen points; a method that needs
@@ -820,7 +823,7 @@ using Placement = KnotPlacement; // the method's row's
 // error when the least-squares fit cannot be made); the spline kept for
 // the least-squares fit.
 ToleranceFit FitOn(const MethodChoice &method, const Placement &placement,
-                   const Knots &knots, const Data &d, std::vector<Miss> &misses,
+                   const Knots &knots, const Data &d, Loads &loads,
                    BSpline *kept = nullptr) {
   ToleranceFit fit;
   if (!placement.least_squares) {
@@ -829,16 +832,18 @@ ToleranceFit FitOn(const MethodChoice &method, const Placement &placement,
     fit.error = HUGE_VAL;
     return fit;
   }
-  Measure(fit, d, misses);
+  Measure(fit, d, loads);
   return fit;
 }
 
-// The point that the worst miss (of the table's misses) of each interval
-// that breaks the bound asks for, kept at least gap points from both of
-// its knots; the knots with those added. Unchanged where no interval can
-// take one.
-Knots Refined(const std::vector<Miss> &misses, const Knots &knots,
+// The point that the worst miss of each interval that breaks the bound
+// asks for (loads: the fit's), kept at least gap points from both of its
+// knots; the knots with those added. Unchanged where no interval can take
+// one.
+Knots Refined(const ToleranceFit &fit, const Loads &loads, const Knots &knots,
               const Data &d, int32_t gap) {
+  const StoredTable table(fit, d.form);
+  StoredTable::Cursor cursor;
   Knots more;
   more.reserve(knots.size() * 2);
   more.push_back(knots.front());
@@ -846,14 +851,17 @@ Knots Refined(const std::vector<Miss> &misses, const Knots &knots,
     const int32_t lo = knots[j];
     const int32_t hi = knots[j + 1];
     double worst = d.Limit();
-    int32_t at = -1;
+    int32_t worst_at = -1;
     for (int32_t i = lo == 0 ? 0 : lo + 1; i <= hi; ++i) {
-      const Miss &m = misses[static_cast<std::size_t>(i)];
-      if (m.load > worst) {
-        worst = m.load;
-        at = PointsFor(m, d, i)[0];
+      if (loads[static_cast<std::size_t>(i)] > worst) {
+        worst = loads[static_cast<std::size_t>(i)];
+        worst_at = i;
       }
     }
+    const int32_t at =
+        worst_at < 0
+            ? -1
+            : PointsFor(MissAt(table, d, worst_at, cursor), d, worst_at)[0];
     // Kept a quarter of the interval's points from its knots: a worst
     // point next to a knot (the least-squares fit does not pass through
     // its ends) would otherwise split off a sliver at a time.
@@ -911,9 +919,9 @@ void ForPointsOf(const std::vector<bool> &again, const Knots &knots, F &&f) {
 // only the points whose value may have changed; past kPruneWork the knots
 // left are kept.
 ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
-                    std::vector<Miss> &misses, const Data &d) {
+                    Loads &loads, const Data &d) {
   auto table = std::make_unique<StoredTable>(best, d.form);
-  std::vector<std::pair<int32_t, Miss>> changed;
+  std::vector<std::pair<int32_t, double>> changed;
   // A trial's knots, fit and table, in the buffers of the last one.
   Knots fewer;
   ToleranceFit fit;
@@ -937,13 +945,13 @@ ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
                                  static_cast<int32_t>(fewer.size()),
                                  static_cast<int32_t>(j), false),
                 fewer, [&](int32_t i) {
-                  const Miss m = MissAt(*next, d, i, cursor);
-                  met = met && m.load <= d.Limit();
-                  changed.emplace_back(i, m);
+                  const double load = MissAt(*next, d, i, cursor).load;
+                  met = met && load <= d.Limit();
+                  changed.emplace_back(i, load);
                 });
     if (met) {
-      for (const auto &[i, m] : changed) {
-        misses[static_cast<std::size_t>(i)] = m;
+      for (const auto &[i, load] : changed) {
+        loads[static_cast<std::size_t>(i)] = load;
       }
       std::swap(knots, fewer);
       std::swap(best, fit);
@@ -952,7 +960,7 @@ ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
       ++j;
     }
   }
-  Worst(best, misses, d);
+  Worst(best, loads, *table, d);
   return best;
 }
 
@@ -975,24 +983,24 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
                     const Data &d) {
   Knots knots{0, d.n - 1};
   BSpline spline(knots, d);
-  std::vector<Miss> misses, next_misses;
-  ToleranceFit fit = FitOn(method, placement, knots, d, misses, &spline);
+  Loads loads, next_loads;
+  ToleranceFit fit = FitOn(method, placement, knots, d, loads, &spline);
   if (fit.x.empty()) {
     return fit; // no least-squares fit at all: the caller's fallback
   }
   ToleranceFit best = fit; // while none meets the bound
   while (!fit.met) {
-    Knots more = Refined(misses, knots, d, placement.gap);
+    Knots more = Refined(fit, loads, knots, d, placement.gap);
     if (more.size() == knots.size()) {
       return best;
     }
-    ToleranceFit next = FitOn(method, placement, more, d, next_misses, &spline);
+    ToleranceFit next = FitOn(method, placement, more, d, next_loads, &spline);
     if (std::isinf(next.error) && next.x.empty()) {
       return best; // the data cannot pin the spline down there
     }
     knots = std::move(more);
     fit = std::move(next);
-    std::swap(misses, next_misses);
+    std::swap(loads, next_loads);
     d.Report(knots.size());
     if (!fit.met && fit.error < best.error) {
       best = fit;
@@ -1001,7 +1009,7 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
   if (placement.least_squares) {
     return PrunedLeastSquares(std::move(spline), std::move(fit), d);
   }
-  return Pruned(method, knots, std::move(fit), misses, d);
+  return Pruned(method, knots, std::move(fit), loads, d);
 }
 
 // Greedy insertion with at most `most` knots. After each insertion only the
@@ -1012,14 +1020,16 @@ ToleranceFit Greedy(const MethodChoice &method, const Data &d, int32_t most) {
   ToleranceFit fit = Interpolant(method, knots, d);
   auto table = std::make_unique<StoredTable>(fit, d.form);
   auto next = std::make_unique<StoredTable>();
-  ChangingMisses misses(*table, d);
-  int32_t worst = misses.Worst(fit, d);
+  ChangingLoads loads(*table, d);
+  int32_t worst = loads.Worst(fit, *table, d);
+  StoredTable::Cursor cursor;
   while (!fit.met && static_cast<int32_t>(knots.size()) < most) {
     // The point the worst miss asks for; none when those are knots
     // already: binary32's own error, or a piece between two knots.
     int32_t point = -1;
     auto at = knots.end();
-    for (const int32_t p : PointsFor(misses[worst], d, worst)) {
+    for (const int32_t p :
+         PointsFor(MissAt(*table, d, worst, cursor), d, worst)) {
       at = std::lower_bound(knots.begin(), knots.end(), p);
       if (*at != p) {
         point = p;
@@ -1033,13 +1043,14 @@ ToleranceFit Greedy(const MethodChoice &method, const Data &d, int32_t most) {
     knots.insert(at, point);
     Interpolant(method, knots, d, fit);
     next->Assign(fit, d.form, 0, knots.size() - 1);
-    StoredTable::Cursor cursor;
+    cursor = {};
     ForPointsOf(
         ChangedIntervals(*next, *table, static_cast<int32_t>(knots.size()),
                          inserted, true),
-        knots, [&](int32_t i) { misses.Set(i, MissAt(*next, d, i, cursor)); });
+        knots,
+        [&](int32_t i) { loads.Set(i, MissAt(*next, d, i, cursor).load); });
     std::swap(table, next);
-    worst = misses.Worst(fit, d);
+    worst = loads.Worst(fit, *table, d);
     d.Report(knots.size());
   }
   return fit;
