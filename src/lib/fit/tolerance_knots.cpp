@@ -40,6 +40,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <type_traits>
 
 namespace knotfit {
 namespace {
@@ -146,24 +147,27 @@ public:
     std::size_t segment = 0, inside = 0, inside_segment = 0;
   };
 
-  // At(t), the segment sought from `segment` on and kept there.
-  double At(double t, std::size_t &segment) const {
+  // For each point i of d from `from` to `to`, in increasing i: calls
+  // consider(miss, allowed, t) with |T(x_i) - y_i| at t = x_i, then (i > 0)
+  // with how far T leaves the band (or the curve followed) at each knot
+  // and each root of a piece's derivative t with x_i-1 < t < x_i, in
+  // increasing t, allowed what the bound allows there; then done(i). The
+  // form is looked at once for the whole run.
+  template <class Consider, class Done>
+  void Misses(const Data &d, int32_t from, int32_t to, Cursor &cursor,
+              Consider &&consider, Done &&done) const {
+    const auto run = [&](const auto &fields, auto about_origin) {
+      for (int32_t i = from; i <= to; ++i) {
+        MissesOf<decltype(about_origin)::value>(fields, d, i, cursor, consider);
+        done(i);
+      }
+    };
     if (form_ == TableForm::kDouble) {
-      return Value<double, true>(wide_, t, segment);
-    }
-    if (form_ == TableForm::kOffset) {
-      return Value<float, true>(narrow_, t, segment);
-    }
-    return Value<float, false>(narrow_, t, segment);
-  }
-
-  // Calls f(t, T(t)) for each knot and each root of a piece's derivative t
-  // with lo < t < hi, in increasing t.
-  template <class F>
-  void Inside(double lo, double hi, Cursor &cursor, F &&f) const {
-    for (std::size_t at = After(lo, cursor.inside);
-         at < inside_.size() && inside_[at] < hi; ++at) {
-      f(inside_[at], At(inside_[at], cursor.inside_segment));
+      run(wide_, std::true_type{});
+    } else if (form_ == TableForm::kOffset) {
+      run(narrow_, std::true_type{});
+    } else {
+      run(narrow_, std::false_type{});
     }
   }
 
@@ -278,40 +282,56 @@ private:
   // Steps a walk takes before it bisects what is left.
   static constexpr int kWalk = 4;
 
+  template <bool kAboutOrigin, class T, class Consider>
+  void MissesOf(const std::array<std::vector<T>, 5> &f, const Data &d,
+                int32_t i, Cursor &cursor, Consider &consider) const {
+    const double xi = d.x[i];
+    consider(std::fabs(Value<T, kAboutOrigin>(f, xi, cursor.segment) - d.y[i]),
+             d.e + d.r * std::fabs(d.y[i]), xi);
+    if (i == 0) {
+      return;
+    }
+    const auto k = static_cast<std::size_t>(i - 1);
+    std::size_t at = After(d.x[k], cursor.inside);
+    if (at == inside_.size() || !(inside_[at] < xi)) {
+      return;
+    }
+    const double allowed =
+        d.e + d.r * std::min(std::fabs(d.y[k]), std::fabs(d.y[i]));
+    for (; at < inside_.size() && inside_[at] < xi; ++at) {
+      const double t = inside_[at];
+      const double v = Value<T, kAboutOrigin>(f, t, cursor.inside_segment);
+      consider(d.follow != nullptr
+                   ? std::fabs(v - d.follow->Cubic(k, t - d.x[k]))
+                   : std::max({v - d.hi[k], d.lo[k] - v, 0.0}),
+               allowed, t);
+    }
+  }
+
   // Calculus<T, kAboutOrigin>::At(0, t, kClamp) step for step, its
   // segment (SegmentOf's: the first knot from 1 on with x >= t, less one)
-  // sought from segment k on when x[k] < t, and left in k.
+  // sought from segment k on, and left in k.
   template <class T, bool kAboutOrigin>
   double Value(const std::array<std::vector<T>, 5> &f, double t,
                std::size_t &k) const {
-    const Pieces<T> p = PiecesOf(f);
+    const T *x = f[0].data();
+    const std::size_t n = f[0].size();
     const double local = kAboutOrigin ? t - origin_.x0 : t;
     double v = 0.0;
     if (std::isnan(local)) {
       v = NAN;
-    } else if (local <= p.X(0)) {
-      v = p.y[0];
-    } else if (local >= p.X(p.n - 1)) {
-      v = p.y[p.n - 1];
+    } else if (local <= static_cast<double>(x[0])) {
+      v = f[1][0];
+    } else if (local >= static_cast<double>(x[n - 1])) {
+      v = f[1][n - 1];
     } else {
-      if (!ordered_ || k + 1 >= p.n || !(k == 0 || p.X(k) < local)) {
-        k = p.SegmentOf(local);
-      } else {
-        int steps = 0;
-        while (k + 2 < p.n && p.X(k + 1) < local && steps++ < kWalk) {
-          ++k;
-        }
-        if (k + 2 < p.n && p.X(k + 1) < local) {
-          // Every knot up to k lies before t: the first at or after it
-          // among the rest.
-          const T *knot = std::lower_bound(
-              p.x + k + 1, p.x + p.n - 1, local, [](T knot_x, double at) {
-                return static_cast<double>(knot_x) < at;
-              });
-          k = static_cast<std::size_t>(knot - p.x) - 1;
-        }
+      if (!(ordered_ && k + 1 < n &&
+            (k == 0 || static_cast<double>(x[k]) < local) &&
+            (k + 2 == n || !(static_cast<double>(x[k + 1]) < local)))) {
+        k = Seek(x, n, k, local);
       }
-      v = p.Cubic(k, local - p.X(k));
+      v = CubicAt(f[1][k], f[2][k], f[3][k], f[4][k],
+                  local - static_cast<double>(x[k]));
     }
     if constexpr (kAboutOrigin) {
       return origin_.y0 + v;
@@ -319,25 +339,55 @@ private:
     return v;
   }
 
-  // The first extreme after lo (upper_bound's), sought from `from` on when
-  // the one before it is at or before lo; kept in from.
+  // The segment of t (x[0] < t < x[n-1]) when it is not k: from k on when
+  // every knot up to k lies before t, else by bisection.
+  template <class T>
+  std::size_t Seek(const T *x, std::size_t n, std::size_t k, double t) const {
+    const auto before = [](T knot_x, double at) {
+      return static_cast<double>(knot_x) < at;
+    };
+    if (!ordered_ || k + 1 >= n || !(k == 0 || before(x[k], t))) {
+      return SegmentOf(n, x, t);
+    }
+    for (int steps = 0; k + 2 < n && before(x[k + 1], t); ++steps) {
+      if (steps == kWalk) {
+        const T *knot = std::lower_bound(x + k + 1, x + n - 1, t, before);
+        return static_cast<std::size_t>(knot - x) - 1;
+      }
+      ++k;
+    }
+    return k;
+  }
+
+  // The first extreme after lo (upper_bound's), kept in from: that one
+  // when it is, else sought from it on when every extreme before it is at
+  // or before lo.
   std::size_t After(double lo, std::size_t &from) const {
-    if (!ordered_ || from > inside_.size() ||
-        !(from == 0 || inside_[from - 1] <= lo)) {
-      from = static_cast<std::size_t>(
+    const std::size_t n = inside_.size();
+    if (!(ordered_ && from <= n && (from == 0 || inside_[from - 1] <= lo) &&
+          (from == n || lo < inside_[from]))) {
+      from = SeekAfter(lo, from);
+    }
+    return from;
+  }
+  std::size_t SeekAfter(double lo, std::size_t from) const {
+    if (!ordered_) {
+      return static_cast<std::size_t>(
           std::upper_bound(inside_.begin(), inside_.end(), lo) -
           inside_.begin());
-      return from;
     }
-    int steps = 0;
-    while (from < inside_.size() && inside_[from] <= lo && steps++ < kWalk) {
+    if (from > inside_.size() || !(from == 0 || inside_[from - 1] <= lo)) {
+      from = 0;
+    }
+    for (int steps = 0; from < inside_.size() && inside_[from] <= lo; ++steps) {
+      if (steps == kWalk) {
+        return static_cast<std::size_t>(
+            std::upper_bound(inside_.begin() +
+                                 static_cast<std::ptrdiff_t>(from),
+                             inside_.end(), lo) -
+            inside_.begin());
+      }
       ++from;
-    }
-    if (from < inside_.size() && inside_[from] <= lo) {
-      from = static_cast<std::size_t>(
-          std::upper_bound(inside_.begin() + static_cast<std::ptrdiff_t>(from),
-                           inside_.end(), lo) -
-          inside_.begin());
     }
     return from;
   }
@@ -361,31 +411,40 @@ struct Miss {
 Miss MissAt(const StoredTable &table, const Data &d, int32_t i,
             StoredTable::Cursor &cursor) {
   Miss m;
-  const auto consider = [&m, &d](double err, double allowed, double at) {
-    err = std::isnan(err) ? HUGE_VAL : err; // a field that overflowed
-    const double load = d.Load(err, allowed);
-    if (load > m.load) {
-      m = {load, err, at, allowed};
-    }
-  };
   m.at = d.x[i];
   m.allowed = d.e + d.r * std::fabs(d.y[i]);
-  consider(std::fabs(table.At(d.x[i], cursor.segment) - d.y[i]), m.allowed,
-           d.x[i]);
-  if (i == 0) {
-    return m;
-  }
-  const auto k = static_cast<std::size_t>(i - 1);
-  const double allowed =
-      d.e + d.r * std::min(std::fabs(d.y[i - 1]), std::fabs(d.y[i]));
-  table.Inside(d.x[i - 1], d.x[i], cursor, [&](double t, double v) {
-    if (d.follow != nullptr) {
-      consider(std::fabs(v - d.follow->Cubic(k, t - d.x[k])), allowed, t);
-    } else {
-      consider(std::max({v - d.hi[k], d.lo[k] - v, 0.0}), allowed, t);
-    }
-  });
+  table.Misses(
+      d, i, i, cursor,
+      [&m, &d](double err, double allowed, double at) {
+        err = std::isnan(err) ? HUGE_VAL : err; // a field that overflowed
+        const double load = d.Load(err, allowed);
+        if (load > m.load) {
+          m = {load, err, at, allowed};
+        }
+      },
+      [](int32_t) {});
   return m;
+}
+
+// MissAt(...).load of each point from .. to, to out(i, load), in
+// increasing i.
+template <class Out>
+void LoadsOver(const StoredTable &table, const Data &d, int32_t from,
+               int32_t to, StoredTable::Cursor &cursor, Out &&out) {
+  double largest = 0.0;
+  table.Misses(
+      d, from, to, cursor,
+      [&largest, &d](double err, double allowed, double) {
+        err = std::isnan(err) ? HUGE_VAL : err;
+        const double load = d.Load(err, allowed);
+        if (load > largest) {
+          largest = load;
+        }
+      },
+      [&largest, &out](int32_t i) {
+        out(i, largest);
+        largest = 0.0;
+      });
 }
 
 // The data point a miss of element i asks for: the point itself, or of the
@@ -436,9 +495,9 @@ int32_t Worst(ToleranceFit &fit, const Loads &loads, const StoredTable &table,
 void LoadsOf(const StoredTable &table, const Data &d, Loads &loads) {
   loads.resize(static_cast<std::size_t>(d.n));
   StoredTable::Cursor cursor;
-  for (int32_t i = 0; i < d.n; ++i) {
-    loads[static_cast<std::size_t>(i)] = MissAt(table, d, i, cursor).load;
-  }
+  LoadsOver(table, d, 0, d.n - 1, cursor, [&loads](int32_t i, double load) {
+    loads[static_cast<std::size_t>(i)] = load;
+  });
 }
 
 // The loads of a table that changes a few records at a time, and per block
@@ -790,11 +849,10 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
                    std::min(last_knot + 3, m));
       double worst = 0.0;
       StoredTable::Cursor cursor;
-      for (int32_t i = first; i <= last; ++i) {
-        const double load = MissAt(table, d, i, cursor).load;
+      LoadsOver(table, d, first, last, cursor, [&](int32_t i, double load) {
         weights[static_cast<std::size_t>(i - first)] *= load;
         worst = std::max(worst, load);
-      }
+      });
       met = worst <= d.Limit();
       if (worst > 1.5 * d.Limit()) {
         break; // too far for the weights to close
@@ -899,7 +957,8 @@ std::vector<bool> ChangedIntervals(const StoredTable &next,
   return again;
 }
 
-// Calls f(i) for every point of the intervals marked, once each.
+// Calls f(from, to) for the points of the intervals marked, each point
+// once, in increasing order.
 template <class F>
 void ForPointsOf(const std::vector<bool> &again, const Knots &knots, F &&f) {
   int32_t done = -1;
@@ -907,9 +966,7 @@ void ForPointsOf(const std::vector<bool> &again, const Knots &knots, F &&f) {
     if (!again[q]) {
       continue;
     }
-    for (int32_t i = std::max(knots[q], done + 1); i <= knots[q + 1]; ++i) {
-      f(i);
-    }
+    f(std::max(knots[q], done + 1), knots[q + 1]);
     done = knots[q + 1];
   }
 }
@@ -941,14 +998,15 @@ ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
     changed.clear();
     bool met = true;
     StoredTable::Cursor cursor;
-    ForPointsOf(ChangedIntervals(*next, *table,
-                                 static_cast<int32_t>(fewer.size()),
-                                 static_cast<int32_t>(j), false),
-                fewer, [&](int32_t i) {
-                  const double load = MissAt(*next, d, i, cursor).load;
-                  met = met && load <= d.Limit();
-                  changed.emplace_back(i, load);
-                });
+    ForPointsOf(
+        ChangedIntervals(*next, *table, static_cast<int32_t>(fewer.size()),
+                         static_cast<int32_t>(j), false),
+        fewer, [&](int32_t from, int32_t to) {
+          LoadsOver(*next, d, from, to, cursor, [&](int32_t i, double load) {
+            met = met && load <= d.Limit();
+            changed.emplace_back(i, load);
+          });
+        });
     if (met) {
       for (const auto &[i, load] : changed) {
         loads[static_cast<std::size_t>(i)] = load;
@@ -1047,8 +1105,10 @@ ToleranceFit Greedy(const MethodChoice &method, const Data &d, int32_t most) {
     ForPointsOf(
         ChangedIntervals(*next, *table, static_cast<int32_t>(knots.size()),
                          inserted, true),
-        knots,
-        [&](int32_t i) { loads.Set(i, MissAt(*next, d, i, cursor).load); });
+        knots, [&](int32_t from, int32_t to) {
+          LoadsOver(*next, d, from, to, cursor,
+                    [&loads](int32_t i, double load) { loads.Set(i, load); });
+        });
     std::swap(table, next);
     worst = loads.Worst(fit, *table, d);
     d.Report(knots.size());
