@@ -137,12 +137,12 @@ public:
     return Calculus<float>(PiecesOf(narrow_)).At(0, t, Extrapolation::kClamp);
   }
 
-  // Where the last look found its segment and the first extreme after its
-  // interval's start: a walk through increasing abscissas starts there
-  // instead of bisecting the whole table again. Any t still gets the
-  // segment and extremes that the bisections give.
-  // (The extremes of an interval lie before its end point: they walk on
-  // their own.)
+  // Where the last look found its segment, the first extreme after its
+  // interval's start and that extreme's segment: points looked at in
+  // increasing order find theirs in a step or two instead of a bisection
+  // of the whole table, and any point still gets what a bisection gives.
+  // (An interval's extremes lie before its end point: they keep a segment
+  // of their own.)
   struct Cursor {
     std::size_t segment = 0, inside = 0, inside_segment = 0;
   };
@@ -370,6 +370,7 @@ private:
     }
     return from;
   }
+  // The first extreme after lo, from `from` on as After says.
   std::size_t SeekAfter(double lo, std::size_t from) const {
     if (!ordered_) {
       return static_cast<std::size_t>(
@@ -408,6 +409,11 @@ struct Miss {
   double load = 0.0, error = 0.0, at = 0.0, allowed = 0.0;
 };
 
+// A miss of NaN, from a field that overflowed, as an infinite one.
+double Overflowed(double miss) {
+  return std::isnan(miss) ? HUGE_VAL : miss;
+}
+
 Miss MissAt(const StoredTable &table, const Data &d, int32_t i,
             StoredTable::Cursor &cursor) {
   Miss m;
@@ -416,7 +422,7 @@ Miss MissAt(const StoredTable &table, const Data &d, int32_t i,
   table.Misses(
       d, i, i, cursor,
       [&m, &d](double err, double allowed, double at) {
-        err = std::isnan(err) ? HUGE_VAL : err; // a field that overflowed
+        err = Overflowed(err);
         const double load = d.Load(err, allowed);
         if (load > m.load) {
           m = {load, err, at, allowed};
@@ -427,7 +433,7 @@ Miss MissAt(const StoredTable &table, const Data &d, int32_t i,
 }
 
 // MissAt(...).load of each point from .. to, to out(i, load), in
-// increasing i.
+// increasing i: MissAt's steps without keeping where and how much.
 template <class Out>
 void LoadsOver(const StoredTable &table, const Data &d, int32_t from,
                int32_t to, StoredTable::Cursor &cursor, Out &&out) {
@@ -435,8 +441,7 @@ void LoadsOver(const StoredTable &table, const Data &d, int32_t from,
   table.Misses(
       d, from, to, cursor,
       [&largest, &d](double err, double allowed, double) {
-        err = std::isnan(err) ? HUGE_VAL : err;
-        const double load = d.Load(err, allowed);
+        const double load = d.Load(Overflowed(err), allowed);
         if (load > largest) {
           largest = load;
         }
