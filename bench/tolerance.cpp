@@ -17,6 +17,12 @@
 //                                 every form and E from 1e-6 to 50% of the
 //                                 y range: knots, median and spread of the
 //                                 times, the peak memory
+//   tolerance_bench --digest      one line per fit of many curves, methods,
+//                                 forms and bounds: knots, met, the error,
+//                                 where and what was allowed (exact), and a
+//                                 hash of every field's bits; two builds
+//                                 whose digests are equal made the same
+//                                 tables (diff their outputs)
 #include "fit/tolerance_knots.h"
 #include "knotfit/spline.hpp"
 #include "knotfit/table.hpp"
@@ -25,8 +31,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <numbers>
 #include <random>
 #include <string>
@@ -209,9 +217,93 @@ int Noise(size_t n, int runs) {
   return 0;
 }
 
+// FNV-1a over the bits of every field of the fit.
+uint64_t Hash(const ToleranceFit &fit) {
+  uint64_t h = 14695981039346656037ull;
+  for (const std::vector<double> *v :
+       {&fit.x, &fit.y, &fit.a, &fit.b, &fit.c}) {
+    for (const double value : *v) {
+      unsigned char bytes[sizeof value];
+      std::memcpy(bytes, &value, sizeof value);
+      for (const unsigned char b : bytes) {
+        h = (h ^ b) * 1099511628211ull;
+      }
+    }
+  }
+  return h;
+}
+
+void PrintDigest(const std::string &what, const ToleranceFit &fit) {
+  std::printf("%-40s %6zu %d %a %a %a %016llx\n", what.c_str(), fit.x.size(),
+              fit.met ? 1 : 0, fit.error, fit.worst_at, fit.allowed,
+              static_cast<unsigned long long>(Hash(fit)));
+}
+
+int Digest() {
+  const knotfit::Method methods[] = {
+      knotfit::Method::kNotAKnot, knotfit::Method::kPchip,
+      knotfit::Method::kAkima, knotfit::Method::kMakima,
+      knotfit::Method::kSteffen};
+  const knotfit::TableForm forms[] = {knotfit::TableForm::kClassic,
+                                      knotfit::TableForm::kOffset,
+                                      knotfit::TableForm::kDouble};
+  std::vector<Curve> curves = Curves();
+  for (Curve &c : NoiseCurves(3000)) {
+    curves.push_back(std::move(c));
+  }
+  curves.push_back(Sampled("two sines", 100000, 0.0, 1.0, TwoSines));
+  for (const Curve &c : curves) {
+    const auto n = static_cast<int32_t>(c.x.size());
+    // Only the default method in the classic form on the long curves.
+    const bool long_curve = n > 10000;
+    for (const knotfit::Method method : methods) {
+      for (const knotfit::TableForm form : forms) {
+        if (long_curve && (method != methods[0] || form != forms[0])) {
+          continue;
+        }
+        const std::string name = c.name + " " + knotfit::MethodName(method) +
+                                 " " + knotfit::TableFormName(form);
+        for (const double relative : {1e-2, 1e-3, 1e-4, 1e-5}) {
+          const knotfit::Bound bound{relative * Range(c)};
+          char what[32];
+          std::snprintf(what, sizeof what, " %.0e", relative);
+          PrintDigest(name + what,
+                      knotfit::FitWithinTolerance({method}, n, c.x.data(),
+                                                  c.y.data(), bound, form));
+          if (!long_curve) {
+            PrintDigest(name + what + " greedy",
+                        knotfit::GreedyKnots({method}, n, c.x.data(),
+                                             c.y.data(), bound, form));
+          }
+        }
+        if (std::all_of(c.y.begin(), c.y.end(),
+                        [](double v) { return v != 0.0; })) {
+          PrintDigest(name + " R 1e-4",
+                      knotfit::FitWithinTolerance(
+                          {method}, n, c.x.data(), c.y.data(),
+                          knotfit::Bound{1e-6 * Range(c), 1e-4}, form));
+        }
+      }
+    }
+  }
+  const Curve noisy = NoiseCurves(20000)[1];
+  const knotfit::Spline f = knotfit::smooth(noisy.x, noisy.y);
+  for (const double relative : {1e-2, 1e-3, 1e-4}) {
+    char what[48];
+    std::snprintf(what, sizeof what, "smooth, noisy sine %.0e", relative);
+    PrintDigest(what, knotfit::FollowWithinTolerance(
+                          f, knotfit::Bound{relative * Range(noisy)}));
+  }
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 2 && std::string(argv[1]) == "--digest") {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    return Digest();
+  }
   if (argc >= 3 && std::string(argv[1]) == "--noise") {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     return Noise(static_cast<size_t>(std::atol(argv[2])),

@@ -40,6 +40,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <type_traits>
 
 namespace knotfit {
 namespace {
@@ -107,6 +108,7 @@ int SlopeRoots(double a, double b, double c, double h, double *u) {
 // A fit's table as stored, evaluated as the readers evaluate it.
 class StoredTable {
 public:
+  StoredTable() = default;
   StoredTable(const ToleranceFit &fit, TableForm form)
       : StoredTable(fit, form, 0, fit.x.size() - 1) {}
   // Only knots from .. to of the table (its origin that of the whole): the
@@ -135,12 +137,37 @@ public:
     return Calculus<float>(PiecesOf(narrow_)).At(0, t, Extrapolation::kClamp);
   }
 
-  // Calls f(t, T(t)) for each knot and each root of a piece's derivative t
-  // with lo < t < hi, in increasing t.
-  template <class F> void Inside(double lo, double hi, F &&f) const {
-    for (auto at = std::upper_bound(inside_.begin(), inside_.end(), lo);
-         at != inside_.end() && *at < hi; ++at) {
-      f(*at, At(*at));
+  // Where the last look found its segment, the first extreme after its
+  // interval's start and that extreme's segment: points looked at in
+  // increasing order find theirs in a step or two instead of a bisection
+  // of the whole table, and any point still gets what a bisection gives.
+  // (An interval's extremes lie before its end point: they keep a segment
+  // of their own.)
+  struct Cursor {
+    std::size_t segment = 0, inside = 0, inside_segment = 0;
+  };
+
+  // For each point i of d from `from` to `to`, in increasing i: calls
+  // consider(miss, allowed, t) with |T(x_i) - y_i| at t = x_i, then (i > 0)
+  // with how far T leaves the band (or the curve followed) at each knot
+  // and each root of a piece's derivative t with x_i-1 < t < x_i, in
+  // increasing t, allowed what the bound allows there; then done(i). The
+  // form is looked at once for the whole run.
+  template <class Consider, class Done>
+  void Misses(const Data &d, int32_t from, int32_t to, Cursor &cursor,
+              Consider &&consider, Done &&done) const {
+    const auto run = [&](const auto &fields, auto about_origin) {
+      for (int32_t i = from; i <= to; ++i) {
+        MissesOf<decltype(about_origin)::value>(fields, d, i, cursor, consider);
+        done(i);
+      }
+    };
+    if (form_ == TableForm::kDouble) {
+      run(wide_, std::true_type{});
+    } else if (form_ == TableForm::kOffset) {
+      run(narrow_, std::true_type{});
+    } else {
+      run(narrow_, std::false_type{});
     }
   }
 
@@ -216,6 +243,10 @@ private:
         add(x0 + u[q]);
       }
     }
+    ordered_ = std::is_sorted(inside_.begin(), inside_.end()) &&
+               (form_ == TableForm::kDouble
+                    ? std::is_sorted(wide_[0].begin(), wide_[0].end())
+                    : std::is_sorted(narrow_[0].begin(), narrow_[0].end()));
   }
 
 public:
@@ -248,11 +279,128 @@ private:
             f[2].data(), f[3].data(), f[4].data()};
   }
 
-  TableForm form_;
+  // Steps a walk takes before it bisects what is left.
+  static constexpr int kWalk = 4;
+
+  template <bool kAboutOrigin, class T, class Consider>
+  void MissesOf(const std::array<std::vector<T>, 5> &f, const Data &d,
+                int32_t i, Cursor &cursor, Consider &consider) const {
+    const double xi = d.x[i];
+    consider(std::fabs(Value<T, kAboutOrigin>(f, xi, cursor.segment) - d.y[i]),
+             d.e + d.r * std::fabs(d.y[i]), xi);
+    if (i == 0) {
+      return;
+    }
+    const auto k = static_cast<std::size_t>(i - 1);
+    std::size_t at = After(d.x[k], cursor.inside);
+    if (at == inside_.size() || !(inside_[at] < xi)) {
+      return;
+    }
+    const double allowed =
+        d.e + d.r * std::min(std::fabs(d.y[k]), std::fabs(d.y[i]));
+    for (; at < inside_.size() && inside_[at] < xi; ++at) {
+      const double t = inside_[at];
+      const double v = Value<T, kAboutOrigin>(f, t, cursor.inside_segment);
+      consider(d.follow != nullptr
+                   ? std::fabs(v - d.follow->Cubic(k, t - d.x[k]))
+                   : std::max({v - d.hi[k], d.lo[k] - v, 0.0}),
+               allowed, t);
+    }
+  }
+
+  // Calculus<T, kAboutOrigin>::At(0, t, kClamp) step for step, its
+  // segment (SegmentOf's: the first knot from 1 on with x >= t, less one)
+  // sought from segment k on, and left in k.
+  template <class T, bool kAboutOrigin>
+  double Value(const std::array<std::vector<T>, 5> &f, double t,
+               std::size_t &k) const {
+    const T *x = f[0].data();
+    const std::size_t n = f[0].size();
+    const double local = kAboutOrigin ? t - origin_.x0 : t;
+    double v = 0.0;
+    if (std::isnan(local)) {
+      v = NAN;
+    } else if (local <= static_cast<double>(x[0])) {
+      v = f[1][0];
+    } else if (local >= static_cast<double>(x[n - 1])) {
+      v = f[1][n - 1];
+    } else {
+      if (!(ordered_ && k + 1 < n &&
+            (k == 0 || static_cast<double>(x[k]) < local) &&
+            (k + 2 == n || !(static_cast<double>(x[k + 1]) < local)))) {
+        k = Seek(x, n, k, local);
+      }
+      v = CubicAt(f[1][k], f[2][k], f[3][k], f[4][k],
+                  local - static_cast<double>(x[k]));
+    }
+    if constexpr (kAboutOrigin) {
+      return origin_.y0 + v;
+    }
+    return v;
+  }
+
+  // The segment of t (x[0] < t < x[n-1]) when it is not k: from k on when
+  // every knot up to k lies before t, else by bisection.
+  template <class T>
+  std::size_t Seek(const T *x, std::size_t n, std::size_t k, double t) const {
+    const auto before = [](T knot_x, double at) {
+      return static_cast<double>(knot_x) < at;
+    };
+    if (!ordered_ || k + 1 >= n || !(k == 0 || before(x[k], t))) {
+      return SegmentOf(n, x, t);
+    }
+    for (int steps = 0; k + 2 < n && before(x[k + 1], t); ++steps) {
+      if (steps == kWalk) {
+        const T *knot = std::lower_bound(x + k + 1, x + n - 1, t, before);
+        return static_cast<std::size_t>(knot - x) - 1;
+      }
+      ++k;
+    }
+    return k;
+  }
+
+  // The first extreme after lo (upper_bound's), kept in from: that one
+  // when it is, else sought from it on when every extreme before it is at
+  // or before lo.
+  std::size_t After(double lo, std::size_t &from) const {
+    const std::size_t n = inside_.size();
+    if (!(ordered_ && from <= n && (from == 0 || inside_[from - 1] <= lo) &&
+          (from == n || lo < inside_[from]))) {
+      from = SeekAfter(lo, from);
+    }
+    return from;
+  }
+  // The first extreme after lo, from `from` on as After says.
+  std::size_t SeekAfter(double lo, std::size_t from) const {
+    if (!ordered_) {
+      return static_cast<std::size_t>(
+          std::upper_bound(inside_.begin(), inside_.end(), lo) -
+          inside_.begin());
+    }
+    if (from > inside_.size() || !(from == 0 || inside_[from - 1] <= lo)) {
+      from = 0;
+    }
+    for (int steps = 0; from < inside_.size() && inside_[from] <= lo; ++steps) {
+      if (steps == kWalk) {
+        return static_cast<std::size_t>(
+            std::upper_bound(inside_.begin() +
+                                 static_cast<std::ptrdiff_t>(from),
+                             inside_.end(), lo) -
+            inside_.begin());
+      }
+      ++from;
+    }
+    return from;
+  }
+
+  TableForm form_ = TableForm::kClassic;
   Origin origin_;
   std::array<std::vector<float>, 5> narrow_;
   std::array<std::vector<double>, 5> wide_;
   std::vector<double> inside_;
+  // The knots' x and the extremes in increasing order (as they are unless
+  // rounding crossed them): a walk finds what a bisection finds only then.
+  bool ordered_ = true;
 };
 
 // What the table misses by at point i and on the data interval before it:
@@ -261,32 +409,47 @@ struct Miss {
   double load = 0.0, error = 0.0, at = 0.0, allowed = 0.0;
 };
 
-Miss MissAt(const StoredTable &table, const Data &d, int32_t i) {
+// A miss of NaN, from a field that overflowed, as an infinite one.
+double Overflowed(double miss) {
+  return std::isnan(miss) ? HUGE_VAL : miss;
+}
+
+Miss MissAt(const StoredTable &table, const Data &d, int32_t i,
+            StoredTable::Cursor &cursor) {
   Miss m;
-  const auto consider = [&m, &d](double err, double allowed, double at) {
-    err = std::isnan(err) ? HUGE_VAL : err; // a field that overflowed
-    const double load = d.Load(err, allowed);
-    if (load > m.load) {
-      m = {load, err, at, allowed};
-    }
-  };
   m.at = d.x[i];
   m.allowed = d.e + d.r * std::fabs(d.y[i]);
-  consider(std::fabs(table.At(d.x[i]) - d.y[i]), m.allowed, d.x[i]);
-  if (i == 0) {
-    return m;
-  }
-  const auto k = static_cast<std::size_t>(i - 1);
-  const double allowed =
-      d.e + d.r * std::min(std::fabs(d.y[i - 1]), std::fabs(d.y[i]));
-  table.Inside(d.x[i - 1], d.x[i], [&](double t, double v) {
-    if (d.follow != nullptr) {
-      consider(std::fabs(v - d.follow->Cubic(k, t - d.x[k])), allowed, t);
-    } else {
-      consider(std::max({v - d.hi[k], d.lo[k] - v, 0.0}), allowed, t);
-    }
-  });
+  table.Misses(
+      d, i, i, cursor,
+      [&m, &d](double err, double allowed, double at) {
+        err = Overflowed(err);
+        const double load = d.Load(err, allowed);
+        if (load > m.load) {
+          m = {load, err, at, allowed};
+        }
+      },
+      [](int32_t) {});
   return m;
+}
+
+// MissAt(...).load of each point from .. to, to out(i, load), in
+// increasing i: MissAt's steps without keeping where and how much.
+template <class Out>
+void LoadsOver(const StoredTable &table, const Data &d, int32_t from,
+               int32_t to, StoredTable::Cursor &cursor, Out &&out) {
+  double largest = 0.0;
+  table.Misses(
+      d, from, to, cursor,
+      [&largest, &d](double err, double allowed, double) {
+        const double load = d.Load(Overflowed(err), allowed);
+        if (load > largest) {
+          largest = load;
+        }
+      },
+      [&largest, &out](int32_t i) {
+        out(i, largest);
+        largest = 0.0;
+      });
 }
 
 // The data point a miss of element i asks for: the point itself, or of the
@@ -299,38 +462,107 @@ std::array<int32_t, 2> PointsFor(const Miss &m, const Data &d, int32_t i) {
                                            : std::array{i, i - 1};
 }
 
-// The largest load of the misses, the first of equals, into the fit; its
-// element.
-int32_t Worst(ToleranceFit &fit, const std::vector<Miss> &misses,
-              const Data &d) {
-  int32_t worst = 0;
-  for (int32_t i = 1; i < d.n; ++i) {
-    if (misses[static_cast<std::size_t>(i)].load >
-        misses[static_cast<std::size_t>(worst)].load) {
-      worst = i;
-    }
-  }
-  const Miss &m = misses[static_cast<std::size_t>(worst)];
+// The miss into the fit: its error, where, what was allowed, met.
+void Into(ToleranceFit &fit, const Miss &m, const Data &d) {
   fit.error = m.error;
   fit.worst_at = m.at;
   fit.allowed = m.allowed;
   fit.met = m.load <= d.Limit();
+}
+
+// The misses are kept as their loads only (what a search compares), and
+// the few misses it picks are evaluated again, to the same bits.
+using Loads = std::vector<double>;
+
+// Of the loads from .. to - 1, the first of the largest.
+int32_t Largest(const Loads &loads, int32_t from, int32_t to) {
+  int32_t worst = from;
+  for (int32_t i = from + 1; i < to; ++i) {
+    if (loads[static_cast<std::size_t>(i)] >
+        loads[static_cast<std::size_t>(worst)]) {
+      worst = i;
+    }
+  }
   return worst;
 }
 
-// The misses of every element of the table.
-std::vector<Miss> Misses(const StoredTable &table, const Data &d) {
-  std::vector<Miss> misses(static_cast<std::size_t>(d.n));
-  for (int32_t i = 0; i < d.n; ++i) {
-    misses[static_cast<std::size_t>(i)] = MissAt(table, d, i);
-  }
-  return misses;
+// The largest miss of the table, the first of equals, into the fit; its
+// element.
+int32_t Worst(ToleranceFit &fit, const Loads &loads, const StoredTable &table,
+              const Data &d) {
+  const int32_t worst = Largest(loads, 0, d.n);
+  StoredTable::Cursor cursor;
+  Into(fit, MissAt(table, d, worst, cursor), d);
+  return worst;
 }
 
-// Measures the fit's stored table over the data: its error, where, met.
-void Measure(ToleranceFit &fit, const Data &d) {
+// The loads of the misses of every element of the table, into loads.
+void LoadsOf(const StoredTable &table, const Data &d, Loads &loads) {
+  loads.resize(static_cast<std::size_t>(d.n));
+  StoredTable::Cursor cursor;
+  LoadsOver(table, d, 0, d.n - 1, cursor, [&loads](int32_t i, double load) {
+    loads[static_cast<std::size_t>(i)] = load;
+  });
+}
+
+// The loads of a table that changes a few records at a time, and per block
+// of them the first of the largest: the worst of all is then found from
+// the blocks changed and the largest of the others, as a scan of every
+// load finds it.
+class ChangingLoads {
+public:
+  ChangingLoads(const StoredTable &table, const Data &d) {
+    LoadsOf(table, d, loads_);
+    const std::size_t blocks = (loads_.size() + kBlock - 1) / kBlock;
+    largest_.resize(blocks);
+    stale_.assign(blocks, true);
+  }
+
+  void Set(int32_t i, double load) {
+    loads_[static_cast<std::size_t>(i)] = load;
+    stale_[static_cast<std::size_t>(i) / kBlock] = true;
+  }
+
+  // As Worst over every load, on the table they are of.
+  int32_t Worst(ToleranceFit &fit, const StoredTable &table, const Data &d) {
+    const auto n = static_cast<int32_t>(loads_.size());
+    for (std::size_t b = 0; b < largest_.size(); ++b) {
+      if (stale_[b]) {
+        const auto from = static_cast<int32_t>(b * kBlock);
+        largest_[b] = Largest(loads_, from,
+                              std::min(from + static_cast<int32_t>(kBlock), n));
+        stale_[b] = false;
+      }
+    }
+    int32_t worst = largest_[0];
+    for (const int32_t i : largest_) {
+      if (loads_[static_cast<std::size_t>(i)] >
+          loads_[static_cast<std::size_t>(worst)]) {
+        worst = i;
+      }
+    }
+    StoredTable::Cursor cursor;
+    Into(fit, MissAt(table, d, worst, cursor), d);
+    return worst;
+  }
+
+private:
+  static constexpr std::size_t kBlock = 256;
+  Loads loads_;
+  std::vector<int32_t> largest_;
+  std::vector<bool> stale_;
+};
+
+// Measures the fit's stored table over the data: its error, where, met;
+// the loads of every element into loads.
+void Measure(ToleranceFit &fit, const Data &d, Loads &loads) {
   const StoredTable table(fit, d.form);
-  Worst(fit, Misses(table, d), d);
+  LoadsOf(table, d, loads);
+  Worst(fit, loads, table, d);
+}
+void Measure(ToleranceFit &fit, const Data &d) {
+  Loads loads;
+  Measure(fit, d, loads);
 }
 
 // The method's interpolant through the chosen points; a method that needs
@@ -573,6 +805,8 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
   const ToleranceFit before = fit;
   BSpline trial(s.knots, d);
   ToleranceFit candidate;
+  StoredTable table;
+  std::vector<double> weights;
   double work = 0.0;
   for (std::size_t j = 1; j + 1 < s.knots.size();) {
     // A trial copies the knots and the table: past the budget the knots
@@ -605,8 +839,7 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
       v->assign(from->begin(), from->end());
       v->erase(v->begin() + static_cast<std::ptrdiff_t>(j));
     }
-    std::vector<double> weights(static_cast<std::size_t>(last - first + 1),
-                                1.0);
+    weights.assign(static_cast<std::size_t>(last - first + 1), 1.0);
     bool met = false;
     for (int round = 0; !met && round <= kReweightings; ++round) {
       if (!LeastSquares(trial, d, lo, hi, first, last,
@@ -617,15 +850,14 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
       // The points first .. last lie between knots first_knot and
       // last_knot: three more on each side keep them away from the
       // window's ends.
-      const StoredTable table(candidate, d.form,
-                              first_knot > 3 ? first_knot - 3 : 0,
-                              std::min(last_knot + 3, m));
+      table.Assign(candidate, d.form, first_knot > 3 ? first_knot - 3 : 0,
+                   std::min(last_knot + 3, m));
       double worst = 0.0;
-      for (int32_t i = first; i <= last; ++i) {
-        const double load = MissAt(table, d, i).load;
+      StoredTable::Cursor cursor;
+      LoadsOver(table, d, first, last, cursor, [&](int32_t i, double load) {
         weights[static_cast<std::size_t>(i - first)] *= load;
         worst = std::max(worst, load);
-      }
+      });
       met = worst <= d.Limit();
       if (worst > 1.5 * d.Limit()) {
         break; // too far for the weights to close
@@ -650,10 +882,12 @@ ToleranceFit PrunedLeastSquares(BSpline s, ToleranceFit fit, const Data &d) {
 // knots must stay.
 using Placement = KnotPlacement; // the method's row's
 
-// The fit on the knots, measured (an infinite error when the least-squares
-// fit cannot be made); the spline kept for the least-squares fit.
+// The fit on the knots, measured, its misses into misses (an infinite
+// error when the least-squares fit cannot be made); the spline kept for
+// the least-squares fit.
 ToleranceFit FitOn(const MethodChoice &method, const Placement &placement,
-                   const Knots &knots, const Data &d, BSpline *kept = nullptr) {
+                   const Knots &knots, const Data &d, Loads &loads,
+                   BSpline *kept = nullptr) {
   ToleranceFit fit;
   if (!placement.least_squares) {
     fit = Interpolant(method, knots, d);
@@ -661,16 +895,18 @@ ToleranceFit FitOn(const MethodChoice &method, const Placement &placement,
     fit.error = HUGE_VAL;
     return fit;
   }
-  Measure(fit, d);
+  Measure(fit, d, loads);
   return fit;
 }
 
-// The point that the worst miss of each interval that breaks the bound asks
-// for, kept at least gap points from both of its knots; the knots with
-// those added. Unchanged where no interval can take one.
-Knots Refined(const ToleranceFit &fit, const Knots &knots, const Data &d,
-              int32_t gap) {
+// The point that the worst miss of each interval that breaks the bound
+// asks for (loads: the fit's), kept at least gap points from both of its
+// knots; the knots with those added. Unchanged where no interval can take
+// one.
+Knots Refined(const ToleranceFit &fit, const Loads &loads, const Knots &knots,
+              const Data &d, int32_t gap) {
   const StoredTable table(fit, d.form);
+  StoredTable::Cursor cursor;
   Knots more;
   more.reserve(knots.size() * 2);
   more.push_back(knots.front());
@@ -678,14 +914,17 @@ Knots Refined(const ToleranceFit &fit, const Knots &knots, const Data &d,
     const int32_t lo = knots[j];
     const int32_t hi = knots[j + 1];
     double worst = d.Limit();
-    int32_t at = -1;
+    int32_t worst_at = -1;
     for (int32_t i = lo == 0 ? 0 : lo + 1; i <= hi; ++i) {
-      const Miss m = MissAt(table, d, i);
-      if (m.load > worst) {
-        worst = m.load;
-        at = PointsFor(m, d, i)[0];
+      if (loads[static_cast<std::size_t>(i)] > worst) {
+        worst = loads[static_cast<std::size_t>(i)];
+        worst_at = i;
       }
     }
+    const int32_t at =
+        worst_at < 0
+            ? -1
+            : PointsFor(MissAt(table, d, worst_at, cursor), d, worst_at)[0];
     // Kept a quarter of the interval's points from its knots: a worst
     // point next to a knot (the least-squares fit does not pass through
     // its ends) would otherwise split off a sliver at a time.
@@ -723,7 +962,8 @@ std::vector<bool> ChangedIntervals(const StoredTable &next,
   return again;
 }
 
-// Calls f(i) for every point of the intervals marked, once each.
+// Calls f(from, to) for the points of the intervals marked, each point
+// once, in increasing order.
 template <class F>
 void ForPointsOf(const std::vector<bool> &again, const Knots &knots, F &&f) {
   int32_t done = -1;
@@ -731,9 +971,7 @@ void ForPointsOf(const std::vector<bool> &again, const Knots &knots, F &&f) {
     if (!again[q]) {
       continue;
     }
-    for (int32_t i = std::max(knots[q], done + 1); i <= knots[q + 1]; ++i) {
-      f(i);
-    }
+    f(std::max(knots[q], done + 1), knots[q + 1]);
     done = knots[q + 1];
   }
 }
@@ -743,10 +981,9 @@ void ForPointsOf(const std::vector<bool> &again, const Knots &knots, F &&f) {
 // only the points whose value may have changed; past kPruneWork the knots
 // left are kept.
 ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
-                    const Data &d) {
+                    Loads &loads, const Data &d) {
   auto table = std::make_unique<StoredTable>(best, d.form);
-  std::vector<Miss> misses = Misses(*table, d);
-  std::vector<std::pair<int32_t, Miss>> changed;
+  std::vector<std::pair<int32_t, double>> changed;
   // A trial's knots, fit and table, in the buffers of the last one.
   Knots fewer;
   ToleranceFit fit;
@@ -765,17 +1002,19 @@ ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
     next->Assign(fit, d.form, 0, fewer.size() - 1);
     changed.clear();
     bool met = true;
-    ForPointsOf(ChangedIntervals(*next, *table,
-                                 static_cast<int32_t>(fewer.size()),
-                                 static_cast<int32_t>(j), false),
-                fewer, [&](int32_t i) {
-                  const Miss m = MissAt(*next, d, i);
-                  met = met && m.load <= d.Limit();
-                  changed.emplace_back(i, m);
-                });
+    StoredTable::Cursor cursor;
+    ForPointsOf(
+        ChangedIntervals(*next, *table, static_cast<int32_t>(fewer.size()),
+                         static_cast<int32_t>(j), false),
+        fewer, [&](int32_t from, int32_t to) {
+          LoadsOver(*next, d, from, to, cursor, [&](int32_t i, double load) {
+            met = met && load <= d.Limit();
+            changed.emplace_back(i, load);
+          });
+        });
     if (met) {
-      for (const auto &[i, m] : changed) {
-        misses[static_cast<std::size_t>(i)] = m;
+      for (const auto &[i, load] : changed) {
+        loads[static_cast<std::size_t>(i)] = load;
       }
       std::swap(knots, fewer);
       std::swap(best, fit);
@@ -784,7 +1023,7 @@ ToleranceFit Pruned(const MethodChoice &method, Knots &knots, ToleranceFit best,
       ++j;
     }
   }
-  Worst(best, misses, d);
+  Worst(best, loads, *table, d);
   return best;
 }
 
@@ -807,22 +1046,24 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
                     const Data &d) {
   Knots knots{0, d.n - 1};
   BSpline spline(knots, d);
-  ToleranceFit fit = FitOn(method, placement, knots, d, &spline);
+  Loads loads, next_loads;
+  ToleranceFit fit = FitOn(method, placement, knots, d, loads, &spline);
   if (fit.x.empty()) {
     return fit; // no least-squares fit at all: the caller's fallback
   }
   ToleranceFit best = fit; // while none meets the bound
   while (!fit.met) {
-    Knots more = Refined(fit, knots, d, placement.gap);
+    Knots more = Refined(fit, loads, knots, d, placement.gap);
     if (more.size() == knots.size()) {
       return best;
     }
-    ToleranceFit next = FitOn(method, placement, more, d, &spline);
+    ToleranceFit next = FitOn(method, placement, more, d, next_loads, &spline);
     if (std::isinf(next.error) && next.x.empty()) {
       return best; // the data cannot pin the spline down there
     }
     knots = std::move(more);
     fit = std::move(next);
+    std::swap(loads, next_loads);
     d.Report(knots.size());
     if (!fit.met && fit.error < best.error) {
       best = fit;
@@ -831,7 +1072,7 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
   if (placement.least_squares) {
     return PrunedLeastSquares(std::move(spline), std::move(fit), d);
   }
-  return Pruned(method, knots, std::move(fit), d);
+  return Pruned(method, knots, std::move(fit), loads, d);
 }
 
 // Greedy insertion with at most `most` knots. After each insertion only the
@@ -841,15 +1082,17 @@ ToleranceFit Greedy(const MethodChoice &method, const Data &d, int32_t most) {
   Knots knots{0, d.n - 1};
   ToleranceFit fit = Interpolant(method, knots, d);
   auto table = std::make_unique<StoredTable>(fit, d.form);
-  std::vector<Miss> misses = Misses(*table, d);
-  int32_t worst = Worst(fit, misses, d);
+  auto next = std::make_unique<StoredTable>();
+  ChangingLoads loads(*table, d);
+  int32_t worst = loads.Worst(fit, *table, d);
+  StoredTable::Cursor cursor;
   while (!fit.met && static_cast<int32_t>(knots.size()) < most) {
     // The point the worst miss asks for; none when those are knots
     // already: binary32's own error, or a piece between two knots.
     int32_t point = -1;
     auto at = knots.end();
     for (const int32_t p :
-         PointsFor(misses[static_cast<std::size_t>(worst)], d, worst)) {
+         PointsFor(MissAt(*table, d, worst, cursor), d, worst)) {
       at = std::lower_bound(knots.begin(), knots.end(), p);
       if (*at != p) {
         point = p;
@@ -861,16 +1104,18 @@ ToleranceFit Greedy(const MethodChoice &method, const Data &d, int32_t most) {
     }
     const auto inserted = static_cast<int32_t>(at - knots.begin());
     knots.insert(at, point);
-    fit = Interpolant(method, knots, d);
-    auto next = std::make_unique<StoredTable>(fit, d.form);
-    ForPointsOf(ChangedIntervals(*next, *table,
-                                 static_cast<int32_t>(knots.size()), inserted,
-                                 true),
-                knots, [&](int32_t i) {
-                  misses[static_cast<std::size_t>(i)] = MissAt(*next, d, i);
-                });
-    table = std::move(next);
-    worst = Worst(fit, misses, d);
+    Interpolant(method, knots, d, fit);
+    next->Assign(fit, d.form, 0, knots.size() - 1);
+    cursor = {};
+    ForPointsOf(
+        ChangedIntervals(*next, *table, static_cast<int32_t>(knots.size()),
+                         inserted, true),
+        knots, [&](int32_t from, int32_t to) {
+          LoadsOver(*next, d, from, to, cursor,
+                    [&loads](int32_t i, double load) { loads.Set(i, load); });
+        });
+    std::swap(table, next);
+    worst = loads.Worst(fit, *table, d);
     d.Report(knots.size());
   }
   return fit;
