@@ -14,16 +14,24 @@
 namespace knotfit {
 namespace {
 
-// What the tolerance is relative to: the fit's y range, or for level data
-// its magnitude.
-double Scale(const TableFields &f) {
-  const auto [lo, hi] = std::minmax_element(f.y, f.y + f.n);
-  if (*hi > *lo) {
-    return *hi - *lo;
+// The fit's least and greatest y, which set both the origin of the offset
+// and double forms and what the tolerance is relative to.
+struct Range {
+  explicit Range(const TableFields &f) {
+    const auto [low, high] = std::minmax_element(f.y, f.y + f.n);
+    lo = *low;
+    hi = *high;
   }
-  const double size = std::max(std::fabs(*lo), std::fabs(*hi));
-  return size > 0.0 ? size : 1.0;
-}
+  double lo, hi;
+  // The y range, or for level data their magnitude.
+  double Scale() const {
+    if (hi > lo) {
+      return hi - lo;
+    }
+    const double size = std::max(std::fabs(lo), std::fabs(hi));
+    return size > 0.0 ? size : 1.0;
+  }
+};
 
 // A fit's fields as a table of the form stores them, widened back to
 // double: what its readers compute with. The offset form rounds x - x0 and
@@ -270,18 +278,19 @@ Scanned Scan(const TableFields &s, const Stored &stored, double tolerance,
   return Scanned::kAll;
 }
 
-} // namespace
-
-TableCheck CheckTable(const TableFields &fit, TableForm form, bool quick) {
+TableCheck CheckTable(const TableFields &fit, TableForm form, bool quick,
+                      const Range &range) {
   TableCheck check;
   TableFields s = fit;
   Stored stored{form};
   if (!stored.classic()) {
-    SetOrigin(s);
+    // As SetOrigin sets it.
+    s.x0 = s.x[0];
+    s.y0 = (range.lo + range.hi) / 2;
     stored.x0 = s.x0;
     stored.y0 = s.y0;
   }
-  const double tolerance = 1e-6 * Scale(s);
+  const double tolerance = 1e-6 * range.Scale();
   // A fit that needs a wider form is most often off within its first
   // segments: looked for first, a quick check is then done without a pass
   // over the whole table.
@@ -316,9 +325,16 @@ TableCheck CheckTable(const TableFields &fit, TableForm form, bool quick) {
   return check;
 }
 
+} // namespace
+
+TableCheck CheckTable(const TableFields &fit, TableForm form, bool quick) {
+  return CheckTable(fit, form, quick, Range(fit));
+}
+
 TableForm FormAfter(const TableFields &fit, TableForm after) {
+  const Range range(fit);
   for (const TableForm form : {TableForm::kOffset, TableForm::kDouble}) {
-    if (form > after && !CheckTable(fit, form, true).flagged) {
+    if (form > after && !CheckTable(fit, form, true, range).flagged) {
       return form;
     }
   }
@@ -327,8 +343,9 @@ TableForm FormAfter(const TableFields &fit, TableForm after) {
 
 TableForm LeastTableForm(const TableFields &fit) {
   // The double form is the last resort, whatever its check would say.
+  const Range range(fit);
   for (const TableForm form : {TableForm::kClassic, TableForm::kOffset}) {
-    if (!CheckTable(fit, form, true).flagged) {
+    if (!CheckTable(fit, form, true, range).flagged) {
       return form;
     }
   }
