@@ -491,3 +491,15 @@ def test_installed_package_imports_from_a_prefix(tmp_path):
     assert path.startswith(str(stub.parent)) and value == "0.5"
     for name in ["fit", "read_table", "write_table", "Spline", "Table"]:
         assert len(getattr(knotfit, name).__doc__) > 100
+
+
+def test_the_stubs_list_every_fit_kind_of_the_library():
+    # The kinds as the library's table lists them in its message.
+    with pytest.raises(knotfit.Error) as raised:
+        knotfit.fit([0, 1], [0, 1], "?")
+    listed = str(raised.value).split("(", 1)[1].rstrip(")")
+    kinds = [name.split("[")[0] for name in listed.split(", ")]
+    stub = open(os.path.join(os.path.dirname(__file__),
+                             "../../python/knotfit.pyi")).read()
+    literal = stub.split("Method = Literal[", 1)[1].split("]", 1)[0]
+    assert [name.strip(' "\n') for name in literal.split(",")] == kinds
