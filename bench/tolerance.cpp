@@ -175,20 +175,22 @@ std::vector<Curve> NoiseCurves(size_t n) {
   return curves;
 }
 
+// Every method that takes a bound, and every form.
+constexpr knotfit::Method kBoundMethods[] = {
+    knotfit::Method::kNotAKnot, knotfit::Method::kPchip,
+    knotfit::Method::kAkima, knotfit::Method::kMakima,
+    knotfit::Method::kSteffen};
+constexpr knotfit::TableForm kForms[] = {knotfit::TableForm::kClassic,
+                                         knotfit::TableForm::kOffset,
+                                         knotfit::TableForm::kDouble};
+
 int Noise(size_t n, int runs) {
   std::printf("%-12s %-10s %-7s %8s %8s %4s %9s %9s\n", "curve", "method",
               "form", "E/range", "knots", "met", "median s", "spread s");
-  const knotfit::Method methods[] = {
-      knotfit::Method::kNotAKnot, knotfit::Method::kPchip,
-      knotfit::Method::kAkima, knotfit::Method::kMakima,
-      knotfit::Method::kSteffen};
-  const knotfit::TableForm forms[] = {knotfit::TableForm::kClassic,
-                                      knotfit::TableForm::kOffset,
-                                      knotfit::TableForm::kDouble};
   double slowest = 0.0;
   for (const Curve &c : NoiseCurves(n)) {
-    for (const knotfit::Method method : methods) {
-      for (const knotfit::TableForm form : forms) {
+    for (const knotfit::Method method : kBoundMethods) {
+      for (const knotfit::TableForm form : kForms) {
         for (const double relative : {1e-6, 1e-2, 0.5}) {
           const double e = relative * Range(c);
           ToleranceFit fit;
@@ -240,13 +242,6 @@ void PrintDigest(const std::string &what, const ToleranceFit &fit) {
 }
 
 int Digest() {
-  const knotfit::Method methods[] = {
-      knotfit::Method::kNotAKnot, knotfit::Method::kPchip,
-      knotfit::Method::kAkima, knotfit::Method::kMakima,
-      knotfit::Method::kSteffen};
-  const knotfit::TableForm forms[] = {knotfit::TableForm::kClassic,
-                                      knotfit::TableForm::kOffset,
-                                      knotfit::TableForm::kDouble};
   std::vector<Curve> curves = Curves();
   for (Curve &c : NoiseCurves(3000)) {
     curves.push_back(std::move(c));
@@ -256,9 +251,9 @@ int Digest() {
     const auto n = static_cast<int32_t>(c.x.size());
     // Only the default method in the classic form on the long curves.
     const bool long_curve = n > 10000;
-    for (const knotfit::Method method : methods) {
-      for (const knotfit::TableForm form : forms) {
-        if (long_curve && (method != methods[0] || form != forms[0])) {
+    for (const knotfit::Method method : kBoundMethods) {
+      for (const knotfit::TableForm form : kForms) {
+        if (long_curve && (method != kBoundMethods[0] || form != kForms[0])) {
           continue;
         }
         const std::string name = c.name + " " + knotfit::MethodName(method) +
