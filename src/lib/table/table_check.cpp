@@ -284,9 +284,7 @@ TableCheck CheckTable(const TableFields &fit, TableForm form, bool quick,
   TableFields s = fit;
   Stored stored{form};
   if (!stored.classic()) {
-    // As SetOrigin sets it.
-    s.x0 = s.x[0];
-    s.y0 = (range.lo + range.hi) / 2;
+    SetOrigin(s, range.lo, range.hi);
     stored.x0 = s.x0;
     stored.y0 = s.y0;
   }

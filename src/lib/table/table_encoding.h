@@ -128,10 +128,14 @@ inline TableFields FieldsOf(const Spline &s) {
 
 // Sets the origin of the offset and double forms: x0 the first knot's x,
 // y0 the middle of the y range, so that y - y0 is at most half the range.
+// low and high are the least and greatest y, where they are known already.
+inline void SetOrigin(TableFields &t, double low, double high) {
+  t.x0 = t.x[0];
+  t.y0 = (low + high) / 2;
+}
 inline void SetOrigin(TableFields &t) {
   const auto [low, high] = std::minmax_element(t.y, t.y + t.n);
-  t.x0 = t.x[0];
-  t.y0 = (*low + *high) / 2;
+  SetOrigin(t, *low, *high);
 }
 
 // Why field ("b") of point i cannot be stored in binary32: "b of point 3
