@@ -1190,6 +1190,72 @@ double AbsoluteTolerance(const Tolerance &tolerance, int32_t n,
   return (*high - *low) * (tolerance.value / 100.0);
 }
 
+// The method's fit through every point, F.
+ToleranceFit ThroughEvery(const MethodChoice &method, const Data &d) {
+  Knots every(static_cast<std::size_t>(d.n));
+  for (int32_t i = 0; i < d.n; ++i) {
+    every[static_cast<std::size_t>(i)] = i;
+  }
+  return Interpolant(method, every, d);
+}
+
+// Whether the table bends away from F on some data interval by more than
+// kSwing times what the bound allows there, beyond how far F itself bends
+// from the chord between the interval's two points.
+//
+// A least-squares table on few knots meets E at every point and keeps
+// within each interval's band, yet where two knots sit on neighbouring
+// points (at an end, or about a noisy reading it must reach) the piece
+// between them has no point inside to hold it: on a steep stretch, whose
+// band spans the whole rise, it can bend tens of E away from a nearly
+// straight F and stay inside. T and F meet within E at both points, so on
+// a smooth stretch they stay about E apart between them; an interval where
+// they part by more than F bends is such a piece. Where F bends (close,
+// noisy points) T may leave it by as much, as the band allows.
+//
+// On [x_i, x_i+1], with u = t - x_i, T - F and F - chord are cubics in u;
+// each takes its largest size at an end or a root of its derivative. T is
+// the table in double; this only chooses between tables that meet E.
+constexpr double kSwing = 2.0;
+
+bool SwingsFromFit(const ToleranceFit &table, const MethodChoice &method,
+                   const Data &d) {
+  const ToleranceFit f = ThroughEvery(method, d);
+  const auto largest = [](double y, double a, double b, double c, double h) {
+    double u[2];
+    double most = std::max(std::fabs(y), std::fabs(CubicAt(y, a, b, c, h)));
+    const int roots = SlopeRoots(a, b, c, h, u);
+    for (int q = 0; q < roots; ++q) {
+      most = std::max(most, std::fabs(CubicAt(y, a, b, c, u[q])));
+    }
+    return most;
+  };
+  std::size_t k = 0; // the table's segment over the data interval
+  for (std::size_t i = 0; i + 1 < f.x.size(); ++i) {
+    while (k + 2 < table.x.size() && table.x[k + 1] <= f.x[i]) {
+      ++k;
+    }
+    const double h = f.x[i + 1] - f.x[i];
+    // The table's piece about x_i instead of its knot.
+    const double s = f.x[i] - table.x[k];
+    const double ty =
+        CubicAt(table.y[k], table.a[k], table.b[k], table.c[k], s);
+    const double ta =
+        table.a[k] + s * (2.0 * table.b[k] + 3.0 * table.c[k] * s);
+    const double tb = table.b[k] + 3.0 * table.c[k] * s;
+    const double apart =
+        largest(ty - f.y[i], ta - f.a[i], tb - f.b[i], table.c[k] - f.c[i], h);
+    const double chord = (f.y[i + 1] - f.y[i]) / h;
+    const double bend = largest(0.0, f.a[i] - chord, f.b[i], f.c[i], h);
+    const double allowed =
+        d.e + d.r * std::min(std::fabs(d.y[i]), std::fabs(d.y[i + 1]));
+    if (apart - bend > kSwing * allowed) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // The search on the data as d holds it (the band or the curve to follow
 // set).
 ToleranceFit Search(const MethodChoice &method, const Data &d) {
@@ -1206,11 +1272,17 @@ ToleranceFit Search(const MethodChoice &method, const Data &d) {
                 ShortNumber(x[n - 1]) + " overflows a double");
   }
   ToleranceFit fit = Placed(method, placement, d);
-  if (placement.least_squares && !fit.met) {
-    // The data cannot pin the least-squares spline down somewhere: points
-    // as knots.
+  const bool swings = placement.least_squares && fit.met && d.lo != nullptr &&
+                      SwingsFromFit(fit, method, d);
+  if (placement.least_squares && (!fit.met || swings)) {
+    // The data cannot pin the least-squares spline down somewhere, or it
+    // swings where nothing holds it: points as knots.
     ToleranceFit points = Placed(method, {false, 1}, d);
-    fit = fit.x.empty() ? std::move(points) : Better(fit, points);
+    if (fit.x.empty() || (swings && points.met)) {
+      fit = std::move(points);
+    } else if (!fit.met) {
+      fit = Better(fit, points);
+    }
   }
   const auto knots = static_cast<int32_t>(fit.x.size());
   if (fit.met && knots <= kGreedyMostKnots &&
@@ -1227,14 +1299,10 @@ struct FitBand {
   std::vector<double> lo, hi;
 
   FitBand(const MethodChoice &method, const Data &d) {
-    Knots every(static_cast<std::size_t>(d.n));
-    for (int32_t i = 0; i < d.n; ++i) {
-      every[static_cast<std::size_t>(i)] = i;
-    }
-    const ToleranceFit f = Interpolant(method, every, d);
-    lo.resize(every.size() - 1);
-    hi.resize(every.size() - 1);
-    for (std::size_t i = 0; i + 1 < every.size(); ++i) {
+    const ToleranceFit f = ThroughEvery(method, d);
+    lo.resize(f.x.size() - 1);
+    hi.resize(f.x.size() - 1);
+    for (std::size_t i = 0; i + 1 < f.x.size(); ++i) {
       lo[i] = std::min(d.y[i], d.y[i + 1]);
       hi[i] = std::max(d.y[i], d.y[i + 1]);
       double u[2];
