@@ -1055,6 +1055,19 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
   while (!fit.met) {
     Knots more = Refined(fit, loads, knots, d, placement.gap);
     if (more.size() == knots.size()) {
+      // No interval can take another knot, and what is left may lie
+      // between two knots on neighbouring points. Near an end, a run of
+      // such knots carries the spline outward from the run's inner end
+      // piece by piece, each error about 2 + sqrt(3) times the last, and
+      // the table swings between the points there. The removal pass
+      // shortens such runs: it keeps a knot only where the refitted table
+      // needs it.
+      if (placement.least_squares) {
+        ToleranceFit pruned = PrunedLeastSquares(std::move(spline), fit, d);
+        if (pruned.met) {
+          return pruned;
+        }
+      }
       return best;
     }
     ToleranceFit next = FitOn(method, placement, more, d, next_loads, &spline);
