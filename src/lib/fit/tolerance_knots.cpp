@@ -1039,6 +1039,10 @@ const ToleranceFit &Better(const ToleranceFit &p, const ToleranceFit &q) {
   return q.error < p.error ? q : p;
 }
 
+// A miss this many times what the bound allows, once no interval can take
+// another knot: a least-squares table that swings.
+constexpr double kRunaway = 100.0;
+
 // Grows the knots from the two ends until the bound is met or no interval
 // can take another knot, then prunes them. When no fit meets the bound, the
 // one with the smallest error, the first of equals: the fewest knots.
@@ -1059,10 +1063,11 @@ ToleranceFit Placed(const MethodChoice &method, const Placement &placement,
       // between two knots on neighbouring points. Near an end, a run of
       // such knots carries the spline outward from the run's inner end
       // piece by piece, each error about 2 + sqrt(3) times the last, and
-      // the table swings between the points there. The removal pass
-      // shortens such runs: it keeps a knot only where the refitted table
-      // needs it.
-      if (placement.least_squares) {
+      // the table swings between the points there, hundreds of times what
+      // the bound allows and more. The removal pass shortens such runs:
+      // it keeps a knot only where the refitted table needs it. A miss of
+      // the curve's own size it cannot mend.
+      if (placement.least_squares && fit.error > kRunaway * fit.allowed) {
         ToleranceFit pruned = PrunedLeastSquares(std::move(spline), fit, d);
         if (pruned.met) {
           return pruned;
