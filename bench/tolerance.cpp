@@ -17,6 +17,11 @@
 //                                 every form and E from 1e-6 to 50% of the
 //                                 y range: knots, median and spread of the
 //                                 times, the peak memory
+//   tolerance_bench --chamber [DRAWS]
+//                                 a climate chamber's log drawn DRAWS
+//                                 times (default 200) at four levels of
+//                                 noise: how far the table is from the
+//                                 sensor's true curve between the steps
 //   tolerance_bench --digest      one line per fit of many curves, methods,
 //                                 forms and bounds: knots, met, the error,
 //                                 where and what was allowed (exact), and a
@@ -292,9 +297,72 @@ int Digest() {
   return 0;
 }
 
+// A climate chamber's log many times over: a sensor whose true curve is
+// T + 0.3 + 0.8 sin(T / 25), read 3 times at each of 34 steps 5 K apart
+// with Gaussian noise of standard deviation s, the means of each step, at
+// E = 0.05 K. For each s, over DRAWS draws: in how many the table is within
+// 2 E of the true curve from the first to the last step (sampled every
+// 0.01 K), in how many the fit through every mean is, in how many F is but
+// the table is not; the table's distance from the curve (median, 90th
+// percentile, largest) and its median knots.
+int Chamber(int draws) {
+  const auto sensor = [](double t) {
+    return t + 0.3 + 0.8 * std::sin(t / 25.0);
+  };
+  const double e = 0.05;
+  std::printf("%6s %13s %13s %13s %8s %8s %8s %6s\n", "noise", "table <= 2E",
+              "F <= 2E", "F but not T", "median", "p90", "largest", "knots");
+  for (const double sd : {0.03, 0.04, 0.05, 0.06}) {
+    int table_within = 0, fit_within = 0, only_fit = 0;
+    std::vector<double> offs;
+    std::vector<size_t> knots;
+    for (int draw = 1; draw <= draws; ++draw) {
+      std::mt19937_64 rng(static_cast<uint64_t>(draw));
+      std::normal_distribution<double> noise(0.0, sd);
+      std::vector<double> x, y;
+      for (int t = -40; t <= 125; t += 5) {
+        double sum = 0.0;
+        for (int reading = 0; reading < 3; ++reading) {
+          sum += sensor(t) + noise(rng);
+        }
+        x.push_back(t);
+        y.push_back(sum / 3.0);
+      }
+      const auto n = static_cast<int32_t>(x.size());
+      const ToleranceFit fit =
+          knotfit::FitWithinTolerance({}, n, x.data(), y.data(), e);
+      const knotfit::Spline table = knotfit::SplineOf(fit);
+      const knotfit::Spline every = knotfit::fit(x, y);
+      double off = 0.0, fit_off = 0.0;
+      for (int k = 0; k <= 16500; ++k) {
+        const double t = -40.0 + 0.01 * k;
+        off = std::max(off, std::fabs(table.value(t) - sensor(t)));
+        fit_off = std::max(fit_off, std::fabs(every.value(t) - sensor(t)));
+      }
+      table_within += off <= 2 * e;
+      fit_within += fit_off <= 2 * e;
+      only_fit += fit_off <= 2 * e && off > 2 * e;
+      offs.push_back(off);
+      knots.push_back(fit.x.size());
+    }
+    std::sort(offs.begin(), offs.end());
+    std::sort(knots.begin(), knots.end());
+    const auto at = [&](double q) {
+      return offs[static_cast<size_t>(q * static_cast<double>(draws - 1))];
+    };
+    std::printf("%6.2f %9d/%-3d %9d/%-3d %9d/%-3d %8.3f %8.3f %8.3f %6zu\n", sd,
+                table_within, draws, fit_within, draws, only_fit, fit_within,
+                at(0.5), at(0.9), offs.back(), knots[knots.size() / 2]);
+  }
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+  if (argc >= 2 && std::string(argv[1]) == "--chamber") {
+    return Chamber(argc > 2 ? std::atoi(argv[2]) : 200);
+  }
   if (argc == 2 && std::string(argv[1]) == "--digest") {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     return Digest();
