@@ -9,8 +9,9 @@
 // do without is removed. The least-squares fit needs data to pin each
 // B-spline down (Schoenberg and Whitney): every knot interval keeps at
 // least one data point inside. Where that leaves an interval that cannot
-// meet E, the knots fall back to a subset of the data with the not-a-knot
-// interpolant through it.
+// meet E, or a table that meets E but bends away from the fit through every
+// point where no point holds it, the knots fall back to a subset of the
+// data with the not-a-knot interpolant through it.
 //
 // The local interpolants (pchip, steffen, makima, akima): the interpolant
 // through a subset of the data points, grown and pruned the same way.
