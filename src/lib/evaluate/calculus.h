@@ -18,6 +18,7 @@
 
 #include "evaluate.h"
 #include "knotfit/extrapolation.hpp"
+#include "knotfit/table.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -299,6 +300,21 @@ private:
   const Pieces<T> &p_;
   Origin origin_;
 };
+
+// The value at t, clamped, of a table's fields as the double readers of its
+// form read them: binary64 (wide) or binary32 (narrow) about the origin, or
+// binary32 as they stand (classic).
+inline double StoredAt(TableForm form, const Pieces<float> &narrow,
+                       const Pieces<double> &wide, Origin origin, double t) {
+  if (form == TableForm::kDouble) {
+    return Calculus<double, true>(wide, origin).At(0, t, Extrapolation::kClamp);
+  }
+  if (form == TableForm::kOffset) {
+    return Calculus<float, true>(narrow, origin)
+        .At(0, t, Extrapolation::kClamp);
+  }
+  return Calculus<float>(narrow).At(0, t, Extrapolation::kClamp);
+}
 
 } // namespace knotfit
 

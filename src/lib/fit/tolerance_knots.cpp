@@ -127,15 +127,7 @@ public:
   }
 
   double At(double t) const {
-    if (form_ == TableForm::kDouble) {
-      return Calculus<double, true>(PiecesOf(wide_), origin_)
-          .At(0, t, Extrapolation::kClamp);
-    }
-    if (form_ == TableForm::kOffset) {
-      return Calculus<float, true>(PiecesOf(narrow_), origin_)
-          .At(0, t, Extrapolation::kClamp);
-    }
-    return Calculus<float>(PiecesOf(narrow_)).At(0, t, Extrapolation::kClamp);
+    return StoredAt(form_, PiecesOf(narrow_), PiecesOf(wide_), origin_, t);
   }
 
   // Where the last look found its segment, the first extreme after its
@@ -1234,7 +1226,9 @@ ToleranceFit ThroughEvery(const MethodChoice &method, const Data &d) {
 //
 // On [x_i, x_i+1], with u = t - x_i, T - F and F - chord are cubics in u;
 // each takes its largest size at an end or a root of its derivative. T is
-// the table in double; this only chooses between tables that meet E.
+// the table in double; this only chooses between tables that meet E. F is
+// made again, not kept from the band: once a search, where keeping it would
+// hold five arrays the size of the points through the whole search.
 constexpr double kSwing = 2.0;
 
 bool SwingsFromFit(const ToleranceFit &table, const MethodChoice &method,

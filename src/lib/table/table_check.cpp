@@ -215,15 +215,7 @@ public:
   }
 
   double At(double t) const {
-    if (form_ == TableForm::kDouble) {
-      return Calculus<double, true>(Of(wide_), origin_)
-          .At(0, t, Extrapolation::kClamp);
-    }
-    if (form_ == TableForm::kOffset) {
-      return Calculus<float, true>(Of(narrow_), origin_)
-          .At(0, t, Extrapolation::kClamp);
-    }
-    return Calculus<float>(Of(narrow_)).At(0, t, Extrapolation::kClamp);
+    return StoredAt(form_, Of(narrow_), Of(wide_), origin_, t);
   }
 
 private:
